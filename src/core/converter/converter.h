@@ -1,0 +1,64 @@
+#pragma once
+// The engine's one entry: checks a request against the catalog, runs the converter of
+// the file's kind into a hidden temporary name and moves the result to a free name.
+
+#include "formats/convert_error.h"
+#include "formats/format.h"
+#include "tools/tools.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <stop_token>
+
+namespace lumatra {
+
+/// Receives the fraction of the job done, in [0, 1]; may be called from any thread.
+using ProgressHandler = std::function<void(double fraction)>;
+
+class Converter {
+public:
+    /// What the media route needs to know about a source before ffmpeg runs.
+    struct Probe {
+        double duration = 0;
+        bool hasAudio = true;
+    };
+
+    explicit Converter(Tools tools) : m_tools(std::move(tools)) {}
+
+    /// Converts `source` to `format`. Blocks until done; run it on a thread of its own.
+    /// The result lands in `options.outputDirectory` (created when missing) or beside the
+    /// source, as "<stem>.<ext>", or "<stem> N.<ext>" when that name is taken; an existing
+    /// item is never replaced. `progress` gets fractions while the work runs and 1.0 once
+    /// the result is in place.
+    ///
+    /// Throws ConvertError, SystemError or a filesystem error on failure and
+    /// CancelledError when `stop` was requested; either way nothing is left behind.
+    ConvertResult run(const std::filesystem::path& source, Format format, const Options& options,
+                      const ProgressHandler& progress, std::stop_token stop = {}) const;
+
+    /// Size of a file, or the sum of the files below a folder; 0 when nothing can be
+    /// measured. Never fails.
+    static std::int64_t size(const std::filesystem::path& path);
+
+    /// Duration and audio presence by ffprobe; the default answer (0, audio present)
+    /// whenever ffprobe is missing or gives no usable answer. Never fails.
+    Probe probe(const std::filesystem::path& source, std::stop_token stop = {}) const;
+
+    /// The media route: one ffmpeg run writing `output`.
+    void media(const std::filesystem::path& source, Format format, Quality quality,
+               const std::filesystem::path& output, const ProgressHandler& progress,
+               std::stop_token stop) const;
+
+    const Tools& tools() const { return m_tools; }
+
+private:
+    Tools m_tools;
+};
+
+/// The final name for a result: "<stem>.<ext>" (or "<stem> — <title>" for a folder of
+/// pages) in `folder`, numbered " 2", " 3"… while the name is taken.
+std::filesystem::path freeOutputName(const std::filesystem::path& folder, const std::string& stem,
+                                     Format format, bool isFolder, int firstNumber = 1);
+
+} // namespace lumatra

@@ -1,0 +1,20 @@
+#pragma once
+// Data files (JSON, CSV/TSV, property lists) converted through one data tree.
+
+#include "data/node.h"
+#include "formats/format.h"
+
+#include <string>
+#include <string_view>
+
+namespace lumatra::DataConverter {
+
+/// Reads a whole data file; `ext` (lower case) picks the reader: "json", "plist",
+/// otherwise a table ("tsv" splits at tabs, anything else detects its delimiter).
+Node read(std::string_view bytes, std::string_view ext);
+
+/// The output file's bytes for `format` (json, csv or plist); any other target fails
+/// with ConvertError::unsupported("данные → <title>").
+std::string write(const Node& tree, Format format);
+
+} // namespace lumatra::DataConverter

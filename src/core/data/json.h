@@ -1,0 +1,23 @@
+#pragma once
+// The JSON reader and writer over the data tree.
+
+#include "data/node.h"
+
+#include <string>
+#include <string_view>
+
+namespace lumatra::JSON {
+
+/// Reads a whole JSON document (a leading UTF-8 byte-order mark is skipped). Fails with
+/// ConvertError::failed("Ошибка в JSON (символ N): …"), N being the 1-based byte offset
+/// of the error after the byte-order mark.
+Node parse(std::string_view bytes);
+
+/// Renders `node` at nesting level `indent`: pretty (two spaces a level, one member a
+/// line) or compact (no whitespace). Number texts are written as they were read.
+std::string write(const Node& node, int indent = 0, bool pretty = true);
+
+/// `text` as a JSON string literal, quotes included.
+std::string quote(std::string_view text);
+
+} // namespace lumatra::JSON

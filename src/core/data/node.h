@@ -1,0 +1,64 @@
+#pragma once
+// The neutral data tree that every data reader produces and every writer consumes.
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace lumatra {
+
+/// One value of a data file. Numbers keep the text they were read with; objects are
+/// ordered lists of members, so key order and duplicate keys survive. Copies are
+/// independent. Destroying a tree of any depth never exhausts the stack.
+class Node {
+public:
+    enum class Type { boolean, number, string, array, object, null };
+    using Array = std::vector<Node>;
+    using Member = std::pair<std::string, Node>;
+    using Object = std::vector<Member>;
+
+    Node() = default; // null
+    static Node boolean(bool value);
+    static Node number(std::string text);
+    static Node string(std::string text);
+    static Node array(Array items = {});
+    static Node object(Object members = {});
+    static Node null() { return {}; }
+
+    Node(const Node& other);
+    Node(Node&& other) noexcept = default;
+    Node& operator=(const Node& other);
+    Node& operator=(Node&& other) noexcept;
+    ~Node();
+
+    Type type() const { return static_cast<Type>(m_value.index()); }
+    bool isObject() const { return type() == Type::object; }
+    bool isArray() const { return type() == Type::array; }
+    bool isString() const { return type() == Type::string; }
+
+    /// The value of a boolean node.
+    bool boolValue() const { return std::get<bool>(m_value); }
+    /// The text of a number or string node.
+    const std::string& text() const;
+    const Array& items() const { return std::get<Array>(m_value); }
+    Array& items() { return std::get<Array>(m_value); }
+    const Object& members() const { return std::get<Object>(m_value); }
+    Object& members() { return std::get<Object>(m_value); }
+
+    /// The first member named `key` of an object node; null for other nodes or when absent.
+    const Node* find(std::string_view key) const;
+
+    friend bool operator==(const Node& a, const Node& b);
+
+private:
+    struct Number {
+        std::string text;
+    };
+    // Alternative order follows `Type`.
+    std::variant<bool, Number, std::string, Array, Object, std::monostate> m_value{
+        std::monostate{}};
+};
+
+} // namespace lumatra
