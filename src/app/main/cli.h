@@ -1,0 +1,20 @@
+#pragma once
+// The command-line mode: one conversion, progress lines and a result line.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lumatra::Main {
+
+/// The element after the first element equal to `flag`; nothing when the flag is
+/// absent or last.
+std::optional<std::string> value(const std::vector<std::string>& arguments, std::string_view flag);
+
+/// Converts `file` as `--to`, `--quality` and `--out` say, printing "[N%]" lines and
+/// "Готово: …" or "Ошибка: …" to standard output. Returns the exit status: 0 done,
+/// 1 failed or cancelled (SIGINT, SIGTERM), 2 no usable `--to`.
+int cli(const std::vector<std::string>& arguments, const std::string& file);
+
+} // namespace lumatra::Main

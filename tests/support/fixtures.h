@@ -1,0 +1,55 @@
+#pragma once
+// Helpers the tests share: scratch folders, generated media, running programs.
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace lumatra::test {
+
+/// A fresh folder below the system's temporary folder, removed with everything in it
+/// when the object goes.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    const std::filesystem::path& path() const { return m_path; }
+    std::filesystem::path operator/(const std::string& name) const { return m_path / name; }
+    /// Names of the entries of the folder (hidden ones included), sorted.
+    std::vector<std::string> entries() const;
+
+private:
+    std::filesystem::path m_path;
+};
+
+struct ProcessOutput {
+    int status = -1; // exit status, or 128 + signal
+    std::string out;
+    std::string err;
+};
+
+/// Runs a program (no shell) and collects its output.
+ProcessOutput runProgram(const std::vector<std::string>& argv,
+                         const std::filesystem::path& workingDir = {});
+
+/// Generates a media file with ffmpeg's lavfi sources; `inputs` are ffmpeg arguments
+/// before the output (for example {"-f","lavfi","-i","sine=d=1"}). Throws on failure.
+void makeMedia(const std::filesystem::path& output, const std::vector<std::string>& inputs);
+
+/// One second of a 440 Hz tone.
+void makeTone(const std::filesystem::path& output, double seconds = 1);
+/// A small test picture clip, with or without a sound track.
+void makeClip(const std::filesystem::path& output, double seconds, bool withAudio);
+
+void writeFile(const std::filesystem::path& path, const std::string& bytes);
+std::string readFile(const std::filesystem::path& path);
+
+/// One field of ffprobe's description of a file's first stream of a type ("a" or "v"),
+/// or of the container ("format").
+std::string probeField(const std::filesystem::path& file, const std::string& stream,
+                       const std::string& field);
+
+} // namespace lumatra::test
