@@ -69,7 +69,7 @@ std::filesystem::path candidateName(const std::filesystem::path& folder, const s
     return folder / name;
 }
 
-bool exists(const std::filesystem::path& path) {
+bool itemExists(const std::filesystem::path& path) {
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0;
 }
@@ -92,7 +92,7 @@ bool moveWithoutReplacing(const std::filesystem::path& from, const std::filesyst
         throw SystemError("Не удалось сохранить результат", to, errno);
     // Neither is offered (some network and FUSE file systems, or a folder): the best we
     // can do is to look right before the move.
-    if (exists(to)) return false;
+    if (itemExists(to)) return false;
     if (::rename(from.c_str(), to.c_str()) != 0)
         throw SystemError("Не удалось сохранить результат", to, errno);
     return true;
@@ -126,7 +126,7 @@ std::filesystem::path freeOutputName(const std::filesystem::path& folder, const 
                                      Format format, bool isFolder, int firstNumber) {
     for (int number = std::max(firstNumber, 1);; ++number) {
         auto candidate = candidateName(folder, stem, format, isFolder, number);
-        if (!exists(candidate)) return candidate;
+        if (!itemExists(candidate)) return candidate;
     }
 }
 
