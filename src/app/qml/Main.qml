@@ -3,7 +3,13 @@ import QtQuick
 Window {
     width: 1000
     height: 680
+    minimumWidth: 820
+    minimumHeight: 560
     visible: true
     title: "Lumatra"
-    color: "#0b0b0f"
+    color: Theme.background
+
+    ContentView {
+        anchors.fill: parent
+    }
 }
