@@ -5,10 +5,15 @@
 
 #include <QDir>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
+#include <QtQml/qqmlextensionplugin.h>
 
 #include <cstdio>
+
+// The QML module is linked statically; this pulls in its type registrations.
+Q_IMPORT_QML_PLUGIN(LumatraPlugin)
 
 namespace lumatra::Main {
 

@@ -1,6 +1,7 @@
 pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Layouts
+import Lumatra
 
 // One row per kind of ready job: every format all of them can become, the shared
 // target selected. A chip sets that target on all ready jobs of the kind.

@@ -1,4 +1,5 @@
 import QtQuick
+import Lumatra
 
 // The panel decoration: a rounded card with a soft drop shadow and a hairline border
 // that turns into the accent gradient while highlighted. Children are the content.

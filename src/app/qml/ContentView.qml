@@ -3,6 +3,7 @@ import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Dialogs
 import QtQuick.Layouts
+import Lumatra
 
 // The whole window: header, ffmpeg warning, the drop area or the job list with its
 // bulk bar, and the footer. Everything shown comes from the store; files dropped

@@ -1,5 +1,6 @@
 pragma ComponentBehavior: Bound
 import QtQuick
+import Lumatra
 
 // The large invitation shown while the list is empty. A click anywhere on it, like
 // its button, asks for files.
@@ -160,7 +161,7 @@ Item {
                         Text {
                             text: example.modelData.text
                             font.family: Theme.font
-                            font.pixelSize: 11.5
+                            font.pointSize: 11.5 * 0.75
                             font.weight: Font.Medium
                             color: Theme.muted
                             anchors.verticalCenter: parent.verticalCenter

@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Templates as T
+import Lumatra
 
 // A small selectable format button of the bulk bar.
 T.Button {
@@ -19,7 +20,7 @@ T.Button {
         id: label
         text: chip.text
         font.family: Theme.font
-        font.pixelSize: 11.5
+        font.pointSize: 11.5 * 0.75
         font.weight: Font.Bold
         color: chip.selected ? "white" : Theme.alpha(Theme.text, 0.85)
         horizontalAlignment: Text.AlignHCenter

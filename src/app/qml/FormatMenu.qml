@@ -1,6 +1,7 @@
 pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Controls.Basic
+import Lumatra
 
 // The target chip of a row and the grouped menu it opens. Choosing a format assigns it
 // to the job (a finished job becomes ready again).
@@ -34,7 +35,7 @@ Item {
             objectName: "chipLabel"
             text: root.job?.targetLabel ?? ""
             font.family: Theme.font
-            font.pixelSize: 12.5
+            font.pointSize: 12.5 * 0.75
             font.weight: Font.ExtraBold
             color: "white"
             anchors.verticalCenter: parent.verticalCenter

@@ -1,4 +1,5 @@
 import QtQuick
+import Lumatra
 
 // One symbol of the Material Icons font, named the design's way or by its ligature.
 Text {

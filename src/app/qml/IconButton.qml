@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls.Basic
+import Lumatra
 
 // A small round button with one symbol; lights up while the pointer is over it.
 Item {

@@ -2,6 +2,7 @@ pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
+import Lumatra
 
 // One job of the list: picture, name, status line, target menu, action buttons, a
 // progress bar while it converts and a context menu.

@@ -1,4 +1,5 @@
 import QtQuick
+import Lumatra
 
 Window {
     width: 1000

@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls.Basic
+import Lumatra
 
 // Where results go: next to each source, or a chosen folder.
 Item {

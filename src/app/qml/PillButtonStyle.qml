@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Templates as T
+import Lumatra
 
 // A push button in the pill look: filled with the accent gradient or plain, in the
 // normal (34 high) or large (46 high) size.

@@ -1,4 +1,5 @@
 import QtQuick
+import Lumatra
 
 // A capsule of equal segments with an accent pill behind the selected one; the pill
 // slides to a newly selected segment. The selection lives with the caller: a click

@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
+import Lumatra
 
 // The one line under a row's name that tells where its job stands.
 RowLayout {
@@ -18,7 +19,7 @@ RowLayout {
         objectName: "source"
         text: line.job?.sourceText ?? ""
         font.family: Theme.font
-        font.pixelSize: 11.5
+        font.pointSize: 11.5 * 0.75
         color: Theme.muted
     }
 
@@ -26,7 +27,7 @@ RowLayout {
         visible: line.hasDetail
         text: "·"
         font.family: Theme.font
-        font.pixelSize: 11.5
+        font.pointSize: 11.5 * 0.75
         color: Theme.muted
     }
 
@@ -58,12 +59,11 @@ RowLayout {
         objectName: "detail"
         visible: line.hasDetail
         Layout.fillWidth: true
-        Layout.maximumWidth: implicitWidth
         text: line.detail
         elide: line.status === Job.Done ? Text.ElideMiddle : Text.ElideRight
         maximumLineCount: 1
         font.family: Theme.font
-        font.pixelSize: 11.5
+        font.pointSize: 11.5 * 0.75
         font.weight: line.running && (line.job?.progress ?? 0) > 0 ? Font.Bold : Font.Normal
         color: {
             switch (line.status) {
@@ -80,5 +80,4 @@ RowLayout {
         ToolTip.delay: 400
     }
 
-    Item { Layout.fillWidth: true }
 }

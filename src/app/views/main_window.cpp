@@ -63,7 +63,7 @@ void prepareApplication() {
     const QStringList families = QFontDatabase::families();
     for (const char* family : {"Inter", "Noto Sans", "DejaVu Sans"}) {
         if (!families.contains(QLatin1String(family))) continue;
-        QFont font(QLatin1String(family));
+        QFont font{QString::fromLatin1(family)};
         font.setPixelSize(13);
         QGuiApplication::setFont(font);
         break;
