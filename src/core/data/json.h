@@ -10,12 +10,16 @@ namespace lumatra::JSON {
 
 /// Reads a whole JSON document (a leading UTF-8 byte-order mark is skipped). Fails with
 /// ConvertError::failed("Ошибка в JSON (символ N): …"), N being the 1-based byte offset
-/// of the error after the byte-order mark.
+/// of the error after the byte-order mark. Containers nested deeper than 1024 levels are
+/// refused ("слишком глубокая вложенность").
 Node parse(std::string_view bytes);
 
 /// Renders `node` at nesting level `indent`: pretty (two spaces a level, one member a
 /// line) or compact (no whitespace). Number texts are written as they were read.
 std::string write(const Node& node, int indent = 0, bool pretty = true);
+
+/// As `write`, appending to `out`. Any depth of tree is written without recursion.
+void appendTo(std::string& out, const Node& node, int indent = 0, bool pretty = true);
 
 /// `text` as a JSON string literal, quotes included.
 std::string quote(std::string_view text);

@@ -1,0 +1,403 @@
+#include "data/json.h"
+
+#include "data/number_text.h"
+#include "data/utf8.h"
+#include "formats/convert_error.h"
+
+#include <cstring>
+#include <iterator>
+
+namespace lumatra::JSON {
+
+namespace {
+
+/// Containers may nest this deep; one more level is refused.
+constexpr std::size_t maxDepth = 1024;
+
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+bool isNumberByte(char c) {
+    return (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.' || c == 'e' || c == 'E';
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Reads one document without recursion: open containers live on `m_open`, finished
+// array items on `m_items` and object members on `m_members` until their container
+// closes and takes them (with exactly the capacity it needs).
+class Parser {
+public:
+    explicit Parser(std::string_view bytes)
+        : m_begin(bytes.data()), m_end(bytes.data() + bytes.size()), m_p(m_begin) {}
+
+    Node document() {
+        skip();
+        Node root = value();
+        skip();
+        if (m_p != m_end) throw error("лишние символы");
+        return root;
+    }
+
+private:
+    struct Open {
+        bool object;
+        std::size_t start; // first index in m_items or m_members
+    };
+
+    ConvertError error(const char* message) const { return errorAt(m_p, message); }
+    ConvertError errorAt(const char* at, const char* message) const {
+        return ConvertError::failed("Ошибка в JSON (символ " + std::to_string(at - m_begin + 1) +
+                                    "): " + message);
+    }
+
+    void skip() {
+        while (m_p != m_end && isSpace(*m_p)) ++m_p;
+    }
+
+    Node value() {
+        for (;;) {
+            Node done;
+            // Read a value; an opened container continues the loop at its first element.
+            if (m_p == m_end) throw error("файл оборвался");
+            const char c = *m_p;
+            if (c == '[' || c == '{') {
+                if (m_open.size() >= maxDepth) throw error("слишком глубокая вложенность");
+                ++m_p;
+                skip();
+                const char close = c == '[' ? ']' : '}';
+                if (m_p != m_end && *m_p == close) {
+                    ++m_p;
+                    done = c == '[' ? Node::array() : Node::object();
+                } else if (c == '[') {
+                    m_open.push_back({false, m_items.size()});
+                    skip();
+                    continue;
+                } else {
+                    m_open.push_back({true, m_members.size()});
+                    skip();
+                    key();
+                    continue;
+                }
+            } else {
+                done = scalar(c);
+            }
+            // Hand finished values to their containers, closing those that end here.
+            for (;;) {
+                if (m_open.empty()) return done;
+                const Open open = m_open.back();
+                if (open.object)
+                    m_members.back().second = std::move(done);
+                else
+                    m_items.push_back(std::move(done));
+                skip();
+                if (m_p == m_end) throw error("файл оборвался");
+                if (*m_p == ',') {
+                    ++m_p;
+                    skip();
+                    if (open.object) key();
+                    break;
+                }
+                if (open.object ? *m_p != '}' : *m_p != ']')
+                    throw error(open.object ? "ожидалось «,» или «}»" : "ожидалось «,» или «]»");
+                ++m_p;
+                m_open.pop_back();
+                if (open.object) {
+                    Node::Object members(std::make_move_iterator(m_members.begin() + open.start),
+                                         std::make_move_iterator(m_members.end()));
+                    m_members.erase(m_members.begin() + open.start, m_members.end());
+                    done = Node::object(std::move(members));
+                } else {
+                    Node::Array items(std::make_move_iterator(m_items.begin() + open.start),
+                                      std::make_move_iterator(m_items.end()));
+                    m_items.erase(m_items.begin() + open.start, m_items.end());
+                    done = Node::array(std::move(items));
+                }
+            }
+        }
+    }
+
+    // An object member's key and colon; its value follows.
+    void key() {
+        if (m_p == m_end || *m_p != '"') throw error("ожидался ключ");
+        std::string name = string();
+        skip();
+        if (m_p == m_end || *m_p != ':') throw error("ожидалось «:»");
+        ++m_p;
+        skip();
+        m_members.emplace_back().first = std::move(name);
+    }
+
+    Node scalar(char c) {
+        switch (c) {
+        case '"': return Node::string(string());
+        case 't': return literal("true", Node::boolean(true));
+        case 'f': return literal("false", Node::boolean(false));
+        case 'n': return literal("null", Node());
+        default: return number();
+        }
+    }
+
+    Node literal(std::string_view word, Node node) {
+        if (static_cast<std::size_t>(m_end - m_p) < word.size() ||
+            std::memcmp(m_p, word.data(), word.size()) != 0)
+            throw error(word == "true"    ? "ожидалось true"
+                        : word == "false" ? "ожидалось false"
+                                          : "ожидалось null");
+        m_p += word.size();
+        return node;
+    }
+
+    Node number() {
+        const char* start = m_p;
+        while (m_p != m_end && isNumberByte(*m_p)) ++m_p;
+        const std::string_view text(start, static_cast<std::size_t>(m_p - start));
+        if (!numberText::isDecimal(text)) throw error("непонятное значение");
+        return Node::number(std::string(text));
+    }
+
+    // The opening quote is at the position.
+    std::string string() {
+        ++m_p;
+        const char* start = m_p;
+        // Common case: no escapes, valid UTF-8.
+        while (m_p != m_end && *m_p != '"' && *m_p != '\\') ++m_p;
+        if (m_p == m_end) throw error("строка не закрыта");
+        if (*m_p == '"') {
+            const std::string_view raw(start, static_cast<std::size_t>(m_p - start));
+            ++m_p;
+            if (utf8::isValid(raw)) return std::string(raw);
+            std::string text;
+            utf8::appendRepaired(text, raw);
+            return text;
+        }
+        std::string buffer(start, m_p);
+        while (m_p != m_end) {
+            const char c = *m_p++;
+            if (c == '"') {
+                if (utf8::isValid(buffer)) return buffer;
+                std::string text;
+                utf8::appendRepaired(text, buffer);
+                return text;
+            }
+            if (c != '\\') {
+                buffer.push_back(c);
+                continue;
+            }
+            if (m_p == m_end) break;
+            const char letter = *m_p++;
+            switch (letter) {
+            case 'b': buffer.push_back('\b'); break;
+            case 'f': buffer.push_back('\f'); break;
+            case 'n': buffer.push_back('\n'); break;
+            case 'r': buffer.push_back('\r'); break;
+            case 't': buffer.push_back('\t'); break;
+            case 'u': unicodeEscape(buffer); break;
+            default: buffer.push_back(letter); break;
+            }
+        }
+        throw error("строка не закрыта");
+    }
+
+    // After "\u": appends the escaped character. A high surrogate pairs with a directly
+    // following "\u" escape; when that one is no low surrogate, the high one becomes "?"
+    // and the second escape is read as if it stood alone.
+    void unicodeEscape(std::string& buffer) {
+        std::uint32_t code = hex4();
+        while (code >= 0xD800 && code <= 0xDBFF && m_end - m_p >= 2 && m_p[0] == '\\' &&
+               m_p[1] == 'u') {
+            m_p += 2;
+            const std::uint32_t low = hex4();
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                utf8::appendCodePoint(buffer, 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00));
+                return;
+            }
+            buffer.push_back('?');
+            code = low;
+        }
+        if (code >= 0xD800 && code <= 0xDFFF) {
+            buffer.push_back('?');
+            return;
+        }
+        utf8::appendCodePoint(buffer, code);
+    }
+
+    // Four hexadecimal digits; like a general integer reader it also takes a leading "+",
+    // or a leading "-" before digits that are all zero.
+    std::uint32_t hex4() {
+        if (m_end - m_p < 4) throw error("плохой \\u");
+        std::size_t i = 0;
+        bool negative = false;
+        if (m_p[0] == '+' || m_p[0] == '-') {
+            negative = m_p[0] == '-';
+            i = 1;
+        }
+        std::uint32_t code = 0;
+        for (; i < 4; ++i) {
+            const int digit = hexDigit(m_p[i]);
+            if (digit < 0) throw error("плохой \\u");
+            code = code * 16 + static_cast<std::uint32_t>(digit);
+        }
+        if (negative && code != 0) throw error("плохой \\u");
+        m_p += 4;
+        return code;
+    }
+
+    const char* m_begin;
+    const char* m_end;
+    const char* m_p;
+    std::vector<Open> m_open;
+    std::vector<Node> m_items;
+    std::vector<Node::Member> m_members;
+};
+
+bool needsEscape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
+
+void appendQuoted(std::string& out, std::string_view text) {
+    out.push_back('"');
+    // Strings that did not come from our readers may hold ill-formed UTF-8.
+    std::string repaired;
+    if (!utf8::isValid(text)) {
+        utf8::appendRepaired(repaired, text);
+        text = repaired;
+    }
+    const char* p = text.data();
+    const char* end = p + text.size();
+    while (p != end) {
+        const char* run = p;
+        while (p != end && !needsEscape(static_cast<unsigned char>(*p))) ++p;
+        out.append(run, p);
+        if (p == end) break;
+        const auto c = static_cast<unsigned char>(*p++);
+        switch (c) {
+        case '"': out.append("\\\""); break;
+        case '\\': out.append("\\\\"); break;
+        case '\n': out.append("\\n"); break;
+        case '\r': out.append("\\r"); break;
+        case '\t': out.append("\\t"); break;
+        default: {
+            static constexpr char hex[] = "0123456789abcdef";
+            const char escape[] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 0xF]};
+            out.append(escape, sizeof escape);
+            break;
+        }
+        }
+    }
+    out.push_back('"');
+}
+
+class Writer {
+public:
+    Writer(std::string& out, int indent, bool pretty)
+        : m_out(out), m_base(indent < 0 ? 0 : static_cast<std::size_t>(indent)),
+          m_pretty(pretty) {}
+
+    void write(const Node& root) {
+        if (open(root)) return;
+        // Without recursion: each open container remembers its next child.
+        while (!m_stack.empty()) {
+            Frame& frame = m_stack.back();
+            const std::size_t level = m_base + m_stack.size() - 1;
+            const bool object = frame.node->isObject();
+            const std::size_t size =
+                object ? frame.node->members().size() : frame.node->items().size();
+            if (frame.next == size) {
+                if (m_pretty) {
+                    m_out.push_back('\n');
+                    indent(level);
+                }
+                m_out.push_back(object ? '}' : ']');
+                m_stack.pop_back();
+                continue;
+            }
+            if (frame.next > 0) m_out.push_back(',');
+            if (m_pretty) {
+                m_out.push_back('\n');
+                indent(level + 1);
+            }
+            const Node* child;
+            if (object) {
+                const Node::Member& member = frame.node->members()[frame.next];
+                appendQuoted(m_out, member.first);
+                m_out.append(m_pretty ? ": " : ":");
+                child = &member.second;
+            } else {
+                child = &frame.node->items()[frame.next];
+            }
+            ++frame.next;
+            open(*child);
+        }
+    }
+
+private:
+    struct Frame {
+        const Node* node;
+        std::size_t next;
+    };
+
+    void indent(std::size_t level) {
+        for (std::size_t i = 0; i < level; ++i) m_out.append("  ", 2);
+    }
+
+    // Writes a scalar or an empty container whole; opens any other container and
+    // answers false.
+    bool open(const Node& node) {
+        switch (node.type()) {
+        case Node::Type::boolean: m_out.append(node.boolValue() ? "true" : "false"); return true;
+        case Node::Type::number: m_out.append(node.text()); return true;
+        case Node::Type::string: appendQuoted(m_out, node.text()); return true;
+        case Node::Type::null: m_out.append("null"); return true;
+        case Node::Type::array:
+            if (node.items().empty()) {
+                m_out.append("[]");
+                return true;
+            }
+            m_out.push_back('[');
+            break;
+        case Node::Type::object:
+            if (node.members().empty()) {
+                m_out.append("{}");
+                return true;
+            }
+            m_out.push_back('{');
+            break;
+        }
+        m_stack.push_back({&node, 0});
+        return false;
+    }
+
+    std::string& m_out;
+    std::size_t m_base;
+    bool m_pretty;
+    std::vector<Frame> m_stack;
+};
+
+} // namespace
+
+Node parse(std::string_view bytes) {
+    if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
+    return Parser(bytes).document();
+}
+
+std::string write(const Node& node, int indent, bool pretty) {
+    std::string out;
+    appendTo(out, node, indent, pretty);
+    return out;
+}
+
+void appendTo(std::string& out, const Node& node, int indent, bool pretty) {
+    Writer(out, indent, pretty).write(node);
+}
+
+std::string quote(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + 2);
+    appendQuoted(out, text);
+    return out;
+}
+
+} // namespace lumatra::JSON

@@ -1,0 +1,26 @@
+#pragma once
+// UTF-8 helpers private to the data readers and writers.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace lumatra::utf8 {
+
+/// Length of the longest prefix of `bytes` that is well-formed UTF-8.
+std::size_t validPrefix(std::string_view bytes);
+
+inline bool isValid(std::string_view bytes) { return validPrefix(bytes) == bytes.size(); }
+
+/// Appends `bytes` to `out`, each ill-formed sequence (each maximal subpart) replaced
+/// by U+FFFD.
+void appendRepaired(std::string& out, std::string_view bytes);
+
+/// Appends the UTF-8 encoding of a Unicode scalar value.
+void appendCodePoint(std::string& out, char32_t codePoint);
+
+/// Windows-1251 bytes as UTF-8. The code page leaves one byte (98) unassigned; the
+/// answer is false when it occurs.
+bool fromWindows1251(std::string_view bytes, std::string& out);
+
+} // namespace lumatra::utf8
