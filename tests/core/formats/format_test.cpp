@@ -58,7 +58,8 @@ TEST(Catalog, KindComesFromTheNameOnly) {
     EXPECT_EQ(kindOf("/nowhere/Photo.JPEG"), Kind::image);
     EXPECT_EQ(kindOf("a.b.Flac"), Kind::audio);
     // Unknown to the tables: the type registry decides.
-    EXPECT_EQ(kindOf("script.py"), Kind::document);
+    EXPECT_EQ(kindOf("main.cpp"), Kind::document);
+    EXPECT_EQ(kindOf("build.log"), Kind::document);
     EXPECT_EQ(kindOf("clip.qt"), Kind::video);
     EXPECT_FALSE(kindOf("notes.xyzzy"));
     EXPECT_FALSE(kindOf("README"));
