@@ -1,0 +1,273 @@
+#include "data/csv.h"
+
+#include "data/json.h"
+#include "data/number_text.h"
+
+#include <array>
+#include <cstring>
+#include <unordered_map>
+
+namespace lumatra::CSV {
+
+namespace {
+
+constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
+
+// A trailing line terminator, as a regular expression's "$" lets one stand at the very
+// end: its length in bytes, or 0.
+std::size_t trailingBreak(std::string_view cell) {
+    if (cell.ends_with("\r\n")) return 2;
+    if (cell.ends_with("\xC2\x85") || cell.ends_with("\xE2\x80\xA8") ||
+        cell.ends_with("\xE2\x80\xA9"))
+        return cell.ends_with("\xC2\x85") ? 2 : 3;
+    if (!cell.empty()) {
+        const char last = cell.back();
+        if (last == '\n' || last == '\r' || last == '\v' || last == '\f') return 1;
+    }
+    return 0;
+}
+
+Node cellNode(std::string&& cell) {
+    if (isNumberCell(cell)) return Node::number(std::move(cell));
+    return Node::string(std::move(cell));
+}
+
+// Builds records row by row.
+class TableBuilder {
+public:
+    void add(Row& row) {
+        if (!m_haveHeader) {
+            m_haveHeader = true;
+            m_header = std::move(row);
+            for (std::size_t i = 0; i < m_header.size(); ++i)
+                if (m_header[i].empty()) m_header[i] = "column" + std::to_string(i + 1);
+            return;
+        }
+        Node::Object members;
+        members.reserve(m_header.size());
+        for (std::size_t i = 0; i < m_header.size(); ++i)
+            members.emplace_back(m_header[i], i < row.size() ? cellNode(std::move(row[i]))
+                                                             : Node::string({}));
+        m_records.push_back(Node::object(std::move(members)));
+    }
+
+    Node result() {
+        m_records.shrink_to_fit();
+        return Node::array(std::move(m_records));
+    }
+
+private:
+    bool m_haveHeader = false;
+    Row m_header;
+    Node::Array m_records;
+};
+
+bool needsQuotes(std::string_view cell, char delimiter) {
+    for (const char c : cell)
+        if (c == delimiter || c == '"' || c == '\n' || c == '\r') return true;
+    return false;
+}
+
+void appendCell(std::string& out, std::string_view cell, char delimiter) {
+    if (!needsQuotes(cell, delimiter)) {
+        out.append(cell);
+        return;
+    }
+    out.push_back('"');
+    for (const char c : cell) {
+        if (c == '"') out.push_back('"');
+        out.push_back(c);
+    }
+    out.push_back('"');
+}
+
+void appendValue(std::string& out, const Node& value, char delimiter) {
+    switch (value.type()) {
+    case Node::Type::boolean: out.append(value.boolValue() ? "true" : "false"); return;
+    case Node::Type::number:
+    case Node::Type::string: appendCell(out, value.text(), delimiter); return;
+    case Node::Type::null: return;
+    case Node::Type::array:
+    case Node::Type::object: {
+        std::string json;
+        JSON::appendTo(json, value, 0, false);
+        appendCell(out, json, delimiter);
+        return;
+    }
+    }
+}
+
+void writeRecords(std::string& out, const Node::Array& items, char delimiter) {
+    std::vector<std::string_view> columns;
+    std::unordered_map<std::string_view, std::size_t> index;
+    for (const Node& item : items)
+        for (const Node::Member& member : item.members())
+            if (index.emplace(member.first, columns.size()).second)
+                columns.push_back(member.first);
+
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        if (i > 0) out.push_back(delimiter);
+        appendCell(out, columns[i], delimiter);
+    }
+    out.append("\r\n");
+
+    std::vector<const Node*> cells(columns.size());
+    for (const Node& item : items) {
+        std::fill(cells.begin(), cells.end(), nullptr);
+        const Node::Object& members = item.members();
+        for (std::size_t i = 0; i < members.size(); ++i) {
+            // Most records list the columns in header order; look up the others. A later
+            // duplicate of a key replaces the earlier value.
+            const std::size_t column =
+                i < columns.size() && columns[i] == members[i].first ? i
+                                                                     : index.at(members[i].first);
+            cells[column] = &members[i].second;
+        }
+        for (std::size_t i = 0; i < cells.size(); ++i) {
+            if (i > 0) out.push_back(delimiter);
+            if (cells[i]) appendValue(out, *cells[i], delimiter);
+        }
+        out.append("\r\n");
+    }
+}
+
+} // namespace
+
+char detectDelimiter(std::string_view text) {
+    std::size_t comma = 0, semicolon = 0, tab = 0;
+    bool quoted = false;
+    for (const char c : text) {
+        if (c == '"') {
+            quoted = !quoted;
+            continue;
+        }
+        if (quoted) continue;
+        if (c == '\n' || c == '\r') break;
+        if (c == ',') ++comma;
+        if (c == ';') ++semicolon;
+        if (c == '\t') ++tab;
+    }
+    if (semicolon > comma && semicolon >= tab) return ';';
+    if (tab > comma && tab > semicolon) return '\t';
+    return ',';
+}
+
+void forEachRow(std::string_view text, char delimiter, const std::function<void(Row&)>& onRow) {
+    if (text.starts_with(byteOrderMark)) text.remove_prefix(byteOrderMark.size());
+    Row row;
+    std::string cell;
+    const char* p = text.data();
+    const char* end = p + text.size();
+    auto endRow = [&] {
+        row.push_back(std::move(cell));
+        cell.clear();
+        // A blank line is one empty cell; it is left out.
+        if (!(row.size() == 1 && row[0].empty())) onRow(row);
+        row.clear();
+    };
+    while (p != end) {
+        const char c = *p;
+        if (c == '"' && cell.empty()) {
+            // A quoted cell: up to the closing quote, with "" standing for one quote.
+            ++p;
+            for (;;) {
+                const char* quote =
+                    static_cast<const char*>(std::memchr(p, '"', static_cast<std::size_t>(end - p)));
+                if (!quote) {
+                    cell.append(p, end);
+                    p = end;
+                    break;
+                }
+                cell.append(p, quote);
+                p = quote + 1;
+                if (p != end && *p == '"') {
+                    cell.push_back('"');
+                    ++p;
+                    continue;
+                }
+                break;
+            }
+            continue;
+        }
+        if (c == delimiter) {
+            row.push_back(std::move(cell));
+            cell.clear();
+            ++p;
+            continue;
+        }
+        if (c == '\n' || c == '\r') {
+            ++p;
+            if (c == '\r' && p != end && *p == '\n') ++p;
+            endRow();
+            continue;
+        }
+        // Plain text up to the next byte that matters.
+        const char* run = p++;
+        while (p != end && *p != delimiter && *p != '\n' && *p != '\r' && *p != '"') ++p;
+        cell.append(run, p);
+    }
+    if (!cell.empty() || !row.empty()) endRow();
+}
+
+std::vector<Row> parse(std::string_view text, char delimiter) {
+    std::vector<Row> rows;
+    forEachRow(text, delimiter, [&](Row& row) { rows.push_back(std::move(row)); });
+    return rows;
+}
+
+Node objects(std::vector<Row> rows) {
+    TableBuilder builder;
+    for (Row& row : rows) builder.add(row);
+    return builder.result();
+}
+
+Node table(std::string_view text, char delimiter) {
+    TableBuilder builder;
+    forEachRow(text, delimiter, [&](Row& row) { builder.add(row); });
+    return builder.result();
+}
+
+bool isNumberCell(std::string_view cell) {
+    const std::size_t lineBreak = trailingBreak(cell);
+    const std::string_view number = cell.substr(0, cell.size() - lineBreak);
+    // Characters, not bytes: the number is ASCII and a line break counts as one.
+    const std::size_t characters = number.size() + (lineBreak > 0 ? 1 : 0);
+    return characters <= 15 && numberText::isStrictJson(number);
+}
+
+std::string write(const Node& node, char delimiter) {
+    std::string out;
+    appendTo(out, node, delimiter);
+    return out;
+}
+
+void appendTo(std::string& out, const Node& node, char delimiter) {
+    Node::Array single;
+    const Node::Array* items = &single;
+    if (node.isArray()) {
+        items = &node.items();
+    } else {
+        single.push_back(node);
+    }
+    bool records = true;
+    for (const Node& item : *items)
+        if (!item.isObject()) records = false;
+    if (records) {
+        writeRecords(out, *items, delimiter);
+        return;
+    }
+    for (const Node& item : *items) {
+        if (item.isArray()) {
+            const Node::Array& cells = item.items();
+            for (std::size_t i = 0; i < cells.size(); ++i) {
+                if (i > 0) out.push_back(delimiter);
+                appendValue(out, cells[i], delimiter);
+            }
+        } else {
+            appendValue(out, item, delimiter);
+        }
+        out.append("\r\n");
+    }
+}
+
+} // namespace lumatra::CSV

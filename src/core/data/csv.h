@@ -1,0 +1,48 @@
+#pragma once
+// The reader and writer of delimited tables (CSV, TSV) over the data tree.
+
+#include "data/node.h"
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lumatra::CSV {
+
+using Row = std::vector<std::string>;
+
+/// The separator of the first record (which may span lines inside quotes): whichever of
+/// ",", ";" and tab occurs most often outside quotes; "," when none occurs.
+char detectDelimiter(std::string_view text);
+
+/// Splits decoded text into rows of cells. Quotes open only at the start of a cell;
+/// LF, CR LF and CR end rows; an unclosed quote ends at the end of the text; rows that
+/// are one empty cell (blank lines) are left out. Never fails.
+std::vector<Row> parse(std::string_view text, char delimiter);
+
+/// As `parse`, handing each row to `onRow` as soon as it is complete, so the rows never
+/// need to be held all at once. `onRow` may move the cells out of the row.
+void forEachRow(std::string_view text, char delimiter, const std::function<void(Row&)>& onRow);
+
+/// Rows as records: the first row names the columns (an empty name becomes "column" and
+/// its 1-based number), each later row becomes an object with one member per column.
+/// Cells that are short JSON numbers become number nodes, all others strings.
+Node objects(std::vector<Row> rows);
+
+/// `parse` followed by `objects`, without holding all the rows at once.
+Node table(std::string_view text, char delimiter);
+
+/// Whether a cell becomes a number: strict JSON number syntax (optionally followed by one
+/// line break) and at most 15 characters, so long account numbers stay text.
+bool isNumberCell(std::string_view cell);
+
+/// Any tree as a table: records (every item an object) with a header of all keys in order
+/// of first appearance, otherwise one line per item. Nested values are compact JSON.
+/// Cells with the delimiter, quotes or line breaks are quoted; every line ends in CR LF.
+std::string write(const Node& node, char delimiter);
+
+/// As `write`, appending to `out`.
+void appendTo(std::string& out, const Node& node, char delimiter);
+
+} // namespace lumatra::CSV

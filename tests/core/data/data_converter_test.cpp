@@ -1,0 +1,78 @@
+#include "data/data_converter.h"
+
+#include "data/json.h"
+#include "formats/convert_error.h"
+
+#include <gtest/gtest.h>
+
+namespace lumatra {
+namespace {
+
+std::string compact(const Node& node) { return JSON::write(node, 0, false); }
+
+TEST(DataConverterRead, TablesDecodeAndSplitByExtension) {
+    struct Case {
+        std::string bytes, ext, json;
+    } cases[] = {
+        // A TSV is split at tabs only, however many commas it holds.
+        {"a,b\tc\n1,2\t3", "tsv", R"([{"a,b":"1,2","c":3}])"},
+        {"a;b\n1;2,5", "csv", R"([{"a":1,"b":"2,5"}])"},
+        {"a,b\n1,2", "txt", R"([{"a":1,"b":2}])"},
+        // Not UTF-8, but Windows-1251: "Имя;Возраст" / "Иван;30".
+        {"\xC8\xEC\xFF;\xC2\xEE\xE7\xF0\xE0\xF1\xF2\n\xC8\xE2\xE0\xED;30", "csv",
+         R"([{"Имя":"Иван","Возраст":30}])"},
+        {"\xEF\xBB\xBF" "x\n\xE2\x82\xAC", "csv", R"([{"x":"€"}])"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(compact(DataConverter::read(c.bytes, c.ext)), c.json) << c.bytes;
+}
+
+TEST(DataConverterRead, FailuresCarryTheirTexts) {
+    struct Case {
+        std::string bytes, ext, message;
+    } cases[] = {
+        // 98 is the one byte Windows-1251 leaves unassigned.
+        {"a\x98", "csv", "Не удалось прочитать текст таблицы"},
+        {"[1,", "json", "Ошибка в JSON (символ 4): файл оборвался"},
+        {"", "plist", "Не удалось прочитать список свойств"},
+        {"not a property list", "plist", "Не удалось прочитать список свойств"},
+    };
+    for (const Case& c : cases) {
+        try {
+            DataConverter::read(c.bytes, c.ext);
+            ADD_FAILURE() << c.bytes;
+        } catch (const ConvertError& error) {
+            EXPECT_EQ(error.errorCase(), ConvertError::Case::failed);
+            EXPECT_EQ(error.errorDescription(), c.message);
+        }
+    }
+}
+
+TEST(DataConverterWrite, EachTargetHasItsFraming) {
+    const Node tree = DataConverter::read(R"([{"n":-0.50E+3,"k":1,"k":2,"s":"a;b"}])", "json");
+    EXPECT_EQ(DataConverter::write(tree, Format::json),
+              "[\n  {\n    \"n\": -0.50E+3,\n    \"k\": 1,\n    \"k\": 2,\n    \"s\": \"a;b\"\n"
+              "  }\n]\n");
+    EXPECT_EQ(DataConverter::write(tree, Format::csv), "\xEF\xBB\xBFn;k;s\r\n-0.50E+3;2;\"a;b\"\r\n");
+    EXPECT_TRUE(DataConverter::write(tree, Format::plist).starts_with("<?xml"));
+    for (const Format format : {Format::pdf, Format::txt, Format::mp3}) {
+        try {
+            DataConverter::write(tree, format);
+            ADD_FAILURE() << title(format);
+        } catch (const ConvertError& error) {
+            EXPECT_EQ(error.errorCase(), ConvertError::Case::unsupported);
+            EXPECT_EQ(error.errorDescription(),
+                      "Так конвертировать нельзя: данные → " + std::string(title(format)));
+        }
+    }
+}
+
+TEST(DataConverterWrite, JsonToJsonKeepsEveryTextOrderAndDuplicate) {
+    const std::string source = R"({"z":[1.50,1e3,-0,+1,01],"a":{"k":"v","k":"w"},"e":[]})";
+    const std::string once = DataConverter::write(DataConverter::read(source, "json"), Format::json);
+    EXPECT_EQ(compact(JSON::parse(once)), source);
+    EXPECT_EQ(DataConverter::write(DataConverter::read(once, "json"), Format::json), once);
+}
+
+} // namespace
+} // namespace lumatra

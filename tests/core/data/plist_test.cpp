@@ -1,0 +1,178 @@
+#include "data/plist_bridge.h"
+
+#include "data/data_converter.h"
+#include "data/json.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace lumatra {
+namespace {
+
+std::string compact(const Node& node) { return JSON::write(node, 0, false); }
+
+std::string xmlPlist(const std::string& body) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n" + body +
+           "\n</plist>\n";
+}
+
+// A binary property list from encoded objects; object 0 is the top. Object references
+// and offsets are one and two bytes wide.
+std::string binaryPlist(const std::vector<std::string>& objects) {
+    std::string out = "bplist00";
+    std::vector<std::size_t> offsets;
+    for (const std::string& object : objects) {
+        offsets.push_back(out.size());
+        out += object;
+    }
+    const std::size_t table = out.size();
+    for (const std::size_t offset : offsets) {
+        out.push_back(static_cast<char>(offset >> 8));
+        out.push_back(static_cast<char>(offset & 0xFF));
+    }
+    std::string trailer(32, '\0');
+    trailer[6] = 2; // offset size
+    trailer[7] = 1; // reference size
+    for (int i = 0; i < 8; ++i) {
+        trailer[8 + i] = static_cast<char>(objects.size() >> (56 - 8 * i));
+        trailer[24 + i] = static_cast<char>(table >> (56 - 8 * i));
+    }
+    return out + trailer;
+}
+
+std::string bigEndianDouble(char marker, double value) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, 8);
+    std::string out(1, marker);
+    for (int i = 7; i >= 0; --i) out.push_back(static_cast<char>(bits >> (8 * i)));
+    return out;
+}
+
+std::string ascii(const std::string& text) {
+    return static_cast<char>(0x50 | text.size()) + text;
+}
+
+TEST(PlistRead, XmlValuesBecomeNodes) {
+    const std::string xml = xmlPlist(R"(<dict>
+	<key>b</key><true/>
+	<key>B</key><false/>
+	<key>a</key><array>
+		<integer>-1</integer>
+		<integer>18446744073709551615</integer>
+		<integer>-9223372036854775808</integer>
+		<integer>9223372036854775807</integer>
+		<integer>42</integer>
+		<real>1.5</real>
+		<real>10</real>
+	</array>
+	<key>dates</key><array>
+		<date>2024-03-01T09:30:00Z</date>
+		<date>1900-01-01T00:00:00Z</date>
+		<date>2100-01-01T12:00:00Z</date>
+	</array>
+	<key>data</key><data>AP8QIA==</data>
+	<key>s</key><string>x &amp; &lt;y&gt; Ж</string>
+	<key>empty</key><dict/>
+</dict>)");
+    // Keys sorted by code point: upper case before lower case.
+    EXPECT_EQ(compact(DataConverter::read(xml, "plist")),
+              R"({"B":false,"a":[-1,18446744073709551615,-9223372036854775808,)"
+              R"(9223372036854775807,42,1.5,10],"b":true,"data":"AP8QIA==",)"
+              R"("dates":["2024-03-01T09:30:00Z","1900-01-01T00:00:00Z","2100-01-01T12:00:00Z"],)"
+              R"("empty":{},"s":"x & <y> Ж"})");
+}
+
+TEST(PlistRead, BinaryKeepsSignsWideIntegersAndFarDates) {
+    // Dates count seconds from 2001; 2100 lies beyond 32 bits of them.
+    const double seconds2100 = 4102444800.0 - 978307200.0;
+    const std::string plist = binaryPlist({
+        "\xA6\x01\x02\x03\x04\x05\x06",                        // array of the next six
+        std::string("\x13\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF", 9), // -1, eight bytes signed
+        std::string("\x14\0\0\0\0\0\0\0\0\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF", 17), // 2^64-1
+        bigEndianDouble('\x33', seconds2100),
+        bigEndianDouble('\x33', -3187296000.0), // 1900-01-01
+        std::string("\x42\x00\xFF", 3),
+        "\xD1\x07\x08",
+        ascii("key"),
+        "\x09",
+    });
+    EXPECT_EQ(compact(DataConverter::read(plist, "plist")),
+              R"([-1,18446744073709551615,"2100-01-01T00:00:00Z","1900-01-01T00:00:00Z",)"
+              R"("AP8=",{"key":true}])");
+}
+
+TEST(PlistWrite, NumbersNullsAndDuplicateKeys) {
+    const Node tree = JSON::parse(
+        R"({"z":null,"k":1,"k":2,"n":[10,10.0,1e2,-5,+7,-0,99999999999999999999,)"
+        R"(9223372036854775807,-9223372036854775808,18446744073709551615,1e999,-1e999,1e-999],)"
+        R"("s":"a&b<c>","t":true,"e":[],"o":{}})");
+    EXPECT_EQ(Plist::writeXml(tree),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+              "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+              "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+              "<plist version=\"1.0\">\n"
+              "<dict>\n"
+              "\t<key>e</key>\n\t<array/>\n"
+              "\t<key>k</key>\n\t<integer>2</integer>\n"
+              "\t<key>n</key>\n\t<array>\n"
+              "\t\t<integer>10</integer>\n"
+              "\t\t<real>10</real>\n"
+              "\t\t<real>100</real>\n"
+              "\t\t<integer>-5</integer>\n"
+              "\t\t<integer>7</integer>\n"
+              "\t\t<integer>0</integer>\n"
+              "\t\t<real>1e+20</real>\n"
+              "\t\t<integer>9223372036854775807</integer>\n"
+              "\t\t<integer>-9223372036854775808</integer>\n"
+              "\t\t<integer>18446744073709551615</integer>\n"
+              "\t\t<real>+infinity</real>\n"
+              "\t\t<real>-infinity</real>\n"
+              "\t\t<real>0</real>\n"
+              "\t</array>\n"
+              "\t<key>o</key>\n\t<dict/>\n"
+              "\t<key>s</key>\n\t<string>a&amp;b&lt;c&gt;</string>\n"
+              "\t<key>t</key>\n\t<true/>\n"
+              "\t<key>z</key>\n\t<string></string>\n"
+              "</dict>\n"
+              "</plist>\n");
+}
+
+TEST(PlistWrite, PropertyListsSurviveTheTripThroughJson) {
+    const std::string xml = xmlPlist(R"(<dict>
+	<key>ints</key><array><integer>-1</integer><integer>0</integer>
+		<integer>18446744073709551615</integer><integer>-9223372036854775808</integer></array>
+	<key>reals</key><array><real>0.1</real><real>-2.5e-300</real></array>
+	<key>when</key><array><date>1850-06-01T10:00:00Z</date><date>2200-12-31T23:59:59Z</date></array>
+	<key>blob</key><data>SGVsbG8=</data>
+	<key>flags</key><array><true/><false/></array>
+	<key>text</key><string>Привет</string>
+</dict>)");
+    const Node first = DataConverter::read(xml, "plist");
+    const std::string json = DataConverter::write(first, Format::json);
+    const std::string again = DataConverter::write(DataConverter::read(json, "json"), Format::plist);
+    EXPECT_EQ(DataConverter::read(again, "plist"), first);
+}
+
+TEST(PlistDates, IsoTextInUtcWithWholeSeconds) {
+    struct Case {
+        double seconds;
+        std::string text;
+    } cases[] = {
+        {0, "1970-01-01T00:00:00Z"},
+        {-0.5, "1969-12-31T23:59:59Z"}, // rounded down, not toward zero
+        {1709285400.75, "2024-03-01T09:30:00Z"},
+        {951782400, "2000-02-29T00:00:00Z"},
+        {4102444800, "2100-01-01T00:00:00Z"},
+        {-2208988800, "1900-01-01T00:00:00Z"},
+        {253402300799, "9999-12-31T23:59:59Z"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(Plist::isoDate(c.seconds), c.text);
+    EXPECT_EQ(Plist::base64(""), "");
+    EXPECT_EQ(Plist::base64("f"), "Zg==");
+    EXPECT_EQ(Plist::base64("fo"), "Zm8=");
+    EXPECT_EQ(Plist::base64("foo"), "Zm9v");
+}
+
+} // namespace
+} // namespace lumatra
