@@ -1,0 +1,26 @@
+#include "platform/launcher_badge.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QGuiApplication>
+#include <QVariantMap>
+
+namespace lumatra {
+
+void showLauncherCount(int count) {
+    auto bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) return;
+    QString desktopFile = QGuiApplication::desktopFileName();
+    if (desktopFile.isEmpty()) desktopFile = QStringLiteral("lumatra");
+    if (!desktopFile.endsWith(QLatin1String(".desktop"))) desktopFile += QLatin1String(".desktop");
+
+    auto signal = QDBusMessage::createSignal(QStringLiteral("/com/lumatra/Lumatra"),
+                                             QStringLiteral("com.canonical.Unity.LauncherEntry"),
+                                             QStringLiteral("Update"));
+    const QVariantMap properties{{QStringLiteral("count"), static_cast<qint64>(count)},
+                                 {QStringLiteral("count-visible"), count > 0}};
+    signal << QStringLiteral("application://") + desktopFile << properties;
+    bus.send(signal);
+}
+
+} // namespace lumatra

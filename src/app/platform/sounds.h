@@ -1,0 +1,13 @@
+#pragma once
+// The named system sounds that end a batch.
+
+#include <QString>
+
+namespace lumatra {
+
+/// Plays "Glass" (the sound theme's "complete") or "Basso" ("dialog-error") through
+/// the desktop's sound theme, without waiting. A missing sound, theme or sound server
+/// is ignored; other names play nothing.
+void playSystemSound(const QString& name);
+
+} // namespace lumatra

@@ -1,0 +1,173 @@
+#pragma once
+// One source file in the window's list: what it is, what it may become, which target
+// the user chose and where its conversion stands.
+
+#include "formats/convert_error.h"
+#include "formats/format.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <QUuid>
+#include <QVariantList>
+#include <QtQml/qqmlregistration.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace lumatra {
+
+/// A job is made only by the store (`Job::make`), lives on the main thread and is
+/// written by the store's queue; the views read it and the row's format menu writes
+/// `target`. A job never converts itself.
+///
+/// QML sees kinds, formats and statuses by their raw names ("audio", "mp3", "running")
+/// and every text a row shows ready-made (`sourceText`, `statusText`, `menuGroups`…).
+class Job : public QObject {
+    Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("Jobs are made by the store")
+
+    Q_PROPERTY(QString id READ idText CONSTANT)
+    Q_PROPERTY(QUrl url READ url CONSTANT)
+    Q_PROPERTY(QString fileName READ fileName CONSTANT)
+    Q_PROPERTY(QString kind READ kindName CONSTANT)
+    Q_PROPERTY(QString kindTitle READ kindTitle CONSTANT)
+    Q_PROPERTY(QString kindSymbol READ kindSymbol CONSTANT)
+    Q_PROPERTY(QStringList targets READ targetNames CONSTANT)
+    Q_PROPERTY(qint64 bytes READ bytes CONSTANT)
+    Q_PROPERTY(QString sourceText READ sourceText CONSTANT)
+    Q_PROPERTY(QVariantList menuGroups READ menuGroups CONSTANT)
+
+    Q_PROPERTY(QString target READ targetName WRITE setTargetName NOTIFY targetChanged)
+    Q_PROPERTY(QString targetLabel READ targetLabel NOTIFY targetChanged)
+    Q_PROPERTY(QString targetDetail READ targetDetail NOTIFY targetChanged)
+
+    Q_PROPERTY(Status status READ status NOTIFY statusChanged)
+    Q_PROPERTY(QString statusName READ statusName NOTIFY statusChanged)
+    Q_PROPERTY(double progress READ progress NOTIFY statusChanged)
+    Q_PROPERTY(QString statusText READ statusText NOTIFY statusChanged)
+    Q_PROPERTY(QString message READ message NOTIFY statusChanged)
+    Q_PROPERTY(QUrl outputUrl READ outputUrl NOTIFY statusChanged)
+    Q_PROPERTY(bool finished READ isFinished NOTIFY statusChanged)
+    Q_PROPERTY(bool pending READ isPending NOTIFY statusChanged)
+
+    Q_PROPERTY(QString icon READ icon NOTIFY iconChanged)
+
+public:
+    /// Where a job stands. In QML: `Job.Ready`… or `job.statusName` ("ready"…).
+    enum class Status { Ready, Queued, Running, Done, Failed, Cancelled };
+    Q_ENUM(Status)
+
+    /// A job in state ready for `path`, or none when the name gives no kind or no
+    /// default target. The file is not opened; its size is measured once, here (0 when
+    /// it is missing). `path` should be absolute.
+    static std::unique_ptr<Job> make(const std::filesystem::path& path);
+
+    QUuid id() const { return m_id; }
+    QString idText() const;
+    const std::filesystem::path& path() const { return m_path; }
+    QUrl url() const;
+    QString fileName() const;
+    Kind kind() const { return m_kind; }
+    QString kindName() const;
+    QString kindTitle() const;
+    QString kindSymbol() const;
+    const std::vector<Format>& targets() const { return m_targets; }
+    QStringList targetNames() const;
+    bool canProduce(Format format) const;
+    std::int64_t bytes() const { return m_bytes; }
+
+    Format target() const { return m_target; }
+    /// Any assignment, even of the same format, puts a finished job back to ready; a
+    /// format the job cannot produce is ignored.
+    void setTarget(Format format);
+    QString targetName() const;
+    /// Unknown names and formats outside `targets` are ignored.
+    void setTargetName(const QString& name);
+    /// The menu chip's face: the raw value in upper case ("HEVC").
+    QString targetLabel() const;
+    /// The chip's tooltip: the target's description.
+    QString targetDetail() const;
+
+    Status status() const { return m_status; }
+    QString statusName() const;
+    /// The last fraction reported while running; 0 otherwise.
+    double progress() const { return m_progress; }
+    /// The result of a done job.
+    const std::optional<ConvertResult>& result() const { return m_result; }
+    QUrl outputUrl() const;
+    /// The whole message of a failed job (the row's tooltip); empty otherwise.
+    QString message() const { return m_message; }
+
+    /// finished: done, failed, cancelled. pending: queued, running. active: ready,
+    /// queued, running.
+    bool isFinished() const;
+    bool isPending() const;
+    bool isActive() const;
+
+    // The store's writes. Progress is clamped to [0, 1].
+    void markReady();
+    void markQueued();
+    void markRunning(double fraction);
+    void markDone(ConvertResult result);
+    void markFailed(QString message);
+    void markCancelled();
+
+    /// Theme icon name of the file's type; empty until the store looks it up, or when
+    /// the theme has none. QML shows it as "image://fileicon/" + icon.
+    QString icon() const { return m_icon; }
+    void setIcon(const QString& icon);
+
+    /// "WAV · 12 КБ": the extension in upper case and the source size.
+    QString sourceText() const;
+    /// The rest of the status line: "" (ready), "В очереди", "37%", "Конвертирую…",
+    /// "song.mp3 · 12 КБ · 2,4 с", the failure's first line, "Отменено".
+    QString statusText() const;
+    /// The format menu: [{title, formats: [{format, label, text, detail}]}] in target
+    /// order, grouped by title.
+    QVariantList menuGroups() const;
+
+signals:
+    void targetChanged();
+    /// Any change of the status, including a new progress fraction while running.
+    void statusChanged();
+    /// The status moved to another case (not fired for progress alone).
+    void phaseChanged();
+    void iconChanged();
+
+private:
+    Job(std::filesystem::path path, Kind kind, std::vector<Format> targets, Format target,
+        std::int64_t bytes);
+    void setStatus(Status status, double progress = 0);
+
+    QUuid m_id;
+    std::filesystem::path m_path;
+    Kind m_kind;
+    std::vector<Format> m_targets;
+    std::int64_t m_bytes;
+    Format m_target;
+    Status m_status = Status::Ready;
+    double m_progress = 0;
+    std::optional<ConvertResult> m_result;
+    QString m_message;
+    QString m_icon;
+};
+
+/// The duration of a conversion as a row shows it: "меньше секунды", "2,4 с" (one
+/// decimal in the current locale), "1 мин 15 с".
+QString durationText(double seconds);
+
+/// The format menu's group title of `format` for a job of `kind` ("Аудио", "Только
+/// звук", "Видео", "Изображение", "Страницы картинками", "Значок", "Данные",
+/// "Документ").
+QString menuGroupTitle(Format format, Kind kind);
+
+/// The first line of a message: the text before the first line feed.
+QString firstLine(const QString& message);
+
+} // namespace lumatra

@@ -1,0 +1,102 @@
+#include "store/job_list_model.h"
+
+#include <QQmlEngine>
+
+namespace lumatra {
+
+JobListModel::JobListModel(QObject* parent) : QAbstractListModel(parent) {}
+
+JobListModel::~JobListModel() = default;
+
+int JobListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : count();
+}
+
+QVariant JobListModel::data(const QModelIndex& index, int role) const {
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return {};
+    const Job* job = at(index.row());
+    switch (role) {
+    case JobRole: return QVariant::fromValue(const_cast<Job*>(job));
+    case IdRole: return job->idText();
+    case StatusRole: return QVariant::fromValue(job->status());
+    case TargetRole: return job->targetName();
+    case Qt::DisplayRole: return job->fileName();
+    default: return {};
+    }
+}
+
+QHash<int, QByteArray> JobListModel::roleNames() const {
+    return {{JobRole, "job"}, {IdRole, "jobId"}, {StatusRole, "status"}, {TargetRole, "target"},
+            {Qt::DisplayRole, "display"}};
+}
+
+Job* JobListModel::jobAt(int row) const {
+    if (row < 0 || row >= count()) return nullptr;
+    return at(row);
+}
+
+int JobListModel::rowOf(const Job* job) const {
+    for (std::size_t row = 0; row < m_jobs.size(); ++row)
+        if (m_jobs[row].get() == job) return static_cast<int>(row);
+    return -1;
+}
+
+void JobListModel::append(std::vector<std::unique_ptr<Job>> jobs) {
+    if (jobs.empty()) return;
+    const int first = count();
+    beginInsertRows({}, first, first + static_cast<int>(jobs.size()) - 1);
+    m_jobs.reserve(m_jobs.size() + jobs.size());
+    for (auto& job : jobs) {
+        // QML must never collect a job it was handed.
+        QQmlEngine::setObjectOwnership(job.get(), QQmlEngine::CppOwnership);
+        watch(job.get());
+        m_jobs.push_back(std::move(job));
+    }
+    endInsertRows();
+    emit countChanged();
+}
+
+int JobListModel::removeIf(const std::function<bool(const Job&)>& condition) {
+    int removed = 0;
+    // From the end, so that the rows still to look at keep their numbers.
+    for (int row = count() - 1; row >= 0;) {
+        if (!condition(*at(row))) {
+            --row;
+            continue;
+        }
+        const int last = row;
+        while (row > 0 && condition(*at(row - 1))) --row;
+        beginRemoveRows({}, row, last);
+        for (int i = row; i <= last; ++i) {
+            // A view or a script may still hold the job during this event.
+            Job* job = m_jobs[static_cast<std::size_t>(i)].release();
+            job->disconnect(this);
+            job->deleteLater();
+        }
+        m_jobs.erase(m_jobs.begin() + row, m_jobs.begin() + last + 1);
+        endRemoveRows();
+        removed += last - row + 1;
+        --row;
+    }
+    if (removed > 0) emit countChanged();
+    return removed;
+}
+
+void JobListModel::watch(Job* job) {
+    connect(job, &Job::statusChanged, this, [this, job] { rowChanged(job, StatusRole); });
+    connect(job, &Job::targetChanged, this, [this, job] {
+        rowChanged(job, TargetRole);
+        emit jobChanged(job);
+    });
+    connect(job, &Job::phaseChanged, this, [this, job] { emit jobChanged(job); });
+}
+
+void JobListModel::rowChanged(Job* job, int role) {
+    const int row = rowOf(job);
+    if (row < 0) return;
+    const auto changed = index(row);
+    emit dataChanged(changed, changed, {role});
+}
+
+} // namespace lumatra

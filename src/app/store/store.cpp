@@ -1,0 +1,543 @@
+#include "store/store.h"
+
+#include "converter/converter.h"
+#include "platform/file_icons.h"
+#include "platform/launcher_badge.h"
+#include "platform/settings.h"
+#include "platform/sounds.h"
+#include "tools/tools.h"
+
+#include <QCollator>
+#include <QCoreApplication>
+#include <QFile>
+#include <QVariantMap>
+
+#include <algorithm>
+#include <array>
+#include <unordered_set>
+
+namespace lumatra {
+namespace fs = std::filesystem;
+
+namespace {
+
+QString text(std::string_view value) {
+    return QString::fromUtf8(value.data(), static_cast<qsizetype>(value.size()));
+}
+
+QString pathText(const fs::path& path) {
+    return QFile::decodeName(QByteArray::fromStdString(path.native()));
+}
+
+fs::path localPath(const QString& path) { return fs::path(QFile::encodeName(path).toStdString()); }
+
+// File locations are compared as absolute, normalised paths without a trailing slash.
+fs::path normalised(const fs::path& path) {
+    std::error_code ignored;
+    fs::path result = fs::absolute(path, ignored).lexically_normal();
+    if (result.has_relative_path() && !result.has_filename()) result = result.parent_path();
+    return result;
+}
+
+// Files and folders as the user handed them, with folders replaced by their visible
+// entries sorted the way a file manager lists them. Paths that do not exist vanish.
+std::vector<fs::path> expand(const std::vector<fs::path>& paths) {
+    QCollator collator;
+    collator.setNumericMode(true);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+
+    std::vector<fs::path> expanded;
+    for (const fs::path& given : paths) {
+        const fs::path path = normalised(given);
+        std::error_code error;
+        const auto status = fs::status(path, error);
+        if (error || !fs::exists(status)) continue;
+        if (!fs::is_directory(status) || lowercased(pathExtension(path)) == "rtfd") {
+            expanded.push_back(path);
+            continue;
+        }
+        std::vector<QString> names;
+        for (fs::directory_iterator it(path, error), end; !error && it != end; it.increment(error)) {
+            const std::string name = it->path().filename().native();
+            if (name.empty() || name.front() == '.') continue;
+            names.push_back(QFile::decodeName(QByteArray::fromStdString(name)));
+        }
+        if (error) continue; // an unreadable folder contributes nothing
+        std::sort(names.begin(), names.end(), [&](const QString& a, const QString& b) {
+            const int order = collator.compare(a, b);
+            return order != 0 ? order < 0 : a < b;
+        });
+        for (const QString& name : names) expanded.push_back(path / localPath(name));
+    }
+    return expanded;
+}
+
+std::optional<Kind> kindNamed(const QString& name) { return kindFromRaw(name.toStdString()); }
+
+} // namespace
+
+/// How a conversion ended, carried from the worker to the main thread.
+struct Store::Outcome {
+    enum class Kind { done, failed, cancelled } kind = Kind::failed;
+    ConvertResult result;
+    QString message;
+};
+
+// Coalesces the store's change notifications over a bulk operation: one round of
+// signals at the end instead of one per job.
+class Store::Batch {
+public:
+    explicit Batch(Store& store) : m_store(store) { ++m_store.m_batchDepth; }
+    ~Batch() {
+        if (--m_store.m_batchDepth == 0 && m_store.m_batchDirty) m_store.jobChanged();
+    }
+
+private:
+    Store& m_store;
+};
+
+Store::Store(QObject* parent)
+    : QObject(parent), m_jobs(new JobListModel(this)), m_settings(new AppSettings(this)) {
+    // The saved values go through the setters, which write them back.
+    setQuality(m_settings->quality());
+    setOutputDirectory(m_settings->outputDirectory());
+    m_ffmpegMissing = !Tools::locate().ffmpeg.has_value();
+
+    connect(m_jobs, &JobListModel::jobChanged, this, &Store::jobChanged);
+    connect(m_jobs, &JobListModel::countChanged, this, &Store::jobChanged);
+}
+
+Store::~Store() {
+    if (m_worker.joinable()) {
+        m_worker.request_stop();
+        m_worker.join();
+    }
+}
+
+Store* Store::shared() {
+    static QPointer<Store> instance;
+    if (!instance) instance = new Store(QCoreApplication::instance());
+    return instance;
+}
+
+Store* Store::create(QQmlEngine*, QJSEngine*) {
+    Store* store = shared();
+    QJSEngine::setObjectOwnership(store, QJSEngine::CppOwnership);
+    return store;
+}
+
+// Settings
+
+void Store::setQuality(Quality quality) {
+    m_settings->setQuality(quality);
+    if (quality == m_quality) return;
+    m_quality = quality;
+    emit qualityChanged();
+}
+
+QString Store::qualityName() const { return text(rawValue(m_quality)); }
+
+void Store::setQualityName(const QString& name) {
+    if (const auto quality = qualityFromRaw(name.toStdString())) setQuality(*quality);
+}
+
+QVariantList Store::qualities() {
+    QVariantList list;
+    for (Quality quality : allQualities)
+        list.append(QVariantMap{{QStringLiteral("quality"), text(rawValue(quality))},
+                                {QStringLiteral("title"), text(title(quality))}});
+    return list;
+}
+
+void Store::setOutputDirectory(std::optional<fs::path> folder) {
+    if (folder) folder = normalised(*folder);
+    m_settings->setOutputDirectory(folder);
+    if (folder == m_outputDirectory) return;
+    m_outputDirectory = std::move(folder);
+    emit outputDirectoryChanged();
+}
+
+QUrl Store::outputDirectoryUrl() const {
+    if (!m_outputDirectory) return {};
+    return QUrl::fromLocalFile(pathText(*m_outputDirectory));
+}
+
+void Store::setOutputDirectoryUrl(const QUrl& url) {
+    if (url.isEmpty() || !url.isLocalFile() || url.toLocalFile().isEmpty()) {
+        setOutputDirectory(std::nullopt);
+        return;
+    }
+    setOutputDirectory(localPath(url.toLocalFile()));
+}
+
+QString Store::outputDirectoryName() const {
+    if (!m_outputDirectory) return {};
+    return pathText(m_outputDirectory->filename());
+}
+
+void Store::setFfmpegMissing(bool missing) {
+    if (missing == m_ffmpegMissing) return;
+    m_ffmpegMissing = missing;
+    emit ffmpegMissingChanged();
+}
+
+void Store::checkFfmpeg() { setFfmpegMissing(!Tools::locate().ffmpeg.has_value()); }
+
+// Counts
+
+int Store::readyCount() const {
+    const auto& jobs = m_jobs->jobs();
+    return static_cast<int>(std::count_if(jobs.begin(), jobs.end(), [](const auto& job) {
+        return job->status() == Job::Status::Ready;
+    }));
+}
+
+int Store::pendingCount() const {
+    const auto& jobs = m_jobs->jobs();
+    return static_cast<int>(
+        std::count_if(jobs.begin(), jobs.end(), [](const auto& job) { return job->isPending(); }));
+}
+
+bool Store::hasFinished() const {
+    const auto& jobs = m_jobs->jobs();
+    return std::any_of(jobs.begin(), jobs.end(), [](const auto& job) { return job->isFinished(); });
+}
+
+QString Store::convertTitle() const {
+    const int ready = readyCount();
+    if (ready > 1) return QStringLiteral("Конвертировать · ") + QString::number(ready);
+    return QStringLiteral("Конвертировать");
+}
+
+void Store::jobChanged() {
+    if (m_batchDepth > 0) {
+        m_batchDirty = true;
+        return;
+    }
+    m_batchDirty = false;
+    const int ready = readyCount();
+    const int pending = pendingCount();
+    const bool finished = hasFinished();
+    if (ready != m_lastReady || pending != m_lastPending || finished != m_lastFinished) {
+        m_lastReady = ready;
+        m_lastPending = pending;
+        m_lastFinished = finished;
+        emit countsChanged();
+    }
+    updateBadge();
+    emit bulkChanged();
+}
+
+// Adding and removing
+
+int Store::add(const QList<QUrl>& urls) {
+    std::vector<fs::path> paths;
+    for (const QUrl& url : urls)
+        if (url.isLocalFile()) paths.push_back(localPath(url.toLocalFile()));
+    return add(paths);
+}
+
+int Store::addPaths(const QStringList& paths) {
+    std::vector<fs::path> list;
+    for (const QString& path : paths) list.push_back(localPath(path));
+    return add(list);
+}
+
+int Store::add(const std::vector<fs::path>& paths) {
+    const auto expanded = expand(paths);
+
+    std::unordered_set<std::string> active;
+    for (const auto& job : m_jobs->jobs())
+        if (job->isActive()) active.insert(job->path().native());
+
+    // The target of the last ready job of each kind, which new jobs of the kind take over.
+    std::array<std::optional<Format>, allKinds.size()> carried;
+    std::array<bool, allKinds.size()> looked{};
+    const auto& jobs = m_jobs->jobs();
+    for (auto it = jobs.rbegin(); it != jobs.rend(); ++it) {
+        const auto kind = static_cast<std::size_t>((*it)->kind());
+        if (looked[kind] || (*it)->status() != Job::Status::Ready) continue;
+        looked[kind] = true;
+        carried[kind] = (*it)->target();
+    }
+
+    int refused = 0;
+    std::vector<std::unique_ptr<Job>> fresh;
+    for (const fs::path& path : expanded) {
+        if (active.count(path.native())) {
+            ++refused;
+            continue;
+        }
+        auto job = Job::make(path);
+        if (!job) {
+            ++refused;
+            continue;
+        }
+        const auto kind = static_cast<std::size_t>(job->kind());
+        if (carried[kind]) job->setTarget(*carried[kind]);
+        job->setIcon(fileIconName(path));
+        active.insert(path.native());
+        carried[kind] = job->target();
+        fresh.push_back(std::move(job));
+    }
+    m_jobs->append(std::move(fresh));
+    return refused;
+}
+
+bool Store::owns(const Job* job) const { return job && m_jobs->rowOf(job) >= 0; }
+
+void Store::remove(Job* job) {
+    if (!owns(job) || job->status() == Job::Status::Running) return;
+    const QUuid id = job->id();
+    m_jobs->removeIf([&](const Job& candidate) { return candidate.id() == id; });
+    updateBadge();
+}
+
+void Store::clearFinished() {
+    m_jobs->removeIf([](const Job& job) { return job.isFinished(); });
+}
+
+// The queue
+
+void Store::convert(Job* job) {
+    if (!owns(job) || job->isPending()) return;
+    job->markQueued();
+    startIfNeeded();
+}
+
+void Store::convertAll() {
+    {
+        Batch batch(*this);
+        for (const auto& job : m_jobs->jobs())
+            if (job->status() == Job::Status::Ready) job->markQueued();
+    }
+    startIfNeeded();
+}
+
+void Store::cancel(Job* job) {
+    if (!owns(job)) return;
+    switch (job->status()) {
+    case Job::Status::Running:
+        // The job becomes cancelled when its conversion has actually stopped.
+        if (job == m_current && m_worker.joinable()) m_worker.request_stop();
+        return;
+    case Job::Status::Queued: job->markReady(); return;
+    case Job::Status::Ready:
+    case Job::Status::Done:
+    case Job::Status::Failed:
+    case Job::Status::Cancelled: return;
+    }
+}
+
+void Store::cancelAll() {
+    Batch batch(*this);
+    for (const auto& job : m_jobs->jobs())
+        if (!job->isFinished()) cancel(job.get());
+}
+
+void Store::startIfNeeded() {
+    if (m_runnerActive) return;
+    updateBadge();
+    m_runnerActive = true;
+    m_failures = 0;
+    emit busyChanged();
+    // Like a task started now, the runner takes its first job once this call is over.
+    QMetaObject::invokeMethod(this, &Store::runNext, Qt::QueuedConnection);
+}
+
+void Store::runNext() {
+    for (const auto& job : m_jobs->jobs()) {
+        if (job->status() == Job::Status::Queued) {
+            process(job.get());
+            return;
+        }
+    }
+    m_runnerActive = false;
+    emit busyChanged();
+    updateBadge();
+    const QString sound = m_failures == 0 ? QStringLiteral("Glass") : QStringLiteral("Basso");
+    playSystemSound(sound);
+    emit batchFinished(sound);
+}
+
+void Store::process(Job* job) {
+    job->markRunning(0);
+    // The conversion works on copies taken now; later changes apply to later jobs.
+    Options options;
+    options.quality = m_quality;
+    options.outputDirectory = m_outputDirectory;
+    const fs::path source = job->path();
+    const Format target = job->target();
+    const std::uint64_t conversion = ++m_lastConversion;
+    m_conversion = conversion;
+    m_current = job;
+
+    if (m_worker.joinable()) m_worker.join();
+    m_worker = std::jthread([this, conversion, source, target, options](std::stop_token stop) {
+        Outcome outcome;
+        const ProgressHandler progress = [this, conversion](double fraction) {
+            QMetaObject::invokeMethod(
+                this, [this, conversion, fraction] { applyProgress(conversion, fraction); },
+                Qt::QueuedConnection);
+        };
+        try {
+            outcome.result = Converter(Tools::locate()).run(source, target, options, progress, stop);
+            outcome.kind = Outcome::Kind::done;
+        } catch (const CancelledError&) {
+            outcome.kind = Outcome::Kind::cancelled;
+        } catch (const std::exception& error) {
+            // A failure while being stopped is the stop showing through.
+            outcome.kind = stop.stop_requested() ? Outcome::Kind::cancelled : Outcome::Kind::failed;
+            outcome.message = QString::fromStdString(describe(error));
+        } catch (...) {
+            outcome.kind = stop.stop_requested() ? Outcome::Kind::cancelled : Outcome::Kind::failed;
+            outcome.message = QStringLiteral("Не удалось конвертировать файл");
+        }
+        QMetaObject::invokeMethod(
+            this, [this, conversion, outcome] { finish(conversion, outcome); }, Qt::QueuedConnection);
+    });
+}
+
+void Store::applyProgress(std::uint64_t conversion, double fraction) {
+    if (conversion == 0 || conversion != m_conversion || !m_current) return;
+    if (m_current->status() != Job::Status::Running) return;
+    m_current->markRunning(fraction);
+}
+
+void Store::finish(std::uint64_t conversion, const Outcome& outcome) {
+    if (conversion != m_conversion) return;
+    Job* job = m_current;
+    m_current = nullptr;
+    m_conversion = 0;
+    if (m_worker.joinable()) m_worker.join();
+
+    if (job) {
+        switch (outcome.kind) {
+        case Outcome::Kind::done: job->markDone(outcome.result); break;
+        case Outcome::Kind::cancelled: job->markCancelled(); break;
+        case Outcome::Kind::failed:
+            job->markFailed(outcome.message);
+            ++m_failures;
+            break;
+        }
+    }
+    updateBadge();
+    runNext();
+}
+
+void Store::updateBadge() {
+    const int count = pendingCount();
+    if (count == m_badge) return;
+    m_badge = count;
+    showLauncherCount(count);
+    emit badgeChanged();
+}
+
+// Bulk target choice
+
+void Store::setTarget(Format format, Kind kind) {
+    Batch batch(*this);
+    for (const auto& job : m_jobs->jobs())
+        if (job->kind() == kind && job->status() == Job::Status::Ready && job->canProduce(format))
+            job->setTarget(format);
+    m_batchDirty = true;
+}
+
+std::vector<Format> Store::commonTargets(Kind kind) const {
+    std::vector<Format> common;
+    bool first = true;
+    for (const auto& job : m_jobs->jobs()) {
+        if (job->kind() != kind || job->status() != Job::Status::Ready) continue;
+        if (first) {
+            common = job->targets();
+            first = false;
+            continue;
+        }
+        std::erase_if(common, [&](Format format) { return !job->canProduce(format); });
+    }
+    return common;
+}
+
+std::optional<Format> Store::commonTarget(Kind kind) const {
+    std::optional<Format> common;
+    for (const auto& job : m_jobs->jobs()) {
+        if (job->kind() != kind || job->status() != Job::Status::Ready) continue;
+        if (common && *common != job->target()) return std::nullopt;
+        common = job->target();
+    }
+    return common;
+}
+
+void Store::setTarget(const QString& format, const QString& kind) {
+    const auto parsedFormat = formatFromRaw(format.toStdString());
+    const auto parsedKind = kindNamed(kind);
+    if (parsedFormat && parsedKind) setTarget(*parsedFormat, *parsedKind);
+}
+
+QStringList Store::commonTargets(const QString& kind) const {
+    QStringList names;
+    if (const auto parsed = kindNamed(kind))
+        for (Format format : commonTargets(*parsed)) names.append(text(rawValue(format)));
+    return names;
+}
+
+QString Store::commonTarget(const QString& kind) const {
+    const auto parsed = kindNamed(kind);
+    if (!parsed) return {};
+    const auto common = commonTarget(*parsed);
+    return common ? text(rawValue(*common)) : QString();
+}
+
+QVariantList Store::bulkKinds() const {
+    QVariantList rows;
+    for (Kind kind : allKinds) {
+        const auto& jobs = m_jobs->jobs();
+        const bool shown = std::any_of(jobs.begin(), jobs.end(), [&](const auto& job) {
+            return job->kind() == kind && job->status() == Job::Status::Ready;
+        });
+        if (!shown) continue;
+        QVariantList targets;
+        for (Format format : commonTargets(kind))
+            targets.append(QVariantMap{{QStringLiteral("format"), text(rawValue(format))},
+                                       {QStringLiteral("label"), text(rawValue(format)).toUpper()},
+                                       {QStringLiteral("detail"), text(detail(format))}});
+        const auto common = commonTarget(kind);
+        rows.append(QVariantMap{
+            {QStringLiteral("kind"), text(rawValue(kind))},
+            {QStringLiteral("title"), text(title(kind))},
+            {QStringLiteral("symbol"), text(symbol(kind))},
+            {QStringLiteral("label"), QStringLiteral("Все ") + text(title(kind)).toLower() + QStringLiteral(" в")},
+            {QStringLiteral("targets"), targets},
+            {QStringLiteral("common"), common ? text(rawValue(*common)) : QString()},
+        });
+    }
+    return rows;
+}
+
+// Panels and catalog texts
+
+void Store::openPanel() { emit openPanelRequested(); }
+
+void Store::chooseOutputDirectory() { emit outputDirectoryPanelRequested(); }
+
+QString Store::kindTitle(const QString& kind) {
+    const auto parsed = kindNamed(kind);
+    return parsed ? text(title(*parsed)) : QString();
+}
+
+QString Store::kindSymbol(const QString& kind) {
+    const auto parsed = kindNamed(kind);
+    return parsed ? text(symbol(*parsed)) : QString();
+}
+
+QString Store::formatTitle(const QString& format) {
+    const auto parsed = formatFromRaw(format.toStdString());
+    return parsed ? text(title(*parsed)) : QString();
+}
+
+QString Store::formatDetail(const QString& format) {
+    const auto parsed = formatFromRaw(format.toStdString());
+    return parsed ? text(detail(*parsed)) : QString();
+}
+
+} // namespace lumatra

@@ -1,0 +1,221 @@
+#pragma once
+// The window's one model object: the job list, the two saved settings, the ffmpeg
+// flag and the conversion queue.
+//
+// QML-facing API (singleton `Store` of module `Lumatra`; every call on the main thread)
+//
+// Properties
+//   jobs               JobListModel   rows of the window; role `job` (a Job), `jobId`,
+//                                     `status`, `target`; `jobs.count`
+//   quality            string rw      "best" | "balanced" | "small"; saved on write
+//   qualities          list           [{quality, title}] in menu order
+//                                     ("Максимум", "Баланс", "Компактно")
+//   outputDirectory    url rw         empty url = next to each source; saved on write
+//   outputDirectoryName string        folder's last path component; "" when none
+//   ffmpegMissing      bool rw        true when no ffmpeg was found
+//   readyCount, pendingCount, hasFinished   footer values (ready; queued+running;
+//                                     any done/failed/cancelled)
+//   busy               bool           a batch is being worked off (the runner exists)
+//   convertTitle       string         "Конвертировать" or "Конвертировать · N"
+//   bulkKinds          list           the bulk bar's rows, in kind order, for every kind
+//                                     with a ready job: [{kind, title, symbol, label
+//                                     ("Все аудио в"), targets: [{format, label,
+//                                     detail}], common: format or ""}]
+//   badge              int            what the launcher badge shows (0 = none)
+//
+// Actions
+//   add(urls) -> refused count   files and folders (one level, hidden skipped)
+//   addPaths(paths)              the same for local paths (command line)
+//   remove(job), convert(job), convertAll(), cancel(job), cancelAll(), clearFinished()
+//   setTarget(format, kind), commonTargets(kind) -> [format], commonTarget(kind) -> format|""
+//   openPanel()                  emits openPanelRequested(); the view shows its file
+//                                dialog ("Добавить") and calls add(urls)
+//   chooseOutputDirectory()      emits outputDirectoryPanelRequested(); the view shows its
+//                                folder dialog ("Сохранять сюда") and sets outputDirectory
+//   checkFfmpeg()                "Проверить снова": looks for ffmpeg again
+//   kindTitle(kind), kindSymbol(kind), formatTitle(format), formatDetail(format)
+//
+// Signals besides the NOTIFY ones: openPanelRequested(), outputDirectoryPanelRequested(),
+// batchFinished(sound) with "Glass" or "Basso".
+//
+// Quitting while `busy` (after the user confirmed): cancelAll() is the walk to make.
+//
+// Job (see job.h): id, url, fileName, kind, kindTitle, kindSymbol, targets, bytes,
+// sourceText ("WAV · 12 КБ"), menuGroups, target (rw), targetLabel, targetDetail,
+// status (Job.Ready…), statusName, progress, statusText, message, outputUrl, finished,
+// pending, icon (theme icon name for "image://fileicon/").
+
+#include "formats/convert_error.h"
+#include "formats/format.h"
+#include "store/job.h"
+#include "store/job_list_model.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QQmlEngine>
+#include <QStringList>
+#include <QUrl>
+#include <QVariantList>
+#include <QtQml/qqmlregistration.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <stop_token>
+#include <thread>
+#include <vector>
+
+class QJSEngine;
+
+namespace lumatra {
+
+class AppSettings;
+
+/// Confined to the main thread. Conversions run one at a time, each on a worker thread
+/// of its own, with copies of the job's file and target and of the options as they were
+/// when it started; their progress and outcome come back as queued calls.
+class Store : public QObject {
+    Q_OBJECT
+    QML_ELEMENT
+    QML_SINGLETON
+
+    Q_PROPERTY(lumatra::JobListModel* jobs READ jobs CONSTANT)
+    Q_PROPERTY(QString quality READ qualityName WRITE setQualityName NOTIFY qualityChanged)
+    Q_PROPERTY(QVariantList qualities READ qualities CONSTANT)
+    Q_PROPERTY(QUrl outputDirectory READ outputDirectoryUrl WRITE setOutputDirectoryUrl NOTIFY
+                   outputDirectoryChanged)
+    Q_PROPERTY(QString outputDirectoryName READ outputDirectoryName NOTIFY outputDirectoryChanged)
+    Q_PROPERTY(bool ffmpegMissing READ ffmpegMissing WRITE setFfmpegMissing NOTIFY
+                   ffmpegMissingChanged)
+    Q_PROPERTY(int readyCount READ readyCount NOTIFY countsChanged)
+    Q_PROPERTY(int pendingCount READ pendingCount NOTIFY countsChanged)
+    Q_PROPERTY(bool hasFinished READ hasFinished NOTIFY countsChanged)
+    Q_PROPERTY(QString convertTitle READ convertTitle NOTIFY countsChanged)
+    Q_PROPERTY(bool busy READ isBusy NOTIFY busyChanged)
+    Q_PROPERTY(QVariantList bulkKinds READ bulkKinds NOTIFY bulkChanged)
+    Q_PROPERTY(int badge READ badge NOTIFY badgeChanged)
+
+public:
+    /// Reads the saved settings and looks for ffmpeg.
+    explicit Store(QObject* parent = nullptr);
+    /// Stops a running conversion and waits for its worker, so that no temporary
+    /// output and no external program outlives the store.
+    ~Store() override;
+
+    /// The application's one store, made on first use and owned by the application
+    /// object.
+    static Store* shared();
+    /// QML's singleton factory: the shared store.
+    static Store* create(QQmlEngine*, QJSEngine*);
+
+    JobListModel* jobs() const { return m_jobs; }
+
+    Quality quality() const { return m_quality; }
+    void setQuality(Quality quality);
+    QString qualityName() const;
+    /// Unknown names are ignored.
+    void setQualityName(const QString& name);
+    static QVariantList qualities();
+
+    const std::optional<std::filesystem::path>& outputDirectory() const { return m_outputDirectory; }
+    void setOutputDirectory(std::optional<std::filesystem::path> folder);
+    QUrl outputDirectoryUrl() const;
+    /// An empty or non-local url means "next to each source".
+    void setOutputDirectoryUrl(const QUrl& url);
+    QString outputDirectoryName() const;
+
+    bool ffmpegMissing() const { return m_ffmpegMissing; }
+    void setFfmpegMissing(bool missing);
+    Q_INVOKABLE void checkFfmpeg();
+
+    int readyCount() const;
+    int pendingCount() const;
+    bool hasFinished() const;
+    QString convertTitle() const;
+    bool isBusy() const { return m_runnerActive; }
+    int badge() const { return m_badge; }
+
+    /// Adds files and folders; returns how many items were refused (existing paths
+    /// that gave no job, or that are already active in the list).
+    Q_INVOKABLE int add(const QList<QUrl>& urls);
+    Q_INVOKABLE int addPaths(const QStringList& paths);
+    int add(const std::vector<std::filesystem::path>& paths);
+
+    Q_INVOKABLE void remove(lumatra::Job* job);
+    Q_INVOKABLE void convert(lumatra::Job* job);
+    Q_INVOKABLE void convertAll();
+    Q_INVOKABLE void cancel(lumatra::Job* job);
+    Q_INVOKABLE void cancelAll();
+    Q_INVOKABLE void clearFinished();
+
+    void setTarget(Format format, Kind kind);
+    std::vector<Format> commonTargets(Kind kind) const;
+    std::optional<Format> commonTarget(Kind kind) const;
+    Q_INVOKABLE void setTarget(const QString& format, const QString& kind);
+    Q_INVOKABLE QStringList commonTargets(const QString& kind) const;
+    Q_INVOKABLE QString commonTarget(const QString& kind) const;
+    QVariantList bulkKinds() const;
+
+    Q_INVOKABLE void openPanel();
+    Q_INVOKABLE void chooseOutputDirectory();
+
+    Q_INVOKABLE static QString kindTitle(const QString& kind);
+    Q_INVOKABLE static QString kindSymbol(const QString& kind);
+    Q_INVOKABLE static QString formatTitle(const QString& format);
+    Q_INVOKABLE static QString formatDetail(const QString& format);
+
+    /// The conversion in progress (0 when none); each conversion gets a new number.
+    std::uint64_t currentConversion() const { return m_conversion; }
+    /// Where progress reports of conversion `conversion` land on the main thread: the
+    /// fraction is shown only while that very conversion is still running.
+    void applyProgress(std::uint64_t conversion, double fraction);
+
+signals:
+    void qualityChanged();
+    void outputDirectoryChanged();
+    void ffmpegMissingChanged();
+    void countsChanged();
+    void busyChanged();
+    void bulkChanged();
+    void badgeChanged();
+    void openPanelRequested();
+    void outputDirectoryPanelRequested();
+    /// A batch ended; `sound` is "Glass", or "Basso" when a conversion failed.
+    void batchFinished(const QString& sound);
+
+private:
+    struct Outcome;
+    class Batch;
+
+    void startIfNeeded();
+    void runNext();
+    void process(Job* job);
+    void finish(std::uint64_t conversion, const Outcome& outcome);
+    void updateBadge();
+    void jobChanged();
+    bool owns(const Job* job) const;
+
+    JobListModel* m_jobs;
+    AppSettings* m_settings;
+    Quality m_quality = Quality::balanced;
+    std::optional<std::filesystem::path> m_outputDirectory;
+    bool m_ffmpegMissing = false;
+
+    bool m_runnerActive = false;
+    int m_failures = 0;
+    int m_badge = 0;
+    QPointer<Job> m_current;
+    std::uint64_t m_conversion = 0;
+    std::uint64_t m_lastConversion = 0;
+    std::jthread m_worker;
+
+    int m_batchDepth = 0;
+    bool m_batchDirty = false;
+
+    // Last published counts, so that countsChanged fires only on a real change.
+    int m_lastReady = -1;
+    int m_lastPending = -1;
+    bool m_lastFinished = false;
+};
+
+} // namespace lumatra
