@@ -1,0 +1,24 @@
+// The JSON reader on arbitrary bytes: it either fails with its own error or gives a tree
+// that both writers render and that reads back equal.
+#include "data/csv.h"
+#include "data/json.h"
+#include "formats/convert_error.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    lumatra::Node tree;
+    try {
+        tree = lumatra::JSON::parse(bytes);
+    } catch (const lumatra::ConvertError&) {
+        return 0;
+    }
+    const std::string pretty = lumatra::JSON::write(tree);
+    const std::string compact = lumatra::JSON::write(tree, 0, false);
+    if (!(lumatra::JSON::parse(pretty) == tree) || !(lumatra::JSON::parse(compact) == tree))
+        std::abort();
+    lumatra::CSV::write(tree, ';');
+    return 0;
+}
