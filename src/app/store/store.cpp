@@ -10,6 +10,7 @@
 #include <QCollator>
 #include <QCoreApplication>
 #include <QFile>
+#include <QLocale>
 #include <QVariantMap>
 
 #include <algorithm>
@@ -42,7 +43,11 @@ fs::path normalised(const fs::path& path) {
 // Files and folders as the user handed them, with folders replaced by their visible
 // entries sorted the way a file manager lists them. Paths that do not exist vanish.
 std::vector<fs::path> expand(const std::vector<fs::path>& paths) {
-    QCollator collator;
+    // The C locale collates by code point and ignores numeric mode; a real locale's
+    // rules stand in for it.
+    QLocale locale;
+    if (locale.language() == QLocale::C) locale = QLocale(QLocale::English, QLocale::UnitedStates);
+    QCollator collator(locale);
     collator.setNumericMode(true);
     collator.setCaseSensitivity(Qt::CaseInsensitive);
 

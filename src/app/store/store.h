@@ -76,8 +76,7 @@ class AppSettings;
 /// when it started; their progress and outcome come back as queued calls.
 class Store : public QObject {
     Q_OBJECT
-    QML_ELEMENT
-    QML_SINGLETON
+    // QML's singleton `Store` is registered by StoreForeign (store_qml.h).
 
     Q_PROPERTY(lumatra::JobListModel* jobs READ jobs CONSTANT)
     Q_PROPERTY(QString quality READ qualityName WRITE setQualityName NOTIFY qualityChanged)

@@ -153,6 +153,15 @@ ConvertResult Converter::run(const std::filesystem::path& source, Format format,
     if (error) throw SystemError("Не удалось создать папку", folder, error.value());
 
     const ScratchItem scratch(folder / (".lumatra-" + makeUuid() + "." + std::string(ext(format))));
+    // Trying the scratch name once tells a folder we may not write to in plain words,
+    // before any converter runs into it with a message of its own.
+    if (const int fd = ::open(scratch.path().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        fd >= 0) {
+        ::close(fd);
+        ::unlink(scratch.path().c_str());
+    } else {
+        throw SystemError("Не удалось записать в папку", folder, errno);
+    }
     bool isFolder = false;
     switch (*kind) {
     case Kind::audio:

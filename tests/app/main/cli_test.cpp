@@ -1,0 +1,162 @@
+// The command line, end to end: the built executable on generated files, its exact
+// output, its exit status and what it leaves in the output folder.
+
+#include "support/fixtures.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <chrono>
+#include <thread>
+
+namespace lumatra {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::MatchesRegex;
+
+test::ProcessOutput lumatra(std::vector<std::string> args, const std::filesystem::path& dir) {
+    args.insert(args.begin(), LUMATRA_BINARY);
+    return test::runProgram(args, dir);
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const auto end = text.find('\n', start);
+        out.push_back(text.substr(start, end - start));
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return out;
+}
+
+TEST(CommandLine, ConvertsAndNumbersTheSecondResult) {
+    test::ScratchDir dir;
+    test::makeTone(dir / "Моя песня.flac", 2);
+    const auto first = lumatra({"--cli", "Моя песня.flac", "--to", "mp3"}, dir.path());
+    EXPECT_EQ(first.status, 0);
+    EXPECT_EQ(first.err, "");
+    const auto out = lines(first.out);
+    ASSERT_FALSE(out.empty());
+    EXPECT_EQ(out.end()[-2], "[100%]");
+    EXPECT_THAT(out.back(), MatchesRegex("Готово: " + (dir / "Моя песня.mp3").string() +
+                                         " · [0-9]+ КБ · [0-9]+\\.[0-9] с"));
+    const auto second = lumatra({"--quality", "Best", "--to", "MP3", "--cli", "Моя песня.flac"}, dir.path());
+    EXPECT_EQ(second.status, 0);
+    EXPECT_THAT(lines(second.out).back(), ::testing::HasSubstr("Моя песня 2.mp3"));
+    // "Best" is not a quality: balanced.
+    EXPECT_EQ(test::probeField(dir / "Моя песня 2.mp3", "a", "bit_rate"), "192000");
+    EXPECT_THAT(dir.entries(), ElementsAre("Моя песня 2.mp3", "Моя песня.flac", "Моя песня.mp3"));
+}
+
+TEST(CommandLine, MissingOrUnknownTargetListsTheTargets) {
+    test::ScratchDir dir;
+    const std::string list = "Укажите --to. Для этого файла: mp3, m4a, wav, flac, alac, opus, ogg, aiff\n";
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"--cli", "song.mp3"}, {"--cli", "song.mp3", "--to", "mp5"}, {"--cli", "song.mp3", "--to"}}) {
+        const auto result = lumatra(args, dir.path());
+        EXPECT_EQ(result.status, 2);
+        EXPECT_EQ(result.out, list);
+    }
+    const auto none = lumatra({"--cli", "notes.xyzzy"}, dir.path());
+    EXPECT_EQ(none.out, "Укажите --to. Для этого файла: \n");
+    EXPECT_EQ(none.status, 2);
+}
+
+TEST(CommandLine, FailuresPrintOneErrorLineAndLeaveNothing) {
+    test::ScratchDir dir;
+    test::makeClip(dir / "silent.mp4", 0.5, false);
+    test::writeFile(dir / "notes.xyzzy", "x");
+    struct Case {
+        std::vector<std::string> args;
+        std::string line;
+    };
+    const Case cases[] = {
+        {{"--cli", "notes.xyzzy", "--to", "pdf"}, "Ошибка: Так конвертировать нельзя: неизвестный тип .xyzzy"},
+        {{"--cli", "silent.mp4", "--to", "mp3"}, "Ошибка: В файле нет звуковой дорожки"},
+        {{"--cli", "missing.wav", "--to", "mp3"},
+         "Ошибка: Не удалось открыть «" + (dir / "missing.wav").string() + "»: нет такого файла или папки"},
+        {{"--cli", "silent.mp4", "--to", "png"}, "Ошибка: Так конвертировать нельзя: MP4 → PNG"},
+    };
+    const auto before = dir.entries();
+    for (const auto& c : cases) {
+        const auto result = lumatra(c.args, dir.path());
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, c.line + "\n");
+    }
+    EXPECT_EQ(dir.entries(), before);
+}
+
+TEST(CommandLine, AwkwardNamesConvert) {
+    test::ScratchDir dir;
+    for (const std::string name : {"-x песня 'q\" ё.wav", "--to.wav", "a b.WAV"}) {
+        test::makeTone(dir / name, 0.2);
+        const auto result = lumatra({"--cli", "./" + name, "--to", "ogg"}, dir.path());
+        EXPECT_EQ(result.status, 0) << name << result.out;
+        const auto stem = name.substr(0, name.rfind('.'));
+        EXPECT_TRUE(std::filesystem::exists(dir / (stem + ".ogg"))) << name;
+    }
+}
+
+// Runs the executable in a private mount namespace where `setup` (shell commands) has
+// changed what the file system shows; skipped where namespaces are not allowed.
+test::ProcessOutput lumatraIsolated(const std::string& setup, std::vector<std::string> args,
+                                    const std::filesystem::path& dir) {
+    std::vector<std::string> argv = {"unshare", "--mount", "--map-root-user", "sh", "-c",
+                                     setup + " && exec \"$0\" \"$@\"", LUMATRA_BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return test::runProgram(argv, dir);
+}
+
+TEST(CommandLine, MissingFFmpegAndReadOnlyFolder) {
+    if (test::runProgram({"unshare", "--mount", "--map-root-user", "true"}).status != 0)
+        GTEST_SKIP() << "no mount namespaces here";
+    test::ScratchDir dir;
+    test::makeTone(dir / "tone.wav", 0.2);
+    std::filesystem::create_directory(dir / "ro");
+    // Every place ffmpeg is looked for shows nothing executable.
+    std::string hide = "true";
+    for (const char* folder : {"/usr/bin", "/usr/local/bin", "/opt/homebrew/bin", "/opt/local/bin"})
+        hide += std::string(" && { [ ! -e ") + folder + "/ffmpeg ] || mount --bind /dev/null " + folder + "/ffmpeg; }";
+    const auto missing = lumatraIsolated(hide, {"--cli", "tone.wav", "--to", "mp3"}, dir.path());
+    EXPECT_EQ(missing.out, "Ошибка: Для аудио и видео нужен ffmpeg: sudo apt install ffmpeg\n");
+    EXPECT_EQ(missing.status, 1);
+
+    const auto readOnly = lumatraIsolated("mount --bind ro ro && mount -o remount,bind,ro ro",
+                                          {"--cli", "tone.wav", "--to", "mp3", "--out", "ro"}, dir.path());
+    EXPECT_EQ(readOnly.out, "Ошибка: Не удалось записать в папку «" + (dir / "ro").string() +
+                                "»: диск только для чтения\n");
+    EXPECT_EQ(readOnly.status, 1);
+    EXPECT_THAT(dir.entries(), ElementsAre("ro", "tone.wav"));
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "ro"));
+}
+
+TEST(CommandLine, TerminationCancelsAndCleansUp) {
+    test::ScratchDir dir;
+    test::makeMedia(dir / "long.mkv", {"-f", "lavfi", "-i", "testsrc=size=640x480:rate=25:duration=20",
+                                       "-c:v", "libx264", "-preset", "ultrafast"});
+    for (int signal : {SIGTERM, SIGINT}) {
+        // Send the signal once ffmpeg is at work.
+        std::jthread sender([&] {
+            for (int i = 0; i < 200; ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                const auto pids = test::runProgram({"pgrep", "-f", "--", dir.path().string() + "/.lumatra-"}).out;
+                if (!pids.empty()) break;
+            }
+            test::runProgram({"pkill", "-" + std::to_string(signal), "-f", "--", "^" LUMATRA_BINARY " --cli"});
+        });
+        const auto result = lumatra({"--cli", "long.mkv", "--to", "hevc", "--quality", "best"}, dir.path());
+        sender.join();
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(lines(result.out).back(), "Ошибка: Отменено");
+        EXPECT_EQ(test::runProgram({"pgrep", "-f", "--", dir.path().string()}).out, "") << "orphan left";
+        EXPECT_THAT(dir.entries(), ElementsAre("long.mkv"));
+    }
+}
+
+} // namespace
+} // namespace lumatra

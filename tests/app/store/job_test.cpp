@@ -1,0 +1,156 @@
+// The job: what a file name makes of it, the target rule and the texts a row shows.
+
+#include "store/job.h"
+#include "support/fixtures.h"
+
+#include <QLocale>
+#include <QSignalSpy>
+#include <QVariantMap>
+
+#include <gtest/gtest.h>
+
+namespace lumatra {
+namespace {
+
+using test::ScratchDir;
+using test::writeFile;
+
+TEST(Job, IsMadeOnlyForNamesWithAKindAndADefaultTarget) {
+    EXPECT_EQ(Job::make("/nowhere/notes.xyz"), nullptr);
+    EXPECT_EQ(Job::make("/nowhere/folder"), nullptr);
+
+    auto job = Job::make("/nowhere/Photo.JPEG");
+    ASSERT_NE(job, nullptr);
+    EXPECT_EQ(job->kind(), Kind::image);
+    EXPECT_EQ(job->target(), Format::png);
+    EXPECT_EQ(job->targets().size(), 10u);
+    EXPECT_EQ(job->status(), Job::Status::Ready);
+    EXPECT_TRUE(job->icon().isEmpty());
+    EXPECT_EQ(job->bytes(), 0); // the file is missing
+    EXPECT_EQ(job->sourceText(), QStringLiteral("JPEG · 0 байт"));
+    EXPECT_EQ(job->fileName(), QStringLiteral("Photo.JPEG"));
+    EXPECT_EQ(job->url(), QUrl::fromLocalFile(QStringLiteral("/nowhere/Photo.JPEG")));
+
+    // The same file twice makes two distinct jobs.
+    auto again = Job::make("/nowhere/Photo.JPEG");
+    EXPECT_NE(again->id(), job->id());
+}
+
+TEST(Job, MeasuresItsFileOnceWhenMade) {
+    ScratchDir dir;
+    writeFile(dir / "table.json", std::string(1500, ' ') + "{}");
+    auto job = Job::make(dir / "table.json");
+    ASSERT_NE(job, nullptr);
+    EXPECT_EQ(job->bytes(), 1502);
+    writeFile(dir / "table.json", std::string(9000, ' '));
+    EXPECT_EQ(job->bytes(), 1502);
+    EXPECT_EQ(job->sourceText(), QStringLiteral("JSON · 2 КБ"));
+}
+
+TEST(Job, ChoosingATargetPutsAFinishedJobBackToReady) {
+    auto job = Job::make("/nowhere/song.wav");
+    ASSERT_NE(job, nullptr);
+    QSignalSpy targetSpy(job.get(), &Job::targetChanged);
+
+    job->markDone({"/nowhere/song.mp3", 10, 0.5});
+    job->setTarget(Format::mp3); // the same format again
+    EXPECT_EQ(job->status(), Job::Status::Ready);
+    EXPECT_FALSE(job->result().has_value());
+    EXPECT_EQ(targetSpy.count(), 0);
+
+    for (auto finish : {+[](Job& j) { j.markFailed(QStringLiteral("x")); },
+                        +[](Job& j) { j.markCancelled(); }}) {
+        finish(*job);
+        job->setTargetName(QStringLiteral("flac"));
+        EXPECT_EQ(job->status(), Job::Status::Ready);
+        EXPECT_EQ(job->target(), Format::flac);
+    }
+
+    job->markQueued();
+    job->setTarget(Format::ogg);
+    EXPECT_EQ(job->status(), Job::Status::Queued);
+    job->markRunning(0.2);
+    job->setTarget(Format::opus);
+    EXPECT_EQ(job->status(), Job::Status::Running);
+    EXPECT_EQ(job->target(), Format::opus);
+
+    // Formats the file cannot become, and unknown names, change nothing.
+    job->setTarget(Format::png);
+    job->setTargetName(QStringLiteral("MP3"));
+    EXPECT_EQ(job->target(), Format::opus);
+}
+
+TEST(Job, ProgressStaysWithinTheWhole) {
+    auto job = Job::make("/nowhere/song.wav");
+    job->markRunning(1.7);
+    EXPECT_EQ(job->progress(), 1.0);
+    job->markRunning(-0.5);
+    EXPECT_EQ(job->progress(), 0.0);
+    job->markRunning(std::nan(""));
+    EXPECT_EQ(job->progress(), 0.0);
+}
+
+TEST(Job, StatusTextTellsTheState) {
+    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+    auto job = Job::make("/nowhere/clip.mov");
+    EXPECT_EQ(job->statusText(), QString());
+    job->markQueued();
+    EXPECT_EQ(job->statusText(), QStringLiteral("В очереди"));
+    job->markRunning(0);
+    EXPECT_EQ(job->statusText(), QStringLiteral("Конвертирую…"));
+    job->markRunning(0.379);
+    EXPECT_EQ(job->statusText(), QStringLiteral("37%"));
+    job->markDone({"/out/clip 2.mp4", 12'000, 75.9});
+    EXPECT_EQ(job->statusText(), QStringLiteral("clip 2.mp4 · 12 КБ · 1 мин 15 с"));
+    EXPECT_EQ(job->outputUrl(), QUrl::fromLocalFile(QStringLiteral("/out/clip 2.mp4")));
+    job->markFailed(QStringLiteral("Первая строка\nвторая\nтретья"));
+    EXPECT_EQ(job->statusText(), QStringLiteral("Первая строка"));
+    EXPECT_EQ(job->message(), QStringLiteral("Первая строка\nвторая\nтретья"));
+    job->markCancelled();
+    EXPECT_EQ(job->statusText(), QStringLiteral("Отменено"));
+    EXPECT_TRUE(job->message().isEmpty());
+
+    EXPECT_EQ(durationText(0.4), QStringLiteral("меньше секунды"));
+    EXPECT_EQ(durationText(2.4), QStringLiteral("2,4 с"));
+    EXPECT_EQ(durationText(59.94), QStringLiteral("59,9 с"));
+    EXPECT_EQ(durationText(60), QStringLiteral("1 мин 0 с"));
+    EXPECT_EQ(durationText(125), QStringLiteral("2 мин 5 с"));
+    QLocale::setDefault(QLocale::c());
+}
+
+// Titles and formats of a job's menu, in order.
+std::vector<std::pair<QString, QStringList>> menuOf(const char* name) {
+    std::vector<std::pair<QString, QStringList>> menu;
+    for (const QVariant& group : Job::make(name)->menuGroups()) {
+        QStringList formats;
+        for (const QVariant& item : group.toMap()[QStringLiteral("formats")].toList())
+            formats.append(item.toMap()[QStringLiteral("format")].toString());
+        menu.emplace_back(group.toMap()[QStringLiteral("title")].toString(), formats);
+    }
+    return menu;
+}
+
+TEST(Job, MenuGroupsFollowTheTargetsAndTheKind) {
+    using Menu = std::vector<std::pair<QString, QStringList>>;
+    EXPECT_EQ(menuOf("/a/clip.mkv"),
+              (Menu{{"Видео", {"mp4", "hevc", "mov", "webm", "mkv", "gif"}},
+                    {"Только звук", {"mp3", "m4a", "wav", "flac", "alac", "opus", "ogg", "aiff"}}}));
+    EXPECT_EQ(menuOf("/a/photo.heic"),
+              (Menu{{"Изображение", {"jpg", "png", "heic", "avif", "tiff", "gif", "bmp"}},
+                    {"Значок", {"ico", "icns"}},
+                    {"Документ", {"pdf"}}}));
+    EXPECT_EQ(menuOf("/a/report.pdf"),
+              (Menu{{"Документ", {"txt", "docx", "rtf", "html"}}, {"Страницы картинками", {"png", "jpg"}}}));
+    EXPECT_EQ(menuOf("/a/song.mp3").size(), 1u);
+    EXPECT_EQ(menuOf("/a/song.mp3").front().first, QStringLiteral("Аудио"));
+
+    auto job = Job::make("/a/clip.mov");
+    job->setTarget(Format::hevc);
+    EXPECT_EQ(job->targetLabel(), QStringLiteral("HEVC"));
+    const auto video = job->menuGroups().front().toMap()[QStringLiteral("formats")].toList();
+    EXPECT_EQ(video[1].toMap()[QStringLiteral("text")].toString(),
+              QStringLiteral("MP4 HEVC — ") + job->targetDetail());
+}
+
+} // namespace
+} // namespace lumatra

@@ -1,0 +1,252 @@
+// The conversion queue with the real engine: real small files converted one at a time,
+// cancelled, failed and retried.
+
+#include "store_fixture.h"
+
+#include <QSignalSpy>
+
+#include <filesystem>
+#include <thread>
+
+namespace lumatra {
+namespace {
+
+using namespace lumatra::test;
+namespace fs = std::filesystem;
+
+// Records the order in which jobs start converting, and the most jobs ever running
+// at once.
+struct RunLog {
+    std::vector<std::string> started;
+    int mostRunning = 0;
+
+    explicit RunLog(Store& store) {
+        QObject::connect(store.jobs(), &JobListModel::jobChanged, [this, &store](Job* job) {
+            if (job->status() != Job::Status::Running) return;
+            started.push_back(job->path().filename().string());
+            mostRunning = std::max(mostRunning, store.pendingCount() - countQueued(store));
+        });
+    }
+    static int countQueued(const Store& store) {
+        int queued = 0;
+        for (auto status : statuses(store)) queued += status == Job::Status::Queued;
+        return queued;
+    }
+};
+
+
+bool hasScratchItems(const fs::path& folder) {
+    for (const auto& entry : fs::directory_iterator(folder))
+        if (entry.path().filename().string().starts_with(".lumatra-")) return true;
+    return false;
+}
+
+// A clip with sound that takes libx265 a good second to encode, long enough to be
+// stopped midway.
+void makeSlowClip(const fs::path& path) {
+    makeMedia(path, {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=12", "-f", "lavfi",
+                     "-i", "sine=duration=12", "-c:v", "mpeg4", "-q:v", "5", "-shortest"});
+}
+
+TEST(StoreQueue, ConvertsInListOrderOneAtATimeAndEndsWithGlass) {
+    ScratchDir dir;
+    makeTone(dir / "a.wav");
+    makeTone(dir / "b.wav");
+    makeTone(dir / "c.wav");
+    writeFile(dir / "d.json", R"([{"name": "Ада", "n": 1}])");
+    auto store = freshStore();
+    store->add(std::vector<fs::path>{dir / "a.wav", dir / "b.wav", dir / "c.wav", dir / "d.json"});
+    RunLog log(*store);
+    QSignalSpy finished(store.get(), &Store::batchFinished);
+    std::vector<int> badges;
+    QObject::connect(store.get(), &Store::badgeChanged, [&] { badges.push_back(store->badge()); });
+
+    Job* a = store->jobs()->at(0);
+    Job* b = store->jobs()->at(1);
+    Job* c = store->jobs()->at(2);
+    Job* d = store->jobs()->at(3);
+    store->convert(c);
+    EXPECT_TRUE(store->isBusy());
+    EXPECT_EQ(c->status(), Job::Status::Queued);
+    ASSERT_TRUE(waitFor([&] { return c->status() == Job::Status::Running; }));
+
+    // Queued while c converts: taken in list order after it, in the same batch.
+    store->convert(d);
+    store->convert(a);
+    store->convert(c); // running: left alone
+    EXPECT_EQ(store->badge(), 3);
+    ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }));
+
+    EXPECT_EQ(log.started, (std::vector<std::string>{"c.wav", "a.wav", "d.json"}));
+    EXPECT_EQ(log.mostRunning, 1);
+    EXPECT_EQ(statuses(*store), (std::vector<Job::Status>{Job::Status::Done, Job::Status::Ready,
+                                                          Job::Status::Done, Job::Status::Done}));
+    ASSERT_EQ(finished.count(), 1);
+    EXPECT_EQ(finished.at(0).at(0).toString(), QStringLiteral("Glass"));
+    EXPECT_EQ(store->badge(), 0);
+    EXPECT_EQ(badges.back(), 0);
+    EXPECT_EQ(badges.front(), 1);
+    EXPECT_EQ(b->status(), Job::Status::Ready);
+
+    // Results are where the engine put them and what the rows say.
+    ASSERT_TRUE(c->result().has_value());
+    EXPECT_EQ(c->result()->output, dir / "c.mp3");
+    EXPECT_TRUE(fs::exists(dir / "c.mp3"));
+    EXPECT_EQ(d->result()->output, dir / "d.csv");
+    EXPECT_TRUE(d->statusText().startsWith(QStringLiteral("d.csv · ")));
+    EXPECT_FALSE(hasScratchItems(dir.path()));
+
+    // A retry converts a done job again, into a fresh name.
+    store->convert(c);
+    ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }));
+    EXPECT_EQ(c->result()->output, dir / "c 2.mp3");
+}
+
+TEST(StoreQueue, AFailureIsRecordedAndTheBatchGoesOnToBasso) {
+    ScratchDir dir;
+    writeFile(dir / "broken.json", "{\"a\": ");
+    makeTone(dir / "tone.wav");
+    auto store = freshStore();
+    store->add(std::vector<fs::path>{dir / "broken.json", dir / "tone.wav"});
+    QSignalSpy finished(store.get(), &Store::batchFinished);
+
+    store->convertAll();
+    ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }));
+    Job* broken = store->jobs()->at(0);
+    EXPECT_EQ(broken->status(), Job::Status::Failed);
+    EXPECT_FALSE(broken->message().isEmpty());
+    EXPECT_EQ(broken->statusText(), firstLine(broken->message()));
+    EXPECT_EQ(store->jobs()->at(1)->status(), Job::Status::Done);
+    ASSERT_EQ(finished.count(), 1);
+    EXPECT_EQ(finished.at(0).at(0).toString(), QStringLiteral("Basso"));
+    EXPECT_FALSE(fs::exists(dir / "broken.csv"));
+    EXPECT_FALSE(hasScratchItems(dir.path()));
+
+    // Nothing ready: the runner still starts and ends at once, with Glass.
+    store->convertAll();
+    EXPECT_TRUE(store->isBusy());
+    ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }));
+    ASSERT_EQ(finished.count(), 2);
+    EXPECT_EQ(finished.at(1).at(0).toString(), QStringLiteral("Glass"));
+    EXPECT_EQ(store->badge(), 0);
+}
+
+TEST(StoreQueue, CancellingTheRunningJobStopsItAndTheQueueGoesOn) {
+    ScratchDir dir;
+    makeSlowClip(dir / "slow.mkv");
+    makeTone(dir / "a.wav");
+    makeTone(dir / "b.wav");
+    auto store = freshStore();
+    store->add(std::vector<fs::path>{dir / "slow.mkv", dir / "a.wav", dir / "b.wav"});
+    Job* slow = store->jobs()->at(0);
+    Job* a = store->jobs()->at(1);
+    Job* b = store->jobs()->at(2);
+    slow->setTarget(Format::hevc);
+    QSignalSpy finished(store.get(), &Store::batchFinished);
+
+    store->convertAll();
+    ASSERT_TRUE(waitFor([&] { return slow->status() == Job::Status::Running; }));
+    store->remove(slow); // the running job cannot be removed
+    EXPECT_EQ(store->jobs()->rowOf(slow), 0);
+    store->cancel(a); // queued: back to ready, not cancelled
+    EXPECT_EQ(a->status(), Job::Status::Ready);
+    store->cancel(slow);
+    EXPECT_EQ(slow->status(), Job::Status::Running); // until the conversion has stopped
+
+    ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }));
+    EXPECT_EQ(slow->status(), Job::Status::Cancelled);
+    EXPECT_EQ(slow->statusText(), QStringLiteral("Отменено"));
+    EXPECT_EQ(a->status(), Job::Status::Ready);
+    EXPECT_EQ(b->status(), Job::Status::Done);
+    ASSERT_EQ(finished.count(), 1);
+    EXPECT_EQ(finished.at(0).at(0).toString(), QStringLiteral("Glass"));
+    EXPECT_FALSE(fs::exists(dir / "slow.mp4"));
+    EXPECT_FALSE(hasScratchItems(dir.path()));
+
+    // cancelAll: the running job is stopped, the queued ones go back to ready, finished
+    // ones stay as they are.
+    store->convertAll(); // a, the only ready job
+    store->convert(b);   // a retry, queued behind it
+    ASSERT_TRUE(waitFor([&] { return a->status() == Job::Status::Running; }));
+    store->cancelAll();
+    EXPECT_EQ(b->status(), Job::Status::Ready);
+    EXPECT_EQ(slow->status(), Job::Status::Cancelled);
+    ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }));
+    EXPECT_TRUE(a->status() == Job::Status::Cancelled || a->status() == Job::Status::Done);
+}
+
+TEST(StoreQueue, OptionsAreTakenWhenEachJobStarts) {
+    ScratchDir dir;
+    makeSlowClip(dir / "first.mkv");
+    makeTone(dir / "second.wav", 2);
+    auto store = freshStore();
+    store->setOutputDirectory(dir / "one");
+    store->setQuality(Quality::best);
+    store->add(std::vector<fs::path>{dir / "first.mkv", dir / "second.wav"});
+    store->jobs()->at(0)->setTarget(Format::mp3);
+
+    store->convertAll();
+    ASSERT_TRUE(waitFor([&] { return store->jobs()->at(0)->status() == Job::Status::Running; }));
+    store->setOutputDirectory(dir / "two");
+    store->setQuality(Quality::small);
+    ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }));
+
+    ASSERT_EQ(statuses(*store), (std::vector<Job::Status>{Job::Status::Done, Job::Status::Done}));
+    EXPECT_EQ(store->jobs()->at(0)->result()->output, dir / "one" / "first.mp3");
+    EXPECT_EQ(store->jobs()->at(1)->result()->output, dir / "two" / "second.mp3");
+    EXPECT_EQ(probeField(dir / "one" / "first.mp3", "a", "bit_rate"), "320000");
+    EXPECT_EQ(probeField(dir / "two" / "second.mp3", "a", "bit_rate"), "128000");
+}
+
+TEST(StoreQueue, ProgressOfAnEndedConversionIsIgnored) {
+    ScratchDir dir;
+    makeTone(dir / "a.wav");
+    makeSlowClip(dir / "b.mkv");
+    auto store = freshStore();
+    store->add(std::vector<fs::path>{dir / "a.wav", dir / "b.mkv"});
+    Job* a = store->jobs()->at(0);
+    Job* b = store->jobs()->at(1);
+    b->setTarget(Format::hevc);
+    std::vector<double> fractions;
+    QObject::connect(a, &Job::statusChanged, [&] {
+        if (a->status() == Job::Status::Running) fractions.push_back(a->progress());
+    });
+
+    store->convertAll();
+    ASSERT_TRUE(waitFor([&] { return a->status() == Job::Status::Running; }));
+    const auto first = store->currentConversion();
+    ASSERT_TRUE(waitFor([&] { return b->status() == Job::Status::Running; }));
+    EXPECT_EQ(a->status(), Job::Status::Done);
+    EXPECT_TRUE(std::is_sorted(fractions.begin(), fractions.end()));
+    EXPECT_EQ(fractions.back(), 1.0);
+
+    // A late report of the first conversion touches neither its done job nor the job
+    // running now.
+    const double before = b->progress();
+    store->applyProgress(first, 0.123);
+    EXPECT_EQ(a->status(), Job::Status::Done);
+    EXPECT_EQ(b->progress(), before);
+    store->applyProgress(store->currentConversion(), 0.5);
+    EXPECT_EQ(b->progress(), 0.5);
+
+    store->cancel(b);
+    ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }));
+    store->applyProgress(first + 1, 0.7);
+    EXPECT_EQ(b->status(), Job::Status::Cancelled);
+}
+
+TEST(StoreQueue, ClosingTheStoreStopsItsConversionAndLeavesNothingBehind) {
+    ScratchDir dir;
+    makeSlowClip(dir / "slow.mkv");
+    auto store = freshStore();
+    store->add(std::vector<fs::path>{dir / "slow.mkv"});
+    store->jobs()->at(0)->setTarget(Format::hevc);
+    store->convertAll();
+    ASSERT_TRUE(waitFor([&] { return store->pendingCount() == 1 && store->jobs()->at(0)->status() == Job::Status::Running; }));
+    store.reset();
+    EXPECT_FALSE(hasScratchItems(dir.path()));
+    EXPECT_FALSE(fs::exists(dir / "slow.mp4"));
+}
+
+} // namespace
+} // namespace lumatra

@@ -1,0 +1,196 @@
+// The store without conversions: adding files and folders, the bulk target choice,
+// the counts and the saved settings.
+
+#include "store_fixture.h"
+
+#include <QAbstractItemModelTester>
+#include <QSignalSpy>
+#include <QVariantMap>
+
+#include <filesystem>
+
+namespace lumatra {
+namespace {
+
+using namespace lumatra::test;
+namespace fs = std::filesystem;
+
+TEST(StoreAdd, ExpandsFoldersOneLevelInFileManagerOrder) {
+    ScratchDir dir;
+    const fs::path folder = dir / "in";
+    fs::create_directories(folder / "sub");
+    fs::create_directories(folder / "Notes.rtfd");
+    writeFile(folder / "Notes.rtfd" / "TXT.rtf", "{\\rtf1 hi}");
+    for (const char* name : {"file10.wav", "file2.wav", "File1.json", ".hidden.wav", "readme.xyz",
+                             "sub/inner.wav"})
+        writeFile(folder / name, "x");
+
+    auto store = freshStore();
+    QAbstractItemModelTester tester(store->jobs(), QAbstractItemModelTester::FailureReportingMode::Warning);
+    QSignalSpy inserted(store->jobs(), &QAbstractItemModel::rowsInserted);
+
+    // Missing paths vanish uncounted; the subfolder and the unknown file are refused.
+    const int refused = store->add(std::vector<fs::path>{folder, dir / "missing.wav"});
+    EXPECT_EQ(refused, 2);
+    EXPECT_EQ(fileNames(*store),
+              (std::vector<std::string>{"File1.json", "file2.wav", "file10.wav", "Notes.rtfd"}));
+    EXPECT_EQ(inserted.count(), 1); // one insertion for the whole folder
+    EXPECT_EQ(store->jobs()->at(3)->kind(), Kind::document);
+
+    // A package folder named on its own is one document, and a relative or untidy
+    // spelling of a listed file is the same file.
+    auto other = freshStore();
+    EXPECT_EQ(other->addPaths({QString::fromStdString((folder / "Notes.rtfd").string() + "/")}), 0);
+    EXPECT_EQ(fileNames(*other), std::vector<std::string>{"Notes.rtfd"});
+    EXPECT_EQ(other->add(std::vector<fs::path>{folder / "sub" / ".." / "Notes.rtfd"}), 1);
+}
+
+TEST(StoreAdd, RefusesFilesThatAreStillActiveOnly) {
+    ScratchDir dir;
+    writeFile(dir / "a.json", "{}");
+    auto store = freshStore();
+    const QUrl url = QUrl::fromLocalFile(QString::fromStdString((dir / "a.json").string()));
+
+    EXPECT_EQ(store->add(QList<QUrl>{url, url}), 1);
+    ASSERT_EQ(store->jobs()->count(), 1);
+    Job* first = store->jobs()->at(0);
+    for (auto state : {+[](Job& j) { j.markQueued(); }, +[](Job& j) { j.markRunning(0.5); }}) {
+        state(*first);
+        EXPECT_EQ(store->add(QList<QUrl>{url}), 1);
+    }
+    first->markDone({dir / "a.csv", 3, 0.1});
+    EXPECT_EQ(store->add(QList<QUrl>{url}), 0);
+    EXPECT_EQ(store->jobs()->count(), 2);
+    EXPECT_NE(store->jobs()->at(1)->id(), first->id());
+}
+
+TEST(StoreAdd, CarriesTheLastReadyChoiceOfAKindOver) {
+    ScratchDir dir;
+    for (const char* name : {"a.png", "b.heic", "c.jpg", "d.webp", "e.png", "tone.wav"})
+        writeFile(dir / name, "x");
+    auto store = freshStore();
+    store->add(std::vector<fs::path>{dir / "a.png"});
+    store->jobs()->at(0)->setTarget(Format::avif);
+
+    store->add(std::vector<fs::path>{dir / "b.heic", dir / "c.jpg", dir / "tone.wav"});
+    EXPECT_EQ(store->jobs()->at(1)->target(), Format::avif);
+    EXPECT_EQ(store->jobs()->at(2)->target(), Format::avif);
+    EXPECT_EQ(store->jobs()->at(3)->target(), Format::mp3); // other kinds are untouched
+
+    // The last ready job of the kind decides; a choice a file cannot make is not carried.
+    store->jobs()->at(2)->setTarget(Format::png);
+    store->add(std::vector<fs::path>{dir / "d.webp"});
+    EXPECT_EQ(store->jobs()->at(4)->target(), Format::png);
+    ScratchDir docs;
+    writeFile(docs / "r.pdf", "x");
+    writeFile(docs / "n.md", "x");
+    store->add(std::vector<fs::path>{docs / "r.pdf"});
+    store->jobs()->at(5)->setTarget(Format::png);
+    store->add(std::vector<fs::path>{docs / "n.md"});
+    EXPECT_EQ(store->jobs()->at(6)->target(), Format::pdf);
+
+    // Once the images are no longer ready, new ones arrive with their own default.
+    for (int row : {0, 1, 2, 4}) store->jobs()->at(row)->markQueued();
+    store->add(std::vector<fs::path>{dir / "e.png"});
+    EXPECT_EQ(store->jobs()->at(7)->target(), Format::jpg);
+}
+
+TEST(StoreBulk, CommonTargetsFollowTheFirstReadyJob) {
+    ScratchDir dir;
+    for (const char* name : {"a.json", "b.csv", "c.wav"}) writeFile(dir / name, "x");
+    // json offers (csv, plist), csv offers (json, plist): plist is common.
+    auto store = freshStore();
+    store->add(std::vector<fs::path>{dir / "a.json", dir / "b.csv"});
+    EXPECT_EQ(store->commonTargets(Kind::data), std::vector<Format>{Format::plist});
+    EXPECT_EQ(store->commonTarget(Kind::data), std::nullopt); // csv against json
+
+    store->setTarget(Format::plist, Kind::data);
+    EXPECT_EQ(store->commonTarget(Kind::data), Format::plist);
+    EXPECT_EQ(store->commonTarget(QStringLiteral("data")), QStringLiteral("plist"));
+    EXPECT_TRUE(store->commonTargets(Kind::audio).empty());
+    EXPECT_EQ(store->commonTarget(Kind::audio), std::nullopt);
+
+    // A target only some jobs can produce leaves the others alone.
+    store->setTarget(Format::csv, Kind::data);
+    EXPECT_EQ(store->jobs()->at(0)->target(), Format::csv);
+    EXPECT_EQ(store->jobs()->at(1)->target(), Format::plist);
+
+    // Order follows the first ready job: a pdf (txt, docx, rtf, html, png, jpg) against a
+    // markdown file (pdf, docx, rtf, txt, html, odt).
+    ScratchDir docs;
+    writeFile(docs / "r.pdf", "x");
+    writeFile(docs / "n.md", "x");
+    auto pdfFirst = freshStore();
+    pdfFirst->add(std::vector<fs::path>{docs / "r.pdf", docs / "n.md"});
+    EXPECT_EQ(pdfFirst->commonTargets(QStringLiteral("document")),
+              (QStringList{"txt", "docx", "rtf", "html"}));
+    auto mdFirst = freshStore();
+    mdFirst->add(std::vector<fs::path>{docs / "n.md", docs / "r.pdf"});
+    EXPECT_EQ(mdFirst->commonTargets(QStringLiteral("document")),
+              (QStringList{"docx", "rtf", "txt", "html"}));
+    mdFirst->jobs()->at(0)->markQueued(); // only ready jobs take part
+    EXPECT_EQ(mdFirst->commonTargets(QStringLiteral("document")).size(), 6);
+}
+
+TEST(StoreBulk, BulkRowsAndCountsNotifyOncePerChange) {
+    ScratchDir dir;
+    for (const char* name : {"a.wav", "b.flac", "c.png"}) writeFile(dir / name, "x");
+    auto store = freshStore();
+    QSignalSpy counts(store.get(), &Store::countsChanged);
+    QSignalSpy bulk(store.get(), &Store::bulkChanged);
+    store->add(std::vector<fs::path>{dir / "a.wav", dir / "b.flac", dir / "c.png"});
+    EXPECT_EQ(counts.count(), 1);
+    EXPECT_EQ(store->readyCount(), 3);
+    EXPECT_EQ(store->convertTitle(), QStringLiteral("Конвертировать · 3"));
+
+    const auto rows = store->bulkKinds();
+    ASSERT_EQ(rows.size(), 2);
+    const auto audio = rows[0].toMap();
+    EXPECT_EQ(audio[QStringLiteral("label")].toString(), QStringLiteral("Все аудио в"));
+    EXPECT_EQ(audio[QStringLiteral("targets")].toList().size(), 8);
+    EXPECT_EQ(audio[QStringLiteral("common")].toString(), QStringLiteral("mp3"));
+    EXPECT_EQ(rows[1].toMap()[QStringLiteral("kind")].toString(), QStringLiteral("image"));
+
+    bulk.clear();
+    store->setTarget(Format::ogg, Kind::audio);
+    EXPECT_EQ(bulk.count(), 1);
+
+    store->jobs()->at(2)->markCancelled();
+    EXPECT_EQ(store->readyCount(), 2);
+    EXPECT_TRUE(store->hasFinished());
+    store->clearFinished();
+    EXPECT_EQ(store->jobs()->count(), 2);
+    EXPECT_FALSE(store->hasFinished());
+
+    store->remove(store->jobs()->at(0));
+    EXPECT_EQ(store->readyCount(), 1);
+    EXPECT_EQ(store->convertTitle(), QStringLiteral("Конвертировать"));
+}
+
+TEST(StoreSettings, SurviveARestartOfTheStore) {
+    ScratchDir dir;
+    {
+        auto store = freshStore();
+        EXPECT_EQ(store->quality(), Quality::balanced);
+        EXPECT_EQ(store->outputDirectory(), std::nullopt);
+        store->setQualityName(QStringLiteral("small"));
+        store->setQualityName(QStringLiteral("tiny")); // ignored
+        store->setOutputDirectoryUrl(QUrl::fromLocalFile(QString::fromStdString((dir / "out").string())));
+        EXPECT_EQ(store->outputDirectoryName(), QStringLiteral("out"));
+    }
+    Store restarted;
+    EXPECT_EQ(restarted.quality(), Quality::small);
+    EXPECT_EQ(restarted.outputDirectory(), dir / "out"); // not checked for existence
+
+    restarted.setOutputDirectoryUrl(QUrl());
+    QSettings settings(QStringLiteral("Lumatra"), QStringLiteral("Lumatra"));
+    EXPECT_FALSE(settings.contains(QStringLiteral("outputDirectory")));
+    EXPECT_EQ(settings.value(QStringLiteral("quality")).toString(), QStringLiteral("small"));
+
+    settings.setValue(QStringLiteral("quality"), QStringLiteral("Best"));
+    settings.sync();
+    EXPECT_EQ(Store().quality(), Quality::balanced);
+}
+
+} // namespace
+} // namespace lumatra

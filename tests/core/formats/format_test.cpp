@@ -1,0 +1,113 @@
+#include "formats/format.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+namespace lumatra {
+namespace {
+
+std::string joined(const std::vector<Format>& formats) {
+    std::string text;
+    for (Format format : formats) text += (text.empty() ? "" : ",") + std::string(rawValue(format));
+    return text;
+}
+
+TEST(Catalog, TablesKeepTheirOrderAndRawValuesRoundTrip) {
+    EXPECT_EQ(allFormats.size(), 31u);
+    EXPECT_EQ(joined({allFormats.begin(), allFormats.end()}),
+              "mp3,m4a,wav,flac,alac,opus,ogg,aiff,mp4,hevc,mov,webm,mkv,gif,jpg,png,heic,avif,"
+              "tiff,bmp,ico,icns,pdf,docx,rtf,txt,html,odt,json,csv,plist");
+    for (Format format : allFormats) EXPECT_EQ(formatFromRaw(rawValue(format)), format);
+    for (Kind kind : allKinds) EXPECT_EQ(kindFromRaw(rawValue(kind)), kind);
+    for (Quality quality : allQualities) EXPECT_EQ(qualityFromRaw(rawValue(quality)), quality);
+    // Raw values are matched exactly.
+    for (const char* wrong : {"HEVC", "jpeg", "Mp3", "", " mp3"}) EXPECT_FALSE(formatFromRaw(wrong)) << wrong;
+    EXPECT_FALSE(qualityFromRaw("Best"));
+
+    EXPECT_EQ(ext(Format::hevc), "mp4");
+    EXPECT_EQ(ext(Format::alac), "m4a");
+    EXPECT_EQ(title(Format::hevc), "MP4 HEVC");
+    EXPECT_EQ(title(Format::alac), "ALAC");
+    EXPECT_EQ(title(Format::plist), "PLIST");
+    EXPECT_EQ(detail(Format::ogg), "Opus в контейнере OGG");
+    EXPECT_EQ(title(Kind::image), "Фото");
+    EXPECT_EQ(symbol(Kind::data), "curlybraces");
+    EXPECT_EQ(title(Quality::small), "Компактно");
+    int audioOnly = 0;
+    for (Format format : allFormats) audioOnly += isAudioOnly(format);
+    EXPECT_EQ(audioOnly, 8);
+    EXPECT_TRUE(isAudioOnly(Format::aiff));
+    EXPECT_FALSE(isAudioOnly(Format::mp4));
+}
+
+TEST(Catalog, ExtensionSetsAreDisjointAndComplete) {
+    std::set<std::string_view> seen;
+    std::size_t total = 0;
+    for (Kind kind : allKinds) {
+        for (auto extension : kindExtensions(kind)) {
+            EXPECT_TRUE(seen.insert(extension).second) << extension;
+            EXPECT_EQ(kindOf("x." + std::string(extension)), kind) << extension;
+            ++total;
+        }
+    }
+    EXPECT_EQ(total, 20u + 19u + 25u + 13u + 4u);
+}
+
+TEST(Catalog, KindComesFromTheNameOnly) {
+    EXPECT_EQ(kindOf("/nowhere/Photo.JPEG"), Kind::image);
+    EXPECT_EQ(kindOf("a.b.Flac"), Kind::audio);
+    // Unknown to the tables: the type registry decides.
+    EXPECT_EQ(kindOf("main.cpp"), Kind::document);
+    EXPECT_EQ(kindOf("build.log"), Kind::document);
+    EXPECT_EQ(kindOf("clip.qt"), Kind::video);
+    EXPECT_FALSE(kindOf("notes.xyzzy"));
+    EXPECT_FALSE(kindOf("README"));
+    EXPECT_FALSE(kindOf(".bashrc"));
+    EXPECT_FALSE(kindOf("archive.zip"));
+}
+
+TEST(Catalog, TargetsAndDefaults) {
+    struct Case {
+        const char* file;
+        const char* targets;
+        const char* defaultTarget;
+    };
+    const Case cases[] = {
+        {"Photo.JPEG", "jpg,png,heic,avif,tiff,gif,bmp,ico,icns,pdf", "png"},
+        {"anim.gif", "jpg,png,heic,avif,tiff,gif,bmp,ico,icns,pdf,mp4,webm", "jpg"},
+        {"clip.mp4", "mp4,hevc,mov,webm,mkv,gif,mp3,m4a,wav,flac,alac,opus,ogg,aiff", "mov"},
+        {"clip.mkv", "mp4,hevc,mov,webm,mkv,gif,mp3,m4a,wav,flac,alac,opus,ogg,aiff", "mp4"},
+        {"song.mp3", "mp3,m4a,wav,flac,alac,opus,ogg,aiff", "m4a"},
+        {"song.m4a", "mp3,m4a,wav,flac,alac,opus,ogg,aiff", "mp3"},
+        {"song.aif", "mp3,m4a,wav,flac,alac,opus,ogg,aiff", "mp3"},
+        {"report.pdf", "txt,docx,rtf,html,png,jpg", "txt"},
+        {"page.htm", "pdf,docx,rtf,txt,odt", "pdf"},
+        {"notes.text", "pdf,docx,rtf,html,odt", "pdf"},
+        {"notes.md", "pdf,docx,rtf,txt,html,odt", "pdf"},
+        {"table.tsv", "json,plist", "json"},
+        {"data.json", "csv,plist", "csv"},
+        {"Info.plist", "json,csv", "json"},
+        {"notes.xyzzy", "", ""},
+        {"noextension", "", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(joined(targetsFor(c.file)), c.targets) << c.file;
+        const auto target = defaultTargetFor(c.file);
+        EXPECT_EQ(target ? std::string(rawValue(*target)) : "", c.defaultTarget) << c.file;
+    }
+}
+
+TEST(Catalog, Sameness) {
+    EXPECT_TRUE(isSameFormat(Format::jpg, "jpeg"));
+    EXPECT_FALSE(isSameFormat(Format::png, "jpeg"));
+    EXPECT_TRUE(isSameFormat(Format::csv, "tsv"));
+    EXPECT_TRUE(isSameFormat(Format::mp4, "mp4"));
+    EXPECT_TRUE(isSameFormat(Format::hevc, "mp4"));
+    EXPECT_TRUE(isSameFormat(Format::alac, "m4a"));
+    EXPECT_TRUE(isSameFormat(Format::txt, "text"));
+    EXPECT_FALSE(isSameFormat(Format::txt, "md"));
+}
+
+} // namespace
+} // namespace lumatra

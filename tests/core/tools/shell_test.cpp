@@ -1,0 +1,123 @@
+#include "formats/convert_error.h"
+#include "support/fixtures.h"
+#include "tools/line_splitter.h"
+#include "tools/shell.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+namespace lumatra {
+namespace {
+
+using ::testing::ElementsAre;
+
+struct Collected {
+    std::string text;
+    std::vector<std::string> lines;
+};
+
+Collected runScript(const std::string& script, std::stop_token stop = {}) {
+    Collected result;
+    std::mutex mutex;
+    result.text = Shell::run("/bin/sh", {"-c", script},
+                             [&](std::string_view line) {
+                                 std::lock_guard lock(mutex);
+                                 result.lines.emplace_back(line);
+                             },
+                             stop);
+    return result;
+}
+
+std::string failureText(const std::string& script) {
+    try {
+        runScript(script);
+    } catch (const ConvertError& error) {
+        return error.errorDescription();
+    }
+    return "(no failure)";
+}
+
+TEST(Shell, SplitsLinesAtCrAndLfAndJoinsTheOutput) {
+    const auto result = runScript(R"(printf 'x\ry\n\nz')");
+    EXPECT_THAT(result.lines, ElementsAre("x", "y", "z"));
+    EXPECT_EQ(result.text, "x\ny\nz");
+    EXPECT_EQ(runScript("true").text, "");
+}
+
+TEST(Shell, ReassemblesLinesAndCharactersWrittenInPieces) {
+    // A line in two writes arrives once; a Cyrillic letter split between writes survives;
+    // bytes that are not UTF-8 become U+FFFD instead of losing the line.
+    const auto result = runScript(R"(printf 'out_ti'; sleep 0.2; printf 'me_us=5\n\320'; sleep 0.2;
+                                     printf '\260\n'; printf 'a\377b\n')");
+    EXPECT_THAT(result.lines, ElementsAre("out_time_us=5", "а", "a\xEF\xBF\xBD" "b"));
+}
+
+TEST(Shell, FailureNamesTheProgramStatusAndLastErrorLines) {
+    EXPECT_EQ(failureText("for i in 1 2 3 4 5 6; do echo e$i >&2; done; exit 1"),
+              "sh завершился с кодом 1\ne3\ne4\ne5\ne6");
+    EXPECT_EQ(failureText("exit 2"), "sh завершился с кодом 2\n");
+    EXPECT_EQ(failureText("i=1; while [ $i -le 60 ]; do echo line$i >&2; i=$((i+1)); done; exit 3"),
+              "sh завершился с кодом 3\nline57\nline58\nline59\nline60");
+    // Error output alone is no failure.
+    EXPECT_EQ(runScript("echo warning >&2; echo ok").text, "ok");
+}
+
+TEST(Shell, MissingProgramFailsToLaunchWithoutCallingBack) {
+    bool called = false;
+    EXPECT_THROW(Shell::run("/nonexistent/ffmpeg", {}, [&](std::string_view) { called = true; }),
+                 SystemError);
+    EXPECT_FALSE(called);
+}
+
+TEST(Shell, CancellationTerminatesAndReapsTheProgram) {
+    test::ScratchDir dir;
+    const auto pidFile = dir / "pid";
+    std::stop_source stop;
+    std::jthread canceller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        stop.request_stop();
+    });
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_THROW(runScript("echo $$ > '" + pidFile.string() + "'; echo started; exec sleep 30",
+                           stop.get_token()),
+                 CancelledError);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    const pid_t pid = std::stoi(test::readFile(pidFile));
+    EXPECT_EQ(::kill(pid, 0), -1) << "the program outlived its cancellation";
+
+    // Already cancelled before the start: the run ends at once as cancelled.
+    std::stop_source early;
+    early.request_stop();
+    EXPECT_THROW(runScript("sleep 30", early.get_token()), CancelledError);
+}
+
+TEST(Shell, ChattyErrorOutputIsConsumedWhileRunning) {
+    // 20 MB on the error output, no line breaks in parts of it: the run neither blocks on
+    // a full pipe nor keeps what it does not need.
+    const auto text = failureText(
+        "head -c 20000000 /dev/zero | tr '\\0' 'x' >&2; echo >&2; echo last >&2; exit 4");
+    EXPECT_EQ(text.substr(0, text.find('\n')), "sh завершился с кодом 4");
+    EXPECT_TRUE(text.ends_with("\nlast"));
+    EXPECT_LT(text.size(), 100'000u);
+}
+
+TEST(LineSplitter, CutsOverlongLinesAndFlushesTheLastOne) {
+    std::vector<std::string> lines;
+    LineSplitter splitter([&](std::string&& line) { lines.push_back(line); }, 4);
+    splitter.feed("abcdefg\nhi");
+    splitter.feed("\r\n\njk");
+    splitter.finish();
+    EXPECT_THAT(lines, ElementsAre("abcd", "hi", "jk"));
+    EXPECT_EQ(sanitizeUtf8("\xE2\x82"), "\xEF\xBF\xBD");
+    EXPECT_EQ(sanitizeUtf8("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+    EXPECT_EQ(sanitizeUtf8("ok \xF0\x9F\x98\x80"), "ok \xF0\x9F\x98\x80");
+}
+
+} // namespace
+} // namespace lumatra

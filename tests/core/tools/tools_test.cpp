@@ -1,0 +1,54 @@
+#include "support/fixtures.h"
+#include "tools/tools.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace lumatra {
+namespace {
+
+void makeProgram(const std::filesystem::path& path, bool executable) {
+    test::writeFile(path, "#!/bin/sh\n");
+    std::filesystem::permissions(path, executable ? std::filesystem::perms::owner_all
+                                                  : std::filesystem::perms::owner_read |
+                                                        std::filesystem::perms::owner_write);
+}
+
+TEST(Tools, SearchListIsPathPiecesThenFixedFolders) {
+    const auto list = Tools::searchList("::/a::/b:");
+    ASSERT_EQ(list.size(), 6u);
+    EXPECT_EQ(list[0], "/a");
+    EXPECT_EQ(list[1], "/b");
+    EXPECT_EQ(list[2], "/opt/homebrew/bin");
+    EXPECT_EQ(list[5], "/usr/bin");
+    EXPECT_EQ(Tools::searchList("").size(), 4u);
+    EXPECT_EQ(Tools::searchList(".")[0], std::filesystem::absolute("."));
+}
+
+TEST(Tools, FindTakesTheFirstExecutableRegularFile) {
+    test::ScratchDir dir;
+    for (auto name : {"first", "second", "third"}) std::filesystem::create_directory(dir / name);
+    makeProgram(dir / "first" / "ffmpeg", false);
+    std::filesystem::create_directory(dir / "second" / "ffmpeg"); // a folder is no program
+    makeProgram(dir / "third" / "ffmpeg", true);
+    const std::vector<std::filesystem::path> folders = {dir / "missing", dir / "first",
+                                                        dir / "second", dir / "third"};
+    EXPECT_EQ(Tools::find("ffmpeg", folders), dir / "third" / "ffmpeg");
+    EXPECT_FALSE(Tools::find("ffprobe", folders));
+}
+
+TEST(Tools, LocateFindsThePathFolderFirst) {
+    test::ScratchDir dir;
+    makeProgram(dir / "ffmpeg", true);
+    const char* saved = std::getenv("PATH");
+    const std::string previous = saved ? saved : "";
+    setenv("PATH", dir.path().c_str(), 1);
+    const auto tools = Tools::locate();
+    setenv("PATH", previous.c_str(), 1);
+    EXPECT_EQ(tools.ffmpeg, dir / "ffmpeg");
+    EXPECT_FALSE(tools.textutil.empty());
+}
+
+} // namespace
+} // namespace lumatra
