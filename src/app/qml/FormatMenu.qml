@@ -64,7 +64,7 @@ Item {
     Popup {
         id: popup
         y: root.height + 4
-        x: Math.min(0, root.width - width)
+        x: 0
         padding: 6
         modal: false
         closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutside

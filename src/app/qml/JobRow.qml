@@ -86,6 +86,7 @@ Card {
             }
 
             StatusLine {
+                objectName: "statusLine"
                 Layout.fillWidth: true
                 job: row.job
             }

@@ -12,6 +12,8 @@ RowLayout {
     readonly property bool running: status === Job.Running
     readonly property string detail: job?.statusText ?? ""
     readonly property bool hasDetail: status !== Job.Ready
+    /// The tooltip of the detail: the whole message of a failure.
+    readonly property string help: status === Job.Failed ? (job?.message ?? "") : ""
 
     spacing: 5
 
@@ -75,8 +77,8 @@ RowLayout {
         }
 
         HoverHandler { id: detailHover }
-        ToolTip.visible: line.status === Job.Failed && detailHover.hovered
-        ToolTip.text: line.job?.message ?? ""
+        ToolTip.visible: line.help !== "" && detailHover.hovered
+        ToolTip.text: line.help
         ToolTip.delay: 400
     }
 

@@ -74,8 +74,14 @@ void prepareApplication() {
         QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
 }
 
-QQuickWindow* load(QQmlApplicationEngine& engine) {
+void prepareEngine(QQmlEngine& engine) {
+    // Qt 6.4 does not search the resources' module root on its own.
+    engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
     engine.addImageProvider(QStringLiteral("fileicon"), new FileIconProvider);
+}
+
+QQuickWindow* load(QQmlApplicationEngine& engine) {
+    prepareEngine(engine);
     engine.load(QUrl(QStringLiteral("qrc:/qt/qml/Lumatra/qml/Main.qml")));
     if (engine.rootObjects().isEmpty()) return nullptr;
     return qobject_cast<QQuickWindow*>(engine.rootObjects().constFirst());

@@ -5,6 +5,7 @@
 #include <QImage>
 
 class QQmlApplicationEngine;
+class QQmlEngine;
 class QQuickWindow;
 
 namespace lumatra {
@@ -27,8 +28,11 @@ void selectOffscreenRendering();
 /// formatting to match the interface. Call once after the application object exists.
 void prepareApplication();
 
-/// Loads the main view into `engine` (with the file icon provider) and returns its
-/// window; null when loading failed.
+/// Lets `engine` find the module Lumatra in the resources and serve file icons.
+void prepareEngine(QQmlEngine& engine);
+
+/// Loads the main view into a prepared `engine` and returns its window; null when
+/// loading failed.
 QQuickWindow* load(QQmlApplicationEngine& engine);
 
 /// The demonstration states of a snapshot: with more than three jobs, the first runs
