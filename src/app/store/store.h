@@ -119,7 +119,8 @@ public:
     const std::optional<std::filesystem::path>& outputDirectory() const { return m_outputDirectory; }
     void setOutputDirectory(std::optional<std::filesystem::path> folder);
     QUrl outputDirectoryUrl() const;
-    /// An empty or non-local url means "next to each source".
+    /// An empty url means "next to each source"; a url that is not a local folder is
+    /// ignored.
     void setOutputDirectoryUrl(const QUrl& url);
     QString outputDirectoryName() const;
 
