@@ -19,9 +19,10 @@ long peakKilobytes() {
 void floodErrorOutput(benchmark::State& state) {
     const auto megabytes = state.range(0);
     // Lines of 100 bytes, the way a chatty encoder writes them.
-    const std::string script = "yes 'xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"
-                               "xxxxxxxxxxxxxxxxxxxxxxxxxx' | head -c " +
-                               std::to_string(megabytes * 1'000'000) + " >&2";
+    const std::string script =
+        "yes 'xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"
+        "xxxxxxxxxxxxxxxxxxxxxxxxxx' | head -c " +
+        std::to_string(megabytes * 1'000'000) + " >&2";
     const long before = peakKilobytes();
     for (auto _ : state) {
         auto out = lumatra::Shell::run("/bin/sh", {"-c", script});
@@ -35,7 +36,8 @@ BENCHMARK(floodErrorOutput)->Arg(100)->Unit(benchmark::kMillisecond)->Iterations
 void floodOneLongLine(benchmark::State& state) {
     const long before = peakKilobytes();
     for (auto _ : state) {
-        auto out = lumatra::Shell::run("/bin/sh", {"-c", "head -c 100000000 /dev/zero | tr '\\0' x >&2"});
+        auto out =
+            lumatra::Shell::run("/bin/sh", {"-c", "head -c 100000000 /dev/zero | tr '\\0' x >&2"});
         benchmark::DoNotOptimize(out);
     }
     state.SetBytesProcessed(state.iterations() * 100'000'000);
