@@ -78,11 +78,25 @@ void csvToJson(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * csvInput().size()));
 }
 
+void csvConvertToJson(benchmark::State& state) {
+    for (auto _ : state)
+        benchmark::DoNotOptimize(DataConverter::convert(csvInput(), "csv", Format::json));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * csvInput().size()));
+}
+
+void jsonConvertToCsv(benchmark::State& state) {
+    for (auto _ : state)
+        benchmark::DoNotOptimize(DataConverter::convert(jsonInput(), "json", Format::csv));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * jsonInput().size()));
+}
+
 BENCHMARK(jsonParse)->Unit(benchmark::kMillisecond);
 BENCHMARK(jsonWritePretty)->Unit(benchmark::kMillisecond);
 BENCHMARK(csvRead)->Unit(benchmark::kMillisecond);
 BENCHMARK(csvWrite)->Unit(benchmark::kMillisecond);
 BENCHMARK(csvToJson)->Unit(benchmark::kMillisecond);
+BENCHMARK(csvConvertToJson)->Unit(benchmark::kMillisecond);
+BENCHMARK(jsonConvertToCsv)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

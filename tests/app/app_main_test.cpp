@@ -1,10 +1,14 @@
 // The entry of the application tests: a GUI application object on the offscreen
-// platform, with the user's settings kept in a folder of the test run's own.
+// platform, the QML module, and the user's settings kept in a folder of the test run's own.
 
 #include <QGuiApplication>
 #include <QTemporaryDir>
+#include <QtQml/qqmlextensionplugin.h>
 
 #include <gtest/gtest.h>
+
+// The module "Lumatra" is linked in statically.
+Q_IMPORT_QML_PLUGIN(LumatraPlugin)
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");

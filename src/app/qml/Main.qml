@@ -1,9 +1,16 @@
 import QtQuick
+import Lumatra
 
 Window {
     width: 1000
     height: 680
+    minimumWidth: 820
+    minimumHeight: 560
     visible: true
     title: "Lumatra"
-    color: "#0b0b0f"
+    color: Theme.background
+
+    ContentView {
+        anchors.fill: parent
+    }
 }

@@ -37,8 +37,16 @@ Job* JobListModel::jobAt(int row) const {
 }
 
 int JobListModel::rowOf(const Job* job) const {
-    for (std::size_t row = 0; row < m_jobs.size(); ++row)
-        if (m_jobs[row].get() == job) return static_cast<int>(row);
+    // Bulk operations walk the list in order: the row after the last one found is the
+    // likely answer.
+    const std::size_t size = m_jobs.size();
+    for (std::size_t step = 0; step < size; ++step) {
+        const std::size_t row = (m_hint + step) % size;
+        if (m_jobs[row].get() == job) {
+            m_hint = row;
+            return static_cast<int>(row);
+        }
+    }
     return -1;
 }
 

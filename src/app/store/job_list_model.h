@@ -55,6 +55,7 @@ private:
     void rowChanged(Job* job, int role);
 
     std::vector<std::unique_ptr<Job>> m_jobs;
+    mutable std::size_t m_hint = 0;
 };
 
 } // namespace lumatra

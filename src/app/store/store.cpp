@@ -168,10 +168,12 @@ QUrl Store::outputDirectoryUrl() const {
 }
 
 void Store::setOutputDirectoryUrl(const QUrl& url) {
-    if (url.isEmpty() || !url.isLocalFile() || url.toLocalFile().isEmpty()) {
+    if (url.isEmpty()) {
         setOutputDirectory(std::nullopt);
         return;
     }
+    // Only a folder of this machine can take outputs; anything else keeps the setting.
+    if (!url.isLocalFile() || url.toLocalFile().isEmpty()) return;
     setOutputDirectory(localPath(url.toLocalFile()));
 }
 

@@ -76,8 +76,7 @@ class AppSettings;
 /// when it started; their progress and outcome come back as queued calls.
 class Store : public QObject {
     Q_OBJECT
-    QML_ELEMENT
-    QML_SINGLETON
+    // QML's singleton `Store` is registered by StoreForeign (store_qml.h).
 
     Q_PROPERTY(lumatra::JobListModel* jobs READ jobs CONSTANT)
     Q_PROPERTY(QString quality READ qualityName WRITE setQualityName NOTIFY qualityChanged)
@@ -120,7 +119,8 @@ public:
     const std::optional<std::filesystem::path>& outputDirectory() const { return m_outputDirectory; }
     void setOutputDirectory(std::optional<std::filesystem::path> folder);
     QUrl outputDirectoryUrl() const;
-    /// An empty or non-local url means "next to each source".
+    /// An empty url means "next to each source"; a url that is not a local folder is
+    /// ignored.
     void setOutputDirectoryUrl(const QUrl& url);
     QString outputDirectoryName() const;
 

@@ -3,6 +3,7 @@
 #include "data/json.h"
 #include "data/number_text.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <unordered_map>
@@ -68,35 +69,6 @@ bool needsQuotes(std::string_view cell, char delimiter) {
     return false;
 }
 
-void appendCell(std::string& out, std::string_view cell, char delimiter) {
-    if (!needsQuotes(cell, delimiter)) {
-        out.append(cell);
-        return;
-    }
-    out.push_back('"');
-    for (const char c : cell) {
-        if (c == '"') out.push_back('"');
-        out.push_back(c);
-    }
-    out.push_back('"');
-}
-
-void appendValue(std::string& out, const Node& value, char delimiter) {
-    switch (value.type()) {
-    case Node::Type::boolean: out.append(value.boolValue() ? "true" : "false"); return;
-    case Node::Type::number:
-    case Node::Type::string: appendCell(out, value.text(), delimiter); return;
-    case Node::Type::null: return;
-    case Node::Type::array:
-    case Node::Type::object: {
-        std::string json;
-        JSON::appendTo(json, value, 0, false);
-        appendCell(out, json, delimiter);
-        return;
-    }
-    }
-}
-
 void writeRecords(std::string& out, const Node::Array& items, char delimiter) {
     std::vector<std::string_view> columns;
     std::unordered_map<std::string_view, std::size_t> index;
@@ -107,7 +79,7 @@ void writeRecords(std::string& out, const Node::Array& items, char delimiter) {
 
     for (std::size_t i = 0; i < columns.size(); ++i) {
         if (i > 0) out.push_back(delimiter);
-        appendCell(out, columns[i], delimiter);
+        appendTextCell(out, columns[i], delimiter);
     }
     out.append("\r\n");
 
@@ -125,7 +97,7 @@ void writeRecords(std::string& out, const Node::Array& items, char delimiter) {
         }
         for (std::size_t i = 0; i < cells.size(); ++i) {
             if (i > 0) out.push_back(delimiter);
-            if (cells[i]) appendValue(out, *cells[i], delimiter);
+            if (cells[i]) appendValueCell(out, *cells[i], delimiter);
         }
         out.append("\r\n");
     }
@@ -227,6 +199,77 @@ Node table(std::string_view text, char delimiter) {
     return builder.result();
 }
 
+void appendTextCell(std::string& out, std::string_view cell, char delimiter) {
+    if (!needsQuotes(cell, delimiter)) {
+        out.append(cell);
+        return;
+    }
+    out.push_back('"');
+    for (const char c : cell) {
+        if (c == '"') out.push_back('"');
+        out.push_back(c);
+    }
+    out.push_back('"');
+}
+
+void appendValueCell(std::string& out, const Node& value, char delimiter) {
+    switch (value.type()) {
+    case Node::Type::boolean: out.append(value.boolValue() ? "true" : "false"); return;
+    case Node::Type::number:
+    case Node::Type::string: appendTextCell(out, value.text(), delimiter); return;
+    case Node::Type::null: return;
+    case Node::Type::array:
+    case Node::Type::object: {
+        std::string json;
+        JSON::appendTo(json, value, 0, false);
+        appendTextCell(out, json, delimiter);
+        return;
+    }
+    }
+}
+
+void appendJson(std::string& out, std::string_view text, char delimiter) {
+    std::vector<std::string> keys; // quoted
+    bool haveHeader = false;
+    std::size_t records = 0;
+    forEachRow(text, delimiter, [&](Row& row) {
+        if (!haveHeader) {
+            haveHeader = true;
+            std::size_t keyBytes = 0;
+            for (std::size_t i = 0; i < row.size(); ++i) {
+                keys.push_back(JSON::quote(row[i].empty() ? "column" + std::to_string(i + 1)
+                                                          : row[i]));
+                keyBytes += keys.back().size() + 8;
+            }
+            // Room for the whole result, so it is never copied while it grows; pages that
+            // stay unused cost no memory.
+            const auto lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+            out.reserve(out.size() + text.size() * 2 + (lines + 1) * (keyBytes + 8));
+            return;
+        }
+        out.append(records++ == 0 ? "[\n" : ",\n");
+        if (keys.empty()) {
+            out.append("  {}");
+            return;
+        }
+        out.append("  {\n");
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            out.append("    ");
+            out.append(keys[i]);
+            out.append(": ");
+            if (i >= row.size())
+                out.append("\"\"");
+            else if (isNumberCell(row[i]))
+                out.append(row[i]);
+            else
+                JSON::appendQuoted(out, row[i]);
+            out.append(i + 1 < keys.size() ? ",\n" : "\n");
+        }
+        out.append("  }");
+    });
+    out.append(records > 0 ? "\n]" : "[]");
+}
+
 bool isNumberCell(std::string_view cell) {
     const std::size_t lineBreak = trailingBreak(cell);
     const std::string_view number = cell.substr(0, cell.size() - lineBreak);
@@ -261,10 +304,10 @@ void appendTo(std::string& out, const Node& node, char delimiter) {
             const Node::Array& cells = item.items();
             for (std::size_t i = 0; i < cells.size(); ++i) {
                 if (i > 0) out.push_back(delimiter);
-                appendValue(out, cells[i], delimiter);
+                appendValueCell(out, cells[i], delimiter);
             }
         } else {
-            appendValue(out, item, delimiter);
+            appendValueCell(out, item, delimiter);
         }
         out.append("\r\n");
     }

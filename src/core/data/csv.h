@@ -45,4 +45,16 @@ std::string write(const Node& node, char delimiter);
 /// As `write`, appending to `out`.
 void appendTo(std::string& out, const Node& node, char delimiter);
 
+/// Appends the cell of one value: "true" or "false", the text of a number or string,
+/// nothing for null, compact JSON for arrays and objects; quoted when it holds the
+/// delimiter, a double quote or a line break.
+void appendValueCell(std::string& out, const Node& value, char delimiter);
+
+/// Appends a text cell, quoted as `appendValueCell` quotes.
+void appendTextCell(std::string& out, std::string_view text, char delimiter);
+
+/// Appends the records of a table as pretty JSON, exactly as the JSON writer renders
+/// `table(text, delimiter)`, but row by row, without holding the tree.
+void appendJson(std::string& out, std::string_view text, char delimiter);
+
 } // namespace lumatra::CSV

@@ -17,4 +17,9 @@ Node read(std::string_view bytes, std::string_view ext);
 /// with ConvertError::unsupported("данные → <title>").
 std::string write(const Node& tree, Format format);
 
+/// `write(read(bytes, ext), format)` with the same bytes and the same failures, but
+/// tables to JSON and JSON to tables are converted record by record, so memory stays
+/// near the sizes of the input and the output instead of holding the whole tree.
+std::string convert(std::string_view bytes, std::string_view ext, Format format);
+
 } // namespace lumatra::DataConverter

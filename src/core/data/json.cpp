@@ -32,8 +32,9 @@ int hexDigit(char c) {
 // closes and takes them (with exactly the capacity it needs).
 class Parser {
 public:
-    explicit Parser(std::string_view bytes)
-        : m_begin(bytes.data()), m_end(bytes.data() + bytes.size()), m_p(m_begin) {}
+    Parser(std::string_view bytes, const ItemHandler* onItem)
+        : m_begin(bytes.data()), m_end(bytes.data() + bytes.size()), m_p(m_begin),
+          m_onItem(onItem) {}
 
     Node document() {
         skip();
@@ -92,6 +93,8 @@ private:
                 const Open open = m_open.back();
                 if (open.object)
                     m_members.back().second = std::move(done);
+                else if (m_onItem && m_open.size() == 1)
+                    (*m_onItem)(std::move(done));
                 else
                     m_items.push_back(std::move(done));
                 skip();
@@ -250,12 +253,15 @@ private:
     const char* m_begin;
     const char* m_end;
     const char* m_p;
+    const ItemHandler* m_onItem;
     std::vector<Open> m_open;
     std::vector<Node> m_items;
     std::vector<Node::Member> m_members;
 };
 
 bool needsEscape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
+
+} // namespace
 
 void appendQuoted(std::string& out, std::string_view text) {
     out.push_back('"');
@@ -289,6 +295,8 @@ void appendQuoted(std::string& out, std::string_view text) {
     }
     out.push_back('"');
 }
+
+namespace {
 
 class Writer {
 public:
@@ -380,7 +388,12 @@ private:
 
 Node parse(std::string_view bytes) {
     if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
-    return Parser(bytes).document();
+    return Parser(bytes, nullptr).document();
+}
+
+Node parseItems(std::string_view bytes, const ItemHandler& onItem) {
+    if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
+    return Parser(bytes, &onItem).document();
 }
 
 std::string write(const Node& node, int indent, bool pretty) {

@@ -3,6 +3,7 @@
 
 #include "data/node.h"
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,13 @@ namespace lumatra::JSON {
 /// refused ("слишком глубокая вложенность").
 Node parse(std::string_view bytes);
 
+using ItemHandler = std::function<void(Node&& item)>;
+
+/// As `parse`, but when the document is an array its elements go to `onItem` one by one,
+/// as soon as each is read, and the array comes back empty; any other document comes
+/// back whole. An error is raised when it is reached, after the items before it.
+Node parseItems(std::string_view bytes, const ItemHandler& onItem);
+
 /// Renders `node` at nesting level `indent`: pretty (two spaces a level, one member a
 /// line) or compact (no whitespace). Number texts are written as they were read.
 std::string write(const Node& node, int indent = 0, bool pretty = true);
@@ -23,5 +31,8 @@ void appendTo(std::string& out, const Node& node, int indent = 0, bool pretty = 
 
 /// `text` as a JSON string literal, quotes included.
 std::string quote(std::string_view text);
+
+/// As `quote`, appending to `out`.
+void appendQuoted(std::string& out, std::string_view text);
 
 } // namespace lumatra::JSON

@@ -16,15 +16,26 @@ bool hasChildren(const Node& node) {
     return false;
 }
 
-// Moves the children of `node` that have children of their own onto `pending`, so
-// that no destructor ever has to descend more than one level.
+bool hasGrandchildren(const Node& node) {
+    if (node.isArray()) {
+        for (const Node& item : node.items())
+            if (hasChildren(item)) return true;
+    } else if (node.isObject()) {
+        for (const Node::Member& member : node.members())
+            if (hasChildren(member.second)) return true;
+    }
+    return false;
+}
+
+// Moves the children of `node` that have grandchildren onto `pending`. What stays is at
+// most two levels deep, which the destructors of the containers take down directly.
 void detachNested(Node& node, std::vector<Node>& pending) {
     if (node.isArray()) {
         for (Node& item : node.items())
-            if (hasChildren(item)) pending.push_back(std::move(item));
+            if (hasGrandchildren(item)) pending.push_back(std::move(item));
     } else if (node.isObject()) {
         for (Node::Member& member : node.members())
-            if (hasChildren(member.second)) pending.push_back(std::move(member.second));
+            if (hasGrandchildren(member.second)) pending.push_back(std::move(member.second));
     }
 }
 
@@ -114,6 +125,10 @@ Node& Node::operator=(const Node& other) {
 
 Node& Node::operator=(Node&& other) noexcept {
     if (this == &other) return *this;
+    if (!hasChildren(*this)) {
+        m_value = std::move(other.m_value);
+        return *this;
+    }
     // `other` may live inside this tree: take it out before the old value goes.
     Node taken(std::move(other));
     std::swap(m_value, taken.m_value);
@@ -121,7 +136,7 @@ Node& Node::operator=(Node&& other) noexcept {
 }
 
 Node::~Node() {
-    if (!hasChildren(*this)) return;
+    if (!hasGrandchildren(*this)) return;
     std::vector<Node> pending;
     detachNested(*this, pending);
     while (!pending.empty()) {

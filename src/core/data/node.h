@@ -19,7 +19,7 @@ public:
     using Member = std::pair<std::string, Node>;
     using Object = std::vector<Member>;
 
-    Node() = default; // null
+    Node() noexcept {} // null
     static Node boolean(bool value);
     static Node number(std::string text);
     static Node string(std::string text);

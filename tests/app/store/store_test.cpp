@@ -177,6 +177,8 @@ TEST(StoreSettings, SurviveARestartOfTheStore) {
         store->setQualityName(QStringLiteral("tiny")); // ignored
         store->setOutputDirectoryUrl(QUrl::fromLocalFile(QString::fromStdString((dir / "out").string())));
         EXPECT_EQ(store->outputDirectoryName(), QStringLiteral("out"));
+        store->setOutputDirectoryUrl(QUrl(QStringLiteral("https://example.org/out")));
+        EXPECT_EQ(store->outputDirectory(), dir / "out");
     }
     Store restarted;
     EXPECT_EQ(restarted.quality(), Quality::small);

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace lumatra {
 namespace {
 
@@ -72,6 +74,49 @@ TEST(DataConverterWrite, JsonToJsonKeepsEveryTextOrderAndDuplicate) {
     const std::string once = DataConverter::write(DataConverter::read(source, "json"), Format::json);
     EXPECT_EQ(compact(JSON::parse(once)), source);
     EXPECT_EQ(DataConverter::write(DataConverter::read(once, "json"), Format::json), once);
+}
+
+std::string outcome(const std::function<std::string()>& run) {
+    try {
+        return run();
+    } catch (const ConvertError& error) {
+        return "error: " + error.errorDescription();
+    }
+}
+
+TEST(DataConverterConvert, StreamingGivesTheBytesOfReadThenWrite) {
+    struct Case {
+        std::string bytes, ext;
+        Format format;
+    } cases[] = {
+        {R"([{"a":1,"b":"x;y"},{"b":2,"c":[1,{"d":null}]},{"e":true,"a":3}])", "json", Format::csv},
+        {R"([{"k":1,"k":2},{"k":3}])", "json", Format::csv},
+        {R"([{"a":1},[1,2],"s",null,{}])", "json", Format::csv}, // not all records
+        {R"([[1,"a\nb"],[]])", "json", Format::csv},
+        {R"({"a":1,"b":2})", "json", Format::csv},
+        {"42", "json", Format::csv},
+        {"[]", "json", Format::csv},
+        {"[{},{}]", "json", Format::csv},
+        {R"([{"a":1},{"b":2} x])", "json", Format::csv},
+        {"[{\"a\":1},", "json", Format::csv},
+        {"a,b,,d\n1,2\n\n-0.5,007,x,\"q\"\"\",extra\n", "csv", Format::json},
+        {"name\tn\nАня\t1e5\n", "tsv", Format::json},
+        {"only,header\n", "csv", Format::json},
+        {"", "csv", Format::json},
+        {",\n,\n", "csv", Format::json},
+        {"\xC8\xEC\xFF;x\n1;\"\x98\"", "csv", Format::json},
+        {"\xC8\xEC\xFF;x\n1;2", "csv", Format::json},
+        {"k\n\"line\nbreak\\\"\"", "csv", Format::json},
+        {"a,b\n1,2", "csv", Format::plist},
+        {"[1]", "json", Format::pdf},
+    };
+    for (const Case& c : cases) {
+        const std::string expected = outcome(
+            [&] { return DataConverter::write(DataConverter::read(c.bytes, c.ext), c.format); });
+        EXPECT_EQ(outcome([&] { return DataConverter::convert(c.bytes, c.ext, c.format); }),
+                  expected)
+            << c.bytes;
+    }
 }
 
 } // namespace

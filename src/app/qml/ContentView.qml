@@ -1,0 +1,381 @@
+pragma ComponentBehavior: Bound
+import QtQuick
+import QtQuick.Controls.Basic
+import QtQuick.Dialogs
+import QtQuick.Layouts
+import Lumatra
+
+// The whole window: header, ffmpeg warning, the drop area or the job list with its
+// bulk bar, and the footer. Everything shown comes from the store; files dropped
+// anywhere on it are added.
+Item {
+    id: view
+
+    /// A drag carrying local files hovers over the window.
+    property bool isTargeted: false
+    readonly property bool hasJobs: Store.jobs.count > 0
+
+    implicitWidth: 1000
+    implicitHeight: 680
+
+    /// The local files among dropped URLs, in the drop's order.
+    function localFiles(urls) {
+        const files = []
+        for (const url of urls) {
+            if (url.toString().startsWith("file:")) files.push(url)
+        }
+        return files
+    }
+
+    Rectangle {
+        anchors.fill: parent
+        color: Theme.background
+    }
+
+    ColumnLayout {
+        id: stack
+        anchors.fill: parent
+        spacing: 0
+
+        // Header
+        RowLayout {
+            objectName: "header"
+            Layout.fillWidth: true
+            Layout.leftMargin: 24
+            Layout.rightMargin: 24
+            Layout.topMargin: 18
+            Layout.bottomMargin: 12
+            spacing: 14
+
+            Item {
+                Layout.preferredWidth: 44
+                Layout.preferredHeight: 44
+                Surface {
+                    anchors.fill: parent
+                    anchors.margins: 2
+                    radius: 10
+                    shadowColor: Theme.alpha(Theme.accent, 0.35)
+                    shadowBlur: 12
+                }
+                Image {
+                    anchors.fill: parent
+                    source: "qrc:/qt/qml/Lumatra/resources/lumatra.svg"
+                    sourceSize: Qt.size(88, 88)
+                    smooth: true
+                }
+            }
+
+            ColumnLayout {
+                spacing: 2
+                Text {
+                    text: "Lumatra"
+                    font.family: Theme.font
+                    font.pixelSize: 22
+                    font.weight: Font.ExtraBold
+                    font.letterSpacing: -0.4
+                    color: Theme.text
+                }
+                Text {
+                    text: "Музыка, видео, фото, документы — в любой формат"
+                    font.family: Theme.font
+                    font.pixelSize: 12
+                    color: Theme.muted
+                }
+            }
+
+            Item { Layout.fillWidth: true }
+
+            PillButtonStyle {
+                objectName: "addButton"
+                visible: view.hasJobs
+                symbol: "plus"
+                text: "Добавить"
+                onClicked: Store.openPanel()
+            }
+        }
+
+        // ffmpeg warning
+        Card {
+            objectName: "ffmpegWarning"
+            visible: Store.ffmpegMissing
+            Layout.fillWidth: true
+            Layout.leftMargin: 24
+            Layout.rightMargin: 24
+            Layout.bottomMargin: 8
+            Layout.preferredHeight: warning.implicitHeight + 24
+            radius: 12
+
+            RowLayout {
+                id: warning
+                anchors.fill: parent
+                anchors.margins: 12
+                spacing: 10
+
+                Glyph {
+                    name: "exclamationmark.triangle.fill"
+                    size: 13
+                    color: Theme.accent
+                }
+                Text {
+                    Layout.fillWidth: true
+                    elide: Text.ElideRight
+                    textFormat: Text.StyledText
+                    text: "Для аудио и видео нужен ffmpeg. В Терминале: "
+                          + "<font face=\"" + Theme.monoFont + "\" color=\"" + Theme.text + "\">"
+                          + "sudo apt install ffmpeg</font>"
+                    font.family: Theme.font
+                    font.pixelSize: 12
+                    color: Theme.muted
+                }
+                PillButtonStyle {
+                    objectName: "recheckButton"
+                    text: "Проверить снова"
+                    onClicked: Store.checkFfmpeg()
+                }
+            }
+        }
+
+        // Main area: the drop area while the list is empty, else the bulk bar and list.
+        Item {
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+
+            DropHero {
+                objectName: "dropHero"
+                anchors.fill: parent
+                anchors.margins: 28
+                isTargeted: view.isTargeted
+                opacity: view.hasJobs ? 0 : 1
+                visible: opacity > 0
+                onAction: Store.openPanel()
+
+                Behavior on opacity {
+                    SpringAnimation { spring: Theme.spring; damping: Theme.springDamping; epsilon: 0.005 }
+                }
+            }
+
+            ColumnLayout {
+                anchors.fill: parent
+                spacing: 0
+                opacity: view.hasJobs ? 1 : 0
+                visible: opacity > 0
+
+                Behavior on opacity {
+                    SpringAnimation { spring: Theme.spring; damping: Theme.springDamping; epsilon: 0.005 }
+                }
+
+                BulkBar {
+                    objectName: "bulkBar"
+                    Layout.fillWidth: true
+                    visible: Store.readyCount > 1
+                }
+
+                ListView {
+                    id: list
+                    objectName: "jobList"
+                    Layout.fillWidth: true
+                    Layout.fillHeight: true
+                    clip: true
+                    model: Store.jobs
+                    spacing: 10
+                    topMargin: 14
+                    bottomMargin: 14
+                    reuseItems: true
+                    boundsBehavior: Flickable.StopAtBounds
+                    ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
+
+                    delegate: JobRow {
+                        x: 24
+                        width: list.width - 48
+                    }
+
+                    add: Transition {
+                        SpringAnimation {
+                            property: "opacity"; from: 0; to: 1
+                            spring: Theme.spring; damping: Theme.springDamping; epsilon: 0.005
+                        }
+                        SpringAnimation {
+                            property: "y"; from: list.height + list.contentY
+                            spring: Theme.spring; damping: Theme.springDamping; epsilon: 0.25
+                        }
+                    }
+                    remove: Transition {
+                        SpringAnimation {
+                            property: "opacity"; to: 0
+                            spring: Theme.spring; damping: Theme.springDamping; epsilon: 0.005
+                        }
+                        SpringAnimation {
+                            property: "scale"; to: 0.96
+                            spring: Theme.spring; damping: Theme.springDamping; epsilon: 0.002
+                        }
+                    }
+                    displaced: Transition {
+                        SpringAnimation {
+                            property: "y"
+                            spring: Theme.spring; damping: Theme.springDamping; epsilon: 0.25
+                        }
+                        // A row caught mid-insertion still arrives fully visible.
+                        NumberAnimation { property: "opacity"; to: 1; duration: 150 }
+                        NumberAnimation { property: "scale"; to: 1; duration: 150 }
+                    }
+                }
+            }
+        }
+
+        // Footer
+        Item {
+            id: footer
+            objectName: "footer"
+            Layout.fillWidth: true
+            Layout.preferredHeight: view.hasJobs ? footerRow.implicitHeight + 28 : 0
+            clip: true
+
+            Behavior on Layout.preferredHeight {
+                SpringAnimation { spring: Theme.spring; damping: Theme.springDamping; epsilon: 0.25 }
+            }
+
+            Item {
+                width: parent.width
+                height: footerRow.implicitHeight + 28
+                opacity: view.hasJobs ? 1 : 0
+
+                Behavior on opacity {
+                    SpringAnimation { spring: Theme.spring; damping: Theme.springDamping; epsilon: 0.005 }
+                }
+
+                Rectangle {
+                    anchors.fill: parent
+                    color: Theme.alpha(Theme.surface, 0.9)
+                }
+                Rectangle {
+                    width: parent.width
+                    height: 1
+                    color: Theme.line
+                }
+
+                RowLayout {
+                    id: footerRow
+                    anchors.fill: parent
+                    anchors.leftMargin: 24
+                    anchors.rightMargin: 24
+                    anchors.topMargin: 14
+                    anchors.bottomMargin: 14
+                    spacing: 14
+
+                    ColumnLayout {
+                        spacing: 6
+                        Caption { text: "КАЧЕСТВО" }
+                        Segmented {
+                            objectName: "qualitySelector"
+                            Layout.preferredWidth: 360
+                            options: Store.qualities.map(q => ({ value: q.quality, title: q.title }))
+                            selection: Store.quality
+                            onActivated: (value) => Store.quality = value
+                        }
+                    }
+
+                    ColumnLayout {
+                        spacing: 6
+                        Caption { text: "СОХРАНЯТЬ" }
+                        OutputMenu { objectName: "outputMenu" }
+                    }
+
+                    Item { Layout.fillWidth: true }
+
+                    PillButtonStyle {
+                        objectName: "clearButton"
+                        visible: Store.hasFinished && !Store.busy
+                        text: "Очистить готовые"
+                        onClicked: Store.clearFinished()
+                    }
+                    PillButtonStyle {
+                        objectName: "stopButton"
+                        visible: Store.busy
+                        large: true
+                        symbol: "stop.fill"
+                        text: "Остановить"
+                        onClicked: Store.cancelAll()
+                    }
+                    PillButtonStyle {
+                        objectName: "convertButton"
+                        filled: true
+                        large: true
+                        symbol: "arrow.triangle.2.circlepath"
+                        text: Store.convertTitle
+                        enabled: Store.readyCount > 0
+                        onClicked: Store.convertAll()
+                    }
+                }
+            }
+        }
+    }
+
+    Shortcut {
+        sequences: ["Ctrl+Return", "Ctrl+Enter"]
+        enabled: view.hasJobs && Store.readyCount > 0
+        onActivated: Store.convertAll()
+    }
+
+    DropArea {
+        id: drop
+        objectName: "dropArea"
+        anchors.fill: parent
+
+        onEntered: (drag) => {
+            if (!drag.hasUrls || view.localFiles(drag.urls).length === 0) {
+                drag.accepted = false
+                return
+            }
+            drag.accept(Qt.CopyAction)
+            view.isTargeted = true
+        }
+        onExited: view.isTargeted = false
+        onDropped: (dropped) => {
+            view.isTargeted = false
+            const files = view.localFiles(dropped.urls)
+            if (files.length === 0) return
+            dropped.accept(Qt.CopyAction)
+            Store.add(files)
+        }
+    }
+
+    // The drop frame over a non-empty window; it lets the pointer and the drop through.
+    Surface {
+        objectName: "dropFrame"
+        anchors.fill: parent
+        anchors.margins: 10
+        radius: 20
+        opacity: view.isTargeted && view.hasJobs ? 1 : 0
+        visible: opacity > 0
+        color: Theme.alpha(Theme.accent, 0.06)
+        accentBorder: true
+        borderWidth: 2
+        dash: 8
+        gap: 6
+
+        Behavior on opacity {
+            NumberAnimation { duration: 150; easing.type: Easing.OutQuad }
+        }
+    }
+
+    FileDialog {
+        id: openDialog
+        title: "Добавить файлы"
+        fileMode: FileDialog.OpenFiles
+        acceptLabel: "Добавить"
+        onAccepted: Store.add(selectedFiles)
+    }
+
+    FolderDialog {
+        id: folderDialog
+        title: "Папка для результатов"
+        acceptLabel: "Сохранять сюда"
+        onAccepted: Store.outputDirectory = selectedFolder
+    }
+
+    Connections {
+        target: Store
+        function onOpenPanelRequested() { openDialog.open() }
+        function onOutputDirectoryPanelRequested() { folderDialog.open() }
+    }
+}

@@ -1,0 +1,43 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import QtQuick.Templates as T
+import Lumatra
+
+// A small selectable format button of the bulk bar.
+T.Button {
+    id: chip
+
+    property string format
+    property string detail
+    property bool selected: false
+
+    text: format.toUpperCase()
+    implicitHeight: 26
+    implicitWidth: label.implicitWidth + 22
+    focusPolicy: Qt.NoFocus
+
+    contentItem: Text {
+        id: label
+        text: chip.text
+        font.family: Theme.font
+        font.pointSize: 11.5 * 0.75
+        font.weight: Font.Bold
+        color: chip.selected ? "white" : Theme.alpha(Theme.text, 0.85)
+        horizontalAlignment: Text.AlignHCenter
+        verticalAlignment: Text.AlignVCenter
+    }
+
+    background: Surface {
+        radius: -1
+        accentFill: chip.selected
+        color: chip.selected ? "transparent" : Theme.surfaceRaised
+        borderWidth: chip.selected ? 0 : 1
+        borderColor: Theme.line
+        shadowColor: chip.selected ? Theme.alpha(Theme.accent, 0.4) : "transparent"
+        shadowBlur: 6
+    }
+
+    ToolTip.visible: hovered && detail !== ""
+    ToolTip.text: detail
+    ToolTip.delay: 600
+}

@@ -1,0 +1,172 @@
+pragma ComponentBehavior: Bound
+import QtQuick
+import QtQuick.Controls.Basic
+import Lumatra
+
+// The target chip of a row and the grouped menu it opens. Choosing a format assigns it
+// to the job (a finished job becomes ready again).
+Item {
+    id: root
+
+    required property Job job
+    readonly property alias menu: popup
+
+    implicitWidth: Math.max(96, face.implicitWidth + 28)
+    implicitHeight: 32
+    opacity: enabled ? 1 : 0.5
+
+    Surface {
+        anchors.fill: parent
+        radius: -1
+        accentFill: true
+        borderWidth: 0.8
+        borderColor: Theme.alpha("white", 0.22)
+        shadowColor: Theme.alpha(Theme.accent, 0.35)
+        shadowBlur: 8
+        shadowY: 2
+    }
+
+    Row {
+        id: face
+        anchors.centerIn: parent
+        spacing: 6
+
+        Text {
+            objectName: "chipLabel"
+            text: root.job?.targetLabel ?? ""
+            font.family: Theme.font
+            font.pointSize: 12.5 * 0.75
+            font.weight: Font.ExtraBold
+            color: "white"
+            anchors.verticalCenter: parent.verticalCenter
+        }
+        Glyph {
+            name: "chevron.down"
+            size: 9
+            font.weight: Font.Bold
+            color: "white"
+            anchors.verticalCenter: parent.verticalCenter
+        }
+    }
+
+    MouseArea {
+        id: area
+        anchors.fill: parent
+        hoverEnabled: true
+        cursorShape: Qt.PointingHandCursor
+        onClicked: popup.open()
+    }
+
+    ToolTip.visible: area.containsMouse && !popup.visible
+    ToolTip.text: job?.targetDetail ?? ""
+    ToolTip.delay: 600
+
+    Popup {
+        id: popup
+        y: root.height + 4
+        x: 0
+        padding: 6
+        modal: false
+        closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutside
+
+        background: Surface {
+            radius: 10
+            color: Theme.surfaceRaised
+            borderWidth: 1
+            borderColor: Theme.lineStrong
+            shadowColor: Theme.alpha("black", 0.55)
+            shadowBlur: 18
+            shadowY: 8
+        }
+
+        contentItem: Column {
+            spacing: 2
+
+            Repeater {
+                // Built afresh from the job whenever the menu opens.
+                model: popup.visible && root.job ? root.job.menuGroups : []
+
+                delegate: Column {
+                    id: group
+                    required property var modelData
+                    required property int index
+                    objectName: "group" + index
+                    property string title: modelData.title
+                    spacing: 0
+
+                    Rectangle {
+                        visible: group.index > 0
+                        width: parent.width
+                        height: 9
+                        color: "transparent"
+                        Rectangle {
+                            anchors.verticalCenter: parent.verticalCenter
+                            width: parent.width
+                            height: 1
+                            color: Theme.line
+                        }
+                    }
+
+                    Text {
+                        leftPadding: 10
+                        topPadding: 4
+                        bottomPadding: 4
+                        text: group.title
+                        font.family: Theme.font
+                        font.pixelSize: 11
+                        font.weight: Font.Bold
+                        color: Theme.muted
+                    }
+
+                    Repeater {
+                        model: group.modelData.formats
+
+                        delegate: Rectangle {
+                            id: item
+                            required property var modelData
+                            objectName: "format_" + modelData.format
+                            property string format: modelData.format
+                            property string text: modelData.text
+                            readonly property bool current: modelData.format === root.job?.target
+                            width: Math.max(implicitWidth, popup.availableWidth)
+                            implicitWidth: itemRow.implicitWidth + 20
+                            height: 28
+                            radius: 6
+                            color: hover.containsMouse ? Theme.alpha(Theme.accent, 0.85) : "transparent"
+
+                            Row {
+                                id: itemRow
+                                x: 10
+                                anchors.verticalCenter: parent.verticalCenter
+                                spacing: 6
+                                Glyph {
+                                    name: "checkmark"
+                                    size: 11
+                                    width: 14
+                                    opacity: item.current ? 1 : 0
+                                    color: Theme.text
+                                }
+                                Text {
+                                    text: item.text
+                                    font.family: Theme.font
+                                    font.pixelSize: 13
+                                    color: Theme.text
+                                }
+                            }
+
+                            MouseArea {
+                                id: hover
+                                anchors.fill: parent
+                                hoverEnabled: true
+                                onClicked: {
+                                    root.job.target = item.format
+                                    popup.close()
+                                }
+                            }
+                        }
+                    }
+                }
+            }
+        }
+    }
+}

@@ -1,0 +1,44 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import Lumatra
+
+// A small round button with one symbol; lights up while the pointer is over it.
+Item {
+    id: root
+
+    property string symbol
+    property string help
+    readonly property bool hovered: area.containsMouse
+    signal clicked
+
+    implicitWidth: 30
+    implicitHeight: 30
+
+    Surface {
+        anchors.fill: parent
+        radius: -1
+        color: root.hovered ? Theme.surfaceRaised : "transparent"
+        borderWidth: 1
+        borderColor: root.hovered ? Theme.lineStrong : Theme.line
+    }
+
+    Glyph {
+        anchors.centerIn: parent
+        name: root.symbol
+        size: 11
+        font.weight: Font.Bold
+        color: root.hovered ? Theme.text : Theme.muted
+    }
+
+    MouseArea {
+        id: area
+        anchors.fill: parent
+        hoverEnabled: true
+        cursorShape: Qt.PointingHandCursor
+        onClicked: root.clicked()
+    }
+
+    ToolTip.visible: hovered && help !== ""
+    ToolTip.text: help
+    ToolTip.delay: 600
+}

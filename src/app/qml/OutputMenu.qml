@@ -1,0 +1,83 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import Lumatra
+
+// Where results go: next to each source, or a chosen folder.
+Item {
+    id: root
+
+    readonly property bool hasFolder: Store.outputDirectoryName !== ""
+    readonly property alias menu: menu
+
+    implicitWidth: face.implicitWidth + 24
+    implicitHeight: 34
+
+    Surface {
+        anchors.fill: parent
+        radius: -1
+        color: Theme.surfaceRaised
+        borderWidth: 1
+        borderColor: Theme.lineStrong
+    }
+
+    Row {
+        id: face
+        anchors.centerIn: parent
+        spacing: 6
+
+        Glyph {
+            name: root.hasFolder ? "folder" : "arrow.turn.down.right"
+            size: 12
+            color: Theme.text
+            anchors.verticalCenter: parent.verticalCenter
+        }
+        Text {
+            objectName: "outputLabel"
+            text: root.hasFolder ? Store.outputDirectoryName : "Рядом с файлом"
+            font.family: Theme.font
+            font.pixelSize: 12
+            font.weight: Font.DemiBold
+            color: Theme.text
+            elide: Text.ElideMiddle
+            width: Math.min(implicitWidth, 220)
+            anchors.verticalCenter: parent.verticalCenter
+        }
+        Glyph {
+            name: "chevron.down"
+            size: 9
+            font.weight: Font.Bold
+            color: Theme.muted
+            anchors.verticalCenter: parent.verticalCenter
+        }
+    }
+
+    MouseArea {
+        anchors.fill: parent
+        cursorShape: Qt.PointingHandCursor
+        onClicked: menu.popup(root, 0, root.height + 4)
+    }
+
+    Menu {
+        id: menu
+
+        MenuItem {
+            text: "Рядом с исходным файлом"
+            onTriggered: Store.outputDirectory = ""
+        }
+        MenuItem {
+            text: "Выбрать папку…"
+            onTriggered: Store.chooseOutputDirectory()
+        }
+        MenuSeparator {
+            visible: root.hasFolder
+            height: visible ? implicitHeight : 0
+        }
+        MenuItem {
+            objectName: "showFolderItem"
+            visible: root.hasFolder
+            height: visible ? implicitHeight : 0
+            text: "Показать «" + Store.outputDirectoryName + "» в файловом менеджере"
+            onTriggered: FileManager.open(Store.outputDirectory)
+        }
+    }
+}

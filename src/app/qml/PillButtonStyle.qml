@@ -1,0 +1,59 @@
+import QtQuick
+import QtQuick.Templates as T
+import Lumatra
+
+// A push button in the pill look: filled with the accent gradient or plain, in the
+// normal (34 high) or large (46 high) size.
+T.Button {
+    id: button
+
+    property bool filled: false
+    property bool large: false
+    property string symbol
+
+    implicitHeight: large ? 46 : 34
+    implicitWidth: contentItem.implicitWidth + leftPadding + rightPadding
+    leftPadding: large ? 24 : 16
+    rightPadding: leftPadding
+    opacity: enabled ? 1 : 0.4
+    scale: pressed ? 0.96 : 1
+    focusPolicy: Qt.NoFocus
+
+    Behavior on scale {
+        SpringAnimation { spring: Theme.pressSpring; damping: Theme.pressSpringDamping; epsilon: 0.002 }
+    }
+
+    font.family: Theme.font
+    font.pixelSize: large ? 15 : 13
+    font.weight: Font.DemiBold
+
+    contentItem: Row {
+        spacing: 6
+        Glyph {
+            visible: button.symbol !== ""
+            name: button.symbol
+            size: button.font.pixelSize
+            color: label.color
+            anchors.verticalCenter: parent.verticalCenter
+        }
+        Text {
+            id: label
+            text: button.text
+            font: button.font
+            color: button.filled ? "white" : Theme.text
+            anchors.verticalCenter: parent.verticalCenter
+        }
+    }
+
+    background: Surface {
+        radius: -1
+        accentFill: button.filled
+        color: button.filled ? "transparent" : Theme.surfaceRaised
+        shadowColor: button.filled ? Theme.alpha(Theme.accent, button.pressed ? 0.2 : 0.45) : "transparent"
+        shadowBlur: 14
+        shadowY: 4
+        borderWidth: button.filled ? 0.8 : 1
+        borderColor: button.filled ? Theme.alpha("white", 0.25) : Theme.lineStrong
+        overlayBorder: button.filled
+    }
+}

@@ -1,0 +1,85 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import QtQuick.Layouts
+import Lumatra
+
+// The one line under a row's name that tells where its job stands.
+RowLayout {
+    id: line
+
+    required property Job job
+    readonly property int status: job?.status ?? Job.Ready
+    readonly property bool running: status === Job.Running
+    readonly property string detail: job?.statusText ?? ""
+    readonly property bool hasDetail: status !== Job.Ready
+    /// The tooltip of the detail: the whole message of a failure.
+    readonly property string help: status === Job.Failed ? (job?.message ?? "") : ""
+
+    spacing: 5
+
+    Text {
+        objectName: "source"
+        text: line.job?.sourceText ?? ""
+        font.family: Theme.font
+        font.pointSize: 11.5 * 0.75
+        color: Theme.muted
+    }
+
+    Text {
+        visible: line.hasDetail
+        text: "·"
+        font.family: Theme.font
+        font.pointSize: 11.5 * 0.75
+        color: Theme.muted
+    }
+
+    // Converting without a fraction yet: a small spinning arc.
+    Glyph {
+        id: spinner
+        visible: line.running && (line.job?.progress ?? 0) <= 0
+        name: "autorenew"
+        size: 10
+        color: Theme.accentGlow
+        RotationAnimator on rotation {
+            running: spinner.visible
+            from: 0
+            to: 360
+            duration: 1000
+            loops: Animation.Infinite
+        }
+    }
+
+    Glyph {
+        visible: line.status === Job.Done || line.status === Job.Failed
+        name: line.status === Job.Done ? "checkmark.circle.fill" : "exclamationmark.circle.fill"
+        size: 11
+        color: line.status === Job.Done ? Theme.success : Theme.accent
+    }
+
+    Text {
+        id: detailText
+        objectName: "detail"
+        visible: line.hasDetail
+        Layout.fillWidth: true
+        text: line.detail
+        elide: line.status === Job.Done ? Text.ElideMiddle : Text.ElideRight
+        maximumLineCount: 1
+        font.family: Theme.font
+        font.pointSize: 11.5 * 0.75
+        font.weight: line.running && (line.job?.progress ?? 0) > 0 ? Font.Bold : Font.Normal
+        color: {
+            switch (line.status) {
+            case Job.Running: return Theme.accentGlow
+            case Job.Failed: return Theme.accentGlow
+            case Job.Done: return Theme.alpha(Theme.text, 0.85)
+            default: return Theme.muted
+            }
+        }
+
+        HoverHandler { id: detailHover }
+        ToolTip.visible: line.help !== "" && detailHover.hovered
+        ToolTip.text: line.help
+        ToolTip.delay: 400
+    }
+
+}

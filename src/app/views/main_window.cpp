@@ -1,0 +1,110 @@
+#include "views/main_window.h"
+
+#include "platform/file_icons.h"
+#include "store/store.h"
+
+#include <QEventLoop>
+#include <QFont>
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QLocale>
+#include <QPalette>
+#include <QQmlApplicationEngine>
+#include <QQuickStyle>
+#include <QQuickWindow>
+#include <QTimer>
+
+namespace lumatra::MainWindow {
+
+namespace {
+
+QPalette darkPalette() {
+    const QColor background(5, 5, 5);
+    const QColor raised(22, 22, 23);
+    const QColor text(244, 241, 235);
+    const QColor muted(143, 139, 132);
+    const QColor accent(241, 38, 23);
+    QPalette palette;
+    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        palette.setColor(group, QPalette::Window, QColor(14, 14, 15));
+        palette.setColor(group, QPalette::WindowText, group == QPalette::Disabled ? muted : text);
+        palette.setColor(group, QPalette::Base, background);
+        palette.setColor(group, QPalette::AlternateBase, raised);
+        palette.setColor(group, QPalette::Text, group == QPalette::Disabled ? muted : text);
+        palette.setColor(group, QPalette::Button, raised);
+        palette.setColor(group, QPalette::ButtonText, group == QPalette::Disabled ? muted : text);
+        palette.setColor(group, QPalette::BrightText, Qt::white);
+        palette.setColor(group, QPalette::Light, QColor(46, 46, 48));
+        palette.setColor(group, QPalette::Midlight, QColor(34, 34, 36));
+        palette.setColor(group, QPalette::Mid, QColor(28, 28, 30));
+        palette.setColor(group, QPalette::Dark, QColor(10, 10, 11));
+        palette.setColor(group, QPalette::Shadow, Qt::black);
+        palette.setColor(group, QPalette::Highlight, accent);
+        palette.setColor(group, QPalette::HighlightedText, Qt::white);
+        palette.setColor(group, QPalette::ToolTipBase, raised);
+        palette.setColor(group, QPalette::ToolTipText, text);
+        palette.setColor(group, QPalette::PlaceholderText, muted);
+        palette.setColor(group, QPalette::Link, QColor(255, 74, 46));
+    }
+    return palette;
+}
+
+} // namespace
+
+void selectOffscreenRendering() {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+}
+
+void prepareApplication() {
+    QQuickStyle::setStyle(QStringLiteral("Basic"));
+    QGuiApplication::setPalette(darkPalette());
+    QFontDatabase::addApplicationFont(QString::fromLatin1(iconFontPath));
+    const QStringList families = QFontDatabase::families();
+    for (const char* family : {"Inter", "Noto Sans", "DejaVu Sans"}) {
+        if (!families.contains(QLatin1String(family))) continue;
+        QFont font{QString::fromLatin1(family)};
+        font.setPixelSize(13);
+        QGuiApplication::setFont(font);
+        break;
+    }
+    // Durations are written with the user's decimal separator; with no locale set at
+    // all, the Russian interface should not fall back to English "2.4".
+    if (QLocale::system().language() == QLocale::C)
+        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+}
+
+void prepareEngine(QQmlEngine& engine) {
+    // Qt 6.4 does not search the resources' module root on its own.
+    engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
+    engine.addImageProvider(QStringLiteral("fileicon"), new FileIconProvider);
+}
+
+QQuickWindow* load(QQmlApplicationEngine& engine) {
+    prepareEngine(engine);
+    engine.load(QUrl(QStringLiteral("qrc:/qt/qml/Lumatra/qml/Main.qml")));
+    if (engine.rootObjects().isEmpty()) return nullptr;
+    return qobject_cast<QQuickWindow*>(engine.rootObjects().constFirst());
+}
+
+void stageDemoStates(Store& store) {
+    JobListModel& jobs = *store.jobs();
+    if (jobs.count() <= 3) return;
+    jobs.at(0)->markRunning(0.42);
+
+    Job& done = *jobs.at(1);
+    std::filesystem::path output = done.path();
+    output.replace_extension(std::string(ext(done.target())));
+    done.markDone(ConvertResult{output, done.bytes() / 3, 2.4});
+
+    jobs.at(2)->markFailed(QStringLiteral("В файле нет звуковой дорожки"));
+}
+
+QImage settleAndGrab(QQuickWindow& window, int milliseconds) {
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+    return window.grabWindow();
+}
+
+} // namespace lumatra::MainWindow

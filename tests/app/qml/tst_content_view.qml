@@ -1,0 +1,209 @@
+import QtQuick
+import QtTest
+import Lumatra
+
+Item {
+    id: root
+    width: 1000
+    height: 680
+
+    Component { id: viewComponent; ContentView { width: 1000; height: 680 } }
+
+    SignalSpy { id: openSpy; target: Store; signalName: "openPanelRequested" }
+
+    TestCase {
+        id: testCase
+        name: "ContentView"
+        when: windowShown
+
+        property var view
+
+        function init() {
+            stage.clear()
+            Store.quality = "balanced"
+            Store.outputDirectory = ""
+            view = createTemporaryObject(viewComponent, root)
+        }
+        function cleanup() { stage.clear() }
+
+        function part(name) { return findChild(view, name) }
+
+        function list(children) {
+            const items = []
+            for (let i = 0; i < children.length; ++i) items.push(children[i])
+            return items
+        }
+
+        /// Visible descendants whose object name starts with `prefix`. Rows and chips
+        /// that a store change replaced may linger until deleted; they are hidden.
+        function descendants(item, prefix) {
+            const found = []
+            const walk = node => {
+                for (const child of list(node.children ?? [])) {
+                    if (child.visible && child.objectName.startsWith(prefix)) found.push(child)
+                    walk(child)
+                }
+            }
+            walk(item)
+            return found
+        }
+
+        function bulkRow(kind) { return descendants(view, "bulk_" + kind)[0] ?? null }
+
+        function chips(kind) {
+            return descendants(bulkRow(kind), "chip_").sort((a, b) => a.x - b.x)
+        }
+
+        function test_visible_parts_follow_the_store() {
+            verify(part("dropHero").visible)
+            verify(!part("addButton").visible)
+            tryCompare(part("footer"), "height", 0)
+
+            const first = stage.addJob("a.wav")
+            tryVerify(() => !part("dropHero").visible)
+            verify(part("addButton").visible)
+            verify(!part("bulkBar").visible)
+            tryVerify(() => part("footer").height > 60)
+            compare(part("convertButton").text, "Конвертировать")
+            verify(part("convertButton").enabled)
+            verify(!part("clearButton").visible)
+            verify(!part("stopButton").visible)
+
+            const second = stage.addJob("b.wav")
+            verify(part("bulkBar").visible)
+            compare(part("convertButton").text, "Конвертировать · 2")
+
+            stage.done(first, 1)
+            verify(!part("bulkBar").visible)
+            compare(part("convertButton").text, "Конвертировать")
+            verify(part("clearButton").visible)
+
+            stage.failed(second, "Нет")
+            verify(!part("convertButton").enabled)
+
+            mouseClick(part("clearButton"))
+            compare(Store.jobs.count, 0)
+            tryVerify(() => part("dropHero").visible)
+        }
+
+        function test_stop_replaces_clear_while_a_batch_runs() {
+            const finished = stage.addJob("old.json")
+            stage.done(finished, 1)
+            stage.addJob("table.json")
+            verify(part("clearButton").visible)
+
+            Store.convertAll()
+            verify(Store.busy)
+            verify(part("stopButton").visible)
+            verify(!part("clearButton").visible)
+
+            tryVerify(() => !Store.busy, 30000)
+            verify(!part("stopButton").visible)
+            verify(part("clearButton").visible)
+        }
+
+        function test_command_return_converts_only_with_ready_jobs() {
+            const job = stage.addJob("data.json")
+            stage.done(job, 1)
+            keyClick(Qt.Key_Return, Qt.ControlModifier)
+            verify(!Store.busy)
+            compare(job.status, Job.Done)
+
+            const ready = stage.addJob("more.json")
+            keyClick(Qt.Key_Return, Qt.ControlModifier)
+            verify(ready.status !== Job.Ready)
+            tryVerify(() => !Store.busy, 30000)
+            // The file is no JSON: what matters is that it was converted, not how it ended.
+            verify(ready.status === Job.Done || ready.status === Job.Failed)
+        }
+
+        function test_bulk_bar_rows_chips_and_selection() {
+            const a = stage.addJob("a.wav")
+            stage.addJob("b.wav")
+            const image = stage.addJob("c.png")
+
+            tryVerify(() => bulkRow("audio") !== null)
+            verify(bulkRow("image") !== null)
+            verify(bulkRow("video") === null)
+
+            compare(chips("image").map(c => c.format), image.targets)
+            const selectedImage = chips("image").filter(c => c.selected).map(c => c.format)
+            compare(selectedImage, [image.target])
+            compare(chips("audio").filter(c => c.selected).map(c => c.format), [a.target])
+
+            a.target = "flac"
+            compare(chips("audio").filter(c => c.selected).length, 0)
+
+            const opus = chips("audio").find(c => c.format === "opus")
+            // The rows were rebuilt: let the bar lay them out before clicking.
+            waitForItemPolished(bulkRow("audio").parent)
+            mouseClick(opus)
+            compare(a.target, "opus")
+            compare(Store.jobs.jobAt(1).target, "opus")
+            compare(chips("audio").filter(c => c.selected).map(c => c.format), ["opus"])
+        }
+
+        function test_quality_selector_writes_the_store_and_moves_its_pill() {
+            stage.addJob("a.wav")
+            const selector = part("qualitySelector")
+            const pill = findChild(selector, "pill")
+            const best = findChild(selector, "segment0")
+            tryVerify(() => part("footer").height > 60)
+            tryVerify(() => Math.abs(pill.x - findChild(selector, "segment1").x - 3) < 0.5)
+
+            mouseClick(best)
+            compare(Store.quality, "best")
+            tryVerify(() => Math.abs(pill.x - best.x - 3) < 0.5)
+            compare(pill.width, best.width)
+
+            // A selection outside the options shows no pill.
+            selector.selection = "none"
+            verify(!pill.visible)
+        }
+
+        function folderItemShown() {
+            const menu = part("outputMenu").menu
+            menu.open()
+            tryVerify(() => menu.opened)
+            const item = findChild(menu, "showFolderItem")
+            const shown = item.visible ? item.text : ""
+            menu.close()
+            tryVerify(() => !menu.visible)
+            return shown
+        }
+
+        function test_output_folder_menu() {
+            stage.addJob("a.wav")
+            compare(findChild(part("outputMenu"), "outputLabel").text, "Рядом с файлом")
+            compare(folderItemShown(), "")
+
+            const folder = stage.makeFolder("Результаты", [])
+            Store.outputDirectory = "file://" + folder
+            compare(findChild(part("outputMenu"), "outputLabel").text, "Результаты")
+            compare(folderItemShown(), "Показать «Результаты» в файловом менеджере")
+
+            Store.outputDirectory = ""
+            compare(findChild(part("outputMenu"), "outputLabel").text, "Рядом с файлом")
+            compare(folderItemShown(), "")
+        }
+
+        function test_a_click_anywhere_on_the_drop_area_asks_for_files() {
+            openSpy.clear()
+            const hero = part("dropHero")
+            mouseClick(hero, 30, 30)
+            compare(openSpy.count, 1)
+            mouseClick(hero, hero.width / 2, hero.height - 20)
+            compare(openSpy.count, 2)
+        }
+
+        function test_ffmpeg_warning_follows_the_flag() {
+            verify(!part("ffmpegWarning").visible)
+            Store.ffmpegMissing = true
+            verify(part("ffmpegWarning").visible)
+            mouseClick(part("recheckButton"))
+            // ffmpeg is installed where the tests run.
+            verify(!Store.ffmpegMissing)
+            verify(!part("ffmpegWarning").visible)
+        }
+    }
+}

@@ -1,0 +1,96 @@
+import QtQuick
+import QtTest
+import Lumatra
+
+Item {
+    id: root
+    width: 600
+    height: 700
+
+    TestCase {
+        id: testCase
+        name: "FormatMenu"
+        when: windowShown
+
+        Component { id: menuComponent; FormatMenu {} }
+
+        function cleanup() { stage.clear() }
+
+        function openMenu(job) {
+            const menu = createTemporaryObject(menuComponent, root, { job: job })
+            menu.menu.open()
+            tryVerify(() => menu.menu.opened)
+            wait(50)
+            return menu
+        }
+
+        function list(children) {
+            const items = []
+            for (let i = 0; i < children.length; ++i) items.push(children[i])
+            return items
+        }
+
+        function byY(items) { return items.sort((a, b) => a.y - b.y) }
+
+        /// [[title, [formats…]], …] as the open menu shows them, top to bottom.
+        function sections(menu) {
+            const groups = byY(list(menu.menu.contentItem.children).filter(c => c.objectName.startsWith("group")))
+            return groups.map(group => [group.title,
+                byY(list(group.children).filter(c => c.objectName.startsWith("format_"))).map(i => i.format)])
+        }
+
+        function item(menu, format) {
+            for (const group of list(menu.menu.contentItem.children)) {
+                for (const child of list(group.children ?? [])) {
+                    if (child.objectName === "format_" + format) return child
+                }
+            }
+            return null
+        }
+
+        function test_sections_data() {
+            const audio = ["mp3", "m4a", "wav", "flac", "alac", "opus", "ogg", "aiff"]
+            return [
+                { tag: "video", file: "clip.mp4", expected: [
+                    ["Видео", ["mp4", "hevc", "mov", "webm", "mkv", "gif"]], ["Только звук", audio]] },
+                { tag: "image", file: "photo.png", expected: [
+                    ["Изображение", ["jpg", "png", "heic", "avif", "tiff", "gif", "bmp"]],
+                    ["Значок", ["ico", "icns"]], ["Документ", ["pdf"]]] },
+                { tag: "pdf", file: "paper.pdf", expected: [
+                    ["Документ", ["txt", "docx", "rtf", "html"]], ["Страницы картинками", ["png", "jpg"]]] },
+                { tag: "audio", file: "song.wav", expected: [["Аудио", audio]] }
+            ]
+        }
+
+        function test_sections(data) {
+            const menu = openMenu(stage.addJob(data.file))
+            compare(sections(menu), data.expected)
+        }
+
+        function test_chip_shows_the_raw_value_and_items_title_and_detail() {
+            const job = stage.addJob("clip.mp4")
+            const menu = openMenu(job)
+            compare(item(menu, "hevc").text, "MP4 HEVC — H.265, вдвое меньше")
+
+            mouseClick(item(menu, "hevc"))
+            compare(job.target, "hevc")
+            tryVerify(() => !menu.menu.visible)
+            compare(findChild(menu, "chipLabel").text, "HEVC")
+
+            menu.menu.open()
+            tryVerify(() => menu.menu.opened)
+            wait(50)
+            verify(item(menu, "hevc").current)
+            verify(!item(menu, "mp4").current)
+        }
+
+        function test_choosing_a_format_puts_a_finished_job_back_to_ready() {
+            const job = stage.addJob("song.wav")
+            stage.done(job, 2)
+            compare(job.status, Job.Done)
+            const menu = openMenu(job)
+            mouseClick(item(menu, job.target))
+            compare(job.status, Job.Ready)
+        }
+    }
+}

@@ -1,0 +1,132 @@
+import QtQuick
+import QtTest
+import Lumatra
+
+Item {
+    id: root
+    width: 900
+    height: 200
+
+    TestCase {
+        id: testCase
+        name: "JobRow"
+        when: windowShown
+
+        Component { id: rowComponent; JobRow { width: 900 } }
+
+        function cleanup() { stage.clear() }
+
+        function rowFor(job) { return createTemporaryObject(rowComponent, root, { job: job }) }
+
+        function detail(row) { return findChild(row, "detail") }
+
+        function visibleButtons(row) {
+            return ["stopButton", "revealButton", "retryButton", "removeButton"]
+                .filter(name => findChild(row, name).visible)
+        }
+
+        function test_status_line_data() {
+            return [
+                { tag: "ready", stage: job => {}, text: "", shown: false },
+                { tag: "queued", stage: job => stage.queued(job), text: "В очереди", shown: true },
+                { tag: "37.9 %", stage: job => stage.running(job, 0.379), text: "37%", shown: true },
+                { tag: "starting", stage: job => stage.running(job, 0), text: "Конвертирую…", shown: true },
+                { tag: "0.4 s", stage: job => stage.done(job, 0.4), text: "song.mp3 · 333 байта · меньше секунды", shown: true },
+                { tag: "125 s", stage: job => stage.done(job, 125), text: "song.mp3 · 333 байта · 2 мин 5 с", shown: true },
+                { tag: "failed", stage: job => stage.failed(job, "Первая строка\nвторая\nтретья"), text: "Первая строка", shown: true },
+                { tag: "cancelled", stage: job => stage.cancelled(job), text: "Отменено", shown: true }
+            ]
+        }
+
+        function test_status_line(data) {
+            const job = stage.addJob("song.wav", 1000)
+            data.stage(job)
+            const row = rowFor(job)
+            compare(findChild(row, "source").text, "WAV · 1 КБ")
+            compare(detail(row).visible, data.shown)
+            if (data.shown) compare(detail(row).text, data.text)
+        }
+
+        function test_failure_shows_its_first_line_with_the_whole_message_as_tooltip() {
+            const job = stage.addJob("song.wav")
+            const message = "Первая строка\nвторая\nтретья"
+            stage.failed(job, message)
+            const row = rowFor(job)
+            compare(detail(row).text, "Первая строка")
+            compare(findChild(row, "statusLine").help, message)
+            compare(Qt.colorEqual(detail(row).color, Theme.accentGlow), true)
+        }
+
+        function test_progress_bar_follows_the_fraction_while_running() {
+            const job = stage.addJob("song.wav")
+            const row = rowFor(job)
+            const bar = findChild(row, "progressBar")
+            verify(!bar.visible)
+            verify(!row.highlighted)
+
+            stage.running(job, 0.42)
+            verify(bar.visible)
+            verify(row.highlighted)
+            tryVerify(() => Math.abs(bar.width - 0.42 * (row.width - 32)) < 0.5)
+            compare(bar.x, 16)
+            compare(bar.y + bar.height, row.height - 4)
+
+            stage.done(job, 2)
+            verify(!bar.visible)
+            verify(!row.highlighted)
+        }
+
+        function test_action_buttons_data() {
+            return [
+                { tag: "ready", stage: job => {}, buttons: ["removeButton"] },
+                { tag: "queued", stage: job => stage.queued(job), buttons: ["stopButton"] },
+                { tag: "running", stage: job => stage.running(job, 0.5), buttons: ["stopButton"] },
+                { tag: "done", stage: job => stage.done(job, 1), buttons: ["revealButton", "removeButton"] },
+                { tag: "failed", stage: job => stage.failed(job, "Нет"), buttons: ["retryButton", "removeButton"] },
+                { tag: "cancelled", stage: job => stage.cancelled(job), buttons: ["retryButton", "removeButton"] }
+            ]
+        }
+
+        function test_action_buttons(data) {
+            const job = stage.addJob("song.wav")
+            data.stage(job)
+            const row = rowFor(job)
+            compare(visibleButtons(row), data.buttons)
+            const busy = job.status === Job.Running || job.status === Job.Queued
+            compare(findChild(row, "formatMenu").enabled, !busy)
+        }
+
+        function test_buttons_call_the_store() {
+            const job = stage.addJob("song.wav")
+            stage.failed(job, "Нет")
+            const row = rowFor(job)
+            mouseClick(findChild(row, "retryButton"))
+            verify(job.status === Job.Queued || job.status === Job.Running || job.status === Job.Done)
+            stage.cancelled(job)
+
+            const count = Store.jobs.count
+            mouseClick(findChild(row, "removeButton"))
+            compare(Store.jobs.count, count - 1)
+        }
+
+        function test_context_menu_data() {
+            return [
+                { tag: "ready", stage: job => {}, result: false, remove: true },
+                { tag: "running", stage: job => stage.running(job, 0.1), result: false, remove: false },
+                { tag: "done", stage: job => stage.done(job, 1), result: true, remove: true }
+            ]
+        }
+
+        function test_context_menu(data) {
+            const job = stage.addJob("song.wav")
+            data.stage(job)
+            const row = rowFor(job)
+            mouseClick(row, 200, 20, Qt.RightButton)
+            const menu = findChild(row, "contextMenu")
+            tryVerify(() => menu.opened)
+            compare(findChild(menu, "revealResultItem").visible, data.result)
+            compare(findChild(menu, "removeItem").enabled, data.remove)
+            menu.close()
+        }
+    }
+}
