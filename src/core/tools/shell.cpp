@@ -13,8 +13,8 @@
 #include <cerrno>
 #include <chrono>
 #include <deque>
-#include <optional>
 #include <mutex>
+#include <optional>
 
 extern char** environ;
 
@@ -100,12 +100,13 @@ pid_t spawn(const std::filesystem::path& executable, const std::vector<std::stri
     std::vector<char*> argv;
     std::string program = executable.filename().string();
     argv.push_back(program.data());
-    for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    for (const auto& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
 
     pid_t pid = 0;
-    const int rc = ::posix_spawn(&pid, executable.c_str(), &actions, &attributes, argv.data(),
-                                 environ);
+    const int rc =
+        ::posix_spawn(&pid, executable.c_str(), &actions, &attributes, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (rc != 0) throw SystemError("Не удалось запустить", executable, rc);
@@ -143,8 +144,10 @@ std::string run(const std::filesystem::path& executable, const std::vector<std::
     while (open > 0) {
         if (stop.stop_requested()) {
             const auto now = std::chrono::steady_clock::now();
-            if (!terminatedAt) terminatedAt = now;
-            else if (now - *terminatedAt > terminationGrace) child.signal(SIGKILL);
+            if (!terminatedAt)
+                terminatedAt = now;
+            else if (now - *terminatedAt > terminationGrace)
+                child.signal(SIGKILL);
         }
         const int ready = ::poll(fds, 2, 250);
         if (ready < 0 && errno != EINTR) break;
@@ -166,9 +169,10 @@ std::string run(const std::filesystem::path& executable, const std::vector<std::
 
     if (stop.stop_requested()) throw CancelledError();
     if (status != 0) {
-        std::string message = executable.filename().string() + " завершился с кодом " +
-                              std::to_string(status) + "\n";
-        const auto first = errLines.size() > shownErrorLines ? errLines.size() - shownErrorLines : 0;
+        std::string message =
+            executable.filename().string() + " завершился с кодом " + std::to_string(status) + "\n";
+        const auto first =
+            errLines.size() > shownErrorLines ? errLines.size() - shownErrorLines : 0;
         for (auto i = first; i < errLines.size(); ++i) {
             if (i > first) message += "\n";
             message += errLines[i];

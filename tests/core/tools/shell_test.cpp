@@ -25,12 +25,13 @@ struct Collected {
 Collected runScript(const std::string& script, std::stop_token stop = {}) {
     Collected result;
     std::mutex mutex;
-    result.text = Shell::run("/bin/sh", {"-c", script},
-                             [&](std::string_view line) {
-                                 std::lock_guard lock(mutex);
-                                 result.lines.emplace_back(line);
-                             },
-                             stop);
+    result.text = Shell::run(
+        "/bin/sh", {"-c", script},
+        [&](std::string_view line) {
+            std::lock_guard lock(mutex);
+            result.lines.emplace_back(line);
+        },
+        stop);
     return result;
 }
 
@@ -55,7 +56,9 @@ TEST(Shell, ReassemblesLinesAndCharactersWrittenInPieces) {
     // bytes that are not UTF-8 become U+FFFD instead of losing the line.
     const auto result = runScript(R"(printf 'out_ti'; sleep 0.2; printf 'me_us=5\n\320'; sleep 0.2;
                                      printf '\260\n'; printf 'a\377b\n')");
-    EXPECT_THAT(result.lines, ElementsAre("out_time_us=5", "а", "a\xEF\xBF\xBD" "b"));
+    EXPECT_THAT(result.lines, ElementsAre("out_time_us=5", "а",
+                                          "a\xEF\xBF\xBD"
+                                          "b"));
 }
 
 TEST(Shell, FailureNamesTheProgramStatusAndLastErrorLines) {
