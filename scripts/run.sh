@@ -5,6 +5,5 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/install-deps.sh"
 cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$top/build" -j"$(nproc)" --target lumatra lumatra-textutil 2>/dev/null \
-    || cmake --build "$top/build" -j"$(nproc)" --target lumatra
+cmake --build "$top/build" -j"$(nproc)" --target lumatra
 exec "$top/build/lumatra" "$@"

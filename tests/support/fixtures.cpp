@@ -59,7 +59,8 @@ ProcessOutput runProgram(const std::vector<std::string>& argv,
     posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
     if (!workingDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, workingDir.c_str());
     std::vector<char*> args;
-    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    for (const auto& arg : argv)
+        args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
     pid_t pid = 0;
     const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
@@ -107,12 +108,14 @@ void makeMedia(const std::filesystem::path& output, const std::vector<std::strin
 }
 
 void makeTone(const std::filesystem::path& output, double seconds) {
-    makeMedia(output, {"-f", "lavfi", "-i", "sine=frequency=440:duration=" + std::to_string(seconds)});
+    makeMedia(output,
+              {"-f", "lavfi", "-i", "sine=frequency=440:duration=" + std::to_string(seconds)});
 }
 
 void makeClip(const std::filesystem::path& output, double seconds, bool withAudio) {
     const std::string d = std::to_string(seconds);
-    std::vector<std::string> args = {"-f", "lavfi", "-i", "testsrc=size=160x120:rate=10:duration=" + d};
+    std::vector<std::string> args = {"-f", "lavfi", "-i",
+                                     "testsrc=size=160x120:rate=10:duration=" + d};
     if (withAudio) {
         args.insert(args.end(), {"-f", "lavfi", "-i", "sine=frequency=440:duration=" + d});
     }
@@ -137,12 +140,13 @@ std::string probeField(const std::filesystem::path& file, const std::string& str
     if (stream == "format") {
         argv.insert(argv.end(), {"-show_entries", "format=" + field});
     } else {
-        argv.insert(argv.end(), {"-select_streams", stream + ":0", "-show_entries",
-                                 "stream=" + field});
+        argv.insert(argv.end(),
+                    {"-select_streams", stream + ":0", "-show_entries", "stream=" + field});
     }
     argv.insert(argv.end(), {"-of", "default=noprint_wrappers=1:nokey=1", file.string()});
     auto out = runProgram(argv).out;
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
+        out.pop_back();
     return out;
 }
 

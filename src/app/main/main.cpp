@@ -17,6 +17,6 @@ int main(int argc, char** argv) {
         Main::snapshot(argc, argv, *out, files);
         return 0;
     }
-    return Main::runWindow(argc, argv, {arguments.begin() + std::min<std::ptrdiff_t>(1, argc),
-                                        arguments.end()});
+    return Main::runWindow(
+        argc, argv, {arguments.begin() + std::min<std::ptrdiff_t>(1, argc), arguments.end()});
 }

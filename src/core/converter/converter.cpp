@@ -24,7 +24,8 @@ std::string makeUuid() {
     std::array<unsigned char, 16> bytes;
     for (std::size_t i = 0; i < bytes.size(); i += 8) {
         const auto value = generator();
-        for (std::size_t j = 0; j < 8; ++j) bytes[i + j] = static_cast<unsigned char>(value >> (8 * j));
+        for (std::size_t j = 0; j < 8; ++j)
+            bytes[i + j] = static_cast<unsigned char>(value >> (8 * j));
     }
     bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);
     bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);
@@ -117,7 +118,8 @@ void writeWholeFile(const std::filesystem::path& path, std::string_view bytes) {
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     const int writeErrno = errno;
     const bool closed = std::fclose(file) == 0;
-    if (!written || !closed) throw SystemError("Не удалось записать", path, writeErrno ? writeErrno : EIO);
+    if (!written || !closed)
+        throw SystemError("Не удалось записать", path, writeErrno ? writeErrno : EIO);
 }
 
 } // namespace
@@ -155,7 +157,8 @@ ConvertResult Converter::run(const std::filesystem::path& source, Format format,
     const ScratchItem scratch(folder / (".lumatra-" + makeUuid() + "." + std::string(ext(format))));
     // Trying the scratch name once tells a folder we may not write to in plain words,
     // before any converter runs into it with a message of its own.
-    if (const int fd = ::open(scratch.path().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (const int fd =
+            ::open(scratch.path().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         fd >= 0) {
         ::close(fd);
         ::unlink(scratch.path().c_str());
@@ -165,14 +168,18 @@ ConvertResult Converter::run(const std::filesystem::path& source, Format format,
     bool isFolder = false;
     switch (*kind) {
     case Kind::audio:
-    case Kind::video: media(source, format, options.quality, scratch.path(), progress, stop); break;
+    case Kind::video:
+        media(source, format, options.quality, scratch.path(), progress, stop);
+        break;
     case Kind::image:
         if (format != Format::mp4 && format != Format::webm) throw ConvertError::unsupported(route);
         media(source, format, options.quality, scratch.path(), progress, stop);
         break;
-    case Kind::document: throw ConvertError::unsupported(route);
+    case Kind::document:
+        throw ConvertError::unsupported(route);
     case Kind::data: {
-        const auto tree = DataConverter::read(readWholeFile(source), lowercased(pathExtension(source)));
+        const auto tree =
+            DataConverter::read(readWholeFile(source), lowercased(pathExtension(source)));
         writeWholeFile(scratch.path(), DataConverter::write(tree, format));
         break;
     }

@@ -17,7 +17,8 @@ namespace {
 std::optional<double> decimalNumber(std::string_view text) {
     double value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
+    if (error != std::errc() || end != text.data() + text.size() || text.empty())
+        return std::nullopt;
     return value;
 }
 
@@ -60,8 +61,8 @@ Converter::Probe Converter::probe(const std::filesystem::path& source, std::stop
     std::string json;
     try {
         json = Shell::run(*m_tools.ffprobe,
-                          {"-v", "error", "-show_entries", "format=duration:stream=codec_type", "-of",
-                           "json", source.string()},
+                          {"-v", "error", "-show_entries", "format=duration:stream=codec_type",
+                           "-of", "json", source.string()},
                           {}, stop);
     } catch (const std::exception&) {
         return {};

@@ -39,15 +39,30 @@ std::string gifFilter(Quality quality) {
 
 void audioCodec(std::vector<std::string>& args, Format format, Quality quality) {
     switch (format) {
-    case Format::mp3: args.insert(args.end(), {"-c:a", "libmp3lame", "-b:a", pick(mp3Rate, quality)}); return;
-    case Format::m4a: args.insert(args.end(), {"-c:a", "aac", "-b:a", pick(aacRate, quality)}); return;
-    case Format::wav: args.insert(args.end(), {"-c:a", pick(pcmLittle, quality)}); return;
-    case Format::flac: args.insert(args.end(), {"-c:a", "flac", "-compression_level", "8"}); return;
-    case Format::alac: args.insert(args.end(), {"-c:a", "alac"}); return;
+    case Format::mp3:
+        args.insert(args.end(), {"-c:a", "libmp3lame", "-b:a", pick(mp3Rate, quality)});
+        return;
+    case Format::m4a:
+        args.insert(args.end(), {"-c:a", "aac", "-b:a", pick(aacRate, quality)});
+        return;
+    case Format::wav:
+        args.insert(args.end(), {"-c:a", pick(pcmLittle, quality)});
+        return;
+    case Format::flac:
+        args.insert(args.end(), {"-c:a", "flac", "-compression_level", "8"});
+        return;
+    case Format::alac:
+        args.insert(args.end(), {"-c:a", "alac"});
+        return;
     case Format::opus:
-    case Format::ogg: args.insert(args.end(), {"-c:a", "libopus", "-b:a", pick(opusRate, quality)}); return;
-    case Format::aiff: args.insert(args.end(), {"-c:a", pick(pcmBig, quality)}); return;
-    default: return;
+    case Format::ogg:
+        args.insert(args.end(), {"-c:a", "libopus", "-b:a", pick(opusRate, quality)});
+        return;
+    case Format::aiff:
+        args.insert(args.end(), {"-c:a", pick(pcmBig, quality)});
+        return;
+    default:
+        return;
     }
 }
 
@@ -69,23 +84,25 @@ std::vector<std::string> make(Format format, Quality quality, bool hasAudio) {
     case Format::mp4:
     case Format::mov:
     case Format::mkv:
-        args.insert(args.end(), {"-vf", evenSize, "-c:v", "libx264", "-preset", pick(x264Preset, quality),
-                                 "-crf", pick(x264Crf, quality), "-pix_fmt", "yuv420p"});
+        args.insert(args.end(),
+                    {"-vf", evenSize, "-c:v", "libx264", "-preset", pick(x264Preset, quality),
+                     "-crf", pick(x264Crf, quality), "-pix_fmt", "yuv420p"});
         break;
     case Format::hevc:
-        args.insert(args.end(), {"-vf", evenSize, "-c:v", "libx265", "-crf", pick(x265Crf, quality),
-                                 "-x265-params", "log-level=error", "-tag:v", "hvc1", "-pix_fmt",
-                                 "yuv420p"});
+        args.insert(args.end(),
+                    {"-vf", evenSize, "-c:v", "libx265", "-crf", pick(x265Crf, quality),
+                     "-x265-params", "log-level=error", "-tag:v", "hvc1", "-pix_fmt", "yuv420p"});
         break;
     case Format::webm:
-        args.insert(args.end(), {"-vf", evenSize, "-c:v", "libvpx-vp9", "-crf", pick(vp9Crf, quality),
-                                 "-b:v", "0", "-row-mt", "1", "-deadline", "good", "-cpu-used", "4",
-                                 "-pix_fmt", "yuv420p"});
+        args.insert(args.end(), {"-vf", evenSize, "-c:v", "libvpx-vp9", "-crf",
+                                 pick(vp9Crf, quality), "-b:v", "0", "-row-mt", "1", "-deadline",
+                                 "good", "-cpu-used", "4", "-pix_fmt", "yuv420p"});
         break;
     case Format::gif:
         args.insert(args.end(), {"-an", "-vf", gifFilter(quality), "-loop", "0"});
         break;
-    default: break;
+    default:
+        break;
     }
 
     if (withAudio) {

@@ -22,9 +22,12 @@ std::string decimal(double value, int decimals) {
     std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
     std::string text(buffer);
     if (const auto dot = text.find('.'); dot != std::string::npos) {
-        while (text.back() == '0') text.pop_back();
-        if (text.back() == '.') text.pop_back();
-        else text[dot] = ',';
+        while (text.back() == '0')
+            text.pop_back();
+        if (text.back() == '.')
+            text.pop_back();
+        else
+            text[dot] = ',';
     }
     return text;
 }
@@ -39,11 +42,8 @@ std::string formatByteCount(std::int64_t bytes) {
         double size;
         int decimals;
     };
-    static constexpr std::array<Unit, 5> units{{{"КБ", 1e3, 0},
-                                                {"МБ", 1e6, 1},
-                                                {"ГБ", 1e9, 2},
-                                                {"ТБ", 1e12, 2},
-                                                {"ПБ", 1e15, 2}}};
+    static constexpr std::array<Unit, 5> units{
+        {{"КБ", 1e3, 0}, {"МБ", 1e6, 1}, {"ГБ", 1e9, 2}, {"ТБ", 1e12, 2}, {"ПБ", 1e15, 2}}};
     const auto value = static_cast<double>(bytes);
     for (std::size_t i = 0; i < units.size(); ++i) {
         const Unit& unit = units[i];

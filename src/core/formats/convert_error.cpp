@@ -9,44 +9,74 @@ namespace lumatra {
 ConvertError::ConvertError(Case errorCase, std::string payload)
     : m_case(errorCase), m_payload(std::move(payload)) {
     switch (m_case) {
-    case Case::unsupported: m_description = "Так конвертировать нельзя: " + m_payload; break;
-    case Case::failed: m_description = m_payload; break;
+    case Case::unsupported:
+        m_description = "Так конвертировать нельзя: " + m_payload;
+        break;
+    case Case::failed:
+        m_description = m_payload;
+        break;
     case Case::missingFFmpeg:
         m_description = "Для аудио и видео нужен ffmpeg: sudo apt install ffmpeg";
         break;
-    case Case::noAudio: m_description = "В файле нет звуковой дорожки"; break;
+    case Case::noAudio:
+        m_description = "В файле нет звуковой дорожки";
+        break;
     }
 }
 
 ConvertError ConvertError::unsupported(std::string route) {
     return {Case::unsupported, std::move(route)};
 }
-ConvertError ConvertError::failed(std::string message) { return {Case::failed, std::move(message)}; }
-ConvertError ConvertError::missingFFmpeg() { return {Case::missingFFmpeg, {}}; }
-ConvertError ConvertError::noAudio() { return {Case::noAudio, {}}; }
+ConvertError ConvertError::failed(std::string message) {
+    return {Case::failed, std::move(message)};
+}
+ConvertError ConvertError::missingFFmpeg() {
+    return {Case::missingFFmpeg, {}};
+}
+ConvertError ConvertError::noAudio() {
+    return {Case::noAudio, {}};
+}
 
-const char* CancelledError::what() const noexcept { return "Отменено"; }
+const char* CancelledError::what() const noexcept {
+    return "Отменено";
+}
 
 std::string systemReason(int errorNumber) {
     switch (errorNumber) {
-    case ENOENT: return "нет такого файла или папки";
+    case ENOENT:
+        return "нет такого файла или папки";
     case EACCES:
-    case EPERM: return "нет доступа";
-    case EROFS: return "диск только для чтения";
-    case ENOSPC: return "на диске нет места";
-    case EDQUOT: return "превышена квота диска";
-    case EEXIST: return "файл уже существует";
-    case ENOTDIR: return "часть пути — не папка";
-    case EISDIR: return "это папка, а не файл";
-    case ENAMETOOLONG: return "слишком длинное имя";
-    case ENOEXEC: return "файл не является программой";
-    case EIO: return "ошибка ввода-вывода";
+    case EPERM:
+        return "нет доступа";
+    case EROFS:
+        return "диск только для чтения";
+    case ENOSPC:
+        return "на диске нет места";
+    case EDQUOT:
+        return "превышена квота диска";
+    case EEXIST:
+        return "файл уже существует";
+    case ENOTDIR:
+        return "часть пути — не папка";
+    case EISDIR:
+        return "это папка, а не файл";
+    case ENAMETOOLONG:
+        return "слишком длинное имя";
+    case ENOEXEC:
+        return "файл не является программой";
+    case EIO:
+        return "ошибка ввода-вывода";
     case EMFILE:
-    case ENFILE: return "открыто слишком много файлов";
-    case ENOMEM: return "не хватает памяти";
-    case EXDEV: return "перемещение между дисками невозможно";
-    case ELOOP: return "слишком много символических ссылок";
-    default: return std::strerror(errorNumber);
+    case ENFILE:
+        return "открыто слишком много файлов";
+    case ENOMEM:
+        return "не хватает памяти";
+    case EXDEV:
+        return "перемещение между дисками невозможно";
+    case ELOOP:
+        return "слишком много символических ссылок";
+    default:
+        return std::strerror(errorNumber);
     }
 }
 

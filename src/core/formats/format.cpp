@@ -51,21 +51,23 @@ constexpr std::array<FormatRow, allFormats.size()> formatRows{{
     {"plist", "plist", "PLIST", "Настройки Apple"},
 }};
 
-const FormatRow& row(Format format) { return formatRows[static_cast<std::size_t>(format)]; }
+const FormatRow& row(Format format) {
+    return formatRows[static_cast<std::size_t>(format)];
+}
 
 constexpr std::string_view audioExtensions[] = {
-    "mp3", "m4a", "aac", "wav", "flac", "ogg", "oga", "opus", "aiff", "aif",
-    "aifc", "wma", "alac", "amr", "caf", "m4b", "ac3", "mka", "ape", "wv"};
-constexpr std::string_view videoExtensions[] = {
-    "mp4", "m4v", "mov", "mkv", "avi", "webm", "flv", "wmv", "mpg", "mpeg",
-    "3gp", "3g2", "ts",  "mts", "m2ts", "vob", "ogv", "mxf", "dv"};
+    "mp3",  "m4a", "aac",  "wav", "flac", "ogg", "oga", "opus", "aiff", "aif",
+    "aifc", "wma", "alac", "amr", "caf",  "m4b", "ac3", "mka",  "ape",  "wv"};
+constexpr std::string_view videoExtensions[] = {"mp4",  "m4v", "mov",  "mkv", "avi", "webm", "flv",
+                                                "wmv",  "mpg", "mpeg", "3gp", "3g2", "ts",   "mts",
+                                                "m2ts", "vob", "ogv",  "mxf", "dv"};
 constexpr std::string_view imageExtensions[] = {
     "jpg", "jpeg", "png", "heic", "heif", "webp", "tif", "tiff", "gif",
     "bmp", "avif", "ico", "icns", "psd",  "tga",  "jp2", "exr",  "dng",
     "cr2", "cr3",  "nef", "arw",  "raf",  "orf",  "rw2"};
-constexpr std::string_view documentExtensions[] = {
-    "pdf", "txt", "text", "rtf", "rtfd", "doc", "docx", "odt", "html", "htm",
-    "webarchive", "md", "markdown"};
+constexpr std::string_view documentExtensions[] = {"pdf",        "txt",  "text",    "rtf",  "rtfd",
+                                                   "doc",        "docx", "odt",     "html", "htm",
+                                                   "webarchive", "md",   "markdown"};
 constexpr std::string_view dataExtensions[] = {"json", "csv", "tsv", "plist"};
 
 // Asks the shared MIME database about an extension the tables do not know. Only the
@@ -88,33 +90,48 @@ std::optional<Kind> registryKind(const std::string& extension) {
 
 std::string_view rawValue(Kind kind) {
     switch (kind) {
-    case Kind::audio: return "audio";
-    case Kind::video: return "video";
-    case Kind::image: return "image";
-    case Kind::document: return "document";
-    case Kind::data: return "data";
+    case Kind::audio:
+        return "audio";
+    case Kind::video:
+        return "video";
+    case Kind::image:
+        return "image";
+    case Kind::document:
+        return "document";
+    case Kind::data:
+        return "data";
     }
     return {};
 }
 
 std::string_view title(Kind kind) {
     switch (kind) {
-    case Kind::audio: return "Аудио";
-    case Kind::video: return "Видео";
-    case Kind::image: return "Фото";
-    case Kind::document: return "Документы";
-    case Kind::data: return "Данные";
+    case Kind::audio:
+        return "Аудио";
+    case Kind::video:
+        return "Видео";
+    case Kind::image:
+        return "Фото";
+    case Kind::document:
+        return "Документы";
+    case Kind::data:
+        return "Данные";
     }
     return {};
 }
 
 std::string_view symbol(Kind kind) {
     switch (kind) {
-    case Kind::audio: return "waveform";
-    case Kind::video: return "film";
-    case Kind::image: return "photo";
-    case Kind::document: return "doc.text";
-    case Kind::data: return "curlybraces";
+    case Kind::audio:
+        return "waveform";
+    case Kind::video:
+        return "film";
+    case Kind::image:
+        return "photo";
+    case Kind::document:
+        return "doc.text";
+    case Kind::data:
+        return "curlybraces";
     }
     return {};
 }
@@ -125,10 +142,18 @@ std::optional<Kind> kindFromRaw(std::string_view raw) {
     return std::nullopt;
 }
 
-std::string_view rawValue(Format format) { return row(format).raw; }
-std::string_view ext(Format format) { return row(format).ext; }
-std::string_view title(Format format) { return row(format).title; }
-std::string_view detail(Format format) { return row(format).detail; }
+std::string_view rawValue(Format format) {
+    return row(format).raw;
+}
+std::string_view ext(Format format) {
+    return row(format).ext;
+}
+std::string_view title(Format format) {
+    return row(format).title;
+}
+std::string_view detail(Format format) {
+    return row(format).detail;
+}
 
 bool isAudioOnly(Format format) {
     return std::ranges::find(audioTargets, format) != audioTargets.end();
@@ -142,18 +167,24 @@ std::optional<Format> formatFromRaw(std::string_view raw) {
 
 std::string_view rawValue(Quality quality) {
     switch (quality) {
-    case Quality::best: return "best";
-    case Quality::balanced: return "balanced";
-    case Quality::small: return "small";
+    case Quality::best:
+        return "best";
+    case Quality::balanced:
+        return "balanced";
+    case Quality::small:
+        return "small";
     }
     return {};
 }
 
 std::string_view title(Quality quality) {
     switch (quality) {
-    case Quality::best: return "Максимум";
-    case Quality::balanced: return "Баланс";
-    case Quality::small: return "Компактно";
+    case Quality::best:
+        return "Максимум";
+    case Quality::balanced:
+        return "Баланс";
+    case Quality::small:
+        return "Компактно";
     }
     return {};
 }
@@ -166,11 +197,16 @@ std::optional<Quality> qualityFromRaw(std::string_view raw) {
 
 std::span<const std::string_view> kindExtensions(Kind kind) {
     switch (kind) {
-    case Kind::audio: return audioExtensions;
-    case Kind::video: return videoExtensions;
-    case Kind::image: return imageExtensions;
-    case Kind::document: return documentExtensions;
-    case Kind::data: return dataExtensions;
+    case Kind::audio:
+        return audioExtensions;
+    case Kind::video:
+        return videoExtensions;
+    case Kind::image:
+        return imageExtensions;
+    case Kind::document:
+        return documentExtensions;
+    case Kind::data:
+        return dataExtensions;
     }
     return {};
 }
@@ -221,7 +257,8 @@ std::vector<Format> targetsFor(const std::filesystem::path& path) {
         return out;
     };
     switch (*kind) {
-    case Kind::audio: return {audioTargets.begin(), audioTargets.end()};
+    case Kind::audio:
+        return {audioTargets.begin(), audioTargets.end()};
     case Kind::video: {
         std::vector<Format> out(videoTargets.begin(), videoTargets.end());
         out.insert(out.end(), audioTargets.begin(), audioTargets.end());
@@ -237,7 +274,8 @@ std::vector<Format> targetsFor(const std::filesystem::path& path) {
             return {Format::txt, Format::docx, Format::rtf, Format::html, Format::png, Format::jpg};
         return withoutSame(
             {Format::pdf, Format::docx, Format::rtf, Format::txt, Format::html, Format::odt});
-    case Kind::data: return withoutSame({Format::json, Format::csv, Format::plist});
+    case Kind::data:
+        return withoutSame({Format::json, Format::csv, Format::plist});
     }
     return {};
 }

@@ -18,11 +18,37 @@ enum class Kind { audio, video, image, document, data };
 
 /// A format the engine can write. Declaration order is the menu order.
 enum class Format {
-    mp3, m4a, wav, flac, alac, opus, ogg, aiff,
-    mp4, hevc, mov, webm, mkv, gif,
-    jpg, png, heic, avif, tiff, bmp, ico, icns, pdf,
-    docx, rtf, txt, html, odt,
-    json, csv, plist,
+    mp3,
+    m4a,
+    wav,
+    flac,
+    alac,
+    opus,
+    ogg,
+    aiff,
+    mp4,
+    hevc,
+    mov,
+    webm,
+    mkv,
+    gif,
+    jpg,
+    png,
+    heic,
+    avif,
+    tiff,
+    bmp,
+    ico,
+    icns,
+    pdf,
+    docx,
+    rtf,
+    txt,
+    html,
+    odt,
+    json,
+    csv,
+    plist,
 };
 
 /// Fidelity against size; `balanced` is the default everywhere.
@@ -31,20 +57,19 @@ enum class Quality { best, balanced, small };
 inline constexpr std::array allKinds{Kind::audio, Kind::video, Kind::image, Kind::document,
                                      Kind::data};
 inline constexpr std::array allFormats{
-    Format::mp3,  Format::m4a,  Format::wav,  Format::flac, Format::alac, Format::opus,
-    Format::ogg,  Format::aiff, Format::mp4,  Format::hevc, Format::mov,  Format::webm,
-    Format::mkv,  Format::gif,  Format::jpg,  Format::png,  Format::heic, Format::avif,
-    Format::tiff, Format::bmp,  Format::ico,  Format::icns, Format::pdf,  Format::docx,
-    Format::rtf,  Format::txt,  Format::html, Format::odt,  Format::json, Format::csv,
-    Format::plist};
+    Format::mp3,  Format::m4a, Format::wav,  Format::flac, Format::alac, Format::opus, Format::ogg,
+    Format::aiff, Format::mp4, Format::hevc, Format::mov,  Format::webm, Format::mkv,  Format::gif,
+    Format::jpg,  Format::png, Format::heic, Format::avif, Format::tiff, Format::bmp,  Format::ico,
+    Format::icns, Format::pdf, Format::docx, Format::rtf,  Format::txt,  Format::html, Format::odt,
+    Format::json, Format::csv, Format::plist};
 inline constexpr std::array allQualities{Quality::best, Quality::balanced, Quality::small};
 
-inline constexpr std::array audioTargets{Format::mp3,  Format::m4a, Format::wav, Format::flac,
+inline constexpr std::array audioTargets{Format::mp3,  Format::m4a,  Format::wav, Format::flac,
                                          Format::alac, Format::opus, Format::ogg, Format::aiff};
 inline constexpr std::array videoTargets{Format::mp4,  Format::hevc, Format::mov,
                                          Format::webm, Format::mkv,  Format::gif};
-inline constexpr std::array imageTargets{Format::jpg, Format::png, Format::heic, Format::avif,
-                                         Format::tiff, Format::gif, Format::bmp, Format::ico,
+inline constexpr std::array imageTargets{Format::jpg,  Format::png, Format::heic, Format::avif,
+                                         Format::tiff, Format::gif, Format::bmp,  Format::ico,
                                          Format::icns, Format::pdf};
 
 std::string_view rawValue(Kind kind);

@@ -20,7 +20,9 @@ void LineSplitter::feed(std::string_view chunk) {
     }
 }
 
-void LineSplitter::finish() { emit(); }
+void LineSplitter::finish() {
+    emit();
+}
 
 void LineSplitter::emit() {
     m_overlong = false;

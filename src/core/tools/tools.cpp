@@ -48,8 +48,8 @@ std::vector<std::filesystem::path> Tools::searchList(std::string_view pathVariab
     return folders;
 }
 
-std::optional<std::filesystem::path> Tools::find(std::string_view name,
-                                                 const std::vector<std::filesystem::path>& folders) {
+std::optional<std::filesystem::path>
+Tools::find(std::string_view name, const std::vector<std::filesystem::path>& folders) {
     for (const auto& folder : folders) {
         auto candidate = folder / name;
         if (isExecutableFile(candidate)) return candidate;
@@ -64,8 +64,8 @@ Tools Tools::locate() {
     tools.ffmpeg = find("ffmpeg", folders);
     tools.ffprobe = find("ffprobe", folders);
     const std::filesystem::path systemTextutil = "/usr/bin/textutil";
-    tools.textutil = isExecutableFile(systemTextutil) ? systemTextutil
-                                                      : ownFolder() / "lumatra-textutil";
+    tools.textutil =
+        isExecutableFile(systemTextutil) ? systemTextutil : ownFolder() / "lumatra-textutil";
     return tools;
 }
 

@@ -45,7 +45,8 @@ TEST(CommandLine, ConvertsAndNumbersTheSecondResult) {
     EXPECT_EQ(out.end()[-2], "[100%]");
     EXPECT_THAT(out.back(), MatchesRegex("Готово: " + (dir / "Моя песня.mp3").string() +
                                          " · [0-9]+ КБ · [0-9]+\\.[0-9] с"));
-    const auto second = lumatra({"--quality", "Best", "--to", "MP3", "--cli", "Моя песня.flac"}, dir.path());
+    const auto second =
+        lumatra({"--quality", "Best", "--to", "MP3", "--cli", "Моя песня.flac"}, dir.path());
     EXPECT_EQ(second.status, 0);
     EXPECT_THAT(lines(second.out).back(), ::testing::HasSubstr("Моя песня 2.mp3"));
     // "Best" is not a quality: balanced.
@@ -55,9 +56,12 @@ TEST(CommandLine, ConvertsAndNumbersTheSecondResult) {
 
 TEST(CommandLine, MissingOrUnknownTargetListsTheTargets) {
     test::ScratchDir dir;
-    const std::string list = "Укажите --to. Для этого файла: mp3, m4a, wav, flac, alac, opus, ogg, aiff\n";
-    for (const auto& args : std::vector<std::vector<std::string>>{
-             {"--cli", "song.mp3"}, {"--cli", "song.mp3", "--to", "mp5"}, {"--cli", "song.mp3", "--to"}}) {
+    const std::string list =
+        "Укажите --to. Для этого файла: mp3, m4a, wav, flac, alac, opus, ogg, aiff\n";
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{"--cli", "song.mp3"},
+                                               {"--cli", "song.mp3", "--to", "mp5"},
+                                               {"--cli", "song.mp3", "--to"}}) {
         const auto result = lumatra(args, dir.path());
         EXPECT_EQ(result.status, 2);
         EXPECT_EQ(result.out, list);
@@ -76,10 +80,12 @@ TEST(CommandLine, FailuresPrintOneErrorLineAndLeaveNothing) {
         std::string line;
     };
     const Case cases[] = {
-        {{"--cli", "notes.xyzzy", "--to", "pdf"}, "Ошибка: Так конвертировать нельзя: неизвестный тип .xyzzy"},
+        {{"--cli", "notes.xyzzy", "--to", "pdf"},
+         "Ошибка: Так конвертировать нельзя: неизвестный тип .xyzzy"},
         {{"--cli", "silent.mp4", "--to", "mp3"}, "Ошибка: В файле нет звуковой дорожки"},
         {{"--cli", "missing.wav", "--to", "mp3"},
-         "Ошибка: Не удалось открыть «" + (dir / "missing.wav").string() + "»: нет такого файла или папки"},
+         "Ошибка: Не удалось открыть «" + (dir / "missing.wav").string() +
+             "»: нет такого файла или папки"},
         {{"--cli", "silent.mp4", "--to", "png"}, "Ошибка: Так конвертировать нельзя: MP4 → PNG"},
     };
     const auto before = dir.entries();
@@ -106,8 +112,9 @@ TEST(CommandLine, AwkwardNamesConvert) {
 // changed what the file system shows; skipped where namespaces are not allowed.
 test::ProcessOutput lumatraIsolated(const std::string& setup, std::vector<std::string> args,
                                     const std::filesystem::path& dir) {
-    std::vector<std::string> argv = {"unshare", "--mount", "--map-root-user", "sh", "-c",
-                                     setup + " && exec \"$0\" \"$@\"", LUMATRA_BINARY};
+    std::vector<std::string> argv = {"unshare",     "--mount", "--map-root-user",
+                                     "sh",          "-c",      setup + " && exec \"$0\" \"$@\"",
+                                     LUMATRA_BINARY};
     argv.insert(argv.end(), args.begin(), args.end());
     return test::runProgram(argv, dir);
 }
@@ -121,13 +128,15 @@ TEST(CommandLine, MissingFFmpegAndReadOnlyFolder) {
     // Every place ffmpeg is looked for shows nothing executable.
     std::string hide = "true";
     for (const char* folder : {"/usr/bin", "/usr/local/bin", "/opt/homebrew/bin", "/opt/local/bin"})
-        hide += std::string(" && { [ ! -e ") + folder + "/ffmpeg ] || mount --bind /dev/null " + folder + "/ffmpeg; }";
+        hide += std::string(" && { [ ! -e ") + folder + "/ffmpeg ] || mount --bind /dev/null " +
+                folder + "/ffmpeg; }";
     const auto missing = lumatraIsolated(hide, {"--cli", "tone.wav", "--to", "mp3"}, dir.path());
     EXPECT_EQ(missing.out, "Ошибка: Для аудио и видео нужен ffmpeg: sudo apt install ffmpeg\n");
     EXPECT_EQ(missing.status, 1);
 
-    const auto readOnly = lumatraIsolated("mount --bind ro ro && mount -o remount,bind,ro ro",
-                                          {"--cli", "tone.wav", "--to", "mp3", "--out", "ro"}, dir.path());
+    const auto readOnly =
+        lumatraIsolated("mount --bind ro ro && mount -o remount,bind,ro ro",
+                        {"--cli", "tone.wav", "--to", "mp3", "--out", "ro"}, dir.path());
     EXPECT_EQ(readOnly.out, "Ошибка: Не удалось записать в папку «" + (dir / "ro").string() +
                                 "»: диск только для чтения\n");
     EXPECT_EQ(readOnly.status, 1);
@@ -137,23 +146,28 @@ TEST(CommandLine, MissingFFmpegAndReadOnlyFolder) {
 
 TEST(CommandLine, TerminationCancelsAndCleansUp) {
     test::ScratchDir dir;
-    test::makeMedia(dir / "long.mkv", {"-f", "lavfi", "-i", "testsrc=size=640x480:rate=25:duration=20",
-                                       "-c:v", "libx264", "-preset", "ultrafast"});
+    test::makeMedia(dir / "long.mkv",
+                    {"-f", "lavfi", "-i", "testsrc=size=640x480:rate=25:duration=20", "-c:v",
+                     "libx264", "-preset", "ultrafast"});
     for (int signal : {SIGTERM, SIGINT}) {
         // Send the signal once ffmpeg is at work.
         std::jthread sender([&] {
             for (int i = 0; i < 200; ++i) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
-                const auto pids = test::runProgram({"pgrep", "-f", "--", dir.path().string() + "/.lumatra-"}).out;
+                const auto pids =
+                    test::runProgram({"pgrep", "-f", "--", dir.path().string() + "/.lumatra-"}).out;
                 if (!pids.empty()) break;
             }
-            test::runProgram({"pkill", "-" + std::to_string(signal), "-f", "--", "^" LUMATRA_BINARY " --cli"});
+            test::runProgram(
+                {"pkill", "-" + std::to_string(signal), "-f", "--", "^" LUMATRA_BINARY " --cli"});
         });
-        const auto result = lumatra({"--cli", "long.mkv", "--to", "hevc", "--quality", "best"}, dir.path());
+        const auto result =
+            lumatra({"--cli", "long.mkv", "--to", "hevc", "--quality", "best"}, dir.path());
         sender.join();
         EXPECT_EQ(result.status, 1);
         EXPECT_EQ(lines(result.out).back(), "Ошибка: Отменено");
-        EXPECT_EQ(test::runProgram({"pgrep", "-f", "--", dir.path().string()}).out, "") << "orphan left";
+        EXPECT_EQ(test::runProgram({"pgrep", "-f", "--", dir.path().string()}).out, "")
+            << "orphan left";
         EXPECT_THAT(dir.entries(), ElementsAre("long.mkv"));
     }
 }

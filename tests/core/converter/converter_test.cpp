@@ -28,7 +28,9 @@ std::filesystem::path fakeFFmpeg(const test::ScratchDir& dir, const std::string&
     return path;
 }
 
-Tools realTools() { return Tools::locate(); }
+Tools realTools() {
+    return Tools::locate();
+}
 
 TEST(Converter, RefusesRoutesTheCatalogDoesNotOffer) {
     test::ScratchDir dir;
@@ -55,7 +57,8 @@ TEST(Converter, NamesNeverReplaceExistingItems) {
     test::makeTone(dir / "song.mp3", 0.2);
     const Converter converter(realTools());
     std::vector<double> progress;
-    const auto first = converter.run(dir / "song.mp3", Format::mp3, {}, [&](double f) { progress.push_back(f); });
+    const auto first =
+        converter.run(dir / "song.mp3", Format::mp3, {}, [&](double f) { progress.push_back(f); });
     const auto second = converter.run(dir / "song.mp3", Format::mp3, {}, {});
     EXPECT_EQ(first.output, dir / "song 2.mp3");
     EXPECT_EQ(second.output, dir / "song 3.mp3");
@@ -101,11 +104,13 @@ TEST(Converter, FailuresLeaveNothingBehind) {
     test::ScratchDir dir;
     test::makeClip(dir / "silent.mp4", 0.5, false);
     test::makeTone(dir / "tone.wav", 0.2);
-    test::makeMedia(dir / "anim.gif", {"-f", "lavfi", "-i", "testsrc=size=32x32:rate=5:duration=0.4"});
+    test::makeMedia(dir / "anim.gif",
+                    {"-f", "lavfi", "-i", "testsrc=size=32x32:rate=5:duration=0.4"});
     const auto before = dir.entries();
 
     // No ffmpeg at all, even for an animated picture to video.
-    for (const auto& [file, format] : {std::pair{"tone.wav", Format::mp3}, {"anim.gif", Format::webm}}) {
+    for (const auto& [file, format] :
+         {std::pair{"tone.wav", Format::mp3}, {"anim.gif", Format::webm}}) {
         try {
             Converter(Tools{}).run(dir / file, format, {}, {});
             ADD_FAILURE() << file;
@@ -139,7 +144,8 @@ TEST(Converter, FailuresLeaveNothingBehind) {
                                                          std::filesystem::perms::owner_exec);
         Options options;
         options.outputDirectory = dir / "locked";
-        EXPECT_THROW(Converter(realTools()).run(dir / "tone.wav", Format::mp3, options, {}), SystemError);
+        EXPECT_THROW(Converter(realTools()).run(dir / "tone.wav", Format::mp3, options, {}),
+                     SystemError);
         EXPECT_TRUE(std::filesystem::is_empty(dir / "locked"));
         std::filesystem::remove(dir / "locked");
     }
@@ -204,16 +210,19 @@ TEST(Converter, CancellationStopsFFmpegAndRemovesTheScratchItem) {
     test::ScratchDir dir;
     test::makeTone(dir / "long.wav", 5);
     Tools tools = realTools();
-    tools.ffmpeg = fakeFFmpeg(dir, "out_time_us=1000\\n", "for last; do :; done\nprintf part > \"$last\"\nexec sleep 30\n");
+    tools.ffmpeg = fakeFFmpeg(dir, "out_time_us=1000\\n",
+                              "for last; do :; done\nprintf part > \"$last\"\nexec sleep 30\n");
     std::stop_source stop;
     std::atomic<bool> started = false;
     std::jthread canceller([&] {
-        while (!started) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        while (!started)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         stop.request_stop();
     });
-    EXPECT_THROW(Converter(tools).run(dir / "long.wav", Format::mp3, {}, [&](double) { started = true; },
-                                      stop.get_token()),
-                 CancelledError);
+    EXPECT_THROW(
+        Converter(tools).run(
+            dir / "long.wav", Format::mp3, {}, [&](double) { started = true; }, stop.get_token()),
+        CancelledError);
     std::filesystem::remove_all(dir / "bin");
     std::filesystem::remove(dir / "ffmpeg-ran");
     EXPECT_THAT(dir.entries(), ElementsAre("long.wav"));

@@ -14,32 +14,47 @@ bool contains(const Args& args, const std::string& value) {
     return std::find(args.begin(), args.end(), value) != args.end();
 }
 
-Args tail(const Args& args, std::size_t count) { return {args.end() - count, args.end()}; }
+Args tail(const Args& args, std::size_t count) {
+    return {args.end() - count, args.end()};
+}
 
 TEST(MediaArgs, FullyExpandedLists) {
     EXPECT_EQ(MediaArgs::make(Format::mp3, Quality::balanced, true),
               (Args{"-map", "0:a:0", "-vn", "-sn", "-dn", "-map_metadata", "0", "-c:a",
                     "libmp3lame", "-b:a", "192k"}));
-    EXPECT_EQ(MediaArgs::make(Format::mp4, Quality::best, true),
-              (Args{"-map", "0:v:0", "-sn", "-dn", "-map_metadata", "0", "-map", "0:a:0", "-vf",
-                    "scale=trunc(iw/2)*2:trunc(ih/2)*2", "-c:v", "libx264", "-preset", "slow",
-                    "-crf", "18", "-pix_fmt", "yuv420p", "-c:a", "aac", "-b:a", "256k",
-                    "-movflags", "+faststart"}));
+    EXPECT_EQ(
+        MediaArgs::make(Format::mp4, Quality::best, true),
+        (Args{"-map", "0:v:0",    "-sn",       "-dn",       "-map_metadata",
+              "0",    "-map",     "0:a:0",     "-vf",       "scale=trunc(iw/2)*2:trunc(ih/2)*2",
+              "-c:v", "libx264",  "-preset",   "slow",      "-crf",
+              "18",   "-pix_fmt", "yuv420p",   "-c:a",      "aac",
+              "-b:a", "256k",     "-movflags", "+faststart"}));
     EXPECT_EQ(MediaArgs::make(Format::webm, Quality::small, false),
-              (Args{"-map", "0:v:0", "-sn", "-dn", "-map_metadata", "0", "-vf",
-                    "scale=trunc(iw/2)*2:trunc(ih/2)*2", "-c:v", "libvpx-vp9", "-crf", "41",
-                    "-b:v", "0", "-row-mt", "1", "-deadline", "good", "-cpu-used", "4",
-                    "-pix_fmt", "yuv420p"}));
+              (Args{"-map",          "0:v:0",      "-sn",       "-dn",
+                    "-map_metadata", "0",          "-vf",       "scale=trunc(iw/2)*2:trunc(ih/2)*2",
+                    "-c:v",          "libvpx-vp9", "-crf",      "41",
+                    "-b:v",          "0",          "-row-mt",   "1",
+                    "-deadline",     "good",       "-cpu-used", "4",
+                    "-pix_fmt",      "yuv420p"}));
     EXPECT_EQ(MediaArgs::make(Format::gif, Quality::small, true),
               (Args{"-map", "0:v:0", "-sn", "-dn", "-map_metadata", "0", "-an", "-vf",
                     "fps=10,scale='min(400,iw)':-1:flags=lanczos,split[a][b];[a]palettegen="
                     "stats_mode=diff[p];[b][p]paletteuse=dither=bayer:bayer_scale=4",
                     "-loop", "0"}));
     EXPECT_EQ(MediaArgs::make(Format::hevc, Quality::balanced, true),
-              (Args{"-map", "0:v:0", "-sn", "-dn", "-map_metadata", "0", "-map", "0:a:0", "-vf",
-                    "scale=trunc(iw/2)*2:trunc(ih/2)*2", "-c:v", "libx265", "-crf", "28",
-                    "-x265-params", "log-level=error", "-tag:v", "hvc1", "-pix_fmt", "yuv420p",
-                    "-c:a", "aac", "-b:a", "192k", "-movflags", "+faststart"}));
+              (Args{"-map",          "0:v:0",
+                    "-sn",           "-dn",
+                    "-map_metadata", "0",
+                    "-map",          "0:a:0",
+                    "-vf",           "scale=trunc(iw/2)*2:trunc(ih/2)*2",
+                    "-c:v",          "libx265",
+                    "-crf",          "28",
+                    "-x265-params",  "log-level=error",
+                    "-tag:v",        "hvc1",
+                    "-pix_fmt",      "yuv420p",
+                    "-c:a",          "aac",
+                    "-b:a",          "192k",
+                    "-movflags",     "+faststart"}));
 }
 
 TEST(MediaArgs, QualityValuesPerTarget) {
@@ -69,13 +84,15 @@ TEST(MediaArgs, QualityValuesPerTarget) {
     };
     for (const auto& c : cases) {
         const auto args = MediaArgs::make(c.format, c.quality, true);
-        EXPECT_EQ(tail(args, c.end.size()), c.end) << rawValue(c.format) << " " << rawValue(c.quality);
+        EXPECT_EQ(tail(args, c.end.size()), c.end)
+            << rawValue(c.format) << " " << rawValue(c.quality);
     }
     EXPECT_EQ(tail(MediaArgs::make(Format::hevc, Quality::small, false), 4),
               (Args{"-pix_fmt", "yuv420p", "-movflags", "+faststart"}));
     EXPECT_FALSE(contains(MediaArgs::make(Format::mkv, Quality::best, true), "-movflags"));
     for (Quality quality : allQualities) {
-        EXPECT_EQ(MediaArgs::make(Format::opus, quality, true), MediaArgs::make(Format::ogg, quality, true));
+        EXPECT_EQ(MediaArgs::make(Format::opus, quality, true),
+                  MediaArgs::make(Format::ogg, quality, true));
         EXPECT_FALSE(contains(MediaArgs::make(Format::gif, quality, true), "0:a:0"));
         EXPECT_FALSE(contains(MediaArgs::make(Format::mp4, quality, false), "0:a:0"));
         EXPECT_FALSE(contains(MediaArgs::make(Format::mp4, quality, false), "-c:a"));

@@ -17,7 +17,8 @@ protected:
         s_dir = new test::ScratchDir;
         test::makeTone(*s_dir / "tone.wav", 1);
         test::makeClip(*s_dir / "clip.mkv", 1, true);
-        test::makeMedia(*s_dir / "noise.wav", {"-f", "lavfi", "-i", "anoisesrc=duration=1:amplitude=0.5"});
+        test::makeMedia(*s_dir / "noise.wav",
+                        {"-f", "lavfi", "-i", "anoisesrc=duration=1:amplitude=0.5"});
     }
     static void TearDownTestSuite() { delete s_dir; }
 
@@ -43,23 +44,30 @@ TEST_F(MediaRoute, AudioTargetsAtEveryQuality) {
         const char* container;
     };
     const Expect expects[] = {
-        {Format::mp3, "mp3", "mp3"},       {Format::m4a, "aac", "mov,mp4,m4a,3gp,3g2,mj2"},
-        {Format::wav, "pcm_s", "wav"},     {Format::flac, "flac", "flac"},
+        {Format::mp3, "mp3", "mp3"},
+        {Format::m4a, "aac", "mov,mp4,m4a,3gp,3g2,mj2"},
+        {Format::wav, "pcm_s", "wav"},
+        {Format::flac, "flac", "flac"},
         {Format::alac, "alac", "mov,mp4,m4a,3gp,3g2,mj2"},
-        {Format::opus, "opus", "ogg"},     {Format::ogg, "opus", "ogg"},
+        {Format::opus, "opus", "ogg"},
+        {Format::ogg, "opus", "ogg"},
         {Format::aiff, "pcm_s", "aiff"},
     };
     for (const auto& expect : expects) {
         for (Quality quality : allQualities) {
-            SCOPED_TRACE(std::string(rawValue(expect.format)) + " " + std::string(rawValue(quality)));
+            SCOPED_TRACE(std::string(rawValue(expect.format)) + " " +
+                         std::string(rawValue(quality)));
             const auto result = convert("clip.mkv", expect.format, quality);
             EXPECT_EQ(result.output.extension().string(), "." + std::string(ext(expect.format)));
-            EXPECT_TRUE(test::probeField(result.output, "a", "codec_name").starts_with(expect.codec));
+            EXPECT_TRUE(
+                test::probeField(result.output, "a", "codec_name").starts_with(expect.codec));
             EXPECT_EQ(test::probeField(result.output, "format", "format_name"), expect.container);
             EXPECT_EQ(test::probeField(result.output, "v", "codec_name"), "") << "video kept";
         }
     }
-    const auto out = [&](Format format, Quality quality) { return convert("tone.wav", format, quality).output; };
+    const auto out = [&](Format format, Quality quality) {
+        return convert("tone.wav", format, quality).output;
+    };
     EXPECT_EQ(bitRate(out(Format::mp3, Quality::balanced)), 192000);
     EXPECT_EQ(bitRate(out(Format::mp3, Quality::best)), 320000);
     EXPECT_EQ(test::probeField(out(Format::wav, Quality::best), "a", "codec_name"), "pcm_s24le");
@@ -67,7 +75,9 @@ TEST_F(MediaRoute, AudioTargetsAtEveryQuality) {
     EXPECT_EQ(test::probeField(out(Format::aiff, Quality::best), "a", "codec_name"), "pcm_s24be");
     // AAC's rate is a target the native encoder approaches on rich input; the levels
     // must at least order as asked.
-    const auto aac = [&](Quality quality) { return bitRate(convert("noise.wav", Format::m4a, quality).output); };
+    const auto aac = [&](Quality quality) {
+        return bitRate(convert("noise.wav", Format::m4a, quality).output);
+    };
     EXPECT_GT(aac(Quality::best), aac(Quality::balanced));
     EXPECT_GT(aac(Quality::balanced), aac(Quality::small));
 }
@@ -85,7 +95,8 @@ TEST_F(MediaRoute, VideoTargetsAtEveryQuality) {
     for (const auto& expect : expects) {
         std::vector<std::int64_t> sizes;
         for (Quality quality : allQualities) {
-            SCOPED_TRACE(std::string(rawValue(expect.format)) + " " + std::string(rawValue(quality)));
+            SCOPED_TRACE(std::string(rawValue(expect.format)) + " " +
+                         std::string(rawValue(quality)));
             const auto result = convert("clip.mkv", expect.format, quality);
             sizes.push_back(result.bytes);
             EXPECT_EQ(test::probeField(result.output, "v", "codec_name"), expect.codec);
@@ -113,29 +124,55 @@ TEST_F(MediaRoute, EverySourceExtensionFFmpegCanWrite) {
         args.insert(args.end(), extra.begin(), extra.end());
         return args;
     };
-    const std::vector<std::string> picture = {"-f", "lavfi", "-i", "testsrc=size=176x144:rate=25:duration=0.5",
-                                              "-f", "lavfi", "-i", "sine=duration=0.5", "-shortest"};
+    const std::vector<std::string> picture = {
+        "-f",       "lavfi", "-i", "testsrc=size=176x144:rate=25:duration=0.5",
+        "-f",       "lavfi", "-i", "sine=duration=0.5",
+        "-shortest"};
     const auto video = [&](std::vector<std::string> extra) {
         auto args = picture;
         args.insert(args.end(), extra.begin(), extra.end());
         return args;
     };
     const std::vector<Source> sources = {
-        {"mp3", audio({})}, {"m4a", audio({})}, {"aac", audio({})}, {"wav", audio({})},
-        {"flac", audio({})}, {"ogg", audio({})}, {"oga", audio({"-f", "ogg"})},
-        {"opus", audio({})}, {"aiff", audio({})}, {"aif", audio({})}, {"aifc", audio({"-f", "aiff"})},
+        {"mp3", audio({})},
+        {"m4a", audio({})},
+        {"aac", audio({})},
+        {"wav", audio({})},
+        {"flac", audio({})},
+        {"ogg", audio({})},
+        {"oga", audio({"-f", "ogg"})},
+        {"opus", audio({})},
+        {"aiff", audio({})},
+        {"aif", audio({})},
+        {"aifc", audio({"-f", "aiff"})},
         {"wma", audio({})},
-        {"caf", audio({})}, {"m4b", audio({"-f", "ipod"})}, {"ac3", audio({})}, {"mka", audio({})},
+        {"caf", audio({})},
+        {"m4b", audio({"-f", "ipod"})},
+        {"ac3", audio({})},
+        {"mka", audio({})},
         {"wv", audio({})},
-        {"mp4", video({})}, {"m4v", video({"-f", "mp4"})}, {"mov", video({})}, {"mkv", video({})},
-        {"avi", video({})}, {"webm", video({})}, {"flv", video({})}, {"wmv", video({})},
-        {"mpg", video({"-f", "mpeg"})}, {"mpeg", video({"-f", "mpeg"})}, {"3gp", video({"-c:v", "libx264", "-c:a", "aac"})}, {"3g2", video({"-c:v", "libx264", "-c:a", "aac"})},
-        {"ts", video({})}, {"mts", video({"-f", "mpegts"})}, {"m2ts", video({"-f", "mpegts"})},
-        {"vob", video({"-f", "vob"})}, {"ogv", video({})},
+        {"mp4", video({})},
+        {"m4v", video({"-f", "mp4"})},
+        {"mov", video({})},
+        {"mkv", video({})},
+        {"avi", video({})},
+        {"webm", video({})},
+        {"flv", video({})},
+        {"wmv", video({})},
+        {"mpg", video({"-f", "mpeg"})},
+        {"mpeg", video({"-f", "mpeg"})},
+        {"3gp", video({"-c:v", "libx264", "-c:a", "aac"})},
+        {"3g2", video({"-c:v", "libx264", "-c:a", "aac"})},
+        {"ts", video({})},
+        {"mts", video({"-f", "mpegts"})},
+        {"m2ts", video({"-f", "mpegts"})},
+        {"vob", video({"-f", "vob"})},
+        {"ogv", video({})},
         {"mxf", video({"-c:v", "mpeg2video", "-c:a", "pcm_s16le", "-ar", "48000"})},
-        {"dv", {"-f", "lavfi", "-i", "testsrc=size=720x576:rate=25:duration=0.5", "-f", "lavfi", "-i",
-                "sine=duration=0.5:sample_rate=48000", "-shortest", "-c:v", "dvvideo", "-pix_fmt", "yuv420p",
-                "-ac", "2", "-c:a", "pcm_s16le"}},
+        {"dv",
+         {"-f", "lavfi", "-i", "testsrc=size=720x576:rate=25:duration=0.5", "-f", "lavfi", "-i",
+          "sine=duration=0.5:sample_rate=48000", "-shortest", "-c:v", "dvvideo", "-pix_fmt",
+          "yuv420p", "-ac", "2", "-c:a", "pcm_s16le"}},
     };
     for (const auto& source : sources) {
         SCOPED_TRACE(source.extension);
@@ -145,12 +182,18 @@ TEST_F(MediaRoute, EverySourceExtensionFFmpegCanWrite) {
         const Format target = kind == Kind::audio ? Format::mp3 : Format::mp4;
         const auto result = convert(name, target, Quality::small);
         EXPECT_GT(result.bytes, 0);
-        EXPECT_EQ(test::probeField(result.output, "a", "codec_name"), target == Format::mp3 ? "mp3" : "aac");
+        EXPECT_EQ(test::probeField(result.output, "a", "codec_name"),
+                  target == Format::mp3 ? "mp3" : "aac");
     }
     // An animated picture becomes a video.
-    test::makeMedia(*s_dir / "anim.gif", {"-f", "lavfi", "-i", "testsrc=size=64x48:rate=5:duration=0.6"});
-    EXPECT_EQ(test::probeField(convert("anim.gif", Format::mp4, Quality::balanced).output, "v", "codec_name"), "h264");
-    EXPECT_EQ(test::probeField(convert("anim.gif", Format::webm, Quality::balanced).output, "v", "codec_name"), "vp9");
+    test::makeMedia(*s_dir / "anim.gif",
+                    {"-f", "lavfi", "-i", "testsrc=size=64x48:rate=5:duration=0.6"});
+    EXPECT_EQ(test::probeField(convert("anim.gif", Format::mp4, Quality::balanced).output, "v",
+                               "codec_name"),
+              "h264");
+    EXPECT_EQ(test::probeField(convert("anim.gif", Format::webm, Quality::balanced).output, "v",
+                               "codec_name"),
+              "vp9");
 }
 
 } // namespace

@@ -9,7 +9,8 @@ namespace {
 
 std::string joined(const std::vector<Format>& formats) {
     std::string text;
-    for (Format format : formats) text += (text.empty() ? "" : ",") + std::string(rawValue(format));
+    for (Format format : formats)
+        text += (text.empty() ? "" : ",") + std::string(rawValue(format));
     return text;
 }
 
@@ -18,11 +19,15 @@ TEST(Catalog, TablesKeepTheirOrderAndRawValuesRoundTrip) {
     EXPECT_EQ(joined({allFormats.begin(), allFormats.end()}),
               "mp3,m4a,wav,flac,alac,opus,ogg,aiff,mp4,hevc,mov,webm,mkv,gif,jpg,png,heic,avif,"
               "tiff,bmp,ico,icns,pdf,docx,rtf,txt,html,odt,json,csv,plist");
-    for (Format format : allFormats) EXPECT_EQ(formatFromRaw(rawValue(format)), format);
-    for (Kind kind : allKinds) EXPECT_EQ(kindFromRaw(rawValue(kind)), kind);
-    for (Quality quality : allQualities) EXPECT_EQ(qualityFromRaw(rawValue(quality)), quality);
+    for (Format format : allFormats)
+        EXPECT_EQ(formatFromRaw(rawValue(format)), format);
+    for (Kind kind : allKinds)
+        EXPECT_EQ(kindFromRaw(rawValue(kind)), kind);
+    for (Quality quality : allQualities)
+        EXPECT_EQ(qualityFromRaw(rawValue(quality)), quality);
     // Raw values are matched exactly.
-    for (const char* wrong : {"HEVC", "jpeg", "Mp3", "", " mp3"}) EXPECT_FALSE(formatFromRaw(wrong)) << wrong;
+    for (const char* wrong : {"HEVC", "jpeg", "Mp3", "", " mp3"})
+        EXPECT_FALSE(formatFromRaw(wrong)) << wrong;
     EXPECT_FALSE(qualityFromRaw("Best"));
 
     EXPECT_EQ(ext(Format::hevc), "mp4");
@@ -35,7 +40,8 @@ TEST(Catalog, TablesKeepTheirOrderAndRawValuesRoundTrip) {
     EXPECT_EQ(symbol(Kind::data), "curlybraces");
     EXPECT_EQ(title(Quality::small), "Компактно");
     int audioOnly = 0;
-    for (Format format : allFormats) audioOnly += isAudioOnly(format);
+    for (Format format : allFormats)
+        audioOnly += isAudioOnly(format);
     EXPECT_EQ(audioOnly, 8);
     EXPECT_TRUE(isAudioOnly(Format::aiff));
     EXPECT_FALSE(isAudioOnly(Format::mp4));

@@ -25,12 +25,13 @@ struct Collected {
 Collected runScript(const std::string& script, std::stop_token stop = {}) {
     Collected result;
     std::mutex mutex;
-    result.text = Shell::run("/bin/sh", {"-c", script},
-                             [&](std::string_view line) {
-                                 std::lock_guard lock(mutex);
-                                 result.lines.emplace_back(line);
-                             },
-                             stop);
+    result.text = Shell::run(
+        "/bin/sh", {"-c", script},
+        [&](std::string_view line) {
+            std::lock_guard lock(mutex);
+            result.lines.emplace_back(line);
+        },
+        stop);
     return result;
 }
 
@@ -55,7 +56,9 @@ TEST(Shell, ReassemblesLinesAndCharactersWrittenInPieces) {
     // bytes that are not UTF-8 become U+FFFD instead of losing the line.
     const auto result = runScript(R"(printf 'out_ti'; sleep 0.2; printf 'me_us=5\n\320'; sleep 0.2;
                                      printf '\260\n'; printf 'a\377b\n')");
-    EXPECT_THAT(result.lines, ElementsAre("out_time_us=5", "а", "a\xEF\xBF\xBD" "b"));
+    EXPECT_THAT(result.lines, ElementsAre("out_time_us=5", "а",
+                                          "a\xEF\xBF\xBD"
+                                          "b"));
 }
 
 TEST(Shell, FailureNamesTheProgramStatusAndLastErrorLines) {
@@ -95,6 +98,20 @@ TEST(Shell, CancellationTerminatesAndReapsTheProgram) {
     std::stop_source early;
     early.request_stop();
     EXPECT_THROW(runScript("sleep 30", early.get_token()), CancelledError);
+}
+
+TEST(Shell, WhatTheProgramLeftRunningDoesNotHoldTheRunUp) {
+    // The shell ends at once; the sleep it started keeps the pipes open.
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(runScript("sleep 30 & echo done").text, "done");
+    // Cancelling reaches what the program started, too.
+    std::stop_source stop;
+    std::jthread canceller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        stop.request_stop();
+    });
+    EXPECT_THROW(runScript("sleep 30; echo never", stop.get_token()), CancelledError);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
 }
 
 TEST(Shell, ChattyErrorOutputIsConsumedWhileRunning) {

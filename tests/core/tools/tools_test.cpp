@@ -28,7 +28,8 @@ TEST(Tools, SearchListIsPathPiecesThenFixedFolders) {
 
 TEST(Tools, FindTakesTheFirstExecutableRegularFile) {
     test::ScratchDir dir;
-    for (auto name : {"first", "second", "third"}) std::filesystem::create_directory(dir / name);
+    for (auto name : {"first", "second", "third"})
+        std::filesystem::create_directory(dir / name);
     makeProgram(dir / "first" / "ffmpeg", false);
     std::filesystem::create_directory(dir / "second" / "ffmpeg"); // a folder is no program
     makeProgram(dir / "third" / "ffmpeg", true);
