@@ -53,7 +53,8 @@ public:
 
     void signal(int number) {
         std::lock_guard lock(m_mutex);
-        if (!m_reaped) ::kill(m_pid, number);
+        // The program leads a process group of its own; what it started goes too.
+        if (!m_reaped) ::kill(-m_pid, number);
     }
 
     // The exit status, or the signal number when a signal ended the program.
@@ -61,12 +62,23 @@ public:
         int status = 0;
         while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
         }
+        return reaped(status);
+    }
+
+    // The status when the program has ended, without waiting for it.
+    std::optional<int> poll() {
+        int status = 0;
+        if (::waitpid(m_pid, &status, WNOHANG) != m_pid) return std::nullopt;
+        return reaped(status);
+    }
+
+private:
+    int reaped(int status) {
         std::lock_guard lock(m_mutex);
         m_reaped = true;
         return WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status);
     }
 
-private:
     pid_t m_pid;
     std::mutex m_mutex;
     bool m_reaped = false;
@@ -141,6 +153,20 @@ std::string run(const std::filesystem::path& executable, const std::vector<std::
     LineSplitter* splitters[2] = {&outSplitter, &errSplitter};
     int open = 2;
     char buffer[64 * 1024];
+    // Reads until the program has ended and its pipes are drained. Something it started
+    // may keep the pipes open after it ended; we do not wait for that.
+    std::optional<int> status;
+    const auto readAvailable = [&](int i) {
+        const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+        if (n > 0) {
+            splitters[i]->feed({buffer, static_cast<std::size_t>(n)});
+            return true;
+        }
+        if (n < 0 && errno == EINTR) return true;
+        fds[i].fd = -1; // end of output, or nothing more to read after the end
+        --open;
+        return false;
+    };
     while (open > 0) {
         if (stop.stop_requested()) {
             const auto now = std::chrono::steady_clock::now();
@@ -151,26 +177,27 @@ std::string run(const std::filesystem::path& executable, const std::vector<std::
         }
         const int ready = ::poll(fds, 2, 250);
         if (ready < 0 && errno != EINTR) break;
-        if (ready <= 0) continue;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-            if (n > 0) {
-                splitters[i]->feed({buffer, static_cast<std::size_t>(n)});
-            } else if (n == 0 || errno != EINTR) {
-                fds[i].fd = -1;
-                --open;
+        if (ready > 0) {
+            for (int i = 0; i < 2; ++i)
+                if (fds[i].fd >= 0 && fds[i].revents != 0) readAvailable(i);
+        }
+        if (!status && (status = child.poll())) {
+            for (int i = 0; i < 2; ++i) {
+                if (fds[i].fd < 0) continue;
+                ::fcntl(fds[i].fd, F_SETFL, O_NONBLOCK);
+                while (fds[i].fd >= 0 && readAvailable(i)) {
+                }
             }
         }
     }
     outSplitter.finish();
     errSplitter.finish();
-    const int status = child.wait();
+    if (!status) status = child.wait();
 
     if (stop.stop_requested()) throw CancelledError();
-    if (status != 0) {
-        std::string message =
-            executable.filename().string() + " завершился с кодом " + std::to_string(status) + "\n";
+    if (*status != 0) {
+        std::string message = executable.filename().string() + " завершился с кодом " +
+                              std::to_string(*status) + "\n";
         const auto first =
             errLines.size() > shownErrorLines ? errLines.size() - shownErrorLines : 0;
         for (auto i = first; i < errLines.size(); ++i) {

@@ -100,6 +100,20 @@ TEST(Shell, CancellationTerminatesAndReapsTheProgram) {
     EXPECT_THROW(runScript("sleep 30", early.get_token()), CancelledError);
 }
 
+TEST(Shell, WhatTheProgramLeftRunningDoesNotHoldTheRunUp) {
+    // The shell ends at once; the sleep it started keeps the pipes open.
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(runScript("sleep 30 & echo done").text, "done");
+    // Cancelling reaches what the program started, too.
+    std::stop_source stop;
+    std::jthread canceller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        stop.request_stop();
+    });
+    EXPECT_THROW(runScript("sleep 30; echo never", stop.get_token()), CancelledError);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+}
+
 TEST(Shell, ChattyErrorOutputIsConsumedWhileRunning) {
     // 20 MB on the error output, no line breaks in parts of it: the run neither blocks on
     // a full pipe nor keeps what it does not need.
