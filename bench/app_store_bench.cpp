@@ -28,10 +28,11 @@ const fs::path& bigFolder() {
     static const fs::path folder = [] {
         const fs::path path = fs::path(dir.path().toStdString()) / "many";
         fs::create_directories(path);
-        constexpr std::array extensions{"wav", "mp3", "flac", "mkv", "mp4", "png", "jpg", "heic",
-                                        "json", "csv", "pdf", "md", "txt", "xyz"};
+        constexpr std::array extensions{"wav",  "mp3",  "flac", "mkv", "mp4", "png", "jpg",
+                                        "heic", "json", "csv",  "pdf", "md",  "txt", "xyz"};
         for (int i = 0; i < fileCount; ++i)
-            std::ofstream(path / ("file " + std::to_string(i) + "." + extensions[i % extensions.size()]));
+            std::ofstream(path /
+                          ("file " + std::to_string(i) + "." + extensions[i % extensions.size()]));
         return path;
     }();
     return folder;
@@ -74,7 +75,8 @@ void MemoryPerJob(benchmark::State& state) {
         const long before = residentBytes();
         store->add(std::vector<fs::path>{folder});
         const long after = residentBytes();
-        state.counters["bytes_per_job"] = static_cast<double>(after - before) / store->jobs()->count();
+        state.counters["bytes_per_job"] =
+            static_cast<double>(after - before) / store->jobs()->count();
     }
 }
 BENCHMARK(MemoryPerJob)->Unit(benchmark::kMillisecond)->Iterations(1);
@@ -87,7 +89,8 @@ void UseFullList(benchmark::State& state) {
     auto* model = store->jobs();
     for (auto _ : state) {
         for (int row = 0; row < model->rowCount(); ++row)
-            benchmark::DoNotOptimize(model->data(model->index(row), lumatra::JobListModel::JobRole));
+            benchmark::DoNotOptimize(
+                model->data(model->index(row), lumatra::JobListModel::JobRole));
         benchmark::DoNotOptimize(store->readyCount());
         benchmark::DoNotOptimize(store->bulkKinds());
         store->setTarget(state.iterations() % 2 ? lumatra::Format::flac : lumatra::Format::ogg,

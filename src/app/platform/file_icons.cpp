@@ -10,8 +10,8 @@ namespace lumatra {
 QString fileIconName(const std::filesystem::path& path) {
     static QMimeDatabase database;
     static QHash<QString, QString> byType;
-    const auto type = database.mimeTypeForFile(QFile::decodeName(QByteArray::fromStdString(path.native())),
-                                               QMimeDatabase::MatchExtension);
+    const auto type = database.mimeTypeForFile(
+        QFile::decodeName(QByteArray::fromStdString(path.native())), QMimeDatabase::MatchExtension);
     const auto cached = byType.constFind(type.name());
     if (cached != byType.constEnd()) return *cached;
 
@@ -26,7 +26,8 @@ QString fileIconName(const std::filesystem::path& path) {
 
 FileIconProvider::FileIconProvider() : QQuickImageProvider(QQuickImageProvider::Pixmap) {}
 
-QPixmap FileIconProvider::requestPixmap(const QString& id, QSize* size, const QSize& requestedSize) {
+QPixmap FileIconProvider::requestPixmap(const QString& id, QSize* size,
+                                        const QSize& requestedSize) {
     const QSize wanted = requestedSize.isValid() ? requestedSize : QSize(64, 64);
     const QPixmap pixmap = QIcon::fromTheme(id).pixmap(wanted);
     if (size) *size = pixmap.size();

@@ -19,7 +19,8 @@ Quality AppSettings::quality() const {
 
 void AppSettings::setQuality(Quality quality) {
     const auto raw = rawValue(quality);
-    m_settings.setValue(qualityKey, QString::fromUtf8(raw.data(), static_cast<qsizetype>(raw.size())));
+    m_settings.setValue(qualityKey,
+                        QString::fromUtf8(raw.data(), static_cast<qsizetype>(raw.size())));
     m_settings.sync();
 }
 
@@ -31,7 +32,8 @@ std::optional<std::filesystem::path> AppSettings::outputDirectory() const {
 
 void AppSettings::setOutputDirectory(const std::optional<std::filesystem::path>& folder) {
     if (folder)
-        m_settings.setValue(outputDirectoryKey, QFile::decodeName(QByteArray::fromStdString(folder->native())));
+        m_settings.setValue(outputDirectoryKey,
+                            QFile::decodeName(QByteArray::fromStdString(folder->native())));
     else
         m_settings.remove(outputDirectoryKey);
     m_settings.sync();

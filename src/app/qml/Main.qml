@@ -11,6 +11,7 @@ Window {
     color: Theme.background
 
     ContentView {
+        objectName: "contentView"
         anchors.fill: parent
     }
 }

@@ -28,7 +28,8 @@ std::unique_ptr<Job> Job::make(const std::filesystem::path& path) {
     if (!kind) return nullptr;
     const auto target = defaultTargetFor(path);
     if (!target) return nullptr;
-    return std::unique_ptr<Job>(new Job(path, *kind, targetsFor(path), *target, Converter::size(path)));
+    return std::unique_ptr<Job>(
+        new Job(path, *kind, targetsFor(path), *target, Converter::size(path)));
 }
 
 Job::Job(std::filesystem::path path, Kind kind, std::vector<Format> targets, Format target,
@@ -36,20 +37,33 @@ Job::Job(std::filesystem::path path, Kind kind, std::vector<Format> targets, For
     : m_id(QUuid::createUuid()), m_path(std::move(path)), m_kind(kind),
       m_targets(std::move(targets)), m_bytes(bytes), m_target(target) {}
 
-QString Job::idText() const { return m_id.toString(QUuid::WithoutBraces); }
+QString Job::idText() const {
+    return m_id.toString(QUuid::WithoutBraces);
+}
 
-QUrl Job::url() const { return QUrl::fromLocalFile(pathText(m_path)); }
+QUrl Job::url() const {
+    return QUrl::fromLocalFile(pathText(m_path));
+}
 
-QString Job::fileName() const { return pathText(m_path.filename()); }
+QString Job::fileName() const {
+    return pathText(m_path.filename());
+}
 
-QString Job::kindName() const { return text(rawValue(m_kind)); }
-QString Job::kindTitle() const { return text(title(m_kind)); }
-QString Job::kindSymbol() const { return text(symbol(m_kind)); }
+QString Job::kindName() const {
+    return text(rawValue(m_kind));
+}
+QString Job::kindTitle() const {
+    return text(title(m_kind));
+}
+QString Job::kindSymbol() const {
+    return text(symbol(m_kind));
+}
 
 QStringList Job::targetNames() const {
     QStringList names;
     names.reserve(static_cast<qsizetype>(m_targets.size()));
-    for (Format format : m_targets) names.append(text(rawValue(format)));
+    for (Format format : m_targets)
+        names.append(text(rawValue(format)));
     return names;
 }
 
@@ -67,23 +81,35 @@ void Job::setTarget(Format format) {
     if (isFinished()) setStatus(Status::Ready);
 }
 
-QString Job::targetName() const { return text(rawValue(m_target)); }
+QString Job::targetName() const {
+    return text(rawValue(m_target));
+}
 
 void Job::setTargetName(const QString& name) {
     if (const auto format = formatFromRaw(name.toStdString())) setTarget(*format);
 }
 
-QString Job::targetLabel() const { return targetName().toUpper(); }
-QString Job::targetDetail() const { return text(detail(m_target)); }
+QString Job::targetLabel() const {
+    return targetName().toUpper();
+}
+QString Job::targetDetail() const {
+    return text(detail(m_target));
+}
 
 QString Job::statusName() const {
     switch (m_status) {
-    case Status::Ready: return QStringLiteral("ready");
-    case Status::Queued: return QStringLiteral("queued");
-    case Status::Running: return QStringLiteral("running");
-    case Status::Done: return QStringLiteral("done");
-    case Status::Failed: return QStringLiteral("failed");
-    case Status::Cancelled: return QStringLiteral("cancelled");
+    case Status::Ready:
+        return QStringLiteral("ready");
+    case Status::Queued:
+        return QStringLiteral("queued");
+    case Status::Running:
+        return QStringLiteral("running");
+    case Status::Done:
+        return QStringLiteral("done");
+    case Status::Failed:
+        return QStringLiteral("failed");
+    case Status::Cancelled:
+        return QStringLiteral("cancelled");
     }
     return {};
 }
@@ -97,9 +123,13 @@ bool Job::isFinished() const {
     return m_status == Status::Done || m_status == Status::Failed || m_status == Status::Cancelled;
 }
 
-bool Job::isPending() const { return m_status == Status::Queued || m_status == Status::Running; }
+bool Job::isPending() const {
+    return m_status == Status::Queued || m_status == Status::Running;
+}
 
-bool Job::isActive() const { return !isFinished(); }
+bool Job::isActive() const {
+    return !isFinished();
+}
 
 void Job::setStatus(Status status, double progress) {
     if (status == m_status && progress == m_progress) return;
@@ -112,8 +142,12 @@ void Job::setStatus(Status status, double progress) {
     if (phase) emit phaseChanged();
 }
 
-void Job::markReady() { setStatus(Status::Ready); }
-void Job::markQueued() { setStatus(Status::Queued); }
+void Job::markReady() {
+    setStatus(Status::Ready);
+}
+void Job::markQueued() {
+    setStatus(Status::Queued);
+}
 
 void Job::markRunning(double fraction) {
     // Converters report fractions of the whole; anything outside [0, 1] is noise.
@@ -139,7 +173,9 @@ void Job::markFailed(QString message) {
     emit phaseChanged();
 }
 
-void Job::markCancelled() { setStatus(Status::Cancelled); }
+void Job::markCancelled() {
+    setStatus(Status::Cancelled);
+}
 
 void Job::setIcon(const QString& icon) {
     if (icon == m_icon) return;
@@ -154,8 +190,10 @@ QString Job::sourceText() const {
 
 QString Job::statusText() const {
     switch (m_status) {
-    case Status::Ready: return {};
-    case Status::Queued: return QStringLiteral("В очереди");
+    case Status::Ready:
+        return {};
+    case Status::Queued:
+        return QStringLiteral("В очереди");
     case Status::Running:
         if (m_progress <= 0) return QStringLiteral("Конвертирую…");
         return QString::number(static_cast<int>(m_progress * 100)) + QLatin1Char('%');
@@ -164,8 +202,10 @@ QString Job::statusText() const {
         return pathText(m_result->output.filename()) + QStringLiteral(" · ") +
                QString::fromStdString(formatByteCount(m_result->bytes)) + QStringLiteral(" · ") +
                durationText(m_result->seconds);
-    case Status::Failed: return firstLine(m_message);
-    case Status::Cancelled: return QStringLiteral("Отменено");
+    case Status::Failed:
+        return firstLine(m_message);
+    case Status::Cancelled:
+        return QStringLiteral("Отменено");
     }
     return {};
 }
@@ -180,7 +220,8 @@ QVariantList Job::menuGroups() const {
             {QStringLiteral("label"), text(rawValue(format)).toUpper()},
             {QStringLiteral("title"), text(title(format))},
             {QStringLiteral("detail"), text(detail(format))},
-            {QStringLiteral("text"), text(title(format)) + QStringLiteral(" — ") + text(detail(format))},
+            {QStringLiteral("text"),
+             text(title(format)) + QStringLiteral(" — ") + text(detail(format))},
         };
         auto index = titles.indexOf(groupTitle);
         if (index < 0) {
@@ -204,8 +245,8 @@ QString durationText(double seconds) {
     if (!std::isfinite(seconds)) return {};
     const auto whole = static_cast<long long>(seconds);
     const auto minutes = whole / 60;
-    return QString::number(minutes) + QStringLiteral(" мин ") + QString::number(whole - minutes * 60) +
-           QStringLiteral(" с");
+    return QString::number(minutes) + QStringLiteral(" мин ") +
+           QString::number(whole - minutes * 60) + QStringLiteral(" с");
 }
 
 QString menuGroupTitle(Format format, Kind kind) {
@@ -216,7 +257,8 @@ QString menuGroupTitle(Format format, Kind kind) {
     case Format::hevc:
     case Format::mov:
     case Format::webm:
-    case Format::mkv: return QStringLiteral("Видео");
+    case Format::mkv:
+        return QStringLiteral("Видео");
     case Format::gif:
         return kind == Kind::video ? QStringLiteral("Видео") : QStringLiteral("Изображение");
     case Format::jpg:
@@ -226,18 +268,22 @@ QString menuGroupTitle(Format format, Kind kind) {
     case Format::heic:
     case Format::avif:
     case Format::tiff:
-    case Format::bmp: return QStringLiteral("Изображение");
+    case Format::bmp:
+        return QStringLiteral("Изображение");
     case Format::ico:
-    case Format::icns: return QStringLiteral("Значок");
+    case Format::icns:
+        return QStringLiteral("Значок");
     case Format::json:
     case Format::csv:
-    case Format::plist: return QStringLiteral("Данные");
+    case Format::plist:
+        return QStringLiteral("Данные");
     case Format::pdf:
     case Format::docx:
     case Format::rtf:
     case Format::txt:
     case Format::html:
-    case Format::odt: return QStringLiteral("Документ");
+    case Format::odt:
+        return QStringLiteral("Документ");
     case Format::mp3:
     case Format::m4a:
     case Format::wav:
@@ -245,7 +291,8 @@ QString menuGroupTitle(Format format, Kind kind) {
     case Format::alac:
     case Format::opus:
     case Format::ogg:
-    case Format::aiff: break; // audio-only, handled above
+    case Format::aiff:
+        break; // audio-only, handled above
     }
     return {};
 }

@@ -17,17 +17,26 @@ QVariant JobListModel::data(const QModelIndex& index, int role) const {
         return {};
     const Job* job = at(index.row());
     switch (role) {
-    case JobRole: return QVariant::fromValue(const_cast<Job*>(job));
-    case IdRole: return job->idText();
-    case StatusRole: return QVariant::fromValue(job->status());
-    case TargetRole: return job->targetName();
-    case Qt::DisplayRole: return job->fileName();
-    default: return {};
+    case JobRole:
+        return QVariant::fromValue(const_cast<Job*>(job));
+    case IdRole:
+        return job->idText();
+    case StatusRole:
+        return QVariant::fromValue(job->status());
+    case TargetRole:
+        return job->targetName();
+    case Qt::DisplayRole:
+        return job->fileName();
+    default:
+        return {};
     }
 }
 
 QHash<int, QByteArray> JobListModel::roleNames() const {
-    return {{JobRole, "job"}, {IdRole, "jobId"}, {StatusRole, "status"}, {TargetRole, "target"},
+    return {{JobRole, "job"},
+            {IdRole, "jobId"},
+            {StatusRole, "status"},
+            {TargetRole, "target"},
             {Qt::DisplayRole, "display"}};
 }
 
@@ -74,7 +83,8 @@ int JobListModel::removeIf(const std::function<bool(const Job&)>& condition) {
             continue;
         }
         const int last = row;
-        while (row > 0 && condition(*at(row - 1))) --row;
+        while (row > 0 && condition(*at(row - 1)))
+            --row;
         beginRemoveRows({}, row, last);
         for (int i = row; i <= last; ++i) {
             // A view or a script may still hold the job during this event.

@@ -30,7 +30,9 @@ QString pathText(const fs::path& path) {
     return QFile::decodeName(QByteArray::fromStdString(path.native()));
 }
 
-fs::path localPath(const QString& path) { return fs::path(QFile::encodeName(path).toStdString()); }
+fs::path localPath(const QString& path) {
+    return fs::path(QFile::encodeName(path).toStdString());
+}
 
 // File locations are compared as absolute, normalised paths without a trailing slash.
 fs::path normalised(const fs::path& path) {
@@ -62,7 +64,8 @@ std::vector<fs::path> expand(const std::vector<fs::path>& paths) {
             continue;
         }
         std::vector<QString> names;
-        for (fs::directory_iterator it(path, error), end; !error && it != end; it.increment(error)) {
+        for (fs::directory_iterator it(path, error), end; !error && it != end;
+             it.increment(error)) {
             const std::string name = it->path().filename().native();
             if (name.empty() || name.front() == '.') continue;
             names.push_back(QFile::decodeName(QByteArray::fromStdString(name)));
@@ -72,12 +75,15 @@ std::vector<fs::path> expand(const std::vector<fs::path>& paths) {
             const int order = collator.compare(a, b);
             return order != 0 ? order < 0 : a < b;
         });
-        for (const QString& name : names) expanded.push_back(path / localPath(name));
+        for (const QString& name : names)
+            expanded.push_back(path / localPath(name));
     }
     return expanded;
 }
 
-std::optional<Kind> kindNamed(const QString& name) { return kindFromRaw(name.toStdString()); }
+std::optional<Kind> kindNamed(const QString& name) {
+    return kindFromRaw(name.toStdString());
+}
 
 } // namespace
 
@@ -140,7 +146,9 @@ void Store::setQuality(Quality quality) {
     emit qualityChanged();
 }
 
-QString Store::qualityName() const { return text(rawValue(m_quality)); }
+QString Store::qualityName() const {
+    return text(rawValue(m_quality));
+}
 
 void Store::setQualityName(const QString& name) {
     if (const auto quality = qualityFromRaw(name.toStdString())) setQuality(*quality);
@@ -188,7 +196,9 @@ void Store::setFfmpegMissing(bool missing) {
     emit ffmpegMissingChanged();
 }
 
-void Store::checkFfmpeg() { setFfmpegMissing(!Tools::locate().ffmpeg.has_value()); }
+void Store::checkFfmpeg() {
+    setFfmpegMissing(!Tools::locate().ffmpeg.has_value());
+}
 
 // Counts
 
@@ -246,7 +256,8 @@ int Store::add(const QList<QUrl>& urls) {
 
 int Store::addPaths(const QStringList& paths) {
     std::vector<fs::path> list;
-    for (const QString& path : paths) list.push_back(localPath(path));
+    for (const QString& path : paths)
+        list.push_back(localPath(path));
     return add(list);
 }
 
@@ -291,7 +302,9 @@ int Store::add(const std::vector<fs::path>& paths) {
     return refused;
 }
 
-bool Store::owns(const Job* job) const { return job && m_jobs->rowOf(job) >= 0; }
+bool Store::owns(const Job* job) const {
+    return job && m_jobs->rowOf(job) >= 0;
+}
 
 void Store::remove(Job* job) {
     if (!owns(job) || job->status() == Job::Status::Running) return;
@@ -328,11 +341,14 @@ void Store::cancel(Job* job) {
         // The job becomes cancelled when its conversion has actually stopped.
         if (job == m_current && m_worker.joinable()) m_worker.request_stop();
         return;
-    case Job::Status::Queued: job->markReady(); return;
+    case Job::Status::Queued:
+        job->markReady();
+        return;
     case Job::Status::Ready:
     case Job::Status::Done:
     case Job::Status::Failed:
-    case Job::Status::Cancelled: return;
+    case Job::Status::Cancelled:
+        return;
     }
 }
 
@@ -388,7 +404,8 @@ void Store::process(Job* job) {
                 Qt::QueuedConnection);
         };
         try {
-            outcome.result = Converter(Tools::locate()).run(source, target, options, progress, stop);
+            outcome.result =
+                Converter(Tools::locate()).run(source, target, options, progress, stop);
             outcome.kind = Outcome::Kind::done;
         } catch (const CancelledError&) {
             outcome.kind = Outcome::Kind::cancelled;
@@ -401,7 +418,8 @@ void Store::process(Job* job) {
             outcome.message = QStringLiteral("Не удалось конвертировать файл");
         }
         QMetaObject::invokeMethod(
-            this, [this, conversion, outcome] { finish(conversion, outcome); }, Qt::QueuedConnection);
+            this, [this, conversion, outcome] { finish(conversion, outcome); },
+            Qt::QueuedConnection);
     });
 }
 
@@ -420,8 +438,12 @@ void Store::finish(std::uint64_t conversion, const Outcome& outcome) {
 
     if (job) {
         switch (outcome.kind) {
-        case Outcome::Kind::done: job->markDone(outcome.result); break;
-        case Outcome::Kind::cancelled: job->markCancelled(); break;
+        case Outcome::Kind::done:
+            job->markDone(outcome.result);
+            break;
+        case Outcome::Kind::cancelled:
+            job->markCancelled();
+            break;
         case Outcome::Kind::failed:
             job->markFailed(outcome.message);
             ++m_failures;
@@ -484,7 +506,8 @@ void Store::setTarget(const QString& format, const QString& kind) {
 QStringList Store::commonTargets(const QString& kind) const {
     QStringList names;
     if (const auto parsed = kindNamed(kind))
-        for (Format format : commonTargets(*parsed)) names.append(text(rawValue(format)));
+        for (Format format : commonTargets(*parsed))
+            names.append(text(rawValue(format)));
     return names;
 }
 
@@ -513,7 +536,8 @@ QVariantList Store::bulkKinds() const {
             {QStringLiteral("kind"), text(rawValue(kind))},
             {QStringLiteral("title"), text(title(kind))},
             {QStringLiteral("symbol"), text(symbol(kind))},
-            {QStringLiteral("label"), QStringLiteral("Все ") + text(title(kind)).toLower() + QStringLiteral(" в")},
+            {QStringLiteral("label"),
+             QStringLiteral("Все ") + text(title(kind)).toLower() + QStringLiteral(" в")},
             {QStringLiteral("targets"), targets},
             {QStringLiteral("common"), common ? text(rawValue(*common)) : QString()},
         });
@@ -523,9 +547,13 @@ QVariantList Store::bulkKinds() const {
 
 // Panels and catalog texts
 
-void Store::openPanel() { emit openPanelRequested(); }
+void Store::openPanel() {
+    emit openPanelRequested();
+}
 
-void Store::chooseOutputDirectory() { emit outputDirectoryPanelRequested(); }
+void Store::chooseOutputDirectory() {
+    emit outputDirectoryPanelRequested();
+}
 
 QString Store::kindTitle(const QString& kind) {
     const auto parsed = kindNamed(kind);

@@ -84,8 +84,8 @@ class Store : public QObject {
     Q_PROPERTY(QUrl outputDirectory READ outputDirectoryUrl WRITE setOutputDirectoryUrl NOTIFY
                    outputDirectoryChanged)
     Q_PROPERTY(QString outputDirectoryName READ outputDirectoryName NOTIFY outputDirectoryChanged)
-    Q_PROPERTY(bool ffmpegMissing READ ffmpegMissing WRITE setFfmpegMissing NOTIFY
-                   ffmpegMissingChanged)
+    Q_PROPERTY(
+        bool ffmpegMissing READ ffmpegMissing WRITE setFfmpegMissing NOTIFY ffmpegMissingChanged)
     Q_PROPERTY(int readyCount READ readyCount NOTIFY countsChanged)
     Q_PROPERTY(int pendingCount READ pendingCount NOTIFY countsChanged)
     Q_PROPERTY(bool hasFinished READ hasFinished NOTIFY countsChanged)
@@ -116,7 +116,9 @@ public:
     void setQualityName(const QString& name);
     static QVariantList qualities();
 
-    const std::optional<std::filesystem::path>& outputDirectory() const { return m_outputDirectory; }
+    const std::optional<std::filesystem::path>& outputDirectory() const {
+        return m_outputDirectory;
+    }
     void setOutputDirectory(std::optional<std::filesystem::path> folder);
     QUrl outputDirectoryUrl() const;
     /// An empty url means "next to each source"; a url that is not a local folder is

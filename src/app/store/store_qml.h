@@ -19,7 +19,9 @@ struct StoreForeign {
     QML_SINGLETON
 
 public:
-    static Store* create(QQmlEngine* engine, QJSEngine* scripts) { return Store::create(engine, scripts); }
+    static Store* create(QQmlEngine* engine, QJSEngine* scripts) {
+        return Store::create(engine, scripts);
+    }
 };
 
 } // namespace lumatra

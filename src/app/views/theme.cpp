@@ -3,15 +3,22 @@
 #include <QFontDatabase>
 #include <QHash>
 
+#include <cmath>
 #include <numbers>
 
 namespace lumatra {
 
 namespace {
 
-// SpringAnimation advances in fixed steps of 16 ms: v += spring·Δx − damping·v, then
-// x += v·0.016. That is a damped oscillator x'' = k·Δx − c·x' sampled with dt = 0.016,
-// whose per-step coefficients are k·dt and c·dt.
+// SpringAnimation advances in fixed steps of 16 ms: v ← v + spring·(to − x) − damping·v,
+// then x ← x + v·0.016. For a spring of response T (undamped period) and damping
+// fraction ζ, the continuous motion x'' = ω²·(to − x) − 2ζω·x' with ω = 2π/T moves, from
+// one step to the next, by the factors e^(p·0.016) of its two poles p = −ζω ± iω√(1−ζ²).
+// The stepped system has the same poles when
+//   1 − damping = e^(−2ζω·0.016)                        (product of the factors) and
+//   2 − damping − spring·0.016 = 2·e^(−ζω·0.016)·cos(ω√(1−ζ²)·0.016)   (their sum),
+// so it passes through the true spring's positions at every step; the plain
+// substitution spring = ω²·0.016, damping = 2ζω·0.016 damps far too much at 60 Hz.
 constexpr double stepSeconds = 0.016;
 
 QString firstInstalled(std::initializer_list<const char*> families, const char* fallback) {
@@ -64,16 +71,16 @@ QString Theme::symbol(const QString& name) {
     return material.value(name, name);
 }
 
-double Theme::springStiffness(double response) {
-    // Unit mass: the undamped angular frequency is 2π / response, so k = ω².
+double Theme::springStiffness(double response, double dampingFraction) {
     const double omega = 2 * std::numbers::pi / response;
-    return omega * omega * stepSeconds;
+    const double decay = std::exp(-dampingFraction * omega * stepSeconds);
+    const double turn = omega * std::sqrt(1 - dampingFraction * dampingFraction) * stepSeconds;
+    return (2 - springDampingFor(response, dampingFraction) - 2 * decay * std::cos(turn)) / stepSeconds;
 }
 
 double Theme::springDampingFor(double response, double dampingFraction) {
-    // c = 2·ζ·ω for unit mass.
     const double omega = 2 * std::numbers::pi / response;
-    return 2 * dampingFraction * omega * stepSeconds;
+    return 1 - std::exp(-2 * dampingFraction * omega * stepSeconds);
 }
 
 } // namespace lumatra

@@ -48,9 +48,9 @@ public:
     static QColor accentGlowColor();
 
     /// SpringAnimation's `spring` for a spring of the given response (the period of the
-    /// undamped oscillation, seconds) and unit mass.
-    static double springStiffness(double response);
-    /// SpringAnimation's `damping` for a response and a damping fraction (1 = critical).
+    /// undamped oscillation, seconds) and damping fraction (1 = critical), unit mass.
+    static double springStiffness(double response, double dampingFraction);
+    /// SpringAnimation's `damping` for the same spring.
     static double springDampingFor(double response, double dampingFraction);
 
     /// `color` with its alpha channel set to `opacity` times its own.
@@ -59,9 +59,9 @@ public:
     /// "arrow_forward"); names without an equivalent are returned unchanged.
     Q_INVOKABLE static QString symbol(const QString& name);
 
-    double spring() const { return springStiffness(0.38); }
+    double spring() const { return springStiffness(0.38, 0.86); }
     double springDamping() const { return springDampingFor(0.38, 0.86); }
-    double pressSpring() const { return springStiffness(0.25); }
+    double pressSpring() const { return springStiffness(0.25, 0.7); }
     double pressSpringDamping() const { return springDampingFor(0.25, 0.7); }
 
 private:

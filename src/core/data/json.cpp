@@ -4,6 +4,7 @@
 #include "data/utf8.h"
 #include "formats/convert_error.h"
 
+#include <cstdint>
 #include <cstring>
 #include <iterator>
 
@@ -25,6 +26,27 @@ int hexDigit(char c) {
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
+}
+
+bool hasZeroByte(std::uint64_t word) {
+    return ((word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull) != 0;
+}
+
+// Advances over string bytes up to the next quote or backslash, eight at a time where it
+// can; `ascii` turns false when a byte above 7F is passed.
+const char* plainRun(const char* p, const char* end, bool& ascii) {
+    std::uint64_t high = 0;
+    while (end - p >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, sizeof word);
+        if (hasZeroByte(word ^ 0x2222222222222222ull) || hasZeroByte(word ^ 0x5C5C5C5C5C5C5C5Cull))
+            break;
+        high |= word;
+        p += 8;
+    }
+    while (p != end && *p != '"' && *p != '\\') high |= static_cast<unsigned char>(*p++);
+    if (high & 0x8080808080808080ull) ascii = false;
+    return p;
 }
 
 // Reads one document without recursion: open containers live on `m_open`, finished
@@ -91,9 +113,10 @@ private:
             for (;;) {
                 if (m_open.empty()) return done;
                 const Open open = m_open.back();
-                if (open.object)
-                    m_members.back().second = std::move(done);
-                else if (m_onItem && m_open.size() == 1)
+                if (open.object) {
+                    m_members.emplace_back(std::move(m_keys.back()), std::move(done));
+                    m_keys.pop_back();
+                } else if (m_onItem && m_open.size() == 1)
                     (*m_onItem)(std::move(done));
                 else
                     m_items.push_back(std::move(done));
@@ -132,7 +155,7 @@ private:
         if (m_p == m_end || *m_p != ':') throw error("ожидалось «:»");
         ++m_p;
         skip();
-        m_members.emplace_back().first = std::move(name);
+        m_keys.push_back(std::move(name));
     }
 
     Node scalar(char c) {
@@ -168,12 +191,13 @@ private:
         ++m_p;
         const char* start = m_p;
         // Common case: no escapes, valid UTF-8.
-        while (m_p != m_end && *m_p != '"' && *m_p != '\\') ++m_p;
+        bool ascii = true;
+        m_p = plainRun(m_p, m_end, ascii);
         if (m_p == m_end) throw error("строка не закрыта");
         if (*m_p == '"') {
             const std::string_view raw(start, static_cast<std::size_t>(m_p - start));
             ++m_p;
-            if (utf8::isValid(raw)) return std::string(raw);
+            if (ascii || utf8::isValid(raw)) return std::string(raw);
             std::string text;
             utf8::appendRepaired(text, raw);
             return text;
@@ -257,6 +281,7 @@ private:
     std::vector<Open> m_open;
     std::vector<Node> m_items;
     std::vector<Node::Member> m_members;
+    std::vector<std::string> m_keys; // of the members whose values are being read
 };
 
 bool needsEscape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }

@@ -123,19 +123,28 @@ Node& Node::operator=(const Node& other) {
     return *this;
 }
 
-Node& Node::operator=(Node&& other) noexcept {
+Node& Node::moveIntoContainer(Node&& other) noexcept {
     if (this == &other) return *this;
-    if (!hasChildren(*this)) {
-        m_value = std::move(other.m_value);
-        return *this;
-    }
     // `other` may live inside this tree: take it out before the old value goes.
     Node taken(std::move(other));
     std::swap(m_value, taken.m_value);
     return *this;
 }
 
-Node::~Node() {
+void Node::releaseChildren() noexcept {
+    // Shallow trees, nearly all of them, are taken down by plain recursion; below a
+    // fixed depth the rest goes through the work list.
+    constexpr int recursionLimit = 64;
+    thread_local int depth = 0;
+    if (depth < recursionLimit) {
+        ++depth;
+        if (isArray())
+            items().clear();
+        else
+            members().clear();
+        --depth;
+        return;
+    }
     if (!hasGrandchildren(*this)) return;
     std::vector<Node> pending;
     detachNested(*this, pending);

@@ -30,8 +30,14 @@ public:
     Node(const Node& other);
     Node(Node&& other) noexcept = default;
     Node& operator=(const Node& other);
-    Node& operator=(Node&& other) noexcept;
-    ~Node();
+    Node& operator=(Node&& other) noexcept {
+        if (isContainer()) return moveIntoContainer(std::move(other));
+        m_value = std::move(other.m_value);
+        return *this;
+    }
+    ~Node() {
+        if (isContainer()) releaseChildren();
+    }
 
     Type type() const { return static_cast<Type>(m_value.index()); }
     bool isObject() const { return type() == Type::object; }
@@ -53,6 +59,14 @@ public:
     friend bool operator==(const Node& a, const Node& b);
 
 private:
+    bool isContainer() const {
+        const std::size_t index = m_value.index();
+        return index == 3 || index == 4;
+    }
+    Node& moveIntoContainer(Node&& other) noexcept;
+    // Takes down nested children without recursion.
+    void releaseChildren() noexcept;
+
     struct Number {
         std::string text;
     };

@@ -39,14 +39,58 @@ ConvertError unreadable() { return ConvertError::failed("Не удалось п�
 // libplist's accessors lose what its binary form keeps: whether a 64-bit integer with the
 // top bit set is negative or unsigned, and dates beyond 32-bit seconds. Serialising the
 // single node shows its first object: marker, then the big-endian payload.
-std::string binaryObject(plist_t node) {
+std::string binaryObject(plist_t node, std::size_t limit = 17) {
     char* bytes = nullptr;
     std::uint32_t length = 0;
     plist_to_bin(node, &bytes, &length);
     const std::unique_ptr<char, CFree> owner(bytes);
-    constexpr std::size_t header = 8; // "bplist00"
-    if (!bytes || length < header + 1) return {};
-    return std::string(bytes + header, std::min<std::size_t>(length - header, 17));
+    constexpr std::size_t header = 8;  // "bplist00"
+    constexpr std::size_t trailer = 32; // and the offset table before it, at least a byte
+    if (!bytes || length < header + trailer + 2) return {};
+    return std::string(bytes + header, std::min<std::size_t>(length - header - trailer - 1, limit));
+}
+
+std::uint64_t bigEndian(const unsigned char* p, std::size_t size) {
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < size; ++i) value = (value << 8) | p[i];
+    return value;
+}
+
+// The text of a dictionary key. libplist's key accessor aborts on a key holding a zero
+// byte, so the key is read from its binary form: ASCII (marker 5x) or UTF-16 (6x).
+std::string keyText(plist_t key) {
+    const std::string object = binaryObject(key, std::string::npos);
+    const auto* p = reinterpret_cast<const unsigned char*>(object.data());
+    const std::size_t size = object.size();
+    if (size == 0) return {};
+    const unsigned kind = p[0] >> 4;
+    std::uint64_t count = p[0] & 0x0F;
+    std::size_t at = 1;
+    if (count == 0x0F) {
+        if (size < 2 || (p[1] >> 4) != 1) return {};
+        const std::size_t width = std::size_t{1} << (p[1] & 0x0F);
+        if (width > 8 || size < 2 + width) return {};
+        count = bigEndian(p + 2, width);
+        at = 2 + width;
+    }
+    if (kind == 5) return object.substr(at, std::min<std::uint64_t>(count, size - at));
+    if (kind != 6) return {};
+    std::string text;
+    const std::size_t units = std::min<std::uint64_t>(count, (size - at) / 2);
+    for (std::size_t i = 0; i < units; ++i) {
+        char32_t unit = static_cast<char32_t>(bigEndian(p + at + 2 * i, 2));
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < units) {
+            const auto low = static_cast<char32_t>(bigEndian(p + at + 2 * i + 2, 2));
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                utf8::appendCodePoint(text, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+                ++i;
+                continue;
+            }
+        }
+        if (unit >= 0xD800 && unit <= 0xDFFF) unit = 0xFFFD;
+        utf8::appendCodePoint(text, unit);
+    }
+    return text;
 }
 
 std::string integerText(plist_t node) {
@@ -151,12 +195,14 @@ Node convert(plist_t root) {
         plist_dict_new_iter(item.from, &iterator);
         const std::unique_ptr<void, CFree> iteratorOwner(iterator);
         for (;;) {
-            char* key = nullptr;
+            // The key is looked at separately: a binary file may hold a key that is no
+            // string, which libplist's own key accessor answers with an abort.
             plist_t value = nullptr;
-            plist_dict_next_item(item.from, iterator, &key, &value);
-            const std::unique_ptr<char, CFree> keyOwner(key);
+            plist_dict_next_item(item.from, iterator, nullptr, &value);
             if (!value) break;
-            entries.emplace_back(key ? key : "", value);
+            const plist_t key = plist_dict_item_get_key(value);
+            if (!key || plist_get_node_type(key) != PLIST_KEY) throw unreadable();
+            entries.emplace_back(keyText(key), value);
         }
         // Code-point order is the byte order of UTF-8.
         std::stable_sort(entries.begin(), entries.end(),
@@ -248,11 +294,153 @@ void appendNumber(std::string& out, const std::string& text) {
     appendElement(out, "string", text);
 }
 
+ConvertError tooDeep() {
+    return ConvertError::failed("Не удалось прочитать список свойств: слишком глубокая вложенность");
+}
+
+// libplist reads nested containers by recursion, so a deep enough file would exhaust the
+// stack. Both forms are measured first; the binary form also may not refer in a circle.
+void checkBinaryNesting(std::string_view bytes) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const std::size_t size = bytes.size();
+    if (size < 8 + 32) throw unreadable();
+    const unsigned char* trailer = p + size - 32;
+    const std::size_t offsetSize = trailer[6];
+    const std::size_t refSize = trailer[7];
+    const std::uint64_t count = bigEndian(trailer + 8, 8);
+    const std::uint64_t top = bigEndian(trailer + 16, 8);
+    const std::uint64_t table = bigEndian(trailer + 24, 8);
+    if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8 || count == 0 ||
+        top >= count || table < 8 || table > size - 32 || count > (size - 32 - table) / offsetSize)
+        throw unreadable();
+
+    // The objects an array, set or dictionary refers to; none for other objects.
+    auto children = [&](std::uint64_t object, std::vector<std::uint64_t>& out) {
+        out.clear();
+        const std::uint64_t offset = bigEndian(p + table + object * offsetSize, offsetSize);
+        if (offset < 8 || offset >= table) throw unreadable();
+        const unsigned kind = p[offset] >> 4;
+        if (kind != 0xA && kind != 0xC && kind != 0xD) return;
+        std::uint64_t length = p[offset] & 0x0F;
+        std::uint64_t at = offset + 1;
+        if (length == 0x0F) {
+            if (at >= table || (p[at] >> 4) != 1) throw unreadable();
+            const std::size_t width = std::size_t{1} << (p[at] & 0x0F);
+            if (width > 8 || at + 1 + width > table) throw unreadable();
+            length = bigEndian(p + at + 1, width);
+            at += 1 + width;
+        }
+        const std::uint64_t refs = kind == 0xD ? length * 2 : length;
+        if (length > table || refs > (table - at) / refSize) throw unreadable();
+        for (std::uint64_t i = 0; i < refs; ++i) {
+            const std::uint64_t child = bigEndian(p + at + i * refSize, refSize);
+            if (child >= count) throw unreadable();
+            out.push_back(child);
+        }
+    };
+
+    // Depth-first without recursion; each object is measured once: its height (the
+    // containers nested in it, itself included) and how many values it expands to, since
+    // libplist copies an object for every reference to it.
+    const std::uint64_t maxValues = 4 * static_cast<std::uint64_t>(size) + 65536;
+    enum : std::uint8_t { unseen, open, measured };
+    std::vector<std::uint8_t> state(count, unseen);
+    std::vector<std::uint16_t> height(count, 0);
+    std::vector<std::uint64_t> values(count, 1);
+    struct Frame {
+        std::uint64_t object;
+        std::vector<std::uint64_t> children;
+        std::size_t next = 0;
+        std::uint16_t tallest = 0;
+        std::uint64_t values = 1;
+    };
+    std::vector<Frame> stack;
+    auto enter = [&](std::uint64_t object) {
+        Frame frame{object, {}};
+        children(object, frame.children);
+        state[object] = open;
+        stack.push_back(std::move(frame));
+        if (stack.size() > maxDepth) throw tooDeep();
+    };
+    enter(top);
+    while (!stack.empty()) {
+        Frame& frame = stack.back();
+        if (frame.next == frame.children.size()) {
+            const bool container = !frame.children.empty() ||
+                                   (p[bigEndian(p + table + frame.object * offsetSize,
+                                                offsetSize)] >> 4) >= 0xA;
+            const std::uint64_t object = frame.object;
+            height[object] = static_cast<std::uint16_t>(frame.tallest + (container ? 1 : 0));
+            values[object] = frame.values;
+            state[object] = measured;
+            stack.pop_back();
+            if (height[object] > maxDepth) throw tooDeep();
+            if (values[object] > maxValues) throw unreadable();
+            if (!stack.empty()) {
+                Frame& parent = stack.back();
+                parent.tallest = std::max(parent.tallest, height[object]);
+                parent.values += values[object];
+            }
+            continue;
+        }
+        const std::uint64_t child = frame.children[frame.next++];
+        if (state[child] == open) throw unreadable(); // a circle
+        if (state[child] == measured) {
+            frame.tallest = std::max(frame.tallest, height[child]);
+            frame.values += values[child];
+            if (frame.values > maxValues) throw unreadable();
+            continue;
+        }
+        enter(child);
+    }
+}
+
+// Counts open <array> and <dict> elements, passing over comments, CDATA sections,
+// processing instructions and declarations, where tags are only text.
+void checkXmlNesting(std::string_view text) {
+    std::size_t depth = 0;
+    std::size_t i = 0;
+    auto skipPast = [&](std::string_view end) {
+        const std::size_t at = text.find(end, i);
+        i = at == std::string_view::npos ? text.size() : at + end.size();
+    };
+    while ((i = text.find('<', i)) != std::string_view::npos) {
+        const std::string_view rest = text.substr(i);
+        if (rest.starts_with("<!--")) {
+            skipPast("-->");
+        } else if (rest.starts_with("<![CDATA[")) {
+            skipPast("]]>");
+        } else if (rest.starts_with("<?")) {
+            skipPast("?>");
+        } else if (rest.starts_with("<!")) {
+            skipPast(">");
+        } else {
+            const bool closing = rest.starts_with("</");
+            const std::string_view name = rest.substr(closing ? 2 : 1);
+            std::size_t length = 0;
+            if (name.starts_with("array")) length = 5;
+            if (name.starts_with("dict")) length = 4;
+            const char after = name.size() > length ? name[length] : '>';
+            const bool container = length > 0 && (after == '>' || after == '/' || after == ' ' ||
+                                                  after == '\t' || after == '\r' || after == '\n');
+            ++i;
+            const std::size_t close = text.find('>', i);
+            const bool selfClosing = close != std::string_view::npos && text[close - 1] == '/';
+            if (container && closing && depth > 0) --depth;
+            if (container && !closing && !selfClosing && ++depth > maxDepth) throw tooDeep();
+        }
+    }
+}
+
 } // namespace
 
 Node read(std::string_view bytes) {
     if (bytes.empty() || bytes.size() > std::numeric_limits<std::uint32_t>::max())
         throw unreadable();
+    if (plist_is_binary(bytes.data(), static_cast<std::uint32_t>(bytes.size())))
+        checkBinaryNesting(bytes);
+    else
+        checkXmlNesting(bytes);
     plist_t root = nullptr;
     plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &root);
     const PlistPtr owner(root);

@@ -58,8 +58,8 @@ TEST(Job, ChoosingATargetPutsAFinishedJobBackToReady) {
     EXPECT_FALSE(job->result().has_value());
     EXPECT_EQ(targetSpy.count(), 0);
 
-    for (auto finish : {+[](Job& j) { j.markFailed(QStringLiteral("x")); },
-                        +[](Job& j) { j.markCancelled(); }}) {
+    for (auto finish :
+         {+[](Job& j) { j.markFailed(QStringLiteral("x")); }, +[](Job& j) { j.markCancelled(); }}) {
         finish(*job);
         job->setTargetName(QStringLiteral("flac"));
         EXPECT_EQ(job->status(), Job::Status::Ready);
@@ -132,15 +132,16 @@ std::vector<std::pair<QString, QStringList>> menuOf(const char* name) {
 
 TEST(Job, MenuGroupsFollowTheTargetsAndTheKind) {
     using Menu = std::vector<std::pair<QString, QStringList>>;
-    EXPECT_EQ(menuOf("/a/clip.mkv"),
-              (Menu{{"Видео", {"mp4", "hevc", "mov", "webm", "mkv", "gif"}},
-                    {"Только звук", {"mp3", "m4a", "wav", "flac", "alac", "opus", "ogg", "aiff"}}}));
+    EXPECT_EQ(
+        menuOf("/a/clip.mkv"),
+        (Menu{{"Видео", {"mp4", "hevc", "mov", "webm", "mkv", "gif"}},
+              {"Только звук", {"mp3", "m4a", "wav", "flac", "alac", "opus", "ogg", "aiff"}}}));
     EXPECT_EQ(menuOf("/a/photo.heic"),
               (Menu{{"Изображение", {"jpg", "png", "heic", "avif", "tiff", "gif", "bmp"}},
                     {"Значок", {"ico", "icns"}},
                     {"Документ", {"pdf"}}}));
-    EXPECT_EQ(menuOf("/a/report.pdf"),
-              (Menu{{"Документ", {"txt", "docx", "rtf", "html"}}, {"Страницы картинками", {"png", "jpg"}}}));
+    EXPECT_EQ(menuOf("/a/report.pdf"), (Menu{{"Документ", {"txt", "docx", "rtf", "html"}},
+                                             {"Страницы картинками", {"png", "jpg"}}}));
     EXPECT_EQ(menuOf("/a/song.mp3").size(), 1u);
     EXPECT_EQ(menuOf("/a/song.mp3").front().first, QStringLiteral("Аудио"));
 

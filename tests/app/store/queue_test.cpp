@@ -25,7 +25,8 @@ struct RunLog {
             if (job->status() != Job::Status::Running) return;
             started.push_back(job->path().filename().string());
             const auto now = statuses(store);
-            mostRunning = std::max(mostRunning, std::count(now.begin(), now.end(), Job::Status::Running));
+            mostRunning =
+                std::max(mostRunning, std::count(now.begin(), now.end(), Job::Status::Running));
         });
     }
 };
@@ -254,7 +255,9 @@ TEST(StoreQueue, ClosingTheStoreStopsItsConversionAndLeavesNothingBehind) {
     store->add(std::vector<fs::path>{dir / "slow.mkv"});
     store->jobs()->at(0)->setTarget(Format::hevc);
     store->convertAll();
-    ASSERT_TRUE(waitFor([&] { return store->pendingCount() == 1 && store->jobs()->at(0)->status() == Job::Status::Running; }));
+    ASSERT_TRUE(waitFor([&] {
+        return store->pendingCount() == 1 && store->jobs()->at(0)->status() == Job::Status::Running;
+    }));
     store.reset();
     EXPECT_FALSE(hasScratchItems(dir.path()));
     EXPECT_FALSE(fs::exists(dir / "slow.mp4"));

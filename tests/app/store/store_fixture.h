@@ -28,13 +28,15 @@ inline bool waitFor(const std::function<bool()>& condition, int milliseconds = 6
 
 inline std::vector<Job::Status> statuses(const Store& store) {
     std::vector<Job::Status> list;
-    for (const auto& job : store.jobs()->jobs()) list.push_back(job->status());
+    for (const auto& job : store.jobs()->jobs())
+        list.push_back(job->status());
     return list;
 }
 
 inline std::vector<std::string> fileNames(const Store& store) {
     std::vector<std::string> names;
-    for (const auto& job : store.jobs()->jobs()) names.push_back(job->path().filename().string());
+    for (const auto& job : store.jobs()->jobs())
+        names.push_back(job->path().filename().string());
     return names;
 }
 

@@ -31,7 +31,8 @@ TEST(StoreQml, TheViewsReachTheSharedStoreAndItsJobs) {
             function choose(format) { Store.setTarget(format, "data") }
             function drop() { Store.remove(first) }
         }
-    )", QUrl());
+    )",
+                      QUrl());
     std::unique_ptr<QObject> root(component.create());
     ASSERT_NE(root, nullptr) << component.errorString().toStdString();
 
@@ -43,6 +44,7 @@ TEST(StoreQml, TheViewsReachTheSharedStoreAndItsJobs) {
                               Q_ARG(QVariant, url("a.json")), Q_ARG(QVariant, url("b.csv")));
     EXPECT_EQ(refused.toInt(), 1);
     EXPECT_EQ(root->property("count").toInt(), 2);
+    EXPECT_EQ(Store::shared()->jobs()->count(), 2); // QML's store is the shared one
     EXPECT_EQ(root->property("ready").toInt(), 2);
     EXPECT_EQ(root->property("firstTarget").toString(), QStringLiteral("csv"));
     EXPECT_TRUE(root->property("firstIsReady").toBool());

@@ -21,12 +21,13 @@ TEST(StoreAdd, ExpandsFoldersOneLevelInFileManagerOrder) {
     fs::create_directories(folder / "sub");
     fs::create_directories(folder / "Notes.rtfd");
     writeFile(folder / "Notes.rtfd" / "TXT.rtf", "{\\rtf1 hi}");
-    for (const char* name : {"file10.wav", "file2.wav", "File1.json", ".hidden.wav", "readme.xyz",
-                             "sub/inner.wav"})
+    for (const char* name :
+         {"file10.wav", "file2.wav", "File1.json", ".hidden.wav", "readme.xyz", "sub/inner.wav"})
         writeFile(folder / name, "x");
 
     auto store = freshStore();
-    QAbstractItemModelTester tester(store->jobs(), QAbstractItemModelTester::FailureReportingMode::Warning);
+    QAbstractItemModelTester tester(store->jobs(),
+                                    QAbstractItemModelTester::FailureReportingMode::Warning);
     QSignalSpy inserted(store->jobs(), &QAbstractItemModel::rowsInserted);
 
     // Missing paths vanish uncounted; the subfolder and the unknown file are refused.
@@ -90,14 +91,16 @@ TEST(StoreAdd, CarriesTheLastReadyChoiceOfAKindOver) {
     EXPECT_EQ(store->jobs()->at(6)->target(), Format::pdf);
 
     // Once the images are no longer ready, new ones arrive with their own default.
-    for (int row : {0, 1, 2, 4}) store->jobs()->at(row)->markQueued();
+    for (int row : {0, 1, 2, 4})
+        store->jobs()->at(row)->markQueued();
     store->add(std::vector<fs::path>{dir / "e.png"});
     EXPECT_EQ(store->jobs()->at(7)->target(), Format::jpg);
 }
 
 TEST(StoreBulk, CommonTargetsFollowTheFirstReadyJob) {
     ScratchDir dir;
-    for (const char* name : {"a.json", "b.csv", "c.wav"}) writeFile(dir / name, "x");
+    for (const char* name : {"a.json", "b.csv", "c.wav"})
+        writeFile(dir / name, "x");
     // json offers (csv, plist), csv offers (json, plist): plist is common.
     auto store = freshStore();
     store->add(std::vector<fs::path>{dir / "a.json", dir / "b.csv"});
@@ -134,7 +137,8 @@ TEST(StoreBulk, CommonTargetsFollowTheFirstReadyJob) {
 
 TEST(StoreBulk, BulkRowsAndCountsNotifyOncePerChange) {
     ScratchDir dir;
-    for (const char* name : {"a.wav", "b.flac", "c.png"}) writeFile(dir / name, "x");
+    for (const char* name : {"a.wav", "b.flac", "c.png"})
+        writeFile(dir / name, "x");
     auto store = freshStore();
     QSignalSpy counts(store.get(), &Store::countsChanged);
     QSignalSpy bulk(store.get(), &Store::bulkChanged);
@@ -175,7 +179,8 @@ TEST(StoreSettings, SurviveARestartOfTheStore) {
         EXPECT_EQ(store->outputDirectory(), std::nullopt);
         store->setQualityName(QStringLiteral("small"));
         store->setQualityName(QStringLiteral("tiny")); // ignored
-        store->setOutputDirectoryUrl(QUrl::fromLocalFile(QString::fromStdString((dir / "out").string())));
+        store->setOutputDirectoryUrl(
+            QUrl::fromLocalFile(QString::fromStdString((dir / "out").string())));
         EXPECT_EQ(store->outputDirectoryName(), QStringLiteral("out"));
         store->setOutputDirectoryUrl(QUrl(QStringLiteral("https://example.org/out")));
         EXPECT_EQ(store->outputDirectory(), dir / "out");

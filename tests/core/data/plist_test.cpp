@@ -2,6 +2,7 @@
 
 #include "data/data_converter.h"
 #include "data/json.h"
+#include "formats/convert_error.h"
 
 #include <gtest/gtest.h>
 
@@ -17,9 +18,9 @@ std::string xmlPlist(const std::string& body) {
            "\n</plist>\n";
 }
 
-// A binary property list from encoded objects; object 0 is the top. Object references
-// and offsets are one and two bytes wide.
-std::string binaryPlist(const std::vector<std::string>& objects) {
+// A binary property list from encoded objects; object 0 is the top. Offsets are four
+// bytes wide, object references `refSize` bytes.
+std::string binaryPlist(const std::vector<std::string>& objects, int refSize = 1) {
     std::string out = "bplist00";
     std::vector<std::size_t> offsets;
     for (const std::string& object : objects) {
@@ -27,13 +28,11 @@ std::string binaryPlist(const std::vector<std::string>& objects) {
         out += object;
     }
     const std::size_t table = out.size();
-    for (const std::size_t offset : offsets) {
-        out.push_back(static_cast<char>(offset >> 8));
-        out.push_back(static_cast<char>(offset & 0xFF));
-    }
+    for (const std::size_t offset : offsets)
+        for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>(offset >> shift));
     std::string trailer(32, '\0');
-    trailer[6] = 2; // offset size
-    trailer[7] = 1; // reference size
+    trailer[6] = 4; // offset size
+    trailer[7] = static_cast<char>(refSize);
     for (int i = 0; i < 8; ++i) {
         trailer[8 + i] = static_cast<char>(objects.size() >> (56 - 8 * i));
         trailer[24 + i] = static_cast<char>(table >> (56 - 8 * i));
@@ -100,6 +99,68 @@ TEST(PlistRead, BinaryKeepsSignsWideIntegersAndFarDates) {
     EXPECT_EQ(compact(DataConverter::read(plist, "plist")),
               R"([-1,18446744073709551615,"2100-01-01T00:00:00Z","1900-01-01T00:00:00Z",)"
               R"("AP8=",{"key":true}])");
+}
+
+std::string readError(const std::string& bytes) {
+    try {
+        DataConverter::read(bytes, "plist");
+    } catch (const ConvertError& error) {
+        return error.errorDescription();
+    }
+    return "(read)";
+}
+
+// Arrays nested `depth` deep around an empty one: object i holds object i + 1.
+std::vector<std::string> chain(int depth) {
+    std::vector<std::string> objects;
+    for (int i = 1; i < depth; ++i)
+        objects.push_back({'\xA1', static_cast<char>(i >> 16), static_cast<char>(i >> 8),
+                           static_cast<char>(i)});
+    objects.push_back("\xA0");
+    return objects;
+}
+
+TEST(PlistRead, HostileFilesFailWithoutHarm) {
+    const std::string tooDeep = "Не удалось прочитать список свойств: слишком глубокая вложенность";
+    const std::string unreadable = "Не удалось прочитать список свойств";
+    std::string deepXml;
+    for (int i = 0; i < 100000; ++i) deepXml += "<array>";
+    for (int i = 0; i < 100000; ++i) deepXml += "</array>";
+    deepXml = xmlPlist(deepXml);
+    // Each array refers twice to the next: 2^40 values once every reference is copied.
+    std::vector<std::string> doubled;
+    for (int i = 1; i <= 40; ++i) doubled.push_back(std::string("\xA2") + char(i) + char(i));
+    doubled.push_back("\x09");
+    struct Case {
+        std::string bytes, message;
+    } cases[] = {
+        {binaryPlist(chain(1025), 3), tooDeep},
+        {binaryPlist(chain(100000), 3), tooDeep},
+        {deepXml, tooDeep},
+        {binaryPlist({"\xA1\x01", std::string("\xA1\x00", 2)}), unreadable}, // a circle
+        {binaryPlist(doubled), unreadable},
+        {binaryPlist({"\xA1\x05"}), unreadable}, // a reference past the objects
+        {"bplist00", unreadable},
+    };
+    for (const Case& c : cases) EXPECT_EQ(readError(c.bytes), c.message);
+
+    // 1024 levels are fine, and so is a comment that mentions closing tags.
+    EXPECT_EQ(readError(binaryPlist(chain(1024), 3)), "(read)");
+    EXPECT_EQ(readError(xmlPlist("<array><!-- </array></array> --><array/></array>")), "(read)");
+}
+
+TEST(PlistRead, BinaryKeysMayHoldAnyCharacter) {
+    const std::string plist = binaryPlist({
+        "\xD3\x01\x02\x03\x04\x04\x04", // three keys, one shared value
+        std::string("\x53" "a\0b", 4),        // a zero byte inside an ASCII key
+        std::string("\x63\xD8\x3D\xDE\x00\x00\x21", 7), // UTF-16 with a surrogate pair
+        "\x50",                                // the empty key
+        "\x09",
+    });
+    // libplist keeps a key only up to a zero byte in it; what matters is that such a key
+    // is read at all (its own accessor aborts the program on it).
+    EXPECT_EQ(compact(DataConverter::read(plist, "plist")),
+              std::string("{\"\":true,\"a\":true,\"\U0001F600!\":true}"));
 }
 
 TEST(PlistWrite, NumbersNullsAndDuplicateKeys) {

@@ -1,0 +1,146 @@
+// The main window in this process: files dropped on it with a real MIME payload, and
+// the ffmpeg warning as the window draws it.
+
+#include "store/store.h"
+#include "support/fixtures.h"
+#include "views/main_window.h"
+
+#include <QDropEvent>
+#include <QMimeData>
+#include <QQmlApplicationEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace lumatra {
+namespace {
+
+using namespace lumatra::test;
+
+class MainWindowTest : public testing::Test {
+protected:
+    void SetUp() override {
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+        MainWindow::prepareApplication();
+        clearStore();
+        m_engine = std::make_unique<QQmlApplicationEngine>();
+        m_window = MainWindow::load(*m_engine);
+        ASSERT_NE(m_window, nullptr);
+        m_view = m_window->findChild<QQuickItem*>(QStringLiteral("contentView"));
+        ASSERT_NE(m_view, nullptr);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window));
+    }
+    void TearDown() override {
+        m_engine.reset();
+        clearStore();
+    }
+
+    static void clearStore() {
+        Store& store = *Store::shared();
+        store.cancelAll();
+        store.jobs()->removeIf([](const Job&) { return true; });
+        store.setFfmpegMissing(false);
+    }
+
+    bool targeted() const { return m_view->property("isTargeted").toBool(); }
+
+    /// Drags `mime` into the window and reports whether the window took the drag.
+    bool dragIn(const QMimeData& mime) {
+        const QPoint at(500, 300);
+        QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_window, &enter);
+        QDragMoveEvent move(at + QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_window, &move);
+        return enter.isAccepted() && move.isAccepted();
+    }
+
+    void drop(const QMimeData& mime) {
+        QDropEvent event(QPointF(505, 305), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_window, &event);
+    }
+
+    std::unique_ptr<QQmlApplicationEngine> m_engine;
+    QQuickWindow* m_window = nullptr;
+    QQuickItem* m_view = nullptr;
+};
+
+QUrl fileUrl(const std::filesystem::path& path) {
+    return QUrl::fromLocalFile(QString::fromStdString(path.string()));
+}
+
+TEST_F(MainWindowTest, DroppedFilesAndFoldersEndInTheStore) {
+    ScratchDir dir;
+    writeFile(dir / "single.json", "{}");
+    std::filesystem::create_directories(dir / "album" / "inner");
+    writeFile(dir / "album" / "track10.wav", "x");
+    writeFile(dir / "album" / "track2.wav", "x");
+    writeFile(dir / "album" / "notes.xyz", "x");
+    QMimeData mime;
+    mime.setUrls({fileUrl(dir / "single.json"), fileUrl(dir / "album"),
+                  QUrl(QStringLiteral("https://example.org/remote.mp3"))});
+
+    ASSERT_TRUE(dragIn(mime));
+    EXPECT_TRUE(targeted());
+    drop(mime);
+    EXPECT_FALSE(targeted());
+
+    // The folder is opened one level, in the file browser's order; what is no job stays out.
+    std::vector<std::string> names;
+    for (const auto& job : Store::shared()->jobs()->jobs()) names.push_back(job->path().filename().string());
+    EXPECT_EQ(names, (std::vector<std::string>{"single.json", "track2.wav", "track10.wav"}));
+}
+
+TEST_F(MainWindowTest, DragsWithoutLocalFilesAreRefused) {
+    QMimeData remote;
+    remote.setUrls({QUrl(QStringLiteral("https://example.org/a.mp3"))});
+    EXPECT_FALSE(dragIn(remote));
+    EXPECT_FALSE(targeted());
+
+    QMimeData text;
+    text.setText(QStringLiteral("/tmp/a.mp3"));
+    EXPECT_FALSE(dragIn(text));
+    EXPECT_FALSE(targeted());
+    EXPECT_EQ(Store::shared()->jobs()->count(), 0);
+}
+
+TEST_F(MainWindowTest, DragLeavingClearsTheHover) {
+    ScratchDir dir;
+    writeFile(dir / "a.json", "{}");
+    QMimeData mime;
+    mime.setUrls({fileUrl(dir / "a.json")});
+    ASSERT_TRUE(dragIn(mime));
+    QDragLeaveEvent leave;
+    QCoreApplication::sendEvent(m_window, &leave);
+    EXPECT_FALSE(targeted());
+    EXPECT_EQ(Store::shared()->jobs()->count(), 0);
+}
+
+TEST_F(MainWindowTest, FfmpegWarningIsDrawnUnderTheHeader) {
+    // Without the warning the drop area starts right under the header.
+    QImage plain = MainWindow::settleAndGrab(*m_window, 300).convertToFormat(QImage::Format_RGB32);
+    EXPECT_LE(qGray(plain.pixel(500, 95)), 8);
+
+    Store::shared()->setFfmpegMissing(true);
+    QImage warned = MainWindow::settleAndGrab(*m_window, 500).convertToFormat(QImage::Format_RGB32);
+    // A card (lighter than the background) spans the width below the header…
+    for (int x : {40, 500, 960}) {
+        const QRgb card = warned.pixel(x, 95);
+        EXPECT_GE(qGray(card), 12) << x;
+        EXPECT_LE(qGray(card), 40) << x;
+    }
+    // …holding the accent warning symbol at its left.
+    bool symbol = false;
+    for (int y = 80; y < 115 && !symbol; ++y)
+        for (int x = 36; x < 60 && !symbol; ++x) {
+            const QRgb p = warned.pixel(x, y);
+            symbol = qRed(p) > 150 && qGreen(p) < 100;
+        }
+    EXPECT_TRUE(symbol);
+}
+
+} // namespace
+} // namespace lumatra

@@ -1,0 +1,140 @@
+// The painted shapes, the shadow blur and the conversion of the theme's springs.
+
+#include "views/surface.h"
+#include "views/theme.h"
+
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+
+namespace lumatra {
+namespace {
+
+long long alphaSum(const QImage& image) {
+    long long sum = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) sum += qAlpha(image.pixel(x, y));
+    return sum;
+}
+
+TEST(Surface, BlurSpreadsWithoutLosingCoverage) {
+    QImage image(80, 80, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    for (int y = 30; y < 50; ++y)
+        for (int x = 30; x < 50; ++x) image.setPixel(x, y, qRgba(255, 0, 0, 255));
+    const long long before = alphaSum(image);
+
+    Surface::blur(image, 4);
+    EXPECT_NEAR(static_cast<double>(alphaSum(image)) / before, 1.0, 0.02);
+    EXPECT_GT(qAlpha(image.pixel(40, 40)), 200);           // the middle stays nearly solid
+    EXPECT_LT(qAlpha(image.pixel(40, 40)), 255);
+    EXPECT_GT(qAlpha(image.pixel(25, 40)), 5);             // spread past the edge
+    EXPECT_EQ(qAlpha(image.pixel(5, 40)), 0);              // but not three sigmas further
+    EXPECT_EQ(qAlpha(image.pixel(40, 25)), qAlpha(image.pixel(25, 40))); // both directions alike
+    EXPECT_EQ(qGreen(image.pixel(40, 40)), 0);             // colour kept
+}
+
+TEST(Surface, AccentFillRunsFromGlowToDeep) {
+    Surface surface;
+    surface.setRadius(-1);
+    surface.setAccentFill(true);
+    const QImage image = surface.shapeImage(QSizeF(200, 40), 1);
+    // A capsule: the corners are empty.
+    EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0);
+    EXPECT_EQ(qAlpha(image.pixel(199, 39)), 0);
+    // Diagonal gradient in the shape's own box: lighter at the top left.
+    const QRgb start = image.pixel(22, 8);
+    const QRgb end = image.pixel(178, 32);
+    EXPECT_GT(qRed(start), qRed(end));
+    EXPECT_NEAR(qRed(image.pixel(100, 20)), 241, 12);
+    EXPECT_NEAR(qRed(end), 160, 25);
+}
+
+TEST(Surface, BordersAreStrokedInsideTheEdge) {
+    Surface surface;
+    surface.setBorderWidth(2);
+    surface.setBorderColor(Qt::white);
+    const QImage solid = surface.shapeImage(QSizeF(40, 40), 1);
+    EXPECT_EQ(qAlpha(solid.pixel(0, 20)), 255);
+    EXPECT_EQ(qAlpha(solid.pixel(1, 20)), 255);
+    EXPECT_EQ(qAlpha(solid.pixel(2, 20)), 0);
+    EXPECT_EQ(qAlpha(solid.pixel(20, 20)), 0);
+
+    surface.setDash(8);
+    surface.setGap(6);
+    const QImage dashed = surface.shapeImage(QSizeF(200, 40), 1);
+    int on = 0, off = 0;
+    for (int x = 0; x < 200; ++x) (qAlpha(dashed.pixel(x, 0)) > 128 ? on : off) += 1;
+    EXPECT_NEAR(static_cast<double>(on) / (on + off), 8.0 / 14, 0.08);
+}
+
+TEST(Surface, ShadowLiesAroundTheShapeAtItsOffset) {
+    Surface surface;
+    surface.setRadius(10);
+    surface.setShadowColor(QColor(0, 0, 0, 140));
+    surface.setShadowBlur(18);
+    surface.setShadowY(10);
+    QRectF placement;
+    const QImage shadow = surface.shadowImage(QSizeF(100, 60), 1, &placement);
+    // Room for the blur on every side, shifted down by the offset.
+    EXPECT_DOUBLE_EQ(placement.left(), -placement.width() / 2 + 50);
+    EXPECT_DOUBLE_EQ(placement.top() - 10, placement.left());
+    EXPECT_EQ(shadow.size(), placement.size().toSize());
+    // Darkest under the middle of the shape, fading to nothing at the picture's edge.
+    const QPoint middle = shadow.rect().center();
+    EXPECT_NEAR(qAlpha(shadow.pixel(middle)), 140, 6);
+    EXPECT_EQ(qAlpha(shadow.pixel(0, middle.y())), 0);
+
+    // The same look and size is blurred once and shared.
+    Surface twin;
+    twin.setRadius(10);
+    twin.setShadowColor(QColor(0, 0, 0, 140));
+    twin.setShadowBlur(18);
+    EXPECT_EQ(twin.shadowImage(QSizeF(100, 60), 1, nullptr).cacheKey(), shadow.cacheKey());
+}
+
+/// Steps a value from 0 to 1 the way Qt's SpringAnimation does (16 ms steps) and returns
+/// the largest overshoot and the time it first stays within 1 % of the target.
+std::pair<double, double> springResponse(double spring, double damping) {
+    double x = 0, v = 0, overshoot = 0, settled = -1;
+    for (int step = 1; step <= 300; ++step) {
+        v = v + spring * (1 - x) - damping * v;
+        x += v * 0.016;
+        overshoot = std::max(overshoot, x - 1);
+        if (std::abs(1 - x) > 0.01) settled = -1;
+        else if (settled < 0) settled = step * 0.016;
+    }
+    return {overshoot, settled};
+}
+
+/// Overshoot of an underdamped spring's step response: e^(−πζ/√(1−ζ²)).
+double expectedOvershoot(double dampingFraction) {
+    return std::exp(-std::numbers::pi * dampingFraction / std::sqrt(1 - dampingFraction * dampingFraction));
+}
+
+TEST(Theme, SpringsKeepTheirResponseAndDamping) {
+    Theme theme;
+    // Response 0.38 s, damping 0.86: about 0.5 % overshoot, at rest within a response.
+    const auto [overshoot, settled] = springResponse(theme.spring(), theme.springDamping());
+    EXPECT_NEAR(overshoot, expectedOvershoot(0.86), 0.001);
+    EXPECT_GT(settled, 0.2);
+    EXPECT_LT(settled, 0.38);
+
+    // The pressed button's spring (0.25 s, 0.7) bounces visibly: about 4.6 %.
+    const auto [pressOvershoot, pressSettled] = springResponse(theme.pressSpring(), theme.pressSpringDamping());
+    EXPECT_NEAR(pressOvershoot, expectedOvershoot(0.7), 0.002);
+    EXPECT_LT(pressSettled, 0.3);
+}
+
+TEST(Theme, SymbolsMapToTheIconFont) {
+    EXPECT_EQ(Theme::symbol(QStringLiteral("arrow.right")), QStringLiteral("arrow_forward"));
+    EXPECT_EQ(Theme::symbol(QStringLiteral("waveform")), QStringLiteral("graphic_eq"));
+    EXPECT_EQ(Theme::symbol(QStringLiteral("graphic_eq")), QStringLiteral("graphic_eq"));
+    EXPECT_EQ(Theme::alpha(QColor(241, 38, 23), 0.4).alphaF(), QColor::fromRgbF(0, 0, 0, 0.4f).alphaF());
+}
+
+} // namespace
+} // namespace lumatra
