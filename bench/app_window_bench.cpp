@@ -66,7 +66,9 @@ void Frame(benchmark::State& state) {
         times.push_back(clock.nsecsElapsed() / 1e6);
     }
     std::sort(times.begin(), times.end());
-    const auto at = [&](double q) { return times[static_cast<std::size_t>(q * (times.size() - 1))]; };
+    const auto at = [&](double q) {
+        return times[static_cast<std::size_t>(q * (times.size() - 1))];
+    };
     state.counters["median_ms"] = at(0.5);
     state.counters["p99_ms"] = at(0.99);
     state.counters["max_ms"] = times.back();
