@@ -196,6 +196,35 @@ Item {
             compare(openSpy.count, 2)
         }
 
+        function test_a_drag_over_the_empty_window_lights_up_the_drop_area() {
+            const hero = part("dropHero")
+            const symbol = findChild(hero, "badgeSymbol")
+            compare(findChild(hero, "heroTitle").text, "Перетащите файлы сюда")
+
+            view.isTargeted = true
+            compare(findChild(hero, "heroTitle").text, "Отпускайте")
+            tryCompare(findChild(hero, "badge"), "scale", 1.08, 2000)
+            tryCompare(symbol, "rotation", 360, 2000)
+            // The drop frame belongs to the list; the empty window shows the drop area.
+            verify(!part("dropFrame").visible)
+
+            // Leaving does not turn the symbol back; the next drag turns it the other way.
+            view.isTargeted = false
+            tryCompare(findChild(hero, "badge"), "scale", 1, 2000)
+            compare(symbol.rotation, 360)
+            view.isTargeted = true
+            tryCompare(symbol, "rotation", 0, 2000)
+            view.isTargeted = false
+        }
+
+        function test_a_drag_over_the_list_shows_the_drop_frame() {
+            stage.addJob("a.wav")
+            view.isTargeted = true
+            tryCompare(part("dropFrame"), "opacity", 1, 1000)
+            view.isTargeted = false
+            tryVerify(() => !part("dropFrame").visible, 1000)
+        }
+
         function test_ffmpeg_warning_follows_the_flag() {
             verify(!part("ffmpegWarning").visible)
             Store.ffmpegMissing = true
