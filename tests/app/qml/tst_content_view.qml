@@ -225,6 +225,24 @@ Item {
             tryVerify(() => !part("dropFrame").visible, 1000)
         }
 
+        function test_a_removed_row_keeps_its_face_while_it_fades_out() {
+            const job = stage.addJob("leaving.wav")
+            stage.addJob("staying.wav")
+            tryVerify(() => descendants(view, "fileName").length === 2)
+            const name = descendants(view, "fileName").find(n => n.text === "leaving.wav")
+            let row = name
+            while (row.job === undefined) row = row.parent
+            tryCompare(row, "opacity", 1)
+
+            Store.remove(job)
+            wait(100)
+            compare(name.text, "leaving.wav")
+            verify(row.opacity < 0.9)
+            verify(row.scale < 1)
+            tryVerify(() => descendants(view, "fileName").length === 1, 2000)
+            compare(descendants(view, "fileName")[0].text, "staying.wav")
+        }
+
         function test_ffmpeg_warning_follows_the_flag() {
             verify(!part("ffmpegWarning").visible)
             Store.ffmpegMissing = true
