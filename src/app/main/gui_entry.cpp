@@ -47,7 +47,8 @@ int runWindow(int argc, char** argv, const std::vector<std::string>& files) {
     return QGuiApplication::exec();
 }
 
-void snapshot(int argc, char** argv, const std::string& out, const std::vector<std::string>& files) {
+void snapshot(int argc, char** argv, const std::string& out,
+              const std::vector<std::string>& files) {
     MainWindow::selectOffscreenRendering();
     setNames();
     QGuiApplication app(argc, argv);

@@ -234,7 +234,9 @@ Item {
                 SpringAnimation { spring: Theme.spring; damping: Theme.springDamping; epsilon: 0.25 }
             }
 
+            // Held at the bottom edge, so it slides in from there as the footer opens.
             Item {
+                anchors.bottom: parent.bottom
                 width: parent.width
                 height: footerRow.implicitHeight + 28
                 opacity: view.hasJobs ? 1 : 0

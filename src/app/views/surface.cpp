@@ -32,7 +32,8 @@ QImage cached(const QString& key, const auto& make) {
     }
     QImage image = make();
     QMutexLocker lock(&cacheLock);
-    pictureCache().insert(key, new QImage(image), std::max<qsizetype>(1, image.width() * image.height()));
+    pictureCache().insert(key, new QImage(image),
+                          std::max<qsizetype>(1, image.width() * image.height()));
     return image;
 }
 
@@ -72,11 +73,13 @@ std::array<int, 3> boxSizes(qreal sigma) {
     int lower = static_cast<int>(std::floor(ideal));
     if (lower % 2 == 0) --lower;
     const int upper = lower + 2;
-    const double m = (12 * sigma * sigma - passes * lower * lower - 4 * passes * lower - 3 * passes) /
-                     (-4 * lower - 4);
+    const double m =
+        (12 * sigma * sigma - passes * lower * lower - 4 * passes * lower - 3 * passes) /
+        (-4 * lower - 4);
     const int smaller = static_cast<int>(std::lround(m));
     std::array<int, 3> sizes{};
-    for (int i = 0; i < passes; ++i) sizes[i] = i < smaller ? lower : upper;
+    for (int i = 0; i < passes; ++i)
+        sizes[i] = i < smaller ? lower : upper;
     return sizes;
 }
 
@@ -89,21 +92,25 @@ void boxPass(quint32* pixels, int lines, int length, int lineStride, int step, i
     const int width = 2 * radius + 1;
     for (int line = 0; line < lines; ++line) {
         quint32* row = pixels + static_cast<qsizetype>(line) * lineStride;
-        for (int i = 0; i < length; ++i) scratch[i] = row[static_cast<qsizetype>(i) * step];
+        for (int i = 0; i < length; ++i)
+            scratch[i] = row[static_cast<qsizetype>(i) * step];
         std::array<int, 4> sum{};
         auto add = [&](int index, int sign) {
             if (index < 0 || index >= length) return;
             const quint32 p = scratch[index];
-            for (int c = 0; c < 4; ++c) sum[c] += sign * static_cast<int>((p >> (8 * c)) & 0xff);
+            for (int c = 0; c < 4; ++c)
+                sum[c] += sign * static_cast<int>((p >> (8 * c)) & 0xff);
         };
-        for (int i = -radius - 1; i < radius; ++i) add(i + 1, 1);
+        for (int i = -radius - 1; i < radius; ++i)
+            add(i + 1, 1);
         for (int i = 0; i < length; ++i) {
             if (i > 0) {
                 add(i + radius, 1);
                 add(i - radius - 1, -1);
             }
             quint32 out = 0;
-            for (int c = 0; c < 4; ++c) out |= static_cast<quint32>((sum[c] + width / 2) / width) << (8 * c);
+            for (int c = 0; c < 4; ++c)
+                out |= static_cast<quint32>((sum[c] + width / 2) / width) << (8 * c);
             row[static_cast<qsizetype>(i) * step] = out;
         }
     }
@@ -126,21 +133,33 @@ bool Surface::hasShadow() const {
 
 QString Surface::shapeKey(QSizeF size, qreal scale) const {
     return QStringLiteral("shape %1x%2@%3 r%4 %5 %6 %7 %8 w%9 %10 %11 %12 %13 %14 %15 %16")
-        .arg(size.width()).arg(size.height()).arg(scale).arg(m_radius)
+        .arg(size.width())
+        .arg(size.height())
+        .arg(scale)
+        .arg(m_radius)
         .arg(colorKey(m_color), colorKey(m_gradientTop), colorKey(m_gradientBottom))
-        .arg(m_accentFill).arg(m_borderWidth)
+        .arg(m_accentFill)
+        .arg(m_borderWidth)
         .arg(colorKey(m_borderColor), colorKey(m_borderTop), colorKey(m_borderBottom))
-        .arg(m_accentBorder).arg(m_overlayBorder).arg(m_dash).arg(m_gap);
+        .arg(m_accentBorder)
+        .arg(m_overlayBorder)
+        .arg(m_dash)
+        .arg(m_gap);
 }
 
 QString Surface::shadowKey(QSizeF size, qreal scale) const {
     return QStringLiteral("shadow %1x%2@%3 r%4 b%5 %6")
-        .arg(size.width()).arg(size.height()).arg(scale).arg(m_radius).arg(m_shadowBlur)
+        .arg(size.width())
+        .arg(size.height())
+        .arg(scale)
+        .arg(m_radius)
+        .arg(m_shadowBlur)
         .arg(colorKey(m_shadowColor));
 }
 
 QImage Surface::shapeImage(QSizeF size, qreal scale) const {
-    const QSize pixels(std::max(1, qCeil(size.width() * scale)), std::max(1, qCeil(size.height() * scale)));
+    const QSize pixels(std::max(1, qCeil(size.width() * scale)),
+                       std::max(1, qCeil(size.height() * scale)));
     QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter painter(&image);
@@ -152,23 +171,27 @@ QImage Surface::shapeImage(QSizeF size, qreal scale) const {
     if (m_accentFill) {
         painter.fillPath(roundedRect(rect, radius), accentGradient());
     } else if (m_gradientTop.isValid()) {
-        painter.fillPath(roundedRect(rect, radius), verticalGradient(m_gradientTop, m_gradientBottom));
+        painter.fillPath(roundedRect(rect, radius),
+                         verticalGradient(m_gradientTop, m_gradientBottom));
     } else if (m_color.alpha() > 0) {
         painter.fillPath(roundedRect(rect, radius), m_color);
     }
 
-    const bool hasBorderColour = m_accentBorder || m_borderTop.isValid() || m_borderColor.alpha() > 0;
+    const bool hasBorderColour =
+        m_accentBorder || m_borderTop.isValid() || m_borderColor.alpha() > 0;
     if (m_borderWidth > 0 && hasBorderColour) {
         // Stroked inside the edge: the pen runs along a path inset by half its width.
         const qreal half = m_borderWidth / 2;
         const QRectF inner = rect.adjusted(half, half, -half, -half);
-        QBrush brush = m_accentBorder        ? QBrush(accentGradient())
-                       : m_borderTop.isValid() ? QBrush(verticalGradient(m_borderTop, m_borderBottom))
-                                               : QBrush(m_borderColor);
+        QBrush brush = m_accentBorder ? QBrush(accentGradient())
+                       : m_borderTop.isValid()
+                           ? QBrush(verticalGradient(m_borderTop, m_borderBottom))
+                           : QBrush(m_borderColor);
         QPen pen(brush, m_borderWidth);
         if (m_dash > 0) {
             pen.setCapStyle(Qt::FlatCap);
-            pen.setDashPattern({m_dash / m_borderWidth, std::max<qreal>(m_gap, 0.01) / m_borderWidth});
+            pen.setDashPattern(
+                {m_dash / m_borderWidth, std::max<qreal>(m_gap, 0.01) / m_borderWidth});
         }
         if (m_overlayBorder) painter.setCompositionMode(QPainter::CompositionMode_Overlay);
         painter.strokePath(roundedRect(inner, std::max<qreal>(0, radius - half)), pen);
@@ -238,7 +261,8 @@ QSGNode* Surface::updatePaintNode(QSGNode* old, UpdatePaintNodeData*) {
             node->setFiltering(QSGTexture::Linear);
             QImage empty(1, 1, QImage::Format_ARGB32_Premultiplied);
             empty.fill(Qt::transparent);
-            node->setTexture(window()->createTextureFromImage(empty, QQuickWindow::TextureHasAlphaChannel));
+            node->setTexture(
+                window()->createTextureFromImage(empty, QQuickWindow::TextureHasAlphaChannel));
             root->appendChildNode(node);
         }
         m_dirty = true;
@@ -250,7 +274,8 @@ QSGNode* Surface::updatePaintNode(QSGNode* old, UpdatePaintNodeData*) {
     auto* shadowNode = static_cast<QSGImageNode*>(root->childAtIndex(0));
     auto* shapeNode = static_cast<QSGImageNode*>(root->childAtIndex(1));
     auto show = [&](QSGImageNode* node, const QImage& image, const QRectF& rect) {
-        node->setTexture(window()->createTextureFromImage(image, QQuickWindow::TextureHasAlphaChannel));
+        node->setTexture(
+            window()->createTextureFromImage(image, QQuickWindow::TextureHasAlphaChannel));
         node->setRect(rect);
         node->setSourceRect(QRectF(QPointF(0, 0), image.size()));
     };

@@ -23,7 +23,8 @@ class Surface : public QQuickItem {
     Q_PROPERTY(qreal radius READ radius WRITE setRadius NOTIFY appearanceChanged)
     Q_PROPERTY(QColor color READ color WRITE setColor NOTIFY appearanceChanged)
     Q_PROPERTY(QColor gradientTop READ gradientTop WRITE setGradientTop NOTIFY appearanceChanged)
-    Q_PROPERTY(QColor gradientBottom READ gradientBottom WRITE setGradientBottom NOTIFY appearanceChanged)
+    Q_PROPERTY(
+        QColor gradientBottom READ gradientBottom WRITE setGradientBottom NOTIFY appearanceChanged)
     Q_PROPERTY(bool accentFill READ accentFill WRITE setAccentFill NOTIFY appearanceChanged)
     Q_PROPERTY(qreal borderWidth READ borderWidth WRITE setBorderWidth NOTIFY appearanceChanged)
     Q_PROPERTY(QColor borderColor READ borderColor WRITE setBorderColor NOTIFY appearanceChanged)
@@ -31,7 +32,8 @@ class Surface : public QQuickItem {
     Q_PROPERTY(QColor borderBottom READ borderBottom WRITE setBorderBottom NOTIFY appearanceChanged)
     Q_PROPERTY(bool accentBorder READ accentBorder WRITE setAccentBorder NOTIFY appearanceChanged)
     /// Draws the border in the overlay blend mode over the fill.
-    Q_PROPERTY(bool overlayBorder READ overlayBorder WRITE setOverlayBorder NOTIFY appearanceChanged)
+    Q_PROPERTY(
+        bool overlayBorder READ overlayBorder WRITE setOverlayBorder NOTIFY appearanceChanged)
     /// Dash and gap lengths of a dashed border; a dash of 0 draws a solid line.
     Q_PROPERTY(qreal dash READ dash WRITE setDash NOTIFY appearanceChanged)
     Q_PROPERTY(qreal gap READ gap WRITE setGap NOTIFY appearanceChanged)

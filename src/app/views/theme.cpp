@@ -32,13 +32,18 @@ QString firstInstalled(std::initializer_list<const char*> families, const char* 
 } // namespace
 
 Theme::Theme(QObject* parent)
-    : QObject(parent),
-      m_font(firstInstalled({"Inter", "Noto Sans", "DejaVu Sans"}, "sans-serif")),
+    : QObject(parent), m_font(firstInstalled({"Inter", "Noto Sans", "DejaVu Sans"}, "sans-serif")),
       m_monoFont(firstInstalled({"DejaVu Sans Mono", "Noto Sans Mono"}, "monospace")) {}
 
-QColor Theme::accentColor() { return {241, 38, 23}; }
-QColor Theme::accentDeepColor() { return {158, 28, 18}; }
-QColor Theme::accentGlowColor() { return {255, 74, 46}; }
+QColor Theme::accentColor() {
+    return {241, 38, 23};
+}
+QColor Theme::accentDeepColor() {
+    return {158, 28, 18};
+}
+QColor Theme::accentGlowColor() {
+    return {255, 74, 46};
+}
 
 QColor Theme::alpha(const QColor& color, double opacity) {
     QColor result = color;
@@ -75,7 +80,8 @@ double Theme::springStiffness(double response, double dampingFraction) {
     const double omega = 2 * std::numbers::pi / response;
     const double decay = std::exp(-dampingFraction * omega * stepSeconds);
     const double turn = omega * std::sqrt(1 - dampingFraction * dampingFraction) * stepSeconds;
-    return (2 - springDampingFor(response, dampingFraction) - 2 * decay * std::cos(turn)) / stepSeconds;
+    return (2 - springDampingFor(response, dampingFraction) - 2 * decay * std::cos(turn)) /
+           stepSeconds;
 }
 
 double Theme::springDampingFor(double response, double dampingFraction) {

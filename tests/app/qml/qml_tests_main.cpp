@@ -32,7 +32,8 @@ public:
     /// A folder in the scratch folder holding the named files; returns its path.
     Q_INVOKABLE QString makeFolder(const QString& name, const QStringList& files) {
         QDir(m_dir.path()).mkpath(name);
-        for (const QString& file : files) makeFile(name + QLatin1Char('/') + file, 100);
+        for (const QString& file : files)
+            makeFile(name + QLatin1Char('/') + file, 100);
         return m_dir.filePath(name);
     }
     /// Adds a new file of that name to the shared store and returns its job.

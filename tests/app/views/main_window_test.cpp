@@ -53,7 +53,8 @@ protected:
         const QPoint at(500, 300);
         QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
         QCoreApplication::sendEvent(m_window, &enter);
-        QDragMoveEvent move(at + QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QDragMoveEvent move(at + QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton,
+                            Qt::NoModifier);
         QCoreApplication::sendEvent(m_window, &move);
         return enter.isAccepted() && move.isAccepted();
     }
@@ -90,7 +91,8 @@ TEST_F(MainWindowTest, DroppedFilesAndFoldersEndInTheStore) {
 
     // The folder is opened one level, in the file browser's order; what is no job stays out.
     std::vector<std::string> names;
-    for (const auto& job : Store::shared()->jobs()->jobs()) names.push_back(job->path().filename().string());
+    for (const auto& job : Store::shared()->jobs()->jobs())
+        names.push_back(job->path().filename().string());
     EXPECT_EQ(names, (std::vector<std::string>{"single.json", "track2.wav", "track10.wav"}));
 }
 

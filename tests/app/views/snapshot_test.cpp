@@ -90,7 +90,8 @@ TEST(Snapshot, FourFilesShowTheStagedStates) {
     for (int y = rowTop + 52; y < rowTop + 64 && !barRight; ++y) {
         if (!isAccent(image.pixel(42, y))) continue;
         int x = 42;
-        while (x < 999 && isAccent(image.pixel(x + 1, y))) ++x;
+        while (x < 999 && isAccent(image.pixel(x + 1, y)))
+            ++x;
         barRight = x;
     }
     ASSERT_TRUE(barRight.has_value());
@@ -121,7 +122,8 @@ TEST(Snapshot, TwoReadyFilesOfOneKindShowTheBulkBar) {
     // The bulk bar's selected chip (the shared target) under the header.
     bool chip = false;
     for (int y = 80; y < 125 && !chip; ++y)
-        for (int x = 180; x < 250 && !chip; ++x) chip = isAccent(image.pixel(x, y));
+        for (int x = 180; x < 250 && !chip; ++x)
+            chip = isAccent(image.pixel(x, y));
     EXPECT_TRUE(chip);
     // Its hairline separates it from the list: the first row starts lower than it
     // would without the bar.

@@ -16,7 +16,8 @@ namespace {
 long long alphaSum(const QImage& image) {
     long long sum = 0;
     for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x) sum += qAlpha(image.pixel(x, y));
+        for (int x = 0; x < image.width(); ++x)
+            sum += qAlpha(image.pixel(x, y));
     return sum;
 }
 
@@ -24,17 +25,18 @@ TEST(Surface, BlurSpreadsWithoutLosingCoverage) {
     QImage image(80, 80, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     for (int y = 30; y < 50; ++y)
-        for (int x = 30; x < 50; ++x) image.setPixel(x, y, qRgba(255, 0, 0, 255));
+        for (int x = 30; x < 50; ++x)
+            image.setPixel(x, y, qRgba(255, 0, 0, 255));
     const long long before = alphaSum(image);
 
     Surface::blur(image, 4);
     EXPECT_NEAR(static_cast<double>(alphaSum(image)) / before, 1.0, 0.02);
-    EXPECT_GT(qAlpha(image.pixel(40, 40)), 200);           // the middle stays nearly solid
+    EXPECT_GT(qAlpha(image.pixel(40, 40)), 200); // the middle stays nearly solid
     EXPECT_LT(qAlpha(image.pixel(40, 40)), 255);
-    EXPECT_GT(qAlpha(image.pixel(25, 40)), 5);             // spread past the edge
-    EXPECT_EQ(qAlpha(image.pixel(5, 40)), 0);              // but not three sigmas further
+    EXPECT_GT(qAlpha(image.pixel(25, 40)), 5); // spread past the edge
+    EXPECT_EQ(qAlpha(image.pixel(5, 40)), 0);  // but not three sigmas further
     EXPECT_EQ(qAlpha(image.pixel(40, 25)), qAlpha(image.pixel(25, 40))); // both directions alike
-    EXPECT_EQ(qGreen(image.pixel(40, 40)), 0);             // colour kept
+    EXPECT_EQ(qGreen(image.pixel(40, 40)), 0);                           // colour kept
 }
 
 TEST(Surface, AccentFillRunsFromGlowToDeep) {
@@ -67,7 +69,8 @@ TEST(Surface, BordersAreStrokedInsideTheEdge) {
     surface.setGap(6);
     const QImage dashed = surface.shapeImage(QSizeF(200, 40), 1);
     int on = 0, off = 0;
-    for (int x = 0; x < 200; ++x) (qAlpha(dashed.pixel(x, 0)) > 128 ? on : off) += 1;
+    for (int x = 0; x < 200; ++x)
+        (qAlpha(dashed.pixel(x, 0)) > 128 ? on : off) += 1;
     EXPECT_NEAR(static_cast<double>(on) / (on + off), 8.0 / 14, 0.08);
 }
 
@@ -104,15 +107,18 @@ std::pair<double, double> springResponse(double spring, double damping) {
         v = v + spring * (1 - x) - damping * v;
         x += v * 0.016;
         overshoot = std::max(overshoot, x - 1);
-        if (std::abs(1 - x) > 0.01) settled = -1;
-        else if (settled < 0) settled = step * 0.016;
+        if (std::abs(1 - x) > 0.01)
+            settled = -1;
+        else if (settled < 0)
+            settled = step * 0.016;
     }
     return {overshoot, settled};
 }
 
 /// Overshoot of an underdamped spring's step response: e^(−πζ/√(1−ζ²)).
 double expectedOvershoot(double dampingFraction) {
-    return std::exp(-std::numbers::pi * dampingFraction / std::sqrt(1 - dampingFraction * dampingFraction));
+    return std::exp(-std::numbers::pi * dampingFraction /
+                    std::sqrt(1 - dampingFraction * dampingFraction));
 }
 
 TEST(Theme, SpringsKeepTheirResponseAndDamping) {
@@ -124,7 +130,8 @@ TEST(Theme, SpringsKeepTheirResponseAndDamping) {
     EXPECT_LT(settled, 0.38);
 
     // The pressed button's spring (0.25 s, 0.7) bounces visibly: about 4.6 %.
-    const auto [pressOvershoot, pressSettled] = springResponse(theme.pressSpring(), theme.pressSpringDamping());
+    const auto [pressOvershoot, pressSettled] =
+        springResponse(theme.pressSpring(), theme.pressSpringDamping());
     EXPECT_NEAR(pressOvershoot, expectedOvershoot(0.7), 0.002);
     EXPECT_LT(pressSettled, 0.3);
 }
@@ -133,7 +140,8 @@ TEST(Theme, SymbolsMapToTheIconFont) {
     EXPECT_EQ(Theme::symbol(QStringLiteral("arrow.right")), QStringLiteral("arrow_forward"));
     EXPECT_EQ(Theme::symbol(QStringLiteral("waveform")), QStringLiteral("graphic_eq"));
     EXPECT_EQ(Theme::symbol(QStringLiteral("graphic_eq")), QStringLiteral("graphic_eq"));
-    EXPECT_EQ(Theme::alpha(QColor(241, 38, 23), 0.4).alphaF(), QColor::fromRgbF(0, 0, 0, 0.4f).alphaF());
+    EXPECT_EQ(Theme::alpha(QColor(241, 38, 23), 0.4).alphaF(),
+              QColor::fromRgbF(0, 0, 0, 0.4f).alphaF());
 }
 
 } // namespace
