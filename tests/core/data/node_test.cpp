@@ -56,7 +56,7 @@ TEST(Node, CopiesAreIndependentAndFindTakesFirstKey) {
 }
 
 TEST(Node, DeepTreesCopyCompareAndDieWithoutRecursion) {
-    const int depth = 1'000'000;
+    const int depth = 300'000; // far beyond what recursion on an 8 MB stack survives
     Node deep = nestedArrays(depth);
     Node copy = deep;
     EXPECT_TRUE(copy == deep);

@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Whole-process comparison of `lumatra --cli` with jq and Miller on generated inputs of
+# the same size: JSON → CSV against `jq .` (both read and write the whole document) and
+# CSV → JSON against `mlr --icsv --ojson cat`. Every program writes its output to a file
+# in the same scratch folder. Reports wall and CPU seconds, MB/s of input, peak RSS and
+# its multiple of the input, and the ratios against lumatra, all from one run.
+# (JSON → JSON is no route of the command line: a .json file is never offered json.)
+#
+# Usage: bench/data_compare.sh [path/to/lumatra] [megabytes]    (defaults: build/lumatra, 100)
+# Needs: jq, miller, python3, /usr/bin/time (package "time").
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+lumatra=$(realpath "${1:-build/lumatra}")
+megabytes=${2:-100}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+python3 "$here/data_generate.py" json "$megabytes" > "$work/input.json"
+python3 "$here/data_generate.py" csv "$megabytes" > "$work/input.csv"
+
+# measure NAME OUTPUT COMMAND...: runs once, prints one line, leaves "wall cpu" in $last.
+measure() {
+    local name=$1 output=$2
+    shift 2
+    /usr/bin/time -f '%e %U %S %M' -o "$work/time" "$@" > "$output" 2> "$work/stderr" || {
+        echo "$name failed:" >&2
+        cat "$work/stderr" >&2
+        exit 1
+    }
+    read -r wall user system rss < "$work/time"
+    local input=$3
+    [[ -f $input ]] || input=${@: -1}
+    local bytes
+    bytes=$(stat -c %s "$input")
+    awk -v n="$name" -v w="$wall" -v u="$user" -v s="$system" -v r="$rss" -v b="$bytes" 'BEGIN {
+        printf "%-34s %7.2f s wall %7.2f s cpu %8.1f MB/s %8.0f MB peak (%.1f× input)\n",
+               n, w, u + s, b / 1e6 / (w > 0 ? w : 0.01), r / 1024, r * 1024 / b }'
+    last="$wall $(awk -v u="$user" -v s="$system" 'BEGIN { print u + s }')"
+}
+
+ratio() { # ratio LABEL "wall cpu" "wall cpu" (theirs, ours)
+    awk -v l="$1" -v a="$2" -v b="$3" 'BEGIN {
+        split(a, t, " "); split(b, o, " ");
+        printf "%-34s %.1f× faster (wall), %.1f× (cpu)\n", l, t[1] / o[1], t[2] / o[2] }'
+}
+
+echo "Input: $(stat -c %s "$work/input.json") bytes of JSON, $(stat -c %s "$work/input.csv") bytes of CSV"
+mkdir "$work/out"
+measure "lumatra JSON → CSV" /dev/null "$lumatra" --cli "$work/input.json" --to csv --out "$work/out"
+ours_json=$last
+measure "jq . (JSON → JSON)" "$work/jq.json" jq . "$work/input.json"
+theirs_json=$last
+measure "lumatra CSV → JSON" /dev/null "$lumatra" --cli "$work/input.csv" --to json --out "$work/out"
+ours_csv=$last
+measure "mlr --icsv --ojson cat" "$work/mlr.json" mlr --icsv --ojson cat "$work/input.csv"
+theirs_csv=$last
+echo
+ratio "lumatra JSON → CSV against jq" "$theirs_json" "$ours_json"
+ratio "lumatra CSV → JSON against Miller" "$theirs_csv" "$ours_csv"
