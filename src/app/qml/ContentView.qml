@@ -384,6 +384,7 @@ Item {
         fileMode: FileDialog.OpenFiles
         acceptLabel: "Добавить"
         onAccepted: Store.add(selectedFiles)
+        onVisibleChanged: if (visible) Qt.callLater(view.darkenPanels)
     }
 
     FolderDialog {
@@ -391,6 +392,21 @@ Item {
         title: "Папка для результатов"
         acceptLabel: "Сохранять сюда"
         onAccepted: Store.outputDirectory = selectedFolder
+        onVisibleChanged: if (visible) Qt.callLater(view.darkenPanels)
+    }
+
+    /// Qt's own file panels (used when the desktop offers none) follow the window's
+    /// palette, except the folder path bar, whose background is plain white.
+    function darkenPanels() {
+        const walk = item => {
+            for (let i = 0; i < item.children.length; ++i) {
+                const child = item.children[i]
+                if (String(child).startsWith("FolderBreadcrumbBar") && child.background)
+                    child.background.color = Theme.surfaceRaised
+                walk(child)
+            }
+        }
+        if (view.Window.contentItem) walk(view.Window.contentItem)
     }
 
     Connections {

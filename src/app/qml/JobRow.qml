@@ -164,7 +164,7 @@ Card {
         }
     }
 
-    Menu {
+    ThemedMenu {
         id: contextMenu
         objectName: "contextMenu"
 

@@ -62,6 +62,8 @@ Item {
             const first = stage.addJob("a.wav")
             tryVerify(() => !part("dropHero").visible)
             verify(part("addButton").visible)
+            // At the header's right end.
+            tryVerify(() => part("addButton").x + part("addButton").width > 900)
             verify(!part("bulkBar").visible)
             tryVerify(() => part("footer").height > 60)
             compare(part("convertButton").text, "Конвертировать")
