@@ -2,6 +2,7 @@
 
 #include "data/json.h"
 #include "data/number_text.h"
+#include "data/utf8.h"
 
 #include <algorithm>
 #include <array>
@@ -64,8 +65,11 @@ private:
 };
 
 bool needsQuotes(std::string_view cell, char delimiter) {
+    // Bytes above the quote (22) other than the delimiter never need quotes; one
+    // comparison settles most bytes.
     for (const char c : cell)
-        if (c == delimiter || c == '"' || c == '\n' || c == '\r') return true;
+        if (static_cast<unsigned char>(c) <= '"' || c == delimiter)
+            if (c == delimiter || c == '"' || c == '\n' || c == '\r') return true;
     return false;
 }
 
@@ -229,41 +233,46 @@ void appendValueCell(std::string& out, const Node& value, char delimiter) {
 }
 
 void appendJson(std::string& out, std::string_view text, char delimiter) {
-    std::vector<std::string> keys; // quoted
+    // Each member's line up to its value: indentation, quoted key and separator.
+    std::vector<std::string> prefixes;
+    const bool wellFormed = utf8::isValid(text); // then no cell needs repairing
     bool haveHeader = false;
     std::size_t records = 0;
     forEachRow(text, delimiter, [&](Row& row) {
         if (!haveHeader) {
             haveHeader = true;
-            std::size_t keyBytes = 0;
+            std::size_t prefixBytes = 0;
             for (std::size_t i = 0; i < row.size(); ++i) {
-                keys.push_back(JSON::quote(row[i].empty() ? "column" + std::to_string(i + 1)
-                                                          : row[i]));
-                keyBytes += keys.back().size() + 8;
+                std::string prefix = "    ";
+                JSON::appendQuoted(prefix, row[i].empty() ? "column" + std::to_string(i + 1)
+                                                          : row[i]);
+                prefix += ": ";
+                prefixBytes += prefix.size() + 2;
+                prefixes.push_back(std::move(prefix));
             }
             // Room for the whole result, so it is never copied while it grows; pages that
             // stay unused cost no memory.
             const auto lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
-            out.reserve(out.size() + text.size() * 2 + (lines + 1) * (keyBytes + 8));
+            out.reserve(out.size() + text.size() * 2 + (lines + 1) * (prefixBytes + 8));
             return;
         }
         out.append(records++ == 0 ? "[\n" : ",\n");
-        if (keys.empty()) {
+        if (prefixes.empty()) {
             out.append("  {}");
             return;
         }
         out.append("  {\n");
-        for (std::size_t i = 0; i < keys.size(); ++i) {
-            out.append("    ");
-            out.append(keys[i]);
-            out.append(": ");
+        for (std::size_t i = 0; i < prefixes.size(); ++i) {
+            out.append(prefixes[i]);
             if (i >= row.size())
                 out.append("\"\"");
             else if (isNumberCell(row[i]))
                 out.append(row[i]);
+            else if (wellFormed)
+                JSON::appendQuotedUtf8(out, row[i]);
             else
                 JSON::appendQuoted(out, row[i]);
-            out.append(i + 1 < keys.size() ? ",\n" : "\n");
+            out.append(i + 1 < prefixes.size() ? ",\n" : "\n");
         }
         out.append("  }");
     });

@@ -84,31 +84,11 @@ private:
 
     Node value() {
         for (;;) {
-            Node done;
             // Read a value; an opened container continues the loop at its first element.
             if (m_p == m_end) throw error("файл оборвался");
             const char c = *m_p;
-            if (c == '[' || c == '{') {
-                if (m_open.size() >= maxDepth) throw error("слишком глубокая вложенность");
-                ++m_p;
-                skip();
-                const char close = c == '[' ? ']' : '}';
-                if (m_p != m_end && *m_p == close) {
-                    ++m_p;
-                    done = c == '[' ? Node::array() : Node::object();
-                } else if (c == '[') {
-                    m_open.push_back({false, m_items.size()});
-                    skip();
-                    continue;
-                } else {
-                    m_open.push_back({true, m_members.size()});
-                    skip();
-                    key();
-                    continue;
-                }
-            } else {
-                done = scalar(c);
-            }
+            if ((c == '[' || c == '{') && opened(c)) continue;
+            Node done = c == '[' ? Node::array() : c == '{' ? Node::object() : scalar(c);
             // Hand finished values to their containers, closing those that end here.
             for (;;) {
                 if (m_open.empty()) return done;
@@ -145,6 +125,27 @@ private:
                 }
             }
         }
+    }
+
+    // After "[" or "{" at the position: opens the container and answers true, or passes
+    // an empty one and answers false.
+    bool opened(char c) {
+        if (m_open.size() >= maxDepth) throw error("слишком глубокая вложенность");
+        ++m_p;
+        skip();
+        if (m_p != m_end && *m_p == (c == '[' ? ']' : '}')) {
+            ++m_p;
+            return false;
+        }
+        if (c == '[') {
+            m_open.push_back({false, m_items.size()});
+            skip();
+            return true;
+        }
+        m_open.push_back({true, m_members.size()});
+        skip();
+        key();
+        return true;
     }
 
     // An object member's key and colon; its value follows.
@@ -289,13 +290,18 @@ bool needsEscape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
 } // namespace
 
 void appendQuoted(std::string& out, std::string_view text) {
-    out.push_back('"');
     // Strings that did not come from our readers may hold ill-formed UTF-8.
-    std::string repaired;
-    if (!utf8::isValid(text)) {
-        utf8::appendRepaired(repaired, text);
-        text = repaired;
+    if (utf8::isValid(text)) {
+        appendQuotedUtf8(out, text);
+        return;
     }
+    std::string repaired;
+    utf8::appendRepaired(repaired, text);
+    appendQuotedUtf8(out, repaired);
+}
+
+void appendQuotedUtf8(std::string& out, std::string_view text) {
+    out.push_back('"');
     const char* p = text.data();
     const char* end = p + text.size();
     while (p != end) {
