@@ -181,12 +181,40 @@ Item {
                     topMargin: 14
                     bottomMargin: 14
                     reuseItems: true
+                    // No current row: the view would drop a removed current row at once,
+                    // without its fade-out.
+                    currentIndex: -1
                     boundsBehavior: Flickable.StopAtBounds
                     ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
 
                     delegate: JobRow {
+                        id: jobRow
                         x: 24
                         width: list.width - 48
+
+                        // A row that goes fades out while shrinking a little; the view
+                        // keeps it until then.
+                        ListView.onRemove: fadeOut.start()
+                        ListView.onReused: {
+                            opacity = 1
+                            scale = 1
+                        }
+
+                        SequentialAnimation {
+                            id: fadeOut
+                            PropertyAction { target: jobRow; property: "ListView.delayRemove"; value: true }
+                            ParallelAnimation {
+                                SpringAnimation {
+                                    target: jobRow; property: "opacity"; to: 0
+                                    spring: Theme.spring; damping: Theme.springDamping; epsilon: 0.01
+                                }
+                                SpringAnimation {
+                                    target: jobRow; property: "scale"; to: 0.96
+                                    spring: Theme.spring; damping: Theme.springDamping; epsilon: 0.002
+                                }
+                            }
+                            PropertyAction { target: jobRow; property: "ListView.delayRemove"; value: false }
+                        }
                     }
 
                     add: Transition {
@@ -197,16 +225,6 @@ Item {
                         SpringAnimation {
                             property: "y"; from: list.height + list.contentY
                             spring: Theme.spring; damping: Theme.springDamping; epsilon: 0.25
-                        }
-                    }
-                    remove: Transition {
-                        SpringAnimation {
-                            property: "opacity"; to: 0
-                            spring: Theme.spring; damping: Theme.springDamping; epsilon: 0.005
-                        }
-                        SpringAnimation {
-                            property: "scale"; to: 0.96
-                            spring: Theme.spring; damping: Theme.springDamping; epsilon: 0.002
                         }
                     }
                     displaced: Transition {

@@ -1,8 +1,14 @@
 #include "store/job_list_model.h"
 
 #include <QQmlEngine>
+#include <QTimer>
 
 namespace lumatra {
+
+namespace {
+// How long a removed job outlives its row: longer than the row's fade-out.
+constexpr int retireMilliseconds = 1000;
+} // namespace
 
 JobListModel::JobListModel(QObject* parent) : QAbstractListModel(parent) {}
 
@@ -87,10 +93,12 @@ int JobListModel::removeIf(const std::function<bool(const Job&)>& condition) {
             --row;
         beginRemoveRows({}, row, last);
         for (int i = row; i <= last; ++i) {
-            // A view or a script may still hold the job during this event.
+            // A view or a script may still hold the job: the window's row fades out for a
+            // moment after it leaves, showing the job as it was.
             Job* job = m_jobs[static_cast<std::size_t>(i)].release();
             job->disconnect(this);
-            job->deleteLater();
+            job->setParent(this);
+            QTimer::singleShot(retireMilliseconds, job, &QObject::deleteLater);
         }
         m_jobs.erase(m_jobs.begin() + row, m_jobs.begin() + last + 1);
         endRemoveRows();

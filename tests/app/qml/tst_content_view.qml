@@ -196,6 +196,53 @@ Item {
             compare(openSpy.count, 2)
         }
 
+        function test_a_drag_over_the_empty_window_lights_up_the_drop_area() {
+            const hero = part("dropHero")
+            const symbol = findChild(hero, "badgeSymbol")
+            compare(findChild(hero, "heroTitle").text, "Перетащите файлы сюда")
+
+            view.isTargeted = true
+            compare(findChild(hero, "heroTitle").text, "Отпускайте")
+            tryCompare(findChild(hero, "badge"), "scale", 1.08, 2000)
+            tryCompare(symbol, "rotation", 360, 2000)
+            // The drop frame belongs to the list; the empty window shows the drop area.
+            verify(!part("dropFrame").visible)
+
+            // Leaving does not turn the symbol back; the next drag turns it the other way.
+            view.isTargeted = false
+            tryCompare(findChild(hero, "badge"), "scale", 1, 2000)
+            compare(symbol.rotation, 360)
+            view.isTargeted = true
+            tryCompare(symbol, "rotation", 0, 2000)
+            view.isTargeted = false
+        }
+
+        function test_a_drag_over_the_list_shows_the_drop_frame() {
+            stage.addJob("a.wav")
+            view.isTargeted = true
+            tryCompare(part("dropFrame"), "opacity", 1, 1000)
+            view.isTargeted = false
+            tryVerify(() => !part("dropFrame").visible, 1000)
+        }
+
+        function test_a_removed_row_keeps_its_face_while_it_fades_out() {
+            const job = stage.addJob("leaving.wav")
+            stage.addJob("staying.wav")
+            tryVerify(() => descendants(view, "fileName").length === 2)
+            const name = descendants(view, "fileName").find(n => n.text === "leaving.wav")
+            let row = name
+            while (row.job === undefined) row = row.parent
+            tryCompare(row, "opacity", 1)
+
+            Store.remove(job)
+            wait(100)
+            compare(name.text, "leaving.wav")
+            verify(row.opacity < 0.9)
+            verify(row.scale < 1)
+            tryVerify(() => descendants(view, "fileName").length === 1, 2000)
+            compare(descendants(view, "fileName")[0].text, "staying.wav")
+        }
+
         function test_ffmpeg_warning_follows_the_flag() {
             verify(!part("ffmpegWarning").visible)
             Store.ffmpegMissing = true
