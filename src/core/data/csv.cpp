@@ -48,8 +48,8 @@ public:
         Node::Object members;
         members.reserve(m_header.size());
         for (std::size_t i = 0; i < m_header.size(); ++i)
-            members.emplace_back(m_header[i], i < row.size() ? cellNode(std::move(row[i]))
-                                                             : Node::string({}));
+            members.emplace_back(m_header[i],
+                                 i < row.size() ? cellNode(std::move(row[i])) : Node::string({}));
         m_records.push_back(Node::object(std::move(members)));
     }
 
@@ -78,8 +78,7 @@ void writeRecords(std::string& out, const Node::Array& items, char delimiter) {
     std::unordered_map<std::string_view, std::size_t> index;
     for (const Node& item : items)
         for (const Node::Member& member : item.members())
-            if (index.emplace(member.first, columns.size()).second)
-                columns.push_back(member.first);
+            if (index.emplace(member.first, columns.size()).second) columns.push_back(member.first);
 
     for (std::size_t i = 0; i < columns.size(); ++i) {
         if (i > 0) out.push_back(delimiter);
@@ -94,9 +93,9 @@ void writeRecords(std::string& out, const Node::Array& items, char delimiter) {
         for (std::size_t i = 0; i < members.size(); ++i) {
             // Most records list the columns in header order; look up the others. A later
             // duplicate of a key replaces the earlier value.
-            const std::size_t column =
-                i < columns.size() && columns[i] == members[i].first ? i
-                                                                     : index.at(members[i].first);
+            const std::size_t column = i < columns.size() && columns[i] == members[i].first
+                                           ? i
+                                           : index.at(members[i].first);
             cells[column] = &members[i].second;
         }
         for (std::size_t i = 0; i < cells.size(); ++i) {
@@ -147,8 +146,8 @@ void forEachRow(std::string_view text, char delimiter, const std::function<void(
             // A quoted cell: up to the closing quote, with "" standing for one quote.
             ++p;
             for (;;) {
-                const char* quote =
-                    static_cast<const char*>(std::memchr(p, '"', static_cast<std::size_t>(end - p)));
+                const char* quote = static_cast<const char*>(
+                    std::memchr(p, '"', static_cast<std::size_t>(end - p)));
                 if (!quote) {
                     cell.append(p, end);
                     p = end;
@@ -179,7 +178,8 @@ void forEachRow(std::string_view text, char delimiter, const std::function<void(
         }
         // Plain text up to the next byte that matters.
         const char* run = p++;
-        while (p != end && *p != delimiter && *p != '\n' && *p != '\r' && *p != '"') ++p;
+        while (p != end && *p != delimiter && *p != '\n' && *p != '\r' && *p != '"')
+            ++p;
         cell.append(run, p);
     }
     if (!cell.empty() || !row.empty()) endRow();
@@ -193,7 +193,8 @@ std::vector<Row> parse(std::string_view text, char delimiter) {
 
 Node objects(std::vector<Row> rows) {
     TableBuilder builder;
-    for (Row& row : rows) builder.add(row);
+    for (Row& row : rows)
+        builder.add(row);
     return builder.result();
 }
 
@@ -218,10 +219,15 @@ void appendTextCell(std::string& out, std::string_view cell, char delimiter) {
 
 void appendValueCell(std::string& out, const Node& value, char delimiter) {
     switch (value.type()) {
-    case Node::Type::boolean: out.append(value.boolValue() ? "true" : "false"); return;
+    case Node::Type::boolean:
+        out.append(value.boolValue() ? "true" : "false");
+        return;
     case Node::Type::number:
-    case Node::Type::string: appendTextCell(out, value.text(), delimiter); return;
-    case Node::Type::null: return;
+    case Node::Type::string:
+        appendTextCell(out, value.text(), delimiter);
+        return;
+    case Node::Type::null:
+        return;
     case Node::Type::array:
     case Node::Type::object: {
         std::string json;
@@ -244,8 +250,8 @@ void appendJson(std::string& out, std::string_view text, char delimiter) {
             std::size_t prefixBytes = 0;
             for (std::size_t i = 0; i < row.size(); ++i) {
                 std::string prefix = "    ";
-                JSON::appendQuoted(prefix, row[i].empty() ? "column" + std::to_string(i + 1)
-                                                          : row[i]);
+                JSON::appendQuoted(prefix,
+                                   row[i].empty() ? "column" + std::to_string(i + 1) : row[i]);
                 prefix += ": ";
                 prefixBytes += prefix.size() + 2;
                 prefixes.push_back(std::move(prefix));

@@ -15,7 +15,9 @@ namespace {
 /// Containers may nest this deep; one more level is refused.
 constexpr std::size_t maxDepth = 1024;
 
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
 
 bool isNumberByte(char c) {
     return (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.' || c == 'e' || c == 'E';
@@ -44,7 +46,8 @@ const char* plainRun(const char* p, const char* end, bool& ascii) {
         high |= word;
         p += 8;
     }
-    while (p != end && *p != '"' && *p != '\\') high |= static_cast<unsigned char>(*p++);
+    while (p != end && *p != '"' && *p != '\\')
+        high |= static_cast<unsigned char>(*p++);
     if (high & 0x8080808080808080ull) ascii = false;
     return p;
 }
@@ -79,7 +82,8 @@ private:
     }
 
     void skip() {
-        while (m_p != m_end && isSpace(*m_p)) ++m_p;
+        while (m_p != m_end && isSpace(*m_p))
+            ++m_p;
     }
 
     Node value() {
@@ -161,11 +165,16 @@ private:
 
     Node scalar(char c) {
         switch (c) {
-        case '"': return Node::string(string());
-        case 't': return literal("true", Node::boolean(true));
-        case 'f': return literal("false", Node::boolean(false));
-        case 'n': return literal("null", Node());
-        default: return number();
+        case '"':
+            return Node::string(string());
+        case 't':
+            return literal("true", Node::boolean(true));
+        case 'f':
+            return literal("false", Node::boolean(false));
+        case 'n':
+            return literal("null", Node());
+        default:
+            return number();
         }
     }
 
@@ -181,7 +190,8 @@ private:
 
     Node number() {
         const char* start = m_p;
-        while (m_p != m_end && isNumberByte(*m_p)) ++m_p;
+        while (m_p != m_end && isNumberByte(*m_p))
+            ++m_p;
         const std::string_view text(start, static_cast<std::size_t>(m_p - start));
         if (!numberText::isDecimal(text)) throw error("непонятное значение");
         return Node::number(std::string(text));
@@ -219,13 +229,27 @@ private:
             if (m_p == m_end) break;
             const char letter = *m_p++;
             switch (letter) {
-            case 'b': buffer.push_back('\b'); break;
-            case 'f': buffer.push_back('\f'); break;
-            case 'n': buffer.push_back('\n'); break;
-            case 'r': buffer.push_back('\r'); break;
-            case 't': buffer.push_back('\t'); break;
-            case 'u': unicodeEscape(buffer); break;
-            default: buffer.push_back(letter); break;
+            case 'b':
+                buffer.push_back('\b');
+                break;
+            case 'f':
+                buffer.push_back('\f');
+                break;
+            case 'n':
+                buffer.push_back('\n');
+                break;
+            case 'r':
+                buffer.push_back('\r');
+                break;
+            case 't':
+                buffer.push_back('\t');
+                break;
+            case 'u':
+                unicodeEscape(buffer);
+                break;
+            default:
+                buffer.push_back(letter);
+                break;
             }
         }
         throw error("строка не закрыта");
@@ -285,7 +309,9 @@ private:
     std::vector<std::string> m_keys; // of the members whose values are being read
 };
 
-bool needsEscape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
+bool needsEscape(unsigned char c) {
+    return c < 0x20 || c == '"' || c == '\\';
+}
 
 } // namespace
 
@@ -306,16 +332,27 @@ void appendQuotedUtf8(std::string& out, std::string_view text) {
     const char* end = p + text.size();
     while (p != end) {
         const char* run = p;
-        while (p != end && !needsEscape(static_cast<unsigned char>(*p))) ++p;
+        while (p != end && !needsEscape(static_cast<unsigned char>(*p)))
+            ++p;
         out.append(run, p);
         if (p == end) break;
         const auto c = static_cast<unsigned char>(*p++);
         switch (c) {
-        case '"': out.append("\\\""); break;
-        case '\\': out.append("\\\\"); break;
-        case '\n': out.append("\\n"); break;
-        case '\r': out.append("\\r"); break;
-        case '\t': out.append("\\t"); break;
+        case '"':
+            out.append("\\\"");
+            break;
+        case '\\':
+            out.append("\\\\");
+            break;
+        case '\n':
+            out.append("\\n");
+            break;
+        case '\r':
+            out.append("\\r");
+            break;
+        case '\t':
+            out.append("\\t");
+            break;
         default: {
             static constexpr char hex[] = "0123456789abcdef";
             const char escape[] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 0xF]};
@@ -332,8 +369,7 @@ namespace {
 class Writer {
 public:
     Writer(std::string& out, int indent, bool pretty)
-        : m_out(out), m_base(indent < 0 ? 0 : static_cast<std::size_t>(indent)),
-          m_pretty(pretty) {}
+        : m_out(out), m_base(indent < 0 ? 0 : static_cast<std::size_t>(indent)), m_pretty(pretty) {}
 
     void write(const Node& root) {
         if (open(root)) return;
@@ -379,17 +415,26 @@ private:
     };
 
     void indent(std::size_t level) {
-        for (std::size_t i = 0; i < level; ++i) m_out.append("  ", 2);
+        for (std::size_t i = 0; i < level; ++i)
+            m_out.append("  ", 2);
     }
 
     // Writes a scalar or an empty container whole; opens any other container and
     // answers false.
     bool open(const Node& node) {
         switch (node.type()) {
-        case Node::Type::boolean: m_out.append(node.boolValue() ? "true" : "false"); return true;
-        case Node::Type::number: m_out.append(node.text()); return true;
-        case Node::Type::string: appendQuoted(m_out, node.text()); return true;
-        case Node::Type::null: m_out.append("null"); return true;
+        case Node::Type::boolean:
+            m_out.append(node.boolValue() ? "true" : "false");
+            return true;
+        case Node::Type::number:
+            m_out.append(node.text());
+            return true;
+        case Node::Type::string:
+            appendQuoted(m_out, node.text());
+            return true;
+        case Node::Type::null:
+            m_out.append("null");
+            return true;
         case Node::Type::array:
             if (node.items().empty()) {
                 m_out.append("[]");
