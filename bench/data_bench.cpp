@@ -21,8 +21,9 @@ std::string makeJson() {
     for (std::size_t i = 0; out.size() < targetSize; ++i) {
         if (i > 0) out += ",\n";
         out += "  {\"id\": " + std::to_string(i) + ", \"name\": \"Товар " +
-               std::to_string(random() % 100000) + "\", \"price\": " +
-               std::to_string(random() % 10000) + "." + std::to_string(random() % 100) +
+               std::to_string(random() % 100000) +
+               "\", \"price\": " + std::to_string(random() % 10000) + "." +
+               std::to_string(random() % 100) +
                ", \"active\": " + (random() % 2 ? "true" : "false") +
                ", \"tags\": [\"a\", \"b\\n\"], \"note\": null}";
     }
@@ -49,24 +50,28 @@ const std::string& csvInput() {
 }
 
 void jsonParse(benchmark::State& state) {
-    for (auto _ : state) benchmark::DoNotOptimize(JSON::parse(jsonInput()));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(JSON::parse(jsonInput()));
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * jsonInput().size()));
 }
 
 void jsonWritePretty(benchmark::State& state) {
     const Node tree = JSON::parse(jsonInput());
-    for (auto _ : state) benchmark::DoNotOptimize(JSON::write(tree));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(JSON::write(tree));
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * jsonInput().size()));
 }
 
 void csvRead(benchmark::State& state) {
-    for (auto _ : state) benchmark::DoNotOptimize(DataConverter::read(csvInput(), "csv"));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(DataConverter::read(csvInput(), "csv"));
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * csvInput().size()));
 }
 
 void csvWrite(benchmark::State& state) {
     const Node tree = DataConverter::read(csvInput(), "csv");
-    for (auto _ : state) benchmark::DoNotOptimize(CSV::write(tree, ';'));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(CSV::write(tree, ';'));
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * csvInput().size()));
 }
 

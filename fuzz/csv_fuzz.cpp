@@ -26,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     lumatra::Node::Array lines;
     for (const auto& row : rows) {
         lumatra::Node::Array cells;
-        for (const auto& cell : row) cells.push_back(lumatra::Node::string(cell));
+        for (const auto& cell : row)
+            cells.push_back(lumatra::Node::string(cell));
         lines.push_back(lumatra::Node::array(std::move(cells)));
     }
     if (lines.empty()) return 0;

@@ -2,6 +2,7 @@
 
 #include "data/json.h"
 #include "data/number_text.h"
+#include "data/utf8.h"
 
 #include <algorithm>
 #include <array>
@@ -47,8 +48,8 @@ public:
         Node::Object members;
         members.reserve(m_header.size());
         for (std::size_t i = 0; i < m_header.size(); ++i)
-            members.emplace_back(m_header[i], i < row.size() ? cellNode(std::move(row[i]))
-                                                             : Node::string({}));
+            members.emplace_back(m_header[i],
+                                 i < row.size() ? cellNode(std::move(row[i])) : Node::string({}));
         m_records.push_back(Node::object(std::move(members)));
     }
 
@@ -64,8 +65,11 @@ private:
 };
 
 bool needsQuotes(std::string_view cell, char delimiter) {
+    // Bytes above the quote (22) other than the delimiter never need quotes; one
+    // comparison settles most bytes.
     for (const char c : cell)
-        if (c == delimiter || c == '"' || c == '\n' || c == '\r') return true;
+        if (static_cast<unsigned char>(c) <= '"' || c == delimiter)
+            if (c == delimiter || c == '"' || c == '\n' || c == '\r') return true;
     return false;
 }
 
@@ -74,8 +78,7 @@ void writeRecords(std::string& out, const Node::Array& items, char delimiter) {
     std::unordered_map<std::string_view, std::size_t> index;
     for (const Node& item : items)
         for (const Node::Member& member : item.members())
-            if (index.emplace(member.first, columns.size()).second)
-                columns.push_back(member.first);
+            if (index.emplace(member.first, columns.size()).second) columns.push_back(member.first);
 
     for (std::size_t i = 0; i < columns.size(); ++i) {
         if (i > 0) out.push_back(delimiter);
@@ -90,9 +93,9 @@ void writeRecords(std::string& out, const Node::Array& items, char delimiter) {
         for (std::size_t i = 0; i < members.size(); ++i) {
             // Most records list the columns in header order; look up the others. A later
             // duplicate of a key replaces the earlier value.
-            const std::size_t column =
-                i < columns.size() && columns[i] == members[i].first ? i
-                                                                     : index.at(members[i].first);
+            const std::size_t column = i < columns.size() && columns[i] == members[i].first
+                                           ? i
+                                           : index.at(members[i].first);
             cells[column] = &members[i].second;
         }
         for (std::size_t i = 0; i < cells.size(); ++i) {
@@ -143,8 +146,8 @@ void forEachRow(std::string_view text, char delimiter, const std::function<void(
             // A quoted cell: up to the closing quote, with "" standing for one quote.
             ++p;
             for (;;) {
-                const char* quote =
-                    static_cast<const char*>(std::memchr(p, '"', static_cast<std::size_t>(end - p)));
+                const char* quote = static_cast<const char*>(
+                    std::memchr(p, '"', static_cast<std::size_t>(end - p)));
                 if (!quote) {
                     cell.append(p, end);
                     p = end;
@@ -175,7 +178,8 @@ void forEachRow(std::string_view text, char delimiter, const std::function<void(
         }
         // Plain text up to the next byte that matters.
         const char* run = p++;
-        while (p != end && *p != delimiter && *p != '\n' && *p != '\r' && *p != '"') ++p;
+        while (p != end && *p != delimiter && *p != '\n' && *p != '\r' && *p != '"')
+            ++p;
         cell.append(run, p);
     }
     if (!cell.empty() || !row.empty()) endRow();
@@ -189,7 +193,8 @@ std::vector<Row> parse(std::string_view text, char delimiter) {
 
 Node objects(std::vector<Row> rows) {
     TableBuilder builder;
-    for (Row& row : rows) builder.add(row);
+    for (Row& row : rows)
+        builder.add(row);
     return builder.result();
 }
 
@@ -214,10 +219,15 @@ void appendTextCell(std::string& out, std::string_view cell, char delimiter) {
 
 void appendValueCell(std::string& out, const Node& value, char delimiter) {
     switch (value.type()) {
-    case Node::Type::boolean: out.append(value.boolValue() ? "true" : "false"); return;
+    case Node::Type::boolean:
+        out.append(value.boolValue() ? "true" : "false");
+        return;
     case Node::Type::number:
-    case Node::Type::string: appendTextCell(out, value.text(), delimiter); return;
-    case Node::Type::null: return;
+    case Node::Type::string:
+        appendTextCell(out, value.text(), delimiter);
+        return;
+    case Node::Type::null:
+        return;
     case Node::Type::array:
     case Node::Type::object: {
         std::string json;
@@ -229,41 +239,46 @@ void appendValueCell(std::string& out, const Node& value, char delimiter) {
 }
 
 void appendJson(std::string& out, std::string_view text, char delimiter) {
-    std::vector<std::string> keys; // quoted
+    // Each member's line up to its value: indentation, quoted key and separator.
+    std::vector<std::string> prefixes;
+    const bool wellFormed = utf8::isValid(text); // then no cell needs repairing
     bool haveHeader = false;
     std::size_t records = 0;
     forEachRow(text, delimiter, [&](Row& row) {
         if (!haveHeader) {
             haveHeader = true;
-            std::size_t keyBytes = 0;
+            std::size_t prefixBytes = 0;
             for (std::size_t i = 0; i < row.size(); ++i) {
-                keys.push_back(JSON::quote(row[i].empty() ? "column" + std::to_string(i + 1)
-                                                          : row[i]));
-                keyBytes += keys.back().size() + 8;
+                std::string prefix = "    ";
+                JSON::appendQuoted(prefix,
+                                   row[i].empty() ? "column" + std::to_string(i + 1) : row[i]);
+                prefix += ": ";
+                prefixBytes += prefix.size() + 2;
+                prefixes.push_back(std::move(prefix));
             }
             // Room for the whole result, so it is never copied while it grows; pages that
             // stay unused cost no memory.
             const auto lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
-            out.reserve(out.size() + text.size() * 2 + (lines + 1) * (keyBytes + 8));
+            out.reserve(out.size() + text.size() * 2 + (lines + 1) * (prefixBytes + 8));
             return;
         }
         out.append(records++ == 0 ? "[\n" : ",\n");
-        if (keys.empty()) {
+        if (prefixes.empty()) {
             out.append("  {}");
             return;
         }
         out.append("  {\n");
-        for (std::size_t i = 0; i < keys.size(); ++i) {
-            out.append("    ");
-            out.append(keys[i]);
-            out.append(": ");
+        for (std::size_t i = 0; i < prefixes.size(); ++i) {
+            out.append(prefixes[i]);
             if (i >= row.size())
                 out.append("\"\"");
             else if (isNumberCell(row[i]))
                 out.append(row[i]);
+            else if (wellFormed)
+                JSON::appendQuotedUtf8(out, row[i]);
             else
                 JSON::appendQuoted(out, row[i]);
-            out.append(i + 1 < keys.size() ? ",\n" : "\n");
+            out.append(i + 1 < prefixes.size() ? ",\n" : "\n");
         }
         out.append("  }");
     });

@@ -15,7 +15,9 @@ namespace {
 /// Containers may nest this deep; one more level is refused.
 constexpr std::size_t maxDepth = 1024;
 
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
 
 bool isNumberByte(char c) {
     return (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.' || c == 'e' || c == 'E';
@@ -44,7 +46,8 @@ const char* plainRun(const char* p, const char* end, bool& ascii) {
         high |= word;
         p += 8;
     }
-    while (p != end && *p != '"' && *p != '\\') high |= static_cast<unsigned char>(*p++);
+    while (p != end && *p != '"' && *p != '\\')
+        high |= static_cast<unsigned char>(*p++);
     if (high & 0x8080808080808080ull) ascii = false;
     return p;
 }
@@ -79,36 +82,17 @@ private:
     }
 
     void skip() {
-        while (m_p != m_end && isSpace(*m_p)) ++m_p;
+        while (m_p != m_end && isSpace(*m_p))
+            ++m_p;
     }
 
     Node value() {
         for (;;) {
-            Node done;
             // Read a value; an opened container continues the loop at its first element.
             if (m_p == m_end) throw error("файл оборвался");
             const char c = *m_p;
-            if (c == '[' || c == '{') {
-                if (m_open.size() >= maxDepth) throw error("слишком глубокая вложенность");
-                ++m_p;
-                skip();
-                const char close = c == '[' ? ']' : '}';
-                if (m_p != m_end && *m_p == close) {
-                    ++m_p;
-                    done = c == '[' ? Node::array() : Node::object();
-                } else if (c == '[') {
-                    m_open.push_back({false, m_items.size()});
-                    skip();
-                    continue;
-                } else {
-                    m_open.push_back({true, m_members.size()});
-                    skip();
-                    key();
-                    continue;
-                }
-            } else {
-                done = scalar(c);
-            }
+            if ((c == '[' || c == '{') && opened(c)) continue;
+            Node done = c == '[' ? Node::array() : c == '{' ? Node::object() : scalar(c);
             // Hand finished values to their containers, closing those that end here.
             for (;;) {
                 if (m_open.empty()) return done;
@@ -147,6 +131,27 @@ private:
         }
     }
 
+    // After "[" or "{" at the position: opens the container and answers true, or passes
+    // an empty one and answers false.
+    bool opened(char c) {
+        if (m_open.size() >= maxDepth) throw error("слишком глубокая вложенность");
+        ++m_p;
+        skip();
+        if (m_p != m_end && *m_p == (c == '[' ? ']' : '}')) {
+            ++m_p;
+            return false;
+        }
+        if (c == '[') {
+            m_open.push_back({false, m_items.size()});
+            skip();
+            return true;
+        }
+        m_open.push_back({true, m_members.size()});
+        skip();
+        key();
+        return true;
+    }
+
     // An object member's key and colon; its value follows.
     void key() {
         if (m_p == m_end || *m_p != '"') throw error("ожидался ключ");
@@ -160,11 +165,16 @@ private:
 
     Node scalar(char c) {
         switch (c) {
-        case '"': return Node::string(string());
-        case 't': return literal("true", Node::boolean(true));
-        case 'f': return literal("false", Node::boolean(false));
-        case 'n': return literal("null", Node());
-        default: return number();
+        case '"':
+            return Node::string(string());
+        case 't':
+            return literal("true", Node::boolean(true));
+        case 'f':
+            return literal("false", Node::boolean(false));
+        case 'n':
+            return literal("null", Node());
+        default:
+            return number();
         }
     }
 
@@ -180,7 +190,8 @@ private:
 
     Node number() {
         const char* start = m_p;
-        while (m_p != m_end && isNumberByte(*m_p)) ++m_p;
+        while (m_p != m_end && isNumberByte(*m_p))
+            ++m_p;
         const std::string_view text(start, static_cast<std::size_t>(m_p - start));
         if (!numberText::isDecimal(text)) throw error("непонятное значение");
         return Node::number(std::string(text));
@@ -218,13 +229,27 @@ private:
             if (m_p == m_end) break;
             const char letter = *m_p++;
             switch (letter) {
-            case 'b': buffer.push_back('\b'); break;
-            case 'f': buffer.push_back('\f'); break;
-            case 'n': buffer.push_back('\n'); break;
-            case 'r': buffer.push_back('\r'); break;
-            case 't': buffer.push_back('\t'); break;
-            case 'u': unicodeEscape(buffer); break;
-            default: buffer.push_back(letter); break;
+            case 'b':
+                buffer.push_back('\b');
+                break;
+            case 'f':
+                buffer.push_back('\f');
+                break;
+            case 'n':
+                buffer.push_back('\n');
+                break;
+            case 'r':
+                buffer.push_back('\r');
+                break;
+            case 't':
+                buffer.push_back('\t');
+                break;
+            case 'u':
+                unicodeEscape(buffer);
+                break;
+            default:
+                buffer.push_back(letter);
+                break;
             }
         }
         throw error("строка не закрыта");
@@ -284,32 +309,50 @@ private:
     std::vector<std::string> m_keys; // of the members whose values are being read
 };
 
-bool needsEscape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
+bool needsEscape(unsigned char c) {
+    return c < 0x20 || c == '"' || c == '\\';
+}
 
 } // namespace
 
 void appendQuoted(std::string& out, std::string_view text) {
-    out.push_back('"');
     // Strings that did not come from our readers may hold ill-formed UTF-8.
-    std::string repaired;
-    if (!utf8::isValid(text)) {
-        utf8::appendRepaired(repaired, text);
-        text = repaired;
+    if (utf8::isValid(text)) {
+        appendQuotedUtf8(out, text);
+        return;
     }
+    std::string repaired;
+    utf8::appendRepaired(repaired, text);
+    appendQuotedUtf8(out, repaired);
+}
+
+void appendQuotedUtf8(std::string& out, std::string_view text) {
+    out.push_back('"');
     const char* p = text.data();
     const char* end = p + text.size();
     while (p != end) {
         const char* run = p;
-        while (p != end && !needsEscape(static_cast<unsigned char>(*p))) ++p;
+        while (p != end && !needsEscape(static_cast<unsigned char>(*p)))
+            ++p;
         out.append(run, p);
         if (p == end) break;
         const auto c = static_cast<unsigned char>(*p++);
         switch (c) {
-        case '"': out.append("\\\""); break;
-        case '\\': out.append("\\\\"); break;
-        case '\n': out.append("\\n"); break;
-        case '\r': out.append("\\r"); break;
-        case '\t': out.append("\\t"); break;
+        case '"':
+            out.append("\\\"");
+            break;
+        case '\\':
+            out.append("\\\\");
+            break;
+        case '\n':
+            out.append("\\n");
+            break;
+        case '\r':
+            out.append("\\r");
+            break;
+        case '\t':
+            out.append("\\t");
+            break;
         default: {
             static constexpr char hex[] = "0123456789abcdef";
             const char escape[] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 0xF]};
@@ -326,8 +369,7 @@ namespace {
 class Writer {
 public:
     Writer(std::string& out, int indent, bool pretty)
-        : m_out(out), m_base(indent < 0 ? 0 : static_cast<std::size_t>(indent)),
-          m_pretty(pretty) {}
+        : m_out(out), m_base(indent < 0 ? 0 : static_cast<std::size_t>(indent)), m_pretty(pretty) {}
 
     void write(const Node& root) {
         if (open(root)) return;
@@ -373,17 +415,26 @@ private:
     };
 
     void indent(std::size_t level) {
-        for (std::size_t i = 0; i < level; ++i) m_out.append("  ", 2);
+        for (std::size_t i = 0; i < level; ++i)
+            m_out.append("  ", 2);
     }
 
     // Writes a scalar or an empty container whole; opens any other container and
     // answers false.
     bool open(const Node& node) {
         switch (node.type()) {
-        case Node::Type::boolean: m_out.append(node.boolValue() ? "true" : "false"); return true;
-        case Node::Type::number: m_out.append(node.text()); return true;
-        case Node::Type::string: appendQuoted(m_out, node.text()); return true;
-        case Node::Type::null: m_out.append("null"); return true;
+        case Node::Type::boolean:
+            m_out.append(node.boolValue() ? "true" : "false");
+            return true;
+        case Node::Type::number:
+            m_out.append(node.text());
+            return true;
+        case Node::Type::string:
+            appendQuoted(m_out, node.text());
+            return true;
+        case Node::Type::null:
+            m_out.append("null");
+            return true;
         case Node::Type::array:
             if (node.items().empty()) {
                 m_out.append("[]");

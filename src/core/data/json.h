@@ -35,4 +35,7 @@ std::string quote(std::string_view text);
 /// As `quote`, appending to `out`.
 void appendQuoted(std::string& out, std::string_view text);
 
+/// As `appendQuoted`, for text the caller knows to be well-formed UTF-8.
+void appendQuotedUtf8(std::string& out, std::string_view text);
+
 } // namespace lumatra::JSON

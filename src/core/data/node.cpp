@@ -6,12 +6,15 @@ namespace {
 
 bool hasChildren(const Node& node) {
     switch (node.type()) {
-    case Node::Type::array: return !node.items().empty();
-    case Node::Type::object: return !node.members().empty();
+    case Node::Type::array:
+        return !node.items().empty();
+    case Node::Type::object:
+        return !node.members().empty();
     case Node::Type::boolean:
     case Node::Type::number:
     case Node::Type::string:
-    case Node::Type::null: return false;
+    case Node::Type::null:
+        return false;
     }
     return false;
 }
@@ -111,7 +114,9 @@ Node::Node(const Node& other) {
         case Type::boolean:
         case Type::number:
         case Type::string:
-        case Type::null: to->m_value = from->m_value; break;
+        case Type::null:
+            to->m_value = from->m_value;
+            break;
         }
     }
 }
@@ -185,7 +190,8 @@ bool operator==(const Node& a, const Node& b) {
             const Node::Array& l = left->items();
             const Node::Array& r = right->items();
             if (l.size() != r.size()) return false;
-            for (std::size_t i = 0; i < l.size(); ++i) work.emplace_back(&l[i], &r[i]);
+            for (std::size_t i = 0; i < l.size(); ++i)
+                work.emplace_back(&l[i], &r[i]);
             break;
         }
         case Node::Type::object: {
@@ -198,7 +204,8 @@ bool operator==(const Node& a, const Node& b) {
             }
             break;
         }
-        case Node::Type::null: break;
+        case Node::Type::null:
+            break;
         }
     }
     return true;

@@ -4,12 +4,15 @@ namespace lumatra::numberText {
 
 namespace {
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Advances `i` over digits and answers how many there were.
 std::size_t digits(std::string_view text, std::size_t& i) {
     const std::size_t start = i;
-    while (i < text.size() && isDigit(text[i])) ++i;
+    while (i < text.size() && isDigit(text[i]))
+        ++i;
     return i - start;
 }
 

@@ -34,7 +34,9 @@ struct CFree {
     void operator()(void* memory) const { std::free(memory); }
 };
 
-ConvertError unreadable() { return ConvertError::failed("Не удалось прочитать список свойств"); }
+ConvertError unreadable() {
+    return ConvertError::failed("Не удалось прочитать список свойств");
+}
 
 // libplist's accessors lose what its binary form keeps: whether a 64-bit integer with the
 // top bit set is negative or unsigned, and dates beyond 32-bit seconds. Serialising the
@@ -44,7 +46,7 @@ std::string binaryObject(plist_t node, std::size_t limit = 17) {
     std::uint32_t length = 0;
     plist_to_bin(node, &bytes, &length);
     const std::unique_ptr<char, CFree> owner(bytes);
-    constexpr std::size_t header = 8;  // "bplist00"
+    constexpr std::size_t header = 8;   // "bplist00"
     constexpr std::size_t trailer = 32; // and the offset table before it, at least a byte
     if (!bytes || length < header + trailer + 2) return {};
     return std::string(bytes + header, std::min<std::size_t>(length - header - trailer - 1, limit));
@@ -52,7 +54,8 @@ std::string binaryObject(plist_t node, std::size_t limit = 17) {
 
 std::uint64_t bigEndian(const unsigned char* p, std::size_t size) {
     std::uint64_t value = 0;
-    for (std::size_t i = 0; i < size; ++i) value = (value << 8) | p[i];
+    for (std::size_t i = 0; i < size; ++i)
+        value = (value << 8) | p[i];
     return value;
 }
 
@@ -107,10 +110,10 @@ std::string integerText(plist_t node) {
 
 Node dateNode(plist_t node) {
     const std::string object = binaryObject(node);
-    if (object.size() < 9 || static_cast<unsigned char>(object[0]) != 0x33)
-        return Node::string({});
+    if (object.size() < 9 || static_cast<unsigned char>(object[0]) != 0x33) return Node::string({});
     std::uint64_t bits = 0;
-    for (int i = 1; i <= 8; ++i) bits = (bits << 8) | static_cast<unsigned char>(object[i]);
+    for (int i = 1; i <= 8; ++i)
+        bits = (bits << 8) | static_cast<unsigned char>(object[i]);
     double seconds;
     std::memcpy(&seconds, &bits, sizeof seconds);
     return Node::string(isoDate(seconds + appleEpoch));
@@ -129,7 +132,8 @@ Node scalarNode(plist_t node) {
         plist_get_bool_val(node, &value);
         return Node::boolean(value != 0);
     }
-    case PLIST_UINT: return Node::number(integerText(node));
+    case PLIST_UINT:
+        return Node::number(integerText(node));
     case PLIST_REAL: {
         double value = 0;
         plist_get_real_val(node, &value);
@@ -143,7 +147,8 @@ Node scalarNode(plist_t node) {
         const char* text = plist_get_string_ptr(node, &length);
         return Node::string(text ? std::string(text, length) : std::string());
     }
-    case PLIST_DATE: return dateNode(node);
+    case PLIST_DATE:
+        return dateNode(node);
     case PLIST_DATA: {
         std::uint64_t length = 0;
         const char* bytes = plist_get_data_ptr(node, &length);
@@ -156,7 +161,8 @@ Node scalarNode(plist_t node) {
     }
     case PLIST_ARRAY:
     case PLIST_DICT:
-    case PLIST_NONE: break;
+    case PLIST_NONE:
+        break;
     }
     return Node::string({});
 }
@@ -225,10 +231,18 @@ void appendEscaped(std::string& out, std::string_view text) {
     }
     for (const char c : text) {
         switch (c) {
-        case '&': out.append("&amp;"); break;
-        case '<': out.append("&lt;"); break;
-        case '>': out.append("&gt;"); break;
-        default: out.push_back(c); break;
+        case '&':
+            out.append("&amp;");
+            break;
+        case '<':
+            out.append("&lt;");
+            break;
+        case '>':
+            out.append("&gt;");
+            break;
+        default:
+            out.push_back(c);
+            break;
         }
     }
 }
@@ -252,8 +266,8 @@ void appendNumber(std::string& out, const std::string& text) {
         negative = digits[0] == '-';
         digits.remove_prefix(1);
     }
-    if (!digits.empty() && std::all_of(digits.begin(), digits.end(),
-                                       [](char c) { return c >= '0' && c <= '9'; })) {
+    if (!digits.empty() &&
+        std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
         std::uint64_t magnitude = 0;
         const auto result =
             std::from_chars(digits.data(), digits.data() + digits.size(), magnitude);
@@ -295,7 +309,8 @@ void appendNumber(std::string& out, const std::string& text) {
 }
 
 ConvertError tooDeep() {
-    return ConvertError::failed("Не удалось прочитать список свойств: слишком глубокая вложенность");
+    return ConvertError::failed(
+        "Не удалось прочитать список свойств: слишком глубокая вложенность");
 }
 
 // libplist reads nested containers by recursion, so a deep enough file would exhaust the
@@ -366,9 +381,9 @@ void checkBinaryNesting(std::string_view bytes) {
     while (!stack.empty()) {
         Frame& frame = stack.back();
         if (frame.next == frame.children.size()) {
-            const bool container = !frame.children.empty() ||
-                                   (p[bigEndian(p + table + frame.object * offsetSize,
-                                                offsetSize)] >> 4) >= 0xA;
+            const bool container =
+                !frame.children.empty() ||
+                (p[bigEndian(p + table + frame.object * offsetSize, offsetSize)] >> 4) >= 0xA;
             const std::uint64_t object = frame.object;
             height[object] = static_cast<std::uint16_t>(frame.tallest + (container ? 1 : 0));
             values[object] = frame.values;
@@ -464,10 +479,18 @@ std::string writeXml(const Node& tree) {
     auto open = [&](const Node& node, std::size_t depth) {
         indent(depth);
         switch (node.type()) {
-        case Node::Type::boolean: out.append(node.boolValue() ? "<true/>\n" : "<false/>\n"); return;
-        case Node::Type::number: appendNumber(out, node.text()); return;
-        case Node::Type::string: appendElement(out, "string", node.text()); return;
-        case Node::Type::null: out.append("<string></string>\n"); return;
+        case Node::Type::boolean:
+            out.append(node.boolValue() ? "<true/>\n" : "<false/>\n");
+            return;
+        case Node::Type::number:
+            appendNumber(out, node.text());
+            return;
+        case Node::Type::string:
+            appendElement(out, "string", node.text());
+            return;
+        case Node::Type::null:
+            out.append("<string></string>\n");
+            return;
         case Node::Type::array:
             if (node.items().empty()) {
                 out.append("<array/>\n");
@@ -484,15 +507,15 @@ std::string writeXml(const Node& tree) {
             // Sorted by key; of a repeated key only the last occurrence stays.
             const Node::Object& members = node.members();
             std::vector<std::size_t> order(members.size());
-            for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+            for (std::size_t i = 0; i < order.size(); ++i)
+                order[i] = i;
             std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
                 return members[a].first < members[b].first;
             });
             std::vector<std::size_t> kept;
             kept.reserve(order.size());
             for (std::size_t i = 0; i < order.size(); ++i)
-                if (i + 1 == order.size() ||
-                    members[order[i]].first != members[order[i + 1]].first)
+                if (i + 1 == order.size() || members[order[i]].first != members[order[i + 1]].first)
                     kept.push_back(order[i]);
             out.append("<dict>\n");
             stack.push_back({&node, std::move(kept), 0});

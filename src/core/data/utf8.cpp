@@ -9,8 +9,7 @@ namespace {
 
 // Length of the well-formed sequence starting at `p`, or 0 when it is ill-formed; in
 // that case `subpart` gets the length of its maximal subpart (at least 1).
-std::size_t sequenceLength(const unsigned char* p, const unsigned char* end,
-                           std::size_t& subpart) {
+std::size_t sequenceLength(const unsigned char* p, const unsigned char* end, std::size_t& subpart) {
     const unsigned char lead = p[0];
     std::size_t length = 0;
     unsigned char low = 0x80, high = 0xBF; // range of the second byte

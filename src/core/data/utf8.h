@@ -10,7 +10,9 @@ namespace lumatra::utf8 {
 /// Length of the longest prefix of `bytes` that is well-formed UTF-8.
 std::size_t validPrefix(std::string_view bytes);
 
-inline bool isValid(std::string_view bytes) { return validPrefix(bytes) == bytes.size(); }
+inline bool isValid(std::string_view bytes) {
+    return validPrefix(bytes) == bytes.size();
+}
 
 /// Appends `bytes` to `out`, each ill-formed sequence (each maximal subpart) replaced
 /// by U+FFFD.

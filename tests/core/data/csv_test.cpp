@@ -15,15 +15,16 @@ TEST(CsvDetect, CountsOnlyTheFirstRecordOutsideQuotes) {
         char delimiter;
     } cases[] = {
         {"a;b;c\nx,y,z,w,v,u", ';'},
-        {"\"a,b,c\";d\n1,2,3", ';'},  // commas inside quotes do not count
-        {"\"x\ny,z,w\";q\n", ';'},    // a record may span lines inside quotes
-        {"a;b\r\nc,d,e,f", ';'},      // CR LF ends the first record
+        {"\"a,b,c\";d\n1,2,3", ';'}, // commas inside quotes do not count
+        {"\"x\ny,z,w\";q\n", ';'},   // a record may span lines inside quotes
+        {"a;b\r\nc,d,e,f", ';'},     // CR LF ends the first record
         {"a;b\rc,d,e,f", ';'},
-        {"abc\n1,2", ','},            // nothing in the first record
+        {"abc\n1,2", ','}, // nothing in the first record
         {"", ','},
         {"a\tb\tc\n1;2", '\t'},
     };
-    for (const Case& c : cases) EXPECT_EQ(CSV::detectDelimiter(c.text), c.delimiter) << c.text;
+    for (const Case& c : cases)
+        EXPECT_EQ(CSV::detectDelimiter(c.text), c.delimiter) << c.text;
 }
 
 TEST(CsvParse, SplitsCellsRowsAndQuotes) {
@@ -37,16 +38,19 @@ TEST(CsvParse, SplitsCellsRowsAndQuotes) {
         {"a,b\r\n", {{"a", "b"}}},
         {"a\nb\r\nc\rd", {{"a"}, {"b"}, {"c"}, {"d"}}},
         {"\n\na\n\r\n\rb\n\n", {{"a"}, {"b"}}}, // blank lines go
-        {",\n", {{"", ""}}},                      // a lone delimiter is a row of two
-        {"\"ab\"c,d", {{"abc", "d"}}},            // text after the closing quote joins
-        {"a\"b,c", {{"a\"b", "c"}}},              // a quote inside a cell is text
-        {"x,\"open", {{"x", "open"}}},            // an unclosed quote ends with the text
-        {"\xEF\xBB\xBF" "a,b", {{"a", "b"}}},
+        {",\n", {{"", ""}}},                    // a lone delimiter is a row of two
+        {"\"ab\"c,d", {{"abc", "d"}}},          // text after the closing quote joins
+        {"a\"b,c", {{"a\"b", "c"}}},            // a quote inside a cell is text
+        {"x,\"open", {{"x", "open"}}},          // an unclosed quote ends with the text
+        {"\xEF\xBB\xBF"
+         "a,b",
+         {{"a", "b"}}},
         {"\"\"\n1", {{"1"}}}, // a quoted empty cell alone is a blank line too
         {"a,\n", {{"a", ""}}},
         {"", {}},
     };
-    for (const Case& c : cases) EXPECT_EQ(CSV::parse(c.text, ','), c.rows) << c.text;
+    for (const Case& c : cases)
+        EXPECT_EQ(CSV::parse(c.text, ','), c.rows) << c.text;
     EXPECT_EQ(CSV::parse("a;b,c\td", ';'), (Rows{{"a", "b,c\td"}}));
 }
 
@@ -61,15 +65,37 @@ TEST(CsvObjects, HeaderNamesColumnsAndRowsFitTheHeader) {
 }
 
 TEST(CsvObjects, ShortJsonNumbersBecomeNumbers) {
-    const std::string numbers[] = {"42",    "-0.5",  "1e10",           "0",
-                                   "1E-2",  "0.25",  "123456789012345", "42\n",
-                                   "42\r\n", "12345678901234\n"};
-    const std::string texts[] = {"007",  "+1",   "1.",   ".5",     "1,5",
-                                 "",     "-",    "1e",   "true",   "null",
-                                 "0x1",  " 1",   "1 ",   "42\n\n", "1234567890123456",
-                                 "123456789012345\n", "-12345678901234.5"};
-    for (const std::string& cell : numbers) EXPECT_TRUE(CSV::isNumberCell(cell)) << cell;
-    for (const std::string& cell : texts) EXPECT_FALSE(CSV::isNumberCell(cell)) << cell;
+    const std::string numbers[] = {"42",
+                                   "-0.5",
+                                   "1e10",
+                                   "0",
+                                   "1E-2",
+                                   "0.25",
+                                   "123456789012345",
+                                   "42\n",
+                                   "42\r\n",
+                                   "12345678901234\n"};
+    const std::string texts[] = {"007",
+                                 "+1",
+                                 "1.",
+                                 ".5",
+                                 "1,5",
+                                 "",
+                                 "-",
+                                 "1e",
+                                 "true",
+                                 "null",
+                                 "0x1",
+                                 " 1",
+                                 "1 ",
+                                 "42\n\n",
+                                 "1234567890123456",
+                                 "123456789012345\n",
+                                 "-12345678901234.5"};
+    for (const std::string& cell : numbers)
+        EXPECT_TRUE(CSV::isNumberCell(cell)) << cell;
+    for (const std::string& cell : texts)
+        EXPECT_FALSE(CSV::isNumberCell(cell)) << cell;
 }
 
 TEST(CsvWrite, RecordsListsAndQuoting) {
@@ -102,7 +128,8 @@ TEST(CsvWrite, WrittenTablesReadBackCellForCell) {
     Node::Array items;
     for (const CSV::Row& row : rows) {
         Node::Array cells;
-        for (const std::string& cell : row) cells.push_back(Node::string(cell));
+        for (const std::string& cell : row)
+            cells.push_back(Node::string(cell));
         items.push_back(Node::array(std::move(cells)));
     }
     for (const char delimiter : {';', ',', '\t'})

@@ -15,7 +15,8 @@ using test::writeFile;
 
 std::string lastLine(const std::string& out) {
     std::string text = out;
-    while (!text.empty() && text.back() == '\n') text.pop_back();
+    while (!text.empty() && text.back() == '\n')
+        text.pop_back();
     return text.substr(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1);
 }
 
@@ -24,7 +25,8 @@ TEST(DataCli, ConvertsEveryDataRoute) {
         std::string name, source, to, output, bytes;
     } cases[] = {
         {"data.json", R"([{"a":1,"b":[1,2]},{"a":"x;y","c":null}])", "csv", "data.csv",
-         "\xEF\xBB\xBF" "a;b;c\r\n1;[1,2];\r\n\"x;y\";;\r\n"},
+         "\xEF\xBB\xBF"
+         "a;b;c\r\n1;[1,2];\r\n\"x;y\";;\r\n"},
         {"table.csv", "name;n\nАня;007\nБорис;-0.5\n", "json", "table.json",
          "[\n  {\n    \"name\": \"Аня\",\n    \"n\": \"007\"\n  },\n"
          "  {\n    \"name\": \"Борис\",\n    \"n\": -0.5\n  }\n]\n"},
@@ -44,7 +46,8 @@ TEST(DataCli, ConvertsEveryDataRoute) {
     for (const Case& c : cases) {
         ScratchDir dir;
         writeFile(dir / c.name, c.source);
-        const auto run = runProgram({LUMATRA_BINARY, "--cli", (dir / c.name).string(), "--to", c.to});
+        const auto run =
+            runProgram({LUMATRA_BINARY, "--cli", (dir / c.name).string(), "--to", c.to});
         EXPECT_EQ(run.status, 0) << c.name << run.out;
         EXPECT_TRUE(lastLine(run.out).starts_with("Готово: " + (dir / c.output).string() + " · "))
             << run.out;
@@ -66,7 +69,8 @@ TEST(DataCli, UnreadableDataFailsAndLeavesNothing) {
     for (const Case& c : cases) {
         ScratchDir dir;
         writeFile(dir / c.name, c.source);
-        const auto run = runProgram({LUMATRA_BINARY, "--cli", (dir / c.name).string(), "--to", c.to});
+        const auto run =
+            runProgram({LUMATRA_BINARY, "--cli", (dir / c.name).string(), "--to", c.to});
         EXPECT_EQ(run.status, 1) << c.name;
         EXPECT_EQ(lastLine(run.out), c.line);
         EXPECT_EQ(dir.entries(), std::vector<std::string>{c.name});

@@ -10,7 +10,9 @@
 namespace lumatra {
 namespace {
 
-std::string compact(const Node& node) { return JSON::write(node, 0, false); }
+std::string compact(const Node& node) {
+    return JSON::write(node, 0, false);
+}
 
 TEST(DataConverterRead, TablesDecodeAndSplitByExtension) {
     struct Case {
@@ -23,7 +25,9 @@ TEST(DataConverterRead, TablesDecodeAndSplitByExtension) {
         // Not UTF-8, but Windows-1251: "Имя;Возраст" / "Иван;30".
         {"\xC8\xEC\xFF;\xC2\xEE\xE7\xF0\xE0\xF1\xF2\n\xC8\xE2\xE0\xED;30", "csv",
          R"([{"Имя":"Иван","Возраст":30}])"},
-        {"\xEF\xBB\xBF" "x\n\xE2\x82\xAC", "csv", R"([{"x":"€"}])"},
+        {"\xEF\xBB\xBF"
+         "x\n\xE2\x82\xAC",
+         "csv", R"([{"x":"€"}])"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(compact(DataConverter::read(c.bytes, c.ext)), c.json) << c.bytes;
@@ -55,7 +59,8 @@ TEST(DataConverterWrite, EachTargetHasItsFraming) {
     EXPECT_EQ(DataConverter::write(tree, Format::json),
               "[\n  {\n    \"n\": -0.50E+3,\n    \"k\": 1,\n    \"k\": 2,\n    \"s\": \"a;b\"\n"
               "  }\n]\n");
-    EXPECT_EQ(DataConverter::write(tree, Format::csv), "\xEF\xBB\xBFn;k;s\r\n-0.50E+3;2;\"a;b\"\r\n");
+    EXPECT_EQ(DataConverter::write(tree, Format::csv),
+              "\xEF\xBB\xBFn;k;s\r\n-0.50E+3;2;\"a;b\"\r\n");
     EXPECT_TRUE(DataConverter::write(tree, Format::plist).starts_with("<?xml"));
     for (const Format format : {Format::pdf, Format::txt, Format::mp3}) {
         try {
@@ -71,7 +76,8 @@ TEST(DataConverterWrite, EachTargetHasItsFraming) {
 
 TEST(DataConverterWrite, JsonToJsonKeepsEveryTextOrderAndDuplicate) {
     const std::string source = R"({"z":[1.50,1e3,-0,+1,01],"a":{"k":"v","k":"w"},"e":[]})";
-    const std::string once = DataConverter::write(DataConverter::read(source, "json"), Format::json);
+    const std::string once =
+        DataConverter::write(DataConverter::read(source, "json"), Format::json);
     EXPECT_EQ(compact(JSON::parse(once)), source);
     EXPECT_EQ(DataConverter::write(DataConverter::read(once, "json"), Format::json), once);
 }

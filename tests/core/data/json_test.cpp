@@ -17,12 +17,15 @@ std::string parseError(const std::string& input) {
     return "(parsed)";
 }
 
-std::string compact(const std::string& input) { return JSON::write(JSON::parse(input), 0, false); }
+std::string compact(const std::string& input) {
+    return JSON::write(JSON::parse(input), 0, false);
+}
 
 TEST(JsonParse, ErrorsNameTheFirstBadByteCountedFromOne) {
     const std::string deep = std::string(1025, '[') + std::string(1025, ']');
     std::string objects;
-    for (int i = 0; i < 1025; ++i) objects += "{\"a\":";
+    for (int i = 0; i < 1025; ++i)
+        objects += "{\"a\":";
     struct Case {
         std::string input;
         std::string message;
@@ -80,7 +83,8 @@ TEST(JsonParse, KeepsNumberTextsKeyOrderAndDuplicates) {
         {std::string(1024, '[') + std::string(1024, ']'),
          std::string(1024, '[') + std::string(1024, ']')},
     };
-    for (const Case& c : cases) EXPECT_EQ(compact(c.input), c.written) << c.input;
+    for (const Case& c : cases)
+        EXPECT_EQ(compact(c.input), c.written) << c.input;
 }
 
 TEST(JsonParse, DecodesEscapesAndRepairsText) {
@@ -101,8 +105,11 @@ TEST(JsonParse, DecodesEscapesAndRepairsText) {
         {R"("\u-000")", std::string(1, '\0')},
         {R"("\q\/\"\\\b\f\n\r\t")", "q/\"\\\b\f\n\r\t"},
         {"\"raw\n\ttab\x01\"", "raw\n\ttab\x01"},
-        {"\"a\xFF" "b\"", "a\xEF\xBF\xBD" "b"},
-        {"\"\xE2\x82\"", "\xEF\xBF\xBD"},         // a cut-off sequence is one U+FFFD
+        {"\"a\xFF"
+         "b\"",
+         "a\xEF\xBF\xBD"
+         "b"},
+        {"\"\xE2\x82\"", "\xEF\xBF\xBD"},            // a cut-off sequence is one U+FFFD
         {"\"\xC3\\u00a9\"", "\xEF\xBF\xBD\xC2\xA9"}, // a raw lead byte before an escape
     };
     for (const Case& c : cases) {
@@ -143,7 +150,8 @@ TEST(JsonWrite, QuoteEscapesOnlyWhatJsonNeeds) {
         {"Привет 😀", "\"Привет 😀\""},
         {"bad\xC0", "\"bad\xEF\xBF\xBD\""},
     };
-    for (const Case& c : cases) EXPECT_EQ(JSON::quote(c.text), c.quoted);
+    for (const Case& c : cases)
+        EXPECT_EQ(JSON::quote(c.text), c.quoted);
 }
 
 TEST(JsonWrite, DeepTreesAreWrittenWithoutRecursion) {

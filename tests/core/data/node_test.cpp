@@ -34,11 +34,13 @@ TEST(Node, EqualityComparesCaseTextAndOrder) {
         {ab, ba, false}, // member order counts
         {Node::array({Node::number("1")}), Node::array({Node::number("1"), Node()}), false},
     };
-    for (const Case& c : cases) EXPECT_EQ(c.left == c.right, c.equal);
+    for (const Case& c : cases)
+        EXPECT_EQ(c.left == c.right, c.equal);
 }
 
 TEST(Node, CopiesAreIndependentAndFindTakesFirstKey) {
-    Node original = Node::object({{"k", Node::number("1")}, {"k", Node::number("2")},
+    Node original = Node::object({{"k", Node::number("1")},
+                                  {"k", Node::number("2")},
                                   {"list", Node::array({Node::string("a")})}});
     Node copy = original;
     copy.members()[2].second.items().push_back(Node::null());

@@ -11,7 +11,9 @@
 namespace lumatra {
 namespace {
 
-std::string compact(const Node& node) { return JSON::write(node, 0, false); }
+std::string compact(const Node& node) {
+    return JSON::write(node, 0, false);
+}
 
 std::string xmlPlist(const std::string& body) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n" + body +
@@ -29,7 +31,8 @@ std::string binaryPlist(const std::vector<std::string>& objects, int refSize = 1
     }
     const std::size_t table = out.size();
     for (const std::size_t offset : offsets)
-        for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>(offset >> shift));
+        for (int shift = 24; shift >= 0; shift -= 8)
+            out.push_back(static_cast<char>(offset >> shift));
     std::string trailer(32, '\0');
     trailer[6] = 4; // offset size
     trailer[7] = static_cast<char>(refSize);
@@ -44,7 +47,8 @@ std::string bigEndianDouble(char marker, double value) {
     std::uint64_t bits;
     std::memcpy(&bits, &value, 8);
     std::string out(1, marker);
-    for (int i = 7; i >= 0; --i) out.push_back(static_cast<char>(bits >> (8 * i)));
+    for (int i = 7; i >= 0; --i)
+        out.push_back(static_cast<char>(bits >> (8 * i)));
     return out;
 }
 
@@ -86,7 +90,7 @@ TEST(PlistRead, BinaryKeepsSignsWideIntegersAndFarDates) {
     // Dates count seconds from 2001; 2100 lies beyond 32 bits of them.
     const double seconds2100 = 4102444800.0 - 978307200.0;
     const std::string plist = binaryPlist({
-        "\xA6\x01\x02\x03\x04\x05\x06",                        // array of the next six
+        "\xA6\x01\x02\x03\x04\x05\x06",                         // array of the next six
         std::string("\x13\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF", 9), // -1, eight bytes signed
         std::string("\x14\0\0\0\0\0\0\0\0\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF", 17), // 2^64-1
         bigEndianDouble('\x33', seconds2100),
@@ -114,8 +118,8 @@ std::string readError(const std::string& bytes) {
 std::vector<std::string> chain(int depth) {
     std::vector<std::string> objects;
     for (int i = 1; i < depth; ++i)
-        objects.push_back({'\xA1', static_cast<char>(i >> 16), static_cast<char>(i >> 8),
-                           static_cast<char>(i)});
+        objects.push_back(
+            {'\xA1', static_cast<char>(i >> 16), static_cast<char>(i >> 8), static_cast<char>(i)});
     objects.push_back("\xA0");
     return objects;
 }
@@ -124,12 +128,15 @@ TEST(PlistRead, HostileFilesFailWithoutHarm) {
     const std::string tooDeep = "Не удалось прочитать список свойств: слишком глубокая вложенность";
     const std::string unreadable = "Не удалось прочитать список свойств";
     std::string deepXml;
-    for (int i = 0; i < 100000; ++i) deepXml += "<array>";
-    for (int i = 0; i < 100000; ++i) deepXml += "</array>";
+    for (int i = 0; i < 100000; ++i)
+        deepXml += "<array>";
+    for (int i = 0; i < 100000; ++i)
+        deepXml += "</array>";
     deepXml = xmlPlist(deepXml);
     // Each array refers twice to the next: 2^40 values once every reference is copied.
     std::vector<std::string> doubled;
-    for (int i = 1; i <= 40; ++i) doubled.push_back(std::string("\xA2") + char(i) + char(i));
+    for (int i = 1; i <= 40; ++i)
+        doubled.push_back(std::string("\xA2") + char(i) + char(i));
     doubled.push_back("\x09");
     struct Case {
         std::string bytes, message;
@@ -142,7 +149,8 @@ TEST(PlistRead, HostileFilesFailWithoutHarm) {
         {binaryPlist({"\xA1\x05"}), unreadable}, // a reference past the objects
         {"bplist00", unreadable},
     };
-    for (const Case& c : cases) EXPECT_EQ(readError(c.bytes), c.message);
+    for (const Case& c : cases)
+        EXPECT_EQ(readError(c.bytes), c.message);
 
     // 1024 levels are fine, and so is a comment that mentions closing tags.
     EXPECT_EQ(readError(binaryPlist(chain(1024), 3)), "(read)");
@@ -152,9 +160,11 @@ TEST(PlistRead, HostileFilesFailWithoutHarm) {
 TEST(PlistRead, BinaryKeysMayHoldAnyCharacter) {
     const std::string plist = binaryPlist({
         "\xD3\x01\x02\x03\x04\x04\x04", // three keys, one shared value
-        std::string("\x53" "a\0b", 4),        // a zero byte inside an ASCII key
+        std::string("\x53"
+                    "a\0b",
+                    4),                                 // a zero byte inside an ASCII key
         std::string("\x63\xD8\x3D\xDE\x00\x00\x21", 7), // UTF-16 with a surrogate pair
-        "\x50",                                // the empty key
+        "\x50",                                         // the empty key
         "\x09",
     });
     // libplist keeps a key only up to a zero byte in it; what matters is that such a key
@@ -168,35 +178,34 @@ TEST(PlistWrite, NumbersNullsAndDuplicateKeys) {
         R"({"z":null,"k":1,"k":2,"n":[10,10.0,1e2,-5,+7,-0,99999999999999999999,)"
         R"(9223372036854775807,-9223372036854775808,18446744073709551615,1e999,-1e999,1e-999],)"
         R"("s":"a&b<c>","t":true,"e":[],"o":{}})");
-    EXPECT_EQ(Plist::writeXml(tree),
-              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-              "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
-              "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-              "<plist version=\"1.0\">\n"
-              "<dict>\n"
-              "\t<key>e</key>\n\t<array/>\n"
-              "\t<key>k</key>\n\t<integer>2</integer>\n"
-              "\t<key>n</key>\n\t<array>\n"
-              "\t\t<integer>10</integer>\n"
-              "\t\t<real>10</real>\n"
-              "\t\t<real>100</real>\n"
-              "\t\t<integer>-5</integer>\n"
-              "\t\t<integer>7</integer>\n"
-              "\t\t<integer>0</integer>\n"
-              "\t\t<real>1e+20</real>\n"
-              "\t\t<integer>9223372036854775807</integer>\n"
-              "\t\t<integer>-9223372036854775808</integer>\n"
-              "\t\t<integer>18446744073709551615</integer>\n"
-              "\t\t<real>+infinity</real>\n"
-              "\t\t<real>-infinity</real>\n"
-              "\t\t<real>0</real>\n"
-              "\t</array>\n"
-              "\t<key>o</key>\n\t<dict/>\n"
-              "\t<key>s</key>\n\t<string>a&amp;b&lt;c&gt;</string>\n"
-              "\t<key>t</key>\n\t<true/>\n"
-              "\t<key>z</key>\n\t<string></string>\n"
-              "</dict>\n"
-              "</plist>\n");
+    EXPECT_EQ(Plist::writeXml(tree), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                     "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+                                     "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+                                     "<plist version=\"1.0\">\n"
+                                     "<dict>\n"
+                                     "\t<key>e</key>\n\t<array/>\n"
+                                     "\t<key>k</key>\n\t<integer>2</integer>\n"
+                                     "\t<key>n</key>\n\t<array>\n"
+                                     "\t\t<integer>10</integer>\n"
+                                     "\t\t<real>10</real>\n"
+                                     "\t\t<real>100</real>\n"
+                                     "\t\t<integer>-5</integer>\n"
+                                     "\t\t<integer>7</integer>\n"
+                                     "\t\t<integer>0</integer>\n"
+                                     "\t\t<real>1e+20</real>\n"
+                                     "\t\t<integer>9223372036854775807</integer>\n"
+                                     "\t\t<integer>-9223372036854775808</integer>\n"
+                                     "\t\t<integer>18446744073709551615</integer>\n"
+                                     "\t\t<real>+infinity</real>\n"
+                                     "\t\t<real>-infinity</real>\n"
+                                     "\t\t<real>0</real>\n"
+                                     "\t</array>\n"
+                                     "\t<key>o</key>\n\t<dict/>\n"
+                                     "\t<key>s</key>\n\t<string>a&amp;b&lt;c&gt;</string>\n"
+                                     "\t<key>t</key>\n\t<true/>\n"
+                                     "\t<key>z</key>\n\t<string></string>\n"
+                                     "</dict>\n"
+                                     "</plist>\n");
 }
 
 TEST(PlistWrite, PropertyListsSurviveTheTripThroughJson) {
@@ -211,7 +220,8 @@ TEST(PlistWrite, PropertyListsSurviveTheTripThroughJson) {
 </dict>)");
     const Node first = DataConverter::read(xml, "plist");
     const std::string json = DataConverter::write(first, Format::json);
-    const std::string again = DataConverter::write(DataConverter::read(json, "json"), Format::plist);
+    const std::string again =
+        DataConverter::write(DataConverter::read(json, "json"), Format::plist);
     EXPECT_EQ(DataConverter::read(again, "plist"), first);
 }
 
@@ -228,7 +238,8 @@ TEST(PlistDates, IsoTextInUtcWithWholeSeconds) {
         {-2208988800, "1900-01-01T00:00:00Z"},
         {253402300799, "9999-12-31T23:59:59Z"},
     };
-    for (const Case& c : cases) EXPECT_EQ(Plist::isoDate(c.seconds), c.text);
+    for (const Case& c : cases)
+        EXPECT_EQ(Plist::isoDate(c.seconds), c.text);
     EXPECT_EQ(Plist::base64(""), "");
     EXPECT_EQ(Plist::base64("f"), "Zg==");
     EXPECT_EQ(Plist::base64("fo"), "Zm8=");
