@@ -230,7 +230,9 @@ void appendValueCell(std::string& out, const Node& value, char delimiter) {
         return;
     case Node::Type::array:
     case Node::Type::object: {
-        std::string json;
+        // One buffer for all nested cells of a thread, so that a cell costs no allocation.
+        thread_local std::string json;
+        json.clear();
         JSON::appendTo(json, value, 0, false);
         appendTextCell(out, json, delimiter);
         return;
