@@ -180,7 +180,6 @@ Item {
                     spacing: 10
                     topMargin: 14
                     bottomMargin: 14
-                    reuseItems: true
                     // No current row: the view would drop a removed current row at once,
                     // without its fade-out.
                     currentIndex: -1
@@ -195,10 +194,6 @@ Item {
                         // A row that goes fades out while shrinking a little; the view
                         // keeps it until then.
                         ListView.onRemove: fadeOut.start()
-                        ListView.onReused: {
-                            opacity = 1
-                            scale = 1
-                        }
 
                         SequentialAnimation {
                             id: fadeOut
@@ -228,13 +223,21 @@ Item {
                         }
                     }
                     displaced: Transition {
+                        id: displacement
                         SpringAnimation {
                             property: "y"
                             spring: Theme.spring; damping: Theme.springDamping; epsilon: 0.25
                         }
-                        // A row caught mid-insertion still arrives fully visible.
-                        NumberAnimation { property: "opacity"; to: 1; duration: 150 }
-                        NumberAnimation { property: "scale"; to: 1; duration: 150 }
+                        // A row caught mid-insertion still arrives fully visible; a row on
+                        // its way out keeps going.
+                        NumberAnimation {
+                            property: "opacity"; duration: 150
+                            to: displacement.ViewTransition.item?.ListView.delayRemove ? 0 : 1
+                        }
+                        NumberAnimation {
+                            property: "scale"; duration: 150
+                            to: displacement.ViewTransition.item?.ListView.delayRemove ? 0.96 : 1
+                        }
                     }
                 }
             }
@@ -384,6 +387,7 @@ Item {
         fileMode: FileDialog.OpenFiles
         acceptLabel: "Добавить"
         onAccepted: Store.add(selectedFiles)
+        onVisibleChanged: if (visible) Qt.callLater(view.darkenPanels)
     }
 
     FolderDialog {
@@ -391,6 +395,21 @@ Item {
         title: "Папка для результатов"
         acceptLabel: "Сохранять сюда"
         onAccepted: Store.outputDirectory = selectedFolder
+        onVisibleChanged: if (visible) Qt.callLater(view.darkenPanels)
+    }
+
+    /// Qt's own file panels (used when the desktop offers none) follow the window's
+    /// palette, except the folder path bar, whose background is plain white.
+    function darkenPanels() {
+        const walk = item => {
+            for (let i = 0; i < item.children.length; ++i) {
+                const child = item.children[i]
+                if (String(child).startsWith("FolderBreadcrumbBar") && child.background)
+                    child.background.color = Theme.surfaceRaised
+                walk(child)
+            }
+        }
+        if (view.Window.contentItem) walk(view.Window.contentItem)
     }
 
     Connections {

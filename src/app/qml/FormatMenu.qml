@@ -64,8 +64,9 @@ Item {
     Popup {
         id: popup
         y: root.height + 4
-        x: 0
+        x: root.width - width
         padding: 6
+        margins: 8
         modal: false
         closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutside
 

@@ -21,9 +21,15 @@ Card {
 
     HoverHandler { id: hover }
 
+    // Made on first use: a list may hold a thousand rows.
+    property ThemedMenu contextMenu: null
+
     TapHandler {
         acceptedButtons: Qt.RightButton
-        onTapped: (point) => contextMenu.popup()
+        onTapped: {
+            if (!row.contextMenu) row.contextMenu = contextMenuComponent.createObject(row)
+            row.contextMenu.popup()
+        }
     }
 
     RowLayout {
@@ -164,27 +170,31 @@ Card {
         }
     }
 
-    Menu {
-        id: contextMenu
-        objectName: "contextMenu"
+    Component {
+        id: contextMenuComponent
 
-        MenuItem {
-            text: "Показать исходный файл в файловом менеджере"
-            onTriggered: FileManager.reveal(row.job.url)
-        }
-        MenuItem {
-            objectName: "revealResultItem"
-            text: "Показать результат в файловом менеджере"
-            visible: row.status === Job.Done
-            height: visible ? implicitHeight : 0
-            onTriggered: FileManager.reveal(row.job.outputUrl)
-        }
-        MenuSeparator {}
-        MenuItem {
-            objectName: "removeItem"
-            text: "Убрать из списка"
-            enabled: !row.converting
-            onTriggered: Store.remove(row.job)
+        ThemedMenu {
+            id: contextMenu
+            objectName: "contextMenu"
+
+            MenuItem {
+                text: "Показать исходный файл в файловом менеджере"
+                onTriggered: FileManager.reveal(row.job.url)
+            }
+            MenuItem {
+                objectName: "revealResultItem"
+                text: "Показать результат в файловом менеджере"
+                visible: row.status === Job.Done
+                height: visible ? implicitHeight : 0
+                onTriggered: FileManager.reveal(row.job.outputUrl)
+            }
+            MenuSeparator {}
+            MenuItem {
+                objectName: "removeItem"
+                text: "Убрать из списка"
+                enabled: !row.converting
+                onTriggered: Store.remove(row.job)
+            }
         }
     }
 }

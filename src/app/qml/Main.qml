@@ -10,6 +10,31 @@ Window {
     title: "Lumatra"
     color: Theme.background
 
+    // The controls' own parts (menus, tooltips, the file panels) follow the window's
+    // palette: make it the theme's, whatever the desktop says.
+    palette.window: Theme.surface
+    palette.windowText: Theme.text
+    palette.base: Theme.background
+    palette.alternateBase: Theme.surfaceRaised
+    palette.text: Theme.text
+    palette.button: Theme.surfaceRaised
+    palette.buttonText: Theme.text
+    palette.brightText: "white"
+    palette.light: Qt.lighter(Theme.surfaceRaised, 1.6)
+    palette.midlight: Qt.lighter(Theme.surfaceRaised, 1.3)
+    palette.mid: Theme.lineStrong
+    palette.dark: Theme.surface
+    palette.shadow: "black"
+    palette.highlight: Theme.accent
+    palette.highlightedText: "white"
+    palette.toolTipBase: Theme.surfaceRaised
+    palette.toolTipText: Theme.text
+    palette.placeholderText: Theme.muted
+    palette.link: Theme.accentGlow
+    palette.disabled.windowText: Theme.muted
+    palette.disabled.text: Theme.muted
+    palette.disabled.buttonText: Theme.muted
+
     ContentView {
         objectName: "contentView"
         anchors.fill: parent

@@ -57,7 +57,7 @@ Item {
         onClicked: menu.popup(root, 0, root.height + 4)
     }
 
-    Menu {
+    ThemedMenu {
         id: menu
 
         MenuItem {

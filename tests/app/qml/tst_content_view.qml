@@ -62,6 +62,8 @@ Item {
             const first = stage.addJob("a.wav")
             tryVerify(() => !part("dropHero").visible)
             verify(part("addButton").visible)
+            // At the header's right end.
+            tryVerify(() => part("addButton").x + part("addButton").width > 900)
             verify(!part("bulkBar").visible)
             tryVerify(() => part("footer").height > 60)
             compare(part("convertButton").text, "Конвертировать")
@@ -232,14 +234,14 @@ Item {
             const name = descendants(view, "fileName").find(n => n.text === "leaving.wav")
             let row = name
             while (row.job === undefined) row = row.parent
-            tryCompare(row, "opacity", 1)
+            wait(1000) // the rows have slid in
 
             Store.remove(job)
             wait(100)
             compare(name.text, "leaving.wav")
             verify(row.opacity < 0.9)
             verify(row.scale < 1)
-            tryVerify(() => descendants(view, "fileName").length === 1, 2000)
+            tryVerify(() => descendants(view, "fileName").length === 1, 3000)
             compare(descendants(view, "fileName")[0].text, "staying.wav")
         }
 

@@ -94,6 +94,12 @@ TEST_F(MainWindowTest, DroppedFilesAndFoldersEndInTheStore) {
     for (const auto& job : Store::shared()->jobs()->jobs())
         names.push_back(job->path().filename().string());
     EXPECT_EQ(names, (std::vector<std::string>{"single.json", "track2.wav", "track10.wav"}));
+
+    // The header's add button shows up at its right end.
+    auto* add = m_window->findChild<QQuickItem*>(QStringLiteral("addButton"));
+    ASSERT_NE(add, nullptr);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return add->isVisible() && add->x() + add->width() > 900; }, 3000))
+        << add->x();
 }
 
 TEST_F(MainWindowTest, DragsWithoutLocalFilesAreRefused) {
