@@ -258,10 +258,12 @@ void appendJson(std::string& out, std::string_view text, char delimiter) {
                 prefixBytes += prefix.size() + 2;
                 prefixes.push_back(std::move(prefix));
             }
-            // Room for the whole result, so it is never copied while it grows; pages that
-            // stay unused cost no memory.
+            // Room for the whole result, so it is rarely copied while it grows; pages that
+            // stay unused cost no memory. Blank lines count here but give nothing, so the
+            // guess is bounded by a multiple of the text.
             const auto lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
-            out.reserve(out.size() + text.size() * 2 + (lines + 1) * (prefixBytes + 8));
+            const std::size_t guess = text.size() * 2 + (lines + 1) * (prefixBytes + 8);
+            out.reserve(out.size() + std::min(guess, text.size() * 8 + 65536));
             return;
         }
         out.append(records++ == 0 ? "[\n" : ",\n");
