@@ -1,0 +1,15 @@
+// Linked into the executables of sanitizer builds only.
+//
+// Qt keeps a few caches for the life of the process and never frees them at exit (the
+// QML pixmap cache, the scene graph's textures of images, fontconfig's tables); they are
+// not our leaks. Full stacks are needed for the suppressions to see those frames.
+
+extern "C" const char* __asan_default_options() { return "fast_unwind_on_malloc=0"; }
+
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:QQuickPixmap\n"
+           "leak:QImageIOHandler::allocateImage\n"
+           "leak:libfontconfig.so\n"
+           "leak:QSGRenderContext::textureForFactory\n"
+           "leak:QQuickImage::updatePaintNode\n";
+}
