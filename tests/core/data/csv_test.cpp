@@ -34,6 +34,7 @@ TEST(CsvParse, SplitsCellsRowsAndQuotes) {
     } cases[] = {
         {"a,\"b,c\",d", {{"a", "b,c", "d"}}},
         {"\"say \"\"hi\"\"\"", {{"say \"hi\""}}},
+        {"\"a\"\"b\",\"c\"\"d\"x,\"e\"\n\"f\"\"\"", {{"a\"b", "c\"dx", "e"}, {"f\""}}},
         {"\"line\nbreak\r\n\",x", {{"line\nbreak\r\n", "x"}}},
         {"a,b\r\n", {{"a", "b"}}},
         {"a\nb\r\nc\rd", {{"a"}, {"b"}, {"c"}, {"d"}}},
