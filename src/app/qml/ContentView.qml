@@ -285,11 +285,17 @@ Item {
                     anchors.bottomMargin: 14
                     spacing: 14
 
+                    // 360 wide when there is room; at the window's smallest width the
+                    // selector gives way so that the main button stays whole.
                     ColumnLayout {
                         spacing: 6
+                        Layout.fillWidth: true
+                        Layout.minimumWidth: 200
+                        Layout.maximumWidth: 360
                         Caption { text: "КАЧЕСТВО" }
                         Segmented {
                             objectName: "qualitySelector"
+                            Layout.fillWidth: true
                             Layout.preferredWidth: 360
                             options: Store.qualities.map(q => ({ value: q.quality, title: q.title }))
                             selection: Store.quality

@@ -241,9 +241,11 @@ QVariantList Job::menuGroups() const {
 
 QString durationText(double seconds) {
     if (std::isnan(seconds) || seconds < 1) return QStringLiteral("меньше секунды");
-    if (seconds < 60) return QLocale().toString(seconds, 'f', 1) + QStringLiteral(" с");
+    // Rounded to one decimal, 59.95 s and more would read "60,0 с": those read in minutes.
+    if (std::round(seconds * 10) < 600)
+        return QLocale().toString(seconds, 'f', 1) + QStringLiteral(" с");
     if (!std::isfinite(seconds)) return {};
-    const auto whole = static_cast<long long>(seconds);
+    const auto whole = static_cast<long long>(std::max(seconds, 60.0));
     const auto minutes = whole / 60;
     return QString::number(minutes) + QStringLiteral(" мин ") +
            QString::number(whole - minutes * 60) + QStringLiteral(" с");

@@ -245,6 +245,24 @@ Item {
             compare(descendants(view, "fileName")[0].text, "staying.wav")
         }
 
+        function test_the_footer_fits_the_smallest_window() {
+            const done = stage.addJob("a.wav")
+            stage.done(done, 1)
+            stage.addJob("b.wav")
+            view.width = 820
+            view.height = 560
+            tryVerify(() => part("footer").height > 60)
+            const convert = part("convertButton")
+            waitForItemPolished(convert.parent)
+            verify(part("clearButton").visible)
+            verify(convert.mapToItem(view, convert.width, 0).x <= 820 - 24 + 0.5)
+            verify(part("qualitySelector").width >= 200)
+
+            view.width = 1000
+            waitForItemPolished(convert.parent)
+            compare(part("qualitySelector").width, 360)
+        }
+
         function test_ffmpeg_warning_follows_the_flag() {
             verify(!part("ffmpegWarning").visible)
             Store.ffmpegMissing = true

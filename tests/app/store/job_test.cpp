@@ -113,6 +113,7 @@ TEST(Job, StatusTextTellsTheState) {
     EXPECT_EQ(durationText(0.4), QStringLiteral("меньше секунды"));
     EXPECT_EQ(durationText(2.4), QStringLiteral("2,4 с"));
     EXPECT_EQ(durationText(59.94), QStringLiteral("59,9 с"));
+    EXPECT_EQ(durationText(59.96), QStringLiteral("1 мин 0 с"));
     EXPECT_EQ(durationText(60), QStringLiteral("1 мин 0 с"));
     EXPECT_EQ(durationText(125), QStringLiteral("2 мин 5 с"));
     QLocale::setDefault(QLocale::c());
