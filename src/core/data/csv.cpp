@@ -5,7 +5,7 @@
 #include "data/utf8.h"
 
 #include <algorithm>
-#include <array>
+#include <cstdint>
 #include <cstring>
 #include <unordered_map>
 
@@ -34,22 +34,138 @@ Node cellNode(std::string&& cell) {
     return Node::string(std::move(cell));
 }
 
+using Cells = std::vector<std::string_view>;
+
+// The cell being read: a piece of the text while it is one, else built in the row's
+// scratch buffer (after a doubled quote, or text after a closing quote).
+class CellReader {
+public:
+    explicit CellReader(std::string& scratch) : m_scratch(scratch) {}
+
+    bool empty() const { return m_built ? m_scratch.size() == m_offset : m_begin == m_end; }
+
+    void append(const char* begin, const char* end) {
+        if (m_built) {
+            m_scratch.append(begin, end);
+        } else if (m_begin == m_end) {
+            m_begin = begin;
+            m_end = end;
+        } else if (m_end == begin) {
+            m_end = end;
+        } else {
+            m_built = true;
+            m_offset = m_scratch.size();
+            m_scratch.append(m_begin, m_end);
+            m_scratch.append(begin, end);
+        }
+    }
+
+    // Where a finished cell lies: in the text, or (begin null) in the scratch buffer.
+    struct Piece {
+        const char* begin;
+        std::size_t offset;
+        std::size_t size;
+    };
+    Piece take() {
+        const Piece piece = m_built ? Piece{nullptr, m_offset, m_scratch.size() - m_offset}
+                                    : Piece{m_begin, 0, static_cast<std::size_t>(m_end - m_begin)};
+        m_built = false;
+        m_begin = m_end = nullptr;
+        return piece;
+    }
+
+private:
+    std::string& m_scratch;
+    const char* m_begin = nullptr;
+    const char* m_end = nullptr;
+    bool m_built = false;
+    std::size_t m_offset = 0;
+};
+
+// Splits `text` into rows and hands each row's cells to `onRow`; the views live until
+// `onRow` returns. Quotes open only at the start of a cell, "" inside quotes is one
+// quote, LF, CR LF and CR end rows, and blank lines (one empty cell) are left out.
+template <typename OnRow> void splitRows(std::string_view text, char delimiter, OnRow&& onRow) {
+    if (text.starts_with(byteOrderMark)) text.remove_prefix(byteOrderMark.size());
+    std::string scratch;
+    std::vector<CellReader::Piece> pieces;
+    Cells cells;
+    CellReader cell(scratch);
+    const char* p = text.data();
+    const char* end = p + text.size();
+    auto endRow = [&] {
+        pieces.push_back(cell.take());
+        const bool blank = pieces.size() == 1 && pieces[0].size == 0;
+        if (!blank) {
+            cells.clear();
+            for (const CellReader::Piece& piece : pieces)
+                cells.emplace_back(piece.begin ? piece.begin : scratch.data() + piece.offset,
+                                   piece.size);
+            onRow(cells);
+        }
+        pieces.clear();
+        scratch.clear();
+    };
+    while (p != end) {
+        const char c = *p;
+        if (c == '"' && cell.empty()) {
+            // A quoted cell: up to the closing quote, with "" standing for one quote.
+            ++p;
+            for (;;) {
+                const char* quote = static_cast<const char*>(
+                    std::memchr(p, '"', static_cast<std::size_t>(end - p)));
+                if (!quote) {
+                    cell.append(p, end);
+                    p = end;
+                    break;
+                }
+                cell.append(p, quote);
+                p = quote + 1;
+                if (p != end && *p == '"') {
+                    cell.append(quote, quote + 1);
+                    ++p;
+                    continue;
+                }
+                break;
+            }
+            continue;
+        }
+        if (c == delimiter) {
+            pieces.push_back(cell.take());
+            ++p;
+            continue;
+        }
+        if (c == '\n' || c == '\r') {
+            ++p;
+            if (c == '\r' && p != end && *p == '\n') ++p;
+            endRow();
+            continue;
+        }
+        // Plain text up to the next byte that matters.
+        const char* run = p++;
+        while (p != end && *p != delimiter && *p != '\n' && *p != '\r' && *p != '"')
+            ++p;
+        cell.append(run, p);
+    }
+    if (!cell.empty() || !pieces.empty()) endRow();
+}
+
 // Builds records row by row.
 class TableBuilder {
 public:
-    void add(Row& row) {
+    void add(const Cells& row) {
         if (!m_haveHeader) {
             m_haveHeader = true;
-            m_header = std::move(row);
-            for (std::size_t i = 0; i < m_header.size(); ++i)
-                if (m_header[i].empty()) m_header[i] = "column" + std::to_string(i + 1);
+            for (std::size_t i = 0; i < row.size(); ++i)
+                m_header.push_back(row[i].empty() ? "column" + std::to_string(i + 1)
+                                                  : std::string(row[i]));
             return;
         }
         Node::Object members;
         members.reserve(m_header.size());
         for (std::size_t i = 0; i < m_header.size(); ++i)
             members.emplace_back(m_header[i],
-                                 i < row.size() ? cellNode(std::move(row[i])) : Node::string({}));
+                                 i < row.size() ? cellNode(std::string(row[i])) : Node::string({}));
         m_records.push_back(Node::object(std::move(members)));
     }
 
@@ -64,12 +180,24 @@ private:
     Node::Array m_records;
 };
 
+bool hasByte(std::uint64_t word, unsigned char byte) {
+    const std::uint64_t x = word ^ (0x0101010101010101ull * byte);
+    return ((x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull) != 0;
+}
+
 bool needsQuotes(std::string_view cell, char delimiter) {
-    // Bytes above the quote (22) other than the delimiter never need quotes; one
-    // comparison settles most bytes.
-    for (const char c : cell)
-        if (static_cast<unsigned char>(c) <= '"' || c == delimiter)
-            if (c == delimiter || c == '"' || c == '\n' || c == '\r') return true;
+    const char* p = cell.data();
+    const char* end = p + cell.size();
+    // Eight bytes at a time, then byte by byte.
+    for (; end - p >= 8; p += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, sizeof word);
+        if (hasByte(word, static_cast<unsigned char>(delimiter)) || hasByte(word, '"') ||
+            hasByte(word, '\n') || hasByte(word, '\r'))
+            return true;
+    }
+    for (; p != end; ++p)
+        if (*p == delimiter || *p == '"' || *p == '\n' || *p == '\r') return true;
     return false;
 }
 
@@ -128,61 +256,11 @@ char detectDelimiter(std::string_view text) {
 }
 
 void forEachRow(std::string_view text, char delimiter, const std::function<void(Row&)>& onRow) {
-    if (text.starts_with(byteOrderMark)) text.remove_prefix(byteOrderMark.size());
     Row row;
-    std::string cell;
-    const char* p = text.data();
-    const char* end = p + text.size();
-    auto endRow = [&] {
-        row.push_back(std::move(cell));
-        cell.clear();
-        // A blank line is one empty cell; it is left out.
-        if (!(row.size() == 1 && row[0].empty())) onRow(row);
-        row.clear();
-    };
-    while (p != end) {
-        const char c = *p;
-        if (c == '"' && cell.empty()) {
-            // A quoted cell: up to the closing quote, with "" standing for one quote.
-            ++p;
-            for (;;) {
-                const char* quote = static_cast<const char*>(
-                    std::memchr(p, '"', static_cast<std::size_t>(end - p)));
-                if (!quote) {
-                    cell.append(p, end);
-                    p = end;
-                    break;
-                }
-                cell.append(p, quote);
-                p = quote + 1;
-                if (p != end && *p == '"') {
-                    cell.push_back('"');
-                    ++p;
-                    continue;
-                }
-                break;
-            }
-            continue;
-        }
-        if (c == delimiter) {
-            row.push_back(std::move(cell));
-            cell.clear();
-            ++p;
-            continue;
-        }
-        if (c == '\n' || c == '\r') {
-            ++p;
-            if (c == '\r' && p != end && *p == '\n') ++p;
-            endRow();
-            continue;
-        }
-        // Plain text up to the next byte that matters.
-        const char* run = p++;
-        while (p != end && *p != delimiter && *p != '\n' && *p != '\r' && *p != '"')
-            ++p;
-        cell.append(run, p);
-    }
-    if (!cell.empty() || !row.empty()) endRow();
+    splitRows(text, delimiter, [&](const Cells& cells) {
+        row.assign(cells.begin(), cells.end());
+        onRow(row);
+    });
 }
 
 std::vector<Row> parse(std::string_view text, char delimiter) {
@@ -193,14 +271,17 @@ std::vector<Row> parse(std::string_view text, char delimiter) {
 
 Node objects(std::vector<Row> rows) {
     TableBuilder builder;
-    for (Row& row : rows)
-        builder.add(row);
+    Cells cells;
+    for (const Row& row : rows) {
+        cells.assign(row.begin(), row.end());
+        builder.add(cells);
+    }
     return builder.result();
 }
 
 Node table(std::string_view text, char delimiter) {
     TableBuilder builder;
-    forEachRow(text, delimiter, [&](Row& row) { builder.add(row); });
+    splitRows(text, delimiter, [&](const Cells& row) { builder.add(row); });
     return builder.result();
 }
 
@@ -246,14 +327,14 @@ void appendJson(std::string& out, std::string_view text, char delimiter) {
     const bool wellFormed = utf8::isValid(text); // then no cell needs repairing
     bool haveHeader = false;
     std::size_t records = 0;
-    forEachRow(text, delimiter, [&](Row& row) {
+    splitRows(text, delimiter, [&](const Cells& row) {
         if (!haveHeader) {
             haveHeader = true;
             std::size_t prefixBytes = 0;
             for (std::size_t i = 0; i < row.size(); ++i) {
                 std::string prefix = "    ";
-                JSON::appendQuoted(prefix,
-                                   row[i].empty() ? "column" + std::to_string(i + 1) : row[i]);
+                JSON::appendQuoted(prefix, row[i].empty() ? "column" + std::to_string(i + 1)
+                                                          : std::string(row[i]));
                 prefix += ": ";
                 prefixBytes += prefix.size() + 2;
                 prefixes.push_back(std::move(prefix));

@@ -34,6 +34,7 @@ TEST(CsvParse, SplitsCellsRowsAndQuotes) {
     } cases[] = {
         {"a,\"b,c\",d", {{"a", "b,c", "d"}}},
         {"\"say \"\"hi\"\"\"", {{"say \"hi\""}}},
+        {"\"a\"\"b\",\"c\"\"d\"x,\"e\"\n\"f\"\"\"", {{"a\"b", "c\"dx", "e"}, {"f\""}}},
         {"\"line\nbreak\r\n\",x", {{"line\nbreak\r\n", "x"}}},
         {"a,b\r\n", {{"a", "b"}}},
         {"a\nb\r\nc\rd", {{"a"}, {"b"}, {"c"}, {"d"}}},
@@ -114,6 +115,8 @@ TEST(CsvWrite, RecordsListsAndQuoting) {
         {R"([{"s":"a;b","c":"a,b"}])", "s;c\r\n\"a;b\";a,b\r\n"},
         {R"([["l\nf","c\rr","q\"q"," pad "]])", "\"l\nf\";\"c\rr\";\"q\"\"q\"; pad \r\n"},
         {R"([{"a;b":1}])", "\"a;b\"\r\n1\r\n"},
+        {R"([["abcdefghijk;l","abcdefghijklmnop\"q","abcdefghijklmnopq,"]])",
+         "\"abcdefghijk;l\";\"abcdefghijklmnop\"\"q\";abcdefghijklmnopq,\r\n"},
         {R"([{"b":1,"a":2},{"a":3,"c":4}])", "b;a;c\r\n1;2;\r\n;3;4\r\n"},
     };
     for (const Case& c : cases)
