@@ -11,9 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <random>
-#include <sstream>
 
 namespace lumatra {
 namespace {
@@ -100,15 +98,28 @@ bool moveWithoutReplacing(const std::filesystem::path& from, const std::filesyst
 }
 
 std::string readWholeFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw SystemError("Не удалось открыть", path, errno ? errno : EIO);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw SystemError("Не удалось открыть", path, errno);
+    struct stat info {};
+    ::fstat(fd, &info);
     std::string bytes;
-    in.seekg(0, std::ios::end);
-    const auto size = in.tellg();
-    if (size > 0) bytes.reserve(static_cast<std::size_t>(size));
-    in.seekg(0, std::ios::beg);
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad()) throw SystemError("Не удалось прочитать", path, EIO);
+    // The size is a hint: the file may grow or shrink while we read it.
+    bytes.resize(info.st_size > 0 ? static_cast<std::size_t>(info.st_size) + 1 : 64 * 1024);
+    std::size_t used = 0;
+    for (;;) {
+        if (used == bytes.size()) bytes.resize(bytes.size() * 2);
+        const ssize_t n = ::read(fd, bytes.data() + used, bytes.size() - used);
+        if (n > 0) {
+            used += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        const int readErrno = errno;
+        ::close(fd);
+        if (n < 0) throw SystemError("Не удалось прочитать", path, readErrno);
+        break;
+    }
+    bytes.resize(used);
     return bytes;
 }
 
@@ -178,9 +189,10 @@ ConvertResult Converter::run(const std::filesystem::path& source, Format format,
     case Kind::document:
         throw ConvertError::unsupported(route);
     case Kind::data: {
-        const auto tree =
-            DataConverter::read(readWholeFile(source), lowercased(pathExtension(source)));
-        writeWholeFile(scratch.path(), DataConverter::write(tree, format));
+        // Tables and JSON records stream through without building the whole tree.
+        writeWholeFile(scratch.path(),
+                       DataConverter::convert(readWholeFile(source),
+                                              lowercased(pathExtension(source)), format));
         break;
     }
     }
