@@ -101,8 +101,9 @@ TEST_F(MediaRoute, VideoTargetsAtEveryQuality) {
             sizes.push_back(result.bytes);
             EXPECT_EQ(test::probeField(result.output, "v", "codec_name"), expect.codec);
             EXPECT_EQ(test::probeField(result.output, "a", "codec_name"), expect.audio);
-            if (expect.format == Format::hevc)
+            if (expect.format == Format::hevc) {
                 EXPECT_EQ(test::probeField(result.output, "v", "codec_tag_string"), "hvc1");
+            }
         }
         if (expect.format == Format::hevc) {
             EXPECT_GT(sizes[0], sizes[1]);
