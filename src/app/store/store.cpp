@@ -7,6 +7,9 @@
 #include "platform/sounds.h"
 #include "tools/tools.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <QCollator>
 #include <QCoreApplication>
 #include <QFile>
@@ -21,6 +24,9 @@ namespace lumatra {
 namespace fs = std::filesystem;
 
 namespace {
+
+// Scheduling niceness of the conversion thread and what it starts.
+constexpr int conversionNiceness = 10;
 
 QString text(std::string_view value) {
     return QString::fromUtf8(value.data(), static_cast<qsizetype>(value.size()));
@@ -397,6 +403,9 @@ void Store::process(Job* job) {
 
     if (m_worker.joinable()) m_worker.join();
     m_worker = std::jthread([this, conversion, source, target, options](std::stop_token stop) {
+        // The conversion and the programs it starts yield to the window: a busy encoder
+        // still takes every idle cycle, but never a frame.
+        ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), conversionNiceness);
         Outcome outcome;
         const ProgressHandler progress = [this, conversion](double fraction) {
             QMetaObject::invokeMethod(
