@@ -3,11 +3,16 @@
 #include "store/store.h"
 #include "views/main_window.h"
 
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
+#include <QSocketNotifier>
 #include <QtQml/qqmlextensionplugin.h>
 
 #include <cstdio>
@@ -18,6 +23,45 @@ Q_IMPORT_QML_PLUGIN(LumatraPlugin)
 namespace lumatra::Main {
 
 namespace {
+
+// SIGINT, SIGTERM and SIGHUP end the application the ordinary way, so that the store
+// stops the running conversion (its program is reaped, its unfinished output removed)
+// instead of the process dying with a hidden file left in the output folder. Must be
+// made before any thread exists: the threads inherit the blocked signals, and the
+// process runner unblocks them again for the programs it starts.
+class QuitOnSignals {
+public:
+    QuitOnSignals() {
+        sigemptyset(&m_signals);
+        for (int number : {SIGINT, SIGTERM, SIGHUP})
+            sigaddset(&m_signals, number);
+        pthread_sigmask(SIG_BLOCK, &m_signals, nullptr);
+        m_fd = ::signalfd(-1, &m_signals, SFD_CLOEXEC | SFD_NONBLOCK);
+    }
+    QuitOnSignals(const QuitOnSignals&) = delete;
+    QuitOnSignals& operator=(const QuitOnSignals&) = delete;
+    ~QuitOnSignals() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+
+    /// Starts listening; call once the application object exists.
+    void listen() {
+        if (m_fd < 0) return;
+        // Owned by the application, so it goes before the event dispatcher does.
+        auto* notifier =
+            new QSocketNotifier(m_fd, QSocketNotifier::Read, QCoreApplication::instance());
+        QObject::connect(notifier, &QSocketNotifier::activated, [this] {
+            signalfd_siginfo info{};
+            while (::read(m_fd, &info, sizeof info) == sizeof info) {
+            }
+            QCoreApplication::quit();
+        });
+    }
+
+private:
+    sigset_t m_signals{};
+    int m_fd = -1;
+};
 
 QStringList absolutePaths(const std::vector<std::string>& files) {
     QStringList paths;
@@ -36,8 +80,10 @@ void setNames() {
 } // namespace
 
 int runWindow(int argc, char** argv, const std::vector<std::string>& files) {
+    QuitOnSignals quitOnSignals;
     setNames();
     QGuiApplication app(argc, argv);
+    quitOnSignals.listen();
     MainWindow::prepareApplication();
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/qt/qml/Lumatra/resources/lumatra.svg")));
 

@@ -1,5 +1,7 @@
 #include "store/job.h"
 
+#include "store/qt_text.h"
+
 #include "converter/converter.h"
 #include "formats/byte_count.h"
 
@@ -11,17 +13,6 @@
 #include <cmath>
 
 namespace lumatra {
-namespace {
-
-QString text(std::string_view value) {
-    return QString::fromUtf8(value.data(), static_cast<qsizetype>(value.size()));
-}
-
-QString pathText(const std::filesystem::path& path) {
-    return QFile::decodeName(QByteArray::fromStdString(path.native()));
-}
-
-} // namespace
 
 std::unique_ptr<Job> Job::make(const std::filesystem::path& path) {
     const auto kind = kindOf(path);
@@ -42,28 +33,28 @@ QString Job::idText() const {
 }
 
 QUrl Job::url() const {
-    return QUrl::fromLocalFile(pathText(m_path));
+    return QUrl::fromLocalFile(qtPath(m_path));
 }
 
 QString Job::fileName() const {
-    return pathText(m_path.filename());
+    return qtPath(m_path.filename());
 }
 
 QString Job::kindName() const {
-    return text(rawValue(m_kind));
+    return qtText(rawValue(m_kind));
 }
 QString Job::kindTitle() const {
-    return text(title(m_kind));
+    return qtText(title(m_kind));
 }
 QString Job::kindSymbol() const {
-    return text(symbol(m_kind));
+    return qtText(symbol(m_kind));
 }
 
 QStringList Job::targetNames() const {
     QStringList names;
     names.reserve(static_cast<qsizetype>(m_targets.size()));
     for (Format format : m_targets)
-        names.append(text(rawValue(format)));
+        names.append(qtText(rawValue(format)));
     return names;
 }
 
@@ -82,7 +73,7 @@ void Job::setTarget(Format format) {
 }
 
 QString Job::targetName() const {
-    return text(rawValue(m_target));
+    return qtText(rawValue(m_target));
 }
 
 void Job::setTargetName(const QString& name) {
@@ -93,7 +84,7 @@ QString Job::targetLabel() const {
     return targetName().toUpper();
 }
 QString Job::targetDetail() const {
-    return text(detail(m_target));
+    return qtText(detail(m_target));
 }
 
 QString Job::statusName() const {
@@ -116,7 +107,7 @@ QString Job::statusName() const {
 
 QUrl Job::outputUrl() const {
     if (!m_result) return {};
-    return QUrl::fromLocalFile(pathText(m_result->output));
+    return QUrl::fromLocalFile(qtPath(m_result->output));
 }
 
 bool Job::isFinished() const {
@@ -184,7 +175,7 @@ void Job::setIcon(const QString& icon) {
 }
 
 QString Job::sourceText() const {
-    return pathText(pathExtension(m_path)).toUpper() + QStringLiteral(" · ") +
+    return qtPath(pathExtension(m_path)).toUpper() + QStringLiteral(" · ") +
            QString::fromStdString(formatByteCount(m_bytes));
 }
 
@@ -199,7 +190,7 @@ QString Job::statusText() const {
         return QString::number(static_cast<int>(m_progress * 100)) + QLatin1Char('%');
     case Status::Done:
         if (!m_result) return {};
-        return pathText(m_result->output.filename()) + QStringLiteral(" · ") +
+        return qtPath(m_result->output.filename()) + QStringLiteral(" · ") +
                QString::fromStdString(formatByteCount(m_result->bytes)) + QStringLiteral(" · ") +
                durationText(m_result->seconds);
     case Status::Failed:
@@ -216,12 +207,12 @@ QVariantList Job::menuGroups() const {
     for (Format format : m_targets) {
         const QString groupTitle = menuGroupTitle(format, m_kind);
         QVariantMap item{
-            {QStringLiteral("format"), text(rawValue(format))},
-            {QStringLiteral("label"), text(rawValue(format)).toUpper()},
-            {QStringLiteral("title"), text(title(format))},
-            {QStringLiteral("detail"), text(detail(format))},
+            {QStringLiteral("format"), qtText(rawValue(format))},
+            {QStringLiteral("label"), qtText(rawValue(format)).toUpper()},
+            {QStringLiteral("title"), qtText(title(format))},
+            {QStringLiteral("detail"), qtText(detail(format))},
             {QStringLiteral("text"),
-             text(title(format)) + QStringLiteral(" — ") + text(detail(format))},
+             qtText(title(format)) + QStringLiteral(" — ") + qtText(detail(format))},
         };
         auto index = titles.indexOf(groupTitle);
         if (index < 0) {

@@ -1,5 +1,7 @@
 #include "store/store.h"
 
+#include "store/qt_text.h"
+
 #include "converter/converter.h"
 #include "platform/file_icons.h"
 #include "platform/launcher_badge.h"
@@ -27,18 +29,6 @@ namespace {
 
 // Scheduling niceness of the conversion thread and what it starts.
 constexpr int conversionNiceness = 10;
-
-QString text(std::string_view value) {
-    return QString::fromUtf8(value.data(), static_cast<qsizetype>(value.size()));
-}
-
-QString pathText(const fs::path& path) {
-    return QFile::decodeName(QByteArray::fromStdString(path.native()));
-}
-
-fs::path localPath(const QString& path) {
-    return fs::path(QFile::encodeName(path).toStdString());
-}
 
 // File locations are compared as absolute, normalised paths without a trailing slash.
 fs::path normalised(const fs::path& path) {
@@ -153,7 +143,7 @@ void Store::setQuality(Quality quality) {
 }
 
 QString Store::qualityName() const {
-    return text(rawValue(m_quality));
+    return qtText(rawValue(m_quality));
 }
 
 void Store::setQualityName(const QString& name) {
@@ -163,8 +153,8 @@ void Store::setQualityName(const QString& name) {
 QVariantList Store::qualities() {
     QVariantList list;
     for (Quality quality : allQualities)
-        list.append(QVariantMap{{QStringLiteral("quality"), text(rawValue(quality))},
-                                {QStringLiteral("title"), text(title(quality))}});
+        list.append(QVariantMap{{QStringLiteral("quality"), qtText(rawValue(quality))},
+                                {QStringLiteral("title"), qtText(title(quality))}});
     return list;
 }
 
@@ -178,7 +168,7 @@ void Store::setOutputDirectory(std::optional<fs::path> folder) {
 
 QUrl Store::outputDirectoryUrl() const {
     if (!m_outputDirectory) return {};
-    return QUrl::fromLocalFile(pathText(*m_outputDirectory));
+    return QUrl::fromLocalFile(qtPath(*m_outputDirectory));
 }
 
 void Store::setOutputDirectoryUrl(const QUrl& url) {
@@ -193,7 +183,9 @@ void Store::setOutputDirectoryUrl(const QUrl& url) {
 
 QString Store::outputDirectoryName() const {
     if (!m_outputDirectory) return {};
-    return pathText(m_outputDirectory->filename());
+    // The root folder has no name of its own.
+    const auto name = m_outputDirectory->filename();
+    return qtPath(name.empty() ? *m_outputDirectory : name);
 }
 
 void Store::setFfmpegMissing(bool missing) {
@@ -516,7 +508,7 @@ QStringList Store::commonTargets(const QString& kind) const {
     QStringList names;
     if (const auto parsed = kindNamed(kind))
         for (Format format : commonTargets(*parsed))
-            names.append(text(rawValue(format)));
+            names.append(qtText(rawValue(format)));
     return names;
 }
 
@@ -524,7 +516,7 @@ QString Store::commonTarget(const QString& kind) const {
     const auto parsed = kindNamed(kind);
     if (!parsed) return {};
     const auto common = commonTarget(*parsed);
-    return common ? text(rawValue(*common)) : QString();
+    return common ? qtText(rawValue(*common)) : QString();
 }
 
 QVariantList Store::bulkKinds() const {
@@ -537,18 +529,19 @@ QVariantList Store::bulkKinds() const {
         if (!shown) continue;
         QVariantList targets;
         for (Format format : commonTargets(kind))
-            targets.append(QVariantMap{{QStringLiteral("format"), text(rawValue(format))},
-                                       {QStringLiteral("label"), text(rawValue(format)).toUpper()},
-                                       {QStringLiteral("detail"), text(detail(format))}});
+            targets.append(
+                QVariantMap{{QStringLiteral("format"), qtText(rawValue(format))},
+                            {QStringLiteral("label"), qtText(rawValue(format)).toUpper()},
+                            {QStringLiteral("detail"), qtText(detail(format))}});
         const auto common = commonTarget(kind);
         rows.append(QVariantMap{
-            {QStringLiteral("kind"), text(rawValue(kind))},
-            {QStringLiteral("title"), text(title(kind))},
-            {QStringLiteral("symbol"), text(symbol(kind))},
+            {QStringLiteral("kind"), qtText(rawValue(kind))},
+            {QStringLiteral("title"), qtText(title(kind))},
+            {QStringLiteral("symbol"), qtText(symbol(kind))},
             {QStringLiteral("label"),
-             QStringLiteral("Все ") + text(title(kind)).toLower() + QStringLiteral(" в")},
+             QStringLiteral("Все ") + qtText(title(kind)).toLower() + QStringLiteral(" в")},
             {QStringLiteral("targets"), targets},
-            {QStringLiteral("common"), common ? text(rawValue(*common)) : QString()},
+            {QStringLiteral("common"), common ? qtText(rawValue(*common)) : QString()},
         });
     }
     return rows;
@@ -566,22 +559,22 @@ void Store::chooseOutputDirectory() {
 
 QString Store::kindTitle(const QString& kind) {
     const auto parsed = kindNamed(kind);
-    return parsed ? text(title(*parsed)) : QString();
+    return parsed ? qtText(title(*parsed)) : QString();
 }
 
 QString Store::kindSymbol(const QString& kind) {
     const auto parsed = kindNamed(kind);
-    return parsed ? text(symbol(*parsed)) : QString();
+    return parsed ? qtText(symbol(*parsed)) : QString();
 }
 
 QString Store::formatTitle(const QString& format) {
     const auto parsed = formatFromRaw(format.toStdString());
-    return parsed ? text(title(*parsed)) : QString();
+    return parsed ? qtText(title(*parsed)) : QString();
 }
 
 QString Store::formatDetail(const QString& format) {
     const auto parsed = formatFromRaw(format.toStdString());
-    return parsed ? text(detail(*parsed)) : QString();
+    return parsed ? qtText(detail(*parsed)) : QString();
 }
 
 } // namespace lumatra

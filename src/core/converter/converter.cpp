@@ -56,8 +56,8 @@ private:
 
 std::string stemOf(const std::filesystem::path& source) {
     const std::string name = source.filename().string();
-    const auto dot = name.rfind('.');
-    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+    const std::string extension = pathExtension(source);
+    return extension.empty() ? name : name.substr(0, name.size() - extension.size() - 1);
 }
 
 std::filesystem::path candidateName(const std::filesystem::path& folder, const std::string& stem,

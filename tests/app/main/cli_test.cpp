@@ -172,5 +172,22 @@ TEST(CommandLine, TerminationCancelsAndCleansUp) {
     }
 }
 
+TEST(Window, TerminationQuitsTheOrdinaryWay) {
+    // Quitting through the application lets the store stop its conversion and remove
+    // the unfinished output; dying on the signal would leave both behind.
+    test::ScratchDir dir;
+    test::makeTone(dir / "tone.wav", 0.2);
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    std::jthread sender([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        test::runProgram(
+            {"pkill", "-TERM", "-f", "--", "^" LUMATRA_BINARY " " + (dir / "tone.wav").string()});
+    });
+    const auto result = lumatra({(dir / "tone.wav").string()}, dir.path());
+    sender.join();
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_THAT(dir.entries(), ElementsAre("tone.wav"));
+}
+
 } // namespace
 } // namespace lumatra

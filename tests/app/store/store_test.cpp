@@ -189,6 +189,8 @@ TEST(StoreSettings, SurviveARestartOfTheStore) {
     EXPECT_EQ(restarted.quality(), Quality::small);
     EXPECT_EQ(restarted.outputDirectory(), dir / "out"); // not checked for existence
 
+    restarted.setOutputDirectoryUrl(QUrl::fromLocalFile(QStringLiteral("/")));
+    EXPECT_EQ(restarted.outputDirectoryName(), QStringLiteral("/")); // the root has no name
     restarted.setOutputDirectoryUrl(QUrl());
     QSettings settings(QStringLiteral("Lumatra"), QStringLiteral("Lumatra"));
     EXPECT_FALSE(settings.contains(QStringLiteral("outputDirectory")));
