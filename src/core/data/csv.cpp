@@ -226,10 +226,7 @@ void writeRecords(std::string& out, const Node::Array& items, char delimiter) {
                                            : index.at(members[i].first);
             cells[column] = &members[i].second;
         }
-        for (std::size_t i = 0; i < cells.size(); ++i) {
-            if (i > 0) out.push_back(delimiter);
-            if (cells[i]) appendValueCell(out, *cells[i], delimiter);
-        }
+        appendCells(out, cells, delimiter);
         out.append("\r\n");
     }
 }
@@ -399,18 +396,28 @@ void appendTo(std::string& out, const Node& node, char delimiter) {
         writeRecords(out, *items, delimiter);
         return;
     }
-    for (const Node& item : *items) {
-        if (item.isArray()) {
-            const Node::Array& cells = item.items();
-            for (std::size_t i = 0; i < cells.size(); ++i) {
-                if (i > 0) out.push_back(delimiter);
-                appendValueCell(out, cells[i], delimiter);
-            }
-        } else {
-            appendValueCell(out, item, delimiter);
-        }
-        out.append("\r\n");
+    for (const Node& item : *items)
+        appendListLine(out, item, delimiter);
+}
+
+void appendCells(std::string& out, const std::vector<const Node*>& cells, char delimiter) {
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        if (i > 0) out.push_back(delimiter);
+        if (cells[i]) appendValueCell(out, *cells[i], delimiter);
     }
+}
+
+void appendListLine(std::string& out, const Node& item, char delimiter) {
+    if (item.isArray()) {
+        const Node::Array& cells = item.items();
+        for (std::size_t i = 0; i < cells.size(); ++i) {
+            if (i > 0) out.push_back(delimiter);
+            appendValueCell(out, cells[i], delimiter);
+        }
+    } else {
+        appendValueCell(out, item, delimiter);
+    }
+    out.append("\r\n");
 }
 
 } // namespace lumatra::CSV

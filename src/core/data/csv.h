@@ -50,6 +50,14 @@ void appendTo(std::string& out, const Node& node, char delimiter);
 /// delimiter, a double quote or a line break.
 void appendValueCell(std::string& out, const Node& value, char delimiter);
 
+/// Appends the cells of one record line, joined by the delimiter; a missing value (null
+/// pointer) is an empty cell. The line end is not written.
+void appendCells(std::string& out, const std::vector<const Node*>& cells, char delimiter);
+
+/// Appends one line of a table that is no list of records: the cells of an array item,
+/// or the single cell of any other item, then CR LF.
+void appendListLine(std::string& out, const Node& item, char delimiter);
+
 /// Appends a text cell, quoted as `appendValueCell` quotes.
 void appendTextCell(std::string& out, std::string_view text, char delimiter);
 

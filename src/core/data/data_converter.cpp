@@ -67,10 +67,7 @@ std::string jsonToTable(std::string_view bytes) {
             }
             cells[column] = &members[i].second; // a repeated key: the last value wins
         }
-        for (std::size_t i = 0; i < cells.size(); ++i) {
-            if (i > 0) body.push_back(tableDelimiter);
-            if (cells[i]) CSV::appendValueCell(body, *cells[i], tableDelimiter);
-        }
+        CSV::appendCells(body, cells, tableDelimiter);
         lineEnds.push_back({body.size(), columns.size()});
         body.append("\r\n");
     });
@@ -84,18 +81,8 @@ std::string jsonToTable(std::string_view bytes) {
         // A table of lists: one line per item, no header.
         body.clear();
         lineEnds = {};
-        JSON::parseItems(bytes, [&](Node&& item) {
-            if (item.isArray()) {
-                const Node::Array& values = item.items();
-                for (std::size_t i = 0; i < values.size(); ++i) {
-                    if (i > 0) body.push_back(tableDelimiter);
-                    CSV::appendValueCell(body, values[i], tableDelimiter);
-                }
-            } else {
-                CSV::appendValueCell(body, item, tableDelimiter);
-            }
-            body.append("\r\n");
-        });
+        JSON::parseItems(bytes,
+                         [&](Node&& item) { CSV::appendListLine(body, item, tableDelimiter); });
         body.insert(0, out);
         return body;
     }
