@@ -83,13 +83,14 @@ int cli(const std::vector<std::string>& arguments, const std::string& file) {
     if (const auto out = value(arguments, "--out"))
         options.outputDirectory = std::filesystem::absolute(*out, ignored);
 
-    // SIGINT and SIGTERM are taken by this thread through sigwait and become a
+    // SIGINT, SIGTERM and SIGHUP are taken by this thread through sigwait and become a
     // cancellation; the worker inherits the blocked mask, and the process runner
     // unblocks them again for the programs it starts.
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP); // the terminal went away
     sigaddset(&signals, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 

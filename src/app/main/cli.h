@@ -14,7 +14,7 @@ std::optional<std::string> value(const std::vector<std::string>& arguments, std:
 
 /// Converts `file` as `--to`, `--quality` and `--out` say, printing "[N%]" lines and
 /// "Готово: …" or "Ошибка: …" to standard output. Returns the exit status: 0 done,
-/// 1 failed or cancelled (SIGINT, SIGTERM), 2 no usable `--to`.
+/// 1 failed or cancelled (SIGINT, SIGTERM, SIGHUP), 2 no usable `--to`.
 int cli(const std::vector<std::string>& arguments, const std::string& file);
 
 } // namespace lumatra::Main

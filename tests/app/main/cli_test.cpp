@@ -149,7 +149,7 @@ TEST(CommandLine, TerminationCancelsAndCleansUp) {
     test::makeMedia(dir / "long.mkv",
                     {"-f", "lavfi", "-i", "testsrc=size=640x480:rate=25:duration=20", "-c:v",
                      "libx264", "-preset", "ultrafast"});
-    for (int signal : {SIGTERM, SIGINT}) {
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
         // Send the signal once ffmpeg is at work.
         std::jthread sender([&] {
             for (int i = 0; i < 200; ++i) {
