@@ -2,7 +2,7 @@
 
 #include "data/json.h"
 #include "data/number_text.h"
-#include "data/utf8.h"
+#include "text/utf8.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -3,7 +3,7 @@
 #include "data/csv.h"
 #include "data/json.h"
 #include "data/plist_bridge.h"
-#include "data/utf8.h"
+#include "text/utf8.h"
 #include "formats/convert_error.h"
 
 #include <unordered_map>

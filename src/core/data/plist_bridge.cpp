@@ -1,7 +1,7 @@
 #include "data/plist_bridge.h"
 
 #include "data/number_text.h"
-#include "data/utf8.h"
+#include "text/utf8.h"
 #include "formats/convert_error.h"
 
 #include <plist/plist.h>

@@ -1,7 +1,6 @@
 #include "tools/line_splitter.h"
 
-#include <algorithm>
-#include <cstdint>
+#include "text/utf8.h"
 
 namespace lumatra {
 
@@ -27,57 +26,11 @@ void LineSplitter::finish() {
 void LineSplitter::emit() {
     m_overlong = false;
     if (m_pending.empty()) return;
-    std::string line = sanitizeUtf8(m_pending);
+    std::string line;
+    line.reserve(m_pending.size());
+    utf8::appendRepaired(line, m_pending);
     m_pending.clear();
     m_sink(std::move(line));
-}
-
-std::string sanitizeUtf8(std::string_view bytes) {
-    std::string out;
-    out.reserve(bytes.size());
-    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
-    const std::size_t size = bytes.size();
-    std::size_t i = 0;
-    while (i < size) {
-        const std::uint8_t lead = data[i];
-        if (lead < 0x80) {
-            out.push_back(static_cast<char>(lead));
-            ++i;
-            continue;
-        }
-        std::size_t length = 0;
-        std::uint8_t low = 0x80;
-        std::uint8_t high = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            if (lead == 0xE0) low = 0xA0;
-            if (lead == 0xED) high = 0x9F; // no surrogates
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            if (lead == 0xF0) low = 0x90;
-            if (lead == 0xF4) high = 0x8F;
-        }
-        // Count how much of a well-formed sequence is there; the maximal invalid prefix
-        // becomes one replacement character.
-        std::size_t valid = length == 0 ? 0 : 1;
-        while (valid > 0 && valid < length && i + valid < size) {
-            const std::uint8_t next = data[i + valid];
-            const std::uint8_t min = valid == 1 ? low : 0x80;
-            const std::uint8_t max = valid == 1 ? high : 0xBF;
-            if (next < min || next > max) break;
-            ++valid;
-        }
-        if (length != 0 && valid == length) {
-            out.append(bytes.substr(i, length));
-            i += length;
-        } else {
-            out.append("\xEF\xBF\xBD");
-            i += std::max<std::size_t>(valid, 1);
-        }
-    }
-    return out;
 }
 
 } // namespace lumatra

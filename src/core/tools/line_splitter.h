@@ -34,7 +34,5 @@ private:
     bool m_overlong = false;
 };
 
-/// `bytes` as valid UTF-8: each invalid or truncated sequence becomes U+FFFD.
-std::string sanitizeUtf8(std::string_view bytes);
 
 } // namespace lumatra

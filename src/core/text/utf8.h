@@ -1,5 +1,5 @@
 #pragma once
-// UTF-8 helpers private to the data readers and writers.
+// UTF-8 helpers shared by the data readers and writers and the process runner.
 
 #include <cstddef>
 #include <string>

@@ -1,4 +1,4 @@
-#include "data/utf8.h"
+#include "text/utf8.h"
 
 #include <array>
 #include <cstdint>
