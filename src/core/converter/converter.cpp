@@ -1,58 +1,21 @@
 #include "converter/converter.h"
 
+#include "converter/output_slot.h"
 #include "data/data_converter.h"
+#include "tools/unique_fd.h"
 
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <random>
 
 namespace lumatra {
 namespace {
-
-// A random (version 4) UUID in its 36-character upper-case form.
-std::string makeUuid() {
-    thread_local std::mt19937_64 generator{std::random_device{}()};
-    std::array<unsigned char, 16> bytes;
-    for (std::size_t i = 0; i < bytes.size(); i += 8) {
-        const auto value = generator();
-        for (std::size_t j = 0; j < 8; ++j)
-            bytes[i + j] = static_cast<unsigned char>(value >> (8 * j));
-    }
-    bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);
-    bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);
-    std::string text;
-    static constexpr char hex[] = "0123456789ABCDEF";
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (i == 4 || i == 6 || i == 8 || i == 10) text += '-';
-        text += hex[bytes[i] >> 4];
-        text += hex[bytes[i] & 0x0F];
-    }
-    return text;
-}
-
-// Removes the temporary item on every way out of a run; after a successful move
-// nothing is there any more and the removal quietly does nothing.
-class ScratchItem {
-public:
-    explicit ScratchItem(std::filesystem::path path) : m_path(std::move(path)) {}
-    ScratchItem(const ScratchItem&) = delete;
-    ScratchItem& operator=(const ScratchItem&) = delete;
-    ~ScratchItem() {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    const std::filesystem::path& path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-};
 
 std::string stemOf(const std::filesystem::path& source) {
     const std::string name = source.filename().string();
@@ -73,28 +36,44 @@ bool itemExists(const std::filesystem::path& path) {
     return ::lstat(path.c_str(), &info) == 0;
 }
 
-// Moves `from` to `to` only when nothing is at `to`, atomically. Returns false when
-// the name was taken, throws on any other failure.
-bool moveWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno == EEXIST) return false;
-    if (errno != EINVAL && errno != ENOSYS)
-        throw SystemError("Не удалось сохранить результат", to, errno);
-    // A file system without RENAME_NOREPLACE: a hard link is just as exclusive for files.
-    if (::link(from.c_str(), to.c_str()) == 0) {
-        ::unlink(from.c_str());
-        return true;
+void refuseIrregular(const struct stat& info, const std::filesystem::path& source) {
+    if (S_ISDIR(info.st_mode))
+        throw ConvertError::failed("Это папка, а не файл: " + source.string());
+    if (!S_ISREG(info.st_mode))
+        throw ConvertError::failed("Это не обычный файл: " + source.string());
+}
+
+// The source's status (links followed). Pipes, devices, sockets and folders are refused
+// here, before any program or reader could wait on them for ever.
+struct stat checkSource(const std::filesystem::path& source) {
+    struct stat info {};
+    if (::stat(source.c_str(), &info) != 0) {
+        if (errno == ENOENT) throw ConvertError::failed("Файл не найден: " + source.string());
+        throw SystemError("Не удалось открыть", source, errno);
     }
-    if (errno == EEXIST) return false;
-    if (errno != EPERM && errno != ENOTSUP)
-        throw SystemError("Не удалось сохранить результат", to, errno);
-    // Neither is offered (some network and FUSE file systems, or a folder): the best we
-    // can do is to look right before the move.
-    if (itemExists(to)) return false;
-    if (::rename(from.c_str(), to.c_str()) != 0)
-        throw SystemError("Не удалось сохранить результат", to, errno);
-    return true;
+    refuseIrregular(info, source);
+    // Should the name have become a pipe meanwhile, this open does not wait for a writer.
+    const UniqueFd fd(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd || ::fstat(fd.get(), &info) != 0)
+        throw SystemError("Не удалось открыть", source, errno);
+    refuseIrregular(info, source);
+    return info;
+}
+
+// A final name the folder cannot take is found now, not after a long conversion.
+void checkNameLength(const OutputFolder& folder, const std::string& stem, Format format,
+                     Kind kind) {
+    const auto fits = [&](bool isFolder) {
+        const auto name = candidateName(folder.path(), stem, format, isFolder, 1).filename();
+        if (static_cast<long>(name.native().size()) <= folder.nameMax()) return;
+        throw SystemError("Не удалось сохранить результат", folder.path() / name, ENAMETOOLONG);
+    };
+    fits(false);
+    // Documents rendered to pictures may become a folder of pages.
+    const bool pages =
+        kind == Kind::document && format != Format::pdf &&
+        std::find(imageTargets.begin(), imageTargets.end(), format) != imageTargets.end();
+    if (pages) fits(true);
 }
 
 std::string readWholeFile(const std::filesystem::path& path) {
@@ -146,6 +125,7 @@ std::filesystem::path freeOutputName(const std::filesystem::path& folder, const 
 ConvertResult Converter::run(const std::filesystem::path& source, Format format,
                              const Options& options, const ProgressHandler& progress,
                              std::stop_token stop) const {
+    const struct stat sourceInfo = checkSource(source);
     const auto kind = kindOf(source);
     if (!kind) throw ConvertError::unsupported("неизвестный тип ." + pathExtension(source));
     const auto targets = targetsFor(source);
@@ -156,35 +136,24 @@ ConvertResult Converter::run(const std::filesystem::path& source, Format format,
     if (std::find(targets.begin(), targets.end(), format) == targets.end())
         throw ConvertError::unsupported(route);
 
-    // A missing or unreadable source is reported in plain words before anything starts.
-    if (::access(source.c_str(), R_OK) != 0) throw SystemError("Не удалось открыть", source, errno);
-
     const auto started = std::chrono::steady_clock::now();
-    const auto folder = options.outputDirectory.value_or(source.parent_path());
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    if (error) throw SystemError("Не удалось создать папку", folder, error.value());
+    const OutputFolder folder(options.outputDirectory.value_or(source.parent_path()));
+    const std::string stem = stemOf(source);
+    checkNameLength(folder, stem, format, *kind);
+    folder.removeAbandonedItems();
 
-    const ScratchItem scratch(folder / (".lumatra-" + makeUuid() + "." + std::string(ext(format))));
-    // Trying the scratch name once tells a folder we may not write to in plain words,
-    // before any converter runs into it with a message of its own.
-    if (const int fd =
-            ::open(scratch.path().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        fd >= 0) {
-        ::close(fd);
-        ::unlink(scratch.path().c_str());
-    } else {
-        throw SystemError("Не удалось записать в папку", folder, errno);
-    }
+    // The converters write into a private folder of this run; a failure of the folder
+    // tells an output folder we may not write to in plain words.
+    const OutputSlot scratch(folder, std::string(ext(format)));
     bool isFolder = false;
     switch (*kind) {
     case Kind::audio:
     case Kind::video:
-        media(source, format, options.quality, scratch.path(), progress, stop);
+        media(source, format, options.quality, scratch.anchoredPath(), progress, stop);
         break;
     case Kind::image:
         if (format != Format::mp4 && format != Format::webm) throw ConvertError::unsupported(route);
-        media(source, format, options.quality, scratch.path(), progress, stop);
+        media(source, format, options.quality, scratch.anchoredPath(), progress, stop);
         break;
     case Kind::document:
         throw ConvertError::unsupported(route);
@@ -197,16 +166,16 @@ ConvertResult Converter::run(const std::filesystem::path& source, Format format,
     }
     }
     if (stop.stop_requested()) throw CancelledError();
-    // Probing the scratch item tells a folder of pages from a single file.
-    isFolder = std::filesystem::is_directory(scratch.path(), error);
+    isFolder = scratch.holdsFolder();
+    // A private source stays private: the result gets its permission bits.
+    scratch.adoptPermissions(sourceInfo.st_mode);
 
     // Another run may take the name between the look and the move; the move never
     // replaces anything, so we simply take the next number.
-    const std::string stem = stemOf(source);
     std::filesystem::path output;
     for (int number = 1;; ++number) {
-        output = freeOutputName(folder, stem, format, isFolder, number);
-        if (moveWithoutReplacing(scratch.path(), output)) break;
+        output = freeOutputName(folder.path(), stem, format, isFolder, number);
+        if (scratch.moveTo(output.filename().string())) break;
     }
     if (progress) progress(1.0);
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;

@@ -82,12 +82,18 @@ std::string systemReason(int errorNumber) {
 
 SystemError::SystemError(std::string action, const std::filesystem::path& path, int errorNumber)
     : m_errno(errorNumber),
-      m_message(std::move(action) + " «" + path.string() + "»: " + systemReason(errorNumber)) {}
+      m_message(std::move(action) + " «" + path.string() + "»: " + systemReason(errorNumber)) {
+    // Which file the full disk refused says nothing to the user; it is often a
+    // temporary one.
+    if (errorNumber == ENOSPC || errorNumber == EDQUOT) m_message = diskFullText;
+}
 
 std::string describe(const std::exception& error) {
     if (const auto* convert = dynamic_cast<const ConvertError*>(&error))
         return convert->errorDescription();
     if (const auto* fs = dynamic_cast<const std::filesystem::filesystem_error*>(&error)) {
+        const int code = fs->code().value();
+        if (code == ENOSPC || code == EDQUOT) return std::string(diskFullText);
         std::string text = "Ошибка файловой системы";
         if (!fs->path1().empty()) text += " «" + fs->path1().string() + "»";
         return text + ": " + systemReason(fs->code().value());

@@ -59,8 +59,12 @@ public:
     const char* what() const noexcept override;
 };
 
+/// What a failure for want of disk space (or quota) reads, whoever met it.
+inline constexpr const char* diskFullText = "На диске не хватило места";
+
 /// A failure of the operating system (file system, process launch): the operation,
-/// the path it concerns and the system's reason, in Russian where we know the reason.
+/// the path it concerns and the system's reason, in Russian where we know the reason;
+/// a full disk reads `diskFullText` alone.
 class SystemError : public std::exception {
 public:
     SystemError(std::string action, const std::filesystem::path& path, int errorNumber);
