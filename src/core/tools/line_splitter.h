@@ -34,5 +34,4 @@ private:
     bool m_overlong = false;
 };
 
-
 } // namespace lumatra

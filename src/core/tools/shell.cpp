@@ -2,12 +2,13 @@
 
 #include "formats/convert_error.h"
 #include "tools/line_splitter.h"
+#include "tools/tool_text.h"
 #include "tools/unique_fd.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 
 #include <cerrno>
@@ -15,8 +16,6 @@
 #include <deque>
 #include <mutex>
 #include <optional>
-
-extern char** environ;
 
 namespace lumatra::Shell {
 namespace {
@@ -31,11 +30,26 @@ struct Pipe {
     UniqueFd write;
 };
 
+// Both ends lie above the standard descriptors, so that setting up the child's
+// standard output and error never overwrites one of them.
 Pipe makePipe(const std::filesystem::path& executable) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) throw SystemError("Не удалось запустить", executable, errno);
-    return {UniqueFd(fds[0]), UniqueFd(fds[1])};
+    Pipe pipe{UniqueFd(fds[0]), UniqueFd(fds[1])};
+    for (UniqueFd* end : {&pipe.read, &pipe.write}) {
+        if (end->get() > STDERR_FILENO) continue;
+        const int moved = ::fcntl(end->get(), F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+        if (moved < 0) throw SystemError("Не удалось запустить", executable, errno);
+        end->reset(moved);
+    }
+    return pipe;
 }
+
+// How a program ended.
+struct Ending {
+    bool bySignal = false;
+    int number = 0; // the exit status, or the signal
+};
 
 // The started program and what may be done to it from another thread.
 class Child {
@@ -57,26 +71,26 @@ public:
         if (!m_reaped) ::kill(-m_pid, number);
     }
 
-    // The exit status, or the signal number when a signal ended the program.
-    int wait() {
+    Ending wait() {
         int status = 0;
         while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
         }
         return reaped(status);
     }
 
-    // The status when the program has ended, without waiting for it.
-    std::optional<int> poll() {
+    // How the program ended, when it has, without waiting for it.
+    std::optional<Ending> poll() {
         int status = 0;
         if (::waitpid(m_pid, &status, WNOHANG) != m_pid) return std::nullopt;
         return reaped(status);
     }
 
 private:
-    int reaped(int status) {
+    Ending reaped(int status) {
         std::lock_guard lock(m_mutex);
         m_reaped = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status);
+        if (WIFSIGNALED(status)) return {true, WTERMSIG(status)};
+        return {false, WIFEXITED(status) ? WEXITSTATUS(status) : 0};
     }
 
     pid_t m_pid;
@@ -84,31 +98,38 @@ private:
     bool m_reaped = false;
 };
 
-pid_t spawn(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
-            int outFd, int errFd) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, errFd, STDERR_FILENO);
-
-    // The program starts with default signal handling and nothing blocked, whatever
-    // the calling thread blocks, and in a process group of its own, so that a Ctrl-C at
-    // the terminal reaches us and we decide what happens to it.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
+// In the new child, before its program runs. Only async-signal-safe calls: other
+// threads of ours may have held locks when we forked.
+[[noreturn]] void becomeProgram(const char* executable, char* const* argv, int outFd, int errFd,
+                                int reportFd, pid_t parent) {
+    // A process group of its own, so that a Ctrl-C at the terminal reaches us and we
+    // decide what happens to the program.
+    ::setpgid(0, 0);
+    // The program dies with us, however we die. The signal is tied to the forking
+    // thread, which waits for the program and so outlives it.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(127);
+    // Default handling and nothing blocked, whatever we ignore (SIGPIPE) or block.
+    struct sigaction defaults {};
+    defaults.sa_handler = SIG_DFL;
+    for (int number = 1; number < NSIG; ++number)
+        ::sigaction(number, &defaults, nullptr);
     sigset_t none;
     sigemptyset(&none);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    for (int number : {SIGINT, SIGTERM, SIGPIPE, SIGUSR1, SIGUSR2, SIGHUP, SIGQUIT})
-        sigaddset(&defaults, number);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF |
-                                              POSIX_SPAWN_SETPGROUP);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
 
+    const int in = ::open("/dev/null", O_RDONLY);
+    const bool ready = in >= 0 && ::dup2(in, STDIN_FILENO) == STDIN_FILENO &&
+                       ::dup2(outFd, STDOUT_FILENO) == STDOUT_FILENO &&
+                       ::dup2(errFd, STDERR_FILENO) == STDERR_FILENO;
+    if (ready) ::execv(executable, argv);
+    const int error = errno;
+    [[maybe_unused]] const auto written = ::write(reportFd, &error, sizeof error);
+    ::_exit(127);
+}
+
+pid_t spawn(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
+            int outFd, int errFd) {
     std::vector<char*> argv;
     std::string program = executable.filename().string();
     argv.push_back(program.data());
@@ -116,12 +137,25 @@ pid_t spawn(const std::filesystem::path& executable, const std::vector<std::stri
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
 
-    pid_t pid = 0;
-    const int rc =
-        ::posix_spawn(&pid, executable.c_str(), &actions, &attributes, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (rc != 0) throw SystemError("Не удалось запустить", executable, rc);
+    // The child reports a failed exec through this pipe; a successful one closes it.
+    Pipe report = makePipe(executable);
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid < 0) throw SystemError("Не удалось запустить", executable, errno);
+    if (pid == 0)
+        becomeProgram(executable.c_str(), argv.data(), outFd, errFd, report.write.get(), parent);
+    ::setpgid(pid, pid); // also here, so that no signal to the group can miss it
+    report.write.reset();
+    int error = 0;
+    ssize_t n = 0;
+    while ((n = ::read(report.read.get(), &error, sizeof error)) < 0 && errno == EINTR) {
+    }
+    if (n == static_cast<ssize_t>(sizeof error)) {
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        throw SystemError("Не удалось запустить", executable, error);
+    }
     return pid;
 }
 
@@ -155,7 +189,7 @@ std::string run(const std::filesystem::path& executable, const std::vector<std::
     char buffer[64 * 1024];
     // Reads until the program has ended and its pipes are drained. Something it started
     // may keep the pipes open after it ended; we do not wait for that.
-    std::optional<int> status;
+    std::optional<Ending> status;
     const auto readAvailable = [&](int i) {
         const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
         if (n > 0) {
@@ -195,14 +229,17 @@ std::string run(const std::filesystem::path& executable, const std::vector<std::
     if (!status) status = child.wait();
 
     if (stop.stop_requested()) throw CancelledError();
-    if (*status != 0) {
-        std::string message = executable.filename().string() + " завершился с кодом " +
-                              std::to_string(*status) + "\n";
+    if (status->bySignal || status->number != 0) {
+        const std::string name = executable.filename().string();
+        const std::string number = std::to_string(status->number);
+        std::string message = status->bySignal
+                                  ? name + " аварийно завершился (сигнал " + number + ")\n"
+                                  : name + " завершился с кодом " + number + "\n";
         const auto first =
             errLines.size() > shownErrorLines ? errLines.size() - shownErrorLines : 0;
         for (auto i = first; i < errLines.size(); ++i) {
             if (i > first) message += "\n";
-            message += errLines[i];
+            message += cleanToolLine(errLines[i]);
         }
         throw ConvertError::failed(message);
     }
