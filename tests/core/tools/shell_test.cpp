@@ -131,6 +131,38 @@ TEST(Shell, ChattyErrorOutputIsConsumedWhileRunning) {
     EXPECT_LT(text.size(), 100'000u);
 }
 
+TEST(Shell, ProgramsEndingBadlyAreToldApartAndTheirLinesCleaned) {
+    // A signal is no exit status.
+    EXPECT_EQ(failureText("echo before >&2; kill -SEGV $$"),
+              "sh аварийно завершился (сигнал 11)\nbefore");
+    EXPECT_EQ(failureText("kill -KILL $$"), "sh аварийно завершился (сигнал 9)\n");
+    // What reaches the user carries no addresses and no terminal escapes.
+    EXPECT_EQ(failureText(R"(printf '[mp3 @ 0x5642a8c0ff10] Failed to read frame size\n' >&2;
+                             printf '\033[1;31mred\033[0m \033]0;title\007ok\tx\n' >&2;
+                             printf '[IMGUTILS @ 0x7ffe125d6b40] size 0x0 at 0xdeadbeef00 end\n' >&2;
+                             exit 1)"),
+              "sh завершился с кодом 1\n[mp3] Failed to read frame size\nred ok\tx\n"
+              "[IMGUTILS] size 0x0 at end");
+}
+
+TEST(Shell, ProgramsStartWithDefaultSignalsWhateverWeIgnoreOrBlock) {
+    // The command line ignores SIGPIPE and blocks the signals it waits for; a program
+    // must see neither, or "ffmpeg | head" style pipelines and Ctrl-C break inside it.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction previous {};
+    ::sigaction(SIGPIPE, &ignore, &previous);
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGQUIT);
+    sigset_t before;
+    ::pthread_sigmask(SIG_BLOCK, &blocked, &before);
+    const auto text = runScript("grep -E '^Sig(Ign|Blk)' /proc/self/status").text;
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    ::sigaction(SIGPIPE, &previous, nullptr);
+    EXPECT_EQ(text, "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000");
+}
+
 TEST(LineSplitter, CutsOverlongLinesAndFlushesTheLastOne) {
     std::vector<std::string> lines;
     LineSplitter splitter([&](std::string&& line) { lines.push_back(line); }, 4);
