@@ -18,10 +18,15 @@ using ProgressHandler = std::function<void(double fraction)>;
 
 class Converter {
 public:
-    /// What the media route needs to know about a source before ffmpeg runs.
+    /// What the media route needs to know about a source before ffmpeg runs. The
+    /// default answer (length 0, both kinds of track assumed) stands for a source that
+    /// could not be read at all.
     struct Probe {
         double duration = 0;
         bool hasAudio = true;
+        /// A video track that is not just a cover picture.
+        bool hasVideo = true;
+        bool readable = true;
     };
 
     explicit Converter(Tools tools) : m_tools(std::move(tools)) {}
@@ -41,11 +46,13 @@ public:
     /// measured. Never fails.
     static std::int64_t size(const std::filesystem::path& path);
 
-    /// Duration and audio presence by ffprobe; the default answer (0, audio present)
-    /// whenever ffprobe is missing or gives no usable answer. Never fails.
+    /// The container's duration and its kinds of tracks, read in process as ffprobe
+    /// reads them; the default answer with `readable` false when the source is no
+    /// regular file, no media container, or `stop` was requested. Never fails.
     Probe probe(const std::filesystem::path& source, std::stop_token stop = {}) const;
 
-    /// The media route: one ffmpeg run writing `output`.
+    /// The media route: one ffmpeg run writing `output`. A source that cannot be read,
+    /// or lacks the track the target needs, is refused before ffmpeg starts.
     void media(const std::filesystem::path& source, Format format, Quality quality,
                const std::filesystem::path& output, const ProgressHandler& progress,
                std::stop_token stop) const;

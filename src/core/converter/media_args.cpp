@@ -29,7 +29,12 @@ const char* pick(const PerQuality& values, Quality quality) {
     return values[static_cast<std::size_t>(quality)];
 }
 
-constexpr const char* evenSize = "scale=trunc(iw/2)*2:trunc(ih/2)*2";
+// Width and height rounded down to even numbers, as 4:2:0 needs, but never below 2, so
+// that a 1 × 1 picture converts too.
+constexpr const char* evenSize = "scale='max(2,trunc(iw/2)*2)':'max(2,trunc(ih/2)*2)'";
+// libx265 refuses pictures smaller than 16 × 16; they get a border instead.
+constexpr const char* hevcSize =
+    "scale='max(2,trunc(iw/2)*2)':'max(2,trunc(ih/2)*2)',pad='max(iw,16)':'max(ih,16)'";
 
 std::string gifFilter(Quality quality) {
     return std::string("fps=") + pick(gifRate, quality) + ",scale='min(" + pick(gifWidth, quality) +
@@ -90,7 +95,7 @@ std::vector<std::string> make(Format format, Quality quality, bool hasAudio) {
         break;
     case Format::hevc:
         args.insert(args.end(),
-                    {"-vf", evenSize, "-c:v", "libx265", "-crf", pick(x265Crf, quality),
+                    {"-vf", hevcSize, "-c:v", "libx265", "-crf", pick(x265Crf, quality),
                      "-x265-params", "log-level=error", "-tag:v", "hvc1", "-pix_fmt", "yuv420p"});
         break;
     case Format::webm:

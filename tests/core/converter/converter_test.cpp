@@ -78,7 +78,7 @@ TEST(Converter, NamesNeverReplaceExistingItems) {
 
 TEST(Converter, ConcurrentRunsNeverShareOrOverwriteANameEvenWhenRacing) {
     test::ScratchDir dir;
-    test::writeFile(dir / "song.wav", "x");
+    test::makeTone(dir / "song.wav", 0.1);
     Tools tools;
     tools.ffmpeg = fakeFFmpeg(dir, "");
     const Converter converter(tools);
@@ -162,48 +162,70 @@ TEST(Converter, ProgressFollowsFFmpegsReport) {
     Converter(tools).run(dir / "ten.wav", Format::mp3, {}, [&](double f) { seen.push_back(f); });
     EXPECT_THAT(seen, ElementsAre(0.5, 0.0, 0.99, 1.0));
 
-    // Without ffprobe the duration is unknown: only the final 1.0.
+    // ffprobe is not needed for the duration any more.
     tools.ffprobe.reset();
     seen.clear();
     Converter(tools).run(dir / "ten.wav", Format::mp3, {}, [&](double f) { seen.push_back(f); });
-    EXPECT_THAT(seen, ElementsAre(1.0));
+    EXPECT_THAT(seen, ElementsAre(0.5, 0.0, 0.99, 1.0));
 }
 
-TEST(Converter, ProbeReadsDurationAndSoundOrFallsBack) {
+// ffprobe's own answer for a file: its duration text and its stream types.
+std::pair<std::string, std::string> ffprobeAnswer(const std::filesystem::path& file) {
+    const auto out = test::runProgram({"ffprobe", "-v", "error", "-show_entries",
+                                       "format=duration:stream=codec_type", "-of",
+                                       "default=noprint_wrappers=1:nokey=1", file.string()})
+                         .out;
+    std::string duration = "0";
+    std::string types;
+    std::size_t start = 0;
+    while (start < out.size()) {
+        const auto end = out.find('\n', start);
+        const auto line = out.substr(start, end - start);
+        if (line == "audio" || line == "video")
+            types += line[0];
+        else if (!line.empty() && line != "N/A")
+            duration = line;
+        start = end == std::string::npos ? out.size() : end + 1;
+    }
+    return {duration, types};
+}
+
+TEST(Converter, ProbeGivesFFprobesAnswersInProcess) {
     test::ScratchDir dir;
     test::makeClip(dir / "silent.mp4", 1, false);
-    test::makeClip(dir / "loud.mkv", 1, true);
-    test::writeFile(dir / "garbage.mp4", "garbage");
-    const Converter converter(realTools());
-    const auto silent = converter.probe(dir / "silent.mp4");
-    EXPECT_FALSE(silent.hasAudio);
-    EXPECT_NEAR(silent.duration, 1.0, 0.1);
-    EXPECT_TRUE(converter.probe(dir / "loud.mkv").hasAudio);
-    const auto unreadable = converter.probe(dir / "garbage.mp4");
-    EXPECT_TRUE(unreadable.hasAudio);
-    EXPECT_EQ(unreadable.duration, 0);
+    test::makeClip(dir / "loud.mkv", 1.5, true);
+    test::makeTone(dir / "tone.mp3", 2.5);
+    test::makeMedia(dir / "anim.gif",
+                    {"-f", "lavfi", "-i", "testsrc=size=32x32:rate=5:duration=0.8"});
+    test::makeMedia(dir / "cover.png",
+                    {"-f", "lavfi", "-i", "color=red:size=16x16", "-frames:v", "1"});
+    test::makeMedia(dir / "covered.mp3",
+                    {"-i", (dir / "tone.mp3").string(), "-i", (dir / "cover.png").string(), "-map",
+                     "0", "-map", "1", "-c", "copy", "-disposition:v", "attached_pic"});
+    const Converter converter(Tools{}); // no ffprobe needed
+    for (const char* name : {"silent.mp4", "loud.mkv", "tone.mp3", "anim.gif", "covered.mp3"}) {
+        const auto ours = converter.probe(dir / name);
+        const auto [duration, types] = ffprobeAnswer(dir / name);
+        EXPECT_TRUE(ours.readable) << name;
+        EXPECT_NEAR(ours.duration, std::stod(duration), 1e-5) << name;
+        EXPECT_EQ(ours.hasAudio, types.find('a') != std::string::npos) << name;
+    }
+    EXPECT_FALSE(converter.probe(dir / "silent.mp4").hasAudio);
+    EXPECT_TRUE(converter.probe(dir / "loud.mkv").hasVideo);
+    // A cover picture is not a video track.
+    EXPECT_FALSE(converter.probe(dir / "covered.mp3").hasVideo);
+    EXPECT_FALSE(converter.probe(dir / "tone.mp3").hasVideo);
 
-    // Answers ffprobe might give, through a stand-in that prints them.
-    const auto probeWith = [&](const std::string& json) {
-        const auto path = dir / "ffprobe";
-        test::writeFile(path, "#!/bin/sh\ncat <<'END'\n" + json + "\nEND\n");
-        std::filesystem::permissions(path, std::filesystem::perms::owner_all);
-        Tools tools;
-        tools.ffprobe = path;
-        return Converter(tools).probe(dir / "silent.mp4");
-    };
-    auto probe = probeWith(R"({"streams":[{"codec_type":"video"}],"format":{"duration":"12.5"}})");
-    EXPECT_EQ(probe.duration, 12.5);
-    EXPECT_FALSE(probe.hasAudio);
-    probe = probeWith(R"({"streams":[{"codec_type":"audio"}]})");
-    EXPECT_EQ(probe.duration, 0);
-    EXPECT_TRUE(probe.hasAudio);
-    probe = probeWith(R"({"streams":[],"format":{"duration":"N/A"}})");
-    EXPECT_EQ(probe.duration, 0);
-    EXPECT_FALSE(probe.hasAudio);
-    EXPECT_EQ(probeWith(R"({"format":{"duration":7}})").duration, 0); // a number is not ffprobe's
-    EXPECT_TRUE(probeWith("not json").hasAudio);
-    EXPECT_TRUE(Converter(Tools{}).probe(dir / "silent.mp4").hasAudio);
+    // What cannot be read gives the default answer, marked unreadable, at once.
+    test::writeFile(dir / "garbage.mp4", "garbage");
+    test::writeFile(dir / "empty.mp3", "");
+    ASSERT_EQ(::mkfifo((dir / "pipe.mp4").c_str(), 0600), 0);
+    for (const char* name : {"garbage.mp4", "empty.mp3", "pipe.mp4", "missing.mp4"}) {
+        const auto probe = converter.probe(dir / name);
+        EXPECT_FALSE(probe.readable) << name;
+        EXPECT_TRUE(probe.hasAudio) << name;
+        EXPECT_EQ(probe.duration, 0) << name;
+    }
 }
 
 TEST(Converter, CancellationStopsFFmpegAndRemovesTheScratchItem) {
