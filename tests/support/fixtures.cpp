@@ -39,8 +39,12 @@ ScratchDir::~ScratchDir() {
 }
 
 std::vector<std::string> ScratchDir::entries() const {
+    return entriesOf(m_path);
+}
+
+std::vector<std::string> ScratchDir::entriesOf(const std::filesystem::path& folder) {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(m_path))
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;

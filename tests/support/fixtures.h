@@ -20,6 +20,8 @@ public:
     std::filesystem::path operator/(const std::string& name) const { return m_path / name; }
     /// Names of the entries of the folder (hidden ones included), sorted.
     std::vector<std::string> entries() const;
+    /// The same for any folder.
+    static std::vector<std::string> entriesOf(const std::filesystem::path& folder);
 
 private:
     std::filesystem::path m_path;

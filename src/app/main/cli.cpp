@@ -8,10 +8,12 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <stop_token>
 #include <thread>
@@ -83,14 +85,18 @@ int cli(const std::vector<std::string>& arguments, const std::string& file) {
     if (const auto out = value(arguments, "--out"))
         options.outputDirectory = std::filesystem::absolute(*out, ignored);
 
-    // SIGINT, SIGTERM and SIGHUP are taken by this thread through sigwait and become a
-    // cancellation; the worker inherits the blocked mask, and the process runner
-    // unblocks them again for the programs it starts.
+    // A reader that went away (`lumatra --cli … | head -1`) must not end the conversion:
+    // our lines to it are lost, the result is still made.
+    ::signal(SIGPIPE, SIG_IGN);
+    // SIGINT, SIGTERM, SIGHUP and SIGQUIT are taken by this thread through sigwait and
+    // become a cancellation; the worker inherits the blocked mask, and the process
+    // runner gives the programs it starts default signals again.
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGHUP); // the terminal went away
+    sigaddset(&signals, SIGQUIT);
     sigaddset(&signals, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
@@ -120,6 +126,33 @@ int cli(const std::vector<std::string>& arguments, const std::string& file) {
     worker.join();
     pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
     return status;
+}
+
+int cliWithoutFile() {
+    printLine("Укажите файл: lumatra --cli ФАЙЛ --to ФОРМАТ");
+    return 1;
+}
+
+bool hasDisplay() {
+    const auto variable = [](const char* name) -> std::string {
+        const char* value = std::getenv(name);
+        return value ? value : "";
+    };
+    const auto exists = [](const std::string& path) {
+        struct stat info {};
+        return ::stat(path.c_str(), &info) == 0;
+    };
+    if (!variable("QT_QPA_PLATFORM").empty()) return true;
+    if (const auto wayland = variable("WAYLAND_DISPLAY"); !wayland.empty()) {
+        const auto runtime = variable("XDG_RUNTIME_DIR");
+        if (wayland.front() == '/' ? exists(wayland) : exists(runtime + "/" + wayland)) return true;
+    }
+    const auto x = variable("DISPLAY");
+    if (x.empty()) return false;
+    // A local display ":N" or ":N.S" has its socket; others (host:N) are left to Qt.
+    if (x.front() != ':') return true;
+    const auto number = x.substr(1, x.find('.') == std::string::npos ? x.npos : x.find('.') - 1);
+    return exists("/tmp/.X11-unix/X" + number);
 }
 
 } // namespace lumatra::Main

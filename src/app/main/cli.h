@@ -14,7 +14,15 @@ std::optional<std::string> value(const std::vector<std::string>& arguments, std:
 
 /// Converts `file` as `--to`, `--quality` and `--out` say, printing "[N%]" lines and
 /// "Готово: …" or "Ошибка: …" to standard output. Returns the exit status: 0 done,
-/// 1 failed or cancelled (SIGINT, SIGTERM, SIGHUP), 2 no usable `--to`.
+/// 1 failed or cancelled (SIGINT, SIGTERM, SIGHUP, SIGQUIT), 2 no usable `--to`. A
+/// standard output that was closed meanwhile does not stop the conversion.
 int cli(const std::vector<std::string>& arguments, const std::string& file);
+
+/// `--cli` without a file: one line saying how to call it; returns status 1.
+int cliWithoutFile();
+
+/// Whether a window could be shown: Qt's platform is chosen explicitly, or a Wayland
+/// or X display is named and its socket exists.
+bool hasDisplay();
 
 } // namespace lumatra::Main

@@ -1,6 +1,7 @@
 // The command line, end to end: the built executable on generated files, its exact
 // output, its exit status and what it leaves in the output folder.
 
+#include "app/main/cli_support.h"
 #include "support/fixtures.h"
 
 #include <gmock/gmock.h>
@@ -17,22 +18,9 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::MatchesRegex;
 
-test::ProcessOutput lumatra(std::vector<std::string> args, const std::filesystem::path& dir) {
-    args.insert(args.begin(), LUMATRA_BINARY);
-    return test::runProgram(args, dir);
-}
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const auto end = text.find('\n', start);
-        out.push_back(text.substr(start, end - start));
-        if (end == std::string::npos) break;
-        start = end + 1;
-    }
-    return out;
-}
+using test::lines;
+using test::lumatra;
+using test::lumatraIsolated;
 
 TEST(CommandLine, ConvertsAndNumbersTheSecondResult) {
     test::ScratchDir dir;
@@ -84,8 +72,7 @@ TEST(CommandLine, FailuresPrintOneErrorLineAndLeaveNothing) {
          "Ошибка: Так конвертировать нельзя: неизвестный тип .xyzzy"},
         {{"--cli", "silent.mp4", "--to", "mp3"}, "Ошибка: В файле нет звуковой дорожки"},
         {{"--cli", "missing.wav", "--to", "mp3"},
-         "Ошибка: Не удалось открыть «" + (dir / "missing.wav").string() +
-             "»: нет такого файла или папки"},
+         "Ошибка: Файл не найден: " + (dir / "missing.wav").string()},
         {{"--cli", "silent.mp4", "--to", "png"}, "Ошибка: Так конвертировать нельзя: MP4 → PNG"},
     };
     const auto before = dir.entries();
@@ -106,17 +93,6 @@ TEST(CommandLine, AwkwardNamesConvert) {
         const auto stem = name.substr(0, name.rfind('.'));
         EXPECT_TRUE(std::filesystem::exists(dir / (stem + ".ogg"))) << name;
     }
-}
-
-// Runs the executable in a private mount namespace where `setup` (shell commands) has
-// changed what the file system shows; skipped where namespaces are not allowed.
-test::ProcessOutput lumatraIsolated(const std::string& setup, std::vector<std::string> args,
-                                    const std::filesystem::path& dir) {
-    std::vector<std::string> argv = {"unshare",     "--mount", "--map-root-user",
-                                     "sh",          "-c",      setup + " && exec \"$0\" \"$@\"",
-                                     LUMATRA_BINARY};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return test::runProgram(argv, dir);
 }
 
 TEST(CommandLine, MissingFFmpegAndReadOnlyFolder) {
@@ -149,13 +125,14 @@ TEST(CommandLine, TerminationCancelsAndCleansUp) {
     test::makeMedia(dir / "long.mkv",
                     {"-f", "lavfi", "-i", "testsrc=size=640x480:rate=25:duration=20", "-c:v",
                      "libx264", "-preset", "ultrafast"});
-    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
         // Send the signal once ffmpeg is at work.
         std::jthread sender([&] {
             for (int i = 0; i < 200; ++i) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
                 const auto pids =
-                    test::runProgram({"pgrep", "-f", "--", dir.path().string() + "/.lumatra-"}).out;
+                    test::runProgram({"pgrep", "-f", "--", "-i " + (dir / "long.mkv").string()})
+                        .out;
                 if (!pids.empty()) break;
             }
             test::runProgram(

@@ -1,0 +1,208 @@
+// The private folder a run writes into: what others may plant around it, and what a
+// dead run leaves behind.
+
+#include "converter/converter.h"
+#include "converter/output_slot.h"
+#include "support/fixtures.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <set>
+#include <thread>
+
+namespace lumatra {
+namespace {
+
+using ::testing::ElementsAre;
+
+mode_t modeOf(const std::filesystem::path& path) {
+    struct stat info {};
+    ::lstat(path.c_str(), &info);
+    return info.st_mode & 07777;
+}
+
+TEST(OutputSlot, AnchoredWritesSurviveTheFolderBeingSwappedForALink) {
+    test::ScratchDir dir;
+    std::filesystem::create_directories(dir / "out");
+    std::filesystem::create_directories(dir / "victim");
+    const OutputFolder folder(dir / "out");
+    std::filesystem::path moved;
+    {
+        const OutputSlot slot(folder, "mp3");
+        const auto hidden = slot.path().parent_path();
+        EXPECT_EQ(hidden.parent_path(), dir / "out");
+        EXPECT_TRUE(hidden.filename().string().starts_with(".lumatra-"));
+        EXPECT_EQ(modeOf(hidden), 0700u);
+        ASSERT_NE(slot.anchoredPath(), slot.path()) << "no /proc here";
+
+        // Someone who may rename in the output folder moves the private folder away and
+        // puts a link to another folder in its place.
+        moved = dir / "out" / "moved";
+        std::filesystem::rename(hidden, moved);
+        std::filesystem::create_directory_symlink(dir / "victim", hidden);
+        test::writeFile(slot.anchoredPath(), "result");
+        EXPECT_TRUE(std::filesystem::is_empty(dir / "victim"));
+        EXPECT_FALSE(slot.holdsFolder());
+        EXPECT_TRUE(slot.moveTo("song.mp3"));
+        std::filesystem::remove(hidden);
+    }
+    EXPECT_EQ(test::readFile(dir / "out" / "song.mp3"), "result");
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "victim"));
+    EXPECT_TRUE(std::filesystem::is_empty(moved)); // emptied, not ours to remove any more
+}
+
+TEST(OutputSlot, MovesNeverReplaceAndEverythingElseGoes) {
+    test::ScratchDir dir;
+    const OutputFolder folder(dir.path());
+    test::writeFile(dir / "taken.png", "old");
+    {
+        const OutputSlot slot(folder, "png");
+        // A folder of pages, with something nested the converter forgot.
+        std::filesystem::create_directories(slot.path() / "inner");
+        test::writeFile(slot.path() / "1.png", "page");
+        test::writeFile(slot.path() / "inner" / "x", "x");
+        EXPECT_TRUE(slot.holdsFolder());
+        EXPECT_FALSE(slot.moveTo("taken.png"));
+        EXPECT_EQ(test::readFile(dir / "taken.png"), "old");
+    }
+    EXPECT_THAT(dir.entries(), ElementsAre("taken.png"));
+}
+
+TEST(OutputSlot, LeftoversOfDeadRunsGoAndEverythingElseStays) {
+    test::ScratchDir dir;
+    std::filesystem::create_directories(dir / "victim");
+    test::writeFile(dir / "victim" / "precious", "mine");
+    // A killed run's folder: opened up, unlocked, with a finished file in it.
+    ASSERT_EQ(::mkdir((dir / ".lumatra-dead").c_str(), 0700), 0);
+    test::writeFile(dir / ".lumatra-dead" / ".lumatra-dead.webm", "whole");
+    // A living run's folder: locked by its owner.
+    ASSERT_EQ(::mkdir((dir / ".lumatra-live").c_str(), 0700), 0);
+    const int live = ::open((dir / ".lumatra-live").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_EQ(::flock(live, LOCK_EX), 0);
+    // One being made this instant: not yet locked, still readable only.
+    ASSERT_EQ(::mkdir((dir / ".lumatra-young").c_str(), 0400), 0);
+    // Not ours to judge: a plain file, and a link to someone's folder.
+    test::writeFile(dir / ".lumatra-file.mp3", "?");
+    std::filesystem::create_directory_symlink(dir / "victim", dir / ".lumatra-link");
+
+    OutputFolder(dir.path()).removeAbandonedItems();
+    EXPECT_THAT(dir.entries(), ElementsAre(".lumatra-file.mp3", ".lumatra-link", ".lumatra-live",
+                                           ".lumatra-young", "victim"));
+    EXPECT_EQ(test::readFile(dir / "victim" / "precious"), "mine");
+    ::close(live);
+    // Once its owner is gone, the living run's folder goes too.
+    OutputFolder(dir.path()).removeAbandonedItems();
+    EXPECT_FALSE(std::filesystem::exists(dir / ".lumatra-live"));
+}
+
+// Plants, for every new hidden name in `folder`, links to the victim at the names a run
+// might use next; with `swap`, also moves a new private folder away and puts a link to
+// the victim's folder in its place.
+class Attacker {
+public:
+    Attacker(std::filesystem::path folder, std::filesystem::path victim, bool swap)
+        : m_folder(std::move(folder)), m_victim(std::move(victim)), m_swap(swap),
+          m_watch(watch(m_folder)), m_thread([this](std::stop_token stop) { attack(stop); }) {}
+    ~Attacker() {
+        m_thread.request_stop();
+        m_thread.join();
+        ::close(m_watch);
+    }
+    int planted() const { return m_planted; }
+
+private:
+    // Watching starts before the run does, so no name is missed.
+    static int watch(const std::filesystem::path& folder) {
+        const int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        ::inotify_add_watch(fd, folder.c_str(), IN_CREATE | IN_MOVED_TO);
+        return fd;
+    }
+
+    void attack(std::stop_token stop) {
+        std::set<std::string> seen;
+        while (!stop.stop_requested()) {
+            alignas(inotify_event) char buffer[4096];
+            const ssize_t n = ::read(m_watch, buffer, sizeof buffer);
+            if (n <= 0) {
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+                continue;
+            }
+            for (ssize_t at = 0; at < n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+                const std::string name = event->len ? event->name : "";
+                if (!name.starts_with(".lumatra-") || !seen.insert(name).second) continue;
+                plant(name);
+            }
+        }
+    }
+
+    void plant(const std::string& name) {
+        std::error_code ignored;
+        for (const char* ext : {".mp3", ".json", ".part"}) {
+            std::filesystem::create_symlink(m_victim / "precious", m_folder / (name + ext),
+                                            ignored);
+            if (!ignored) ++m_planted;
+        }
+        if (!m_swap || !std::filesystem::is_directory(m_folder / name, ignored)) return;
+        std::filesystem::rename(m_folder / name, m_folder / ("moved" + name), ignored);
+        if (!ignored) std::filesystem::create_directory_symlink(m_victim, m_folder / name, ignored);
+        if (!ignored) ++m_planted;
+    }
+
+    std::filesystem::path m_folder;
+    std::filesystem::path m_victim;
+    bool m_swap;
+    int m_watch;
+    std::atomic<int> m_planted = 0;
+    std::jthread m_thread;
+};
+
+TEST(OutputSlot, PlantedLinksNeverMakeARunWriteOutsideTheOutputFolder) {
+    test::ScratchDir dir;
+    std::filesystem::create_directories(dir / "victim");
+    test::writeFile(dir / "victim" / "precious", "mine");
+    test::makeTone(dir / "tone.wav", 1);
+    test::makeClip(dir / "clip.mkv", 1, true);
+    test::writeFile(dir / "table.csv", "a;b\n1;2\n");
+    const Converter converter(Tools::locate());
+    struct Case {
+        const char* source;
+        Format format;
+        bool swap; // writers that reach the item through the anchored path only
+    };
+    for (const Case& c : {Case{"tone.wav", Format::mp3, true}, Case{"clip.mkv", Format::mp4, true},
+                          Case{"table.csv", Format::json, false}}) {
+        std::filesystem::remove_all(dir / "out");
+        std::filesystem::create_directory(dir / "out");
+        Options options;
+        options.outputDirectory = dir / "out";
+        int planted = 0;
+        for (int round = 0; round < 3; ++round) {
+            Attacker attacker(dir / "out", dir / "victim", c.swap);
+            try {
+                converter.run(dir / c.source, c.format, options, {});
+            } catch (const std::exception& error) {
+                // Failing is allowed; writing elsewhere is not.
+                ADD_FAILURE() << c.source << ": " << error.what();
+            }
+            planted += attacker.planted();
+        }
+        // The attack did take place (a short data run may be over before it starts).
+        if (c.swap) EXPECT_GT(planted, 0) << c.source;
+        EXPECT_THAT(test::ScratchDir::entriesOf(dir / "victim"), ElementsAre("precious"))
+            << c.source;
+        EXPECT_EQ(test::readFile(dir / "victim" / "precious"), "mine") << c.source;
+    }
+}
+
+} // namespace
+} // namespace lumatra
