@@ -1,0 +1,221 @@
+// The command line under hostile sources, dying processes, full disks and missing
+// displays: the built executable, its exact lines, and what it leaves behind.
+
+#include "app/main/cli_support.h"
+#include "support/fixtures.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <thread>
+
+namespace lumatra {
+namespace {
+
+using test::lines;
+using test::lumatra;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+using Clock = std::chrono::steady_clock;
+
+TEST(CommandLine, SourcesThatAreNoRegularFilesAreRefusedAtOnce) {
+    test::ScratchDir dir;
+    ASSERT_EQ(::mkfifo((dir / "f.json").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo((dir / "song.mp3").c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", dir / "zero.mp4");
+    std::filesystem::create_symlink("/dev/zero", dir / "zero.csv");
+    std::filesystem::create_directory(dir / "folder.mp3");
+    std::filesystem::create_symlink(dir / "gone.wav", dir / "dangling.wav");
+    const auto notRegular = [&](const char* name) {
+        return "Ошибка: Это не обычный файл: " + (dir / name).string() + "\n";
+    };
+    const auto missing = [&](const char* name) {
+        return "Ошибка: Файл не найден: " + (dir / name).string() + "\n";
+    };
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--cli", "f.json", "--to", "csv"}, notRegular("f.json")},
+        {{"--cli", "song.mp3", "--to", "wav"}, notRegular("song.mp3")},
+        {{"--cli", "zero.mp4", "--to", "webm"}, notRegular("zero.mp4")},
+        {{"--cli", "zero.csv", "--to", "json"}, notRegular("zero.csv")},
+        {{"--cli", "folder.mp3", "--to", "wav"},
+         "Ошибка: Это папка, а не файл: " + (dir / "folder.mp3").string() + "\n"},
+        {{"--cli", "missing", "--to", "mp3"}, missing("missing")},
+        {{"--cli", "dangling.wav", "--to", "mp3"}, missing("dangling.wav")},
+    };
+    const auto before = dir.entries();
+    for (const auto& [args, line] : cases) {
+        const auto started = Clock::now();
+        const auto result = lumatra(args, dir.path());
+        EXPECT_EQ(result.out, line);
+        EXPECT_EQ(result.status, 1) << args[1];
+        EXPECT_LT(Clock::now() - started, std::chrono::seconds(5)) << args[1];
+    }
+    EXPECT_EQ(dir.entries(), before);
+}
+
+TEST(CommandLine, MediaFailuresReadInRussian) {
+    test::ScratchDir dir;
+    test::makeMedia(dir / "voice.mp4", {"-f", "lavfi", "-i", "sine=duration=0.5", "-c:a", "aac"});
+    test::writeFile(dir / "garbage.mp4", std::string(5000, 'g'));
+    test::writeFile(dir / "garbage.mp3", std::string(5000, 'g'));
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--cli", "voice.mp4", "--to", "mp4"}, "Ошибка: В файле нет видеодорожки\n"},
+        {{"--cli", "garbage.mp4", "--to", "webm"}, "Ошибка: Файл повреждён или это не видео\n"},
+        {{"--cli", "garbage.mp3", "--to", "wav"}, "Ошибка: В файле нет звуковой дорожки\n"},
+    };
+    const auto before = dir.entries();
+    for (const auto& [args, line] : cases) {
+        const auto result = lumatra(args, dir.path());
+        EXPECT_EQ(result.out, line);
+        EXPECT_EQ(result.status, 1);
+    }
+    EXPECT_EQ(dir.entries(), before);
+}
+
+TEST(CommandLine, TheTiniestPicturesConvertToEveryVideoTarget) {
+    test::ScratchDir dir;
+    for (const char* size : {"1x1", "2x2", "3x1"}) {
+        const std::string name = std::string("tiny") + size + ".mkv";
+        test::makeMedia(dir / name, {"-f", "lavfi", "-i", "color=red:size=4x4:rate=5:duration=0.4",
+                                     "-vf", std::string("scale=") + size, "-c:v", "ffv1"});
+        for (const char* target : {"mp4", "hevc", "webm", "gif"}) {
+            const auto result =
+                lumatra({"--cli", name, "--to", target, "--out", "out"}, dir.path());
+            EXPECT_EQ(result.status, 0) << size << " " << target << ": " << result.out;
+        }
+    }
+    EXPECT_EQ(test::ScratchDir::entriesOf(dir / "out").size(), 12u);
+}
+
+TEST(CommandLine, AFullDiskIsSaidSoAndLeavesNothing) {
+    if (!test::namespacesAllowed()) GTEST_SKIP() << "no mount namespaces here";
+    test::ScratchDir dir;
+    test::makeTone(dir / "tone.wav", 3);
+    std::string table = "name;value\n";
+    while (table.size() < 300'000)
+        table += "строка;12345\n";
+    test::writeFile(dir / "table.csv", table);
+    for (const auto& [file, target] : {std::pair{"tone.wav", "wav"}, {"table.csv", "json"}}) {
+        // A 64 KiB disk of its own; what is on it afterwards is listed after the status.
+        const auto result = test::runProgram(
+            {"unshare", "--mount", "--map-root-user", "sh", "-c",
+             "mkdir -p small && mount -t tmpfs -o size=64k tmpfs small && "
+             "\"$0\" --cli \"$1\" --to \"$2\" --out small; echo \"status $?\"; ls -A small",
+             LUMATRA_BINARY, file, target},
+            dir.path());
+        const auto out = lines(result.out);
+        ASSERT_GE(out.size(), 2u) << result.out;
+        // Progress may come first; nothing is left on the disk.
+        EXPECT_THAT(std::vector(out.end() - 2, out.end()),
+                    ElementsAre("Ошибка: На диске не хватило места", "status 1"))
+            << file;
+    }
+}
+
+TEST(CommandLine, ProgramsDieWithUsAndTheNextRunClearsWhatWasLeft) {
+    test::ScratchDir dir;
+    test::makeMedia(dir / "long.mkv",
+                    {"-f", "lavfi", "-i", "testsrc=size=640x480:rate=25:duration=20", "-c:v",
+                     "libx264", "-preset", "ultrafast"});
+    test::makeTone(dir / "tone.wav", 0.2);
+    const std::string ffmpegMark = "-i " + (dir / "long.mkv").string();
+    const auto ffmpegRunning = [&] {
+        return !test::runProgram({"pgrep", "-f", "--", ffmpegMark}).out.empty();
+    };
+    std::jthread killer([&] {
+        for (int i = 0; i < 200 && !ffmpegRunning(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        test::runProgram({"pkill", "-KILL", "-f", "--", "^" LUMATRA_BINARY " --cli long.mkv"});
+    });
+    const auto killed = lumatra({"--cli", "long.mkv", "--to", "webm"}, dir.path());
+    killer.join();
+    EXPECT_EQ(killed.status, 128 + SIGKILL);
+    for (int i = 0; i < 40 && ffmpegRunning(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(ffmpegRunning()) << "ffmpeg outlived us";
+    // Its private folder is still there; the next run in the folder removes it.
+    EXPECT_EQ(dir.entries().size(), 3u);
+    EXPECT_EQ(lumatra({"--cli", "tone.wav", "--to", "mp3"}, dir.path()).status, 0);
+    EXPECT_THAT(dir.entries(), ElementsAre("long.mkv", "tone.mp3", "tone.wav"));
+}
+
+TEST(CommandLine, AClosedOutputNeverStopsTheConversion) {
+    test::ScratchDir dir;
+    test::makeTone(dir / "tone.wav", 20);
+    // head leaves after the first line; every later line meets a closed pipe.
+    const auto result = test::runProgram(
+        {"bash", "-c", "\"$0\" --cli tone.wav --to flac | head -1; echo \"${PIPESTATUS[0]}\"",
+         LUMATRA_BINARY},
+        dir.path());
+    EXPECT_THAT(lines(result.out), ElementsAre(::testing::StartsWith("["), "0"));
+    EXPECT_THAT(dir.entries(), ElementsAre("tone.flac", "tone.wav"));
+}
+
+mode_t modeOf(const std::filesystem::path& path) {
+    struct stat info {};
+    ::stat(path.c_str(), &info);
+    return info.st_mode & 0777;
+}
+
+TEST(CommandLine, ResultsAreNoMoreVisibleThanTheirSources) {
+    test::ScratchDir dir;
+    test::makeTone(dir / "tone.wav", 0.2);
+    test::writeFile(dir / "table.csv", "a;b\n1;2\n");
+    struct Case {
+        const char* source;
+        const char* target;
+        const char* result;
+        mode_t sourceMode;
+        const char* umask;
+        mode_t expected;
+    };
+    const Case cases[] = {
+        {"tone.wav", "mp3", "tone.mp3", 0600, "022", 0600},
+        {"tone.wav", "mp3", "tone.mp3", 0644, "077", 0600},
+        {"tone.wav", "mp3", "tone.mp3", 0664, "002", 0664},
+        {"table.csv", "json", "table.json", 0640, "022", 0640},
+        {"table.csv", "json", "table.json", 0755, "022", 0644}, // never executable
+    };
+    for (const Case& c : cases) {
+        std::filesystem::permissions(dir / c.source,
+                                     static_cast<std::filesystem::perms>(c.sourceMode));
+        const auto result = test::runProgram(
+            {"sh", "-c", std::string("umask ") + c.umask + " && exec \"$0\" \"$@\"", LUMATRA_BINARY,
+             "--cli", c.source, "--to", c.target},
+            dir.path());
+        EXPECT_EQ(result.status, 0) << result.out;
+        EXPECT_EQ(modeOf(dir / c.result), c.expected) << c.source << " " << c.umask;
+        std::filesystem::remove(dir / c.result);
+    }
+}
+
+TEST(CommandLine, WhatCannotWorkIsSaidBeforeAnyWork) {
+    test::ScratchDir dir;
+    // A name the file system would refuse only once the result is moved into place.
+    const std::string stem(251, 'a');
+    test::writeFile(dir / (stem + ".ogg"), "not even a sound");
+    const auto tooLong = lumatra({"--cli", stem + ".ogg", "--to", "flac"}, dir.path());
+    EXPECT_EQ(tooLong.out, "Ошибка: Не удалось сохранить результат «" +
+                               (dir / (stem + ".flac")).string() + "»: слишком длинное имя\n");
+    EXPECT_EQ(tooLong.status, 1);
+    EXPECT_EQ(dir.entries().size(), 1u);
+
+    // No file, and no display: one line and status 1, not an abort inside Qt.
+    const auto noFile = lumatra({"--cli"}, dir.path());
+    EXPECT_EQ(noFile.out, "Укажите файл: lumatra --cli ФАЙЛ --to ФОРМАТ\n");
+    EXPECT_EQ(noFile.status, 1);
+    const auto noDisplay = test::runProgram(
+        {"env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM", LUMATRA_BINARY},
+        dir.path());
+    EXPECT_EQ(noDisplay.status, 1);
+    EXPECT_THAT(noDisplay.err, HasSubstr("Нет дисплея"));
+    EXPECT_EQ(lines(noDisplay.err).size(), 1u);
+}
+
+} // namespace
+} // namespace lumatra
