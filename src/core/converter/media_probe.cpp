@@ -15,6 +15,7 @@ extern "C" {
 #include <cerrno>
 #include <cmath>
 #include <mutex>
+#include <vector>
 
 namespace lumatra {
 namespace {
@@ -112,7 +113,15 @@ Converter::Probe Converter::probe(const std::filesystem::path& source, std::stop
     format.get()->interrupt_callback = {interrupted, &input};
     // The name lends its extension to the format guess, as it does for ffprobe.
     if (avformat_open_input(&format.get(), source.c_str(), nullptr, nullptr) < 0) return unreadable;
-    if (avformat_find_stream_info(format.get(), nullptr) < 0) return unreadable;
+    // Finding the streams decodes a little of each, as ffprobe does (durations of raw and
+    // transport streams come from it); one decoder thread each is plenty for that.
+    std::vector<AVDictionary*> options(format.get()->nb_streams, nullptr);
+    for (auto*& streamOptions : options)
+        av_dict_set(&streamOptions, "threads", "1", 0);
+    const int found = avformat_find_stream_info(format.get(), options.data());
+    for (auto*& streamOptions : options)
+        av_dict_free(&streamOptions);
+    if (found < 0) return unreadable;
 
     const AVFormatContext& container = *format.get();
     Probe probe;

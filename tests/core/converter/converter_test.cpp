@@ -202,8 +202,16 @@ TEST(Converter, ProbeGivesFFprobesAnswersInProcess) {
     test::makeMedia(dir / "covered.mp3",
                     {"-i", (dir / "tone.mp3").string(), "-i", (dir / "cover.png").string(), "-map",
                      "0", "-map", "1", "-c", "copy", "-disposition:v", "attached_pic"});
+    // Containers whose streams or length show only once packets are read.
+    test::makeClip(dir / "stream.ts", 1.2, true);
+    test::makeMedia(dir / "raw.aac", {"-f", "lavfi", "-i", "sine=duration=1.7", "-c:a", "aac"});
+    test::makeTone(dir / "tone.ogg", 1.3);
+    test::makeMedia(dir / "clip.mpg",
+                    {"-f", "lavfi", "-i", "testsrc=size=64x48:duration=1", "-f", "lavfi", "-i",
+                     "sine=duration=1", "-c:v", "mpeg2video", "-c:a", "mp2", "-shortest"});
     const Converter converter(Tools{}); // no ffprobe needed
-    for (const char* name : {"silent.mp4", "loud.mkv", "tone.mp3", "anim.gif", "covered.mp3"}) {
+    for (const char* name : {"silent.mp4", "loud.mkv", "tone.mp3", "anim.gif", "covered.mp3",
+                             "stream.ts", "raw.aac", "tone.ogg", "clip.mpg"}) {
         const auto ours = converter.probe(dir / name);
         const auto [duration, types] = ffprobeAnswer(dir / name);
         EXPECT_TRUE(ours.readable) << name;
