@@ -1,5 +1,7 @@
-// The media probe per file: in process with libavformat against the ffprobe run it
-// replaced, on a 3-second 720p clip with sound and on a 3-second mp3.
+// The media route's cost per file inside a long-lived process (the window's queue):
+// the probe in process with libavformat against the ffprobe run it replaced, and a
+// whole conversion of a 3-second voice memo or clip to mp3 against the bare ffmpeg
+// command it runs.
 
 #include "converter/converter.h"
 #include "tools/shell.h"
@@ -22,7 +24,10 @@ const std::filesystem::path& fixtures() {
                                  "-shortest '" +
                                  (path / "clip.mkv").string() +
                                  "' && ffmpeg -loglevel error -y -f lavfi -i sine=duration=3 '" +
-                                 (path / "voice.mp3").string() + "'";
+                                 (path / "voice.mp3").string() +
+                                 "' && ffmpeg -loglevel error -y -f lavfi -i sine=duration=3 "
+                                 "-c:a aac '" +
+                                 (path / "memo.m4a").string() + "'";
         if (std::system(make.c_str()) != 0) std::abort();
         return path;
     }();
@@ -45,6 +50,36 @@ void ffprobeRun(benchmark::State& state, const char* file) {
                              "-of", "json", source.string()}));
 }
 
+// The whole conversion through the engine: probe, ffmpeg, placement.
+void converterRun(benchmark::State& state, const char* file) {
+    const lumatra::Converter converter(lumatra::Tools::locate());
+    lumatra::Options options;
+    options.outputDirectory = fixtures() / "out";
+    for (auto _ : state) {
+        const auto result = converter.run(fixtures() / file, lumatra::Format::mp3, options, {});
+        state.PauseTiming();
+        std::filesystem::remove(result.output);
+        state.ResumeTiming();
+    }
+}
+
+// The very ffmpeg command line the engine builds, on its own.
+void bareFFmpeg(benchmark::State& state, const char* file) {
+    const auto tools = lumatra::Tools::locate();
+    const auto output = fixtures() / "bare.mp3";
+    for (auto _ : state)
+        lumatra::Shell::run(
+            *tools.ffmpeg,
+            {"-hide_banner",  "-nostdin",  "-y",     "-i",         (fixtures() / file).string(),
+             "-map",          "0:a:0",     "-vn",    "-sn",        "-dn",
+             "-map_metadata", "0",         "-c:a",   "libmp3lame", "-b:a",
+             "192k",          "-progress", "pipe:1", "-nostats",   output.string()});
+}
+
+BENCHMARK_CAPTURE(converterRun, memo, "memo.m4a")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(bareFFmpeg, memo, "memo.m4a")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(converterRun, clip, "clip.mkv")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(bareFFmpeg, clip, "clip.mkv")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(inProcess, clip, "clip.mkv")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(ffprobeRun, clip, "clip.mkv")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(inProcess, voice, "voice.mp3")->Unit(benchmark::kMillisecond);
