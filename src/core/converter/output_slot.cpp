@@ -11,9 +11,11 @@
 
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <ctime>
 #include <fstream>
 #include <random>
+#include <thread>
 #include <vector>
 
 namespace lumatra {
@@ -145,13 +147,27 @@ OutputSlot::OutputSlot(const OutputFolder& folder, const std::string& extension)
     : m_folder(folder) {
     for (int attempt = 0;; ++attempt) {
         m_folderName = std::string(hiddenPrefix) + makeUuid();
-        if (::mkdirat(folder.fd(), m_folderName.c_str(), 0400) == 0) break;
-        if (errno != EEXIST || attempt == 8)
+        if (::mkdirat(folder.fd(), m_folderName.c_str(), 0400) != 0) {
+            if (errno == EEXIST && attempt < 8) continue;
             throw SystemError("Не удалось записать в папку", folder.path(), errno);
+        }
+        m_fd.reset(::openat(folder.fd(), m_folderName.c_str(),
+                            O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        // Someone may have put something else in its place meanwhile: another name then.
+        struct stat info {};
+        if (m_fd && ::fstat(m_fd.get(), &info) == 0 && info.st_uid == ::geteuid()) break;
+        const int error = m_fd ? EEXIST : errno;
+        m_fd.reset();
+        if (attempt >= 8) throw SystemError("Не удалось записать в папку", folder.path(), error);
     }
-    m_fd.reset(::openat(folder.fd(), m_folderName.c_str(),
-                        O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!m_fd || ::flock(m_fd.get(), LOCK_EX | LOCK_NB) != 0 || ::fchmod(m_fd.get(), 0700) != 0) {
+    // Another run's cleaning may hold the lock for a moment while it looks at the new
+    // folder. A file system without locks keeps the folder from being taken for
+    // abandoned, too: the cleaning then never finds it unlocked.
+    for (int attempt = 0; m_fd && attempt < 200; ++attempt) {
+        if (::flock(m_fd.get(), LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (!m_fd || ::fchmod(m_fd.get(), 0700) != 0) {
         const int error = errno;
         ::unlinkat(folder.fd(), m_folderName.c_str(), AT_REMOVEDIR);
         throw SystemError("Не удалось записать в папку", folder.path(), error);
