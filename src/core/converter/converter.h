@@ -1,6 +1,6 @@
 #pragma once
 // The engine's one entry: checks a request against the catalog, runs the converter of
-// the file's kind into a hidden temporary name and moves the result to a free name.
+// the file's kind into a private hidden folder and moves the result to a free name.
 
 #include "formats/convert_error.h"
 #include "formats/format.h"
@@ -35,7 +35,13 @@ public:
     /// The result lands in `options.outputDirectory` (created when missing) or beside the
     /// source, as "<stem>.<ext>", or "<stem> N.<ext>" when that name is taken; an existing
     /// item is never replaced. `progress` gets fractions while the work runs and 1.0 once
-    /// the result is in place.
+    /// the result is in place. The result gets the source's permission bits under the
+    /// umask.
+    ///
+    /// Refused before any work: a missing source ("Файл не найден: <path>"), one that is
+    /// no regular file once links are followed (a folder, pipe, device or socket), and a
+    /// final name longer than the output folder's file system takes. Hidden items that
+    /// runs of dead processes left in the output folder are removed first.
     ///
     /// Throws ConvertError, SystemError or a filesystem error on failure and
     /// CancelledError when `stop` was requested; either way nothing is left behind.
