@@ -1,8 +1,8 @@
 #include "data/json.h"
 
 #include "data/number_text.h"
-#include "text/utf8.h"
 #include "formats/convert_error.h"
+#include "text/utf8.h"
 
 #include <cstdint>
 #include <cstring>
@@ -57,9 +57,9 @@ const char* plainRun(const char* p, const char* end, bool& ascii) {
 // closes and takes them (with exactly the capacity it needs).
 class Parser {
 public:
-    Parser(std::string_view bytes, const ItemHandler* onItem)
-        : m_begin(bytes.data()), m_end(bytes.data() + bytes.size()), m_p(m_begin),
-          m_onItem(onItem) {}
+    Parser(std::string_view bytes, const ItemHandler* onItem, std::stop_token stop)
+        : m_begin(bytes.data()), m_end(bytes.data() + bytes.size()), m_p(m_begin), m_onItem(onItem),
+          m_stop(std::move(stop)) {}
 
     Node document() {
         skip();
@@ -90,6 +90,7 @@ private:
         for (;;) {
             // Read a value; an opened container continues the loop at its first element.
             if (m_p == m_end) throw error("файл оборвался");
+            if ((++m_values & 0xFFF) == 0 && m_stop.stop_requested()) throw CancelledError();
             const char c = *m_p;
             if ((c == '[' || c == '{') && opened(c)) continue;
             Node done = c == '[' ? Node::array() : c == '{' ? Node::object() : scalar(c);
@@ -303,6 +304,8 @@ private:
     const char* m_end;
     const char* m_p;
     const ItemHandler* m_onItem;
+    std::stop_token m_stop;
+    std::uint32_t m_values = 0;
     std::vector<Open> m_open;
     std::vector<Node> m_items;
     std::vector<Node::Member> m_members;
@@ -368,8 +371,9 @@ namespace {
 
 class Writer {
 public:
-    Writer(std::string& out, int indent, bool pretty)
-        : m_out(out), m_base(indent < 0 ? 0 : static_cast<std::size_t>(indent)), m_pretty(pretty) {}
+    Writer(std::string& out, int indent, bool pretty, Sink* sink = nullptr)
+        : m_out(out), m_base(indent < 0 ? 0 : static_cast<std::size_t>(indent)), m_pretty(pretty),
+          m_sink(sink) {}
 
     void write(const Node& root) {
         if (open(root)) return;
@@ -422,6 +426,7 @@ private:
     // Writes a scalar or an empty container whole; opens any other container and
     // answers false.
     bool open(const Node& node) {
+        if (m_sink) m_sink->poll();
         switch (node.type()) {
         case Node::Type::boolean:
             m_out.append(node.boolValue() ? "true" : "false");
@@ -457,6 +462,7 @@ private:
     std::string& m_out;
     std::size_t m_base;
     bool m_pretty;
+    Sink* m_sink;
     std::vector<Frame> m_stack;
 };
 
@@ -464,12 +470,16 @@ private:
 
 Node parse(std::string_view bytes) {
     if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
-    return Parser(bytes, nullptr).document();
+    return Parser(bytes, nullptr, {}).document();
 }
 
-Node parseItems(std::string_view bytes, const ItemHandler& onItem) {
+Node parseItems(std::string_view bytes, const ItemHandler& onItem, std::stop_token stop) {
     if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
-    return Parser(bytes, &onItem).document();
+    return Parser(bytes, &onItem, std::move(stop)).document();
+}
+
+void writeTo(Sink& sink, const Node& node, int indent) {
+    Writer(sink.text(), indent, true, &sink).write(node);
 }
 
 std::string write(const Node& node, int indent, bool pretty) {
