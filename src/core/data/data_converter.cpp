@@ -7,6 +7,7 @@
 #include "formats/convert_error.h"
 #include "text/utf8.h"
 
+#include <algorithm>
 #include <unordered_map>
 
 namespace lumatra::DataConverter {
@@ -53,7 +54,18 @@ public:
         m_delimiter = ext == "tsv" ? '\t' : CSV::detectDelimiter(m_text);
     }
 
+    std::string_view bytes() const { return m_bytes; }
+    const std::stop_token& stop() const { return m_stop; }
     std::string_view tableText() const { return m_text; }
+
+    /// Whether the source is a JSON document whose top value is an object.
+    bool isJsonObject() const {
+        if (m_ext != "json") return false;
+        std::string_view rest = m_bytes;
+        if (rest.starts_with(byteOrderMark)) rest.remove_prefix(byteOrderMark.size());
+        const std::size_t at = rest.find_first_not_of(" \t\r\n");
+        return at != std::string_view::npos && rest[at] == '{';
+    }
     char delimiter() const { return m_delimiter; }
 
     /// The document; when it is an array (a table always is) its elements go to
@@ -87,9 +99,57 @@ void writeJson(const Source& source, Sink& sink) {
     sink.text().push_back('\n');
 }
 
+// A JSON object at the top, as a dictionary: its members are found first without keeping
+// their values, then written in key order from their places in the input, arrays item by
+// item. So an object that wraps one long list costs no more than the list alone.
+void writeJsonObjectAsPlist(const Source& source, Plist::PlistWriter& writer) {
+    struct Member {
+        std::string key;
+        JSON::Span span;
+    };
+    std::vector<Member> members;
+    JSON::parseMembers(
+        source.bytes(),
+        [&](std::string&& key, JSON::Span span) {
+            members.push_back({std::move(key), span});
+        },
+        source.stop());
+    std::stable_sort(members.begin(), members.end(),
+                     [](const Member& a, const Member& b) { return a.key < b.key; });
+    std::vector<const Member*> kept; // of a repeated key, the last occurrence
+    for (std::size_t i = 0; i < members.size(); ++i)
+        if (i + 1 == members.size() || members[i].key != members[i + 1].key)
+            kept.push_back(&members[i]);
+    writer.beginDict(kept.empty());
+    for (const Member* member : kept) {
+        writer.key(member->key);
+        const std::string_view value =
+            source.bytes().substr(member->span.begin, member->span.end - member->span.begin);
+        std::size_t items = 0;
+        writer.beginArray(1);
+        const Node node = JSON::parseItems(
+            value,
+            [&](Node&& item) {
+                ++items;
+                writer.item(item);
+            },
+            source.stop());
+        if (items > 0)
+            writer.endArray();
+        else
+            writer.value(node, 1);
+    }
+    writer.endDict();
+}
+
 void writePlist(const Source& source, Sink& sink) {
     Plist::PlistWriter writer(sink);
     writer.begin();
+    if (source.isJsonObject()) {
+        writeJsonObjectAsPlist(source, writer);
+        writer.end();
+        return;
+    }
     std::size_t items = 0;
     writer.beginArray();
     const Node root = source.read([&](Node&& item) {

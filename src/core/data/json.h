@@ -4,6 +4,7 @@
 #include "data/node.h"
 #include "data/sink.h"
 
+#include <functional>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -21,6 +22,19 @@ Node parse(std::string_view bytes);
 /// back whole. An error is raised when it is reached, after the items before it. A
 /// requested stop throws CancelledError.
 Node parseItems(std::string_view bytes, const ItemHandler& onItem, std::stop_token stop = {});
+
+/// Where a value lies in the input: byte offsets, end excluded.
+struct Span {
+    std::size_t begin;
+    std::size_t end;
+};
+using MemberHandler = std::function<void(std::string&& key, Span value)>;
+
+/// Checks a whole document as `parse` does (same errors) without keeping its values: when
+/// it is an object, each member goes to `onMember` with the span of its value in `bytes`,
+/// in document order, and an empty object comes back; any other document comes back as
+/// an empty value of its kind, or whole when it is a scalar.
+Node parseMembers(std::string_view bytes, const MemberHandler& onMember, std::stop_token stop = {});
 
 /// Renders `node` at nesting level `indent`: pretty (two spaces a level, one member a
 /// line) or compact (no whitespace). Number texts are written as they were read.

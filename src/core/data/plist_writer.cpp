@@ -166,12 +166,30 @@ void PlistWriter::begin() {
 }
 
 void PlistWriter::item(const Node& node) {
-    if (m_items++ == 0) m_sink.text().append("<array>\n");
-    write(node, 1);
+    if (m_items++ == 0) {
+        m_sink.text().append(m_arrayDepth, '\t');
+        m_sink.text().append("<array>\n");
+    }
+    write(node, m_arrayDepth + 1);
 }
 
 void PlistWriter::endArray() {
+    m_sink.text().append(m_arrayDepth, '\t');
     m_sink.text().append(m_items == 0 ? "<array/>\n" : "</array>\n");
+}
+
+void PlistWriter::beginDict(bool empty) {
+    m_emptyDict = empty;
+    m_sink.text().append(empty ? "<dict/>\n" : "<dict>\n");
+}
+
+void PlistWriter::key(std::string_view text) {
+    m_sink.text().push_back('\t');
+    appendElement(m_sink.text(), "key", text);
+}
+
+void PlistWriter::endDict() {
+    if (!m_emptyDict) m_sink.text().append("</dict>\n");
 }
 
 void PlistWriter::end() {

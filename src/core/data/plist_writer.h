@@ -6,9 +6,11 @@
 
 namespace lumatra::Plist {
 
-/// Writes one XML property list into a sink: `begin`, then either one `value` or, for a
-/// top-level array handed over item by item, `beginArray`, an `item` per element and
-/// `endArray`; then `end`.
+/// Writes one XML property list into a sink: `begin`, then either one `value` or, for an
+/// array handed over item by item, `beginArray`, an `item` per element and `endArray`;
+/// then `end`. A dictionary may be written member by member too: `beginDict`, then for
+/// each member in key order its `key` followed by its value (either way) one level
+/// deeper, and `endDict`.
 ///
 /// Numbers that are whole decimal integers within the 64-bit range (signed, or unsigned
 /// when not negative) become integers, other readable numbers reals, anything else
@@ -23,17 +25,25 @@ public:
     explicit PlistWriter(Sink& sink) : m_sink(sink) {}
 
     void begin();
-    void value(const Node& node) { write(node, 0); }
-    void beginArray() { m_items = 0; }
+    void value(const Node& node, std::size_t depth = 0) { write(node, depth); }
+    void beginArray(std::size_t depth = 0) {
+        m_items = 0;
+        m_arrayDepth = depth;
+    }
     void item(const Node& node);
     void endArray();
     void end();
+    void beginDict(bool empty);
+    void key(std::string_view text);
+    void endDict();
 
 private:
     void write(const Node& root, std::size_t depth);
 
     Sink& m_sink;
     std::size_t m_items = 0;
+    std::size_t m_arrayDepth = 0;
+    bool m_emptyDict = false;
 };
 
 } // namespace lumatra::Plist
