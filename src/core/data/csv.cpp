@@ -449,6 +449,7 @@ void appendJson(Sink& sink, std::string_view text, char delimiter) {
             const std::size_t i = column++;
             if (!haveHeader) {
                 if (i > 0 || !cell.empty()) started = true;
+                sink.poll(); // a header line may be all the file
                 return;
             }
             if (!started) {
