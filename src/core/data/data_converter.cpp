@@ -2,6 +2,7 @@
 
 #include "data/csv.h"
 #include "data/json.h"
+#include "data/plist_binary.h"
 #include "data/plist_bridge.h"
 #include "data/plist_writer.h"
 #include "formats/convert_error.h"
@@ -58,6 +59,8 @@ public:
     const std::stop_token& stop() const { return m_stop; }
     std::string_view tableText() const { return m_text; }
 
+    bool isBinaryPlist() const { return m_ext == "plist" && Plist::isBinary(m_bytes); }
+
     /// Whether the source is a JSON document whose top value is an object.
     bool isJsonObject() const {
         if (m_ext != "json") return false;
@@ -86,7 +89,36 @@ private:
     char m_delimiter = ',';
 };
 
+// A binary property list whose top is a dictionary, member by member: the elements of
+// arrays in its members are written as each is read. Answers false, having written
+// nothing, for any other top object.
+bool writeBinaryDictionaryAsJson(const Source& source, Sink& sink) {
+    std::string& out = sink.text();
+    std::size_t members = 0;
+    std::size_t items = 0;
+    Plist::MemberHandlers handlers;
+    handlers.onKey = [&](std::string&& key) {
+        out.append(members++ == 0 ? "{\n  " : ",\n  ");
+        JSON::appendQuoted(out, key);
+        out.append(": ");
+        items = 0;
+    };
+    handlers.onValue = [&](Node&& value) { JSON::writeTo(sink, value, 1); };
+    handlers.onItem = [&](Node&& item) {
+        out.append(items++ == 0 ? "[\n    " : ",\n    ");
+        JSON::writeTo(sink, item, 2);
+    };
+    handlers.onArrayEnd = [&] { out.append(items == 0 ? "[]" : "\n  ]"); };
+    if (!Plist::readBinaryMembers(source.bytes(), handlers, source.stop())) return false;
+    out.append(members == 0 ? "{}" : "\n}");
+    return true;
+}
+
 void writeJson(const Source& source, Sink& sink) {
+    if (source.isBinaryPlist() && writeBinaryDictionaryAsJson(source, sink)) {
+        sink.text().push_back('\n');
+        return;
+    }
     std::size_t items = 0;
     const Node root = source.read([&](Node&& item) {
         sink.text().append(items++ == 0 ? "[\n  " : ",\n  ");

@@ -90,6 +90,30 @@ public:
         return Node::array();
     }
 
+    bool members(const MemberHandlers& handlers) {
+        const Header top = header(m_top);
+        if (top.kind != dictionary) return false;
+        count();
+        m_open[m_top] = 1;
+        for (auto& [key, object] : sortedEntries(top)) {
+            handlers.onKey(std::move(key));
+            const Header h = header(object);
+            if (h.kind != array && h.kind != orderedSet && h.kind != set) {
+                handlers.onValue(value(object, 1));
+                continue;
+            }
+            // An array as the value of a top member: its elements one by one.
+            count();
+            if (m_open[object]) throw unreadable();
+            m_open[object] = 1;
+            for (std::uint64_t i = 0; i < h.length; ++i)
+                handlers.onItem(value(reference(h, i), 2));
+            m_open[object] = 0;
+            handlers.onArrayEnd();
+        }
+        return true;
+    }
+
 private:
     struct Header {
         unsigned kind;
@@ -218,6 +242,23 @@ private:
         if ((m_values & 0xFFF) == 0 && m_stop.stop_requested()) throw CancelledError();
     }
 
+    // A dictionary's keys and value objects, sorted by key in code-point order, which is
+    // the byte order of UTF-8.
+    std::vector<std::pair<std::string, std::uint64_t>> sortedEntries(const Header& h) {
+        std::vector<std::pair<std::string, std::uint64_t>> entries;
+        entries.reserve(h.length);
+        for (std::uint64_t i = 0; i < h.length; ++i) {
+            count();
+            const Header key = header(reference(h, i));
+            if (key.kind != asciiString && key.kind != utf16String && key.kind != utf8String)
+                throw unreadable();
+            entries.emplace_back(text(key), reference(h, h.length + i));
+        }
+        std::stable_sort(entries.begin(), entries.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        return entries;
+    }
+
     // Makes `node` the object's value: scalars at once, containers sized and opened.
     void start(std::uint64_t object, Node& node, std::vector<Frame>& stack) {
         count();
@@ -233,18 +274,7 @@ private:
         if (h.kind != dictionary) {
             node = Node::array(Node::Array(h.length));
         } else {
-            // Keys sorted by code point, which is the byte order of UTF-8.
-            std::vector<std::pair<std::string, std::uint64_t>> entries;
-            entries.reserve(h.length);
-            for (std::uint64_t i = 0; i < h.length; ++i) {
-                count();
-                const Header key = header(reference(h, i));
-                if (key.kind != asciiString && key.kind != utf16String && key.kind != utf8String)
-                    throw unreadable();
-                entries.emplace_back(text(key), reference(h, h.length + i));
-            }
-            std::stable_sort(entries.begin(), entries.end(),
-                             [](const auto& a, const auto& b) { return a.first < b.first; });
+            auto entries = sortedEntries(h);
             Node::Object members(entries.size());
             frame.values.reserve(entries.size());
             for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -303,6 +333,11 @@ bool isBinary(std::string_view bytes) {
 
 Node readBinary(std::string_view bytes, const ItemHandler* onItem, std::stop_token stop) {
     return BinaryReader(bytes, std::move(stop)).document(onItem);
+}
+
+bool readBinaryMembers(std::string_view bytes, const MemberHandlers& handlers,
+                       std::stop_token stop) {
+    return BinaryReader(bytes, std::move(stop)).members(handlers);
 }
 
 } // namespace lumatra::Plist

@@ -3,7 +3,9 @@
 
 #include "data/node.h"
 
+#include <functional>
 #include <stop_token>
+#include <string>
 #include <string_view>
 
 namespace lumatra::Plist {
@@ -19,5 +21,21 @@ bool isBinary(std::string_view bytes);
 /// shared objects that would expand beyond the size of the file are refused with
 /// ConvertError::failed; a requested stop throws CancelledError.
 Node readBinary(std::string_view bytes, const ItemHandler* onItem, std::stop_token stop);
+
+/// Receives the members of a top-level dictionary in key order: `onKey` names a member;
+/// then its value comes whole to `onValue`, or, when it is an array, its elements come one
+/// by one to `onItem`, followed by `onArrayEnd`.
+struct MemberHandlers {
+    std::function<void(std::string&& key)> onKey;
+    std::function<void(Node&& value)> onValue;
+    ItemHandler onItem;
+    std::function<void()> onArrayEnd;
+};
+
+/// When the top object of a binary property list is a dictionary, reads it member by
+/// member into `handlers` and answers true; otherwise reads nothing and answers false.
+/// Fails as `readBinary` does.
+bool readBinaryMembers(std::string_view bytes, const MemberHandlers& handlers,
+                       std::stop_token stop);
 
 } // namespace lumatra::Plist
