@@ -29,7 +29,13 @@ with open(f"{work}/records.plist", "wb") as out:       # binary
     plistlib.dump(records, out, fmt=plistlib.FMT_BINARY)
 with open(f"{work}/xml.plist", "wb") as out:
     plistlib.dump(records[: len(records) // 2], out, fmt=plistlib.FMT_XML)
+with open(f"{work}/wrapped.plist", "wb") as out:     # binary, a dictionary at the top
+    plistlib.dump({"count": len(records), "items": records}, out, fmt=plistlib.FMT_BINARY)
+with open(f"{work}/wrapped-xml.plist", "wb") as out:
+    plistlib.dump({"count": len(records) // 2, "items": records[: len(records) // 2]}, out,
+                  fmt=plistlib.FMT_XML)
 PY
+{ printf '{"source":"export","items":'; cat "$work/records.json"; printf '}'; } > "$work/wrapped.json"
 cp "$work/records.plist" "$work/binary.plist"
 
 echo "| Conversion | Input | Time | Peak memory |"
@@ -50,5 +56,8 @@ route "CSV with one line → JSON" line.csv json
 route "binary plist → JSON" binary.plist json
 route "binary plist → CSV" records.plist csv
 route "XML plist → JSON" xml.plist json
+route "binary plist, dictionary at the top → JSON" wrapped.plist json
+route "XML plist, dictionary at the top → JSON" wrapped-xml.plist json
+route "JSON, object at the top → plist" wrapped.json plist
 route "JSON → CSV" records.json csv
 route "CSV → JSON" records.csv json
