@@ -74,10 +74,23 @@ public:
     /// The document; when it is an array (a table always is) its elements go to
     /// `onItem` and it comes back empty. May be called again for a second pass.
     Node read(const ItemHandler& onItem) const {
-        if (m_ext == "json") return JSON::parseItems(m_bytes, onItem, m_stop);
-        if (m_ext == "plist") return Plist::readItems(m_bytes, &onItem, m_stop);
-        CSV::forEachRecord(m_text, m_delimiter, onItem);
-        return Node::array();
+        Node root;
+        if (m_ext == "json") {
+            root = JSON::parseItems(m_bytes, onItem, m_stop);
+        } else if (m_ext == "plist") {
+            root = Plist::readItems(m_bytes, &onItem, m_stop);
+        } else {
+            CSV::forEachRecord(m_text, m_delimiter, onItem);
+            return Node::array();
+        }
+        // An array that a reader gave whole goes the same way as one it streamed.
+        if (root.isArray() && !root.items().empty()) {
+            Node::Array items = std::move(root.items());
+            root = Node::array();
+            for (Node& item : items)
+                onItem(std::move(item));
+        }
+        return root;
     }
 
 private:

@@ -82,8 +82,9 @@ public:
     }
 
     Node document(const ItemHandler* onItem) {
-        if (!onItem || header(m_top).kind != array) return value(m_top);
         const Header top = header(m_top);
+        if (!onItem || (top.kind != array && top.kind != orderedSet && top.kind != set))
+            return value(m_top);
         m_open[m_top] = 1;
         for (std::uint64_t i = 0; i < top.length; ++i)
             (*onItem)(value(reference(top, i), 1));

@@ -26,6 +26,7 @@ using ReaderPtr = std::unique_ptr<xmlTextReader, ReaderFree>;
 
 // The reader reports its errors through return values; nothing goes to the terminal.
 void ignoreError(void*, xmlErrorPtr) {}
+void ignoreMessage(void*, const char*, ...) {}
 
 std::string_view nameOf(xmlTextReaderPtr reader) {
     const xmlChar* name = xmlTextReaderConstLocalName(reader);
@@ -185,6 +186,10 @@ public:
     XmlReader(std::string_view bytes, const ItemHandler* onItem, std::stop_token stop)
         : m_onItem(onItem), m_stop(std::move(stop)) {
         if (bytes.empty() || bytes.size() > static_cast<std::size_t>(INT_MAX)) throw unreadable();
+        // Encoding and input errors bypass the reader's own handler (the handlers are
+        // per thread).
+        xmlSetGenericErrorFunc(nullptr, ignoreMessage);
+        xmlSetStructuredErrorFunc(nullptr, ignoreError);
         // No network, no external DTD, no entity substitution; large text nodes (big data
         // blobs) are allowed, since the nesting is bounded here.
         m_reader.reset(xmlReaderForMemory(bytes.data(), static_cast<int>(bytes.size()), nullptr,
