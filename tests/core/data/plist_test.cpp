@@ -187,11 +187,13 @@ TEST(PlistRead, StreamingMembersAndItemsGivesTheBytesOfTheTree) {
         // {"b":[1,2],"a":"x","c":[],"b" again:{"k":[true]}}, keys out of order
         {"\xD4\x01\x02\x03\x01\x04\x05\x06\x07", b, a, c, "\xA2\x08\x09", ascii("x"), "\xA0",
          "\xD1\x0A\x0B", "\x10\x01", "\x10\x02", ascii("k"), "\xA1\x0C", "\x09"},
-        {"\xD0"},                                    // an empty dictionary
-        {"\xD1\x01\x02", a, "\xC1\x03", "\x10\x05"}, // a set as a member's value
-        {"\xD1\x01\x02", a, "\xA1\x00"},             // an array holding the dictionary
-        {"\xD1\x01\x02", a, "\xA1\x02"},             // an array holding itself
-        {"\xA2\x01\x01", "\xD1\x02\x03", a, "\x09"}, // a shared dictionary in an array
+        {"\xD0"},                                        // an empty dictionary
+        {"\xD1\x01\x02", a, "\xC1\x03", "\x10\x05"},     // a set as a member's value
+        {"\xD1\x01\x02", a, "\xA1\x00"},                 // an array holding the dictionary
+        {"\xD1\x01\x02", a, "\xA1\x02"},                 // an array holding itself
+        {"\xA2\x01\x01", "\xD1\x02\x03", a, "\x09"},     // a shared dictionary in an array
+        {"\xB2\x01\x02", "\x10\x05", "\xD1\x03\x01", a}, // an ordered set at the top
+        {"\xC1\x01", "\xD1\x02\x02", a},                 // a set at the top
     };
     for (const auto& objects : lists) {
         const std::string plist = binaryPlist(objects);
