@@ -38,4 +38,9 @@ std::string convert(std::string_view bytes, std::string_view ext, Format format)
 void convertFile(const std::filesystem::path& source, const std::filesystem::path& output,
                  Format format, std::stop_token stop);
 
+/// As `convertFile`, writing to `outputFd`, an open descriptor the caller owns (for a file
+/// made without a name, say); `output` only names it in error messages.
+void convertToDescriptor(const std::filesystem::path& source, int outputFd,
+                         const std::filesystem::path& output, Format format, std::stop_token stop);
+
 } // namespace lumatra::DataConverter

@@ -46,9 +46,16 @@ std::string readWholeFile(const std::filesystem::path& path, const std::stop_tok
 
 } // namespace
 
+void convertToDescriptor(const std::filesystem::path& source, int outputFd,
+                         const std::filesystem::path& output, Format format, std::stop_token stop) {
+    const std::string bytes = readWholeFile(source, stop);
+    Sink sink(outputFd, output.string(), stop);
+    convert(bytes, lowercased(pathExtension(source)), format, sink);
+    sink.finish();
+}
+
 void convertFile(const std::filesystem::path& source, const std::filesystem::path& output,
                  Format format, std::stop_token stop) {
-    const std::string bytes = readWholeFile(source, stop);
     // Closed on every way out; on success once more by hand, to see its error.
     struct Output {
         int fd;
@@ -57,9 +64,7 @@ void convertFile(const std::filesystem::path& source, const std::filesystem::pat
         }
     } file{::open(output.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644)};
     if (file.fd < 0) throw SystemError("Не удалось записать", output, errno);
-    Sink sink(file.fd, output.string(), stop);
-    convert(bytes, lowercased(pathExtension(source)), format, sink);
-    sink.finish();
+    convertToDescriptor(source, file.fd, output, format, std::move(stop));
     const int status = ::close(std::exchange(file.fd, -1));
     if (status != 0) throw SystemError("Не удалось записать", output, errno);
 }
