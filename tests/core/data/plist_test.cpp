@@ -197,10 +197,11 @@ TEST(PlistRead, StreamingMembersAndItemsGivesTheBytesOfTheTree) {
     };
     for (const auto& objects : lists) {
         const std::string plist = binaryPlist(objects);
-        if (&objects == &lists[0])
+        if (&objects == &lists[0]) {
             EXPECT_EQ(outcome(plist, Format::json, true),
                       "{\n  \"a\": \"x\",\n  \"b\": [\n    1,\n    2\n  ],\n  \"b\": {\n"
                       "    \"k\": [\n      true\n    ]\n  },\n  \"c\": []\n}\n");
+        }
         for (const Format format : {Format::json, Format::csv, Format::plist})
             EXPECT_EQ(outcome(plist, format, true), outcome(plist, format, false))
                 << compact(Node::string(plist));
