@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Whole-process comparison of `lumatra --cli` with jq and Miller on generated inputs of
 # the same size: JSON → CSV against `jq .` (both read and write the whole document) and
-# CSV → JSON against `mlr --icsv --ojson cat`. Every program writes its output to a file
-# in the same scratch folder. Reports wall and CPU seconds, MB/s of input, peak RSS and
-# its multiple of the input, and the ratios against lumatra, all from one run.
+# CSV → JSON against `mlr --icsv --ojson cat`, on two shapes: large export records of
+# the given size, and 120,000 small records of short Cyrillic strings, numbers, booleans,
+# nulls and small arrays. Every program writes its output to a file in the same scratch
+# folder. Reports wall and CPU seconds, MB/s of input, peak RSS and its multiple of the
+# input, and the ratios against lumatra, all from one run.
 # (JSON → JSON is no route of the command line: a .json file is never offered json.)
 #
 # Usage: bench/data_compare.sh [path/to/lumatra] [megabytes]    (defaults: build/lumatra, 100)
@@ -18,6 +20,8 @@ trap 'rm -rf "$work"' EXIT
 
 python3 "$here/data_generate.py" json "$megabytes" > "$work/input.json"
 python3 "$here/data_generate.py" csv "$megabytes" > "$work/input.csv"
+python3 "$here/data_generate.py" short-json 120000 > "$work/short.json"
+python3 "$here/data_generate.py" short-csv 120000 > "$work/short.csv"
 
 # measure NAME OUTPUT COMMAND...: runs once, prints one line, leaves "wall cpu" in $last.
 measure() {
@@ -55,6 +59,17 @@ measure "lumatra CSV → JSON" /dev/null "$lumatra" --cli "$work/input.csv" --to
 ours_csv=$last
 measure "mlr --icsv --ojson cat" "$work/mlr.json" mlr --icsv --ojson cat "$work/input.csv"
 theirs_csv=$last
+echo "Short records: $(stat -c %s "$work/short.json") bytes of JSON, $(stat -c %s "$work/short.csv") bytes of CSV"
+measure "lumatra JSON → CSV (short)" /dev/null "$lumatra" --cli "$work/short.json" --to csv --out "$work/out"
+ours_short_json=$last
+measure "jq . (short)" "$work/jq-short.json" jq . "$work/short.json"
+theirs_short_json=$last
+measure "lumatra CSV → JSON (short)" /dev/null "$lumatra" --cli "$work/short.csv" --to json --out "$work/out"
+ours_short_csv=$last
+measure "mlr --icsv --ifs ';' --ojson cat (short)" "$work/mlr-short.json" mlr --icsv --ifs ';' --ojson cat "$work/short.csv"
+theirs_short_csv=$last
 echo
 ratio "lumatra JSON → CSV against jq" "$theirs_json" "$ours_json"
 ratio "lumatra CSV → JSON against Miller" "$theirs_csv" "$ours_csv"
+ratio "short: JSON → CSV against jq" "$theirs_short_json" "$ours_short_json"
+ratio "short: CSV → JSON against Miller" "$theirs_short_csv" "$ours_short_csv"

@@ -23,5 +23,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Streaming JSON to a table gives the very bytes of the tree's table.
     const std::string table = lumatra::DataConverter::write(tree, lumatra::Format::csv);
     if (lumatra::DataConverter::convert(bytes, "json", lumatra::Format::csv) != table) std::abort();
+    // So does streaming to a property list, refusals included.
+    auto plist = [&](bool streaming) -> std::string {
+        try {
+            return streaming
+                       ? lumatra::DataConverter::convert(bytes, "json", lumatra::Format::plist)
+                       : lumatra::DataConverter::write(tree, lumatra::Format::plist);
+        } catch (const lumatra::ConvertError& error) {
+            return error.errorDescription();
+        }
+    };
+    if (plist(true) != plist(false)) std::abort();
     return 0;
 }

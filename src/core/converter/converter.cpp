@@ -76,42 +76,6 @@ void checkNameLength(const OutputFolder& folder, const std::string& stem, Format
     if (pages) fits(true);
 }
 
-std::string readWholeFile(const std::filesystem::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw SystemError("Не удалось открыть", path, errno);
-    struct stat info {};
-    ::fstat(fd, &info);
-    std::string bytes;
-    // The size is a hint: the file may grow or shrink while we read it.
-    bytes.resize(info.st_size > 0 ? static_cast<std::size_t>(info.st_size) + 1 : 64 * 1024);
-    std::size_t used = 0;
-    for (;;) {
-        if (used == bytes.size()) bytes.resize(bytes.size() * 2);
-        const ssize_t n = ::read(fd, bytes.data() + used, bytes.size() - used);
-        if (n > 0) {
-            used += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        const int readErrno = errno;
-        ::close(fd);
-        if (n < 0) throw SystemError("Не удалось прочитать", path, readErrno);
-        break;
-    }
-    bytes.resize(used);
-    return bytes;
-}
-
-void writeWholeFile(const std::filesystem::path& path, std::string_view bytes) {
-    std::FILE* file = std::fopen(path.c_str(), "wbx");
-    if (!file) throw SystemError("Не удалось записать", path, errno);
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    const int writeErrno = errno;
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed)
-        throw SystemError("Не удалось записать", path, writeErrno ? writeErrno : EIO);
-}
-
 } // namespace
 
 std::filesystem::path freeOutputName(const std::filesystem::path& folder, const std::string& stem,
@@ -158,10 +122,8 @@ ConvertResult Converter::run(const std::filesystem::path& source, Format format,
     case Kind::document:
         throw ConvertError::unsupported(route);
     case Kind::data: {
-        // Tables and JSON records stream through without building the whole tree.
-        writeWholeFile(scratch.path(),
-                       DataConverter::convert(readWholeFile(source),
-                                              lowercased(pathExtension(source)), format));
+        // Tables and array items stream through without building the whole tree.
+        DataConverter::convertFile(source, scratch.path(), format, stop);
         break;
     }
     }

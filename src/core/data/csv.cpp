@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace lumatra::CSV {
 
@@ -82,28 +83,24 @@ private:
     std::size_t m_offset = 0;
 };
 
-// Splits `text` into rows and hands each row's cells to `onRow`; the views live until
-// `onRow` returns. Quotes open only at the start of a cell, "" inside quotes is one
-// quote, LF, CR LF and CR end rows, and blank lines (one empty cell) are left out.
-template <typename OnRow> void splitRows(std::string_view text, char delimiter, OnRow&& onRow) {
-    if (text.starts_with(byteOrderMark)) text.remove_prefix(byteOrderMark.size());
+// Splits `text` (its byte-order mark already removed) into cells: `onCell(cell, stable)`
+// gets each cell, a view into the text when `stable`, else into a buffer that the next
+// cell reuses; `onRowEnd(offset)` follows a row's last cell with the offset where the next
+// row begins. Quotes open only at the start of a cell, "" inside quotes is one quote, and
+// LF, CR LF and CR end rows. Blank lines come through as rows of one empty cell.
+template <typename OnCell, typename OnRowEnd>
+void splitCells(std::string_view text, char delimiter, OnCell&& onCell, OnRowEnd&& onRowEnd) {
     std::string scratch;
-    std::vector<CellReader::Piece> pieces;
-    Cells cells;
     CellReader cell(scratch);
     const char* p = text.data();
     const char* end = p + text.size();
-    auto endRow = [&] {
-        pieces.push_back(cell.take());
-        const bool blank = pieces.size() == 1 && pieces[0].size == 0;
-        if (!blank) {
-            cells.clear();
-            for (const CellReader::Piece& piece : pieces)
-                cells.emplace_back(piece.begin ? piece.begin : scratch.data() + piece.offset,
-                                   piece.size);
-            onRow(cells);
-        }
-        pieces.clear();
+    bool rowOpen = false; // a delimiter was passed in this row
+    auto endCell = [&] {
+        const CellReader::Piece piece = cell.take();
+        if (piece.begin)
+            onCell(std::string_view(piece.begin, piece.size), true);
+        else
+            onCell(std::string_view(scratch.data() + piece.offset, piece.size), piece.size == 0);
         scratch.clear();
     };
     while (p != end) {
@@ -131,14 +128,17 @@ template <typename OnRow> void splitRows(std::string_view text, char delimiter, 
             continue;
         }
         if (c == delimiter) {
-            pieces.push_back(cell.take());
+            endCell();
+            rowOpen = true;
             ++p;
             continue;
         }
         if (c == '\n' || c == '\r') {
             ++p;
             if (c == '\r' && p != end && *p == '\n') ++p;
-            endRow();
+            endCell();
+            onRowEnd(static_cast<std::size_t>(p - text.data()));
+            rowOpen = false;
             continue;
         }
         // Plain text up to the next byte that matters.
@@ -147,18 +147,52 @@ template <typename OnRow> void splitRows(std::string_view text, char delimiter, 
             ++p;
         cell.append(run, p);
     }
-    if (!cell.empty() || !pieces.empty()) endRow();
+    if (!cell.empty() || rowOpen) {
+        endCell();
+        onRowEnd(text.size());
+    }
 }
 
-// Builds records row by row.
+// Splits `text` into rows and hands each row's cells to `onRow`; the views live until
+// `onRow` returns. Blank lines (one empty cell) are left out.
+template <typename OnRow> void splitRows(std::string_view text, char delimiter, OnRow&& onRow) {
+    if (text.starts_with(byteOrderMark)) text.remove_prefix(byteOrderMark.size());
+    std::string storage; // cells that are no piece of the text
+    std::vector<CellReader::Piece> pieces;
+    Cells cells;
+    splitCells(
+        text, delimiter,
+        [&](std::string_view cell, bool stable) {
+            if (stable) {
+                pieces.push_back({cell.data(), 0, cell.size()});
+                return;
+            }
+            pieces.push_back({nullptr, storage.size(), cell.size()});
+            storage.append(cell);
+        },
+        [&](std::size_t) {
+            const bool blank = pieces.size() == 1 && pieces[0].size == 0;
+            if (!blank) {
+                cells.clear();
+                for (const CellReader::Piece& piece : pieces)
+                    cells.emplace_back(piece.begin ? piece.begin : storage.data() + piece.offset,
+                                       piece.size);
+                onRow(cells);
+            }
+            pieces.clear();
+            storage.clear();
+        });
+}
+
+// Builds records row by row, handing each to `onRecord` when it is given.
 class TableBuilder {
 public:
+    explicit TableBuilder(const ItemHandler* onRecord = nullptr) : m_onRecord(onRecord) {}
+
     void add(const Cells& row) {
         if (!m_haveHeader) {
             m_haveHeader = true;
-            for (std::size_t i = 0; i < row.size(); ++i)
-                m_header.push_back(row[i].empty() ? "column" + std::to_string(i + 1)
-                                                  : std::string(row[i]));
+            m_header = columnNames(row);
             return;
         }
         Node::Object members;
@@ -166,7 +200,10 @@ public:
         for (std::size_t i = 0; i < m_header.size(); ++i)
             members.emplace_back(m_header[i],
                                  i < row.size() ? cellNode(std::string(row[i])) : Node::string({}));
-        m_records.push_back(Node::object(std::move(members)));
+        if (m_onRecord)
+            (*m_onRecord)(Node::object(std::move(members)));
+        else
+            m_records.push_back(Node::object(std::move(members)));
     }
 
     Node result() {
@@ -175,10 +212,40 @@ public:
     }
 
 private:
+    const ItemHandler* m_onRecord;
     bool m_haveHeader = false;
     Row m_header;
     Node::Array m_records;
 };
+
+} // namespace
+
+Row columnNames(const std::vector<std::string_view>& header) {
+    Row names;
+    names.reserve(header.size());
+    for (std::size_t i = 0; i < header.size(); ++i)
+        names.push_back(header[i].empty() ? "column" + std::to_string(i + 1)
+                                          : std::string(header[i]));
+    // A repeated name gets the first free suffix "_2", "_3"…, never one that another
+    // column already has, so no value is lost to a reader that keeps one value a key.
+    std::unordered_set<std::string_view> taken(names.begin(), names.end());
+    if (taken.size() == names.size()) return names;
+    std::unordered_set<std::string> used;
+    for (std::string& name : names) {
+        if (used.insert(name).second) continue;
+        for (std::size_t n = 2;; ++n) {
+            std::string candidate = name + "_" + std::to_string(n);
+            if (taken.count(candidate) == 0 && used.count(candidate) == 0) {
+                name = std::move(candidate);
+                used.insert(name);
+                break;
+            }
+        }
+    }
+    return names;
+}
+
+namespace {
 
 bool hasByte(std::uint64_t word, unsigned char byte) {
     const std::uint64_t x = word ^ (0x0101010101010101ull * byte);
@@ -282,6 +349,11 @@ Node table(std::string_view text, char delimiter) {
     return builder.result();
 }
 
+void forEachRecord(std::string_view text, char delimiter, const ItemHandler& onRecord) {
+    TableBuilder builder(&onRecord);
+    splitRows(text, delimiter, [&](const Cells& row) { builder.add(row); });
+}
+
 void appendTextCell(std::string& out, std::string_view cell, char delimiter) {
     if (!needsQuotes(cell, delimiter)) {
         out.append(cell);
@@ -318,52 +390,99 @@ void appendValueCell(std::string& out, const Node& value, char delimiter) {
     }
 }
 
-void appendJson(std::string& out, std::string_view text, char delimiter) {
-    // Each member's line up to its value: indentation, quoted key and separator.
-    std::vector<std::string> prefixes;
+void appendJson(Sink& sink, std::string_view text, char delimiter) {
+    if (text.starts_with(byteOrderMark)) text.remove_prefix(byteOrderMark.size());
+    std::string& out = sink.text();
     const bool wellFormed = utf8::isValid(text); // then no cell needs repairing
+    // Cell by cell, holding no row: the header is only remembered as a span of the text,
+    // and its members' line starts (indentation, quoted key, separator) are made when
+    // the first record comes. So a file of one long line costs no memory beyond itself.
+    std::size_t rowStart = 0;
+    std::size_t headerStart = 0, headerEnd = 0;
     bool haveHeader = false;
+    std::vector<std::string> prefixes;
     std::size_t records = 0;
-    splitRows(text, delimiter, [&](const Cells& row) {
-        if (!haveHeader) {
-            haveHeader = true;
-            std::size_t prefixBytes = 0;
-            for (std::size_t i = 0; i < row.size(); ++i) {
+    std::size_t column = 0;  // of the current cell
+    bool started = false;    // the current row was found to be no blank line
+    bool firstEmpty = false; // the row's first cell was empty (maybe a blank line)
+
+    auto writeValue = [&](std::size_t i, std::string_view cell) {
+        if (i >= prefixes.size()) return; // beyond the header: dropped
+        if (i > 0) out.append(",\n");
+        out.append(prefixes[i]);
+        if (isNumberCell(cell))
+            out.append(cell);
+        else if (wellFormed)
+            JSON::appendQuotedUtf8(out, cell);
+        else
+            JSON::appendQuoted(out, cell);
+    };
+    auto startRecord = [&] {
+        started = true;
+        if (records == 0) {
+            std::vector<std::string_view> header;
+            std::string storage;
+            std::vector<std::pair<std::size_t, std::size_t>> spans;
+            splitCells(
+                text.substr(headerStart, headerEnd - headerStart), delimiter,
+                [&](std::string_view cell, bool) {
+                    spans.emplace_back(storage.size(), cell.size());
+                    storage.append(cell);
+                },
+                [](std::size_t) {});
+            for (const auto& [at, size] : spans)
+                header.emplace_back(storage.data() + at, size);
+            prefixes = columnNames(header);
+            for (std::string& name : prefixes) {
                 std::string prefix = "    ";
-                JSON::appendQuoted(prefix, row[i].empty() ? "column" + std::to_string(i + 1)
-                                                          : std::string(row[i]));
+                JSON::appendQuoted(prefix, name);
                 prefix += ": ";
-                prefixBytes += prefix.size() + 2;
-                prefixes.push_back(std::move(prefix));
+                name = std::move(prefix);
             }
-            // Room for the whole result, so it is rarely copied while it grows; pages that
-            // stay unused cost no memory. Blank lines count here but give nothing, so the
-            // guess is bounded by a multiple of the text.
-            const auto lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
-            const std::size_t guess = text.size() * 2 + (lines + 1) * (prefixBytes + 8);
-            out.reserve(out.size() + std::min(guess, text.size() * 8 + 65536));
-            return;
         }
-        out.append(records++ == 0 ? "[\n" : ",\n");
-        if (prefixes.empty()) {
-            out.append("  {}");
-            return;
-        }
-        out.append("  {\n");
-        for (std::size_t i = 0; i < prefixes.size(); ++i) {
-            out.append(prefixes[i]);
-            if (i >= row.size())
-                out.append("\"\"");
-            else if (isNumberCell(row[i]))
-                out.append(row[i]);
-            else if (wellFormed)
-                JSON::appendQuotedUtf8(out, row[i]);
-            else
-                JSON::appendQuoted(out, row[i]);
-            out.append(i + 1 < prefixes.size() ? ",\n" : "\n");
-        }
-        out.append("  }");
-    });
+        sink.poll();
+        out.append(records++ == 0 ? "[\n  {\n" : ",\n  {\n");
+    };
+    splitCells(
+        text, delimiter,
+        [&](std::string_view cell, bool) {
+            const std::size_t i = column++;
+            if (!haveHeader) {
+                if (i > 0 || !cell.empty()) started = true;
+                sink.poll(); // a header line may be all the file
+                return;
+            }
+            if (!started) {
+                if (i == 0 && cell.empty()) {
+                    firstEmpty = true;
+                    return;
+                }
+                startRecord();
+                if (firstEmpty) writeValue(0, {});
+            }
+            writeValue(i, cell);
+        },
+        [&](std::size_t next) {
+            const bool blank = !started;
+            if (!haveHeader) {
+                if (!blank) {
+                    haveHeader = true;
+                    headerStart = rowStart;
+                    headerEnd = next;
+                }
+            } else if (!blank) {
+                for (std::size_t i = column; i < prefixes.size(); ++i) {
+                    out.append(i > 0 ? ",\n" : "");
+                    out.append(prefixes[i]);
+                    out.append("\"\"");
+                }
+                out.append("\n  }");
+            }
+            rowStart = next;
+            column = 0;
+            started = false;
+            firstEmpty = false;
+        });
     out.append(records > 0 ? "\n]" : "[]");
 }
 

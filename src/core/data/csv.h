@@ -2,6 +2,7 @@
 // The reader and writer of delimited tables (CSV, TSV) over the data tree.
 
 #include "data/node.h"
+#include "data/sink.h"
 
 #include <functional>
 #include <string>
@@ -25,13 +26,21 @@ std::vector<Row> parse(std::string_view text, char delimiter);
 /// need to be held all at once. `onRow` may move the cells out of the row.
 void forEachRow(std::string_view text, char delimiter, const std::function<void(Row&)>& onRow);
 
-/// Rows as records: the first row names the columns (an empty name becomes "column" and
-/// its 1-based number), each later row becomes an object with one member per column.
-/// Cells that are short JSON numbers become number nodes, all others strings.
+/// Rows as records: the first row names the columns (as `columnNames` does), each later row becomes
+/// an object with one member per column. Cells that are short JSON numbers become number nodes, all
+/// others strings.
 Node objects(std::vector<Row> rows);
 
 /// `parse` followed by `objects`, without holding all the rows at once.
 Node table(std::string_view text, char delimiter);
+
+/// As `table`, handing each record to `onRecord` as soon as its row is read.
+void forEachRecord(std::string_view text, char delimiter, const ItemHandler& onRecord);
+
+/// The names of the columns of a header row: an empty cell is named "column" and its
+/// 1-based number; a name that occurs again gets the first suffix "_2", "_3"… that no
+/// other column has, so every column keeps its values.
+Row columnNames(const std::vector<std::string_view>& header);
 
 /// Whether a cell becomes a number: strict JSON number syntax (optionally followed by one
 /// line break) and at most 15 characters, so long account numbers stay text.
@@ -61,8 +70,8 @@ void appendListLine(std::string& out, const Node& item, char delimiter);
 /// Appends a text cell, quoted as `appendValueCell` quotes.
 void appendTextCell(std::string& out, std::string_view text, char delimiter);
 
-/// Appends the records of a table as pretty JSON, exactly as the JSON writer renders
-/// `table(text, delimiter)`, but row by row, without holding the tree.
-void appendJson(std::string& out, std::string_view text, char delimiter);
+/// Writes the records of a table as pretty JSON, exactly as the JSON writer renders
+/// `table(text, delimiter)`, but cell by cell, without holding the tree or a row.
+void appendJson(Sink& sink, std::string_view text, char delimiter);
 
 } // namespace lumatra::CSV

@@ -1,4 +1,4 @@
-# Property lists are read with libplist (its C interface; the C++ wrapper does not
-# link through pkg-config).
-pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)
-target_link_libraries(ConvertCore PRIVATE PkgConfig::PLIST)
+# XML property lists are read with libxml2's streaming reader; binary ones and every
+# output are our own code.
+pkg_check_modules(LIBXML REQUIRED IMPORTED_TARGET libxml-2.0)
+target_link_libraries(ConvertCore PRIVATE PkgConfig::LIBXML)

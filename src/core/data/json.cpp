@@ -1,8 +1,8 @@
 #include "data/json.h"
 
 #include "data/number_text.h"
-#include "text/utf8.h"
 #include "formats/convert_error.h"
+#include "text/utf8.h"
 
 #include <cstdint>
 #include <cstring>
@@ -57,9 +57,12 @@ const char* plainRun(const char* p, const char* end, bool& ascii) {
 // closes and takes them (with exactly the capacity it needs).
 class Parser {
 public:
-    Parser(std::string_view bytes, const ItemHandler* onItem)
-        : m_begin(bytes.data()), m_end(bytes.data() + bytes.size()), m_p(m_begin),
-          m_onItem(onItem) {}
+    // With `onMember`, the values below the top are checked but not kept: the members of
+    // a top-level object go to it as their key and the span of their value.
+    Parser(std::string_view bytes, const ItemHandler* onItem, std::stop_token stop,
+           const MemberHandler* onMember = nullptr)
+        : m_begin(bytes.data()), m_end(bytes.data() + bytes.size()), m_p(m_begin), m_onItem(onItem),
+          m_onMember(onMember), m_stop(std::move(stop)) {}
 
     Node document() {
         skip();
@@ -90,6 +93,7 @@ private:
         for (;;) {
             // Read a value; an opened container continues the loop at its first element.
             if (m_p == m_end) throw error("файл оборвался");
+            if ((++m_values & 0xFFF) == 0 && m_stop.stop_requested()) throw CancelledError();
             const char c = *m_p;
             if ((c == '[' || c == '{') && opened(c)) continue;
             Node done = c == '[' ? Node::array() : c == '{' ? Node::object() : scalar(c);
@@ -98,12 +102,17 @@ private:
                 if (m_open.empty()) return done;
                 const Open open = m_open.back();
                 if (open.object) {
-                    m_members.emplace_back(std::move(m_keys.back()), std::move(done));
+                    if (m_onMember && m_open.size() == 1)
+                        (*m_onMember)(std::move(m_keys.back()),
+                                      Span{m_valueStart, static_cast<std::size_t>(m_p - m_begin)});
+                    else if (!m_onMember)
+                        m_members.emplace_back(std::move(m_keys.back()), std::move(done));
                     m_keys.pop_back();
-                } else if (m_onItem && m_open.size() == 1)
+                } else if (m_onItem && m_open.size() == 1) {
                     (*m_onItem)(std::move(done));
-                else
+                } else if (!m_onMember) {
                     m_items.push_back(std::move(done));
+                }
                 skip();
                 if (m_p == m_end) throw error("файл оборвался");
                 if (*m_p == ',') {
@@ -160,6 +169,7 @@ private:
         if (m_p == m_end || *m_p != ':') throw error("ожидалось «:»");
         ++m_p;
         skip();
+        if (m_open.size() == 1) m_valueStart = static_cast<std::size_t>(m_p - m_begin);
         m_keys.push_back(std::move(name));
     }
 
@@ -303,6 +313,10 @@ private:
     const char* m_end;
     const char* m_p;
     const ItemHandler* m_onItem;
+    const MemberHandler* m_onMember;
+    std::size_t m_valueStart = 0; // of the top-level member being read
+    std::stop_token m_stop;
+    std::uint32_t m_values = 0;
     std::vector<Open> m_open;
     std::vector<Node> m_items;
     std::vector<Node::Member> m_members;
@@ -368,8 +382,9 @@ namespace {
 
 class Writer {
 public:
-    Writer(std::string& out, int indent, bool pretty)
-        : m_out(out), m_base(indent < 0 ? 0 : static_cast<std::size_t>(indent)), m_pretty(pretty) {}
+    Writer(std::string& out, int indent, bool pretty, Sink* sink = nullptr)
+        : m_out(out), m_base(indent < 0 ? 0 : static_cast<std::size_t>(indent)), m_pretty(pretty),
+          m_sink(sink) {}
 
     void write(const Node& root) {
         if (open(root)) return;
@@ -422,6 +437,7 @@ private:
     // Writes a scalar or an empty container whole; opens any other container and
     // answers false.
     bool open(const Node& node) {
+        if (m_sink) m_sink->poll();
         switch (node.type()) {
         case Node::Type::boolean:
             m_out.append(node.boolValue() ? "true" : "false");
@@ -457,6 +473,7 @@ private:
     std::string& m_out;
     std::size_t m_base;
     bool m_pretty;
+    Sink* m_sink;
     std::vector<Frame> m_stack;
 };
 
@@ -464,12 +481,25 @@ private:
 
 Node parse(std::string_view bytes) {
     if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
-    return Parser(bytes, nullptr).document();
+    return Parser(bytes, nullptr, {}).document();
 }
 
-Node parseItems(std::string_view bytes, const ItemHandler& onItem) {
+Node parseItems(std::string_view bytes, const ItemHandler& onItem, std::stop_token stop) {
     if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
-    return Parser(bytes, &onItem).document();
+    return Parser(bytes, &onItem, std::move(stop)).document();
+}
+
+Node parseMembers(std::string_view bytes, const MemberHandler& onMember, std::stop_token stop) {
+    std::size_t offset = 0;
+    if (bytes.starts_with("\xEF\xBB\xBF")) offset = 3;
+    const MemberHandler shifted = [&](std::string&& key, Span span) {
+        onMember(std::move(key), {span.begin + offset, span.end + offset});
+    };
+    return Parser(bytes.substr(offset), nullptr, std::move(stop), &shifted).document();
+}
+
+void writeTo(Sink& sink, const Node& node, int indent) {
+    Writer(sink.text(), indent, true, &sink).write(node);
 }
 
 std::string write(const Node& node, int indent, bool pretty) {

@@ -2,8 +2,10 @@
 // The JSON reader and writer over the data tree.
 
 #include "data/node.h"
+#include "data/sink.h"
 
 #include <functional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -15,12 +17,24 @@ namespace lumatra::JSON {
 /// refused ("слишком глубокая вложенность").
 Node parse(std::string_view bytes);
 
-using ItemHandler = std::function<void(Node&& item)>;
-
 /// As `parse`, but when the document is an array its elements go to `onItem` one by one,
 /// as soon as each is read, and the array comes back empty; any other document comes
-/// back whole. An error is raised when it is reached, after the items before it.
-Node parseItems(std::string_view bytes, const ItemHandler& onItem);
+/// back whole. An error is raised when it is reached, after the items before it. A
+/// requested stop throws CancelledError.
+Node parseItems(std::string_view bytes, const ItemHandler& onItem, std::stop_token stop = {});
+
+/// Where a value lies in the input: byte offsets, end excluded.
+struct Span {
+    std::size_t begin;
+    std::size_t end;
+};
+using MemberHandler = std::function<void(std::string&& key, Span value)>;
+
+/// Checks a whole document as `parse` does (same errors) without keeping its values: when
+/// it is an object, each member goes to `onMember` with the span of its value in `bytes`,
+/// in document order, and an empty object comes back; any other document comes back as
+/// an empty value of its kind, or whole when it is a scalar.
+Node parseMembers(std::string_view bytes, const MemberHandler& onMember, std::stop_token stop = {});
 
 /// Renders `node` at nesting level `indent`: pretty (two spaces a level, one member a
 /// line) or compact (no whitespace). Number texts are written as they were read.
@@ -28,6 +42,9 @@ std::string write(const Node& node, int indent = 0, bool pretty = true);
 
 /// As `write`, appending to `out`. Any depth of tree is written without recursion.
 void appendTo(std::string& out, const Node& node, int indent = 0, bool pretty = true);
+
+/// As `appendTo`, pretty, into a sink that it polls between values.
+void writeTo(Sink& sink, const Node& node, int indent = 0);
 
 /// `text` as a JSON string literal, quotes included.
 std::string quote(std::string_view text);

@@ -1,6 +1,7 @@
 #pragma once
 // The neutral data tree that every data reader produces and every writer consumes.
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -74,5 +75,8 @@ private:
     std::variant<bool, Number, std::string, Array, Object, std::monostate> m_value{
         std::monostate{}};
 };
+
+/// Receives the elements of a document's top-level array one by one, as each is read.
+using ItemHandler = std::function<void(Node&& item)>;
 
 } // namespace lumatra

@@ -84,6 +84,35 @@ void appendRepaired(std::string& out, std::string_view bytes) {
     }
 }
 
+Tally tally(std::string_view bytes) {
+    Tally counts;
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto* end = p + bytes.size();
+    while (p < end) {
+        while (end - p >= 8) {
+            std::uint64_t chunk;
+            __builtin_memcpy(&chunk, p, 8);
+            if (chunk & 0x8080808080808080ull) break;
+            p += 8;
+        }
+        if (p == end) break;
+        if (*p < 0x80) {
+            ++p;
+            continue;
+        }
+        std::size_t subpart = 1;
+        const std::size_t length = sequenceLength(p, end, subpart);
+        if (length > 0) {
+            ++counts.multiByte;
+            p += length;
+        } else {
+            ++counts.illFormed;
+            p += subpart;
+        }
+    }
+    return counts;
+}
+
 void appendCodePoint(std::string& out, char32_t c) {
     if (c < 0x80) {
         out.push_back(static_cast<char>(c));

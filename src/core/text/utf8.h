@@ -18,6 +18,13 @@ inline bool isValid(std::string_view bytes) {
 /// by U+FFFD.
 void appendRepaired(std::string& out, std::string_view bytes);
 
+/// How much of a text is well-formed multi-byte UTF-8 and how much is not.
+struct Tally {
+    std::size_t multiByte = 0; // well-formed sequences of two to four bytes
+    std::size_t illFormed = 0; // maximal ill-formed subparts, each one U+FFFD when repaired
+};
+Tally tally(std::string_view bytes);
+
 /// Appends the UTF-8 encoding of a Unicode scalar value.
 void appendCodePoint(std::string& out, char32_t codePoint);
 

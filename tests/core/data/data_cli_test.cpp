@@ -56,6 +56,9 @@ TEST(DataCli, ConvertsEveryDataRoute) {
 }
 
 TEST(DataCli, UnreadableDataFailsAndLeavesNothing) {
+    std::string nestedArrays = "<plist>";
+    for (int i = 0; i < 200000; ++i)
+        nestedArrays += "<array a=\"/>\">";
     struct Case {
         std::string name, source, to, line;
     } cases[] = {
@@ -65,6 +68,9 @@ TEST(DataCli, UnreadableDataFailsAndLeavesNothing) {
          "Ошибка: Ошибка в JSON (символ 1025): слишком глубокая вложенность"},
         {"bytes.csv", "a\x98", "json", "Ошибка: Не удалось прочитать текст таблицы"},
         {"bad.plist", "<html>", "json", "Ошибка: Не удалось прочитать список свойств"},
+        // 2.8 MB of arrays opened with an attribute that holds "/>".
+        {"s.plist", nestedArrays, "json",
+         "Ошибка: Не удалось прочитать список свойств: слишком глубокая вложенность"},
     };
     for (const Case& c : cases) {
         ScratchDir dir;

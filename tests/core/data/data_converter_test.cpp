@@ -114,6 +114,15 @@ TEST(DataConverterConvert, StreamingGivesTheBytesOfReadThenWrite) {
         {"\xC8\xEC\xFF;x\n1;2", "csv", Format::json},
         {"k\n\"line\nbreak\\\"\"", "csv", Format::json},
         {"a,b\n1,2", "csv", Format::plist},
+        // Objects at the top are written member by member from their places in the input.
+        {R"({"b":[1,{"z":1,"a":2}],"a":"x","b":[],"c":{"n":null}})", "json", Format::plist},
+        {R"( {"list":[1,2,3],"k":[[]]} )", "json", Format::plist},
+        {"\xEF\xBB\xBF{\"a\":[1]}", "json", Format::plist},
+        {"{}", "json", Format::plist},
+        {R"({"a":[1,2 3]})", "json", Format::plist},
+        {R"({"a":1} x)", "json", Format::plist},
+        {R"({"a":"\u0001"})", "json", Format::plist},
+        {R"([{"b":1,"a":2},[3]])", "json", Format::plist},
         {"[1]", "json", Format::pdf},
     };
     for (const Case& c : cases) {

@@ -167,10 +167,45 @@ TEST(PlistRead, BinaryKeysMayHoldAnyCharacter) {
         "\x50",                                         // the empty key
         "\x09",
     });
-    // libplist keeps a key only up to a zero byte in it; what matters is that such a key
-    // is read at all (its own accessor aborts the program on it).
+    // A zero byte inside a key does not cut it.
     EXPECT_EQ(compact(DataConverter::read(plist, "plist")),
-              std::string("{\"\":true,\"a\":true,\"\U0001F600!\":true}"));
+              std::string("{\"\":true,\"a\\u0000b\":true,\"\U0001F600!\":true}"));
+}
+
+std::string outcome(const std::string& bytes, Format format, bool streaming) {
+    try {
+        if (streaming) return DataConverter::convert(bytes, "plist", format);
+        return DataConverter::write(DataConverter::read(bytes, "plist"), format);
+    } catch (const ConvertError& error) {
+        return "error: " + error.errorDescription();
+    }
+}
+
+TEST(PlistRead, StreamingMembersAndItemsGivesTheBytesOfTheTree) {
+    const std::string a = ascii("a"), b = ascii("b"), c = ascii("c");
+    const std::vector<std::string> lists[] = {
+        // {"b":[1,2],"a":"x","c":[],"b" again:{"k":[true]}}, keys out of order
+        {"\xD4\x01\x02\x03\x01\x04\x05\x06\x07", b, a, c, "\xA2\x08\x09", ascii("x"), "\xA0",
+         "\xD1\x0A\x0B", "\x10\x01", "\x10\x02", ascii("k"), "\xA1\x0C", "\x09"},
+        {"\xD0"},                                        // an empty dictionary
+        {"\xD1\x01\x02", a, "\xC1\x03", "\x10\x05"},     // a set as a member's value
+        {"\xD1\x01\x02", a, "\xA1\x00"},                 // an array holding the dictionary
+        {"\xD1\x01\x02", a, "\xA1\x02"},                 // an array holding itself
+        {"\xA2\x01\x01", "\xD1\x02\x03", a, "\x09"},     // a shared dictionary in an array
+        {"\xB2\x01\x02", "\x10\x05", "\xD1\x03\x01", a}, // an ordered set at the top
+        {"\xC1\x01", "\xD1\x02\x02", a},                 // a set at the top
+    };
+    for (const auto& objects : lists) {
+        const std::string plist = binaryPlist(objects);
+        if (&objects == &lists[0]) {
+            EXPECT_EQ(outcome(plist, Format::json, true),
+                      "{\n  \"a\": \"x\",\n  \"b\": [\n    1,\n    2\n  ],\n  \"b\": {\n"
+                      "    \"k\": [\n      true\n    ]\n  },\n  \"c\": []\n}\n");
+        }
+        for (const Format format : {Format::json, Format::csv, Format::plist})
+            EXPECT_EQ(outcome(plist, format, true), outcome(plist, format, false))
+                << compact(Node::string(plist));
+    }
 }
 
 TEST(PlistWrite, NumbersNullsAndDuplicateKeys) {

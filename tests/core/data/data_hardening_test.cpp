@@ -1,0 +1,231 @@
+// Data files from strangers: hostile property lists, cancellation, large inputs and text
+// that is nearly right, all through the real conversion route.
+#include "converter/converter.h"
+#include "data/data_converter.h"
+#include "data/plist_bridge.h"
+#include "formats/convert_error.h"
+#include "support/fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+namespace lumatra {
+namespace {
+
+using test::readFile;
+using test::runProgram;
+using test::ScratchDir;
+using test::writeFile;
+
+std::string failure(const std::string& bytes, const std::string& ext) {
+    try {
+        DataConverter::convert(bytes, ext, Format::json);
+    } catch (const ConvertError& error) {
+        return error.errorDescription();
+    }
+    return "(converted)";
+}
+
+// A binary property list of the given objects (object 0 at the top), offsets four bytes
+// wide and references three.
+std::string binaryPlist(const std::vector<std::string>& objects) {
+    std::string out = "bplist00";
+    std::vector<std::size_t> offsets;
+    for (const std::string& object : objects) {
+        offsets.push_back(out.size());
+        out += object;
+    }
+    const std::size_t table = out.size();
+    for (const std::size_t offset : offsets)
+        for (int shift = 24; shift >= 0; shift -= 8)
+            out.push_back(static_cast<char>(offset >> shift));
+    std::string trailer(32, '\0');
+    trailer[6] = 4;
+    trailer[7] = 3;
+    for (int i = 0; i < 8; ++i) {
+        trailer[8 + i] = static_cast<char>(objects.size() >> (56 - 8 * i));
+        trailer[24 + i] = static_cast<char>(table >> (56 - 8 * i));
+    }
+    return out + trailer;
+}
+
+std::string reference(std::size_t object) {
+    return {static_cast<char>(object >> 16), static_cast<char>(object >> 8),
+            static_cast<char>(object)};
+}
+
+// An array of `count` integers 0, 1, 2, … (integer objects of four bytes).
+std::string integerList(std::size_t count) {
+    std::vector<std::string> objects(1);
+    objects[0] = "\xAF\x12";
+    for (int shift = 24; shift >= 0; shift -= 8)
+        objects[0].push_back(static_cast<char>(count >> shift));
+    for (std::size_t i = 0; i < count; ++i) {
+        objects[0] += reference(i + 1);
+        objects.push_back({'\x12', static_cast<char>(i >> 24), static_cast<char>(i >> 16),
+                           static_cast<char>(i >> 8), static_cast<char>(i)});
+    }
+    return binaryPlist(objects);
+}
+
+TEST(DataHostile, XmlPropertyListsFailCleanlyWhateverTheirShape) {
+    const std::string tooDeep = "Не удалось прочитать список свойств: слишком глубокая вложенность";
+    const std::string unreadable = "Не удалось прочитать список свойств";
+    std::string attributeNesting = "<plist>"; // 2.8 MB of tags whose attribute holds "/>"
+    for (int i = 0; i < 200000; ++i)
+        attributeNesting += "<array a=\"/>\">";
+    std::string closingInAttribute = "<plist>";
+    for (int i = 0; i < 5000; ++i)
+        closingInAttribute += "<dict x=\"</dict>\"><key>k</key>";
+    std::string deepDicts = "<plist>";
+    for (int i = 0; i < 1025; ++i)
+        deepDicts += "<dict><key>k</key>";
+    std::string fine = "<plist>";
+    for (int i = 0; i < 1024; ++i)
+        fine += "<array>";
+    for (int i = 0; i < 1024; ++i)
+        fine += "</array>";
+    fine += "</plist>";
+    struct Case {
+        std::string bytes, message;
+    } cases[] = {
+        {attributeNesting, tooDeep},
+        {closingInAttribute, unreadable}, // "<" may not stand in an attribute
+
+        {deepDicts, tooDeep},
+        {fine, "(converted)"},
+        {"<plist><array><!-- </array></array> --><array/></array></plist>", "(converted)"},
+        // Entities are never expanded, however they are declared.
+        {"<!DOCTYPE plist [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;\">]>"
+         "<plist><string>&b;&b;&b;</string></plist>",
+         unreadable},
+        {"<plist><string>x</string><string>y</string></plist>", unreadable},
+        {"<plist><dict><key>k</key></dict></plist>", unreadable},
+        {"<plist><integer>99999999999999999999</integer></plist>", unreadable},
+        {"<plist><date>2024-13-01T00:00:00Z</date></plist>", unreadable},
+        {"<plist><data>A*==</data></plist>", unreadable},
+        {"<plist><array>", unreadable},
+        {"<plist><blob/></plist>", unreadable},
+        {std::string("<plist>\0</plist>", 16), unreadable},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(failure(c.bytes, "plist"), c.message) << c.bytes.substr(0, 80);
+}
+
+TEST(DataScale, LargeBinaryPropertyListsReadInOnePass) {
+    // 500,000 integers, 6 MB: read item by item through the offset table.
+    const std::string list = integerList(500000);
+    const std::string json = DataConverter::convert(list, "plist", Format::json);
+    EXPECT_TRUE(json.starts_with("[\n  0,\n  1,\n")) << json.substr(0, 40);
+    EXPECT_TRUE(json.ends_with(",\n  499999\n]\n"));
+    const std::string table = DataConverter::convert(list, "plist", Format::csv);
+    EXPECT_TRUE(table.ends_with("\r\n499998\r\n499999\r\n"));
+}
+
+TEST(DataCancel, EveryRouteEndsSoonAfterAStopAndLeavesNothing) {
+    // Inputs that take seconds to convert; each run is stopped a moment after it starts.
+    std::string records = "[";
+    std::string table = "id,name,price,flag,city\n";
+    for (int i = 0; i < 400000; ++i) {
+        const std::string n = std::to_string(i);
+        records += (i ? ",{\"id\":" : "{\"id\":") + n + ",\"name\":\"Клиент " + n +
+                   "\",\"price\":12.5,\"flag\":true,\"tags\":[1,2]}";
+        table += n + ",Клиент " + n + ",12.5,true,Москва\n";
+    }
+    records += "]";
+    struct Case {
+        std::string name, bytes;
+        Format format;
+    } cases[] = {
+        {"records.json", records, Format::csv},
+        {"records2.json", records, Format::plist},
+        {"table.csv", table, Format::json},
+        {"table2.csv", table, Format::plist},
+        {"list.plist", integerList(1500000), Format::json},
+    };
+    for (const Case& c : cases) {
+        ScratchDir dir;
+        writeFile(dir / c.name, c.bytes);
+        std::stop_source stop;
+        std::chrono::steady_clock::time_point requested;
+        std::thread stopper([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            requested = std::chrono::steady_clock::now();
+            stop.request_stop();
+        });
+        bool cancelled = false;
+        try {
+            Converter(Tools{}).run(dir / c.name, c.format, {}, {}, stop.get_token());
+        } catch (const CancelledError&) {
+            cancelled = true;
+        }
+        const auto ended = std::chrono::steady_clock::now();
+        stopper.join();
+        EXPECT_TRUE(cancelled) << c.name;
+        EXPECT_LT(ended - requested, std::chrono::seconds(1)) << c.name;
+        EXPECT_EQ(dir.entries(), std::vector<std::string>{c.name});
+    }
+}
+
+TEST(DataText, DamagedTextIsRepairedAlikeInEveryOutput) {
+    // UTF-8 with one bad byte stays UTF-8; only that byte becomes U+FFFD.
+    const std::string nearlyUtf8 = "имя;город\nАня;Моск\xFF"
+                                   "ва\nБорис;Казань\n";
+    EXPECT_EQ(DataConverter::convert(nearlyUtf8, "csv", Format::json),
+              "[\n  {\n    \"имя\": \"Аня\",\n    \"город\": \"Моск\uFFFDва\"\n  },\n"
+              "  {\n    \"имя\": \"Борис\",\n    \"город\": \"Казань\"\n  }\n]\n");
+    // Windows-1251 stays Windows-1251: "Имя;Город" / "Аня;Москва".
+    EXPECT_EQ(DataConverter::convert("\xC8\xEC\xFF;\xC3\xEE\xF0\xEE\xE4\n\xC0\xED\xFF;"
+                                     "\xCC\xEE\xF1\xEA\xE2\xE0\n",
+                                     "csv", Format::json),
+              "[\n  {\n    \"Имя\": \"Аня\",\n    \"Город\": \"Москва\"\n  }\n]\n");
+
+    // A binary list whose ASCII-marked strings hold a byte above 7F and a zero byte.
+    const std::string plist = binaryPlist({
+        "\xA1" + reference(1),
+        "\xD2" + reference(2) + reference(3) + reference(4) + reference(4),
+        std::string("\x53k\0y", 4),
+        "\x51v",
+        "\x53"
+        "a\xE9z",
+    });
+    const std::string bad = "a\uFFFDz";
+    EXPECT_EQ(DataConverter::convert(plist, "plist", Format::csv),
+              std::string("\xEF\xBB\xBFk\0y;v\r\n", 10) + bad + ";" + bad + "\r\n");
+    EXPECT_EQ(DataConverter::convert(plist, "plist", Format::json),
+              "[\n  {\n    \"k\\u0000y\": \"" + bad + "\",\n    \"v\": \"" + bad + "\"\n  }\n]\n");
+}
+
+TEST(DataText, XmlWeWriteIsWellFormedAndReadsBackOrIsRefused) {
+    ScratchDir dir;
+    // Tab, line feed and carriage return survive; the CR is written as a reference.
+    const std::string json = R"([{"k\r":"a\r\nb\tc","x":"<&>"}])";
+    const std::string xml = DataConverter::convert(json, "json", Format::plist);
+    EXPECT_NE(xml.find("<key>k&#13;</key>"), std::string::npos) << xml;
+    writeFile(dir / "out.plist", xml);
+    const auto lint = runProgram({"xmllint", "--noout", (dir / "out.plist").string()});
+    EXPECT_EQ(lint.status, 0) << lint.err;
+    EXPECT_EQ(DataConverter::read(xml, "plist"), DataConverter::read(json, "json"));
+
+    // Characters XML 1.0 cannot hold are refused by name rather than changed.
+    struct Case {
+        std::string json, message;
+    } cases[] = {
+        {R"(["a\u0001b"])", "Символ U+0001 нельзя записать в XML-список свойств"},
+        {R"({"a\u0000":1})", "Символ U+0000 нельзя записать в XML-список свойств"},
+        {"[\"\xEF\xBF\xBF\"]", "Символ U+FFFF нельзя записать в XML-список свойств"},
+    };
+    for (const Case& c : cases) {
+        try {
+            DataConverter::convert(c.json, "json", Format::plist);
+            ADD_FAILURE() << c.json;
+        } catch (const ConvertError& error) {
+            EXPECT_EQ(error.errorDescription(), c.message);
+        }
+    }
+}
+
+} // namespace
+} // namespace lumatra
