@@ -1,6 +1,7 @@
 #include "converter/converter.h"
 
 #include "data/data_converter.h"
+#include "image/image_converter.h"
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -183,8 +184,10 @@ ConvertResult Converter::run(const std::filesystem::path& source, Format format,
         media(source, format, options.quality, scratch.path(), progress, stop);
         break;
     case Kind::image:
-        if (format != Format::mp4 && format != Format::webm) throw ConvertError::unsupported(route);
-        media(source, format, options.quality, scratch.path(), progress, stop);
+        if (format == Format::mp4 || format == Format::webm)
+            media(source, format, options.quality, scratch.path(), progress, stop);
+        else
+            ImageConverter::convert(source, format, options.quality, scratch.path(), stop);
         break;
     case Kind::document:
         throw ConvertError::unsupported(route);
