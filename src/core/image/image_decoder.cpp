@@ -57,11 +57,12 @@ SourceType sniff(std::string_view head, std::string_view extension) {
     if (starts("\0\0\0\x0CjP  \r\n\x87\n"sv) || starts("\xFF\x4F\xFF\x51"sv))
         return SourceType::jpeg2000;
     if (starts("\x76\x2F\x31\x01"sv)) return SourceType::exr;
+    // A true-colour TGA begins like a cursor file; only the name tells them apart.
+    if (extension == "tga") return SourceType::tga;
     if (starts("\0\0\1\0"sv) || starts("\0\0\2\0"sv)) return SourceType::ico;
     if (starts("icns"sv)) return SourceType::icns;
     if (starts("BM"sv)) return SourceType::bmp;
     if (starts("8BPS"sv)) return SourceType::psd;
-    if (extension == "tga") return SourceType::tga;
     throwUnreadableImage();
 }
 
