@@ -28,6 +28,8 @@ vips::VImage RawDecoder::decode(const std::string& path, std::int64_t maxPixels,
     raw->imgdata.params.output_color = 1; // sRGB
     raw->imgdata.params.use_camera_wb = 1;
     raw->set_progress_handler(onProgress, &stop);
+    // LibRaw would print its complaints about damaged files; the failure says enough.
+    raw->set_dataerror_handler([](void*, const char*, int) {}, nullptr);
     // The progress handler is asked between stages; the cancel flag is also looked at
     // inside the long loops of a stage.
     const std::stop_callback cancel(stop, [&raw] { raw->setCancelFlag(); });
