@@ -54,14 +54,15 @@ int qualityOf(Quality quality) {
     return 85;
 }
 
-// Encoder speeds. The libraries' defaults spend 15 to 25 seconds on a 12-megapixel photo
-// on two cores; these settings keep a balanced conversion within a few seconds, at the
-// cost of a slightly larger file (bench/README.md has the table).
+// Encoder speeds. The libraries' defaults (x265's "medium" preset, aom's speed 6) spend
+// 15 to 25 seconds on a 12-megapixel photo on two cores. x265's "ultrafast" and aom's
+// speed 9 take a few seconds and a second; aom's speed 8 still takes a few seconds
+// (speed 7 is ten times slower), so the best quality spends that. bench/README.md has
+// the table of sizes and times.
 void chooseSpeed(heif_encoder* encoder, HeifWriter::Codec codec, Quality quality) {
     switch (codec) {
     case HeifWriter::Codec::hevc:
-        heif_encoder_set_parameter_string(encoder, "preset",
-                                          quality == Quality::best ? "fast" : "veryfast");
+        heif_encoder_set_parameter_string(encoder, "preset", "ultrafast");
         return;
     case HeifWriter::Codec::av1:
         heif_encoder_set_parameter_integer(encoder, "speed", quality == Quality::best ? 8 : 9);
