@@ -201,6 +201,11 @@ void ImageConverter::convert(const std::filesystem::path& source, Format format,
     if (std::find(targets.begin(), targets.end(), format) == targets.end())
         throw ConvertError::unsupported("фото → " + std::string(title(format)));
     startVips();
+    // libvips keeps buffers for every thread that used it; conversions run on threads
+    // that come and go, so they are released when each conversion ends.
+    struct ThreadBuffers {
+        ~ThreadBuffers() { vips_thread_shutdown(); }
+    } const threadBuffers;
     const SourceFile file(source);
     const DecodedImage decoded =
         ImageDecoder::decode(file, lowercased(pathExtension(source)), stop);
