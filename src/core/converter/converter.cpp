@@ -2,6 +2,7 @@
 
 #include "converter/output_slot.h"
 #include "data/data_converter.h"
+#include "image/image_converter.h"
 #include "tools/unique_fd.h"
 
 #include <fcntl.h>
@@ -116,14 +117,16 @@ ConvertResult Converter::run(const std::filesystem::path& source, Format format,
         media(source, format, options.quality, scratch.anchoredPath(), progress, stop);
         break;
     case Kind::image:
-        if (format != Format::mp4 && format != Format::webm) throw ConvertError::unsupported(route);
-        media(source, format, options.quality, scratch.anchoredPath(), progress, stop);
+        if (format == Format::mp4 || format == Format::webm)
+            media(source, format, options.quality, scratch.anchoredPath(), progress, stop);
+        else
+            ImageConverter::convert(source, format, options.quality, scratch.anchoredPath(), stop);
         break;
     case Kind::document:
         throw ConvertError::unsupported(route);
     case Kind::data: {
         // Tables and array items stream through without building the whole tree.
-        DataConverter::convertFile(source, scratch.path(), format, stop);
+        DataConverter::convertFile(source, scratch.anchoredPath(), format, stop);
         break;
     }
     }

@@ -1,0 +1,248 @@
+#include "image/image_converter.h"
+
+#include "formats/convert_error.h"
+#include "image/heif_writer.h"
+#include "image/icon_container.h"
+#include "image/image_decoder.h"
+#include "image/image_io.h"
+#include "image/image_pdf.h"
+
+#include <algorithm>
+
+namespace lumatra {
+namespace {
+
+using vips::VImage;
+
+bool hasOperation(const char* name) {
+    return vips_type_find("VipsOperation", name) != 0;
+}
+
+[[noreturn]] void cannotEncode(Format format) {
+    throw ConvertError::failed("Система не умеет писать " + std::string(title(format)));
+}
+
+std::string writeFailure(Format format) {
+    return format == Format::pdf ? "Не удалось создать PDF"
+                                 : "Не удалось записать " + std::string(title(format));
+}
+
+int jpegQuality(Quality quality) {
+    switch (quality) {
+    case Quality::best:
+        return 95;
+    case Quality::balanced:
+        return 85;
+    case Quality::small:
+        return 65;
+    }
+    return 85;
+}
+
+// The picture drawn over opaque white, 3 bands; a picture without alpha unchanged.
+VImage flatten(const VImage& image) {
+    if (!image.has_alpha()) return image;
+    VImage flat =
+        image.flatten(VImage::option()->set("background", std::vector<double>{255, 255, 255}));
+    if (flat.format() != VIPS_FORMAT_UCHAR) flat = flat.cast(VIPS_FORMAT_UCHAR);
+    return flat;
+}
+
+// Square renditions, one per size: the picture scaled so that its longer side fills the
+// square (small pictures are enlarged), centred, with transparent bands on the shorter
+// axis; each encoded as PNG.
+std::vector<IconRendition> iconRenditions(const VImage& image, const std::vector<int>& sizes,
+                                          std::stop_token stop) {
+    std::vector<IconRendition> renditions;
+    for (const int size : sizes) {
+        if (stop.stop_requested()) throw CancelledError();
+        // thumbnail_image scales premultiplied, so transparent edges get no dark fringe.
+        VImage scaled = image.thumbnail_image(
+            size, VImage::option()->set("height", size)->set("size", VIPS_SIZE_BOTH));
+        if (!scaled.has_alpha()) scaled = scaled.bandjoin_const({255});
+        const VImage square =
+            scaled.embed((size - scaled.width()) / 2, (size - scaled.height()) / 2, size, size,
+                         VImage::option()
+                             ->set("extend", VIPS_EXTEND_BACKGROUND)
+                             ->set("background", std::vector<double>{0, 0, 0, 0}));
+        VipsBlob* blob = square.pngsave_buffer(VImage::option()->set("strip", true));
+        std::size_t length = 0;
+        const void* data = vips_blob_get(blob, &length);
+        renditions.push_back({size, std::string(static_cast<const char*>(data), length)});
+        vips_area_unref(VIPS_AREA(blob));
+    }
+    return renditions;
+}
+
+// The whole picture decoded into memory, once: what icons, PDF pages and the HEIF
+// encoders work from.
+VImage wholePicture(const VImage& image, std::stop_token stop) {
+    try {
+        const KillSwitch kill(image, stop);
+        return image.copy_memory();
+    } catch (const vips::VError&) {
+        if (stop.stop_requested()) throw CancelledError();
+        throwUnreadableImage();
+    }
+}
+
+// Runs a libvips save into `output`. A failure that is neither a cancellation nor a
+// failed write can only come from decoding the source, which the save drives.
+template <typename Save>
+void streamInto(OutputFile& output, const VImage& image, std::stop_token stop, Save save) {
+    try {
+        const KillSwitch kill(image, stop);
+        save(image, output.target());
+    } catch (const vips::VError&) {
+        if (stop.stop_requested()) throw CancelledError();
+        if (output.failed()) output.throwWriteFailed();
+        throwUnreadableImage();
+    }
+    if (stop.stop_requested()) throw CancelledError();
+    output.finish();
+}
+
+// JPEG keeps the source's EXIF, GPS and IPTC data, now describing upright pixels.
+VImage withPhotoMetadata(const VImage& image, const DecodedImage& decoded) {
+    VImage out = image.copy();
+    out.remove(VIPS_META_XMP_NAME);
+    out.remove(VIPS_META_EXIF_NAME);
+    out.remove(VIPS_META_IPTC_NAME);
+    const auto setBlob = [&out](const char* name, const std::string& bytes) {
+        if (!bytes.empty())
+            vips_image_set_blob_copy(out.get_image(), name, bytes.data(), bytes.size());
+    };
+    setBlob(VIPS_META_EXIF_NAME, exifWithUprightOrientation(decoded.exif));
+    setBlob(VIPS_META_IPTC_NAME, decoded.iptc);
+    out.set(VIPS_META_ORIENTATION, 1);
+    return out;
+}
+
+void writeHeif(const DecodedImage& decoded, Format format, Quality quality,
+               const std::filesystem::path& path, std::stop_token stop) {
+    // AVIF is AV1 in the HEIF container; without an AV1 encoder the file is HEVC-coded
+    // instead, as the platform's converter does when it has no AVIF type.
+    HeifWriter::Codec codec = HeifWriter::Codec::hevc;
+    if (format == Format::avif && HeifWriter::canEncode(HeifWriter::Codec::av1))
+        codec = HeifWriter::Codec::av1;
+    else if (!HeifWriter::canEncode(HeifWriter::Codec::hevc))
+        cannotEncode(format);
+    OutputFile output(path, writeFailure(format));
+    const VImage picture = wholePicture(decoded.image, stop);
+    const std::string name(title(format));
+    // The encoders cannot be interrupted: the work runs aside and a cancel leaves it.
+    output.write(runStoppable(
+        [picture, codec, quality, exif = decoded.exif, iptc = decoded.iptc, name] {
+            return HeifWriter::encode(picture, codec, quality, exif, iptc, name);
+        },
+        stop));
+    output.finish();
+}
+
+void writeIcon(const DecodedImage& decoded, Format format, const std::filesystem::path& path,
+               std::stop_token stop) {
+    if (!hasOperation("pngsave_buffer")) cannotEncode(format);
+    OutputFile output(path, writeFailure(format));
+    const VImage picture = wholePicture(decoded.image, stop);
+    std::vector<int> sizes;
+    if (format == Format::ico)
+        sizes.assign(ImageConverter::icoSizes.begin(), ImageConverter::icoSizes.end());
+    else
+        sizes.assign(ImageConverter::icnsSizes.begin(), ImageConverter::icnsSizes.end());
+    std::vector<IconRendition> renditions;
+    try {
+        renditions = iconRenditions(picture, sizes, stop);
+    } catch (const vips::VError&) {
+        if (stop.stop_requested()) throw CancelledError();
+        output.throwWriteFailed();
+    }
+    output.write(format == Format::ico ? IconContainer::writeIco(renditions)
+                                       : IconContainer::writeIcns(renditions));
+    output.finish();
+}
+
+void writePdf(const DecodedImage& decoded, const std::filesystem::path& path,
+              std::stop_token stop) {
+    OutputFile output(path, writeFailure(Format::pdf));
+    const VImage picture = wholePicture(decoded.image, stop);
+    output.write(runStoppable([picture] { return ImagePdf::render(picture); }, stop));
+    output.finish();
+}
+
+void writeBmp(const DecodedImage& decoded, const std::filesystem::path& path,
+              std::stop_token stop) {
+    if (!hasOperation("magicksave_buffer")) cannotEncode(Format::bmp);
+    OutputFile output(path, writeFailure(Format::bmp));
+    const VImage flat = flatten(decoded.image);
+    VipsBlob* blob = nullptr;
+    try {
+        const KillSwitch kill(flat, stop);
+        blob = flat.magicksave_buffer(VImage::option()->set("format", "bmp")->set("strip", true));
+    } catch (const vips::VError&) {
+        if (stop.stop_requested()) throw CancelledError();
+        throwUnreadableImage();
+    }
+    std::size_t length = 0;
+    const void* data = vips_blob_get(blob, &length);
+    const std::string bytes(static_cast<const char*>(data), length);
+    vips_area_unref(VIPS_AREA(blob));
+    if (stop.stop_requested()) throw CancelledError();
+    output.write(bytes);
+    output.finish();
+}
+
+} // namespace
+
+void ImageConverter::convert(const std::filesystem::path& source, Format format, Quality quality,
+                             const std::filesystem::path& output, std::stop_token stop) {
+    static constexpr std::array targets{Format::gif,  Format::jpg,  Format::png, Format::heic,
+                                        Format::avif, Format::tiff, Format::bmp, Format::ico,
+                                        Format::icns, Format::pdf};
+    if (std::find(targets.begin(), targets.end(), format) == targets.end())
+        throw ConvertError::unsupported("фото → " + std::string(title(format)));
+    startVips();
+    // libvips keeps buffers for every thread that used it; conversions run on threads
+    // that come and go, so they are released when each conversion ends.
+    struct ThreadBuffers {
+        ~ThreadBuffers() { vips_thread_shutdown(); }
+    } const threadBuffers;
+    const SourceFile file(source);
+    const DecodedImage decoded =
+        ImageDecoder::decode(file, lowercased(pathExtension(source)), stop);
+    if (stop.stop_requested()) throw CancelledError();
+
+    const auto stream = [&](const char* saver, auto save) {
+        if (!hasOperation(saver)) cannotEncode(format);
+        OutputFile out(output, writeFailure(format));
+        streamInto(out, decoded.image, stop, save);
+    };
+    if (format == Format::jpg) {
+        if (!hasOperation("jpegsave_target")) cannotEncode(format);
+        OutputFile out(output, writeFailure(format));
+        const VImage photo = withPhotoMetadata(flatten(decoded.image), decoded);
+        streamInto(out, photo, stop, [quality](const VImage& image, vips::VTarget target) {
+            image.jpegsave_target(target, VImage::option()->set("Q", jpegQuality(quality)));
+        });
+        return;
+    }
+    if (format == Format::png)
+        return stream("pngsave_target", [](const VImage& image, vips::VTarget target) {
+            image.pngsave_target(target, VImage::option()->set("strip", true));
+        });
+    if (format == Format::tiff)
+        return stream("tiffsave_target", [](const VImage& image, vips::VTarget target) {
+            image.tiffsave_target(target, VImage::option()->set("strip", true));
+        });
+    if (format == Format::gif)
+        return stream("gifsave_target", [](const VImage& image, vips::VTarget target) {
+            image.gifsave_target(target, VImage::option()->set("strip", true));
+        });
+    if (format == Format::bmp) return writeBmp(decoded, output, stop);
+    if (format == Format::heic || format == Format::avif)
+        return writeHeif(decoded, format, quality, output, stop);
+    if (format == Format::ico || format == Format::icns)
+        return writeIcon(decoded, format, output, stop);
+    writePdf(decoded, output, stop);
+}
+
+} // namespace lumatra

@@ -1,0 +1,278 @@
+#include "image/image_decoder.h"
+
+#include "formats/convert_error.h"
+#include "image/icon_container.h"
+#include "image/raw_decoder.h"
+
+#include <array>
+
+namespace lumatra {
+namespace {
+
+using vips::VImage;
+using vips::VSource;
+
+enum class SourceType {
+    jpeg,
+    png,
+    webp,
+    tiff,
+    gif,
+    heif,
+    jpeg2000,
+    exr,
+    ico,
+    icns,
+    bmp,
+    psd,
+    tga,
+    raw
+};
+
+// Icon files are small; reading one whole into memory is fine up to this.
+constexpr std::size_t maxIconFileBytes = 64 << 20;
+
+bool isRawExtension(std::string_view extension) {
+    static constexpr std::array<std::string_view, 8> raws{"dng", "cr2", "cr3", "nef",
+                                                          "arw", "raf", "orf", "rw2"};
+    for (std::string_view raw : raws)
+        if (raw == extension) return true;
+    return false;
+}
+
+SourceType sniff(std::string_view head, std::string_view extension) {
+    // RAW files are mostly TIFF or ISO media files inside: the extension decides first.
+    if (isRawExtension(extension)) return SourceType::raw;
+    const auto starts = [&head](std::string_view magic, std::size_t at = 0) {
+        return head.size() >= at + magic.size() && head.substr(at, magic.size()) == magic;
+    };
+    using namespace std::string_view_literals;
+    if (starts("\xFF\xD8\xFF"sv)) return SourceType::jpeg;
+    if (starts("\x89PNG\r\n\x1A\n"sv)) return SourceType::png;
+    if (starts("RIFF"sv) && starts("WEBP"sv, 8)) return SourceType::webp;
+    if (starts("II*\0"sv) || starts("MM\0*"sv) || starts("II+\0"sv) || starts("MM\0+"sv))
+        return SourceType::tiff;
+    if (starts("GIF87a"sv) || starts("GIF89a"sv)) return SourceType::gif;
+    if (starts("ftyp"sv, 4)) return SourceType::heif;
+    if (starts("\0\0\0\x0CjP  \r\n\x87\n"sv) || starts("\xFF\x4F\xFF\x51"sv))
+        return SourceType::jpeg2000;
+    if (starts("\x76\x2F\x31\x01"sv)) return SourceType::exr;
+    // A true-colour TGA begins like a cursor file; only the name tells them apart.
+    if (extension == "tga") return SourceType::tga;
+    if (starts("\0\0\1\0"sv) || starts("\0\0\2\0"sv)) return SourceType::ico;
+    if (starts("icns"sv)) return SourceType::icns;
+    if (starts("BM"sv)) return SourceType::bmp;
+    if (starts("8BPS"sv)) return SourceType::psd;
+    throwUnreadableImage();
+}
+
+std::uint32_t le(std::string_view bytes, std::size_t at, int count) {
+    std::uint32_t value = 0;
+    for (int i = count - 1; i >= 0; --i)
+        value = value << 8 | static_cast<std::uint8_t>(bytes[at + static_cast<std::size_t>(i)]);
+    return value;
+}
+
+std::uint32_t be(std::string_view bytes, std::size_t at, int count) {
+    std::uint32_t value = 0;
+    for (int i = 0; i < count; ++i)
+        value = value << 8 | static_cast<std::uint8_t>(bytes[at + static_cast<std::size_t>(i)]);
+    return value;
+}
+
+// ImageMagick decodes the whole picture before libvips sees its size, so the size in the
+// header is checked first.
+void checkMagickHeader(SourceType type, std::string_view head) {
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    if (type == SourceType::bmp && head.size() >= 26) {
+        width = static_cast<std::int32_t>(le(head, 18, 4));
+        height = static_cast<std::int32_t>(le(head, 22, 4));
+    } else if (type == SourceType::psd && head.size() >= 22) {
+        height = be(head, 14, 4);
+        width = be(head, 18, 4);
+    } else if (type == SourceType::tga && head.size() >= 18) {
+        width = le(head, 12, 2);
+        height = le(head, 14, 2);
+    } else {
+        throwUnreadableImage();
+    }
+    if (height < 0) height = -height; // top-down bitmaps
+    if (width <= 0 || height <= 0 || width * height > ImageDecoder::maxPixels)
+        throwUnreadableImage();
+}
+
+VImage blobImage(const std::string_view bytes, bool jpeg2000) {
+    VipsBlob* blob = vips_blob_copy(bytes.data(), bytes.size());
+    try {
+        VImage image = jpeg2000 ? VImage::jp2kload_buffer(blob) : VImage::pngload_buffer(blob);
+        vips_area_unref(VIPS_AREA(blob));
+        return image;
+    } catch (...) {
+        vips_area_unref(VIPS_AREA(blob));
+        throw;
+    }
+}
+
+VImage loadIcon(const SourceFile& source, bool icns) {
+    const std::string file = source.readAll(maxIconFileBytes);
+    const IconEntry entry =
+        icns ? IconContainer::largestIcnsEntry(file) : IconContainer::largestIcoEntry(file);
+    switch (entry.encoding) {
+    case IconEntry::Encoding::png:
+        return blobImage(entry.bytes, false);
+    case IconEntry::Encoding::jpeg2000:
+        return blobImage(entry.bytes, true);
+    case IconEntry::Encoding::dib: {
+        const RgbaPixels pixels = IconContainer::decodeDib(entry.bytes);
+        VipsImage* image =
+            vips_image_new_from_memory_copy(pixels.bytes.data(), pixels.bytes.size(), pixels.width,
+                                            pixels.height, 4, VIPS_FORMAT_UCHAR);
+        if (!image) throwUnreadableImage();
+        VImage result(image);
+        result.get_image()->Type = VIPS_INTERPRETATION_sRGB;
+        return result;
+    }
+    }
+    throwUnreadableImage();
+}
+
+// The lazily read image of a source with a native libvips loader.
+VImage loadNative(SourceType type, const SourceFile& source, VipsAccess access) {
+    auto options = [access] {
+        // A cut-short file fails rather than coming out half grey.
+        return VImage::option()->set("access", access)->set("fail_on", VIPS_FAIL_ON_TRUNCATED);
+    };
+    if (type == SourceType::exr) return VImage::openexrload(source.path().c_str());
+    const VSource input = VSource::new_from_file(source.path().c_str());
+    switch (type) {
+    case SourceType::jpeg:
+        return VImage::jpegload_source(input, options());
+    case SourceType::png:
+        return VImage::pngload_source(input, options());
+    case SourceType::webp:
+        return VImage::webpload_source(input, options());
+    case SourceType::tiff:
+        return VImage::tiffload_source(input, options());
+    case SourceType::gif:
+        return VImage::gifload_source(input, options());
+    case SourceType::heif:
+        return VImage::heifload_source(input, options());
+    case SourceType::jpeg2000:
+        return VImage::jp2kload_source(input, options());
+    case SourceType::exr:
+    case SourceType::ico:
+    case SourceType::icns:
+    case SourceType::bmp:
+    case SourceType::psd:
+    case SourceType::tga:
+    case SourceType::raw:
+        break;
+    }
+    throwUnreadableImage();
+}
+
+std::string blobField(const VImage& image, const char* name) {
+    if (image.get_typeof(name) != VIPS_TYPE_BLOB) return {};
+    std::size_t length = 0;
+    const void* data = image.get_blob(name, &length);
+    return std::string(static_cast<const char*>(data), length);
+}
+
+int orientationOf(const VImage& image) {
+    if (image.get_typeof(VIPS_META_ORIENTATION) == 0) return 1;
+    const int orientation = image.get_int(VIPS_META_ORIENTATION);
+    return orientation >= 1 && orientation <= 8 ? orientation : 1;
+}
+
+// 8-bit sRGB with 3 bands, or 4 with alpha, whatever the source's colour model.
+VImage toEightBitSrgb(VImage image) {
+    if (image.get_typeof(VIPS_META_ICC_NAME) == VIPS_TYPE_BLOB) {
+        try {
+            image = image.icc_transform("srgb",
+                                        VImage::option()->set("embedded", true)->set("depth", 8));
+        } catch (const vips::VError&) {
+            // A broken or unusable profile: the pixels are taken as they are.
+        }
+    }
+    if (image.interpretation() != VIPS_INTERPRETATION_sRGB || image.format() != VIPS_FORMAT_UCHAR) {
+        try {
+            image = image.colourspace(VIPS_INTERPRETATION_sRGB);
+        } catch (const vips::VError&) {
+            // Bands without a known colour model: used as they are below.
+        }
+    }
+    if (image.format() != VIPS_FORMAT_UCHAR) image = image.cast(VIPS_FORMAT_UCHAR);
+    if (image.bands() == 1)
+        image = image.bandjoin({image, image});
+    else if (image.bands() == 2)
+        image = image.extract_band(0).bandjoin(
+            {image.extract_band(0), image.extract_band(0), image.extract_band(1)});
+    else if (image.bands() > 4)
+        image = image.extract_band(0, VImage::option()->set("n", 4));
+    image.get_image()->Type = VIPS_INTERPRETATION_sRGB;
+    return image;
+}
+
+void checkPixels(const VImage& image) {
+    if (static_cast<std::int64_t>(image.width()) * image.height() > ImageDecoder::maxPixels)
+        throwUnreadableImage();
+}
+
+} // namespace
+
+DecodedImage ImageDecoder::decode(const SourceFile& source, std::string_view extension,
+                                  std::stop_token stop) {
+    startVips();
+    const std::string head = source.head(64);
+    const SourceType type = sniff(head, extension);
+    DecodedImage decoded;
+    try {
+        VImage image;
+        switch (type) {
+        case SourceType::raw:
+            image = RawDecoder::decode(source.path(), maxPixels, stop);
+            break;
+        case SourceType::ico:
+        case SourceType::icns:
+            image = loadIcon(source, type == SourceType::icns);
+            break;
+        case SourceType::bmp:
+        case SourceType::psd:
+        case SourceType::tga: {
+            checkMagickHeader(type, head);
+            const char* prefix = type == SourceType::bmp   ? "bmp:"
+                                 : type == SourceType::psd ? "psd:"
+                                                           : "tga:";
+            image = VImage::magickload((prefix + source.path()).c_str());
+            break;
+        }
+        case SourceType::jpeg:
+        case SourceType::png:
+        case SourceType::webp:
+        case SourceType::tiff:
+        case SourceType::gif:
+        case SourceType::heif:
+        case SourceType::jpeg2000:
+        case SourceType::exr: {
+            // Read front to back while the encoder writes, unless the picture must be
+            // turned: that needs it whole.
+            image = loadNative(type, source, VIPS_ACCESS_SEQUENTIAL);
+            checkPixels(image);
+            if (orientationOf(image) != 1) image = loadNative(type, source, VIPS_ACCESS_RANDOM);
+            break;
+        }
+        }
+        checkPixels(image);
+        decoded.exif = blobField(image, VIPS_META_EXIF_NAME);
+        decoded.iptc = blobField(image, VIPS_META_IPTC_NAME);
+        if (orientationOf(image) != 1) image = image.autorot();
+        decoded.image = toEightBitSrgb(image);
+    } catch (const vips::VError&) {
+        if (stop.stop_requested()) throw CancelledError();
+        throwUnreadableImage();
+    }
+    return decoded;
+}
+
+} // namespace lumatra

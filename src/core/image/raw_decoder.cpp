@@ -1,0 +1,66 @@
+#include "image/raw_decoder.h"
+
+#include "formats/convert_error.h"
+#include "image/image_io.h"
+
+#include <libraw.h>
+
+#include <memory>
+
+namespace lumatra {
+namespace {
+
+struct ProcessedImageDeleter {
+    void operator()(libraw_processed_image_t* image) const { LibRaw::dcraw_clear_mem(image); }
+};
+
+int onProgress(void* data, LibRaw_progress, int, int) {
+    return static_cast<std::stop_token*>(data)->stop_requested() ? 1 : 0;
+}
+
+} // namespace
+
+vips::VImage RawDecoder::decode(const std::string& path, std::int64_t maxPixels,
+                                std::stop_token stop) {
+    // LibRaw keeps its whole state in one large object; it does not belong on the stack.
+    auto raw = std::make_unique<LibRaw>();
+    raw->imgdata.params.output_bps = 8;
+    raw->imgdata.params.output_color = 1; // sRGB
+    raw->imgdata.params.use_camera_wb = 1;
+    raw->set_progress_handler(onProgress, &stop);
+    // LibRaw would print its complaints about damaged files; the failure says enough.
+    raw->set_dataerror_handler([](void*, const char*, int) {}, nullptr);
+    // The progress handler is asked between stages; the cancel flag is also looked at
+    // inside the long loops of a stage.
+    const std::stop_callback cancel(stop, [&raw] { raw->setCancelFlag(); });
+
+    const auto check = [&stop](int status) {
+        if (status == LIBRAW_SUCCESS) return;
+        if (status == LIBRAW_CANCELLED_BY_CALLBACK || stop.stop_requested()) throw CancelledError();
+        throwUnreadableImage();
+    };
+    check(raw->open_file(path.c_str()));
+    const auto& sizes = raw->imgdata.sizes;
+    if (sizes.width == 0 || sizes.height == 0 ||
+        static_cast<std::int64_t>(sizes.raw_width) * sizes.raw_height > maxPixels ||
+        static_cast<std::int64_t>(sizes.width) * sizes.height > maxPixels)
+        throwUnreadableImage();
+    check(raw->unpack());
+    check(raw->dcraw_process());
+    int status = LIBRAW_SUCCESS;
+    const std::unique_ptr<libraw_processed_image_t, ProcessedImageDeleter> image(
+        raw->dcraw_make_mem_image(&status));
+    check(status);
+    // The memory image is already turned by the camera's recorded orientation.
+    if (!image || image->type != LIBRAW_IMAGE_BITMAP || image->colors != 3 || image->bits != 8 ||
+        static_cast<std::size_t>(image->width) * image->height * 3 > image->data_size)
+        throwUnreadableImage();
+    VipsImage* out = vips_image_new_from_memory_copy(image->data, image->data_size, image->width,
+                                                     image->height, 3, VIPS_FORMAT_UCHAR);
+    if (!out) throwUnreadableImage();
+    vips::VImage result(out);
+    result.get_image()->Type = VIPS_INTERPRETATION_sRGB;
+    return result;
+}
+
+} // namespace lumatra

@@ -1,0 +1,194 @@
+// Sources that are not pictures, pictures too large to be real, outputs that cannot be
+// written, and cancellation: each ends in its own error and leaves nothing behind.
+#include "formats/convert_error.h"
+#include "image/image_converter.h"
+#include "support/fixtures.h"
+#include "support/image_fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+namespace lumatra {
+namespace {
+
+using test::ScratchDir;
+using test::writeFile;
+using vips::VImage;
+
+std::string failureOf(const std::filesystem::path& source, Format target,
+                      const std::filesystem::path& output) {
+    try {
+        ImageConverter::convert(source, target, Quality::balanced, output);
+    } catch (const ConvertError& error) {
+        return error.errorDescription();
+    }
+    return "no failure";
+}
+
+std::string be32(std::uint32_t value) {
+    std::string out;
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out += static_cast<char>(value >> shift & 0xFF);
+    return out;
+}
+
+// A PNG whose header claims `width` × `height` but that holds one row of data.
+std::string pngClaiming(std::uint32_t width, std::uint32_t height) {
+    std::string ihdr = "IHDR" + be32(width) + be32(height) + std::string("\x08\x02\0\0\0", 5);
+    const auto crc = [](const std::string& chunk) {
+        std::uint32_t value = 0xFFFFFFFF;
+        for (const char c : chunk) {
+            value ^= static_cast<std::uint8_t>(c);
+            for (int bit = 0; bit < 8; ++bit)
+                value = value & 1 ? 0xEDB88320 ^ (value >> 1) : value >> 1;
+        }
+        return be32(~value);
+    };
+    std::string idat = "IDAT" + std::string("\x78\x9C\x03\0\0\0\0\x01", 8);
+    return std::string("\x89PNG\r\n\x1A\n", 8) + be32(13) + ihdr + crc(ihdr) + be32(8) + idat +
+           crc(idat) + be32(0) + "IEND" + crc("IEND");
+}
+
+// The bytes of a test picture saved as `suffix` (".jpg", ".png").
+std::string pictureBytes(bool alpha, const char* suffix) {
+    size_t length = 0;
+    void* data = nullptr;
+    test::markedPicture(400, 300, alpha).write_to_buffer(suffix, &data, &length);
+    std::string bytes(static_cast<char*>(data), length);
+    g_free(data);
+    return bytes;
+}
+
+TEST(ImageFailures, UnreadableSourcesFailAndLeaveNothing) {
+    const std::string jpeg = pictureBytes(false, ".jpg");
+    const std::string png = pictureBytes(true, ".png");
+    std::string bmpBomb = "BM" + std::string(16, '\0');
+    bmpBomb += std::string("\x40\x9C\0\0\x40\x9C\0\0", 8) + std::string(40, '\0'); // 40000²
+    struct Case {
+        std::string name, bytes;
+    } cases[] = {
+        {"notes.png", "Это просто текст, а не картинка.\n"},
+        {"empty.jpg", ""},
+        {"cut.jpg", jpeg.substr(0, jpeg.size() / 2)},
+        {"cut.png", png.substr(0, png.size() / 2)},
+        {"bomb.png", pngClaiming(20000, 20000)},
+        {"wide.png", pngClaiming(0x7FFFFFFF, 1)},
+        {"bomb.bmp", bmpBomb},
+        {"bomb.tga", std::string("\0\0\x02\0\0\0\0\0\0\0\0\0\xFF\xFF\xFF\xFF\x20\0", 18)},
+        {"junk.ico", std::string("\0\0\1\0\xFF\xFF", 6) + std::string(64, '\x7F')},
+        {"none.icns", "icns" + be32(16) + "TOC " + be32(8)},
+        {"junk.cr2", std::string(4096, '\x5A')},
+        {"cut.dng", test::dngFile(64, 48, 1).substr(0, 300)},
+        {"psd.psd", "8BPS" + std::string(40, '\xFF')},
+    };
+    for (const Case& c : cases) {
+        ScratchDir dir;
+        writeFile(dir / c.name, c.bytes);
+        EXPECT_EQ(failureOf(dir / c.name, Format::jpg, dir / "out.jpg"),
+                  "Не удалось открыть изображение")
+            << c.name;
+        EXPECT_EQ(dir.entries(), std::vector<std::string>{c.name}) << c.name;
+    }
+    // Not a regular file, and no file at all.
+    ScratchDir dir;
+    std::filesystem::create_directory(dir / "folder.png");
+    EXPECT_EQ(failureOf(dir / "folder.png", Format::jpg, dir / "out.jpg"),
+              "Не удалось открыть изображение");
+    EXPECT_EQ(failureOf(dir / "missing.png", Format::jpg, dir / "out.jpg"),
+              "Не удалось открыть изображение");
+}
+
+TEST(ImageFailures, UnwritableOutputsAndForeignTargets) {
+    ScratchDir dir;
+    test::markedPicture(40, 30, true).pngsave((dir / "art.png").c_str());
+    // The output's folder is missing; or something is already at the output's name.
+    for (const Format target : {Format::png, Format::jpg, Format::heic, Format::ico, Format::bmp}) {
+        EXPECT_EQ(failureOf(dir / "art.png", target, dir / "missing" / "out"),
+                  "Не удалось записать " + std::string(title(target)));
+    }
+    EXPECT_EQ(failureOf(dir / "art.png", Format::pdf, dir / "missing" / "out.pdf"),
+              "Не удалось создать PDF");
+    writeFile(dir / "taken.png", "keep me");
+    EXPECT_EQ(failureOf(dir / "art.png", Format::png, dir / "taken.png"),
+              "Не удалось записать PNG");
+    EXPECT_EQ(test::readFile(dir / "taken.png"), "keep me");
+    std::filesystem::create_symlink(dir / "target.png", dir / "link.png");
+    EXPECT_EQ(failureOf(dir / "art.png", Format::png, dir / "link.png"), "Не удалось записать PNG");
+    EXPECT_FALSE(std::filesystem::exists(dir / "target.png"));
+
+    for (const Format target : {Format::mp3, Format::docx, Format::json}) {
+        try {
+            ImageConverter::convert(dir / "art.png", target, Quality::balanced, dir / "x");
+            ADD_FAILURE() << title(target);
+        } catch (const ConvertError& error) {
+            EXPECT_EQ(error.errorCase(), ConvertError::Case::unsupported);
+            EXPECT_EQ(error.payload(), "фото → " + std::string(title(target)));
+        }
+    }
+}
+
+TEST(ImageFailures, CameraRawIsTurnedByItsOrientation) {
+    ScratchDir dir;
+    writeFile(dir / "upright.dng", test::dngFile(64, 48, 1));
+    writeFile(dir / "sideways.nef.dng", test::dngFile(64, 48, 6));
+    ImageConverter::convert(dir / "upright.dng", Format::png, Quality::balanced, dir / "a.png");
+    ImageConverter::convert(dir / "sideways.nef.dng", Format::png, Quality::balanced,
+                            dir / "b.png");
+    const VImage upright = VImage::new_from_file((dir / "a.png").c_str());
+    const VImage sideways = VImage::new_from_file((dir / "b.png").c_str());
+    EXPECT_EQ(upright.bands(), 3);
+    EXPECT_EQ(sideways.width(), upright.height());
+    EXPECT_EQ(sideways.height(), upright.width());
+    // The mosaic brightens to the right: turned clockwise, it brightens downwards.
+    EXPECT_LT(upright.extract_area(0, 0, 8, 48).avg(), upright.extract_area(56, 0, 8, 48).avg());
+    EXPECT_LT(sideways.extract_area(0, 0, 48, 8).avg(), sideways.extract_area(0, 56, 48, 8).avg());
+}
+
+TEST(ImageFailures, CancelStopsWithinASecond) {
+    ScratchDir dir;
+    // 24 megapixels of noise: seconds of work for every route.
+    const VImage noise = VImage::gaussnoise(6000, 4000, VImage::option()->set("sigma", 40));
+    VImage::bandjoin({noise, noise.rot180(), noise.fliphor()})
+        .cast(VIPS_FORMAT_UCHAR)
+        .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB))
+        .jpegsave((dir / "big.jpg").c_str());
+    struct Case {
+        Format target;
+        int afterMs;
+    } cases[] = {{Format::png, 400},
+                 {Format::heic, 300},
+                 {Format::heic, 1500},
+                 {Format::pdf, 1200},
+                 {Format::tiff, 200}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(title(c.target)) + " after " + std::to_string(c.afterMs));
+        const auto output = dir / ("out." + std::string(ext(c.target)));
+        std::stop_source stop;
+        std::chrono::steady_clock::time_point ended;
+        std::string outcome;
+        std::thread worker([&] {
+            try {
+                ImageConverter::convert(dir / "big.jpg", c.target, Quality::balanced, output,
+                                        stop.get_token());
+                outcome = "finished";
+            } catch (const CancelledError&) {
+                outcome = "cancelled";
+            } catch (const std::exception& error) {
+                outcome = error.what();
+            }
+            ended = std::chrono::steady_clock::now();
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(c.afterMs));
+        const auto asked = std::chrono::steady_clock::now();
+        stop.request_stop();
+        worker.join();
+        EXPECT_EQ(outcome, "cancelled");
+        EXPECT_LT(std::chrono::duration<double>(ended - asked).count(), 1.0);
+        EXPECT_FALSE(std::filesystem::exists(output));
+    }
+}
+
+} // namespace
+} // namespace lumatra

@@ -1,0 +1,188 @@
+// Every source format the libraries here can make, to every image target, read back by
+// programs other than ours.
+#include "formats/convert_error.h"
+#include "image/image_converter.h"
+#include "support/fixtures.h"
+#include "support/image_fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace lumatra {
+namespace {
+
+using test::runProgram;
+using test::ScratchDir;
+using vips::VImage;
+
+struct Header {
+    std::string loader;
+    int width = 0;
+    int height = 0;
+    int bands = 0;
+};
+
+// "file: 64x48 uchar, 4 bands, srgb, pngload"
+Header vipsHeader(const std::filesystem::path& file) {
+    const auto run = runProgram({"vipsheader", file.string()});
+    Header header;
+    const std::string& out = run.out;
+    const auto colon = out.rfind(": ");
+    if (run.status != 0 || colon == std::string::npos) return header;
+    std::sscanf(out.c_str() + colon + 2, "%dx%d", &header.width, &header.height);
+    const auto bands = out.find(" band");
+    if (bands != std::string::npos)
+        header.bands = std::atoi(out.c_str() + out.rfind(", ", bands) + 2);
+    header.loader = out.substr(out.rfind(", ") + 2);
+    while (!header.loader.empty() && header.loader.back() == '\n')
+        header.loader.pop_back();
+    return header;
+}
+
+// The entries of an ICNS file: type and PNG pixel side.
+std::vector<std::pair<std::string, int>> icnsEntries(const std::string& file) {
+    std::vector<std::pair<std::string, int>> entries;
+    const auto be32 = [&file](std::size_t at) {
+        std::uint32_t value = 0;
+        for (std::size_t i = 0; i < 4; ++i)
+            value = value << 8 | static_cast<std::uint8_t>(file[at + i]);
+        return value;
+    };
+    if (file.size() < 8 || file.compare(0, 4, "icns") != 0 || be32(4) != file.size()) return {};
+    for (std::size_t at = 8; at + 8 <= file.size();) {
+        const std::size_t length = be32(at + 4);
+        if (length < 8) return {};
+        const std::string png = file.substr(at + 8, length - 8);
+        const bool isPng = png.compare(0, 4, "\x89PNG") == 0;
+        entries.emplace_back(file.substr(at, 4), isPng ? static_cast<int>(be32(at + 24)) : -1);
+        at += length;
+    }
+    return entries;
+}
+
+struct Source;
+
+} // namespace
+
+// One field of pdfinfo's report, without the padding.
+std::string pdfField(const std::filesystem::path& file, const std::string& name) {
+    const std::string out = runProgram({"pdfinfo", file.string()}).out;
+    const auto at = out.find("\n" + name + ":");
+    if (at == std::string::npos) return {};
+    const auto start = out.find_first_not_of(' ', at + name.size() + 2);
+    return out.substr(start, out.find('\n', start) - start);
+}
+
+namespace {
+
+struct Source {
+    std::string name;
+    bool alpha; // whether the saved source keeps transparency
+    std::function<void(const VImage&, const std::filesystem::path&)> save;
+};
+
+void magick(const VImage& image, const std::filesystem::path& path, const char* format) {
+    image.magicksave(path.c_str(), VImage::option()->set("format", format));
+}
+
+std::vector<Source> sources() {
+    const auto plain = [](const VImage& image, const std::filesystem::path& path) {
+        image.write_to_file(path.c_str());
+    };
+    const auto flat = [](const VImage& image) {
+        return image.extract_band(0, VImage::option()->set("n", 3));
+    };
+    return {
+        {"photo.jpg", false,
+         [flat](const VImage& i, const auto& p) { flat(i).jpegsave(p.c_str()); }},
+        {"photo.jpeg", false,
+         [flat](const VImage& i, const auto& p) { flat(i).jpegsave(p.c_str()); }},
+        {"art.png", true, plain},
+        {"art.heic", true, plain},
+        {"art.heif", true, [](const VImage& i, const auto& p) { i.heifsave(p.c_str()); }},
+        {"art.avif", true, plain},
+        {"art.webp", true, plain},
+        {"art.tif", true, plain},
+        {"art.tiff", true, plain},
+        {"art.gif", true, plain},
+        {"art.jp2", true, plain},
+        {"art.bmp", false, [flat](const VImage& i, const auto& p) { magick(flat(i), p, "bmp"); }},
+        {"art.psd", true, [](const VImage& i, const auto& p) { magick(i, p, "psd"); }},
+        {"art.tga", true, [](const VImage& i, const auto& p) { magick(i, p, "tga"); }},
+        {"art.exr", true, [](const VImage& i, const auto& p) { magick(i, p, "exr"); }},
+        {"art.ico", true,
+         [](const VImage& i, const auto& p) {
+             // ImageMagick's own ICO: Windows bitmap entries of three sizes.
+             const auto png = p.parent_path() / "ico-source.png";
+             i.write_to_file(png.c_str());
+             runProgram(
+                 {"convert", png.string(), "-define", "icon:auto-resize=48,32,16", p.string()});
+         }},
+        {"raw.dng", false,
+         [](const VImage&, const auto& p) { test::writeFile(p, test::dngFile(64, 48, 1)); }},
+    };
+}
+
+TEST(ImageRoutes, EverySourceBecomesEveryTarget) {
+    const VImage picture = test::markedPicture(64, 48, true);
+    const Format targets[] = {Format::jpg, Format::png, Format::heic, Format::avif, Format::tiff,
+                              Format::gif, Format::bmp, Format::ico,  Format::icns, Format::pdf};
+    for (const Source& source : sources()) {
+        ScratchDir dir;
+        const auto input = dir / source.name;
+        source.save(picture, input);
+        ASSERT_TRUE(std::filesystem::exists(input)) << source.name;
+        // Icons come in at the size of their largest entry, RAW at LibRaw's demosaiced size.
+        const Header in = vipsHeader(input);
+        const bool icon = source.name.ends_with(".ico");
+        const int width = icon ? 48 : source.name.ends_with(".dng") ? in.width : 64;
+        const int height = icon ? 48 : source.name.ends_with(".dng") ? in.height : 48;
+        for (const Format target : targets) {
+            SCOPED_TRACE(source.name + " → " + std::string(title(target)));
+            const auto output = dir / ("out." + std::string(ext(target)));
+            ASSERT_NO_THROW(ImageConverter::convert(input, target, Quality::balanced, output));
+            switch (target) {
+            case Format::ico: {
+                const auto run = runProgram({"identify", "-format", "%w %h\n", output.string()});
+                EXPECT_EQ(run.out, "256 256\n128 128\n64 64\n48 48\n32 32\n16 16\n");
+                break;
+            }
+            case Format::icns: {
+                const std::vector<std::pair<std::string, int>> expected = {
+                    {"ic10", 1024}, {"ic09", 512}, {"ic08", 256}, {"ic07", 128},
+                    {"icp6", 64},   {"icp5", 32},  {"icp4", 16}};
+                EXPECT_EQ(icnsEntries(test::readFile(output)), expected);
+                break;
+            }
+            case Format::pdf: {
+                EXPECT_EQ(pdfField(output, "Pages"), "1");
+                EXPECT_EQ(pdfField(output, "Page size"),
+                          std::to_string(width) + " x " + std::to_string(height) + " pts");
+                break;
+            }
+            default: {
+                const Header out = vipsHeader(output);
+                const std::map<Format, std::string> loaders = {
+                    {Format::jpg, "jpegload"},  {Format::png, "pngload"},
+                    {Format::heic, "heifload"}, {Format::avif, "heifload"},
+                    {Format::tiff, "tiffload"}, {Format::gif, "gifload"},
+                    {Format::bmp, "magickload"}};
+                EXPECT_EQ(out.loader, loaders.at(target));
+                EXPECT_EQ(out.width, width);
+                EXPECT_EQ(out.height, height);
+                const bool keepsAlpha = target == Format::png || target == Format::heic ||
+                                        target == Format::avif || target == Format::tiff ||
+                                        target == Format::gif;
+                // libvips reads some opaque GIFs back with an alpha band as well.
+                if (target != Format::gif || source.alpha)
+                    EXPECT_EQ(out.bands, keepsAlpha && source.alpha ? 4 : 3);
+            }
+            }
+            std::filesystem::remove(output);
+        }
+    }
+}
+
+} // namespace
+} // namespace lumatra

@@ -1,0 +1,226 @@
+// What every conversion promises about the picture: upright, metadata kept in the lossy
+// formats, transparency flattened or kept, the first frame, icon renditions, PDF pages
+// and the quality levels.
+#include "formats/convert_error.h"
+#include "image/icon_container.h"
+#include "image/image_converter.h"
+#include "support/fixtures.h"
+#include "support/image_fixtures.h"
+
+#include <gtest/gtest.h>
+#include <libheif/heif.h>
+
+namespace lumatra {
+
+std::string pdfField(const std::filesystem::path& file, const std::string& name);
+
+namespace {
+
+using test::pixelAt;
+using test::ScratchDir;
+using vips::VImage;
+
+bool isRed(const std::vector<double>& pixel) {
+    return pixel[0] > 180 && pixel[1] < 90 && pixel[2] < 90;
+}
+
+bool isWhite(const std::vector<double>& pixel) {
+    return pixel[0] > 240 && pixel[1] > 240 && pixel[2] > 240;
+}
+
+// The IPTC stream of a HEIF file's primary picture, as libheif reads it.
+std::string heifIptc(const std::filesystem::path& file) {
+    heif_context* context = heif_context_alloc();
+    std::string stream;
+    heif_image_handle* handle = nullptr;
+    if (heif_context_read_from_file(context, file.c_str(), nullptr).code == heif_error_Ok &&
+        heif_context_get_primary_image_handle(context, &handle).code == heif_error_Ok) {
+        heif_item_id id = 0;
+        if (heif_image_handle_get_list_of_metadata_block_IDs(handle, "iptc", &id, 1) == 1) {
+            stream.resize(heif_image_handle_get_metadata_size(handle, id));
+            heif_image_handle_get_metadata(handle, id, stream.data());
+        }
+        heif_image_handle_release(handle);
+    }
+    heif_context_free(context);
+    return stream;
+}
+
+TEST(ImageRules, TurnedPhotosComeOutUprightWithTheirMetadata) {
+    // The stored picture is 60 × 40 with its red mark top left; where the mark lands once
+    // the orientation is applied, on the 40 × 60 or 60 × 40 upright picture.
+    struct Case {
+        int orientation, width, height, markX, markY;
+    } cases[] = {{6, 40, 60, 35, 5}, {3, 60, 40, 55, 35}, {8, 40, 60, 5, 55}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE("orientation " + std::to_string(c.orientation));
+        ScratchDir dir;
+        VImage stored = test::markedPicture(60, 40, false).copy();
+        const std::string exif = test::exifBlock(c.orientation);
+        const std::string iptc = test::iptcBlock("Закат");
+        vips_image_set_blob_copy(stored.get_image(), VIPS_META_EXIF_NAME, exif.data(), exif.size());
+        vips_image_set_blob_copy(stored.get_image(), VIPS_META_IPTC_NAME, iptc.data(), iptc.size());
+        stored.set(VIPS_META_ORIENTATION, c.orientation);
+        stored.jpegsave((dir / "photo.jpg").c_str(), VImage::option()->set("Q", 95));
+
+        for (const Format target : {Format::png, Format::jpg, Format::heic}) {
+            const auto output = dir / ("upright." + std::string(ext(target)));
+            ImageConverter::convert(dir / "photo.jpg", target, Quality::best, output);
+            const VImage image = VImage::new_from_file(output.c_str());
+            EXPECT_EQ(image.width(), c.width);
+            EXPECT_EQ(image.height(), c.height);
+            EXPECT_TRUE(isRed(pixelAt(output, c.markX, c.markY))) << title(target);
+            EXPECT_FALSE(isRed(pixelAt(output, 5, 5)) && c.markX != 5) << title(target);
+        }
+        const VImage jpg = VImage::new_from_file((dir / "upright.jpg").c_str());
+        EXPECT_EQ(jpg.get_int(VIPS_META_ORIENTATION), 1);
+        EXPECT_EQ(std::string(jpg.get_string("exif-ifd0-Orientation")).substr(0, 1), "1");
+        EXPECT_TRUE(test::hasFieldContaining(jpg, "GPSLatitude"));
+        EXPECT_EQ(jpg.get_typeof(VIPS_META_IPTC_NAME), VIPS_TYPE_BLOB);
+        // HEIC keeps EXIF and GPS, and IPTC as libheif proposes to store it.
+        const VImage heic = VImage::new_from_file((dir / "upright.heic").c_str());
+        EXPECT_TRUE(test::hasFieldContaining(heic, "GPSLatitude"));
+        EXPECT_EQ(heifIptc(dir / "upright.heic"), test::iimStream("Закат"));
+        // The lossless formats carry no metadata.
+        const VImage png = VImage::new_from_file((dir / "upright.png").c_str());
+        EXPECT_FALSE(test::hasFieldContaining(png, "GPS"));
+    }
+}
+
+TEST(ImageRules, TransparencyIsFlattenedOntoWhiteOrKept) {
+    ScratchDir dir;
+    // The right third of the picture is fully transparent.
+    test::markedPicture(60, 30, true).pngsave((dir / "clear.png").c_str());
+    struct Case {
+        Format target;
+        bool keepsAlpha;
+    } cases[] = {{Format::jpg, false}, {Format::bmp, false}, {Format::png, true},
+                 {Format::tiff, true}, {Format::heic, true}, {Format::avif, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(title(c.target)));
+        const auto output = dir / ("out." + std::string(ext(c.target)));
+        ImageConverter::convert(dir / "clear.png", c.target, Quality::balanced, output);
+        const auto clear = pixelAt(output, 55, 15);
+        const auto solid = pixelAt(output, 20, 15);
+        if (c.keepsAlpha) {
+            ASSERT_EQ(clear.size(), 4u);
+            EXPECT_LT(clear[3], 10);
+            EXPECT_GT(solid[3], 245);
+        } else {
+            ASSERT_EQ(clear.size(), 3u);
+            EXPECT_TRUE(isWhite(clear));
+            EXPECT_LT(solid[0], 60); // still blue, not flattened away
+        }
+    }
+}
+
+TEST(ImageRules, AnimatedGifGivesItsFirstFrame) {
+    ScratchDir dir;
+    // Two frames: red, then blue.
+    const VImage red = VImage::black(32, 32).new_from_image({255, 0, 0}).cast(VIPS_FORMAT_UCHAR);
+    const VImage blue = VImage::black(32, 32).new_from_image({0, 0, 255}).cast(VIPS_FORMAT_UCHAR);
+    VImage frames = VImage::arrayjoin({red, blue}, VImage::option()->set("across", 1)).copy();
+    frames.set(VIPS_META_PAGE_HEIGHT, 32);
+    frames.set("delay", std::vector<int>{100, 100});
+    frames.gifsave((dir / "anim.gif").c_str());
+    ASSERT_EQ(VImage::new_from_file((dir / "anim.gif").c_str()).get_int(VIPS_META_N_PAGES), 2);
+    ImageConverter::convert(dir / "anim.gif", Format::png, Quality::balanced, dir / "first.png");
+    const VImage first = VImage::new_from_file((dir / "first.png").c_str());
+    EXPECT_EQ(first.height(), 32);
+    EXPECT_TRUE(isRed(pixelAt(dir / "first.png", 16, 16)));
+}
+
+TEST(ImageRules, IconRenditionsAreCentredSquares) {
+    ScratchDir dir;
+    // Opaque red, 100 × 50, with no transparency of its own.
+    VImage wide = VImage::black(100, 50).new_from_image({255, 0, 0}).cast(VIPS_FORMAT_UCHAR);
+    wide.pngsave((dir / "wide.png").c_str());
+    ImageConverter::convert(dir / "wide.png", Format::ico, Quality::balanced, dir / "wide.ico");
+    const std::string ico = test::readFile(dir / "wide.ico");
+    ASSERT_GT(ico.size(), 6u + 6 * 16);
+    EXPECT_EQ(ico[4], 6);
+    for (int i = 0; i < 6; ++i) {
+        const int side = ImageConverter::icoSizes[static_cast<std::size_t>(i)];
+        SCOPED_TRACE(side);
+        const std::size_t at = 6 + 16 * static_cast<std::size_t>(i);
+        auto le32 = [&ico](std::size_t p) {
+            return static_cast<std::uint32_t>(static_cast<std::uint8_t>(ico[p]) |
+                                              static_cast<std::uint8_t>(ico[p + 1]) << 8 |
+                                              static_cast<std::uint8_t>(ico[p + 2]) << 16 |
+                                              static_cast<std::uint8_t>(ico[p + 3]) << 24);
+        };
+        const auto png = dir / ("entry" + std::to_string(side) + ".png");
+        test::writeFile(png, ico.substr(le32(at + 12), le32(at + 8)));
+        const VImage entry = VImage::new_from_file(png.c_str());
+        ASSERT_EQ(entry.width(), side);
+        ASSERT_EQ(entry.height(), side);
+        ASSERT_EQ(entry.bands(), 4);
+        // Transparent bands above and below, the picture in the middle half, with no
+        // darkened edge where it meets them.
+        EXPECT_LT(pixelAt(png, side / 2, 0)[3], 1);
+        EXPECT_LT(pixelAt(png, side / 2, side - 1)[3], 1);
+        const auto middle = pixelAt(png, side / 2, side / 2);
+        EXPECT_TRUE(isRed(middle));
+        EXPECT_GT(middle[3], 254);
+        const auto edge = pixelAt(png, side / 2, side / 4);
+        if (edge[3] > 0) EXPECT_GT(edge[0], 200);
+    }
+    // Read back, an icon gives its largest rendition.
+    ImageConverter::convert(dir / "wide.ico", Format::png, Quality::balanced, dir / "back.png");
+    EXPECT_EQ(VImage::new_from_file((dir / "back.png").c_str()).width(), 256);
+    ImageConverter::convert(dir / "wide.png", Format::icns, Quality::balanced, dir / "wide.icns");
+    ImageConverter::convert(dir / "wide.icns", Format::png, Quality::balanced, dir / "mac.png");
+    EXPECT_EQ(VImage::new_from_file((dir / "mac.png").c_str()).width(), 1024);
+}
+
+TEST(ImageRules, PdfPageIsThePictureAtMostA4Long) {
+    struct Case {
+        int width, height;
+        std::string page;
+    } cases[] = {{2000, 1000, "842 x 421 pts"},
+                 {400, 300, "400 x 300 pts"},
+                 {500, 3000, "140.333 x 842 pts"}};
+    for (const Case& c : cases) {
+        ScratchDir dir;
+        VImage::black(c.width, c.height, VImage::option()->set("bands", 3))
+            .pngsave((dir / "page.png").c_str());
+        ImageConverter::convert(dir / "page.png", Format::pdf, Quality::balanced, dir / "page.pdf");
+        EXPECT_EQ(pdfField(dir / "page.pdf", "Page size"), c.page);
+    }
+}
+
+TEST(ImageRules, LossyFilesShrinkFromBestToSmall) {
+    ScratchDir dir;
+    // Noise over a gradient: something that compresses differently at each quality.
+    const VImage noise = VImage::gaussnoise(256, 192, VImage::option()->set("sigma", 20));
+    const VImage photo =
+        (VImage::xyz(256, 192).extract_band(0) / 2 + noise).cast(VIPS_FORMAT_UCHAR);
+    VImage::bandjoin({photo, photo.flip(VIPS_DIRECTION_HORIZONTAL), photo})
+        .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB))
+        .pngsave((dir / "photo.png").c_str());
+    for (const Format target : {Format::jpg, Format::heic, Format::avif}) {
+        SCOPED_TRACE(std::string(title(target)));
+        std::vector<std::uintmax_t> sizes;
+        for (const Quality quality : {Quality::best, Quality::balanced, Quality::small}) {
+            const auto output =
+                dir / (std::string(title(quality)) + "." + std::string(ext(target)));
+            ImageConverter::convert(dir / "photo.png", target, quality, output);
+            sizes.push_back(std::filesystem::file_size(output));
+            EXPECT_NO_THROW(VImage::new_from_file(output.c_str()).avg());
+        }
+        EXPECT_GT(sizes[0], sizes[1]);
+        EXPECT_GT(sizes[1], sizes[2]);
+    }
+    // AVIF is AV1 inside, HEIC is HEVC.
+    EXPECT_EQ(
+        std::string(
+            VImage::new_from_file((dir / "Баланс.avif").c_str()).get_string("heif-compression")),
+        "av1");
+    EXPECT_EQ(
+        std::string(
+            VImage::new_from_file((dir / "Баланс.heic").c_str()).get_string("heif-compression")),
+        "hevc");
+}
+
+} // namespace
+} // namespace lumatra

@@ -1,0 +1,182 @@
+#include "support/image_fixtures.h"
+
+#include <mutex>
+
+namespace lumatra::test {
+namespace {
+
+void le16(std::string& out, unsigned value) {
+    out += static_cast<char>(value & 0xFF);
+    out += static_cast<char>(value >> 8 & 0xFF);
+}
+
+void le32(std::string& out, unsigned value) {
+    le16(out, value & 0xFFFF);
+    le16(out, value >> 16);
+}
+
+void be16(std::string& out, unsigned value) {
+    out += static_cast<char>(value >> 8 & 0xFF);
+    out += static_cast<char>(value & 0xFF);
+}
+
+void be32(std::string& out, unsigned value) {
+    be16(out, value >> 16);
+    be16(out, value & 0xFFFF);
+}
+
+// A little-endian TIFF directory entry whose value fits in four bytes or sits at `value`.
+void entry(std::string& out, unsigned tag, unsigned type, unsigned count, unsigned value) {
+    le16(out, tag);
+    le16(out, type);
+    le32(out, count);
+    if (type == 3 && count == 1) {
+        le16(out, value);
+        le16(out, 0);
+    } else {
+        le32(out, value);
+    }
+}
+
+} // namespace
+
+void startTestVips() {
+    static std::once_flag once;
+    std::call_once(once, [] { vips_init("lumatra-tests"); });
+}
+
+vips::VImage markedPicture(int width, int height, bool alpha) {
+    startTestVips();
+    using vips::VImage;
+    const VImage xy = VImage::xyz(width, height);
+    const VImage x = xy.extract_band(0);
+    const VImage y = xy.extract_band(1);
+    const int mark = std::min(width, height) / 4;
+    const VImage inMark = (x < mark) & (y < mark);
+    VImage picture =
+        inMark.ifthenelse(std::vector<double>{255, 0, 0}, std::vector<double>{0, 0, 255})
+            .cast(VIPS_FORMAT_UCHAR);
+    if (alpha) {
+        const VImage opaque = (x < width * 2 / 3).ifthenelse(255, 0).cast(VIPS_FORMAT_UCHAR);
+        picture = picture.bandjoin(opaque);
+    }
+    picture = picture.copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+    return picture.copy_memory();
+}
+
+std::string exifBlock(int orientation) {
+    std::string tiff = "II*";
+    tiff += '\0';
+    le32(tiff, 8);
+    // IFD0: orientation and the GPS directory's place.
+    le16(tiff, 2);
+    entry(tiff, 0x0112, 3, 1, static_cast<unsigned>(orientation));
+    entry(tiff, 0x8825, 4, 1, 38);
+    le32(tiff, 0);
+    // GPS directory at 38: version, latitude reference, latitude (three rationals at 80).
+    le16(tiff, 3);
+    entry(tiff, 0x0000, 1, 4, 0x00000202);
+    entry(tiff, 0x0001, 2, 2, 'N');
+    entry(tiff, 0x0002, 5, 3, 80);
+    le32(tiff, 0);
+    for (unsigned value : {55u, 1u, 45u, 1u, 0u, 1u})
+        le32(tiff, value);
+    return std::string("Exif\0\0", 6) + tiff;
+}
+
+std::string iimStream(const std::string& title) {
+    std::string iim;
+    iim += '\x1C';
+    iim += '\x02';
+    iim += '\x05';
+    be16(iim, static_cast<unsigned>(title.size()));
+    return iim + title;
+}
+
+std::string iptcBlock(const std::string& title) {
+    const std::string iim = iimStream(title);
+    std::string block("Photoshop 3.0\0", 14);
+    block += "8BIM";
+    be16(block, 0x0404);
+    block += std::string(2, '\0'); // empty name, padded
+    be32(block, static_cast<unsigned>(iim.size()));
+    block += iim;
+    if (iim.size() % 2) block += '\0';
+    return block;
+}
+
+std::string dngFile(int width, int height, int orientation) {
+    const unsigned pixelBytes = static_cast<unsigned>(width * height * 2);
+    struct Tag {
+        unsigned tag, type, count, value;
+        std::string data; // out-of-line data, when the value does not fit
+    };
+    std::string matrix;
+    for (int i = 0; i < 9; ++i) {
+        le32(matrix, i % 4 == 0 ? 1 : 0); // identity, as signed rationals
+        le32(matrix, 1);
+    }
+    std::string model = "Lumatra Test";
+    model += '\0';
+    std::vector<Tag> tags = {
+        {254, 4, 1, 0, {}},
+        {256, 4, 1, static_cast<unsigned>(width), {}},
+        {257, 4, 1, static_cast<unsigned>(height), {}},
+        {258, 3, 1, 16, {}},
+        {259, 3, 1, 1, {}},
+        {262, 3, 1, 32803, {}},
+        {271, 2, static_cast<unsigned>(model.size()), 0, model},
+        {272, 2, static_cast<unsigned>(model.size()), 0, model},
+        {273, 4, 1, 0, {}}, // strip offset, filled in below
+        {274, 3, 1, static_cast<unsigned>(orientation), {}},
+        {277, 3, 1, 1, {}},
+        {278, 4, 1, static_cast<unsigned>(height), {}},
+        {279, 4, 1, pixelBytes, {}},
+        {33421, 3, 2, 0x00020002, {}},
+        {33422, 1, 4, 0x02010100, {}},
+        {50706, 1, 4, 0x00000401, {}},
+        {50708, 2, static_cast<unsigned>(model.size()), 0, model},
+        {50717, 4, 1, 65535, {}},
+        {50721, 10, 9, 0, matrix},
+        {50778, 3, 1, 21, {}},
+    };
+    const unsigned ifdSize = 2 + 12 * static_cast<unsigned>(tags.size()) + 4;
+    unsigned dataAt = 8 + ifdSize;
+    std::string extra;
+    for (Tag& tag : tags) {
+        if (tag.data.empty()) continue;
+        tag.value = dataAt + static_cast<unsigned>(extra.size());
+        extra += tag.data;
+        if (extra.size() % 2) extra += '\0';
+    }
+    const unsigned pixelsAt = dataAt + static_cast<unsigned>(extra.size());
+    std::string file = "II*";
+    file += '\0';
+    le32(file, 8);
+    le16(file, static_cast<unsigned>(tags.size()));
+    for (const Tag& tag : tags)
+        entry(file, tag.tag, tag.type, tag.count, tag.tag == 273 ? pixelsAt : tag.value);
+    le32(file, 0);
+    file += extra;
+    // A smooth mosaic: brighter to the right and down.
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            le16(file, static_cast<unsigned>(8000 + 400 * x + 200 * y));
+    return file;
+}
+
+std::vector<double> pixelAt(const std::filesystem::path& file, int x, int y) {
+    startTestVips();
+    return vips::VImage::new_from_file(file.c_str()).getpoint(x, y);
+}
+
+bool hasFieldContaining(const vips::VImage& image, const std::string& part) {
+    gchar** fields = vips_image_get_fields(image.get_image());
+    bool found = false;
+    for (gchar** field = fields; *field; ++field)
+        found = found || std::string(*field).find(part) != std::string::npos;
+    g_strfreev(fields);
+    return found;
+}
+
+} // namespace lumatra::test

@@ -1,0 +1,38 @@
+#pragma once
+// Pictures the image tests make for themselves, with libvips and small hand-built files.
+
+#include <vips/vips8>
+
+#include <filesystem>
+#include <string>
+
+namespace lumatra::test {
+
+/// Starts libvips for the test's own use.
+void startTestVips();
+
+/// A picture of `width` × `height`: blue with a red square of a quarter of the shorter
+/// side in the top-left corner; with `alpha`, the right third is fully transparent.
+vips::VImage markedPicture(int width, int height, bool alpha);
+
+/// An EXIF block as libvips holds it, with the given orientation and a GPS latitude of
+/// 55° 45' N.
+std::string exifBlock(int orientation);
+
+/// An IPTC block as libvips holds it (Photoshop resources) with the object name `title`.
+std::string iptcBlock(const std::string& title);
+
+/// The IIM stream of iptcBlock(title).
+std::string iimStream(const std::string& title);
+
+/// A minimal uncompressed DNG (RGGB mosaic, 16 bits) of `width` × `height` with the
+/// given TIFF orientation.
+std::string dngFile(int width, int height, int orientation);
+
+/// The pixel at x, y of an image file read by libvips (RGB or RGBA, 0–255 each).
+std::vector<double> pixelAt(const std::filesystem::path& file, int x, int y);
+
+/// Whether a libvips header field exists whose name contains `part`.
+bool hasFieldContaining(const vips::VImage& image, const std::string& part);
+
+} // namespace lumatra::test
