@@ -1,0 +1,181 @@
+#include "pdf/pdf_document.h"
+
+#include "formats/convert_error.h"
+#include "pdf/libraries.h"
+#include "tools/unique_fd.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <poppler-document.h>
+#include <poppler-image.h>
+#include <poppler-page-renderer.h>
+#include <poppler-page.h>
+#include <vips/vips8>
+
+#include <cerrno>
+#include <cmath>
+#include <vector>
+
+namespace lumatra {
+namespace {
+
+std::string toUtf8(const poppler::ustring& text) {
+    const poppler::byte_array bytes = text.to_utf8();
+    return std::string(bytes.begin(), bytes.end());
+}
+
+bool isQuarterTurned(const poppler::page& page) {
+    switch (page.orientation()) {
+    case poppler::page::landscape:
+    case poppler::page::seascape:
+        return true;
+    case poppler::page::portrait:
+    case poppler::page::upside_down:
+        return false;
+    }
+    return false;
+}
+
+std::string pageNumber(int index) { return std::to_string(index + 1); }
+
+[[noreturn]] void failDrawing(int index) {
+    throw ConvertError::failed("Не удалось отрисовать страницу " + pageNumber(index));
+}
+
+[[noreturn]] void failWriting(int index) {
+    throw ConvertError::failed("Не удалось записать страницу " + pageNumber(index));
+}
+
+// The rendered page as tightly packed RGB, whatever layout poppler chose.
+std::vector<unsigned char> packedRgb(poppler::image& image) {
+    const int width = image.width();
+    const int height = image.height();
+    const int stride = image.bytes_per_row();
+    const auto* data = reinterpret_cast<const unsigned char*>(image.const_data());
+    std::vector<unsigned char> rgb(static_cast<std::size_t>(width) * height * 3);
+    unsigned char* out = rgb.data();
+    for (int y = 0; y < height; ++y) {
+        const unsigned char* row = data + static_cast<std::ptrdiff_t>(y) * stride;
+        // ARGB32 is stored as B, G, R, A in memory on little-endian machines.
+        for (int x = 0; x < width; ++x, out += 3) {
+            out[0] = row[x * 4 + 2];
+            out[1] = row[x * 4 + 1];
+            out[2] = row[x * 4 + 0];
+        }
+    }
+    return rgb;
+}
+
+} // namespace
+
+PdfDocument::PdfDocument(std::unique_ptr<poppler::document> document)
+    : m_document(std::move(document)) {}
+PdfDocument::PdfDocument(PdfDocument&&) noexcept = default;
+PdfDocument& PdfDocument::operator=(PdfDocument&&) noexcept = default;
+PdfDocument::~PdfDocument() = default;
+
+PdfDocument PdfDocument::open(const std::filesystem::path& source) {
+    initialisePdfLibraries();
+    // Opened once here and read by poppler through the descriptor's own name, so the
+    // file checked is the file read. A FIFO or device never reaches poppler.
+    const UniqueFd fd(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat info {};
+    if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
+        throw ConvertError::failed("Не удалось открыть PDF");
+    const std::string name = "/proc/self/fd/" + std::to_string(fd.get());
+    std::unique_ptr<poppler::document> document(poppler::document::load_from_file(name));
+    if (!document) throw ConvertError::failed("Не удалось открыть PDF");
+    // Asking a locked document for its pages crashes poppler: the lock comes first.
+    if (document->is_locked()) throw ConvertError::failed("PDF защищён паролем");
+    return PdfDocument(std::move(document));
+}
+
+int PdfDocument::pageCount() const { return std::max(m_document->pages(), 0); }
+
+std::string PdfDocument::pageText(int index) const {
+    if (index < 0 || index >= pageCount()) return {};
+    const std::unique_ptr<poppler::page> page(m_document->create_page(index));
+    if (!page) return {};
+    return toUtf8(page->text(poppler::rectf(), poppler::page::non_raw_non_physical_layout));
+}
+
+std::string PdfDocument::plainText(std::stop_token stop) const {
+    std::string text;
+    const int count = pageCount();
+    for (int i = 0; i < count; ++i) {
+        if (stop.stop_requested()) throw CancelledError();
+        if (i > 0) text += '\n';
+        text += pageText(i);
+    }
+    return text;
+}
+
+AttributedText PdfDocument::attributedText(std::stop_token stop) const {
+    AttributedText text;
+    const int count = pageCount();
+    for (int i = 0; i < count; ++i) {
+        if (stop.stop_requested()) throw CancelledError();
+        const std::string page = pageText(i);
+        if (page.empty()) continue;
+        text.append(page);
+        text.append("\n");
+    }
+    return text;
+}
+
+PdfDocument::PictureSize PdfDocument::pictureSize(int index, int dpi) const {
+    const std::unique_ptr<poppler::page> page(m_document->create_page(index));
+    if (!page) return {};
+    const poppler::rectf box = page->page_rect(poppler::crop_box);
+    double width = box.width() * dpi / 72.0;
+    double height = box.height() * dpi / 72.0;
+    if (isQuarterTurned(*page)) std::swap(width, height);
+    return {width, height};
+}
+
+void PdfDocument::renderPage(int index, int dpi, Format format,
+                             const std::filesystem::path& file) const {
+    if (index < 0 || index >= pageCount()) return;
+    const std::unique_ptr<poppler::page> page(m_document->create_page(index));
+    if (!page) return;
+    const PictureSize size = pictureSize(index, dpi);
+    if (!(size.width * size.height <= maxPagePixels)) failDrawing(index);
+
+    // Poppler applies the crop box and the page's turn itself.
+    poppler::page_renderer renderer;
+    renderer.set_render_hint(poppler::page_renderer::antialiasing);
+    renderer.set_render_hint(poppler::page_renderer::text_antialiasing);
+    renderer.set_image_format(poppler::image::format_argb32);
+    poppler::image image = renderer.render_page(page.get(), dpi, dpi);
+    if (!image.is_valid() || image.width() <= 0 || image.height() <= 0 ||
+        image.format() != poppler::image::format_argb32)
+        failDrawing(index);
+
+    const int width = image.width();
+    const int height = image.height();
+    std::vector<unsigned char> rgb = packedRgb(image);
+    image = poppler::image(); // one copy of the page at a time
+
+    const UniqueFd fd(
+        ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (!fd) failDrawing(index);
+    try {
+        const vips::VImage picture = vips::VImage::new_from_memory(
+            rgb.data(), rgb.size(), width, height, 3, VIPS_FORMAT_UCHAR);
+        vips::VTarget target = vips::VTarget::new_to_descriptor(fd.get());
+        // Level 1 deflate: PNG encoding dominates the route, and the higher levels
+        // buy a few percent of size for several times the time.
+        if (format == Format::png)
+            picture.pngsave_target(
+                target, vips::VImage::option()->set("compression", 1)->set("strip", true));
+        else
+            picture.jpegsave_target(target,
+                                    vips::VImage::option()->set("Q", 90)->set("strip", true));
+    } catch (const vips::VError&) {
+        vips_error_clear();
+        failWriting(index);
+    }
+}
+
+} // namespace lumatra
