@@ -38,7 +38,9 @@ bool isBlankText(std::string_view text) {
     return true;
 }
 
-AttributedText::AttributedText() { m_paragraphs.push_back({}); }
+AttributedText::AttributedText() {
+    m_paragraphs.push_back({});
+}
 
 void AttributedText::appendRun(std::size_t length, const CharacterStyle& style, int image) {
     if (length == 0) return;
@@ -91,14 +93,15 @@ void AttributedText::append(const AttributedText& other) {
     // The other's first paragraph continues ours and takes its style; the rest follow.
     if (!other.m_text.empty()) m_paragraphs.back().style = other.m_paragraphs.front().style;
     for (std::size_t i = 1; i < other.m_paragraphs.size(); ++i)
-        m_paragraphs.push_back(
-            {offset + other.m_paragraphs[i].start, other.m_paragraphs[i].style});
+        m_paragraphs.push_back({offset + other.m_paragraphs[i].start, other.m_paragraphs[i].style});
 }
 
 void AttributedText::setParagraphStyle(const ParagraphStyle& style) {
     m_paragraphs.back().style = style;
 }
 
-bool AttributedText::isBlank() const { return m_images.empty() && isBlankText(m_text); }
+bool AttributedText::isBlank() const {
+    return m_images.empty() && isBlankText(m_text);
+}
 
 } // namespace lumatra

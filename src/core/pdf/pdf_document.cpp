@@ -37,7 +37,9 @@ bool isQuarterTurned(const poppler::page& page) {
     return false;
 }
 
-std::string pageNumber(int index) { return std::to_string(index + 1); }
+std::string pageNumber(int index) {
+    return std::to_string(index + 1);
+}
 
 [[noreturn]] void failDrawing(int index) {
     throw ConvertError::failed("Не удалось отрисовать страницу " + pageNumber(index));
@@ -91,13 +93,22 @@ PdfDocument PdfDocument::open(const std::filesystem::path& source) {
     return PdfDocument(std::move(document));
 }
 
-int PdfDocument::pageCount() const { return std::max(m_document->pages(), 0); }
+int PdfDocument::pageCount() const {
+    return std::max(m_document->pages(), 0);
+}
 
 std::string PdfDocument::pageText(int index) const {
     if (index < 0 || index >= pageCount()) return {};
     const std::unique_ptr<poppler::page> page(m_document->create_page(index));
     if (!page) return {};
-    return toUtf8(page->text(poppler::rectf(), poppler::page::non_raw_non_physical_layout));
+    std::string text =
+        toUtf8(page->text(poppler::rectf(), poppler::page::non_raw_non_physical_layout));
+    // Poppler ends a page with a form feed and blank lines; the text ends with its last
+    // character.
+    std::erase(text, '\f');
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    return text;
 }
 
 std::string PdfDocument::plainText(std::stop_token stop) const {
@@ -161,8 +172,8 @@ void PdfDocument::renderPage(int index, int dpi, Format format,
         ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (!fd) failDrawing(index);
     try {
-        const vips::VImage picture = vips::VImage::new_from_memory(
-            rgb.data(), rgb.size(), width, height, 3, VIPS_FORMAT_UCHAR);
+        const vips::VImage picture = vips::VImage::new_from_memory(rgb.data(), rgb.size(), width,
+                                                                   height, 3, VIPS_FORMAT_UCHAR);
         vips::VTarget target = vips::VTarget::new_to_descriptor(fd.get());
         // Level 1 deflate: PNG encoding dominates the route, and the higher levels
         // buy a few percent of size for several times the time.

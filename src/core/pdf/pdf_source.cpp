@@ -41,9 +41,12 @@ void makeFolder(const std::filesystem::path& path) {
 
 int dpi(Quality quality) {
     switch (quality) {
-    case Quality::best: return 300;
-    case Quality::balanced: return 200;
-    case Quality::small: return 120;
+    case Quality::best:
+        return 300;
+    case Quality::balanced:
+        return 200;
+    case Quality::small:
+        return 120;
     }
     return 200;
 }

@@ -12,9 +12,9 @@
 namespace lumatra::PdfSource {
 
 /// Runs the text converter from an RTF file to a format word ("docx", "html") at a path.
-using TextConverter = std::function<void(const std::filesystem::path& source,
-                                         const std::string& format,
-                                         const std::filesystem::path& output)>;
+using TextConverter =
+    std::function<void(const std::filesystem::path& source, const std::string& format,
+                       const std::filesystem::path& output)>;
 
 /// Dots per inch of page pictures: 300, 200, 120.
 int dpi(Quality quality);

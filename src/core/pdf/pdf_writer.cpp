@@ -27,7 +27,9 @@ constexpr std::size_t maxPieceBytes = 64 * 1024;
 template <typename T, void (*Free)(T*)> struct Deleter {
     void operator()(T* handle) const { Free(handle); }
 };
-void unrefObject(void* object) { g_object_unref(object); }
+void unrefObject(void* object) {
+    g_object_unref(object);
+}
 using CairoPtr = std::unique_ptr<cairo_t, Deleter<cairo_t, cairo_destroy>>;
 using ContextPtr = std::unique_ptr<PangoContext, Deleter<void, unrefObject>>;
 using LayoutPtr = std::unique_ptr<PangoLayout, Deleter<void, unrefObject>>;
@@ -37,7 +39,9 @@ using FontDescriptionPtr =
                     Deleter<PangoFontDescription, pango_font_description_free>>;
 using TabArrayPtr = std::unique_ptr<PangoTabArray, Deleter<PangoTabArray, pango_tab_array_free>>;
 
-int pangoUnits(double points) { return static_cast<int>(points * PANGO_SCALE + 0.5); }
+int pangoUnits(double points) {
+    return static_cast<int>(points * PANGO_SCALE + 0.5);
+}
 
 // Where the PDF bytes go: our own descriptor, remembering the first failure.
 struct Sink {
@@ -107,8 +111,8 @@ public:
         cairo_font_options_destroy(options);
         pango_context_set_round_glyph_positions(m_context.get(), FALSE);
         pango_cairo_context_set_shape_renderer(m_context.get(), drawPicture, nullptr, nullptr);
-        m_tabs.reset(pango_tab_array_new_with_positions(1, FALSE, PANGO_TAB_LEFT,
-                                                        pangoUnits(tabInterval)));
+        m_tabs.reset(
+            pango_tab_array_new_with_positions(1, FALSE, PANGO_TAB_LEFT, pangoUnits(tabInterval)));
     }
 
     void run() {
@@ -117,7 +121,8 @@ public:
         const auto& paragraphs = m_text.paragraphs();
         for (std::size_t p = 0; p < paragraphs.size() && !m_full; ++p) {
             const std::size_t start = paragraphs[p].start;
-            const std::size_t end = p + 1 < paragraphs.size() ? paragraphs[p + 1].start : all.size();
+            const std::size_t end =
+                p + 1 < paragraphs.size() ? paragraphs[p + 1].start : all.size();
             // The line after a final line end holds nothing and makes no page.
             if (start == end && p > 0) continue;
             paragraph(paragraphs[p].style, start, end);
@@ -166,7 +171,8 @@ private:
         std::size_t cut = from + maxPieceBytes;
         const std::size_t space = all.rfind(' ', cut);
         if (space != std::string::npos && space > from + maxPieceBytes / 2) return space + 1;
-        while (cut > from && (static_cast<unsigned char>(all[cut]) & 0xC0) == 0x80) --cut;
+        while (cut > from && (static_cast<unsigned char>(all[cut]) & 0xC0) == 0x80)
+            --cut;
         return cut;
     }
 
@@ -180,10 +186,18 @@ private:
         pango_layout_set_indent(layout.get(), first ? pangoUnits(style.firstLineIndent) : 0);
         pango_layout_set_tabs(layout.get(), m_tabs.get());
         switch (style.alignment) {
-        case Alignment::left: pango_layout_set_alignment(layout.get(), PANGO_ALIGN_LEFT); break;
-        case Alignment::center: pango_layout_set_alignment(layout.get(), PANGO_ALIGN_CENTER); break;
-        case Alignment::right: pango_layout_set_alignment(layout.get(), PANGO_ALIGN_RIGHT); break;
-        case Alignment::justified: pango_layout_set_justify(layout.get(), TRUE); break;
+        case Alignment::left:
+            pango_layout_set_alignment(layout.get(), PANGO_ALIGN_LEFT);
+            break;
+        case Alignment::center:
+            pango_layout_set_alignment(layout.get(), PANGO_ALIGN_CENTER);
+            break;
+        case Alignment::right:
+            pango_layout_set_alignment(layout.get(), PANGO_ALIGN_RIGHT);
+            break;
+        case Alignment::justified:
+            pango_layout_set_justify(layout.get(), TRUE);
+            break;
         }
         std::vector<std::unique_ptr<PictureSurface>> pictures;
         applyStyles(layout.get(), start, end, width, pictures);

@@ -15,8 +15,7 @@ constexpr double pointsPerPixel = 72.0 / 96.0;
 
 PictureSurface fitted(PictureSurface picture, double maxWidth, double maxHeight) {
     if (picture.width <= 0 || picture.height <= 0) picture.width = picture.height = 12;
-    const double scale =
-        std::min({1.0, maxWidth / picture.width, maxHeight / picture.height});
+    const double scale = std::min({1.0, maxWidth / picture.width, maxHeight / picture.height});
     picture.width *= scale;
     picture.height *= scale;
     return picture;
@@ -36,10 +35,13 @@ SurfacePtr surfaceFrom(const vips::VImage& rgba) {
     cairo_surface_flush(surface.get());
     for (int y = 0; y < height; ++y) {
         const unsigned char* in = pixels + static_cast<std::size_t>(y) * width * 4;
-        auto* out = reinterpret_cast<std::uint32_t*>(data + static_cast<std::ptrdiff_t>(y) * stride);
+        auto* out =
+            reinterpret_cast<std::uint32_t*>(data + static_cast<std::ptrdiff_t>(y) * stride);
         for (int x = 0; x < width; ++x, in += 4) {
             const unsigned alpha = in[3];
-            const auto premultiply = [alpha](unsigned value) { return (value * alpha + 127) / 255; };
+            const auto premultiply = [alpha](unsigned value) {
+                return (value * alpha + 127) / 255;
+            };
             out[x] = (alpha << 24) | (premultiply(in[0]) << 16) | (premultiply(in[1]) << 8) |
                      premultiply(in[2]);
         }
@@ -57,8 +59,8 @@ PictureSurface makePictureSurface(const InlineImage& image, double maxWidth, dou
     picture.width = image.width;
     picture.height = image.height;
     try {
-        vips::VImage decoded = vips::VImage::new_from_buffer(image.bytes.data(),
-                                                             image.bytes.size(), "");
+        vips::VImage decoded =
+            vips::VImage::new_from_buffer(image.bytes.data(), image.bytes.size(), "");
         if (static_cast<double>(decoded.width()) * decoded.height() > maxPicturePixels)
             return fitted(std::move(picture), maxWidth, maxHeight);
         if (picture.width <= 0 || picture.height <= 0) {

@@ -144,7 +144,8 @@ private:
             return;
         }
         const std::size_t start = m_pos;
-        while (m_pos < m_in.size() && isLetter(m_in[m_pos]) && m_pos - start < 32) ++m_pos;
+        while (m_pos < m_in.size() && isLetter(m_in[m_pos]) && m_pos - start < 32)
+            ++m_pos;
         const std::string_view word = m_in.substr(start, m_pos - start);
         std::optional<int> parameter;
         if (m_pos < m_in.size() && (m_in[m_pos] == '-' || isDigit(m_in[m_pos]))) {
@@ -280,7 +281,8 @@ private:
     void commitFont() {
         flushBytes();
         std::string name = m_fontEntry.name;
-        while (!name.empty() && (name.back() == ';' || name.back() == ' ')) name.pop_back();
+        while (!name.empty() && (name.back() == ';' || name.back() == ' '))
+            name.pop_back();
         if (m_fonts.size() < 4096) m_fonts[m_fontNumber] = {name, m_fontEntry.codePage};
         m_fontEntry = {};
     }
@@ -288,19 +290,28 @@ private:
     void colorTableWord(std::string_view word, std::optional<int> parameter) {
         const auto component = static_cast<std::uint8_t>(std::clamp(parameter.value_or(0), 0, 255));
         if (!m_colorPending) m_colorPending = Color{};
-        if (word == "red") m_colorPending->red = component;
-        else if (word == "green") m_colorPending->green = component;
-        else if (word == "blue") m_colorPending->blue = component;
+        if (word == "red")
+            m_colorPending->red = component;
+        else if (word == "green")
+            m_colorPending->green = component;
+        else if (word == "blue")
+            m_colorPending->blue = component;
     }
 
     void pictureWord(std::string_view word, std::optional<int> parameter) {
         const int value = parameter.value_or(0);
-        if (word == "pngblip") m_picture.type = InlineImage::Type::png;
-        else if (word == "jpegblip") m_picture.type = InlineImage::Type::jpeg;
-        else if (word == "picwgoal") m_picture.goalWidth = value;
-        else if (word == "pichgoal") m_picture.goalHeight = value;
-        else if (word == "picscalex") m_picture.scaleX = value;
-        else if (word == "picscaley") m_picture.scaleY = value;
+        if (word == "pngblip")
+            m_picture.type = InlineImage::Type::png;
+        else if (word == "jpegblip")
+            m_picture.type = InlineImage::Type::jpeg;
+        else if (word == "picwgoal")
+            m_picture.goalWidth = value;
+        else if (word == "pichgoal")
+            m_picture.goalHeight = value;
+        else if (word == "picscalex")
+            m_picture.scaleX = value;
+        else if (word == "picscaley")
+            m_picture.scaleY = value;
     }
 
     void commitPicture(const GroupState& inner) {
@@ -506,8 +517,14 @@ private:
             return;
         }
         if (m_state.destination != Destination::text) return;
+        // Control characters are no text; line and paragraph ends come from control words.
+        std::string shown;
+        shown.reserve(decoded.size());
+        for (const char c : decoded)
+            if (static_cast<unsigned char>(c) >= 0x20 || c == '\t') shown.push_back(c);
+        if (shown.empty()) return;
         takePendingCell();
-        m_out.append(decoded, resolvedStyle(m_state));
+        m_out.append(shown, resolvedStyle(m_state));
     }
 
     void takePendingCell() {
@@ -601,7 +618,8 @@ AttributedText readPackage(const std::filesystem::path& package, std::stop_token
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0) throw SystemError("Не удалось открыть", document, errno);
     if (!S_ISREG(info.st_mode)) throw SystemError("Не удалось открыть", document, EINVAL);
-    if (static_cast<std::uint64_t>(info.st_size) > maxBytes) fail("документ слишком велик", maxBytes);
+    if (static_cast<std::uint64_t>(info.st_size) > maxBytes)
+        fail("документ слишком велик", maxBytes);
     std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
     std::size_t used = 0;
     while (used < bytes.size()) {

@@ -101,25 +101,44 @@ std::optional<std::string_view> specialCharacter(std::string_view word) {
 
 int codePageForCharset(int charset) {
     switch (charset) {
-    case 0: return 1252;
-    case 77: return 10000;
-    case 128: return 932;
-    case 129: return 949;
-    case 130: return 1361;
-    case 134: return 936;
-    case 136: return 950;
-    case 161: return 1253;
-    case 162: return 1254;
-    case 163: return 1258;
-    case 177: return 1255;
-    case 178: return 1256;
-    case 186: return 1257;
-    case 204: return 1251;
-    case 222: return 874;
-    case 238: return 1250;
-    case 254: return 437;
-    case 255: return 850;
-    default: return 0;
+    case 0:
+        return 1252;
+    case 77:
+        return 10000;
+    case 128:
+        return 932;
+    case 129:
+        return 949;
+    case 130:
+        return 1361;
+    case 134:
+        return 936;
+    case 136:
+        return 950;
+    case 161:
+        return 1253;
+    case 162:
+        return 1254;
+    case 163:
+        return 1258;
+    case 177:
+        return 1255;
+    case 178:
+        return 1256;
+    case 186:
+        return 1257;
+    case 204:
+        return 1251;
+    case 222:
+        return 874;
+    case 238:
+        return 1250;
+    case 254:
+        return 437;
+    case 255:
+        return 850;
+    default:
+        return 0;
     }
 }
 
@@ -137,10 +156,14 @@ namespace {
 
 std::string iconvName(int codePage) {
     switch (codePage) {
-    case 10000: return "MACINTOSH";
-    case 1361: return "JOHAB";
-    case 65001: return "UTF-8";
-    default: return "CP" + std::to_string(codePage);
+    case 10000:
+        return "MACINTOSH";
+    case 1361:
+        return "JOHAB";
+    case 65001:
+        return "UTF-8";
+    default:
+        return "CP" + std::to_string(codePage);
     }
 }
 
@@ -157,8 +180,10 @@ std::string CodePages::decode(std::string_view bytes, int codePage) {
     if (converter->handle == reinterpret_cast<iconv_t>(-1)) {
         // No converter: ASCII as it is, everything else unknown.
         for (const char c : bytes)
-            if (static_cast<unsigned char>(c) < 0x80) out.push_back(c);
-            else out.append("\uFFFD");
+            if (static_cast<unsigned char>(c) < 0x80)
+                out.push_back(c);
+            else
+                out.append("\uFFFD");
         return out;
     }
     iconv(converter->handle, nullptr, nullptr, nullptr, nullptr);

@@ -10,7 +10,9 @@ namespace {
 
 constexpr std::string_view defaultFamily = "Helvetica";
 
-int twips(double points) { return static_cast<int>(std::lround(points * 20)); }
+int twips(double points) {
+    return static_cast<int>(std::lround(points * 20));
+}
 
 class Writer {
 public:
@@ -69,10 +71,18 @@ private:
                    std::size_t end) {
         out += "\\pard";
         switch (style.alignment) {
-        case Alignment::left: out += "\\ql"; break;
-        case Alignment::center: out += "\\qc"; break;
-        case Alignment::right: out += "\\qr"; break;
-        case Alignment::justified: out += "\\qj"; break;
+        case Alignment::left:
+            out += "\\ql";
+            break;
+        case Alignment::center:
+            out += "\\qc";
+            break;
+        case Alignment::right:
+            out += "\\qr";
+            break;
+        case Alignment::justified:
+            out += "\\qj";
+            break;
         }
         const auto number = [&out](std::string_view word, double points) {
             if (points == 0) return;
@@ -105,8 +115,10 @@ private:
             // The target is quoted; a quote inside it is written as its URL escape.
             std::string target;
             for (const char c : style.link)
-                if (c == '"') target += "%22";
-                else target += c;
+                if (c == '"')
+                    target += "%22";
+                else
+                    target += c;
             appendEscaped(out, target, false);
             out += "\"}{\\fldrslt ";
         }
@@ -140,8 +152,12 @@ private:
     static void picture(std::string& out, const InlineImage& image) {
         out += "{\\pict";
         switch (image.type) {
-        case InlineImage::Type::png: out += "\\pngblip"; break;
-        case InlineImage::Type::jpeg: out += "\\jpegblip"; break;
+        case InlineImage::Type::png:
+            out += "\\pngblip";
+            break;
+        case InlineImage::Type::jpeg:
+            out += "\\jpegblip";
+            break;
         }
         if (image.width > 0 && image.height > 0)
             out += "\\picwgoal" + std::to_string(twips(image.width)) + "\\pichgoal" +
@@ -165,12 +181,23 @@ private:
             if (lead < 0x80) {
                 ++at;
                 switch (lead) {
-                case '\\': out += "\\\\"; break;
-                case '{': out += "\\{"; break;
-                case '}': out += "\\}"; break;
-                case '\t': out += "\\tab "; break;
-                case '\n': out += "\\line "; break;
-                case '\r': break;
+                case '\\':
+                    out += "\\\\";
+                    break;
+                case '{':
+                    out += "\\{";
+                    break;
+                case '}':
+                    out += "\\}";
+                    break;
+                case '\t':
+                    out += "\\tab ";
+                    break;
+                case '\n':
+                    out += "\\line ";
+                    break;
+                case '\r':
+                    break;
                 case ';':
                     if (fontName) break;
                     out += ';';
@@ -216,6 +243,8 @@ private:
 
 } // namespace
 
-std::string write(const AttributedText& text) { return Writer(text).write(); }
+std::string write(const AttributedText& text) {
+    return Writer(text).write();
+}
 
 } // namespace lumatra::RtfWriter

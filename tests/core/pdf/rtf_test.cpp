@@ -43,8 +43,7 @@ TEST(RtfReaderText, CharactersInEveryEncodingBecomeUtf8) {
         {R"({\rtf1\ansi \'e9t\'e9})", "été"},
         {R"({\rtf1\ansi\ansicpg932 \'82\'a0})", "あ"},
         // Escapes and specials.
-        {R"({\rtf1 a\{b\}c\\d\~e\emdash f\line g\tab h})",
-         "a{b}c\\d\u00A0e\u2014f\u2028g\th"},
+        {R"({\rtf1 a\{b\}c\\d\~e\emdash f\line g\tab h})", "a{b}c\\d\u00A0e\u2014f\u2028g\th"},
         // Raw line ends are no text; \par and a backslash before a line end are.
         {"{\\rtf1 one\r\ntwo\\par three\\\nfour}", "onetwo\nthree\nfour"},
     };
@@ -110,10 +109,10 @@ TEST(RtfReaderStyles, CharacterAndParagraphFormattingIsKept) {
 }
 
 TEST(RtfReaderPictures, PngAndJpegPicturesAreKeptOthersDropped) {
-    const AttributedText text = RtfReader::read(
-        "{\\rtf1 a{\\*\\shppict{\\pict{\\*\\picprop{\\sp{\\sn x}{\\sv 1}}}\\pngblip"
-        "\\picwgoal1440\\pichgoal720\\picscalex50 89504e47}}b"
-        "{\\pict\\jpegblip ffd8\nffe0}c{\\pict\\emfblip 0102}d}");
+    const AttributedText text =
+        RtfReader::read("{\\rtf1 a{\\*\\shppict{\\pict{\\*\\picprop{\\sp{\\sn x}{\\sv 1}}}\\pngblip"
+                        "\\picwgoal1440\\pichgoal720\\picscalex50 89504e47}}b"
+                        "{\\pict\\jpegblip ffd8\nffe0}c{\\pict\\emfblip 0102}d}");
     EXPECT_EQ(text.text(), "a\uFFFCb\uFFFCcd");
     ASSERT_EQ(text.images().size(), 2u);
     EXPECT_EQ(text.images()[0].type, InlineImage::Type::png);
@@ -143,8 +142,7 @@ TEST(RtfReaderLimits, HostileInputIsRefusedWithItsPosition) {
         }
     }
     // Nesting just under the limit, truncation and numbers out of range are fine.
-    EXPECT_EQ(RtfReader::read("{\\rtf1" + std::string(RtfReader::maxDepth - 1, '{') + "x")
-                  .text(),
+    EXPECT_EQ(RtfReader::read("{\\rtf1" + std::string(RtfReader::maxDepth - 1, '{') + "x").text(),
               "x");
     EXPECT_EQ(RtfReader::read("{\\rtf1\\fs99999999999999 a\\u99999999999 \\'").text(), "a\uFFFF");
 }
