@@ -42,13 +42,13 @@ void checkSource(const std::filesystem::path& source, std::string_view extension
 
 } // namespace
 
-bool DocumentConverter::convert(const std::filesystem::path& source, Format target,
-                                Quality quality, const std::filesystem::path& output,
-                                const Progress& progress, std::stop_token stop) const {
+bool DocumentConverter::convert(const std::filesystem::path& source, Format target, Quality quality,
+                                const std::filesystem::path& output, const Progress& progress,
+                                std::stop_token stop) const {
     const ScratchFolder scratch;
     const std::string extension = lowercased(pathExtension(source));
-    if (extension == "pdf") return fromPDF(source, target, quality, output, scratch.path(),
-                                           progress, stop);
+    if (extension == "pdf")
+        return fromPDF(source, target, quality, output, scratch.path(), progress, stop);
     checkSource(source, extension);
 
     std::filesystem::path working = source;

@@ -74,8 +74,8 @@ std::string replaceDelimited(std::string_view text, char mark, std::size_t width
             continue;
         }
         const std::size_t start = i + width;
-        const void* end = start < text.size() ? std::memchr(data + start, mark, text.size() - start)
-                                              : nullptr;
+        const void* end =
+            start < text.size() ? std::memchr(data + start, mark, text.size() - start) : nullptr;
         // No mark after this one: nothing further can match.
         if (!end) break;
         const auto j = static_cast<std::size_t>(static_cast<const char*>(end) - data);
@@ -398,9 +398,8 @@ std::string html(std::string_view markdown, std::string_view title) {
     std::size_t start = 0;
     for (;;) {
         const std::size_t feed = markdown.find('\n', start);
-        std::string_view line = markdown.substr(start, feed == std::string_view::npos
-                                                           ? std::string_view::npos
-                                                           : feed - start);
+        std::string_view line = markdown.substr(
+            start, feed == std::string_view::npos ? std::string_view::npos : feed - start);
         // A CR LF pair is one line break; a lone CR stays in the line.
         if (feed != std::string_view::npos && !line.empty() && line.back() == '\r')
             line.remove_suffix(1);
