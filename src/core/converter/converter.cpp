@@ -1,6 +1,7 @@
 #include "converter/converter.h"
 
 #include "data/data_converter.h"
+#include "document/document_converter.h"
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -187,7 +188,9 @@ ConvertResult Converter::run(const std::filesystem::path& source, Format format,
         media(source, format, options.quality, scratch.path(), progress, stop);
         break;
     case Kind::document:
-        throw ConvertError::unsupported(route);
+        isFolder = DocumentConverter(m_tools).convert(source, format, options.quality,
+                                                      scratch.path(), progress, stop);
+        break;
     case Kind::data: {
         // Tables and JSON records stream through without building the whole tree.
         writeWholeFile(scratch.path(),

@@ -1,0 +1,59 @@
+#include "termination.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <thread>
+
+namespace lumatra::textutil::Termination {
+namespace {
+
+std::mutex g_guard;
+std::filesystem::path g_scratch;
+std::filesystem::path g_partial;
+
+sigset_t terminationSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGHUP);
+    return set;
+}
+
+} // namespace
+
+void blockSignals() {
+    const sigset_t set = terminationSignals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+void startWatcher() {
+    std::thread([] {
+        const sigset_t set = terminationSignals();
+        int signal = 0;
+        while (sigwait(&set, &signal) != 0) {
+        }
+        const std::lock_guard lock(g_guard);
+        std::error_code ignored;
+        if (!g_partial.empty()) std::filesystem::remove_all(g_partial, ignored);
+        if (!g_scratch.empty()) std::filesystem::remove_all(g_scratch, ignored);
+        ::_exit(128 + signal);
+    }).detach();
+}
+
+void setScratch(const std::filesystem::path& path) {
+    const std::lock_guard lock(g_guard);
+    g_scratch = path;
+}
+
+void setPartial(const std::filesystem::path& path) {
+    g_partial = path; // the caller holds guard()
+}
+
+std::mutex& guard() {
+    return g_guard;
+}
+
+} // namespace lumatra::textutil::Termination

@@ -1,0 +1,28 @@
+#pragma once
+// Ending the text converter on SIGTERM, SIGINT or SIGHUP without leaving anything
+// behind: the engine runs in this process, so a dedicated thread waits for those
+// signals, removes the scratch folder and any half-placed output, and ends the process.
+
+#include <filesystem>
+#include <mutex>
+
+namespace lumatra::textutil::Termination {
+
+/// Blocks the termination signals in this thread (and every thread started later).
+/// Call first, while the process has one thread.
+void blockSignals();
+
+/// Starts the thread that waits for the blocked signals. On a signal it takes the
+/// lock of `guard`, removes the registered items and ends the process with status
+/// 128 + signal.
+void startWatcher();
+
+/// Registers an item to remove on termination; `path` empty unregisters the slot.
+void setScratch(const std::filesystem::path& path);
+void setPartial(const std::filesystem::path& path);
+
+/// Held while output is being placed, so a termination waits for a placement that has
+/// begun instead of leaving half of it.
+std::mutex& guard();
+
+} // namespace lumatra::textutil::Termination
