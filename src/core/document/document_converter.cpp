@@ -101,16 +101,4 @@ void DocumentConverter::textutil(const std::filesystem::path& source, std::strin
     Shell::run(m_tools.textutil, textutilArguments(source, format, output), {}, stop);
 }
 
-bool DocumentConverter::fromPDF(const std::filesystem::path& source, Format target, Quality,
-                                const std::filesystem::path&, const std::filesystem::path&,
-                                const Progress&, std::stop_token) const {
-    (void)source;
-    throw ConvertError::unsupported("PDF → " + std::string(title(target)));
-}
-
-void DocumentConverter::toPDF(const std::filesystem::path&, const std::filesystem::path&,
-                              const std::filesystem::path&, std::stop_token) const {
-    throw ConvertError::unsupported("документ → " + std::string(title(Format::pdf)));
-}
-
 } // namespace lumatra

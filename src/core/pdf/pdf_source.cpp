@@ -60,7 +60,8 @@ std::string pageFileName(int number, int pageCount, Format format) {
 
 bool convert(const std::filesystem::path& source, Format target, Quality quality,
              const std::filesystem::path& output, const std::filesystem::path& scratch,
-             const TextConverter& textConverter, std::stop_token stop) {
+             const TextConverter& textConverter, std::stop_token stop,
+             const std::function<void(double)>& progress) {
     const PdfDocument document = PdfDocument::open(source);
     switch (target) {
     case Format::rtf:
@@ -96,12 +97,38 @@ bool convert(const std::filesystem::path& source, Format target, Quality quality
         for (int i = 0; i < count; ++i) {
             if (stop.stop_requested()) throw CancelledError();
             document.renderPage(i, resolution, target, output / pageFileName(i + 1, count, target));
+            if (progress) progress(static_cast<double>(i + 1) / count);
         }
         return true;
     }
-    default:
-        throw ConvertError::unsupported("PDF → " + std::string(title(target)));
+    case Format::mp3:
+    case Format::m4a:
+    case Format::wav:
+    case Format::flac:
+    case Format::alac:
+    case Format::opus:
+    case Format::ogg:
+    case Format::aiff:
+    case Format::mp4:
+    case Format::hevc:
+    case Format::mov:
+    case Format::webm:
+    case Format::mkv:
+    case Format::gif:
+    case Format::heic:
+    case Format::avif:
+    case Format::tiff:
+    case Format::bmp:
+    case Format::ico:
+    case Format::icns:
+    case Format::pdf:
+    case Format::odt:
+    case Format::json:
+    case Format::csv:
+    case Format::plist:
+        break;
     }
+    throw ConvertError::unsupported("PDF → " + std::string(title(target)));
 }
 
 } // namespace lumatra::PdfSource

@@ -36,8 +36,10 @@ std::string pageFileName(int number, int pageCount, Format format);
 /// a PDF without text) or the page errors of PdfDocument::renderPage;
 /// ConvertError::unsupported("PDF → <title>") for other targets; CancelledError when
 /// `stop` is requested; SystemError when a file or folder cannot be written.
+/// `progress` hears the fraction of pages drawn.
 bool convert(const std::filesystem::path& source, Format target, Quality quality,
              const std::filesystem::path& output, const std::filesystem::path& scratch,
-             const TextConverter& textConverter, std::stop_token stop = {});
+             const TextConverter& textConverter, std::stop_token stop = {},
+             const std::function<void(double)>& progress = {});
 
 } // namespace lumatra::PdfSource
