@@ -26,8 +26,8 @@ long peakKilobytes() {
 // Paragraphs of ordinary prose, Cyrillic and Latin, with some bold and coloured runs.
 AttributedText prose(int paragraphs) {
     std::mt19937 random(7);
-    const char* words[] = {"документ", "страница", "текст", "converter", "layout", "шрифт",
-                           "поле", "page", "строка", "абзац", "margin", "и", "в", "на"};
+    const char* words[] = {"документ", "страница", "текст", "converter", "layout", "шрифт", "поле",
+                           "page",     "строка",   "абзац", "margin",    "и",      "в",     "на"};
     AttributedText text;
     CharacterStyle bold;
     bold.bold = true;
@@ -65,9 +65,8 @@ void textToPdf(benchmark::State& state) {
         state.ResumeTiming();
     }
     state.counters["pages"] = pages;
-    state.counters["pages_per_s"] =
-        benchmark::Counter(pages * static_cast<double>(state.iterations()),
-                           benchmark::Counter::kIsRate);
+    state.counters["pages_per_s"] = benchmark::Counter(
+        pages * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
     std::filesystem::remove(file);
 }
 BENCHMARK(textToPdf)->Arg(1900)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -96,7 +95,8 @@ BENCHMARK(pdfPagesToPictures)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->Us
 
 void rtfRead(benchmark::State& state) {
     const std::string rtf = RtfWriter::write(prose(5000));
-    for (auto _ : state) benchmark::DoNotOptimize(RtfReader::read(rtf));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(RtfReader::read(rtf));
     state.SetBytesProcessed(static_cast<std::int64_t>(rtf.size()) * state.iterations());
 }
 BENCHMARK(rtfRead)->Unit(benchmark::kMillisecond);

@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <poppler-document.h>
 #include <poppler-image.h>
@@ -85,7 +86,8 @@ PdfDocument PdfDocument::open(const std::filesystem::path& source) {
     struct stat info {};
     if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
         throw ConvertError::failed("Не удалось открыть PDF");
-    const std::string name = "/proc/self/fd/" + std::to_string(fd.get());
+    std::string name = "/proc/self/fd/" + std::to_string(fd.get());
+    if (::access(name.c_str(), R_OK) != 0) name = source.string(); // no /proc here
     std::unique_ptr<poppler::document> document(poppler::document::load_from_file(name));
     if (!document) throw ConvertError::failed("Не удалось открыть PDF");
     // Asking a locked document for its pages crashes poppler: the lock comes first.

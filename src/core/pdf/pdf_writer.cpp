@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <memory>
 #include <vector>
 
@@ -37,6 +38,7 @@ using AttrListPtr = std::unique_ptr<PangoAttrList, Deleter<PangoAttrList, pango_
 using FontDescriptionPtr =
     std::unique_ptr<PangoFontDescription,
                     Deleter<PangoFontDescription, pango_font_description_free>>;
+using IterPtr = std::unique_ptr<PangoLayoutIter, Deleter<PangoLayoutIter, pango_layout_iter_free>>;
 using TabArrayPtr = std::unique_ptr<PangoTabArray, Deleter<PangoTabArray, pango_tab_array_free>>;
 
 int pangoUnits(double points) {
@@ -202,7 +204,8 @@ private:
         std::vector<std::unique_ptr<PictureSurface>> pictures;
         applyStyles(layout.get(), start, end, width, pictures);
 
-        PangoLayoutIter* iter = pango_layout_get_iter(layout.get());
+        const IterPtr owner(pango_layout_get_iter(layout.get()));
+        PangoLayoutIter* iter = owner.get();
         do {
             PangoRectangle logical;
             pango_layout_iter_get_line_extents(iter, nullptr, &logical);
@@ -212,19 +215,58 @@ private:
             if (m_pageHasLines && m_y + height > frameHeight && !nextPage()) break;
             const double x = margin + style.leftIndent + logical.x / double(PANGO_SCALE);
             cairo_move_to(m_cr, x, margin + m_y + (baseline - top));
-            pango_cairo_show_layout_line(m_cr, pango_layout_iter_get_line_readonly(iter));
+            PangoLayoutLine* line = pango_layout_iter_get_line_readonly(iter);
+            pango_cairo_show_layout_line(m_cr, line);
+            markLinks(line, x, margin + m_y, height);
             m_y += height;
             m_pageHasLines = true;
         } while (pango_layout_iter_next_line(iter));
-        pango_layout_iter_free(iter);
+    }
+
+    // Makes the parts of `line` that belong to links clickable.
+    void markLinks(PangoLayoutLine* line, double x, double y, double height) {
+        const auto lineStart = static_cast<std::size_t>(line->start_index);
+        const std::size_t lineEnd = lineStart + static_cast<std::size_t>(line->length);
+        for (const LinkSpan& span : m_links) {
+            const std::size_t from = std::max(span.from, lineStart);
+            const std::size_t to = std::min(span.to, lineEnd);
+            if (from >= to) continue;
+            int left = 0;
+            int right = 0;
+            pango_layout_line_index_to_x(line, static_cast<int>(from), FALSE, &left);
+            pango_layout_line_index_to_x(line, static_cast<int>(to), FALSE, &right);
+            if (left > right) std::swap(left, right);
+            std::string attributes =
+                "rect=[" + number(x + left / double(PANGO_SCALE)) + " " + number(y) + " " +
+                number((right - left) / double(PANGO_SCALE)) + " " + number(height) + "] uri='";
+            for (const char c : *span.target) {
+                if (c == '\\' || c == '\'') attributes += '\\';
+                attributes += c;
+            }
+            attributes += "'";
+            cairo_tag_begin(m_cr, CAIRO_TAG_LINK, attributes.c_str());
+            cairo_tag_end(m_cr, CAIRO_TAG_LINK);
+        }
+    }
+
+    static std::string number(double value) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.2f", value);
+        return text;
     }
 
     void applyStyles(PangoLayout* layout, std::size_t start, std::size_t end, double width,
                      std::vector<std::unique_ptr<PictureSurface>>& pictures) {
         AttrListPtr list(pango_attr_list_new());
+        m_links.clear();
         const CharacterStyle* first = nullptr;
-        for (const auto& run : m_text.runs()) {
-            if (run.start + run.length <= start || (run.start >= end && first)) continue;
+        // Runs are in text order: begin with the first one that reaches into the piece.
+        const auto& runs = m_text.runs();
+        const auto begin = std::partition_point(runs.begin(), runs.end(), [start](const auto& run) {
+            return run.start + run.length <= start;
+        });
+        for (auto it = begin; it != runs.end(); ++it) {
+            const auto& run = *it;
             if (!first) first = &run.style;
             if (run.start >= end) break;
             const auto from = static_cast<guint>(std::max(run.start, start) - start);
@@ -239,6 +281,7 @@ private:
             add(pango_attr_size_new(pangoUnits(std::clamp(style.fontSize, 1.0, 1638.0))));
             if (style.bold) add(pango_attr_weight_new(PANGO_WEIGHT_BOLD));
             if (style.italic) add(pango_attr_style_new(PANGO_STYLE_ITALIC));
+            if (!style.link.empty()) m_links.push_back({from, to, &style.link});
             if (style.underline || !style.link.empty())
                 add(pango_attr_underline_new(PANGO_UNDERLINE_SINGLE));
             if (style.strikethrough) add(pango_attr_strikethrough_new(TRUE));
@@ -286,6 +329,13 @@ private:
     bool m_pageHasLines = false;
     int m_pages = 1;
     bool m_full = false;
+    // The links of the piece being laid out, in its own byte offsets.
+    struct LinkSpan {
+        std::size_t from;
+        std::size_t to;
+        const std::string* target;
+    };
+    std::vector<LinkSpan> m_links;
 };
 
 } // namespace

@@ -166,6 +166,31 @@ TEST_F(PdfWriterTest, StylesReachThePage) {
     EXPECT_GT(yellowPixels, 100);
 }
 
+TEST_F(PdfWriterTest, LinksAreClickable) {
+    AttributedText text;
+    CharacterStyle link;
+    link.link = "https://example.org/путь?a='1'";
+    text.append("Смотрите ");
+    text.append("этот сайт", link);
+    text.append(" и всё.");
+    const auto pdf = write(text);
+    const std::string bytes = test::readFile(pdf);
+    EXPECT_NE(bytes.find("/URI"), std::string::npos);
+    EXPECT_NE(bytes.find("example.org"), std::string::npos);
+}
+
+TEST_F(PdfWriterTest, TextBeyondTheLastPageIsCut) {
+    // Glyphs taller than a frame stand one to a page.
+    AttributedText text;
+    CharacterStyle huge;
+    huge.fontSize = 700;
+    std::string lines;
+    for (int i = 0; i < PDFWriter::maxPages + 5; ++i)
+        lines += "x\n";
+    text.append(lines, huge);
+    EXPECT_EQ(pages(write(text)), PDFWriter::maxPages);
+}
+
 TEST_F(PdfWriterTest, ChineseJapaneseAndKoreanKeepTheirGlyphs) {
     const std::string lines = "中文测试文本\n日本語のテキスト\n한국어 텍스트";
     const auto pdf = write(plain(lines));
