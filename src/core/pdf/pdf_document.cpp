@@ -14,6 +14,7 @@
 #include <poppler-page.h>
 #include <vips/vips8>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <vector>
@@ -36,6 +37,30 @@ bool isQuarterTurned(const poppler::page& page) {
         return false;
     }
     return false;
+}
+
+// What a word's font name tells: "ABCDEF+DejaVuSans-BoldOblique" is DejaVuSans, bold and
+// italic.
+CharacterStyle styleOf(const poppler::text_box& box) {
+    CharacterStyle style;
+    if (!box.has_font_info()) return style;
+    style.fontSize = std::clamp(std::round(box.get_font_size() * 2) / 2, 1.0, 1638.0);
+    std::string name = box.get_font_name();
+    if (name.size() > 7 && name[6] == '+') name.erase(0, 7);
+    std::string lower;
+    for (const char c : name)
+        lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    for (const char* word : {"bold", "black", "heavy", "demi"})
+        if (lower.find(word) != std::string::npos) style.bold = true;
+    for (const char* word : {"italic", "oblique"})
+        if (lower.find(word) != std::string::npos) style.italic = true;
+    for (const char c : name) {
+        if (c == '-' || c == ',') break;
+        // Legacy producers write names in local code pages; keep what is surely text.
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == ' ')
+            style.fontFamily += c;
+    }
+    return style;
 }
 
 std::string pageNumber(int index) {
@@ -129,10 +154,51 @@ AttributedText PdfDocument::attributedText(std::stop_token stop) const {
     const int count = pageCount();
     for (int i = 0; i < count; ++i) {
         if (stop.stop_requested()) throw CancelledError();
-        const std::string page = pageText(i);
+        const AttributedText page = pageAttributedText(i);
         if (page.empty()) continue;
         text.append(page);
         text.append("\n");
+    }
+    return text;
+}
+
+AttributedText PdfDocument::pageAttributedText(int index) const {
+    AttributedText text;
+    if (index < 0 || index >= pageCount()) return text;
+    const std::unique_ptr<poppler::page> page(m_document->create_page(index));
+    if (!page) return text;
+    const std::vector<poppler::text_box> boxes =
+        page->text_list(poppler::page::text_list_include_font);
+    // Words set at an angle or top to bottom have no lines we could tell apart here.
+    const bool straight = std::all_of(boxes.begin(), boxes.end(), [](const auto& box) {
+        return box.rotation() == 0 && box.get_wmode() != poppler::text_box::vertical_wmode;
+    });
+    if (!straight) {
+        text.append(pageText(index));
+        return text;
+    }
+    double lineTop = 0;
+    double lineBottom = 0;
+    CharacterStyle previous;
+    for (std::size_t i = 0; i < boxes.size(); ++i) {
+        const poppler::text_box& box = boxes[i];
+        const poppler::rectf area = box.bbox();
+        const double middle = (area.top() + area.bottom()) / 2;
+        if (i == 0 || middle < lineTop || middle > lineBottom) {
+            if (i > 0) text.append("\n");
+            lineTop = area.top();
+            lineBottom = area.bottom();
+        } else {
+            // Poppler misses the space between words of different fonts; a gap tells.
+            const poppler::rectf before = boxes[i - 1].bbox();
+            const double gap = area.left() - before.right();
+            if (boxes[i - 1].has_space_after() || gap > 0.15 * (before.bottom() - before.top()))
+                text.append(" ", previous);
+            lineTop = std::min(lineTop, area.top());
+            lineBottom = std::max(lineBottom, area.bottom());
+        }
+        previous = styleOf(box);
+        text.append(toUtf8(box.text()), previous);
     }
     return text;
 }

@@ -47,7 +47,11 @@ public:
     /// Every page's text, pages separated by "\n".
     std::string plainText(std::stop_token stop = {}) const;
 
-    /// Every page's text, each followed by one "\n", in the default style.
+    /// The words of page `index` in reading order with the family, size, weight and
+    /// slant their fonts tell; lines end with "\n", the last without.
+    AttributedText pageAttributedText(int index) const;
+
+    /// Every page's styled text, each followed by one "\n".
     AttributedText attributedText(std::stop_token stop = {}) const;
 
     /// The size of page `index` at `dpi`: its crop box, width and height exchanged when

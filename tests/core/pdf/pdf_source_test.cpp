@@ -3,6 +3,7 @@
 #include "core/pdf/pdf_samples.h"
 #include "formats/convert_error.h"
 #include "pdf/pdf_document.h"
+#include "pdf/pdf_writer.h"
 #include "pdf/rtf_reader.h"
 
 #include <sys/stat.h>
@@ -72,6 +73,36 @@ TEST_F(PdfSourceTest, TextTargetsTakeTheTextOfEveryPage) {
     EXPECT_EQ(m_textConverterCalls, (std::vector<std::string>{"document.rtf docx out.docx",
                                                               "document.rtf html out.html"}));
     EXPECT_EQ(test::readFile(m_dir / "out.docx"), test::readFile(m_dir / "out.rtf"));
+}
+
+TEST_F(PdfSourceTest, RichTextKeepsWhatTheFontsTell) {
+    AttributedText text;
+    CharacterStyle bold;
+    bold.bold = true;
+    CharacterStyle italic;
+    italic.italic = true;
+    italic.fontSize = 20;
+    text.append("Обычный ");
+    text.append("жирный", bold);
+    text.append(" текст\nи ");
+    text.append("курсив", italic);
+    PDFWriter::write(text, m_dir / "styled.pdf");
+    EXPECT_FALSE(convert(m_dir / "styled.pdf", Format::rtf, m_dir / "styled.rtf"));
+    const AttributedText back = RtfReader::read(test::readFile(m_dir / "styled.rtf"));
+    EXPECT_EQ(back.text(), "Обычный жирный текст\nи курсив\n");
+    const auto style = [&back](std::string_view word) {
+        for (const auto& run : back.runs())
+            if (back.text().substr(run.start, run.length).find(word) != std::string::npos)
+                return run.style;
+        return CharacterStyle{};
+    };
+    EXPECT_FALSE(style("Обычный").bold);
+    EXPECT_TRUE(style("жирный").bold);
+    EXPECT_FALSE(style("жирный").italic);
+    EXPECT_TRUE(style("курсив").italic);
+    EXPECT_EQ(style("курсив").fontSize, 20);
+    EXPECT_EQ(style("Обычный").fontSize, 12);
+    EXPECT_EQ(style("Обычный").fontFamily, "DejaVuSans");
 }
 
 TEST_F(PdfSourceTest, RefusalsComeInTheirOrder) {
