@@ -1,0 +1,66 @@
+#pragma once
+// What the document tests share: the built text converter, a private temporary folder
+// that must be left empty of scratch folders, and reading a document's text back
+// through LibreOffice.
+
+#include "support/fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace lumatra::test {
+
+inline std::filesystem::path textutilPath() {
+    return LUMATRA_TEXTUTIL;
+}
+
+/// Points TMPDIR at a folder of its own for the test's lifetime; at the end no
+/// "lumatra-" scratch folder may be left in it.
+class PrivateTemp {
+public:
+    PrivateTemp() {
+        if (const char* old = std::getenv("TMPDIR")) m_old = old;
+        ::setenv("TMPDIR", m_dir.path().c_str(), 1);
+    }
+    ~PrivateTemp() {
+        for (const auto& name : m_dir.entries())
+            ADD_FAILURE() << "left behind in the temporary folder: " << name;
+        if (m_old.empty())
+            ::unsetenv("TMPDIR");
+        else
+            ::setenv("TMPDIR", m_old.c_str(), 1);
+    }
+    const std::filesystem::path& path() const { return m_dir.path(); }
+
+private:
+    ScratchDir m_dir;
+    std::string m_old;
+};
+
+/// Runs the built text converter with `arguments`.
+inline ProcessOutput textutil(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), textutilPath().string());
+    return runProgram(arguments);
+}
+
+/// The text of a document as LibreOffice reads it (converted to txt by the tool).
+inline std::string textOf(const std::filesystem::path& document) {
+    ScratchDir dir;
+    const auto text = dir / "text.txt";
+    const auto run = textutil({document.string(), "-convert", "txt", "-output", text.string()});
+    EXPECT_EQ(run.status, 0) << document << ": " << run.err;
+    return run.status == 0 ? readFile(text) : std::string();
+}
+
+/// A small web page with Cyrillic text, a table and a link to a remote picture.
+inline std::string samplePage() {
+    return "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Отчёт</title></head>"
+           "<body><h1>Квартальный отчёт</h1><p>Съешь же ещё этих мягких французских булок, "
+           "да выпей чаю.</p><img src=\"http://192.0.2.1/logo.png\">"
+           "<table><tr><td>Ячейка</td><td>42</td></tr></table></body></html>";
+}
+
+} // namespace lumatra::test
