@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace lumatra::test {
@@ -17,27 +18,45 @@ inline std::filesystem::path textutilPath() {
     return LUMATRA_TEXTUTIL;
 }
 
+/// Sets an environment variable (or unsets it, for none) for an object's lifetime.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const char* value) : m_name(name) {
+        if (const char* old = std::getenv(name)) m_old = old;
+        if (value)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
+    }
+    ~ScopedVariable() {
+        if (m_old)
+            ::setenv(m_name, m_old->c_str(), 1);
+        else
+            ::unsetenv(m_name);
+    }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
 /// Points TMPDIR at a folder of its own for the test's lifetime; at the end no
-/// "lumatra-" scratch folder may be left in it.
+/// "lumatra-" scratch folder may be left in it. Runs convert cold (no session runtime
+/// folder, so no warm engine).
 class PrivateTemp {
 public:
-    PrivateTemp() {
-        if (const char* old = std::getenv("TMPDIR")) m_old = old;
-        ::setenv("TMPDIR", m_dir.path().c_str(), 1);
-    }
     ~PrivateTemp() {
         for (const auto& name : m_dir.entries())
             ADD_FAILURE() << "left behind in the temporary folder: " << name;
-        if (m_old.empty())
-            ::unsetenv("TMPDIR");
-        else
-            ::setenv("TMPDIR", m_old.c_str(), 1);
     }
     const std::filesystem::path& path() const { return m_dir.path(); }
 
 private:
     ScratchDir m_dir;
-    std::string m_old;
+    ScopedVariable m_temp{"TMPDIR", m_dir.path().c_str()};
+    ScopedVariable m_runtime{"XDG_RUNTIME_DIR", nullptr};
 };
 
 /// Runs the built text converter with `arguments`.
