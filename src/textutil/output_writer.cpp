@@ -1,5 +1,6 @@
 #include "output_writer.h"
 
+#include "source_preparer.h"
 #include "termination.h"
 #include "tool_error.h"
 
@@ -75,6 +76,7 @@ void placeOutput(const std::filesystem::path& result, OutputFormat format,
                  const std::filesystem::path& output) {
     std::string bytes = readAll(result);
     if (format == OutputFormat::txt) bytes = normalizedText(bytes);
+    if (format == OutputFormat::html) bytes = withoutEmptyDates(bytes);
 
     const std::lock_guard lock(Termination::guard());
     std::filesystem::path partial;

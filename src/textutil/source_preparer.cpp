@@ -238,6 +238,42 @@ std::string decodeText(std::string_view bytes, const std::optional<std::string>&
     return convertWithIconv(bytes, "ISO-8859-1");
 }
 
+std::string withoutEmptyDates(std::string_view html) {
+    std::string out(html);
+    for (const std::string_view tag : {"<meta name=\"created\" content=\"00:00:00\"/>",
+                                       "<meta name=\"changed\" content=\"00:00:00\"/>"}) {
+        const auto at = out.find(tag);
+        if (at == std::string::npos) continue;
+        std::size_t start = at;
+        // With the line it stands on, when it has one of its own.
+        while (start > 0 && (out[start - 1] == '\t' || out[start - 1] == ' '))
+            --start;
+        std::size_t end = at + tag.size();
+        if (start > 0 && out[start - 1] == '\n' && end < out.size() && out[end] == '\n') --start;
+        out.erase(start, end - start);
+    }
+    return out;
+}
+
+void checkOfficeSignature(std::string_view bytes, const std::string& extension,
+                          const std::filesystem::path& source) {
+    const bool zip = bytes.substr(0, 4) == std::string_view("PK\x03\x04", 4);
+    const bool compound = bytes.substr(0, 8) == "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1";
+    std::string_view start = bytes;
+    if (start.substr(0, 3) == "\xEF\xBB\xBF") start.remove_prefix(3);
+    while (!start.empty() &&
+           (start[0] == ' ' || start[0] == '\r' || start[0] == '\n' || start[0] == '\t'))
+        start.remove_prefix(1);
+    const bool rich = start.substr(0, 5) == "{\\rtf";
+    bool fits = true;
+    if (extension == "docx" || extension == "odt") fits = zip;
+    if (extension == "rtf") fits = rich;
+    if (extension == "doc") fits = compound || rich;
+    if (!fits)
+        throw ToolError("Файл «" + source.string() + "» повреждён или не является документом " +
+                        extension);
+}
+
 std::string webArchivePage(std::string_view archive) {
     if (archive.size() > UINT32_MAX) throw ToolError("Веб-архив слишком большой");
     plist_t raw = nullptr;
@@ -264,8 +300,11 @@ std::filesystem::path prepareSource(const Request& request, const std::filesyste
     const auto& source = request.source;
     switch (sourceKind(source)) {
     case SourceKind::office: {
-        const auto copy = scratch / ("source." + lowercased(pathExtension(source)));
-        writeScratch(copy, readSource(source));
+        const std::string extension = lowercased(pathExtension(source));
+        const std::string bytes = readSource(source);
+        checkOfficeSignature(bytes, extension, source);
+        const auto copy = scratch / ("source." + extension);
+        writeScratch(copy, bytes);
         return copy;
     }
     case SourceKind::html: {
@@ -278,7 +317,7 @@ std::filesystem::path prepareSource(const Request& request, const std::filesyste
     }
     case SourceKind::webarchive: {
         const auto copy = scratch / "source.html";
-        writeScratch(copy, declareUtf8(webArchivePage(readSource(source))));
+        writeScratch(copy, withoutEmptyDates(declareUtf8(webArchivePage(readSource(source)))));
         return copy;
     }
     case SourceKind::rtfd: {
@@ -288,7 +327,9 @@ std::filesystem::path prepareSource(const Request& request, const std::filesyste
         // A package is a folder holding TXT.rtf; a lone file is taken as rich text.
         const auto rich = S_ISDIR(info.st_mode) ? source / "TXT.rtf" : source;
         const auto copy = scratch / "source.rtf";
-        writeScratch(copy, readSource(rich));
+        const std::string bytes = readSource(rich);
+        checkOfficeSignature(bytes, "rtf", rich);
+        writeScratch(copy, bytes);
         return copy;
     }
     case SourceKind::text: {

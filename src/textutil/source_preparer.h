@@ -36,6 +36,16 @@ std::optional<std::string> declaredCharset(std::string_view html);
 /// `html` with every charset its <meta> tags declare changed to utf-8.
 std::string declareUtf8(std::string_view html);
 
+/// `html` without the creation and change dates LibreOffice writes as a bare
+/// "00:00:00" when a document has none: its own reader refuses pages carrying them.
+std::string withoutEmptyDates(std::string_view html);
+
+/// Checks that an office document's first bytes fit its extension (a ZIP container for
+/// docx and odt, "{\rtf" for rtf, a compound file or rich text for doc), since the
+/// engine would otherwise read a damaged file as plain text. Throws ToolError.
+void checkOfficeSignature(std::string_view bytes, const std::string& extension,
+                          const std::filesystem::path& source);
+
 /// The HTML of a web archive's main resource, as UTF-8. Throws ToolError.
 std::string webArchivePage(std::string_view archive);
 

@@ -12,6 +12,7 @@ namespace {
 std::mutex g_guard;
 std::filesystem::path g_scratch;
 std::filesystem::path g_partial;
+std::filesystem::path g_socket;
 
 sigset_t terminationSignals() {
     sigset_t set;
@@ -35,12 +36,22 @@ void startWatcher() {
         int signal = 0;
         while (sigwait(&set, &signal) != 0) {
         }
-        const std::lock_guard lock(g_guard);
-        std::error_code ignored;
-        if (!g_partial.empty()) std::filesystem::remove_all(g_partial, ignored);
-        if (!g_scratch.empty()) std::filesystem::remove_all(g_scratch, ignored);
-        ::_exit(128 + signal);
+        endNow(128 + signal);
     }).detach();
+}
+
+void endNow(int status) {
+    g_guard.lock();
+    std::error_code ignored;
+    if (!g_partial.empty()) std::filesystem::remove_all(g_partial, ignored);
+    if (!g_socket.empty()) std::filesystem::remove(g_socket, ignored);
+    if (!g_scratch.empty()) std::filesystem::remove_all(g_scratch, ignored);
+    ::_exit(status);
+}
+
+void setSocket(const std::filesystem::path& path) {
+    const std::lock_guard lock(g_guard);
+    g_socket = path;
 }
 
 void setScratch(const std::filesystem::path& path) {

@@ -19,7 +19,13 @@ void startWatcher();
 
 /// Registers an item to remove on termination; `path` empty unregisters the slot.
 void setScratch(const std::filesystem::path& path);
+/// As setScratch, for a half-placed output; the caller holds guard().
 void setPartial(const std::filesystem::path& path);
+/// As setScratch, for the warm engine's socket.
+void setSocket(const std::filesystem::path& path);
+
+/// Removes the registered items (under guard()) and ends the process with `status`.
+[[noreturn]] void endNow(int status);
 
 /// Held while output is being placed, so a termination waits for a placement that has
 /// begun instead of leaving half of it.

@@ -37,7 +37,8 @@ void checkSource(const std::filesystem::path& source, std::string_view extension
     if (::stat(source.c_str(), &info) != 0) throw SystemError("Не удалось открыть", source, errno);
     if (S_ISREG(info.st_mode)) return;
     if (S_ISDIR(info.st_mode) && extension == "rtfd") return;
-    throw SystemError("Не удалось открыть", source, S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
+    if (S_ISDIR(info.st_mode)) throw SystemError("Не удалось открыть", source, EISDIR);
+    throw ConvertError::failed("Не удалось открыть «" + source.string() + "»: это не обычный файл");
 }
 
 } // namespace
@@ -55,7 +56,8 @@ bool DocumentConverter::convert(const std::filesystem::path& source, Format targ
     if (extension == "md" || extension == "markdown") {
         const std::string text = readRegularFile(source, maxTextBytes);
         if (!utf8::isValid(text))
-            throw SystemError("Не удалось прочитать текст UTF-8", source, EILSEQ);
+            throw ConvertError::failed("Не удалось прочитать «" + source.string() +
+                                       "»: это не текст в кодировке UTF-8");
         const std::string name = source.filename().string();
         const std::string title = name.substr(0, name.size() - pathExtension(source).size() - 1);
         working = scratch / "document.html";

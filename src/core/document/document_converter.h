@@ -27,8 +27,10 @@ public:
     ///
     /// Works in a private scratch folder "lumatra-<UUID>" in the temporary folder that
     /// is gone when the call returns, whatever the outcome. Failures, in this order:
-    /// SystemError when the scratch folder cannot be made, or a Markdown source cannot
-    /// be read or is not UTF-8; ConvertError::unsupported("документ → <title>") for a
+    /// SystemError when the scratch folder cannot be made or the source cannot be
+    /// opened; ConvertError::failed when the source is not a regular file (an RTFD
+    /// package folder excepted) or a Markdown source is not UTF-8;
+    /// ConvertError::unsupported("документ → <title>") for a
     /// target the document routes do not offer; then the text converter's failure
     /// (Shell::run). CancelledError when `stop` is requested.
     bool convert(const std::filesystem::path& source, Format target, Quality quality,

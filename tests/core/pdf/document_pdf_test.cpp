@@ -14,11 +14,7 @@ namespace {
 class DocumentPdfTest : public ::testing::Test {
 protected:
     void SetUp() override {
-#ifdef LUMATRA_BINARY
-        m_tools.textutil = std::filesystem::path(LUMATRA_BINARY).parent_path() / "lumatra-textutil";
-#endif
-        if (!std::filesystem::exists(m_tools.textutil))
-            GTEST_SKIP() << "lumatra-textutil is not built";
+        m_tools.textutil = LUMATRA_TEXTUTIL;
     }
 
     bool convert(const std::filesystem::path& source, Format target,
