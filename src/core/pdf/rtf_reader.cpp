@@ -35,6 +35,7 @@ struct GroupState {
     int skipCount = 1; // \ucN
     ParagraphStyle paragraph;
     std::string fieldLink; // the hyperlink of the field this group belongs to
+    bool hidden = false;   // \v: text the document does not show
 };
 
 struct Picture {
@@ -367,8 +368,11 @@ private:
             chars = {};
             chars.link = link;
             m_state.font = m_defaultFont;
+            m_state.hidden = false;
             m_state.foreground = 0;
             m_state.background = 0;
+        } else if (word == "v") {
+            m_state.hidden = on;
         } else if (word == "b") {
             chars.bold = on;
         } else if (word == "i") {
@@ -516,7 +520,7 @@ private:
             if (m_instruction.size() < 65536) m_instruction += decoded;
             return;
         }
-        if (m_state.destination != Destination::text) return;
+        if (m_state.destination != Destination::text || m_state.hidden) return;
         // Control characters are no text; line and paragraph ends come from control words.
         std::string shown;
         shown.reserve(decoded.size());
@@ -561,6 +565,8 @@ private:
         std::string_view rest = instruction.substr(keyword + 9);
         const std::size_t open = rest.find('"');
         if (open == std::string_view::npos) return {};
+        // A link to a place inside the document (\l) has no target outside it.
+        if (rest.substr(0, open).find("\\l") != std::string_view::npos) return {};
         const std::size_t close = rest.find('"', open + 1);
         if (close == std::string_view::npos) return {};
         return std::string(rest.substr(open + 1, close - open - 1));

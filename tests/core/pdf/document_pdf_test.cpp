@@ -13,9 +13,7 @@ namespace {
 
 class DocumentPdfTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_tools.textutil = LUMATRA_TEXTUTIL;
-    }
+    void SetUp() override { m_tools.textutil = LUMATRA_TEXTUTIL; }
 
     bool convert(const std::filesystem::path& source, Format target,
                  const std::filesystem::path& output) {

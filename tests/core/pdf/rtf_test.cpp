@@ -66,6 +66,8 @@ TEST(RtfReaderText, DestinationsWeDoNotShowAreSkipped) {
         {R"({\rtf1 x{\nonshppict{\pict\wmetafile8 0102}}y})", "xy"},
         // \bin data is skipped by its length, braces included.
         {"{\\rtf1 a{\\*\\blob\\bin3 }{\\}b}", "ab"},
+        // Hidden text stays hidden.
+        {R"({\rtf1 shown{\v hidden}\v gone\v0  again\v more\plain  end})", "shown again end"},
         // Everything after the document's own group is ignored.
         {R"({\rtf1 in}out)", "in"},
     };
@@ -95,6 +97,9 @@ TEST(RtfReaderStyles, CharacterAndParagraphFormattingIsKept) {
     EXPECT_EQ(runOf(text, "lit").style.background, (Color{0, 128, 255}));
     EXPECT_EQ(runOf(text, "link").style.link, "https://example.org/a");
     EXPECT_EQ(runOf(text, "after").style.link, "");
+    const AttributedText inside =
+        RtfReader::read(R"({\rtf1{\field{\*\fldinst HYPERLINK \\l "chapter"}{\fldrslt here}}})");
+    EXPECT_EQ(runOf(inside, "here").style.link, "");
 
     ASSERT_EQ(text.paragraphs().size(), 3u);
     const ParagraphStyle& first = text.paragraphs()[0].style;
