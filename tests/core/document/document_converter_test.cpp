@@ -9,6 +9,9 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
+#include <thread>
+
 namespace lumatra {
 namespace {
 
@@ -213,6 +216,29 @@ TEST(DocumentConverter, FailuresComeInOrderAndLeaveNoScratch) {
     EXPECT_THROW(DocumentConverter(missing).convert(dir / "ok.md", Format::docx, Quality::balanced,
                                                     dir / "out.docx"),
                  SystemError);
+}
+
+TEST(DocumentConverter, StoppingEndsTheToolAndLeavesNothing) {
+    test::PrivateTemp temp;
+    test::ScratchDir dir;
+    std::string text;
+    for (int i = 0; i < 60000; ++i)
+        text += "Строка " + std::to_string(i) + " длинного документа.\n";
+    test::writeFile(dir / "long.md", text);
+    std::stop_source stop;
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        stop.request_stop();
+    });
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_THROW(DocumentConverter(documentTools())
+                     .convert(dir / "long.md", Format::docx, Quality::balanced, dir / "long.docx",
+                              {}, stop.get_token()),
+                 CancelledError);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+    stopper.join();
+    EXPECT_LT(took.count(), 1.3);
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"long.md"});
 }
 
 } // namespace
