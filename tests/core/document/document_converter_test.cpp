@@ -128,8 +128,10 @@ TEST_F(DocumentRoutes, OfficeDocumentsArchivesAndPackages) {
     }
     std::filesystem::create_directory(dir / "package.rtfd");
     std::filesystem::copy_file(dir / "report.rtf", dir / "package.rtfd" / "TXT.rtf");
-    // A web archive: a property list whose main resource holds the page.
-    const std::string page = "<html><body><p>Архив страницы</p></body></html>";
+    // A web archive: a property list whose main resource holds the page, and its
+    // picture among the other resources.
+    const std::string page =
+        "<html><body><p>Архив страницы</p><img src=\"https://example.com/dot.png\"></body></html>";
     static constexpr char base64[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string encoded;
@@ -149,7 +151,10 @@ TEST_F(DocumentRoutes, OfficeDocumentsArchivesAndPackages) {
                         "</data><key>WebResourceMIMEType</key><string>text/html</string>"
                         "<key>WebResourceTextEncodingName</key><string>UTF-8</string>"
                         "<key>WebResourceURL</key><string>https://example.com/</string>"
-                        "</dict></dict></plist>");
+                        "</dict><key>WebSubresources</key><array><dict><key>WebResourceURL</key>"
+                        "<string>https://example.com/dot.png</string><key>WebResourceData</key>"
+                        "<data>iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8BQDw"
+                        "AEhQGAhKmMIQAAAABJRU5ErkJggg==</data></dict></array></dict></plist>");
     expectRoutes(dir, {
                           {"report.docx", Format::odt, "Квартальный отчёт"},
                           {"report.odt", Format::docx, "французских булок"},
@@ -157,6 +162,7 @@ TEST_F(DocumentRoutes, OfficeDocumentsArchivesAndPackages) {
                           {"package.rtfd", Format::txt, "Квартальный отчёт"},
                           {"saved.webarchive", Format::docx, "Архив страницы"},
                       });
+    EXPECT_TRUE(test::docxHasPicture(dir / "out" / "saved.docx"));
 }
 
 TEST(DocumentConverter, TextutilArgumentsAddTheEncodingOnlyForUtf8Text) {
