@@ -68,8 +68,7 @@ int convert(const Request& request) {
     struct Remover {
         std::filesystem::path path;
         ~Remover() {
-            std::error_code ignored;
-            std::filesystem::remove_all(path, ignored);
+            Termination::removeTree(path);
             Termination::setScratch({});
         }
     } remover{scratch};

@@ -1,6 +1,7 @@
 #include "office_profile.h"
 
 #include "isolation.h"
+#include "termination.h"
 #include "tool_error.h"
 
 #include <stdlib.h>
@@ -38,11 +39,14 @@ void keepProfileTemplate(Office& office, const std::filesystem::path& profile) {
     if (!cache || std::filesystem::exists(*cache / templateName, error)) return;
     office.shutdown();
     std::string name = (*cache / (std::string(templateName) + ".XXXXXX")).string();
+    // A termination meanwhile removes the half-made copy.
+    const std::lock_guard lock(Termination::guard());
     if (!::mkdtemp(name.data())) return;
+    Termination::setPartial(name);
     std::filesystem::remove(name, error);
-    if (copyTree(profile, name) && ::rename(name.c_str(), (*cache / templateName).c_str()) == 0)
-        return;
-    std::filesystem::remove_all(name, error);
+    if (!copyTree(profile, name) || ::rename(name.c_str(), (*cache / templateName).c_str()) != 0)
+        std::filesystem::remove_all(name, error);
+    Termination::setPartial({});
 }
 
 } // namespace lumatra::textutil

@@ -1,5 +1,6 @@
 #include "source_preparer.h"
 
+#include "page_pictures.h"
 #include "tool_error.h"
 
 #include "formats/format.h"
@@ -12,6 +13,7 @@
 #include <uchardet/uchardet.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
@@ -178,6 +180,16 @@ std::optional<std::string> stringItem(plist_t dict, const char* key) {
     return text ? std::optional<std::string>(std::string(text, length)) : std::nullopt;
 }
 
+std::optional<std::string> dataItem(plist_t dict, const char* key) {
+    const plist_t node = plist_dict_get_item(dict, key);
+    if (!node || plist_get_node_type(node) != PLIST_DATA) return std::nullopt;
+    char* bytes = nullptr;
+    std::uint64_t length = 0;
+    plist_get_data_val(node, &bytes, &length);
+    const std::unique_ptr<char, decltype(&std::free)> owner(bytes, &std::free);
+    return std::string(bytes ? bytes : "", bytes ? length : 0);
+}
+
 } // namespace
 
 std::optional<std::string> declaredCharset(std::string_view html) {
@@ -274,7 +286,7 @@ void checkOfficeSignature(std::string_view bytes, const std::string& extension,
                         extension);
 }
 
-std::string webArchivePage(std::string_view archive) {
+WebArchive readWebArchive(std::string_view archive) {
     if (archive.size() > UINT32_MAX) throw ToolError("Веб-архив слишком большой");
     plist_t raw = nullptr;
     plist_from_memory(archive.data(), static_cast<std::uint32_t>(archive.size()), &raw);
@@ -282,18 +294,48 @@ std::string webArchivePage(std::string_view archive) {
     const plist_t main = raw && plist_get_node_type(raw) == PLIST_DICT
                              ? plist_dict_get_item(raw, "WebMainResource")
                              : nullptr;
-    const plist_t data = main && plist_get_node_type(main) == PLIST_DICT
-                             ? plist_dict_get_item(main, "WebResourceData")
-                             : nullptr;
-    if (!data || plist_get_node_type(data) != PLIST_DATA)
-        throw ToolError("В веб-архиве нет главной страницы");
-    char* bytes = nullptr;
-    std::uint64_t length = 0;
-    plist_get_data_val(data, &bytes, &length);
-    const std::unique_ptr<char, decltype(&std::free)> owner(bytes, &std::free);
-    const std::string_view page(bytes ? bytes : "", bytes ? length : 0);
+    const auto data = main && plist_get_node_type(main) == PLIST_DICT
+                          ? dataItem(main, "WebResourceData")
+                          : std::nullopt;
+    if (!data) throw ToolError("В веб-архиве нет главной страницы");
+    WebArchive result;
     const auto encoding = stringItem(main, "WebResourceTextEncodingName");
-    return decodeText(page, std::nullopt, encoding ? encoding : declaredCharset(page));
+    result.page = decodeText(*data, std::nullopt, encoding ? encoding : declaredCharset(*data));
+    result.address = stringItem(main, "WebResourceURL").value_or("");
+    const plist_t resources = plist_dict_get_item(raw, "WebSubresources");
+    if (!resources || plist_get_node_type(resources) != PLIST_ARRAY) return result;
+    const std::uint32_t count = std::min<std::uint32_t>(plist_array_get_size(resources), 1000);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const plist_t resource = plist_array_get_item(resources, i);
+        if (!resource || plist_get_node_type(resource) != PLIST_DICT) continue;
+        auto address = stringItem(resource, "WebResourceURL");
+        auto bytes = dataItem(resource, "WebResourceData");
+        if (address && bytes) result.pictures.emplace_back(std::move(*address), std::move(*bytes));
+    }
+    return result;
+}
+
+std::string webArchivePage(std::string_view archive) {
+    return readWebArchive(archive).page;
+}
+
+std::string resolveAddress(std::string_view base, std::string_view relative) {
+    const auto scheme = relative.find(':');
+    if (scheme != std::string_view::npos && relative.find('/') > scheme)
+        return std::string(relative);
+    const auto authority = base.find("://");
+    if (authority == std::string_view::npos) return std::string(relative);
+    if (relative.substr(0, 2) == "//")
+        return std::string(base.substr(0, authority + 1)) + std::string(relative);
+    const auto pathStart = base.find('/', authority + 3);
+    const std::string_view origin = base.substr(0, pathStart);
+    if (!relative.empty() && relative.front() == '/')
+        return std::string(origin) + std::string(relative);
+    const std::string_view path = base.substr(0, base.find_first_of("?#"));
+    const auto lastSlash = path.rfind('/');
+    if (pathStart == std::string_view::npos || lastSlash < authority + 3)
+        return std::string(origin) + "/" + std::string(relative);
+    return std::string(path.substr(0, lastSlash + 1)) + std::string(relative);
 }
 
 std::filesystem::path prepareSource(const Request& request, const std::filesystem::path& scratch) {
@@ -310,14 +352,26 @@ std::filesystem::path prepareSource(const Request& request, const std::filesyste
     case SourceKind::html: {
         const std::string bytes = readSource(source);
         const auto page =
-            declareUtf8(decodeText(bytes, request.inputEncoding, declaredCharset(bytes)));
+            inlinePictures(withoutEmptyDates(declareUtf8(
+                               decodeText(bytes, request.inputEncoding, declaredCharset(bytes)))),
+                           folderPictures(source.parent_path()));
         const auto copy = scratch / "source.html";
         writeScratch(copy, page);
         return copy;
     }
     case SourceKind::webarchive: {
         const auto copy = scratch / "source.html";
-        writeScratch(copy, withoutEmptyDates(declareUtf8(webArchivePage(readSource(source)))));
+        const WebArchive archive = readWebArchive(readSource(source));
+        const auto picture = [&](std::string_view address) -> std::optional<std::string> {
+            std::string wanted(address);
+            for (std::size_t at = 0; (at = wanted.find("&amp;", at)) != std::string::npos; ++at)
+                wanted.replace(at, 5, "&");
+            wanted = resolveAddress(archive.address, wanted);
+            for (const auto& [known, bytes] : archive.pictures)
+                if (known == wanted) return bytes;
+            return std::nullopt;
+        };
+        writeScratch(copy, inlinePictures(withoutEmptyDates(declareUtf8(archive.page)), picture));
         return copy;
     }
     case SourceKind::rtfd: {

@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace lumatra::textutil {
 
@@ -46,7 +48,27 @@ std::string withoutEmptyDates(std::string_view html);
 void checkOfficeSignature(std::string_view bytes, const std::string& extension,
                           const std::filesystem::path& source);
 
+/// What a web archive holds: its main page (as UTF-8) and address, and its other
+/// resources (pictures among them), by address.
+struct WebArchive {
+    std::string page;
+    std::string address;
+    std::vector<std::pair<std::string, std::string>> pictures;
+};
+
+/// Reads a web archive (a property list, binary or XML). Throws ToolError when it has
+/// no main page.
+WebArchive readWebArchive(std::string_view archive);
+
 /// The HTML of a web archive's main resource, as UTF-8. Throws ToolError.
 std::string webArchivePage(std::string_view archive);
+
+/// The address `relative` means on the page at `base` ("img/a.png" on
+/// "https://x.org/docs/p.html" is "https://x.org/docs/img/a.png").
+std::string resolveAddress(std::string_view base, std::string_view relative);
+
+/// The address `relative` means on the page at `base` ("img/a.png" on
+/// "https://x.org/docs/p.html" is "https://x.org/docs/img/a.png").
+std::string resolveAddress(std::string_view base, std::string_view relative);
 
 } // namespace lumatra::textutil

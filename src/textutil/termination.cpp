@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <thread>
 
 namespace lumatra::textutil::Termination {
@@ -40,12 +41,21 @@ void startWatcher() {
     }).detach();
 }
 
+void removeTree(const std::filesystem::path& path) {
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        std::error_code error;
+        std::filesystem::remove_all(path, error);
+        if (!std::filesystem::exists(std::filesystem::symlink_status(path, error))) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
 void endNow(int status) {
     g_guard.lock();
     std::error_code ignored;
-    if (!g_partial.empty()) std::filesystem::remove_all(g_partial, ignored);
+    if (!g_partial.empty()) removeTree(g_partial);
     if (!g_socket.empty()) std::filesystem::remove(g_socket, ignored);
-    if (!g_scratch.empty()) std::filesystem::remove_all(g_scratch, ignored);
+    if (!g_scratch.empty()) removeTree(g_scratch);
     ::_exit(status);
 }
 

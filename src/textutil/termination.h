@@ -24,6 +24,11 @@ void setPartial(const std::filesystem::path& path);
 /// As setScratch, for the warm engine's socket.
 void setSocket(const std::filesystem::path& path);
 
+/// Removes `path` and everything below it. The engine's own threads may still write
+/// into its profile meanwhile (it saves its settings on a timer), so the removal is
+/// retried for up to half a second until the folder is gone.
+void removeTree(const std::filesystem::path& path);
+
 /// Removes the registered items (under guard()) and ends the process with `status`.
 [[noreturn]] void endNow(int status);
 

@@ -9,6 +9,9 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
+#include <thread>
+
 namespace lumatra {
 namespace {
 
@@ -125,8 +128,10 @@ TEST_F(DocumentRoutes, OfficeDocumentsArchivesAndPackages) {
     }
     std::filesystem::create_directory(dir / "package.rtfd");
     std::filesystem::copy_file(dir / "report.rtf", dir / "package.rtfd" / "TXT.rtf");
-    // A web archive: a property list whose main resource holds the page.
-    const std::string page = "<html><body><p>Архив страницы</p></body></html>";
+    // A web archive: a property list whose main resource holds the page, and its
+    // picture among the other resources.
+    const std::string page =
+        "<html><body><p>Архив страницы</p><img src=\"https://example.com/dot.png\"></body></html>";
     static constexpr char base64[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string encoded;
@@ -146,7 +151,10 @@ TEST_F(DocumentRoutes, OfficeDocumentsArchivesAndPackages) {
                         "</data><key>WebResourceMIMEType</key><string>text/html</string>"
                         "<key>WebResourceTextEncodingName</key><string>UTF-8</string>"
                         "<key>WebResourceURL</key><string>https://example.com/</string>"
-                        "</dict></dict></plist>");
+                        "</dict><key>WebSubresources</key><array><dict><key>WebResourceURL</key>"
+                        "<string>https://example.com/dot.png</string><key>WebResourceData</key>"
+                        "<data>iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8BQDw"
+                        "AEhQGAhKmMIQAAAABJRU5ErkJggg==</data></dict></array></dict></plist>");
     expectRoutes(dir, {
                           {"report.docx", Format::odt, "Квартальный отчёт"},
                           {"report.odt", Format::docx, "французских булок"},
@@ -154,6 +162,7 @@ TEST_F(DocumentRoutes, OfficeDocumentsArchivesAndPackages) {
                           {"package.rtfd", Format::txt, "Квартальный отчёт"},
                           {"saved.webarchive", Format::docx, "Архив страницы"},
                       });
+    EXPECT_TRUE(test::docxHasPicture(dir / "out" / "saved.docx"));
 }
 
 TEST(DocumentConverter, TextutilArgumentsAddTheEncodingOnlyForUtf8Text) {
@@ -213,6 +222,29 @@ TEST(DocumentConverter, FailuresComeInOrderAndLeaveNoScratch) {
     EXPECT_THROW(DocumentConverter(missing).convert(dir / "ok.md", Format::docx, Quality::balanced,
                                                     dir / "out.docx"),
                  SystemError);
+}
+
+TEST(DocumentConverter, StoppingEndsTheToolAndLeavesNothing) {
+    test::PrivateTemp temp;
+    test::ScratchDir dir;
+    std::string text;
+    for (int i = 0; i < 60000; ++i)
+        text += "Строка " + std::to_string(i) + " длинного документа.\n";
+    test::writeFile(dir / "long.md", text);
+    std::stop_source stop;
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        stop.request_stop();
+    });
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_THROW(DocumentConverter(documentTools())
+                     .convert(dir / "long.md", Format::docx, Quality::balanced, dir / "long.docx",
+                              {}, stop.get_token()),
+                 CancelledError);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+    stopper.join();
+    EXPECT_LT(took.count(), 1.3);
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"long.md"});
 }
 
 } // namespace

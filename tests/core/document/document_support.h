@@ -82,4 +82,19 @@ inline std::string samplePage() {
            "<table><tr><td>Ячейка</td><td>42</td></tr></table></body></html>";
 }
 
+/// A valid one-pixel PNG picture.
+inline std::string onePixelPng() {
+    return std::string("\x89\x50\x4E\x47\x0D\x0A\x1A\x0A\x00\x00\x00\x0D\x49\x48\x44\x52\x00\x00"
+                       "\x00\x01\x00\x00\x00\x01\x08\x06\x00\x00\x00\x1F\x15\xC4\x89\x00\x00\x00"
+                       "\x0D\x49\x44\x41\x54\x78\xDA\x63\xFC\xCF\xC0\x50\x0F\x00\x04\x85\x01\x80"
+                       "\x84\xA9\x8C\x21\x00\x00\x00\x00\x49\x45\x4E\x44\xAE\x42\x60\x82",
+                       70);
+}
+
+/// Whether a Word document carries a picture of its own (the ZIP container names its
+/// members in plain text).
+inline bool docxHasPicture(const std::filesystem::path& docx) {
+    return readFile(docx).find("word/media/") != std::string::npos;
+}
+
 } // namespace lumatra::test
