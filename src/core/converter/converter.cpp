@@ -2,6 +2,7 @@
 
 #include "converter/output_slot.h"
 #include "data/data_converter.h"
+#include "document/document_converter.h"
 #include "image/image_converter.h"
 #include "tools/unique_fd.h"
 
@@ -110,7 +111,6 @@ ConvertResult Converter::run(const std::filesystem::path& source, Format format,
     // The converters write into a private folder of this run; a failure of the folder
     // tells an output folder we may not write to in plain words.
     const OutputSlot scratch(folder, std::string(ext(format)));
-    bool isFolder = false;
     switch (*kind) {
     case Kind::audio:
     case Kind::video:
@@ -123,7 +123,9 @@ ConvertResult Converter::run(const std::filesystem::path& source, Format format,
             ImageConverter::convert(source, format, options.quality, scratch.anchoredPath(), stop);
         break;
     case Kind::document:
-        throw ConvertError::unsupported(route);
+        DocumentConverter(m_tools).convert(source, format, options.quality,
+                                           scratch.anchoredPath(), progress, stop);
+        break;
     case Kind::data: {
         // Tables and array items stream through without building the whole tree.
         DataConverter::convertFile(source, scratch.anchoredPath(), format, stop);
@@ -131,7 +133,7 @@ ConvertResult Converter::run(const std::filesystem::path& source, Format format,
     }
     }
     if (stop.stop_requested()) throw CancelledError();
-    isFolder = scratch.holdsFolder();
+    const bool isFolder = scratch.holdsFolder();
     // A private source stays private: the result gets its permission bits.
     scratch.adoptPermissions(sourceInfo.st_mode);
 

@@ -64,8 +64,15 @@ Tools Tools::locate() {
     tools.ffmpeg = find("ffmpeg", folders);
     tools.ffprobe = find("ffprobe", folders);
     const std::filesystem::path systemTextutil = "/usr/bin/textutil";
-    tools.textutil =
-        isExecutableFile(systemTextutil) ? systemTextutil : ownFolder() / "lumatra-textutil";
+    // Our own text converter is installed (and built) beside the executable; a copy on
+    // the search list serves when there is none there.
+    const auto besideUs = ownFolder() / "lumatra-textutil";
+    if (isExecutableFile(systemTextutil))
+        tools.textutil = systemTextutil;
+    else if (isExecutableFile(besideUs))
+        tools.textutil = besideUs;
+    else
+        tools.textutil = find("lumatra-textutil", folders).value_or(besideUs);
     return tools;
 }
 

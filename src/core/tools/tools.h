@@ -14,7 +14,8 @@ struct Tools {
     std::optional<std::filesystem::path> ffmpeg;
     std::optional<std::filesystem::path> ffprobe;
     /// The text-document converter: /usr/bin/textutil when it is executable, else
-    /// lumatra-textutil beside the running executable.
+    /// lumatra-textutil beside the running executable, else the first on the search list
+    /// (beside the executable again when there is none, so that running it fails).
     std::filesystem::path textutil;
 
     /// Searches the folders of PATH, then the fixed folders. Never fails.

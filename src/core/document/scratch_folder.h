@@ -1,0 +1,41 @@
+#pragma once
+// The private scratch folder of one document conversion, and the small file helpers
+// the document pipeline shares.
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace lumatra {
+
+/// A folder "lumatra-<UUID>" (upper-case, 8-4-4-4-12) in the temporary folder, made
+/// readable by its owner only. The folder and everything in it are removed when the
+/// object goes; a failure of that removal is ignored.
+class ScratchFolder {
+public:
+    /// Throws SystemError when the folder cannot be made.
+    ScratchFolder();
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    const std::filesystem::path& path() const { return m_path; }
+    std::filesystem::path operator/(std::string_view name) const { return m_path / name; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+/// A fresh random UUID in its 36-character upper-case form.
+std::string makeUuid();
+
+/// The whole content of the regular file `path`, at most `limit` bytes. Throws
+/// SystemError when it cannot be opened or read, is not a regular file or is larger.
+std::string readRegularFile(const std::filesystem::path& path, std::size_t limit);
+
+/// Writes `bytes` to `path` through a temporary name beside it and a rename, so a
+/// reader never sees half a file. Throws SystemError.
+void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
+
+} // namespace lumatra

@@ -1,0 +1,38 @@
+// The document converter's PDF routes: a PDF source through PdfSource, and any document
+// to PDF through the text converter's RTFD package, the RTF reader and the PDF writer.
+#include "document/document_converter.h"
+
+#include "formats/convert_error.h"
+#include "pdf/attributed_text.h"
+#include "pdf/pdf_source.h"
+#include "pdf/pdf_writer.h"
+#include "pdf/rtf_reader.h"
+
+namespace lumatra {
+
+bool DocumentConverter::fromPDF(const std::filesystem::path& source, Format target, Quality quality,
+                                const std::filesystem::path& output,
+                                const std::filesystem::path& scratch, const Progress& progress,
+                                std::stop_token stop) const {
+    const auto convertText = [this, &stop](const std::filesystem::path& from,
+                                           const std::string& format,
+                                           const std::filesystem::path& to) {
+        textutil(from, format, to, stop);
+        std::error_code error;
+        if (!std::filesystem::exists(to, error))
+            throw ConvertError::failed("Конвертер документов не создал файл");
+    };
+    return PdfSource::convert(source, target, quality, output, scratch, convertText, stop,
+                              progress);
+}
+
+void DocumentConverter::toPDF(const std::filesystem::path& workingSource,
+                              const std::filesystem::path& output,
+                              const std::filesystem::path& scratch, std::stop_token stop) const {
+    const std::filesystem::path package = scratch / "document.rtfd";
+    textutil(workingSource, "rtfd", package, stop);
+    const AttributedText text = RtfReader::readPackage(package, stop);
+    PDFWriter::write(text, output, stop);
+}
+
+} // namespace lumatra

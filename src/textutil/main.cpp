@@ -1,0 +1,121 @@
+// lumatra-textutil SRC -convert FMT -output OUT [-inputencoding ENC]
+//
+// Converts one text document with LibreOffice's engine, loaded through LibreOfficeKit
+// into this process, or into the warm engine a burst of runs shares (warm_engine.h). Each run is
+// cut off from the network (a network namespace of its own), runs no macros, and works in a private
+// scratch folder that also holds the engine's profile, so concurrent runs never share one. Starting
+// the engine with a fresh profile costs about a second; a copy of a profile made by an earlier run
+// (kept in the user's cache folder) brings that down to about a quarter of a second.
+//
+// On success the output exists whole and the status is 0; on failure one Russian line
+// goes to the error output and the status is 1; SIGTERM ends the run at once with
+// nothing left behind.
+
+#include "isolation.h"
+#include "office.h"
+#include "office_profile.h"
+#include "output_writer.h"
+#include "request.h"
+#include "source_preparer.h"
+#include "termination.h"
+#include "tool_error.h"
+#include "warm_engine.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace lumatra::textutil {
+namespace {
+
+// The error output as the run started; the engine's own chatter is sent elsewhere.
+int g_errorOutput = 2;
+
+void say(const std::string& line) {
+    const std::string text = line + "\n";
+    [[maybe_unused]] const auto written = ::write(g_errorOutput, text.data(), text.size());
+}
+
+void silenceEngine() {
+    g_errorOutput = ::fcntl(2, F_DUPFD_CLOEXEC, 3);
+    if (g_errorOutput < 0) g_errorOutput = 2;
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0) {
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        ::close(null);
+    }
+}
+
+std::filesystem::path makeScratch() {
+    std::error_code error;
+    auto base = std::filesystem::temp_directory_path(error);
+    if (error) base = "/tmp";
+    std::string name = (base / "lumatra-textutil-XXXXXX").string();
+    if (!::mkdtemp(name.data())) throw systemFailure("Не удалось создать папку", name, errno);
+    return name;
+}
+
+int convert(const Request& request) {
+    const auto scratch = makeScratch();
+    Termination::setScratch(scratch);
+    struct Remover {
+        std::filesystem::path path;
+        ~Remover() {
+            Termination::removeTree(path);
+            Termination::setScratch({});
+        }
+    } remover{scratch};
+
+    const auto input = prepareSource(request, scratch);
+    const auto result = scratch / (std::string("result.") + formatWord(request.format));
+    if (!Office::programFolder())
+        throw ToolError("Для документов нужен LibreOffice: sudo apt install "
+                        "libreoffice-writer-nogui");
+    if (WarmEngine::convert(input, request.format, result)) {
+        placeOutput(result, request.format, request.output);
+        return 0;
+    }
+    // Cold: the engine in this process. Its own temporary files stay inside the
+    // scratch folder.
+    const auto temporary = scratch / "tmp";
+    std::filesystem::create_directory(temporary);
+    ::setenv("TMPDIR", temporary.c_str(), 1);
+    const auto profile = scratch / "profile";
+    auto started = startOffice(profile);
+    started.office->convert(input, request.format, result);
+    placeOutput(result, request.format, request.output);
+    if (!started.fromTemplate) keepProfileTemplate(*started.office, profile);
+    return 0;
+}
+
+} // namespace
+} // namespace lumatra::textutil
+
+int main(int argc, char** argv) {
+    using namespace lumatra::textutil;
+    Termination::blockSignals();
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    if (arguments.size() == 1 && arguments[0] == "--serve") ::_exit(WarmEngine::serve());
+    int status = 1;
+    try {
+        const Request request = parseArguments(arguments);
+        enterPrivateNetwork();
+        Termination::startWatcher();
+        silenceEngine();
+        status = convert(request);
+    } catch (const ToolError& error) {
+        say(error.what());
+    } catch (const std::exception& error) {
+        say(std::string("Не удалось конвертировать документ: ") + error.what());
+    }
+    // The engine's threads are not wound down: ending here is quicker and safe, since
+    // everything it wrote is in place or removed.
+    ::_exit(status);
+}

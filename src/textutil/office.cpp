@@ -1,0 +1,164 @@
+#include "office.h"
+
+#include "tool_error.h"
+
+#define LOK_USE_UNSTABLE_API
+#include <LibreOfficeKit/LibreOfficeKit.h>
+#include <LibreOfficeKit/LibreOfficeKitInit.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+namespace lumatra::textutil {
+namespace {
+
+constexpr const char* missingOffice =
+    "Для документов нужен LibreOffice: sudo apt install libreoffice-writer-nogui";
+
+// A file URL for a local path, every byte outside the unreserved set percent-encoded.
+std::string fileUrl(const std::filesystem::path& path) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string url = "file://";
+    for (const unsigned char c : std::filesystem::absolute(path).string()) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                           (c >= '0' && c <= '9') || c == '/' || c == '-' || c == '_' || c == '.' ||
+                           c == '~';
+        if (plain) {
+            url += static_cast<char>(c);
+        } else {
+            url += '%';
+            url += hex[c >> 4];
+            url += hex[c & 0x0F];
+        }
+    }
+    return url;
+}
+
+std::string takeError(LibreOfficeKit* kit) {
+    char* text = kit->pClass->getError(kit);
+    std::string message = text ? text : "";
+    if (text) kit->pClass->freeError(text);
+    // Keep the sentence on one line.
+    for (char& c : message)
+        if (c == '\n' || c == '\r') c = ' ';
+    return message.empty() ? "неизвестная ошибка" : message;
+}
+
+struct DocumentCloser {
+    void operator()(LibreOfficeKitDocument* document) const { document->pClass->destroy(document); }
+};
+
+const char* lokFormat(OutputFormat format) {
+    switch (format) {
+    case OutputFormat::txt:
+        return "txt";
+    case OutputFormat::html:
+        return "html";
+    case OutputFormat::rtf:
+    case OutputFormat::rtfd:
+        return "rtf";
+    case OutputFormat::docx:
+        return "docx";
+    case OutputFormat::odt:
+        return "odt";
+    }
+    return "txt";
+}
+
+constexpr const char* settingsXml = R"(<?xml version="1.0" encoding="UTF-8"?>
+<oor:items xmlns:oor="http://openoffice.org/2001/registry" xmlns:xs="http://www.w3.org/2001/XMLSchema" xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance">
+<item oor:path="/org.openoffice.Office.Common/Security/Scripting"><prop oor:name="DisableMacrosExecution" oor:op="fuse"><value>true</value></prop></item>
+<item oor:path="/org.openoffice.Office.Common/Security/Scripting"><prop oor:name="MacroSecurityLevel" oor:op="fuse"><value>3</value></prop></item>
+<item oor:path="/org.openoffice.Office.Common/Security/Scripting"><prop oor:name="BlockUntrustedRefererLinks" oor:op="fuse"><value>true</value></prop></item>
+<item oor:path="/org.openoffice.Office.Common/Misc"><prop oor:name="UseLocking" oor:op="fuse"><value>false</value></prop></item>
+<item oor:path="/org.openoffice.Office.Common/Misc"><prop oor:name="UseOpenCL" oor:op="fuse"><value>false</value></prop></item>
+<item oor:path="/org.openoffice.Inet/Settings"><prop oor:name="ooInetProxyType" oor:op="fuse"><value>2</value></prop></item>
+<item oor:path="/org.openoffice.Inet/Settings"><prop oor:name="ooInetHTTPProxyName" oor:op="fuse"><value>127.0.0.1</value></prop></item>
+<item oor:path="/org.openoffice.Inet/Settings"><prop oor:name="ooInetHTTPProxyPort" oor:op="fuse"><value>9</value></prop></item>
+<item oor:path="/org.openoffice.Inet/Settings"><prop oor:name="ooInetHTTPSProxyName" oor:op="fuse"><value>127.0.0.1</value></prop></item>
+<item oor:path="/org.openoffice.Inet/Settings"><prop oor:name="ooInetHTTPSProxyPort" oor:op="fuse"><value>9</value></prop></item>
+<item oor:path="/org.openoffice.Inet/Settings"><prop oor:name="ooInetFTPProxyName" oor:op="fuse"><value>127.0.0.1</value></prop></item>
+<item oor:path="/org.openoffice.Inet/Settings"><prop oor:name="ooInetFTPProxyPort" oor:op="fuse"><value>9</value></prop></item>
+<item oor:path="/org.openoffice.Inet/Settings"><prop oor:name="ooInetNoProxy" oor:op="fuse"><value></value></prop></item>
+</oor:items>
+)";
+
+} // namespace
+
+std::optional<std::filesystem::path> Office::programFolder() {
+    for (const char* folder : {"/usr/lib/libreoffice/program", "/usr/lib64/libreoffice/program",
+                               "/opt/libreoffice/program"}) {
+        std::error_code error;
+        if (std::filesystem::exists(std::filesystem::path(folder) / "libmergedlo.so", error) ||
+            std::filesystem::exists(std::filesystem::path(folder) / "libsofficeapp.so", error))
+            return folder;
+    }
+    return std::nullopt;
+}
+
+void Office::writeSettings(const std::filesystem::path& profile) {
+    const auto user = profile / "user";
+    std::error_code error;
+    std::filesystem::create_directories(user, error);
+    if (error) throw systemFailure("Не удалось создать папку", user.string(), error.value());
+    const auto file = user / "registrymodifications.xcu";
+    // A copied profile keeps what the engine recorded at its first start (which spares
+    // that second of work); our items go last, so they win over anything it holds.
+    std::string text;
+    if (std::ifstream in{file, std::ios::binary}) {
+        text.assign(std::istreambuf_iterator<char>(in), {});
+        const auto end = text.rfind("</oor:items>");
+        text = end == std::string::npos ? std::string() : text.substr(0, end);
+    }
+    const std::string_view items = settingsXml;
+    if (text.empty()) {
+        text = items;
+    } else {
+        text += items.substr(items.find("<item "));
+    }
+    std::filesystem::remove(file, error);
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) throw systemFailure("Не удалось записать", file.string(), errno);
+    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    ::close(fd);
+    if (!written) throw systemFailure("Не удалось записать", file.string(), EIO);
+}
+
+Office::Office(const std::filesystem::path& profile) {
+    const auto program = programFolder();
+    if (!program) throw ToolError(missingOffice);
+    writeSettings(profile);
+    m_kit = lok_init_2(program->c_str(), fileUrl(profile).c_str());
+    if (!m_kit) throw ToolError(std::string(missingOffice) + " (не запускается)");
+}
+
+void Office::shutdown() {
+    if (m_kit) m_kit->pClass->destroy(m_kit);
+    m_kit = nullptr;
+}
+
+Office::~Office() {
+    // Ending the engine takes long and gains nothing: the process ends right after,
+    // and its profile is a scratch folder.
+}
+
+void Office::convert(const std::filesystem::path& input, OutputFormat format,
+                     const std::filesystem::path& output) {
+    // Macros never run: the engine's loader defaults to never executing them, and the
+    // profile forbids them as well.
+    std::unique_ptr<LibreOfficeKitDocument, DocumentCloser> document(
+        m_kit->pClass->documentLoadWithOptions(m_kit, fileUrl(input).c_str(), ""));
+    if (!document) throw ToolError("LibreOffice не открыл документ: " + takeError(m_kit));
+    const char* options = format == OutputFormat::html ? "EmbedImages" : "";
+    if (!document->pClass->saveAs(document.get(), fileUrl(output).c_str(), lokFormat(format),
+                                  options))
+        throw ToolError("LibreOffice не сохранил документ: " + takeError(m_kit));
+}
+
+} // namespace lumatra::textutil

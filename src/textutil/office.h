@@ -1,0 +1,47 @@
+#pragma once
+// LibreOffice's engine in this process, through LibreOfficeKit: started once with a
+// private profile, then converting documents one at a time.
+
+#include "request.h"
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+struct _LibreOfficeKit;
+
+namespace lumatra::textutil {
+
+class Office {
+public:
+    /// The folder of LibreOffice's program files, or none when it is not installed.
+    static std::optional<std::filesystem::path> programFolder();
+
+    /// Starts the engine with the profile folder `profile` (made, with settings that
+    /// forbid macros, lock files and network proxies, when it does not exist yet).
+    /// Throws ToolError: "Для документов нужен LibreOffice: …" when it is not installed,
+    /// or when it does not start.
+    explicit Office(const std::filesystem::path& profile);
+    ~Office();
+    Office(const Office&) = delete;
+    Office& operator=(const Office&) = delete;
+
+    /// Opens `input` and saves it as `output` in `format` (rtfd is written as rtf; a web
+    /// page carries its pictures inside). Throws ToolError with LibreOffice's reason.
+    void convert(const std::filesystem::path& input, OutputFormat format,
+                 const std::filesystem::path& output);
+
+    /// Ends the engine in order, so that its profile is complete (a template for later
+    /// runs). Only the destructor may follow.
+    void shutdown();
+
+    /// Writes the settings the engine must run with into `profile`'s registry:
+    /// macros never run, no lock files, every network request goes to a closed port.
+    static void writeSettings(const std::filesystem::path& profile);
+
+private:
+    _LibreOfficeKit* m_kit = nullptr;
+};
+
+} // namespace lumatra::textutil

@@ -1,0 +1,84 @@
+#include "request.h"
+
+#include "tool_error.h"
+
+#include "formats/convert_error.h"
+#include "formats/format.h"
+
+namespace lumatra::textutil {
+
+ToolError systemFailure(const std::string& action, const std::string& path, int errorNumber) {
+    return ToolError(action + " «" + path + "»: " + systemReason(errorNumber));
+}
+
+namespace {
+
+constexpr const char* usage = "Использование: lumatra-textutil ФАЙЛ -convert "
+                              "txt|html|rtf|rtfd|docx|odt -output ФАЙЛ "
+                              "[-inputencoding КОДИРОВКА]";
+
+std::optional<OutputFormat> formatFromWord(const std::string& word) {
+    for (const auto format : {OutputFormat::txt, OutputFormat::html, OutputFormat::rtf,
+                              OutputFormat::rtfd, OutputFormat::docx, OutputFormat::odt})
+        if (word == formatWord(format)) return format;
+    return std::nullopt;
+}
+
+} // namespace
+
+const char* formatWord(OutputFormat format) {
+    switch (format) {
+    case OutputFormat::txt:
+        return "txt";
+    case OutputFormat::html:
+        return "html";
+    case OutputFormat::rtf:
+        return "rtf";
+    case OutputFormat::rtfd:
+        return "rtfd";
+    case OutputFormat::docx:
+        return "docx";
+    case OutputFormat::odt:
+        return "odt";
+    }
+    return "txt";
+}
+
+SourceKind sourceKind(const std::filesystem::path& source) {
+    const std::string extension = lowercased(pathExtension(source));
+    if (extension == "doc" || extension == "docx" || extension == "odt" || extension == "rtf")
+        return SourceKind::office;
+    if (extension == "html" || extension == "htm") return SourceKind::html;
+    if (extension == "webarchive") return SourceKind::webarchive;
+    if (extension == "rtfd") return SourceKind::rtfd;
+    return SourceKind::text;
+}
+
+Request parseArguments(const std::vector<std::string>& arguments) {
+    Request request;
+    std::optional<std::string> format;
+    bool haveSource = false;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        const bool hasValue = i + 1 < arguments.size();
+        if (argument == "-convert" && hasValue) {
+            format = arguments[++i];
+        } else if (argument == "-output" && hasValue) {
+            request.output = arguments[++i];
+        } else if (argument == "-inputencoding" && hasValue) {
+            request.inputEncoding = arguments[++i];
+        } else if (!haveSource && !argument.empty() && argument[0] != '-') {
+            request.source = argument;
+            haveSource = true;
+        } else {
+            throw ToolError(usage);
+        }
+    }
+    if (!haveSource || !format || request.output.empty()) throw ToolError(usage);
+    const auto known = formatFromWord(*format);
+    if (!known) throw ToolError("Неизвестный формат: " + *format + ". " + usage);
+    request.format = *known;
+    return request;
+}
+
+} // namespace lumatra::textutil

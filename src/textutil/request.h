@@ -1,0 +1,36 @@
+#pragma once
+// The text converter's command line: SRC -convert FMT -output OUT [-inputencoding ENC].
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace lumatra::textutil {
+
+/// What the tool writes.
+enum class OutputFormat { txt, html, rtf, rtfd, docx, odt };
+
+/// What a source is, by its extension: a document LibreOffice opens as it is, a web
+/// page, a web archive, an RTFD package, or plain text (every other extension).
+enum class SourceKind { office, html, webarchive, rtfd, text };
+
+struct Request {
+    std::filesystem::path source;
+    OutputFormat format = OutputFormat::txt;
+    std::filesystem::path output;
+    /// The source's text encoding when the caller knows it ("UTF-8", "windows-1251").
+    std::optional<std::string> inputEncoding;
+};
+
+/// Reads the arguments (without the program name). Throws ToolError with the usage
+/// line when they do not fit, or naming an unknown format.
+Request parseArguments(const std::vector<std::string>& arguments);
+
+/// The kind of a source by its lower-cased extension.
+SourceKind sourceKind(const std::filesystem::path& source);
+
+/// The format word ("txt", "rtfd"…).
+const char* formatWord(OutputFormat format);
+
+} // namespace lumatra::textutil

@@ -1,0 +1,80 @@
+#include "termination.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+namespace lumatra::textutil::Termination {
+namespace {
+
+std::mutex g_guard;
+std::filesystem::path g_scratch;
+std::filesystem::path g_partial;
+std::filesystem::path g_socket;
+
+sigset_t terminationSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGHUP);
+    return set;
+}
+
+} // namespace
+
+void blockSignals() {
+    const sigset_t set = terminationSignals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+void startWatcher() {
+    std::thread([] {
+        const sigset_t set = terminationSignals();
+        int signal = 0;
+        while (sigwait(&set, &signal) != 0) {
+        }
+        endNow(128 + signal);
+    }).detach();
+}
+
+void removeTree(const std::filesystem::path& path) {
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        std::error_code error;
+        std::filesystem::remove_all(path, error);
+        if (!std::filesystem::exists(std::filesystem::symlink_status(path, error))) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+void endNow(int status) {
+    g_guard.lock();
+    std::error_code ignored;
+    if (!g_partial.empty()) removeTree(g_partial);
+    if (!g_socket.empty()) std::filesystem::remove(g_socket, ignored);
+    if (!g_scratch.empty()) removeTree(g_scratch);
+    ::_exit(status);
+}
+
+void setSocket(const std::filesystem::path& path) {
+    const std::lock_guard lock(g_guard);
+    g_socket = path;
+}
+
+void setScratch(const std::filesystem::path& path) {
+    const std::lock_guard lock(g_guard);
+    g_scratch = path;
+}
+
+void setPartial(const std::filesystem::path& path) {
+    g_partial = path; // the caller holds guard()
+}
+
+std::mutex& guard() {
+    return g_guard;
+}
+
+} // namespace lumatra::textutil::Termination

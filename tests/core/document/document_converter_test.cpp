@@ -1,0 +1,251 @@
+#include "document/document_converter.h"
+
+#include "converter/converter.h"
+#include "core/document/document_support.h"
+#include "formats/convert_error.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <thread>
+
+namespace lumatra {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+Tools documentTools() {
+    Tools tools = Tools::locate();
+    tools.textutil = test::textutilPath();
+    return tools;
+}
+
+std::string toWindows1251(const std::string& cyrillic) {
+    // Only the letters the tests use: А–я and ё, plus ASCII.
+    std::string out;
+    for (std::size_t i = 0; i < cyrillic.size();) {
+        const unsigned char c = static_cast<unsigned char>(cyrillic[i]);
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        const unsigned code =
+            ((c & 0x1F) << 6) | (static_cast<unsigned char>(cyrillic[i + 1]) & 0x3F);
+        i += 2;
+        out += static_cast<char>(code == 0x451 ? 0xB8 : code == 0x401 ? 0xA8 : code - 0x410 + 0xC0);
+    }
+    return out;
+}
+
+struct Route {
+    std::string source;
+    Format target;
+    std::string expected; // a piece of the text that must survive
+};
+
+// Converts each route's source through the dispatcher and reads the result back.
+void expectRoutes(const test::ScratchDir& dir, const std::vector<Route>& routes) {
+    const Converter converter(documentTools());
+    for (const auto& route : routes) {
+        SCOPED_TRACE(route.source + " → " + std::string(rawValue(route.target)));
+        std::vector<double> progress;
+        const auto result =
+            converter.run(dir / route.source, route.target, {Quality::balanced, dir / "out"},
+                          [&](double f) { progress.push_back(f); });
+        EXPECT_EQ(result.output.extension(), "." + std::string(ext(route.target)));
+        EXPECT_GT(result.bytes, 0);
+        EXPECT_EQ(progress, std::vector<double>{1.0});
+        const std::string text = route.target == Format::txt ? test::readFile(result.output)
+                                                             : test::textOf(result.output);
+        EXPECT_THAT(text, HasSubstr(route.expected));
+    }
+}
+
+class DocumentRoutes : public ::testing::Test {
+protected:
+    test::PrivateTemp temp;
+    test::ScratchDir dir;
+};
+
+TEST_F(DocumentRoutes, PagesAndMarkdownReachEveryTextTarget) {
+    test::writeFile(dir / "page.html", test::samplePage());
+    test::writeFile(dir / "old.htm",
+                    "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+                    "charset=windows-1251\"></head><body><p>" +
+                        toWindows1251("Старая страница") + "</p></body></html>");
+    test::writeFile(dir / "README.MD", "# Заголовок\n\n- пункт **жирный**\n- [x] готово\n\n"
+                                       "Текст со [ссылкой](https://example.com).\n");
+    expectRoutes(dir, {
+                          {"page.html", Format::docx, "французских булок"},
+                          {"page.html", Format::odt, "Квартальный отчёт"},
+                          {"page.html", Format::txt, "Ячейка"},
+                          {"old.htm", Format::rtf, "Старая страница"},
+                          {"README.MD", Format::txt, "Заголовок"},
+                          {"README.MD", Format::html, "пункт"},
+                          {"README.MD", Format::docx, "\u2611 готово"},
+                      });
+    // The Markdown route renders the page first: the text holds no Markdown marks.
+    EXPECT_THAT(test::readFile(dir / "out" / "README.txt"), Not(HasSubstr("**")));
+}
+
+TEST_F(DocumentRoutes, PlainTextInAnyEncodingAndUnderAnyName) {
+    test::writeFile(dir / "utf8.txt", "Строка один\nСтрока два\n");
+    test::writeFile(dir / "legacy.txt", toWindows1251("Ёжик в тумане\nвторая строка\n"));
+    test::writeFile(dir / "legacy.log", toWindows1251("Ёжик в тумане\r\nвторая строка\r\n"));
+    test::writeFile(dir / "notes.text", "Заметка\n");
+    test::writeFile(dir / "server.log", "2024-01-01 запуск сервера\n");
+    test::writeFile(dir / "build.cpp", "int main() { return 0; } // пример\n");
+    ASSERT_EQ(kindOf(dir / "server.log"), Kind::document);
+    ASSERT_EQ(kindOf(dir / "build.cpp"), Kind::document);
+    expectRoutes(dir, {
+                          {"utf8.txt", Format::odt, "Строка два"},
+                          {"legacy.log", Format::txt, "Ёжик в тумане\nвторая строка"},
+                          {"legacy.txt", Format::docx, "Ёжик в тумане"},
+                          {"notes.text", Format::html, "Заметка"},
+                          {"server.log", Format::txt, "запуск сервера"},
+                          {"build.cpp", Format::rtf, "// пример"},
+                      });
+    // Text targets are UTF-8 without a byte-order mark, lines ended by LF.
+    const std::string text = test::readFile(dir / "out" / "legacy.txt");
+    ASSERT_FALSE(text.empty());
+    EXPECT_EQ(text.substr(0, 4), "Ёж");
+    EXPECT_EQ(text.find('\r'), std::string::npos);
+}
+
+TEST_F(DocumentRoutes, OfficeDocumentsArchivesAndPackages) {
+    // Word, OpenDocument and rich text made by LibreOffice from a page.
+    test::writeFile(dir / "page.html", test::samplePage());
+    for (const char* format : {"docx", "odt", "rtf"}) {
+        const auto run =
+            test::textutil({(dir / "page.html").string(), "-convert", format, "-output",
+                            (dir / (std::string("report.") + format)).string()});
+        ASSERT_EQ(run.status, 0) << run.err;
+    }
+    std::filesystem::create_directory(dir / "package.rtfd");
+    std::filesystem::copy_file(dir / "report.rtf", dir / "package.rtfd" / "TXT.rtf");
+    // A web archive: a property list whose main resource holds the page, and its
+    // picture among the other resources.
+    const std::string page =
+        "<html><body><p>Архив страницы</p><img src=\"https://example.com/dot.png\"></body></html>";
+    static constexpr char base64[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string encoded;
+    for (std::size_t i = 0; i < page.size(); i += 3) {
+        unsigned value = static_cast<unsigned char>(page[i]) << 16;
+        if (i + 1 < page.size()) value |= static_cast<unsigned char>(page[i + 1]) << 8;
+        if (i + 2 < page.size()) value |= static_cast<unsigned char>(page[i + 2]);
+        encoded += base64[(value >> 18) & 63];
+        encoded += base64[(value >> 12) & 63];
+        encoded += i + 1 < page.size() ? base64[(value >> 6) & 63] : '=';
+        encoded += i + 2 < page.size() ? base64[value & 63] : '=';
+    }
+    test::writeFile(dir / "saved.webarchive",
+                    "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"
+                    "<key>WebMainResource</key><dict><key>WebResourceData</key><data>" +
+                        encoded +
+                        "</data><key>WebResourceMIMEType</key><string>text/html</string>"
+                        "<key>WebResourceTextEncodingName</key><string>UTF-8</string>"
+                        "<key>WebResourceURL</key><string>https://example.com/</string>"
+                        "</dict><key>WebSubresources</key><array><dict><key>WebResourceURL</key>"
+                        "<string>https://example.com/dot.png</string><key>WebResourceData</key>"
+                        "<data>iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8BQDw"
+                        "AEhQGAhKmMIQAAAABJRU5ErkJggg==</data></dict></array></dict></plist>");
+    expectRoutes(dir, {
+                          {"report.docx", Format::odt, "Квартальный отчёт"},
+                          {"report.odt", Format::docx, "французских булок"},
+                          {"report.rtf", Format::html, "Ячейка"},
+                          {"package.rtfd", Format::txt, "Квартальный отчёт"},
+                          {"saved.webarchive", Format::docx, "Архив страницы"},
+                      });
+    EXPECT_TRUE(test::docxHasPicture(dir / "out" / "saved.docx"));
+}
+
+TEST(DocumentConverter, TextutilArgumentsAddTheEncodingOnlyForUtf8Text) {
+    test::ScratchDir dir;
+    test::writeFile(dir / "utf8.txt", "Привет");
+    test::writeFile(dir / "legacy.TXT", "\xCF\xF0\xE8\xE2\xE5\xF2");
+    test::writeFile(dir / "page.htm", "<p>ok</p>");
+    test::writeFile(dir / "doc.docx", "PK");
+    const std::vector<std::string> head = {"-convert", "docx", "-output", "/out/x.docx"};
+    const auto arguments = [&](const char* name) {
+        auto list = DocumentConverter::textutilArguments(dir / name, "docx", "/out/x.docx");
+        EXPECT_EQ(list.front(), (dir / name).string());
+        EXPECT_EQ(std::vector<std::string>(list.begin() + 1, list.begin() + 5), head);
+        return std::vector<std::string>(list.begin() + 5, list.end());
+    };
+    const std::vector<std::string> utf8 = {"-inputencoding", "UTF-8"};
+    EXPECT_EQ(arguments("utf8.txt"), utf8);
+    EXPECT_EQ(arguments("page.htm"), utf8);
+    EXPECT_TRUE(arguments("legacy.TXT").empty());
+    EXPECT_TRUE(arguments("doc.docx").empty());
+    EXPECT_TRUE(arguments("missing.txt").empty());
+}
+
+TEST(DocumentConverter, FailuresComeInOrderAndLeaveNoScratch) {
+    test::PrivateTemp temp;
+    test::ScratchDir dir;
+    test::writeFile(dir / "a.docx", "this is not a zip file");
+    test::writeFile(dir / "bad.md", "# \xFF\xFE broken");
+    test::writeFile(dir / "ok.md", "# fine");
+    ::mkfifo((dir / "pipe.txt").c_str(), 0600);
+    const DocumentConverter converter(documentTools());
+    const auto failure = [&](const char* name, Format target) -> std::string {
+        try {
+            converter.convert(dir / name, target, Quality::balanced, dir / "out.bin");
+        } catch (const ConvertError& error) {
+            return "ConvertError: " + error.errorDescription();
+        } catch (const std::exception& error) {
+            return std::string("other: ") + error.what();
+        }
+        return "(converted)";
+    };
+    EXPECT_EQ(failure("a.docx", Format::mp3),
+              "ConvertError: Так конвертировать нельзя: документ → MP3");
+    // An unreadable Markdown source is reported before the unsupported target.
+    EXPECT_EQ(failure("bad.md", Format::mp3), "ConvertError: Не удалось прочитать «" +
+                                                  (dir / "bad.md").string() +
+                                                  "»: это не текст в кодировке UTF-8");
+    EXPECT_EQ(failure("ok.md", Format::png),
+              "ConvertError: Так конвертировать нельзя: документ → PNG");
+    EXPECT_THAT(failure("pipe.txt", Format::docx), HasSubstr("не обычный файл"));
+    EXPECT_THAT(failure("a.docx", Format::odt),
+                HasSubstr("ConvertError: lumatra-textutil завершился с кодом 1\nФайл «"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.bin"));
+
+    Tools missing = documentTools();
+    missing.textutil = dir / "no-such-tool";
+    EXPECT_THROW(DocumentConverter(missing).convert(dir / "ok.md", Format::docx, Quality::balanced,
+                                                    dir / "out.docx"),
+                 SystemError);
+}
+
+TEST(DocumentConverter, StoppingEndsTheToolAndLeavesNothing) {
+    test::PrivateTemp temp;
+    test::ScratchDir dir;
+    std::string text;
+    for (int i = 0; i < 60000; ++i)
+        text += "Строка " + std::to_string(i) + " длинного документа.\n";
+    test::writeFile(dir / "long.md", text);
+    std::stop_source stop;
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        stop.request_stop();
+    });
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_THROW(DocumentConverter(documentTools())
+                     .convert(dir / "long.md", Format::docx, Quality::balanced, dir / "long.docx",
+                              {}, stop.get_token()),
+                 CancelledError);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+    stopper.join();
+    EXPECT_LT(took.count(), 1.3);
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"long.md"});
+}
+
+} // namespace
+} // namespace lumatra

@@ -1,0 +1,100 @@
+#pragma once
+// What the document tests share: the built text converter, a private temporary folder
+// that must be left empty of scratch folders, and reading a document's text back
+// through LibreOffice.
+
+#include "support/fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace lumatra::test {
+
+inline std::filesystem::path textutilPath() {
+    return LUMATRA_TEXTUTIL;
+}
+
+/// Sets an environment variable (or unsets it, for none) for an object's lifetime.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const char* value) : m_name(name) {
+        if (const char* old = std::getenv(name)) m_old = old;
+        if (value)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
+    }
+    ~ScopedVariable() {
+        if (m_old)
+            ::setenv(m_name, m_old->c_str(), 1);
+        else
+            ::unsetenv(m_name);
+    }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
+/// Points TMPDIR at a folder of its own for the test's lifetime; at the end no
+/// "lumatra-" scratch folder may be left in it. Runs convert cold (no session runtime
+/// folder, so no warm engine).
+class PrivateTemp {
+public:
+    ~PrivateTemp() {
+        for (const auto& name : m_dir.entries())
+            ADD_FAILURE() << "left behind in the temporary folder: " << name;
+    }
+    const std::filesystem::path& path() const { return m_dir.path(); }
+
+private:
+    ScratchDir m_dir;
+    ScopedVariable m_temp{"TMPDIR", m_dir.path().c_str()};
+    ScopedVariable m_runtime{"XDG_RUNTIME_DIR", nullptr};
+};
+
+/// Runs the built text converter with `arguments`.
+inline ProcessOutput textutil(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), textutilPath().string());
+    return runProgram(arguments);
+}
+
+/// The text of a document as LibreOffice reads it (converted to txt by the tool).
+inline std::string textOf(const std::filesystem::path& document) {
+    ScratchDir dir;
+    const auto text = dir / "text.txt";
+    const auto run = textutil({document.string(), "-convert", "txt", "-output", text.string()});
+    EXPECT_EQ(run.status, 0) << document << ": " << run.err;
+    return run.status == 0 ? readFile(text) : std::string();
+}
+
+/// A small web page with Cyrillic text, a table and a link to a remote picture.
+inline std::string samplePage() {
+    return "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Отчёт</title></head>"
+           "<body><h1>Квартальный отчёт</h1><p>Съешь же ещё этих мягких французских булок, "
+           "да выпей чаю.</p><img src=\"http://192.0.2.1/logo.png\">"
+           "<table><tr><td>Ячейка</td><td>42</td></tr></table></body></html>";
+}
+
+/// A valid one-pixel PNG picture.
+inline std::string onePixelPng() {
+    return std::string("\x89\x50\x4E\x47\x0D\x0A\x1A\x0A\x00\x00\x00\x0D\x49\x48\x44\x52\x00\x00"
+                       "\x00\x01\x00\x00\x00\x01\x08\x06\x00\x00\x00\x1F\x15\xC4\x89\x00\x00\x00"
+                       "\x0D\x49\x44\x41\x54\x78\xDA\x63\xFC\xCF\xC0\x50\x0F\x00\x04\x85\x01\x80"
+                       "\x84\xA9\x8C\x21\x00\x00\x00\x00\x49\x45\x4E\x44\xAE\x42\x60\x82",
+                       70);
+}
+
+/// Whether a Word document carries a picture of its own (the ZIP container names its
+/// members in plain text).
+inline bool docxHasPicture(const std::filesystem::path& docx) {
+    return readFile(docx).find("word/media/") != std::string::npos;
+}
+
+} // namespace lumatra::test

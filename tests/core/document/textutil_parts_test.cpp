@@ -1,0 +1,165 @@
+// The text converter's own parts: its command line, text decoding, web pages' charset
+// declarations, web archives and text normalisation.
+#include "output_writer.h"
+#include "request.h"
+#include "source_preparer.h"
+#include "tool_error.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace lumatra::textutil {
+namespace {
+
+using ::testing::HasSubstr;
+
+std::string failureOf(const std::vector<std::string>& arguments) {
+    try {
+        parseArguments(arguments);
+    } catch (const ToolError& error) {
+        return error.what();
+    }
+    return "(parsed)";
+}
+
+TEST(TextutilArguments, AcceptExactlyTheConverterCommandLine) {
+    const auto request = parseArguments(
+        {"/a b/src.txt", "-convert", "rtfd", "-output", "/out/x.rtfd", "-inputencoding", "UTF-8"});
+    EXPECT_EQ(request.source, "/a b/src.txt");
+    EXPECT_EQ(request.format, OutputFormat::rtfd);
+    EXPECT_EQ(request.output, "/out/x.rtfd");
+    EXPECT_EQ(request.inputEncoding, "UTF-8");
+    EXPECT_EQ(parseArguments({"-convert", "odt", "-output", "o", "s"}).source, "s");
+
+    const std::string usage = "Использование: lumatra-textutil ФАЙЛ -convert "
+                              "txt|html|rtf|rtfd|docx|odt -output ФАЙЛ [-inputencoding КОДИРОВКА]";
+    for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+             {},
+             {"s"},
+             {"s", "-convert", "txt"},
+             {"s", "-convert", "txt", "-output"},
+             {"s", "t", "-convert", "txt", "-output", "o"},
+             {"s", "-convert", "txt", "-output", "o", "-verbose"},
+         })
+        EXPECT_EQ(failureOf(bad), usage);
+    EXPECT_EQ(failureOf({"s", "-convert", "pdf", "-output", "o"}),
+              "Неизвестный формат: pdf. " + usage);
+}
+
+TEST(TextutilDecoding, FindsTheEncodingOrTakesTheGivenOne) {
+    const std::string privet1251 = "\xCF\xF0\xE8\xE2\xE5\xF2, \xEC\xE8\xF0";
+    struct Case {
+        std::string bytes;
+        std::optional<std::string> given;
+        std::optional<std::string> declared;
+        std::string expected;
+    } cases[] = {
+        {"Привет", std::nullopt, std::nullopt, "Привет"},
+        {"\xEF\xBB\xBFПривет", std::nullopt, std::nullopt, "Привет"},
+        {"\xEF\xBB\xBFПривет", "UTF-8", std::nullopt, "Привет"},
+        {privet1251, std::nullopt, std::nullopt, "Привет, мир"},
+        {privet1251, "windows-1251", std::nullopt, "Привет, мир"},
+        {"\xEF\xF0\xE8\xE2\xE5\xF2", std::nullopt, "windows-1251", "привет"},
+        {"\xD0\xD2\xC9\xD7\xC5\xD4", "KOI8-R", std::nullopt, "привет"},
+        {std::string("\xFF\xFE\x1F\x04\x40\x04", 6), std::nullopt, std::nullopt, "Пр"},
+        {"caf\xE9", std::nullopt, "iso-8859-1", "café"},
+        {"plain ascii", std::nullopt, std::nullopt, "plain ascii"},
+        {"", std::nullopt, std::nullopt, ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(decodeText(c.bytes, c.given, c.declared), c.expected) << c.bytes;
+
+    const auto failure = [](const std::string& bytes, const std::string& encoding) {
+        try {
+            decodeText(bytes, encoding);
+        } catch (const ToolError& error) {
+            return std::string(error.what());
+        }
+        return std::string("(decoded)");
+    };
+    EXPECT_EQ(failure("x", "no-such-charset"), "Неизвестная кодировка: no-such-charset");
+    EXPECT_EQ(failure(privet1251, "UTF-8"), "Текст не в кодировке UTF-8");
+}
+
+TEST(TextutilPages, CharsetDeclarationsAreFoundAndReplaced) {
+    const std::string page =
+        "<HTML><HEAD><META http-equiv=\"Content-Type\" content=\"text/html; "
+        "CHARSET=windows-1251\"><meta charset='koi8-r'><title>charset=x</title></HEAD>";
+    EXPECT_EQ(declaredCharset(page), "windows-1251");
+    EXPECT_EQ(declareUtf8(page),
+              "<HTML><HEAD><META http-equiv=\"Content-Type\" content=\"text/html; "
+              "CHARSET=utf-8\"><meta charset='utf-8'><title>charset=x</title></HEAD>");
+    EXPECT_EQ(declaredCharset("<p>charset=cp1251</p>"), std::nullopt);
+    EXPECT_EQ(declaredCharset("<meta charset"), std::nullopt);
+    EXPECT_EQ(declareUtf8("<meta name=x>"), "<meta name=x>");
+}
+
+TEST(TextutilPages, WebArchivesGiveTheirMainPage) {
+    const auto archive = [](const std::string& resource) {
+        return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"
+               "<key>WebMainResource</key><dict>" +
+               resource + "</dict></dict></plist>";
+    };
+    // "<p>\xCF\xF0\xE8\xE2\xE5\xF2</p>" (Windows-1251) in base64.
+    EXPECT_EQ(webArchivePage(archive("<key>WebResourceData</key><data>PHA+z/Do4uXyPC9wPg==</data>"
+                                     "<key>WebResourceTextEncodingName</key>"
+                                     "<string>windows-1251</string>")),
+              "<p>Привет</p>");
+    for (const std::string& broken : {std::string("not a property list"), archive(""),
+                                      archive("<key>WebResourceData</key><string>x</string>"),
+                                      std::string("<plist><array/></plist>")}) {
+        try {
+            webArchivePage(broken);
+            ADD_FAILURE() << "read: " << broken;
+        } catch (const ToolError& error) {
+            EXPECT_STREQ(error.what(), "В веб-архиве нет главной страницы");
+        }
+    }
+}
+
+TEST(TextutilPages, LibreOfficesEmptyDatesAreDropped) {
+    EXPECT_EQ(withoutEmptyDates("<head>\n\t<meta name=\"created\" content=\"00:00:00\"/>\n\t"
+                                "<meta name=\"changed\" content=\"00:00:00\"/>\n</head>"),
+              "<head>\n</head>");
+    const std::string dated = "<meta name=\"created\" content=\"2024-01-01T10:00:00\"/>";
+    EXPECT_EQ(withoutEmptyDates(dated), dated);
+}
+
+TEST(TextutilSources, OfficeDocumentsMustLookLikeTheirExtension) {
+    const std::string zip("PK\x03\x04rest", 8);
+    const std::string compound = "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1rest";
+    struct Case {
+        std::string bytes;
+        std::string extension;
+        bool fits;
+    } cases[] = {
+        {zip, "docx", true},         {zip, "odt", true},
+        {"text", "docx", false},     {"", "odt", false},
+        {"{\\rtf1 x}", "rtf", true}, {"\xEF\xBB\xBF\n {\\rtf1", "rtf", true},
+        {zip, "rtf", false},         {compound, "doc", true},
+        {"{\\rtf1", "doc", true},    {"<html>", "doc", false},
+    };
+    for (const auto& c : cases) {
+        bool fits = true;
+        try {
+            checkOfficeSignature(c.bytes, c.extension, "/x." + c.extension);
+        } catch (const ToolError& error) {
+            fits = false;
+            EXPECT_EQ(std::string(error.what()), "Файл «/x." + c.extension +
+                                                     "» повреждён или не является документом " +
+                                                     c.extension);
+        }
+        EXPECT_EQ(fits, c.fits) << c.extension << ": " << c.bytes;
+    }
+}
+
+TEST(TextutilOutput, TextIsUtf8WithoutMarkAndWithLineFeeds) {
+    EXPECT_EQ(normalizedText("\xEF\xBB\xBF"
+                             "a\r\nb\rc\n\r\nd"),
+              "a\nb\nc\n\nd");
+    EXPECT_EQ(normalizedText("plain\n"), "plain\n");
+    EXPECT_EQ(normalizedText(""), "");
+}
+
+} // namespace
+} // namespace lumatra::textutil

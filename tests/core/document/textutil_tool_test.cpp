@@ -1,0 +1,184 @@
+// The built text converter as the document pipeline runs it: exit status, its one
+// error line, the files it leaves, cancellation and isolation.
+#include "core/document/document_support.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace lumatra {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+TEST(Textutil, FailuresEndWithOneRussianLineAndNoOutput) {
+    test::PrivateTemp temp;
+    test::ScratchDir dir;
+    test::writeFile(dir / "broken.docx", "not a zip");
+    ::mkfifo((dir / "pipe.txt").c_str(), 0600);
+    std::filesystem::create_directory(dir / "folder.txt");
+    const auto out = (dir / "out.docx").string();
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string line;
+    } cases[] = {
+        {{},
+         "Использование: lumatra-textutil ФАЙЛ -convert txt|html|rtf|rtfd|docx|odt "
+         "-output ФАЙЛ [-inputencoding КОДИРОВКА]"},
+        {{(dir / "a.txt").string(), "-convert", "doc", "-output", out}, "Неизвестный формат: doc."},
+        {{(dir / "missing.txt").string(), "-convert", "docx", "-output", out},
+         "Не удалось открыть «" + (dir / "missing.txt").string() + "»: нет такого файла или папки"},
+        {{(dir / "pipe.txt").string(), "-convert", "docx", "-output", out},
+         "Не удалось открыть «" + (dir / "pipe.txt").string() + "»: это не обычный файл"},
+        {{(dir / "folder.txt").string(), "-convert", "docx", "-output", out},
+         "Не удалось открыть «" + (dir / "folder.txt").string() + "»: это папка, а не файл"},
+        {{(dir / "broken.docx").string(), "-convert", "odt", "-output", out},
+         "Файл «" + (dir / "broken.docx").string() + "» повреждён или не является документом docx"},
+        {{(dir / "pipe.txt").string(), "-convert", "txt", "-output", out, "-inputencoding", "x-y"},
+         "Не удалось открыть"},
+    };
+    for (const auto& c : cases) {
+        const auto run = test::textutil(c.arguments);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_THAT(run.err, StartsWith(c.line));
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        EXPECT_TRUE(run.out.empty());
+    }
+    EXPECT_THAT(dir.entries(), ElementsAre("broken.docx", "folder.txt", "pipe.txt"));
+}
+
+TEST(Textutil, WritesTextPagesAndPackagesAsPromised) {
+    test::PrivateTemp temp;
+    test::ScratchDir dir;
+    test::writeFile(dir / "page.html", test::samplePage());
+    const auto convert = [&](const char* format, const std::string& output) {
+        const auto run = test::textutil(
+            {(dir / "page.html").string(), "-convert", format, "-output", (dir / output).string()});
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_TRUE(run.err.empty()) << run.err;
+    };
+    convert("rtfd", "page.rtfd");
+    convert("html", "again.html");
+    // A picture beside the page travels into the document; a remote one is not fetched.
+    std::filesystem::create_directory(dir / "img");
+    test::writeFile(dir / "img" / "dot.png", test::onePixelPng());
+    test::writeFile(dir / "local.html", "<p>Точка</p><img src=\"img/dot.png\">");
+    const auto local = test::textutil({(dir / "local.html").string(), "-convert", "docx", "-output",
+                                       (dir / "local.docx").string()});
+    EXPECT_EQ(local.status, 0) << local.err;
+    EXPECT_TRUE(test::docxHasPicture(dir / "local.docx"));
+    // An RTFD package is a folder holding the rich text.
+    ASSERT_TRUE(std::filesystem::is_directory(dir / "page.rtfd"));
+    EXPECT_THAT(test::readFile(dir / "page.rtfd" / "TXT.rtf"), StartsWith("{\\rtf"));
+    // Web pages are UTF-8 and say so.
+    const std::string html = test::readFile(dir / "again.html");
+    EXPECT_THAT(html, HasSubstr("charset=utf-8"));
+    EXPECT_THAT(html, HasSubstr("Квартальный отчёт"));
+    // An existing output file is replaced whole; nothing else appears beside it.
+    test::writeFile(dir / "again.html", "old");
+    convert("html", "again.html");
+    EXPECT_THAT(test::readFile(dir / "again.html"), HasSubstr("Квартальный отчёт"));
+    EXPECT_THAT(dir.entries(), ElementsAre("again.html", "img", "local.docx", "local.html",
+                                           "page.html", "page.rtfd"));
+}
+
+TEST(Textutil, ConcurrentRunsNeverShareAProfile) {
+    test::PrivateTemp temp;
+    test::ScratchDir dir;
+    test::writeFile(dir / "a.txt", "Первый\n");
+    test::writeFile(dir / "b.txt", "Второй\n");
+    test::ProcessOutput first, second;
+    std::thread other([&] {
+        first = test::textutil(
+            {(dir / "a.txt").string(), "-convert", "odt", "-output", (dir / "a.odt").string()});
+    });
+    second = test::textutil(
+        {(dir / "b.txt").string(), "-convert", "odt", "-output", (dir / "b.odt").string()});
+    other.join();
+    EXPECT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(second.status, 0) << second.err;
+    EXPECT_THAT(test::textOf(dir / "a.odt"), HasSubstr("Первый"));
+    EXPECT_THAT(test::textOf(dir / "b.odt"), HasSubstr("Второй"));
+}
+
+TEST(Textutil, TerminationEndsTheRunWithinASecondLeavingNothing) {
+    test::PrivateTemp temp;
+    test::ScratchDir dir;
+    // Long enough that LibreOffice is still at work when the signal comes.
+    std::string text;
+    for (int i = 0; i < 60000; ++i)
+        text += "Строка номер " + std::to_string(i) + " длинного документа.\n";
+    test::writeFile(dir / "long.txt", text);
+    for (const int delayMs : {100, 700}) {
+        const std::string tool = test::textutilPath().string();
+        const std::string source = (dir / "long.txt").string();
+        const std::string output = (dir / "long.docx").string();
+        std::vector<char*> argv = {const_cast<char*>(tool.c_str()),
+                                   const_cast<char*>(source.c_str()),
+                                   const_cast<char*>("-convert"),
+                                   const_cast<char*>("docx"),
+                                   const_cast<char*>("-output"),
+                                   const_cast<char*>(output.c_str()),
+                                   nullptr};
+        pid_t pid = 0;
+        ASSERT_EQ(posix_spawn(&pid, tool.c_str(), nullptr, nullptr, argv.data(), environ), 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        const auto signalled = std::chrono::steady_clock::now();
+        ::kill(pid, SIGTERM);
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        const std::chrono::duration<double> waited = std::chrono::steady_clock::now() - signalled;
+        EXPECT_LT(waited.count(), 1.0) << "after " << delayMs << " ms";
+        EXPECT_TRUE(WIFEXITED(status) || WIFSIGNALED(status));
+        if (WIFEXITED(status)) {
+            EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM);
+        }
+        EXPECT_THAT(dir.entries(), ElementsAre("long.txt")) << "after " << delayMs << " ms";
+    }
+}
+
+TEST(Textutil, RunsWithoutNetwork) {
+    // The run is traced: it must enter a network namespace of its own, and no attempt
+    // to reach an internet address may succeed.
+    test::PrivateTemp temp;
+    test::ScratchDir dir;
+    test::writeFile(dir / "page.html",
+                    "<html><head><link rel=\"stylesheet\" href=\"http://192.0.2.1/s.css\"></head>"
+                    "<body><p>Сеть</p><img src=\"http://192.0.2.1/a.png\">"
+                    "<img src=\"https://example.com/b.png\"></body></html>");
+    const auto log = dir / "trace.log";
+    const auto run =
+        test::runProgram({"strace", "-f", "-qq", "-e", "trace=unshare,connect,sendto,sendmsg", "-o",
+                          log.string(), test::textutilPath().string(), (dir / "page.html").string(),
+                          "-convert", "docx", "-output", (dir / "page.docx").string()});
+    if (run.status != 0 && run.err.find("ptrace") != std::string::npos)
+        GTEST_SKIP() << "tracing is not allowed here: " << run.err;
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string trace = test::readFile(log);
+    EXPECT_THAT(trace, HasSubstr("unshare(CLONE_NEWUSER|CLONE_NEWNET) = 0"));
+    std::istringstream lines(trace);
+    for (std::string line; std::getline(lines, line);) {
+        const bool internet = line.find("AF_INET") != std::string::npos;
+        if (internet) {
+            EXPECT_THAT(line, HasSubstr("= -1")) << line;
+        }
+    }
+    EXPECT_THAT(test::textOf(dir / "page.docx"), HasSubstr("Сеть"));
+}
+
+} // namespace
+} // namespace lumatra

@@ -1,0 +1,98 @@
+#pragma once
+// Small PDF files written byte by byte for the tests, and ways to look inside PDFs and
+// pictures with the packaged poppler tools.
+
+#include "support/fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace lumatra::test {
+
+struct SamplePage {
+    double width = 200;
+    double height = 300;
+    int rotate = 0;
+    std::string text;     // ASCII drawn in Helvetica; empty draws a blue square only
+    double cropWidth = 0; // a crop box from the origin when set
+    double cropHeight = 0;
+};
+
+/// A PDF with the given pages, in plain uncompressed PDF 1.4.
+inline std::string samplePdf(const std::vector<SamplePage>& pages) {
+    std::vector<std::string> objects;
+    const int pagesFirst = 4; // 1 catalog, 2 page tree, 3 font, then page and content pairs
+    std::string kids;
+    for (std::size_t i = 0; i < pages.size(); ++i)
+        kids += std::to_string(pagesFirst + 2 * i) + " 0 R ";
+    objects.push_back("<< /Type /Catalog /Pages 2 0 R >>");
+    objects.push_back("<< /Type /Pages /Kids [" + kids + "] /Count " +
+                      std::to_string(pages.size()) + " >>");
+    objects.push_back("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        const SamplePage& page = pages[i];
+        std::string box = "/MediaBox [0 0 " + std::to_string(page.width) + " " +
+                          std::to_string(page.height) + "]";
+        if (page.cropWidth > 0)
+            box += " /CropBox [0 0 " + std::to_string(page.cropWidth) + " " +
+                   std::to_string(page.cropHeight) + "]";
+        objects.push_back("<< /Type /Page /Parent 2 0 R " + box + " /Rotate " +
+                          std::to_string(page.rotate) +
+                          " /Resources << /Font << /F1 3 0 R >> >> /Contents " +
+                          std::to_string(pagesFirst + 2 * i + 1) + " 0 R >>");
+        const std::string content = page.text.empty()
+                                        ? "0.2 0.4 0.8 rg 10 10 50 50 re f"
+                                        : "BT /F1 12 Tf 20 40 Td (" + page.text + ") Tj ET";
+        objects.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" +
+                          content + "\nendstream");
+    }
+    std::string pdf = "%PDF-1.4\n";
+    std::vector<std::size_t> offsets;
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        offsets.push_back(pdf.size());
+        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const std::size_t xref = pdf.size();
+    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (const std::size_t offset : offsets) {
+        char entry[24];
+        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", offset);
+        pdf += entry;
+    }
+    pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) +
+           " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+    return pdf;
+}
+
+inline std::vector<SamplePage> textPages(int count) {
+    std::vector<SamplePage> pages;
+    for (int i = 1; i <= count; ++i)
+        pages.push_back({200, 300, 0, "Page " + std::to_string(i)});
+    return pages;
+}
+
+/// Width and height of a PNG file from its header.
+inline std::pair<int, int> pngSize(const std::filesystem::path& file) {
+    const std::string bytes = readFile(file);
+    if (bytes.size() < 24 || bytes.compare(1, 3, "PNG") != 0) return {0, 0};
+    const auto number = [&bytes](std::size_t at) {
+        int value = 0;
+        for (std::size_t i = 0; i < 4; ++i)
+            value = value * 256 + static_cast<unsigned char>(bytes[at + i]);
+        return value;
+    };
+    return {number(16), number(20)};
+}
+
+/// Runs a packaged tool and returns its standard output; fails the test on an error.
+inline std::string toolOutput(const std::vector<std::string>& argv) {
+    const ProcessOutput result = runProgram(argv);
+    EXPECT_EQ(result.status, 0) << argv[0] << ": " << result.err;
+    return result.out;
+}
+
+} // namespace lumatra::test

@@ -1,0 +1,234 @@
+#include "pdf/pdf_source.h"
+
+#include "core/pdf/pdf_samples.h"
+#include "formats/convert_error.h"
+#include "pdf/pdf_document.h"
+#include "pdf/pdf_writer.h"
+#include "pdf/rtf_reader.h"
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace lumatra {
+namespace {
+
+using test::SamplePage;
+
+const std::string noText = "В PDF нет текста — похоже, это скан. Переведите его в PNG или JPG.";
+
+class PdfSourceTest : public ::testing::Test {
+protected:
+    std::filesystem::path pdf(const std::string& name, const std::vector<SamplePage>& pages) {
+        const auto path = m_dir / name;
+        test::writeFile(path, test::samplePdf(pages));
+        return path;
+    }
+
+    // Converts and returns the folder flag; the text converter only records its calls.
+    bool convert(const std::filesystem::path& source, Format target,
+                 const std::filesystem::path& output, Quality quality = Quality::balanced,
+                 std::stop_token stop = {}) {
+        // Every conversion has a fresh scratch folder of its own.
+        std::filesystem::remove_all(m_dir / "scratch");
+        std::filesystem::create_directories(m_dir / "scratch");
+        return PdfSource::convert(
+            source, target, quality, output, m_dir / "scratch",
+            [this](const std::filesystem::path& from, const std::string& format,
+                   const std::filesystem::path& to) {
+                m_textConverterCalls.push_back(from.filename().string() + " " + format + " " +
+                                               to.filename().string());
+                test::writeFile(to, test::readFile(from));
+            },
+            stop);
+    }
+
+    std::string failure(const std::filesystem::path& source, Format target) {
+        try {
+            convert(source, target, m_dir / ("out." + std::string(ext(target))));
+        } catch (const ConvertError& error) {
+            return error.errorDescription();
+        }
+        return "no failure";
+    }
+
+    test::ScratchDir m_dir;
+    std::vector<std::string> m_textConverterCalls;
+};
+
+TEST_F(PdfSourceTest, TextTargetsTakeTheTextOfEveryPage) {
+    const auto source = pdf("two.pdf", test::textPages(2));
+    EXPECT_FALSE(convert(source, Format::txt, m_dir / "out.txt"));
+    EXPECT_EQ(test::readFile(m_dir / "out.txt"), "Page 1\nPage 2");
+
+    EXPECT_FALSE(convert(source, Format::rtf, m_dir / "out.rtf"));
+    // Each page's text is followed by one line feed.
+    EXPECT_EQ(RtfReader::read(test::readFile(m_dir / "out.rtf")).text(), "Page 1\nPage 2\n");
+
+    // docx and html go through the text converter from "document.rtf" in the scratch folder.
+    EXPECT_FALSE(convert(source, Format::docx, m_dir / "out.docx"));
+    EXPECT_FALSE(convert(source, Format::html, m_dir / "out.html"));
+    EXPECT_EQ(m_textConverterCalls, (std::vector<std::string>{"document.rtf docx out.docx",
+                                                              "document.rtf html out.html"}));
+    EXPECT_EQ(test::readFile(m_dir / "out.docx"), test::readFile(m_dir / "out.rtf"));
+}
+
+TEST_F(PdfSourceTest, RichTextKeepsWhatTheFontsTell) {
+    AttributedText text;
+    CharacterStyle bold;
+    bold.bold = true;
+    CharacterStyle italic;
+    italic.italic = true;
+    italic.fontSize = 20;
+    text.append("Обычный ");
+    text.append("жирный", bold);
+    text.append(" текст\nи ");
+    text.append("курсив", italic);
+    PDFWriter::write(text, m_dir / "styled.pdf");
+    EXPECT_FALSE(convert(m_dir / "styled.pdf", Format::rtf, m_dir / "styled.rtf"));
+    const AttributedText back = RtfReader::read(test::readFile(m_dir / "styled.rtf"));
+    EXPECT_EQ(back.text(), "Обычный жирный текст\nи курсив\n");
+    const auto style = [&back](std::string_view word) {
+        for (const auto& run : back.runs())
+            if (back.text().substr(run.start, run.length).find(word) != std::string::npos)
+                return run.style;
+        return CharacterStyle{};
+    };
+    EXPECT_FALSE(style("Обычный").bold);
+    EXPECT_TRUE(style("жирный").bold);
+    EXPECT_FALSE(style("жирный").italic);
+    EXPECT_TRUE(style("курсив").italic);
+    EXPECT_EQ(style("курсив").fontSize, 20);
+    EXPECT_EQ(style("Обычный").fontSize, 12);
+    EXPECT_EQ(style("Обычный").fontFamily, "DejaVuSans");
+}
+
+TEST_F(PdfSourceTest, RefusalsComeInTheirOrder) {
+    // A page without a text layer, like a scan, refuses every text target…
+    const auto scan = pdf("scan.pdf", {{200, 300, 0, ""}, {200, 300, 0, ""}});
+    for (const Format target : {Format::txt, Format::rtf, Format::docx, Format::html})
+        EXPECT_EQ(failure(scan, target), noText) << rawValue(target);
+    EXPECT_TRUE(m_textConverterCalls.empty());
+    // …but gives pictures.
+    EXPECT_TRUE(convert(scan, Format::png, m_dir / "scan pages"));
+
+    EXPECT_EQ(failure(scan, Format::mp3), "Так конвертировать нельзя: PDF → MP3");
+
+    // A locked document says so whatever the target, an unoffered one included.
+    const auto locked = m_dir / "locked.pdf";
+    test::toolOutput({"qpdf", "--encrypt", "user", "owner", "256", "--",
+                      pdf("plain.pdf", test::textPages(1)).string(), locked.string()});
+    for (const Format target : {Format::txt, Format::png, Format::mp3})
+        EXPECT_EQ(failure(locked, target), "PDF защищён паролем") << rawValue(target);
+    // A document with only an owner password opens as any other.
+    const auto restricted = m_dir / "restricted.pdf";
+    test::toolOutput({"qpdf", "--encrypt", "", "owner", "256", "--print=none", "--",
+                      (m_dir / "plain.pdf").string(), restricted.string()});
+    EXPECT_FALSE(convert(restricted, Format::txt, m_dir / "restricted.txt"));
+
+    // Not a PDF, nothing there, or not a regular file at all.
+    test::writeFile(m_dir / "fake.pdf", "%PDF-1.4\nnothing else");
+    ASSERT_EQ(::mkfifo((m_dir / "fifo.pdf").c_str(), 0600), 0);
+    std::filesystem::create_directory(m_dir / "folder.pdf");
+    for (const char* name : {"fake.pdf", "missing.pdf", "fifo.pdf", "folder.pdf"})
+        EXPECT_EQ(failure(m_dir / name, Format::txt), "Не удалось открыть PDF") << name;
+}
+
+TEST_F(PdfSourceTest, PicturesOfManyPagesGoIntoAFolderNamedByPage) {
+    struct Case {
+        int pages;
+        Format format;
+        std::vector<std::string> names;
+    } cases[] = {
+        {3, Format::png, {"Страница 1.png", "Страница 2.png", "Страница 3.png"}},
+        {10,
+         Format::jpg,
+         {"Страница 01.jpg", "Страница 02.jpg", "Страница 03.jpg", "Страница 04.jpg",
+          "Страница 05.jpg", "Страница 06.jpg", "Страница 07.jpg", "Страница 08.jpg",
+          "Страница 09.jpg", "Страница 10.jpg"}},
+        {0, Format::jpg, {}},
+    };
+    for (const Case& c : cases) {
+        const auto source = pdf(std::to_string(c.pages) + ".pdf", test::textPages(c.pages));
+        const auto output = m_dir / (std::to_string(c.pages) + " pages");
+        EXPECT_TRUE(convert(source, c.format, output, Quality::small));
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(output))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, c.names) << c.pages;
+        for (const auto& name : names) {
+            const std::string bytes = test::readFile(output / name);
+            EXPECT_EQ(bytes.substr(0, c.format == Format::png ? 4 : 3),
+                      c.format == Format::png ? "\x89PNG" : "\xFF\xD8\xFF");
+        }
+    }
+    EXPECT_EQ(PdfSource::pageFileName(7, 100, Format::png), "Страница 007.png");
+    EXPECT_EQ(PdfSource::pageFileName(12, 12, Format::jpg), "Страница 12.jpg");
+
+    // One page is one picture in place of the folder.
+    EXPECT_FALSE(convert(pdf("one.pdf", test::textPages(1)), Format::png, m_dir / "one.png"));
+    EXPECT_TRUE(std::filesystem::is_regular_file(m_dir / "one.png"));
+}
+
+TEST_F(PdfSourceTest, PictureSizeFollowsCropBoxTurnAndQuality) {
+    struct Case {
+        SamplePage page;
+        Quality quality;
+        double width, height; // in points
+    } cases[] = {
+        {{200, 300, 0, "upright"}, Quality::balanced, 200, 300},
+        {{200, 300, 90, "turned"}, Quality::balanced, 300, 200},
+        {{200, 300, 180, "upside down"}, Quality::small, 200, 300},
+        {{200, 300, 270, "turned back"}, Quality::best, 300, 200},
+        {{400, 400, 0, "cropped", 100, 250}, Quality::best, 100, 250},
+        {{400, 400, 90, "cropped", 100, 250}, Quality::small, 250, 100},
+    };
+    int index = 0;
+    for (const Case& c : cases) {
+        const auto source = pdf("page" + std::to_string(index) + ".pdf", {c.page});
+        const auto output = m_dir / ("page" + std::to_string(index++) + ".png");
+        EXPECT_FALSE(convert(source, Format::png, output, c.quality));
+        const double scale = PdfSource::dpi(c.quality) / 72.0;
+        const auto [width, height] = test::pngSize(output);
+        EXPECT_NEAR(width, c.width * scale, 1.0) << c.page.text << " " << c.page.rotate;
+        EXPECT_NEAR(height, c.height * scale, 1.0) << c.page.text << " " << c.page.rotate;
+        const auto size = PdfDocument::open(source).pictureSize(0, PdfSource::dpi(c.quality));
+        EXPECT_DOUBLE_EQ(size.width, c.width * scale);
+        EXPECT_DOUBLE_EQ(size.height, c.height * scale);
+    }
+    EXPECT_EQ(PdfSource::dpi(Quality::best), 300);
+    EXPECT_EQ(PdfSource::dpi(Quality::balanced), 200);
+    EXPECT_EQ(PdfSource::dpi(Quality::small), 120);
+}
+
+TEST_F(PdfSourceTest, PagesTooLargeToDrawFailWithTheirNumber) {
+    // 14400 points square is the largest page PDF allows: 3.6 gigapixels at 300 dpi.
+    const auto source = pdf("huge.pdf", {{200, 300, 0, "small"}, {14400, 14400, 0, "huge"}});
+    try {
+        convert(source, Format::png, m_dir / "huge", Quality::best);
+        ADD_FAILURE() << "drew a huge page";
+    } catch (const ConvertError& error) {
+        EXPECT_EQ(error.errorDescription(), "Не удалось отрисовать страницу 2");
+    }
+    // The page already written stays.
+    EXPECT_TRUE(std::filesystem::exists(m_dir / "huge" / "Страница 1.png"));
+}
+
+TEST_F(PdfSourceTest, CancellationStopsBeforeTheNextPage) {
+    std::stop_source stop;
+    stop.request_stop();
+    const auto source = pdf("three.pdf", test::textPages(3));
+    EXPECT_THROW(
+        convert(source, Format::png, m_dir / "cancelled", Quality::small, stop.get_token()),
+        CancelledError);
+    EXPECT_TRUE(std::filesystem::is_empty(m_dir / "cancelled"));
+    EXPECT_THROW(
+        convert(source, Format::txt, m_dir / "cancelled.txt", Quality::small, stop.get_token()),
+        CancelledError);
+}
+
+} // namespace
+} // namespace lumatra
