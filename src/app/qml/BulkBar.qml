@@ -1,78 +1,181 @@
 pragma ComponentBehavior: Bound
 import QtQuick
+import QtQuick.Controls.Basic
 import QtQuick.Layouts
 import Lumatra
 
 // One row per kind of ready job: every format all of them can become, the shared
-// target selected. A chip sets that target on all ready jobs of the kind.
+// target selected. A chip sets that target on all ready jobs of the kind. Chip rows
+// wider than the window scroll sideways (wheel or drag) and fade out at the edge that
+// hides more; when the window is short, the rows themselves scroll.
 Item {
     id: bar
 
     implicitHeight: rows.implicitHeight + 20
 
-    Column {
-        id: rows
-        x: 24
-        y: 10
-        width: bar.width - 48
-        spacing: 8
+    Flickable {
+        id: scroller
+        anchors.fill: parent
+        anchors.bottomMargin: 1
+        contentWidth: width
+        contentHeight: rows.implicitHeight + 20
+        interactive: contentHeight > height
+        boundsBehavior: Flickable.StopAtBounds
+        clip: true
+        ScrollBar.vertical: ScrollBar { policy: scroller.interactive ? ScrollBar.AsNeeded : ScrollBar.AlwaysOff }
 
-        Repeater {
-            model: Store.bulkKinds
+        Column {
+            id: rows
+            x: 24
+            y: 10
+            width: bar.width - 48
+            spacing: 4
 
-            delegate: RowLayout {
-                id: kindRow
-                required property var modelData
-                objectName: "bulk_" + modelData.kind
-                width: rows.width
-                spacing: 12
+            Repeater {
+                model: Store.bulkKinds
 
-                Row {
-                    Layout.preferredWidth: 150
-                    spacing: 6
-
-                    Glyph {
-                        name: kindRow.modelData.symbol
-                        size: 12
-                        color: Theme.accent
-                        anchors.verticalCenter: parent.verticalCenter
-                    }
-                    Text {
-                        text: kindRow.modelData.label
-                        font.family: Theme.font
-                        font.pixelSize: 12
-                        font.weight: Font.DemiBold
-                        color: Theme.text
-                        anchors.verticalCenter: parent.verticalCenter
-                    }
-                }
-
-                Flickable {
-                    Layout.fillWidth: true
-                    Layout.preferredHeight: 34
-                    contentWidth: chips.implicitWidth + 8
-                    contentHeight: height
-                    flickableDirection: Flickable.HorizontalFlick
-                    boundsBehavior: Flickable.StopAtBounds
-                    clip: true
+                delegate: RowLayout {
+                    id: kindRow
+                    required property var modelData
+                    objectName: "bulk_" + modelData.kind
+                    width: rows.width
+                    spacing: 12
 
                     Row {
-                        id: chips
-                        x: 4
-                        y: 4
+                        Layout.preferredWidth: 150
                         spacing: 6
 
-                        Repeater {
-                            model: kindRow.modelData.targets
+                        Glyph {
+                            name: kindRow.modelData.symbol
+                            size: 12
+                            color: Theme.accent
+                            anchors.verticalCenter: parent.verticalCenter
+                        }
+                        Text {
+                            text: kindRow.modelData.label
+                            font.family: Theme.font
+                            font.pixelSize: 12
+                            font.weight: Font.DemiBold
+                            color: Theme.text
+                            anchors.verticalCenter: parent.verticalCenter
+                        }
+                    }
 
-                            delegate: FormatChip {
-                                required property var modelData
-                                objectName: "chip_" + modelData.format
-                                format: modelData.format
-                                text: modelData.label
-                                detail: modelData.detail
-                                selected: kindRow.modelData.common === modelData.format
-                                onClicked: Store.setTarget(format, kindRow.modelData.kind)
+                    Flickable {
+                        id: chipScroller
+                        objectName: "chipScroller"
+                        readonly property bool moreRight: contentX < contentWidth - width - 1
+                        readonly property bool moreLeft: contentX > 1
+                        Layout.fillWidth: true
+                        Layout.preferredHeight: 30
+                        contentWidth: chips.implicitWidth + 8
+                        contentHeight: height
+                        flickableDirection: Flickable.HorizontalFlick
+                        boundsBehavior: Flickable.StopAtBounds
+                        clip: true
+
+                        /// Moves the chips sideways by `delta`, within bounds.
+                        function scrollBy(delta) {
+                            contentX = Math.max(0, Math.min(contentWidth - width, contentX + delta))
+                        }
+
+                        Row {
+                            id: chips
+                            x: 4
+                            y: 2
+                            spacing: 6
+
+                            Repeater {
+                                model: kindRow.modelData.targets
+
+                                delegate: FormatChip {
+                                    required property var modelData
+                                    objectName: "chip_" + modelData.format
+                                    format: modelData.format
+                                    text: modelData.label
+                                    detail: modelData.detail
+                                    selected: kindRow.modelData.common === modelData.format
+                                    onClicked: Store.setTarget(format, kindRow.modelData.kind)
+                                    // A chip reached with Tab scrolls into view.
+                                    onActiveFocusChanged: {
+                                        if (!activeFocus) return
+                                        if (x < chipScroller.contentX)
+                                            chipScroller.contentX = Math.max(0, x - 4)
+                                        else if (x + width > chipScroller.contentX + chipScroller.width)
+                                            chipScroller.contentX = Math.min(chipScroller.contentWidth - chipScroller.width,
+                                                                             x + width + 12 - chipScroller.width)
+                                    }
+                                }
+                            }
+                        }
+
+                        // The wheel scrolls an overflowing row sideways; otherwise it
+                        // goes on to the bar and the list.
+                        MouseArea {
+                            anchors.fill: parent
+                            acceptedButtons: Qt.NoButton
+                            onWheel: (wheel) => {
+                                if (chipScroller.contentWidth <= chipScroller.width) {
+                                    wheel.accepted = false
+                                    return
+                                }
+                                const delta = wheel.angleDelta.x !== 0 ? wheel.angleDelta.x : wheel.angleDelta.y
+                                chipScroller.scrollBy(-delta / 2)
+                            }
+                        }
+                    }
+
+                    // Fades and arrows over the edges that hide chips.
+                    Item {
+                        Layout.preferredWidth: 0
+                        Layout.preferredHeight: 30
+                        z: 1
+
+                        Rectangle {
+                            objectName: "moreHint"
+                            visible: chipScroller.moreRight
+                            x: -56
+                            width: 44
+                            height: parent.height
+                            gradient: Gradient {
+                                orientation: Gradient.Horizontal
+                                GradientStop { position: 0; color: Theme.alpha(Theme.background, 0) }
+                                GradientStop { position: 0.6; color: Theme.background }
+                            }
+                            Glyph {
+                                anchors.right: parent.right
+                                anchors.verticalCenter: parent.verticalCenter
+                                name: "chevron_right"
+                                size: 16
+                                color: Theme.text
+                            }
+                            MouseArea {
+                                anchors.fill: parent
+                                cursorShape: Qt.PointingHandCursor
+                                onClicked: chipScroller.scrollBy(chipScroller.width * 0.6)
+                            }
+                        }
+                        Rectangle {
+                            visible: chipScroller.moreLeft
+                            x: -chipScroller.width - 12
+                            width: 36
+                            height: parent.height
+                            gradient: Gradient {
+                                orientation: Gradient.Horizontal
+                                GradientStop { position: 0.4; color: Theme.background }
+                                GradientStop { position: 1; color: Theme.alpha(Theme.background, 0) }
+                            }
+                            Glyph {
+                                anchors.left: parent.left
+                                anchors.verticalCenter: parent.verticalCenter
+                                name: "chevron_left"
+                                size: 16
+                                color: Theme.text
+                            }
+                            MouseArea {
+                                anchors.fill: parent
+                                cursorShape: Qt.PointingHandCursor
+                                onClicked: chipScroller.scrollBy(-chipScroller.width * 0.6)
                             }
                         }
                     }

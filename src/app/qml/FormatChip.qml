@@ -14,7 +14,9 @@ T.Button {
     text: format.toUpperCase()
     implicitHeight: 26
     implicitWidth: label.implicitWidth + 22
-    focusPolicy: Qt.NoFocus
+    focusPolicy: Qt.TabFocus
+    Keys.onReturnPressed: chip.clicked()
+    Keys.onEnterPressed: chip.clicked()
 
     contentItem: Text {
         id: label
@@ -27,6 +29,8 @@ T.Button {
         verticalAlignment: Text.AlignVCenter
     }
 
+    FocusRing { shown: chip.visualFocus }
+
     background: Surface {
         radius: -1
         accentFill: chip.selected
@@ -37,7 +41,7 @@ T.Button {
         shadowBlur: 6
     }
 
-    ToolTip.visible: hovered && detail !== ""
+    ToolTip.visible: (hovered || visualFocus) && detail !== ""
     ToolTip.text: detail
     ToolTip.delay: 600
 }

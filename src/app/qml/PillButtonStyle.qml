@@ -1,4 +1,5 @@
 import QtQuick
+import QtQuick.Controls.Basic
 import QtQuick.Templates as T
 import Lumatra
 
@@ -10,6 +11,8 @@ T.Button {
     property bool filled: false
     property bool large: false
     property string symbol
+    /// Tooltip, with the keyboard shortcut where there is one.
+    property string help
 
     implicitHeight: large ? 46 : 34
     implicitWidth: contentItem.implicitWidth + leftPadding + rightPadding
@@ -17,7 +20,14 @@ T.Button {
     rightPadding: leftPadding
     opacity: enabled ? 1 : 0.4
     scale: pressed ? 0.96 : 1
-    focusPolicy: Qt.NoFocus
+    // Tab reaches it, a click does not take the focus; Space and Enter press it.
+    focusPolicy: Qt.TabFocus
+    Keys.onReturnPressed: button.clicked()
+    Keys.onEnterPressed: button.clicked()
+
+    ToolTip.visible: hovered && help !== ""
+    ToolTip.text: help
+    ToolTip.delay: 600
 
     Behavior on scale {
         SpringAnimation { spring: Theme.pressSpring; damping: Theme.pressSpringDamping; epsilon: 0.002 }
@@ -44,6 +54,8 @@ T.Button {
             anchors.verticalCenter: parent.verticalCenter
         }
     }
+
+    FocusRing { shown: button.visualFocus }
 
     background: Surface {
         radius: -1
