@@ -112,6 +112,15 @@ Popup {
         return urls.concat(folderModel.typedUrls(pathField.text))
     }
     function accept() {
+        // Enter with nothing marked works on the row under the keyboard: a folder opens,
+        // a file is taken.
+        if (!foldersOnly && markedCount === 0 && pathField.text.trim() === "" && current >= 0) {
+            if (folderModel.isFolderAt(current)) {
+                openRow(current)
+                return
+            }
+            markOnly(current)
+        }
         const chosen = selection()
         if (chosen.length === 0) return
         close()

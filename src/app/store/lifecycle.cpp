@@ -27,7 +27,8 @@ Lifecycle* Lifecycle::create(QQmlEngine*, QJSEngine*) {
 }
 
 bool Lifecycle::requestQuit() {
-    if (m_quitting) return false;
+    // Quitting asks the windows to close; they may.
+    if (m_quitting) return true;
     if (!m_store.isBusy()) {
         quitNow();
         return true;

@@ -47,8 +47,9 @@ public:
 
     bool isQuitting() const { return m_quitting; }
 
-    /// The user asks to quit. An idle queue quits at once (true); a running one emits
-    /// confirmationNeeded() and stays (false). While quitting, nothing more happens.
+    /// The user asks to quit, or the window is asked to close. An idle queue quits at
+    /// once (true); a running one emits confirmationNeeded() and stays (false). While
+    /// quitting, the answer is true and nothing more happens.
     Q_INVOKABLE bool requestQuit();
     /// Quits after the walk of the quit path: queued jobs become ready, the running
     /// conversion is cancelled, and the program ends once its worker is over (its
