@@ -146,7 +146,8 @@ InstanceServer::~InstanceServer() {
 bool InstanceServer::listen() {
     if (!m_path) return false;
     const QString name = QFile::decodeName(QByteArray::fromStdString(m_path->native()));
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    // No socket options: with them Qt binds elsewhere and renames the socket into
+    // place, over a running window's. The folder alone keeps other users out.
     if (m_server->listen(name)) return true;
     if (m_server->serverError() != QAbstractSocket::AddressInUseError) return false;
     // Someone answering there is a window of this user; a silent socket is a leftover.

@@ -201,7 +201,7 @@ Item {
                     currentIndex: -1
                     boundsBehavior: Flickable.StopAtBounds
                     ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
-                    activeFocusOnTab: view.hasJobs
+                    activeFocusOnTab: true
                     keyNavigationEnabled: false
 
                     onActiveFocusChanged: {

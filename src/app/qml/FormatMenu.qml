@@ -14,7 +14,7 @@ Item {
     implicitWidth: Math.max(96, face.implicitWidth + 28)
     implicitHeight: 32
     opacity: enabled ? 1 : 0.5
-    activeFocusOnTab: enabled
+    activeFocusOnTab: true
     Keys.onSpacePressed: root.openMenu()
     Keys.onReturnPressed: root.openMenu()
     Keys.onEnterPressed: root.openMenu()

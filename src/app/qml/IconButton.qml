@@ -13,7 +13,7 @@ Item {
 
     implicitWidth: 30
     implicitHeight: 30
-    activeFocusOnTab: visible && enabled
+    activeFocusOnTab: true
     Keys.onSpacePressed: root.clicked()
     Keys.onReturnPressed: root.clicked()
     Keys.onEnterPressed: root.clicked()
