@@ -67,12 +67,10 @@ shot empty-window 1.5
 xdotool windowsize --sync "$window" 820 560
 shot empty-smallest
 
-# Ctrl+O, then a path typed into the panel's field, Ctrl+A and Enter.
+# Ctrl+O opens the panel in the home folder; Right enters "Файлы", Ctrl+A marks all.
 key ctrl+o
 shot file-panel
-key Tab
-xdotool type --delay 20 "$files"
-key Return
+key Right
 key ctrl+a
 shot file-panel-all-marked
 key Return

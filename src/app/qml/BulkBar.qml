@@ -11,7 +11,7 @@ import Lumatra
 Item {
     id: bar
 
-    implicitHeight: rows.implicitHeight + 20
+    implicitHeight: rows.implicitHeight + 21
 
     Flickable {
         id: scroller
@@ -19,10 +19,11 @@ Item {
         anchors.bottomMargin: 1
         contentWidth: width
         contentHeight: rows.implicitHeight + 20
-        interactive: contentHeight > height
+        interactive: contentHeight > height + 1
         boundsBehavior: Flickable.StopAtBounds
         clip: true
-        ScrollBar.vertical: ScrollBar { policy: scroller.interactive ? ScrollBar.AsNeeded : ScrollBar.AlwaysOff }
+        // Shown whenever rows are hidden, so that the user sees there are more.
+        ScrollBar.vertical: ScrollBar { policy: scroller.interactive ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff }
 
         Column {
             id: rows
@@ -109,13 +110,16 @@ Item {
                             }
                         }
 
-                        // The wheel scrolls an overflowing row sideways; otherwise it
-                        // goes on to the bar and the list.
+                        // The wheel scrolls an overflowing row sideways; a plain vertical
+                        // turn goes on to the bar instead while the bar itself scrolls.
                         MouseArea {
                             anchors.fill: parent
                             acceptedButtons: Qt.NoButton
                             onWheel: (wheel) => {
-                                if (chipScroller.contentWidth <= chipScroller.width) {
+                                const sideways = wheel.angleDelta.x !== 0
+                                    || (wheel.modifiers & Qt.ShiftModifier)
+                                if (chipScroller.contentWidth <= chipScroller.width
+                                        || (scroller.interactive && !sideways)) {
                                     wheel.accepted = false
                                     return
                                 }

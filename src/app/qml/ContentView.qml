@@ -19,6 +19,9 @@ Item {
     readonly property bool dialogOpen: openPanel.visible || folderPanel.visible
                                        || quitDialog.visible
     readonly property alias jobList: list
+    /// The window is too narrow for every footer button's text next to the whole
+    /// quality selector: "Остановить" and "Очистить готовые" show their symbol only.
+    readonly property bool narrow: width < 980
 
     implicitWidth: 1000
     implicitHeight: 680
@@ -181,7 +184,7 @@ Item {
                     objectName: "bulkBar"
                     Layout.fillWidth: true
                     // The list keeps room for three rows; the bar scrolls beyond that.
-                    Layout.maximumHeight: Math.max(50, mainArea.height - 3 * 64 - 2 * 10 - 28)
+                    Layout.maximumHeight: Math.max(51, mainArea.height - 3 * 64 - 2 * 10 - 28)
                     Layout.preferredHeight: implicitHeight
                     visible: Store.readyCount > 1
                 }
@@ -339,7 +342,7 @@ Item {
                     ColumnLayout {
                         spacing: 6
                         Layout.fillWidth: true
-                        Layout.minimumWidth: 200
+                        Layout.minimumWidth: 268
                         Layout.maximumWidth: 360
                         Caption { text: "КАЧЕСТВО" }
                         Segmented {
@@ -364,6 +367,8 @@ Item {
                         objectName: "clearButton"
                         visible: Store.hasFinished && !Store.busy
                         text: "Очистить готовые"
+                        symbol: view.narrow ? "clear_all" : ""
+                        iconOnly: view.narrow
                         help: "Убрать из списка готовые, отменённые и неудачные"
                         onClicked: Store.clearFinished()
                     }
@@ -373,7 +378,7 @@ Item {
                         large: true
                         symbol: "stop.fill"
                         text: "Остановить"
-                        help: "Остановить конвертацию, очередь вернётся к готовым"
+                        iconOnly: view.narrow
                         onClicked: Store.cancelAll()
                     }
                     PillButtonStyle {

@@ -13,10 +13,12 @@ T.Button {
     property string symbol
     /// Tooltip, with the keyboard shortcut where there is one.
     property string help
+    /// Only the symbol, in a circle; the text moves to the tooltip. For narrow windows.
+    property bool iconOnly: false
 
     implicitHeight: large ? 46 : 34
-    implicitWidth: contentItem.implicitWidth + leftPadding + rightPadding
-    leftPadding: large ? 24 : 16
+    implicitWidth: iconOnly ? implicitHeight : contentItem.implicitWidth + leftPadding + rightPadding
+    leftPadding: iconOnly ? 0 : large ? 24 : 16
     rightPadding: leftPadding
     opacity: enabled ? 1 : 0.4
     scale: pressed ? 0.96 : 1
@@ -25,8 +27,8 @@ T.Button {
     Keys.onReturnPressed: button.clicked()
     Keys.onEnterPressed: button.clicked()
 
-    ToolTip.visible: hovered && help !== ""
-    ToolTip.text: help
+    ToolTip.visible: (hovered || visualFocus) && ToolTip.text !== ""
+    ToolTip.text: iconOnly ? (help !== "" ? text + " — " + help : text) : help
     ToolTip.delay: 600
 
     Behavior on scale {
@@ -39,7 +41,10 @@ T.Button {
 
     contentItem: Row {
         spacing: 6
+        // Centred in the circle when the text is left out.
+        leftPadding: button.iconOnly ? (button.width - glyph.implicitWidth) / 2 : 0
         Glyph {
+            id: glyph
             visible: button.symbol !== ""
             name: button.symbol
             size: button.font.pixelSize
@@ -48,6 +53,7 @@ T.Button {
         }
         Text {
             id: label
+            visible: !button.iconOnly
             text: button.text
             font: button.font
             color: button.filled ? "white" : Theme.text

@@ -98,6 +98,8 @@ Item {
             stage.done(jobs[1], 1)
             settle()
             verify(checkLayout(controls, "running") >= 6)
+            // The quality titles keep their room (the other buttons give way).
+            verify(part("qualitySelector").width >= 268, "quality " + part("qualitySelector").width)
 
             // The same at a large size.
             view.width = 1600
