@@ -128,6 +128,7 @@ int runWindow(int argc, char** argv, const std::vector<std::string>& files) {
 void snapshot(int argc, char** argv, const std::string& out,
               const std::vector<std::string>& files) {
     MainWindow::selectOffscreenRendering();
+    provideRuntimeFolder();
     setNames();
     QGuiApplication app(argc, argv);
     MainWindow::prepareApplication();
