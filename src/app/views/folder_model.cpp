@@ -19,8 +19,11 @@ namespace lumatra {
 
 namespace {
 
+// The order the store gives a folder's files: the locale's, with numbers by value.
 QCollator fileManagerOrder() {
-    QCollator collator(QLocale(QLocale::Russian, QLocale::Russia));
+    QLocale locale;
+    if (locale.language() == QLocale::C) locale = QLocale(QLocale::English, QLocale::UnitedStates);
+    QCollator collator(locale);
     collator.setNumericMode(true);
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     return collator;
