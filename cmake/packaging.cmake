@@ -1,5 +1,7 @@
 # Packaging of the application with CPack: `cpack --config build/CPackConfig.cmake`
 # (or `cd build && cpack`) writes lumatra_<version>_<arch>.deb.
+include(GNUInstallDirs)
+
 # The text-document converter, where one is built, goes beside the executable (here,
 # after every folder has defined its targets).
 if(TARGET lumatra-textutil)

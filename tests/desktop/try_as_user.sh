@@ -116,4 +116,5 @@ app_pid=
 if pgrep -f "ffmpeg.*Длинное видео" >/dev/null; then fail "ffmpeg is still running"; fi
 if ls -A "$work" | grep -q '^\.lumatra-'; then fail "an unfinished output was left"; fi
 if [[ -s $out/stderr.txt ]]; then echo "standard error:"; cat "$out/stderr.txt"; fi
+if grep -q 'ALSA' "$out/stderr.txt"; then fail "sound errors on standard error"; fi
 echo "done; screenshots in $out"

@@ -13,6 +13,10 @@ Item {
 
     implicitHeight: rows.implicitHeight + 21
 
+    /// The kind whose chip row had the keyboard when the rows were rebuilt (a choice
+    /// rebuilds them); its new row takes the keyboard back.
+    property string keyboardKind
+
     Flickable {
         id: scroller
         anchors.fill: parent
@@ -75,6 +79,36 @@ Item {
                         boundsBehavior: Flickable.StopAtBounds
                         clip: true
 
+                        // One Tab stop per row: the arrows go from chip to chip, Space or
+                        // Enter chooses the marked one.
+                        activeFocusOnTab: true
+                        property int keyIndex: Math.max(0, kindRow.modelData.targets.findIndex(
+                            t => t.format === kindRow.modelData.common))
+                        Keys.onLeftPressed: keyIndex = Math.max(0, keyIndex - 1)
+                        Keys.onRightPressed: keyIndex = Math.min(kindRow.modelData.targets.length - 1, keyIndex + 1)
+                        Keys.onSpacePressed: choose()
+                        Keys.onReturnPressed: choose()
+                        Keys.onEnterPressed: choose()
+
+                        function choose() {
+                            const target = kindRow.modelData.targets[keyIndex]
+                            if (!target) return
+                            bar.keyboardKind = kindRow.modelData.kind
+                            Store.setTarget(target.format, kindRow.modelData.kind)
+                        }
+                        Component.onCompleted: {
+                            if (bar.keyboardKind !== kindRow.modelData.kind) return
+                            bar.keyboardKind = ""
+                            forceActiveFocus(Qt.TabFocusReason)
+                        }
+                        /// Scrolls so that `chip` is wholly in view.
+                        function reveal(chip) {
+                            if (chip.x < contentX)
+                                contentX = Math.max(0, chip.x - 4)
+                            else if (chip.x + chip.width > contentX + width)
+                                contentX = Math.min(contentWidth - width, chip.x + chip.width + 12 - width)
+                        }
+
                         /// Moves the chips sideways by `delta`, within bounds.
                         function scrollBy(delta) {
                             contentX = Math.max(0, Math.min(contentWidth - width, contentX + delta))
@@ -90,22 +124,17 @@ Item {
                                 model: kindRow.modelData.targets
 
                                 delegate: FormatChip {
+                                    id: chip
                                     required property var modelData
+                                    required property int index
                                     objectName: "chip_" + modelData.format
                                     format: modelData.format
                                     text: modelData.label
                                     detail: modelData.detail
                                     selected: kindRow.modelData.common === modelData.format
+                                    keyMarked: chipScroller.activeFocus && chipScroller.keyIndex === index
                                     onClicked: Store.setTarget(format, kindRow.modelData.kind)
-                                    // A chip reached with Tab scrolls into view.
-                                    onActiveFocusChanged: {
-                                        if (!activeFocus) return
-                                        if (x < chipScroller.contentX)
-                                            chipScroller.contentX = Math.max(0, x - 4)
-                                        else if (x + width > chipScroller.contentX + chipScroller.width)
-                                            chipScroller.contentX = Math.min(chipScroller.contentWidth - chipScroller.width,
-                                                                             x + width + 12 - chipScroller.width)
-                                    }
+                                    onKeyMarkedChanged: if (keyMarked) chipScroller.reveal(chip)
                                 }
                             }
                         }

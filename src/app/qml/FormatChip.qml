@@ -10,13 +10,14 @@ T.Button {
     property string format
     property string detail
     property bool selected: false
+    /// The keyboard's mark of its row is on this chip.
+    property bool keyMarked: false
 
     text: format.toUpperCase()
     implicitHeight: 26
     implicitWidth: label.implicitWidth + 22
-    focusPolicy: Qt.TabFocus
-    Keys.onReturnPressed: chip.clicked()
-    Keys.onEnterPressed: chip.clicked()
+    // Its row takes the keyboard focus and marks one chip at a time.
+    focusPolicy: Qt.NoFocus
 
     contentItem: Text {
         id: label
@@ -29,7 +30,7 @@ T.Button {
         verticalAlignment: Text.AlignVCenter
     }
 
-    FocusRing { shown: chip.visualFocus }
+    FocusRing { shown: chip.keyMarked }
 
     background: Surface {
         radius: -1
@@ -41,7 +42,7 @@ T.Button {
         shadowBlur: 6
     }
 
-    ToolTip.visible: (hovered || visualFocus) && detail !== ""
+    ToolTip.visible: (hovered || keyMarked) && detail !== ""
     ToolTip.text: detail
     ToolTip.delay: 600
 }

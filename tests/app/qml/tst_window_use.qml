@@ -125,6 +125,31 @@ Item {
             tryVerify(() => !findChild(row, "moreHint").visible)
         }
 
+        function test_a_chip_row_is_one_tab_stop_worked_with_the_arrows() {
+            const a = stage.addJob("a.wav")
+            const b = stage.addJob("b.wav")
+            settle()
+            part("addButton").forceActiveFocus(Qt.TabFocusReason)
+            keyClick(Qt.Key_Tab)
+            const row = findChild(part("bulkBar"), "bulk_audio")
+            const scroller = findChild(row, "chipScroller")
+            verify(scroller.activeFocus)
+            // The mark starts on the shared target (mp3) and moves with the arrows.
+            verify(findChild(row, "chip_mp3").keyMarked)
+            keyClick(Qt.Key_Right)
+            keyClick(Qt.Key_Right)
+            compare(scroller.keyIndex, 2)
+            const marked = Store.bulkKinds[0].targets[2].format
+            verify(findChild(row, "chip_" + marked).keyMarked)
+            keyClick(Qt.Key_Space)
+            compare(a.target, marked)
+            compare(b.target, marked)
+            // The row keeps the keyboard; the next Tab leaves it for the list.
+            tryVerify(() => view.Window.activeFocusItem?.objectName === "chipScroller")
+            keyClick(Qt.Key_Tab)
+            verify(part("jobList").activeFocus)
+        }
+
         function test_keyboard_selects_and_removes_rows() {
             const a = stage.addJob("a.json")
             const b = stage.addJob("b.json")
