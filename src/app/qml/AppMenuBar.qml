@@ -35,8 +35,11 @@ MenuBar {
             color: Theme.text
             verticalAlignment: Text.AlignVCenter
         }
+        // Lit while its menu is open or the pointer is on it; the bar keeps its current
+        // item after a menu closes, which should not look open.
         background: Rectangle {
-            color: barItem.highlighted ? Theme.alpha(Theme.accent, 0.85) : "transparent"
+            color: barItem.menu?.visible || barItem.hovered ? Theme.alpha(Theme.accent, 0.85)
+                                                            : "transparent"
         }
     }
 
