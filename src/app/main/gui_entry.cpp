@@ -122,6 +122,9 @@ int runWindow(int argc, char** argv, const std::vector<std::string>& files) {
                          Store::shared()->addPaths(paths);
                          raise(*window);
                      });
+    // Files handed over while the window waits to quit would be lost with it.
+    QObject::connect(Lifecycle::shared(), &Lifecycle::quittingChanged, &instance,
+                     &InstanceServer::close);
     return QGuiApplication::exec();
 }
 

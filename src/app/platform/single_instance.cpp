@@ -158,6 +158,10 @@ bool InstanceServer::listen() {
     return m_server->listen(name);
 }
 
+void InstanceServer::close() {
+    m_server->close();
+}
+
 void InstanceServer::accept() {
     while (QLocalSocket* socket = m_server->nextPendingConnection()) {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);

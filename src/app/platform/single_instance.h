@@ -43,6 +43,8 @@ public:
     /// Starts listening. False when another window already answers at the socket (a
     /// leftover socket of a program that died is replaced) or no socket can be made.
     bool listen();
+    /// Stops listening (the window is quitting): a later launch starts a window of its own.
+    void close();
 
 signals:
     /// A later launch handed over these absolute paths, in its order (possibly none:

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <QFile>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QSignalSpy>
 
@@ -116,6 +117,62 @@ TEST(SingleInstance, OnlyOneWindowListensAndALeftoverSocketIsReplaced) {
     EXPECT_FALSE(forwardToRunningInstance({}, std::chrono::milliseconds(500)));
     InstanceServer fresh;
     EXPECT_TRUE(fresh.listen());
+}
+
+// Sends raw bytes to the socket and closes; the answer byte, if any.
+std::string sendRaw(const fs::path& socket, const QByteArray& bytes) {
+    QLocalSocket client;
+    client.connectToServer(QString::fromStdString(socket.string()));
+    if (!client.waitForConnected(2000)) return "no connection";
+    client.write(bytes);
+    client.flush();
+    std::string answer;
+    waitFor(
+        [&] {
+            if (client.bytesAvailable() > 0) answer = client.readAll().toStdString();
+            return !answer.empty() || client.state() != QLocalSocket::ConnectedState;
+        },
+        2000);
+    return answer;
+}
+
+TEST(SingleInstance, OnlyAWellFormedCompleteMessageIsTaken) {
+    ScratchDir dir;
+    RuntimeFolder runtime(dir / "run");
+    InstanceServer window;
+    ASSERT_TRUE(window.listen());
+    QSignalSpy received(&window, &InstanceServer::filesReceived);
+    const QByteArray greeting("lumatra-open 1\n");
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        std::string answer;
+        int messages;
+    };
+    const std::vector<Case> cases = {
+        {"another program's bytes", QByteArray("GET / HTTP/1.0\r\n\r\n"), "", 0},
+        {"cut off before its end", greeting + QByteArray("/a.wav", 6), "", 0},
+        {"complete", greeting + QByteArray("/a.wav\0/b.wav\0\0", 15), "k", 1},
+        {"complete and empty", greeting + QByteArray(1, '\0'), "k", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        received.clear();
+        EXPECT_EQ(sendRaw(dir / "run" / "lumatra.socket", c.bytes), c.answer);
+        QTest::qWait(50);
+        EXPECT_EQ(received.count(), c.messages);
+    }
+    received.clear();
+    sendRaw(dir / "run" / "lumatra.socket", greeting + QByteArray("/a.wav\0/b.wav\0\0", 15));
+    ASSERT_EQ(received.count(), 1);
+    EXPECT_EQ(received.at(0).at(0).toStringList(),
+              (QStringList{QStringLiteral("/a.wav"), QStringLiteral("/b.wav")}));
+
+    // A window that quits stops listening: the next launch starts its own.
+    window.close();
+    EXPECT_FALSE(forwardToRunningInstance({}, std::chrono::milliseconds(500)));
+    InstanceServer next;
+    EXPECT_TRUE(next.listen());
 }
 
 TEST(SingleInstance, TheSocketLivesOnlyInAFolderNoOtherUserCanEnter) {
