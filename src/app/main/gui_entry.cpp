@@ -1,5 +1,7 @@
 #include "main/gui_entry.h"
 
+#include "platform/single_instance.h"
+#include "store/lifecycle.h"
 #include "store/store.h"
 #include "views/main_window.h"
 
@@ -8,6 +10,7 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QQmlApplicationEngine>
@@ -54,7 +57,8 @@ public:
             signalfd_siginfo info{};
             while (::read(m_fd, &info, sizeof info) == sizeof info) {
             }
-            QCoreApplication::quit();
+            // The same way out as "Выйти": the conversion stops before the program ends.
+            Lifecycle::shared()->quitAfterStopping();
         });
     }
 
@@ -66,8 +70,23 @@ private:
 QStringList absolutePaths(const std::vector<std::string>& files) {
     QStringList paths;
     for (const std::string& file : files)
-        paths.append(QDir::current().absoluteFilePath(QString::fromStdString(file)));
+        paths.append(
+            QDir::current().absoluteFilePath(QFile::decodeName(QByteArray::fromStdString(file))));
     return paths;
+}
+
+// Qt and the desktop's libraries keep their sockets in the user's runtime folder; when
+// the session names none, the private folder made for ours stands in.
+void provideRuntimeFolder() {
+    if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) return;
+    if (const auto folder = privateRuntimeFolder()) qputenv("XDG_RUNTIME_DIR", folder->c_str());
+}
+
+// Brings the window to the front, also when it is minimised or hidden.
+void raise(QQuickWindow& window) {
+    if (!window.isVisible() || window.visibility() == QWindow::Minimized) window.showNormal();
+    window.raise();
+    window.requestActivate();
 }
 
 void setNames() {
@@ -81,21 +100,38 @@ void setNames() {
 
 int runWindow(int argc, char** argv, const std::vector<std::string>& files) {
     QuitOnSignals quitOnSignals;
+    provideRuntimeFolder();
+    // A window of this user runs already: it takes the files and comes to the front.
+    if (forwardToRunningInstance(files)) return 0;
+
     setNames();
     QGuiApplication app(argc, argv);
+    InstanceServer instance;
+    if (!instance.listen() && forwardToRunningInstance(files)) return 0;
     quitOnSignals.listen();
     MainWindow::prepareApplication();
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/qt/qml/Lumatra/resources/lumatra.svg")));
 
     Store::shared()->addPaths(absolutePaths(files));
+    Lifecycle::shared();
     QQmlApplicationEngine engine;
-    if (!MainWindow::load(engine)) return 1;
+    QQuickWindow* window = MainWindow::load(engine);
+    if (!window) return 1;
+    QObject::connect(&instance, &InstanceServer::filesReceived, window,
+                     [window](const QStringList& paths) {
+                         Store::shared()->addPaths(paths);
+                         raise(*window);
+                     });
+    // Files handed over while the window waits to quit would be lost with it.
+    QObject::connect(Lifecycle::shared(), &Lifecycle::quittingChanged, &instance,
+                     &InstanceServer::close);
     return QGuiApplication::exec();
 }
 
 void snapshot(int argc, char** argv, const std::string& out,
               const std::vector<std::string>& files) {
     MainWindow::selectOffscreenRendering();
+    provideRuntimeFolder();
     setNames();
     QGuiApplication app(argc, argv);
     MainWindow::prepareApplication();

@@ -2,8 +2,27 @@
 
 #include <canberra.h>
 
+#include <QDir>
+#include <QFileInfo>
+
 namespace lumatra {
 namespace {
+
+// Whether anything could play a sound: a sound server of the session or a sound card.
+// Without one, the sound libraries would only print their failures on standard error.
+bool soundOutputExists() {
+    static const bool exists = [] {
+        const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+        if (!qEnvironmentVariableIsEmpty("PULSE_SERVER")) return true;
+        for (const char* socket : {"/pulse/native", "/pipewire-0"})
+            if (!runtime.isEmpty() && QFileInfo::exists(runtime + QLatin1String(socket)))
+                return true;
+        return !QDir(QStringLiteral("/dev/snd"))
+                    .entryList({QStringLiteral("pcmC*p")}, QDir::System)
+                    .isEmpty();
+    }();
+    return exists;
+}
 
 // One context for the life of the program, made on first use (main thread only).
 ca_context* soundContext() {
@@ -22,7 +41,7 @@ void playSystemSound(const QString& name) {
     const char* eventId = nullptr;
     if (name == QLatin1String("Glass")) eventId = "complete";
     if (name == QLatin1String("Basso")) eventId = "dialog-error";
-    if (!eventId) return;
+    if (!eventId || !soundOutputExists()) return;
     ca_context* context = soundContext();
     if (!context) return;
     ca_context_play(context, 0, CA_PROP_EVENT_ID, eventId, nullptr);

@@ -1,7 +1,6 @@
 pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Controls.Basic
-import QtQuick.Dialogs
 import QtQuick.Layouts
 import Lumatra
 
@@ -14,6 +13,15 @@ Item {
     /// A drag carrying local files hovers over the window.
     property bool isTargeted: false
     readonly property bool hasJobs: Store.jobs.count > 0
+    /// The row the keyboard works on (arrows, Delete), or -1.
+    property int selectedRow: -1
+    /// A modal panel or dialog is up: the window's own shortcuts rest meanwhile.
+    readonly property bool dialogOpen: openPanel.visible || folderPanel.visible
+                                       || quitDialog.visible
+    readonly property alias jobList: list
+    /// The window is too narrow for every footer button's text next to the whole
+    /// quality selector: "Остановить" and "Очистить готовые" show their symbol only.
+    readonly property bool narrow: width < 980
 
     implicitWidth: 1000
     implicitHeight: 680
@@ -36,6 +44,12 @@ Item {
         id: stack
         anchors.fill: parent
         spacing: 0
+
+        AppMenuBar {
+            objectName: "menuBar"
+            Layout.fillWidth: true
+            actionsEnabled: !view.dialogOpen
+        }
 
         // Header
         RowLayout {
@@ -90,6 +104,7 @@ Item {
                 visible: view.hasJobs
                 symbol: "plus"
                 text: "Добавить"
+                help: "Добавить файлы и папки — Ctrl+O"
                 onClicked: Store.openPanel()
             }
         }
@@ -137,6 +152,7 @@ Item {
 
         // Main area: the drop area while the list is empty, else the bulk bar and list.
         Item {
+            id: mainArea
             Layout.fillWidth: true
             Layout.fillHeight: true
 
@@ -167,6 +183,9 @@ Item {
                 BulkBar {
                     objectName: "bulkBar"
                     Layout.fillWidth: true
+                    // The list keeps room for three rows; the bar scrolls beyond that.
+                    Layout.maximumHeight: Math.max(51, mainArea.height - 3 * 64 - 2 * 10 - 28)
+                    Layout.preferredHeight: implicitHeight
                     visible: Store.readyCount > 1
                 }
 
@@ -185,11 +204,44 @@ Item {
                     currentIndex: -1
                     boundsBehavior: Flickable.StopAtBounds
                     ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
+                    activeFocusOnTab: true
+                    keyNavigationEnabled: false
+
+                    onActiveFocusChanged: {
+                        if (activeFocus && view.selectedRow < 0 && count > 0) view.selectRow(0)
+                    }
+                    Keys.onUpPressed: view.selectRow(Math.max(0, view.selectedRow - 1))
+                    Keys.onDownPressed: view.selectRow(Math.min(count - 1, view.selectedRow + 1))
+                    Keys.onPressed: (event) => {
+                        if (event.key === Qt.Key_Delete || event.key === Qt.Key_Backspace) {
+                            view.removeSelected()
+                        } else if (event.key === Qt.Key_Home) {
+                            view.selectRow(0)
+                        } else if (event.key === Qt.Key_End) {
+                            view.selectRow(count - 1)
+                        } else if (event.key === Qt.Key_Space || event.key === Qt.Key_Return
+                                   || event.key === Qt.Key_Enter) {
+                            if (event.modifiers & Qt.ControlModifier) return
+                            const row = list.itemAtIndex(view.selectedRow)
+                            if (row) row.openFormatMenu()
+                        } else if (event.key === Qt.Key_Escape && view.selectedRow >= 0) {
+                            view.selectedRow = -1
+                        } else {
+                            return
+                        }
+                        event.accepted = true
+                    }
 
                     delegate: JobRow {
                         id: jobRow
+                        required property int index
                         x: 24
                         width: list.width - 48
+                        selected: list.activeFocus && view.selectedRow === index
+                        onPicked: {
+                            view.selectedRow = index
+                            list.forceActiveFocus(Qt.MouseFocusReason)
+                        }
 
                         // A row that goes fades out while shrinking a little; the view
                         // keeps it until then.
@@ -290,7 +342,7 @@ Item {
                     ColumnLayout {
                         spacing: 6
                         Layout.fillWidth: true
-                        Layout.minimumWidth: 200
+                        Layout.minimumWidth: 268
                         Layout.maximumWidth: 360
                         Caption { text: "КАЧЕСТВО" }
                         Segmented {
@@ -315,6 +367,9 @@ Item {
                         objectName: "clearButton"
                         visible: Store.hasFinished && !Store.busy
                         text: "Очистить готовые"
+                        symbol: view.narrow ? "clear_all" : ""
+                        iconOnly: view.narrow
+                        help: "Убрать из списка готовые, отменённые и неудачные"
                         onClicked: Store.clearFinished()
                     }
                     PillButtonStyle {
@@ -323,6 +378,7 @@ Item {
                         large: true
                         symbol: "stop.fill"
                         text: "Остановить"
+                        iconOnly: view.narrow
                         onClicked: Store.cancelAll()
                     }
                     PillButtonStyle {
@@ -331,6 +387,7 @@ Item {
                         large: true
                         symbol: "arrow.triangle.2.circlepath"
                         text: Store.convertTitle
+                        help: "Конвертировать все готовые файлы — Ctrl+Enter"
                         enabled: Store.readyCount > 0
                         onClicked: Store.convertAll()
                     }
@@ -339,10 +396,32 @@ Item {
         }
     }
 
+    // Ctrl+Return, Ctrl+O and Ctrl+Q belong to the menu bar's actions; the keypad's
+    // Enter joins them here.
     Shortcut {
-        sequences: ["Ctrl+Return", "Ctrl+Enter"]
-        enabled: view.hasJobs && Store.readyCount > 0
+        sequence: "Ctrl+Enter"
+        enabled: view.hasJobs && Store.readyCount > 0 && !view.dialogOpen
         onActivated: Store.convertAll()
+    }
+
+    /// Moves the keyboard's row selection and brings the row into view.
+    function selectRow(row) {
+        if (list.count === 0) {
+            selectedRow = -1
+            return
+        }
+        selectedRow = Math.max(0, Math.min(list.count - 1, row))
+        list.positionViewAtIndex(selectedRow, ListView.Contain)
+    }
+
+    /// Delete and Backspace: removes the selected row where its × would (not while it
+    /// converts or waits in the queue); the selection stays at the same place.
+    function removeSelected() {
+        if (selectedRow < 0 || selectedRow >= list.count) return
+        const job = Store.jobs.jobAt(selectedRow)
+        if (!job || job.status === Job.Running || job.status === Job.Queued) return
+        Store.remove(job)
+        selectedRow = Math.min(selectedRow, Store.jobs.count - 1)
     }
 
     DropArea {
@@ -387,40 +466,38 @@ Item {
         }
     }
 
-    FileDialog {
-        id: openDialog
+    FilePanel {
+        id: openPanel
+        objectName: "openPanel"
         title: "Добавить файлы"
-        fileMode: FileDialog.OpenFiles
         acceptLabel: "Добавить"
-        onAccepted: Store.add(selectedFiles)
-        onVisibleChanged: if (visible) Qt.callLater(view.darkenPanels)
+        onChosen: (urls) => Store.add(urls)
     }
 
-    FolderDialog {
-        id: folderDialog
+    FilePanel {
+        id: folderPanel
+        objectName: "folderPanel"
+        foldersOnly: true
         title: "Папка для результатов"
         acceptLabel: "Сохранять сюда"
-        onAccepted: Store.outputDirectory = selectedFolder
-        onVisibleChanged: if (visible) Qt.callLater(view.darkenPanels)
+        startFolder: Store.outputDirectoryPath
+        onChosen: (urls) => Store.outputDirectory = urls[0]
     }
 
-    /// Qt's own file panels (used when the desktop offers none) follow the window's
-    /// palette, except the folder path bar, whose background is plain white.
-    function darkenPanels() {
-        const walk = item => {
-            for (let i = 0; i < item.children.length; ++i) {
-                const child = item.children[i]
-                if (String(child).startsWith("FolderBreadcrumbBar") && child.background)
-                    child.background.color = Theme.surfaceRaised
-                walk(child)
-            }
-        }
-        if (view.Window.contentItem) walk(view.Window.contentItem)
+    QuitDialog {
+        id: quitDialog
+        objectName: "quitDialog"
+        onLeave: Lifecycle.quitAfterStopping()
+    }
+
+    Connections {
+        target: Lifecycle
+        function onConfirmationNeeded() { quitDialog.open() }
     }
 
     Connections {
         target: Store
-        function onOpenPanelRequested() { openDialog.open() }
-        function onOutputDirectoryPanelRequested() { folderDialog.open() }
+        function onOpenPanelRequested() { if (!view.dialogOpen) openPanel.open() }
+        function onOutputDirectoryPanelRequested() { if (!view.dialogOpen) folderPanel.open() }
     }
 }

@@ -40,8 +40,25 @@ Item {
         onClicked: hero.action()
     }
 
-    Column {
+    // Side by side when the area is too short for the column; scaled down when even
+    // that does not fit, so nothing leaves the dashed frame.
+    readonly property bool sideBySide: height < intro.implicitHeight + 22 + examplesCard.height + 32
+    readonly property real fit: Math.min(1, (width - 24) / Math.max(1, content.implicitWidth),
+                                         (height - 24) / Math.max(1, content.implicitHeight))
+
+    Grid {
+        id: content
+        objectName: "heroContent"
         anchors.centerIn: parent
+        columns: hero.sideBySide ? 2 : 1
+        columnSpacing: 36
+        rowSpacing: 22
+        verticalItemAlignment: Grid.AlignVCenter
+        horizontalItemAlignment: Grid.AlignHCenter
+        scale: hero.fit
+
+    Column {
+        id: intro
         spacing: 22
 
         Item {
@@ -114,16 +131,20 @@ Item {
         }
 
         PillButtonStyle {
+            objectName: "chooseButton"
             anchors.horizontalCenter: parent.horizontalCenter
             filled: true
             large: true
             symbol: "folder"
             text: "Выбрать файлы"
+            help: "Добавить файлы и папки — Ctrl+O"
             onClicked: hero.action()
         }
+    }
 
         Card {
-            anchors.horizontalCenter: parent.horizontalCenter
+            id: examplesCard
+            objectName: "examplesCard"
             radius: 16
             width: list.implicitWidth + 44
             height: list.implicitHeight + 32

@@ -10,10 +10,13 @@ T.Button {
     property string format
     property string detail
     property bool selected: false
+    /// The keyboard's mark of its row is on this chip.
+    property bool keyMarked: false
 
     text: format.toUpperCase()
     implicitHeight: 26
     implicitWidth: label.implicitWidth + 22
+    // Its row takes the keyboard focus and marks one chip at a time.
     focusPolicy: Qt.NoFocus
 
     contentItem: Text {
@@ -27,6 +30,8 @@ T.Button {
         verticalAlignment: Text.AlignVCenter
     }
 
+    FocusRing { shown: chip.keyMarked }
+
     background: Surface {
         radius: -1
         accentFill: chip.selected
@@ -37,7 +42,7 @@ T.Button {
         shadowBlur: 6
     }
 
-    ToolTip.visible: hovered && detail !== ""
+    ToolTip.visible: (hovered || keyMarked) && detail !== ""
     ToolTip.text: detail
     ToolTip.delay: 600
 }

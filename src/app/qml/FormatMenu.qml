@@ -14,6 +14,19 @@ Item {
     implicitWidth: Math.max(96, face.implicitWidth + 28)
     implicitHeight: 32
     opacity: enabled ? 1 : 0.5
+    activeFocusOnTab: true
+    Keys.onSpacePressed: root.openMenu()
+    Keys.onReturnPressed: root.openMenu()
+    Keys.onEnterPressed: root.openMenu()
+
+    /// Opens the menu with the current target marked for the keyboard.
+    function openMenu() {
+        if (!enabled || !job) return
+        popup.open()
+        popup.keyIndex = Math.max(0, popup.formats.indexOf(job.target))
+    }
+
+    FocusRing { shown: root.activeFocus }
 
     Surface {
         anchors.fill: parent
@@ -54,10 +67,10 @@ Item {
         anchors.fill: parent
         hoverEnabled: true
         cursorShape: Qt.PointingHandCursor
-        onClicked: popup.open()
+        onClicked: root.openMenu()
     }
 
-    ToolTip.visible: area.containsMouse && !popup.visible
+    ToolTip.visible: (area.containsMouse || root.activeFocus) && !popup.visible
     ToolTip.text: job?.targetDetail ?? ""
     ToolTip.delay: 600
 
@@ -68,7 +81,25 @@ Item {
         padding: 6
         margins: 8
         modal: false
+        focus: true
         closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutside
+
+        /// Every format of the menu in its order, and the one the keyboard marks.
+        readonly property var formats: {
+            const list = []
+            if (visible && root.job) {
+                for (const group of root.job.menuGroups) {
+                    for (const entry of group.formats) list.push(entry.format)
+                }
+            }
+            return list
+        }
+        property int keyIndex: -1
+
+        function choose(format) {
+            root.job.target = format
+            popup.close()
+        }
 
         background: Surface {
             radius: 10
@@ -82,6 +113,12 @@ Item {
 
         contentItem: Column {
             spacing: 2
+            focus: true
+            Keys.onUpPressed: popup.keyIndex = Math.max(0, popup.keyIndex - 1)
+            Keys.onDownPressed: popup.keyIndex = Math.min(popup.formats.length - 1, popup.keyIndex + 1)
+            Keys.onReturnPressed: if (popup.keyIndex >= 0) popup.choose(popup.formats[popup.keyIndex])
+            Keys.onEnterPressed: if (popup.keyIndex >= 0) popup.choose(popup.formats[popup.keyIndex])
+            Keys.onSpacePressed: if (popup.keyIndex >= 0) popup.choose(popup.formats[popup.keyIndex])
 
             Repeater {
                 // Built afresh from the job whenever the menu opens.
@@ -93,6 +130,13 @@ Item {
                     required property int index
                     objectName: "group" + index
                     property string title: modelData.title
+                    // Position of the group's first format in the whole menu.
+                    readonly property int offset: {
+                        let count = 0
+                        const groups = root.job ? root.job.menuGroups : []
+                        for (let i = 0; i < index && i < groups.length; ++i) count += groups[i].formats.length
+                        return count
+                    }
                     spacing: 0
 
                     Rectangle {
@@ -125,6 +169,7 @@ Item {
                         delegate: Rectangle {
                             id: item
                             required property var modelData
+                            required property int index
                             objectName: "format_" + modelData.format
                             property string format: modelData.format
                             property string text: modelData.text
@@ -133,7 +178,9 @@ Item {
                             implicitWidth: itemRow.implicitWidth + 20
                             height: 28
                             radius: 6
-                            color: hover.containsMouse ? Theme.alpha(Theme.accent, 0.85) : "transparent"
+                            readonly property bool marked: hover.containsMouse
+                                || popup.keyIndex === group.offset + item.index
+                            color: marked ? Theme.alpha(Theme.accent, 0.85) : "transparent"
 
                             Row {
                                 id: itemRow
@@ -159,10 +206,7 @@ Item {
                                 id: hover
                                 anchors.fill: parent
                                 hoverEnabled: true
-                                onClicked: {
-                                    root.job.target = item.format
-                                    popup.close()
-                                }
+                                onClicked: popup.choose(item.format)
                             }
                         }
                     }

@@ -13,6 +13,12 @@ Item {
 
     implicitWidth: 30
     implicitHeight: 30
+    activeFocusOnTab: true
+    Keys.onSpacePressed: root.clicked()
+    Keys.onReturnPressed: root.clicked()
+    Keys.onEnterPressed: root.clicked()
+
+    FocusRing { shown: root.activeFocus }
 
     Surface {
         anchors.fill: parent
@@ -38,7 +44,7 @@ Item {
         onClicked: root.clicked()
     }
 
-    ToolTip.visible: hovered && help !== ""
+    ToolTip.visible: (hovered || activeFocus) && help !== ""
     ToolTip.text: help
     ToolTip.delay: 600
 }

@@ -14,12 +14,29 @@ Card {
     readonly property bool converting: status === Job.Running
     readonly property bool waiting: status === Job.Queued
     readonly property bool hovered: hover.hovered
+    /// The keyboard's selection is on this row.
+    property bool selected: false
+    /// The row was clicked: it should become the selected row.
+    signal picked
+
+    function openFormatMenu() { formatMenu.openMenu() }
 
     radius: 14
     highlighted: converting
     implicitHeight: Math.max(64, content.implicitHeight + 24)
 
     HoverHandler { id: hover }
+
+    TapHandler {
+        acceptedButtons: Qt.LeftButton
+        onTapped: row.picked()
+    }
+
+    FocusRing {
+        objectName: "selectionRing"
+        shown: row.selected
+        radius: row.radius + 3
+    }
 
     // Made on first use: a list may hold a thousand rows.
     property ThemedMenu contextMenu: null
@@ -80,6 +97,7 @@ Card {
             spacing: 3
 
             Text {
+                id: fileName
                 Layout.fillWidth: true
                 objectName: "fileName"
                 text: row.job?.fileName ?? ""
@@ -89,6 +107,12 @@ Card {
                 color: Theme.text
                 elide: Text.ElideMiddle
                 maximumLineCount: 1
+
+                // The whole name when it is shortened.
+                HoverHandler { id: nameHover }
+                ToolTip.visible: nameHover.hovered && fileName.truncated
+                ToolTip.text: fileName.text
+                ToolTip.delay: 500
             }
 
             StatusLine {
@@ -106,6 +130,7 @@ Card {
         }
 
         FormatMenu {
+            id: formatMenu
             objectName: "formatMenu"
             job: row.job
             enabled: !row.converting && !row.waiting

@@ -35,6 +35,11 @@ Window {
     palette.disabled.text: Theme.muted
     palette.disabled.buttonText: Theme.muted
 
+    // Closing the window quits; while files convert, the user is asked first.
+    onClosing: (close) => {
+        if (!Lifecycle.requestQuit()) close.accepted = false
+    }
+
     ContentView {
         objectName: "contentView"
         anchors.fill: parent

@@ -11,6 +11,18 @@ Item {
 
     implicitWidth: face.implicitWidth + 24
     implicitHeight: 34
+    activeFocusOnTab: true
+    Keys.onSpacePressed: root.openMenu()
+    Keys.onReturnPressed: root.openMenu()
+    Keys.onEnterPressed: root.openMenu()
+    Keys.onDownPressed: root.openMenu()
+
+    function openMenu() {
+        menu.popup(root, 0, root.height + 4)
+        menu.currentIndex = 0
+    }
+
+    FocusRing { shown: root.activeFocus }
 
     Surface {
         anchors.fill: parent
@@ -52,10 +64,18 @@ Item {
     }
 
     MouseArea {
+        id: area
         anchors.fill: parent
+        hoverEnabled: true
         cursorShape: Qt.PointingHandCursor
         onClicked: menu.popup(root, 0, root.height + 4)
     }
+
+    // The whole folder path, which the button shortens to its last part.
+    ToolTip.visible: (area.containsMouse || root.activeFocus) && !menu.visible
+    ToolTip.text: root.hasFolder ? Store.outputDirectoryPath
+                                 : "Результаты сохраняются рядом с исходными файлами"
+    ToolTip.delay: 600
 
     ThemedMenu {
         id: menu

@@ -1,4 +1,5 @@
 import QtQuick
+import QtQuick.Controls.Basic
 import QtQuick.Templates as T
 import Lumatra
 
@@ -10,14 +11,25 @@ T.Button {
     property bool filled: false
     property bool large: false
     property string symbol
+    /// Tooltip, with the keyboard shortcut where there is one.
+    property string help
+    /// Only the symbol, in a circle; the text moves to the tooltip. For narrow windows.
+    property bool iconOnly: false
 
     implicitHeight: large ? 46 : 34
-    implicitWidth: contentItem.implicitWidth + leftPadding + rightPadding
-    leftPadding: large ? 24 : 16
+    implicitWidth: iconOnly ? implicitHeight : contentItem.implicitWidth + leftPadding + rightPadding
+    leftPadding: iconOnly ? 0 : large ? 24 : 16
     rightPadding: leftPadding
     opacity: enabled ? 1 : 0.4
     scale: pressed ? 0.96 : 1
-    focusPolicy: Qt.NoFocus
+    // Tab reaches it, a click does not take the focus; Space and Enter press it.
+    focusPolicy: Qt.TabFocus
+    Keys.onReturnPressed: button.clicked()
+    Keys.onEnterPressed: button.clicked()
+
+    ToolTip.visible: (hovered || visualFocus) && ToolTip.text !== ""
+    ToolTip.text: iconOnly ? (help !== "" ? text + " — " + help : text) : help
+    ToolTip.delay: 600
 
     Behavior on scale {
         SpringAnimation { spring: Theme.pressSpring; damping: Theme.pressSpringDamping; epsilon: 0.002 }
@@ -29,7 +41,10 @@ T.Button {
 
     contentItem: Row {
         spacing: 6
+        // Centred in the circle when the text is left out.
+        leftPadding: button.iconOnly ? (button.width - glyph.implicitWidth) / 2 : 0
         Glyph {
+            id: glyph
             visible: button.symbol !== ""
             name: button.symbol
             size: button.font.pixelSize
@@ -38,12 +53,15 @@ T.Button {
         }
         Text {
             id: label
+            visible: !button.iconOnly
             text: button.text
             font: button.font
             color: button.filled ? "white" : Theme.text
             anchors.verticalCenter: parent.verticalCenter
         }
     }
+
+    FocusRing { shown: button.visualFocus }
 
     background: Surface {
         radius: -1

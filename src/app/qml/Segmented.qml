@@ -23,6 +23,15 @@ Item {
 
     implicitHeight: 34
     implicitWidth: 360
+    activeFocusOnTab: true
+
+    // Left and right move the selection, like a click on the neighbouring segment.
+    Keys.onLeftPressed: if (selectedIndex > 0) activated(options[selectedIndex - 1].value)
+    Keys.onRightPressed: {
+        if (selectedIndex < options.length - 1) activated(options[Math.max(0, selectedIndex + 1)].value)
+    }
+
+    FocusRing { shown: root.activeFocus }
 
     Surface {
         anchors.fill: parent

@@ -12,8 +12,10 @@ RowLayout {
     readonly property bool running: status === Job.Running
     readonly property string detail: job?.statusText ?? ""
     readonly property bool hasDetail: status !== Job.Ready
-    /// The tooltip of the detail: the whole message of a failure.
-    readonly property string help: status === Job.Failed ? (job?.message ?? "") : ""
+    /// The tooltip of the detail: the whole message of a failure, or the whole line
+    /// when it is shortened.
+    readonly property string help: status === Job.Failed ? (job?.message ?? "")
+                                 : detailText.truncated ? detail : ""
 
     spacing: 5
 

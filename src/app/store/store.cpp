@@ -2,15 +2,11 @@
 
 #include "store/qt_text.h"
 
-#include "converter/converter.h"
 #include "platform/file_icons.h"
 #include "platform/launcher_badge.h"
 #include "platform/settings.h"
 #include "platform/sounds.h"
 #include "tools/tools.h"
-
-#include <sys/resource.h>
-#include <unistd.h>
 
 #include <QCollator>
 #include <QCoreApplication>
@@ -26,9 +22,6 @@ namespace lumatra {
 namespace fs = std::filesystem;
 
 namespace {
-
-// Scheduling niceness of the conversion thread and what it starts.
-constexpr int conversionNiceness = 10;
 
 // File locations are compared as absolute, normalised paths without a trailing slash.
 fs::path normalised(const fs::path& path) {
@@ -83,13 +76,6 @@ std::optional<Kind> kindNamed(const QString& name) {
 
 } // namespace
 
-/// How a conversion ended, carried from the worker to the main thread.
-struct Store::Outcome {
-    enum class Kind { done, failed, cancelled } kind = Kind::failed;
-    ConvertResult result;
-    QString message;
-};
-
 // Coalesces the store's change notifications over a bulk operation: one round of
 // signals at the end instead of one per job.
 class Store::Batch {
@@ -104,7 +90,16 @@ private:
 };
 
 Store::Store(QObject* parent)
-    : QObject(parent), m_jobs(new JobListModel(this)), m_settings(new AppSettings(this)) {
+    : QObject(parent), m_jobs(new JobListModel(this)), m_settings(new AppSettings(this)),
+      m_runner(new QueueRunner(
+          *m_jobs,
+          [this] {
+              Options options;
+              options.quality = m_quality;
+              options.outputDirectory = m_outputDirectory;
+              return options;
+          },
+          this)) {
     // The saved values go through the setters, which write them back.
     setQuality(m_settings->quality());
     setOutputDirectory(m_settings->outputDirectory());
@@ -112,13 +107,14 @@ Store::Store(QObject* parent)
 
     connect(m_jobs, &JobListModel::jobChanged, this, &Store::jobChanged);
     connect(m_jobs, &JobListModel::countChanged, this, &Store::jobChanged);
+    connect(m_runner, &QueueRunner::activeChanged, this, &Store::busyChanged);
+    connect(m_runner, &QueueRunner::jobFinished, this, &Store::updateBadge);
+    connect(m_runner, &QueueRunner::batchFinished, this, &Store::endBatch);
 }
 
+// The runner, a child, stops and waits for its conversion before the list goes.
 Store::~Store() {
-    if (m_worker.joinable()) {
-        m_worker.request_stop();
-        m_worker.join();
-    }
+    delete m_runner;
 }
 
 Store* Store::shared() {
@@ -186,6 +182,10 @@ QString Store::outputDirectoryName() const {
     // The root folder has no name of its own.
     const auto name = m_outputDirectory->filename();
     return qtPath(name.empty() ? *m_outputDirectory : name);
+}
+
+QString Store::outputDirectoryPath() const {
+    return m_outputDirectory ? qtPath(*m_outputDirectory) : QString();
 }
 
 void Store::setFfmpegMissing(bool missing) {
@@ -337,7 +337,7 @@ void Store::cancel(Job* job) {
     switch (job->status()) {
     case Job::Status::Running:
         // The job becomes cancelled when its conversion has actually stopped.
-        if (job == m_current && m_worker.joinable()) m_worker.request_stop();
+        m_runner->cancelRunning(job);
         return;
     case Job::Status::Queued:
         job->markReady();
@@ -356,103 +356,22 @@ void Store::cancelAll() {
         if (!job->isFinished()) cancel(job.get());
 }
 
-void Store::startIfNeeded() {
-    if (m_runnerActive) return;
-    updateBadge();
-    m_runnerActive = true;
-    m_failures = 0;
-    emit busyChanged();
-    // Like a task started now, the runner takes its first job once this call is over.
-    QMetaObject::invokeMethod(this, &Store::runNext, Qt::QueuedConnection);
+void Store::stopForQuit() {
+    m_runner->silence();
+    cancelAll();
 }
 
-void Store::runNext() {
-    for (const auto& job : m_jobs->jobs()) {
-        if (job->status() == Job::Status::Queued) {
-            process(job.get());
-            return;
-        }
-    }
-    m_runnerActive = false;
-    emit busyChanged();
+void Store::startIfNeeded() {
+    if (m_runner->isActive()) return;
     updateBadge();
-    const QString sound = m_failures == 0 ? QStringLiteral("Glass") : QStringLiteral("Basso");
+    m_runner->start();
+}
+
+void Store::endBatch(const QString& sound) {
+    updateBadge();
+    if (sound.isEmpty()) return;
     playSystemSound(sound);
     emit batchFinished(sound);
-}
-
-void Store::process(Job* job) {
-    job->markRunning(0);
-    // The conversion works on copies taken now; later changes apply to later jobs.
-    Options options;
-    options.quality = m_quality;
-    options.outputDirectory = m_outputDirectory;
-    const fs::path source = job->path();
-    const Format target = job->target();
-    const std::uint64_t conversion = ++m_lastConversion;
-    m_conversion = conversion;
-    m_current = job;
-
-    if (m_worker.joinable()) m_worker.join();
-    m_worker = std::jthread([this, conversion, source, target, options](std::stop_token stop) {
-        // The conversion and the programs it starts yield to the window: a busy encoder
-        // still takes every idle cycle, but never a frame.
-        ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), conversionNiceness);
-        Outcome outcome;
-        const ProgressHandler progress = [this, conversion](double fraction) {
-            QMetaObject::invokeMethod(
-                this, [this, conversion, fraction] { applyProgress(conversion, fraction); },
-                Qt::QueuedConnection);
-        };
-        try {
-            outcome.result =
-                Converter(Tools::locate()).run(source, target, options, progress, stop);
-            outcome.kind = Outcome::Kind::done;
-        } catch (const CancelledError&) {
-            outcome.kind = Outcome::Kind::cancelled;
-        } catch (const std::exception& error) {
-            // A failure while being stopped is the stop showing through.
-            outcome.kind = stop.stop_requested() ? Outcome::Kind::cancelled : Outcome::Kind::failed;
-            outcome.message = QString::fromStdString(describe(error));
-        } catch (...) {
-            outcome.kind = stop.stop_requested() ? Outcome::Kind::cancelled : Outcome::Kind::failed;
-            outcome.message = QStringLiteral("Не удалось конвертировать файл");
-        }
-        QMetaObject::invokeMethod(
-            this, [this, conversion, outcome] { finish(conversion, outcome); },
-            Qt::QueuedConnection);
-    });
-}
-
-void Store::applyProgress(std::uint64_t conversion, double fraction) {
-    if (conversion == 0 || conversion != m_conversion || !m_current) return;
-    if (m_current->status() != Job::Status::Running) return;
-    m_current->markRunning(fraction);
-}
-
-void Store::finish(std::uint64_t conversion, const Outcome& outcome) {
-    if (conversion != m_conversion) return;
-    Job* job = m_current;
-    m_current = nullptr;
-    m_conversion = 0;
-    if (m_worker.joinable()) m_worker.join();
-
-    if (job) {
-        switch (outcome.kind) {
-        case Outcome::Kind::done:
-            job->markDone(outcome.result);
-            break;
-        case Outcome::Kind::cancelled:
-            job->markCancelled();
-            break;
-        case Outcome::Kind::failed:
-            job->markFailed(outcome.message);
-            ++m_failures;
-            break;
-        }
-    }
-    updateBadge();
-    runNext();
 }
 
 void Store::updateBadge() {

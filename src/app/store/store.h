@@ -12,6 +12,7 @@
 //                                     ("Максимум", "Баланс", "Компактно")
 //   outputDirectory    url rw         empty url = next to each source; saved on write
 //   outputDirectoryName string        folder's last path component; "" when none
+//   outputDirectoryPath string        the folder's whole path; "" when none
 //   ffmpegMissing      bool rw        true when no ffmpeg was found
 //   readyCount, pendingCount, hasFinished   footer values (ready; queued+running;
 //                                     any done/failed/cancelled)
@@ -38,7 +39,8 @@
 // Signals besides the NOTIFY ones: openPanelRequested(), outputDirectoryPanelRequested(),
 // batchFinished(sound) with "Glass" or "Basso".
 //
-// Quitting while `busy` (after the user confirmed): cancelAll() is the walk to make.
+// Quitting while `busy` (after the user confirmed): stopForQuit() makes the walk of
+// cancelAll() and silences the batch's end.
 //
 // Job (see job.h): id, url, fileName, kind, kindTitle, kindSymbol, targets, bytes,
 // sourceText ("WAV · 12 КБ"), menuGroups, target (rw), targetLabel, targetDetail,
@@ -49,6 +51,7 @@
 #include "formats/format.h"
 #include "store/job.h"
 #include "store/job_list_model.h"
+#include "store/queue_runner.h"
 
 #include <QObject>
 #include <QPointer>
@@ -58,11 +61,10 @@
 #include <QVariantList>
 #include <QtQml/qqmlregistration.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
-#include <stop_token>
-#include <thread>
 #include <vector>
 
 class QJSEngine;
@@ -71,9 +73,7 @@ namespace lumatra {
 
 class AppSettings;
 
-/// Confined to the main thread. Conversions run one at a time, each on a worker thread
-/// of its own, with copies of the job's file and target and of the options as they were
-/// when it started; their progress and outcome come back as queued calls.
+/// Confined to the main thread. The queue itself is worked off by a QueueRunner.
 class Store : public QObject {
     Q_OBJECT
     // QML's singleton `Store` is registered by StoreForeign (store_qml.h).
@@ -84,6 +84,7 @@ class Store : public QObject {
     Q_PROPERTY(QUrl outputDirectory READ outputDirectoryUrl WRITE setOutputDirectoryUrl NOTIFY
                    outputDirectoryChanged)
     Q_PROPERTY(QString outputDirectoryName READ outputDirectoryName NOTIFY outputDirectoryChanged)
+    Q_PROPERTY(QString outputDirectoryPath READ outputDirectoryPath NOTIFY outputDirectoryChanged)
     Q_PROPERTY(
         bool ffmpegMissing READ ffmpegMissing WRITE setFfmpegMissing NOTIFY ffmpegMissingChanged)
     Q_PROPERTY(int readyCount READ readyCount NOTIFY countsChanged)
@@ -97,8 +98,6 @@ class Store : public QObject {
 public:
     /// Reads the saved settings and looks for ffmpeg.
     explicit Store(QObject* parent = nullptr);
-    /// Stops a running conversion and waits for its worker, so that no temporary
-    /// output and no external program outlives the store.
     ~Store() override;
 
     /// The application's one store, made on first use and owned by the application
@@ -125,6 +124,8 @@ public:
     /// ignored.
     void setOutputDirectoryUrl(const QUrl& url);
     QString outputDirectoryName() const;
+    /// The folder's whole path; "" when none.
+    QString outputDirectoryPath() const;
 
     bool ffmpegMissing() const { return m_ffmpegMissing; }
     void setFfmpegMissing(bool missing);
@@ -134,7 +135,7 @@ public:
     int pendingCount() const;
     bool hasFinished() const;
     QString convertTitle() const;
-    bool isBusy() const { return m_runnerActive; }
+    bool isBusy() const { return m_runner->isActive(); }
     int badge() const { return m_badge; }
 
     /// Adds files and folders; returns how many items were refused (existing paths
@@ -166,11 +167,15 @@ public:
     Q_INVOKABLE static QString formatTitle(const QString& format);
     Q_INVOKABLE static QString formatDetail(const QString& format);
 
-    /// The conversion in progress (0 when none); each conversion gets a new number.
-    std::uint64_t currentConversion() const { return m_conversion; }
-    /// Where progress reports of conversion `conversion` land on the main thread: the
-    /// fraction is shown only while that very conversion is still running.
-    void applyProgress(std::uint64_t conversion, double fraction);
+    /// The queue's runner (the conversion in progress, its worker).
+    QueueRunner& runner() const { return *m_runner; }
+
+    /// The quit walk: every queued job becomes ready, the running conversion is asked to
+    /// stop, and the batch ends without a sound. Returns at once.
+    void stopForQuit();
+    /// Whether no conversion worker is left (its program reaped, its unfinished output
+    /// removed).
+    bool conversionsStopped() const { return m_runner->workerIdle(); }
 
 signals:
     void qualityChanged();
@@ -186,13 +191,10 @@ signals:
     void batchFinished(const QString& sound);
 
 private:
-    struct Outcome;
     class Batch;
 
     void startIfNeeded();
-    void runNext();
-    void process(Job* job);
-    void finish(std::uint64_t conversion, const Outcome& outcome);
+    void endBatch(const QString& sound);
     void updateBadge();
     void jobChanged();
     bool owns(const Job* job) const;
@@ -203,13 +205,8 @@ private:
     std::optional<std::filesystem::path> m_outputDirectory;
     bool m_ffmpegMissing = false;
 
-    bool m_runnerActive = false;
-    int m_failures = 0;
+    QueueRunner* m_runner;
     int m_badge = 0;
-    QPointer<Job> m_current;
-    std::uint64_t m_conversion = 0;
-    std::uint64_t m_lastConversion = 0;
-    std::jthread m_worker;
 
     int m_batchDepth = 0;
     bool m_batchDirty = false;

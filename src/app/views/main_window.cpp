@@ -7,12 +7,14 @@
 #include <QFont>
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QPalette>
 #include <QQmlApplicationEngine>
 #include <QQuickStyle>
 #include <QQuickWindow>
 #include <QTimer>
+#include <QTranslator>
 
 namespace lumatra::MainWindow {
 
@@ -68,6 +70,12 @@ void prepareApplication() {
         QGuiApplication::setFont(font);
         break;
     }
+    // The toolkit's own texts (standard buttons, dialogs, shortcuts) speak the window's
+    // language whatever the desktop's is.
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    if (translator->load(QLocale(QLocale::Russian, QLocale::Russia), QStringLiteral("qt"),
+                         QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
     // Durations are written with the user's decimal separator; with no locale set at
     // all, the Russian interface should not fall back to English "2.4".
     if (QLocale::system().language() == QLocale::C)

@@ -194,6 +194,10 @@ Item {
             const hero = part("dropHero")
             mouseClick(hero, 30, 30)
             compare(openSpy.count, 1)
+            // The panel is modal: it goes before the window takes the next click.
+            tryVerify(() => part("openPanel").opened)
+            keyClick(Qt.Key_Escape)
+            tryVerify(() => !part("openPanel").visible)
             mouseClick(hero, hero.width / 2, hero.height - 20)
             compare(openSpy.count, 2)
         }

@@ -227,7 +227,7 @@ TEST(StoreQueue, ProgressOfAnEndedConversionIsIgnored) {
 
     store->convertAll();
     ASSERT_TRUE(waitFor([&] { return a->status() == Job::Status::Running; }));
-    const auto first = store->currentConversion();
+    const auto first = store->runner().currentConversion();
     ASSERT_TRUE(waitFor([&] { return b->status() == Job::Status::Running; }));
     EXPECT_EQ(a->status(), Job::Status::Done);
     EXPECT_TRUE(std::is_sorted(fractions.begin(), fractions.end()));
@@ -236,15 +236,15 @@ TEST(StoreQueue, ProgressOfAnEndedConversionIsIgnored) {
     // A late report of the first conversion touches neither its done job nor the job
     // running now.
     const double before = b->progress();
-    store->applyProgress(first, 0.123);
+    store->runner().applyProgress(first, 0.123);
     EXPECT_EQ(a->status(), Job::Status::Done);
     EXPECT_EQ(b->progress(), before);
-    store->applyProgress(store->currentConversion(), 0.5);
+    store->runner().applyProgress(store->runner().currentConversion(), 0.5);
     EXPECT_EQ(b->progress(), 0.5);
 
     store->cancel(b);
     ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }));
-    store->applyProgress(first + 1, 0.7);
+    store->runner().applyProgress(first + 1, 0.7);
     EXPECT_EQ(b->status(), Job::Status::Cancelled);
 }
 

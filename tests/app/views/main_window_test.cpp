@@ -128,21 +128,22 @@ TEST_F(MainWindowTest, DragLeavingClearsTheHover) {
 }
 
 TEST_F(MainWindowTest, FfmpegWarningIsDrawnUnderTheHeader) {
-    // Without the warning the drop area starts right under the header.
+    // Without the warning the drop area starts right under the header (which sits under
+    // the 28-high menu bar).
     QImage plain = MainWindow::settleAndGrab(*m_window, 300).convertToFormat(QImage::Format_RGB32);
-    EXPECT_LE(qGray(plain.pixel(500, 95)), 8);
+    EXPECT_LE(qGray(plain.pixel(500, 123)), 8);
 
     Store::shared()->setFfmpegMissing(true);
     QImage warned = MainWindow::settleAndGrab(*m_window, 500).convertToFormat(QImage::Format_RGB32);
     // A card (lighter than the background) spans the width below the header…
     for (int x : {40, 500, 960}) {
-        const QRgb card = warned.pixel(x, 95);
+        const QRgb card = warned.pixel(x, 123);
         EXPECT_GE(qGray(card), 12) << x;
         EXPECT_LE(qGray(card), 40) << x;
     }
     // …holding the accent warning symbol at its left.
     bool symbol = false;
-    for (int y = 80; y < 115 && !symbol; ++y)
+    for (int y = 108; y < 143 && !symbol; ++y)
         for (int x = 36; x < 60 && !symbol; ++x) {
             const QRgb p = warned.pixel(x, y);
             symbol = qRed(p) > 150 && qGreen(p) < 100;

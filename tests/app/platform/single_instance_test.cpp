@@ -1,0 +1,208 @@
+// One window per user: a later launch of the real executable hands its files to the
+// running window over the socket in the user's private runtime folder, and exits.
+
+#include "app/store/store_fixture.h"
+#include "platform/single_instance.h"
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QSignalSpy>
+
+#include <cstring>
+
+namespace lumatra {
+namespace {
+
+using namespace lumatra::test;
+namespace fs = std::filesystem;
+
+// Points XDG_RUNTIME_DIR at a folder of the test's own for as long as it lives.
+class RuntimeFolder {
+public:
+    explicit RuntimeFolder(const fs::path& folder, fs::perms mode = fs::perms::owner_all)
+        : m_saved(qgetenv("XDG_RUNTIME_DIR")) {
+        fs::create_directories(folder);
+        fs::permissions(folder, mode);
+        qputenv("XDG_RUNTIME_DIR", folder.c_str());
+    }
+    ~RuntimeFolder() { qputenv("XDG_RUNTIME_DIR", m_saved); }
+
+private:
+    QByteArray m_saved;
+};
+
+// Starts the executable as a second launch and waits for it, serving the event loop
+// meanwhile so that the window's end of the socket can answer.
+int launch(const QStringList& arguments, const fs::path& workingDir) {
+    QProcess process;
+    process.setWorkingDirectory(QString::fromStdString(workingDir.string()));
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(QStringLiteral(LUMATRA_BINARY), arguments);
+    if (!process.waitForStarted(5000)) return -1;
+    if (!waitFor([&] { return process.state() == QProcess::NotRunning; }, 20000)) {
+        process.kill();
+        process.waitForFinished();
+        return -2;
+    }
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -3;
+}
+
+TEST(SingleInstance, ALaterLaunchHandsItsFilesToTheRunningWindowAndExits) {
+    struct Case {
+        const char* name;
+        QStringList arguments; // relative to the scratch folder
+        std::vector<std::string> jobs;
+    };
+    const std::vector<Case> cases = {
+        {"one file", {"a.wav"}, {"a.wav"}},
+        {"a missing file among three", {"b.wav", "missing.wav", "c.json"}, {"b.wav", "c.json"}},
+        {"no file: only the window is asked for", {}, {}},
+    };
+    ScratchDir dir;
+    makeTone(dir / "a.wav");
+    makeTone(dir / "b.wav");
+    writeFile(dir / "c.json", "[1]");
+    RuntimeFolder runtime(dir / "run");
+
+    InstanceServer window;
+    ASSERT_TRUE(window.listen());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto store = freshStore();
+        QSignalSpy received(&window, &InstanceServer::filesReceived);
+        QObject::connect(&window, &InstanceServer::filesReceived, store.get(),
+                         [&](const QStringList& paths) { store->addPaths(paths); });
+
+        EXPECT_EQ(launch(c.arguments, dir.path()), 0);
+        ASSERT_EQ(received.count(), 1);
+        // Every path arrives absolute, in the launch's order; the store drops the missing.
+        const QStringList paths = received.at(0).at(0).toStringList();
+        ASSERT_EQ(paths.size(), c.arguments.size());
+        for (int i = 0; i < paths.size(); ++i)
+            EXPECT_EQ(paths[i].toStdString(), (dir / c.arguments[i].toStdString()).string());
+        EXPECT_EQ(fileNames(*store), c.jobs);
+    }
+}
+
+TEST(SingleInstance, OnlyOneWindowListensAndALeftoverSocketIsReplaced) {
+    ScratchDir dir;
+    RuntimeFolder runtime(dir / "run");
+    const auto socket = instanceSocketPath();
+    ASSERT_TRUE(socket);
+    EXPECT_EQ(*socket, dir / "run" / "lumatra.socket");
+
+    // No window yet: nothing to hand files to.
+    EXPECT_FALSE(forwardToRunningInstance({"x.wav"}, std::chrono::milliseconds(500)));
+    {
+        InstanceServer first;
+        ASSERT_TRUE(first.listen());
+        InstanceServer second;
+        EXPECT_FALSE(second.listen());
+    }
+
+    // A program that died left its socket behind: nobody answers there.
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socket->c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::close(fd);
+    ASSERT_TRUE(fs::exists(*socket));
+    EXPECT_FALSE(forwardToRunningInstance({}, std::chrono::milliseconds(500)));
+    InstanceServer fresh;
+    EXPECT_TRUE(fresh.listen());
+}
+
+// Sends raw bytes to the socket and closes; the answer byte, if any.
+std::string sendRaw(const fs::path& socket, const QByteArray& bytes) {
+    QLocalSocket client;
+    client.connectToServer(QString::fromStdString(socket.string()));
+    if (!client.waitForConnected(2000)) return "no connection";
+    client.write(bytes);
+    client.flush();
+    std::string answer;
+    waitFor(
+        [&] {
+            if (client.bytesAvailable() > 0) answer = client.readAll().toStdString();
+            return !answer.empty() || client.state() != QLocalSocket::ConnectedState;
+        },
+        2000);
+    return answer;
+}
+
+TEST(SingleInstance, OnlyAWellFormedCompleteMessageIsTaken) {
+    ScratchDir dir;
+    RuntimeFolder runtime(dir / "run");
+    InstanceServer window;
+    ASSERT_TRUE(window.listen());
+    QSignalSpy received(&window, &InstanceServer::filesReceived);
+    const QByteArray greeting("lumatra-open 1\n");
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        std::string answer;
+        int messages;
+    };
+    const std::vector<Case> cases = {
+        {"another program's bytes", QByteArray("GET / HTTP/1.0\r\n\r\n"), "", 0},
+        {"cut off before its end", greeting + QByteArray("/a.wav", 6), "", 0},
+        {"complete", greeting + QByteArray("/a.wav\0/b.wav\0\0", 15), "k", 1},
+        {"complete and empty", greeting + QByteArray(1, '\0'), "k", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        received.clear();
+        EXPECT_EQ(sendRaw(dir / "run" / "lumatra.socket", c.bytes), c.answer);
+        QTest::qWait(50);
+        EXPECT_EQ(received.count(), c.messages);
+    }
+    received.clear();
+    sendRaw(dir / "run" / "lumatra.socket", greeting + QByteArray("/a.wav\0/b.wav\0\0", 15));
+    ASSERT_EQ(received.count(), 1);
+    EXPECT_EQ(received.at(0).at(0).toStringList(),
+              (QStringList{QStringLiteral("/a.wav"), QStringLiteral("/b.wav")}));
+
+    // A window that quits stops listening: the next launch starts its own.
+    window.close();
+    EXPECT_FALSE(forwardToRunningInstance({}, std::chrono::milliseconds(500)));
+    InstanceServer next;
+    EXPECT_TRUE(next.listen());
+}
+
+TEST(SingleInstance, TheSocketLivesOnlyInAFolderNoOtherUserCanEnter) {
+    ScratchDir dir;
+    const fs::path fallback = fs::path("/tmp") / ("lumatra-" + std::to_string(::getuid()));
+    {
+        RuntimeFolder open(dir / "open", fs::perms::owner_all | fs::perms::group_read |
+                                             fs::perms::group_exec | fs::perms::others_read |
+                                             fs::perms::others_exec);
+        EXPECT_EQ(privateRuntimeFolder(), fallback);
+    }
+    {
+        RuntimeFolder closed(dir / "closed");
+        EXPECT_EQ(privateRuntimeFolder(), dir / "closed");
+    }
+    {
+        // A link is not the folder itself, whatever it points to.
+        fs::create_directories(dir / "real");
+        fs::permissions(dir / "real", fs::perms::owner_all);
+        fs::create_directory_symlink(dir / "real", dir / "link");
+        const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+        qputenv("XDG_RUNTIME_DIR", (dir / "link").c_str());
+        EXPECT_EQ(privateRuntimeFolder(), fallback);
+        qputenv("XDG_RUNTIME_DIR", saved);
+    }
+    struct stat info {};
+    ASSERT_EQ(::lstat(fallback.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 077, 0u);
+    EXPECT_EQ(info.st_uid, ::getuid());
+}
+
+} // namespace
+} // namespace lumatra

@@ -1,0 +1,295 @@
+import QtQuick
+import QtTest
+import Lumatra
+
+// The window as a user meets it: the smallest size without clipped or overlapping
+// controls, the keyboard, the file panels and their modality.
+Item {
+    id: root
+    width: 1000
+    height: 680
+
+    Component { id: viewComponent; ContentView { width: 1000; height: 680 } }
+
+    SignalSpy { id: openSpy; target: Store; signalName: "openPanelRequested" }
+
+    TestCase {
+        id: testCase
+        name: "WindowUse"
+        when: windowShown
+
+        property var view
+
+        function init() {
+            stage.clear()
+            Store.quality = "balanced"
+            Store.outputDirectory = ""
+            openSpy.clear()
+            view = createTemporaryObject(viewComponent, root)
+        }
+        function cleanup() { stage.clear() }
+
+        function part(name) { return findChild(view, name) }
+
+        function rectOf(item) {
+            const p = item.mapToItem(view, 0, 0)
+            return { x: p.x, y: p.y, w: item.width * item.scale, h: item.height * item.scale,
+                     name: item.objectName }
+        }
+        function inside(r) {
+            return r.x >= -0.5 && r.y >= -0.5 && r.x + r.w <= view.width + 0.5
+                && r.y + r.h <= view.height + 0.5
+        }
+        function overlap(a, b) {
+            return a.x + 0.5 < b.x + b.w && b.x + 0.5 < a.x + a.w
+                && a.y + 0.5 < b.y + b.h && b.y + 0.5 < a.y + a.h
+        }
+        /// The named controls that are shown: each wholly inside the window, no two
+        /// overlapping.
+        function checkLayout(names, label) {
+            const rects = []
+            const footerParts = ["qualitySelector", "outputMenu", "clearButton", "stopButton",
+                                 "convertButton"]
+            for (const name of names) {
+                // Rows have buttons of the same names as the footer's.
+                const item = findChild(footerParts.indexOf(name) >= 0 ? part("footer") : view, name)
+                if (!item || !item.visible || item.width === 0 || item.height === 0) continue
+                const r = rectOf(item)
+                verify(inside(r), label + ": " + name + " leaves the window " + JSON.stringify(r))
+                rects.push(r)
+            }
+            for (let i = 0; i < rects.length; ++i)
+                for (let j = i + 1; j < rects.length; ++j)
+                    verify(!overlap(rects[i], rects[j]),
+                           label + ": " + rects[i].name + " overlaps " + rects[j].name)
+            return rects.length
+        }
+        function settle() {
+            wait(700) // springs and fades come to rest
+        }
+
+        function test_nothing_is_clipped_or_overlapping_at_the_smallest_size() {
+            view.width = 820
+            view.height = 560
+            settle()
+            // The empty window: the drop area's content stays inside its dashed frame.
+            const zone = rectOf(part("dropZone"))
+            const content = rectOf(part("heroContent"))
+            const scaled = part("heroContent")
+            const p = scaled.mapToItem(view, 0, 0)
+            const bottom = scaled.mapToItem(view, scaled.width, scaled.height)
+            verify(p.y >= zone.y && bottom.y <= zone.y + zone.h, "hero content inside its frame")
+            verify(p.x >= zone.x && bottom.x <= zone.x + zone.w, "hero content inside its frame")
+            compare(checkLayout(["menuBar", "header", "dropHero"], "empty"), 3)
+
+            // Every kind ready (five chip rows), one job running, one finished.
+            const names = ["a.wav", "b.mp4", "c.png", "d.md", "e.json", "f.wav", "g.mp4",
+                           "h.png", "i.md", "j.json"]
+            const jobs = names.map(name => stage.addJob(name))
+            settle()
+            const controls = ["menuBar", "header", "bulkBar", "jobList", "qualitySelector",
+                              "outputMenu", "clearButton", "stopButton", "convertButton"]
+            verify(checkLayout(controls, "five kinds") >= 6)
+            // The list keeps at least three rows in view.
+            verify(part("jobList").height >= 14 + 3 * 64 + 2 * 10,
+                   "list height " + part("jobList").height)
+
+            stage.running(jobs[0], 0.3)
+            stage.done(jobs[1], 1)
+            settle()
+            verify(checkLayout(controls, "running") >= 6)
+            // The quality titles keep their room (the other buttons give way).
+            verify(part("qualitySelector").width >= 268, "quality " + part("qualitySelector").width)
+
+            // The same at a large size.
+            view.width = 1600
+            view.height = 1000
+            settle()
+            verify(checkLayout(controls, "large") >= 6)
+        }
+
+        function test_a_long_chip_row_scrolls_with_the_wheel_and_shows_there_is_more() {
+            view.width = 820
+            view.height = 560
+            stage.addJob("a.mp4")
+            stage.addJob("b.mp4")
+            settle()
+            const row = findChild(part("bulkBar"), "bulk_video")
+            const scroller = findChild(row, "chipScroller")
+            verify(scroller.contentWidth > scroller.width)
+            verify(findChild(row, "moreHint").visible)
+            compare(scroller.contentX, 0)
+            mouseWheel(scroller, 40, 10, 0, -240)
+            tryVerify(() => scroller.contentX > 0)
+            mouseWheel(scroller, 40, 10, 0, -2400)
+            tryVerify(() => !findChild(row, "moreHint").visible)
+        }
+
+        function test_a_chip_row_is_one_tab_stop_worked_with_the_arrows() {
+            const a = stage.addJob("a.wav")
+            const b = stage.addJob("b.wav")
+            settle()
+            part("addButton").forceActiveFocus(Qt.TabFocusReason)
+            keyClick(Qt.Key_Tab)
+            const row = findChild(part("bulkBar"), "bulk_audio")
+            const scroller = findChild(row, "chipScroller")
+            verify(scroller.activeFocus)
+            // The mark starts on the shared target (mp3) and moves with the arrows.
+            verify(findChild(row, "chip_mp3").keyMarked)
+            keyClick(Qt.Key_Right)
+            keyClick(Qt.Key_Right)
+            compare(scroller.keyIndex, 2)
+            const marked = Store.bulkKinds[0].targets[2].format
+            verify(findChild(row, "chip_" + marked).keyMarked)
+            keyClick(Qt.Key_Space)
+            compare(a.target, marked)
+            compare(b.target, marked)
+            // The row keeps the keyboard; the next Tab leaves it for the list.
+            tryVerify(() => view.Window.activeFocusItem?.objectName === "chipScroller")
+            keyClick(Qt.Key_Tab)
+            verify(part("jobList").activeFocus)
+        }
+
+        function test_keyboard_selects_and_removes_rows() {
+            const a = stage.addJob("a.json")
+            const b = stage.addJob("b.json")
+            const c = stage.addJob("c.json")
+            stage.running(c, 0.5)
+            settle()
+            const list = part("jobList")
+            list.forceActiveFocus(Qt.TabFocusReason)
+            compare(view.selectedRow, 0)
+            keyClick(Qt.Key_Down)
+            compare(view.selectedRow, 1)
+            keyClick(Qt.Key_Delete)
+            tryCompare(Store.jobs, "count", 2)
+            compare(Store.jobs.jobAt(0), a)
+            compare(view.selectedRow, 1) // now on c
+            // The running row has no ×: Delete and Backspace leave it.
+            keyClick(Qt.Key_Backspace)
+            keyClick(Qt.Key_Delete)
+            compare(Store.jobs.count, 2)
+            keyClick(Qt.Key_Up)
+            keyClick(Qt.Key_Backspace)
+            tryCompare(Store.jobs, "count", 1)
+            compare(Store.jobs.jobAt(0), c)
+            stage.cancelled(c)
+        }
+
+        function test_tab_reaches_the_controls_and_shows_where_it_is() {
+            stage.addJob("a.json")
+            settle()
+            part("addButton").forceActiveFocus(Qt.TabFocusReason)
+            const seen = []
+            for (let i = 0; i < 12; ++i) {
+                const item = view.Window.activeFocusItem
+                if (item && item.objectName !== "") seen.push(item.objectName)
+                keyClick(Qt.Key_Tab)
+            }
+            for (const name of ["addButton", "jobList", "qualitySelector", "outputMenu",
+                                "convertButton"])
+                verify(seen.indexOf(name) >= 0, name + " in " + seen)
+            verify(seen.indexOf("jobList") < seen.indexOf("qualitySelector"))
+            // Space presses the focused control.
+            part("convertButton").forceActiveFocus(Qt.TabFocusReason)
+            keyClick(Qt.Key_Space)
+            tryVerify(() => Store.jobs.jobAt(0).status !== Job.Ready)
+            tryVerify(() => !Store.busy, 30000)
+        }
+
+        function test_ctrl_o_opens_the_file_panel_which_keeps_clicks_from_the_window() {
+            const job = stage.addJob("a.json")
+            settle()
+            keyClick(Qt.Key_O, Qt.ControlModifier)
+            compare(openSpy.count, 1)
+            const panel = part("openPanel")
+            tryVerify(() => panel.opened)
+            // A click where the convert button lies reaches the panel's shade, not the button.
+            const convert = part("convertButton")
+            mouseClick(convert)
+            compare(job.status, Job.Ready)
+            verify(panel.visible)
+            // The window's shortcuts rest while the panel is up.
+            keyClick(Qt.Key_Return, Qt.ControlModifier)
+            compare(job.status, Job.Ready)
+            keyClick(Qt.Key_Escape)
+            tryVerify(() => !panel.visible)
+        }
+
+        function test_the_file_panel_returns_several_files_and_a_folder() {
+            const folder = stage.makeFolder("pick", [])
+            stage.makeFile("pick/one.json", 10)
+            stage.makeFile("pick/two.json", 10)
+            stage.makeFile("pick/three.json", 10)
+            stage.makeFolder("pick/sub", ["x.json", "y.json"])
+            Store.openPanel()
+            const panel = part("openPanel")
+            tryVerify(() => panel.opened)
+            panel.model.folder = folder
+            // Folders first, then files by name: sub, one, three, two.
+            compare(panel.model.count, 4)
+            compare(panel.model.pathAt(0), folder + "/sub")
+            keyClick(Qt.Key_Home)
+            keyClick(Qt.Key_Down, Qt.ShiftModifier)  // sub, one
+            compare(panel.markedCount, 2)
+            keyClick(Qt.Key_End)                     // only two
+            compare(panel.markedCount, 1)
+            compare(panel.current, 3)
+            panel.markOnly(0)
+            panel.toggle(1)
+            panel.toggle(3)                          // sub, one, two
+            compare(panel.markedCount, 3)
+            keyClick(Qt.Key_Return)
+            tryVerify(() => !panel.visible)
+            // The folder is expanded one level by the store.
+            const names = []
+            for (let i = 0; i < Store.jobs.count; ++i) names.push(Store.jobs.jobAt(i).fileName)
+            compare(names, ["x.json", "y.json", "one.json", "two.json"])
+
+            // Ctrl+A takes everything; typed names join in.
+            stage.clear()
+            Store.openPanel()
+            tryVerify(() => panel.opened)
+            panel.model.folder = folder
+            keyClick(Qt.Key_A, Qt.ControlModifier)
+            compare(panel.markedCount, 4)
+        }
+
+        function test_the_folder_panel_chooses_an_empty_folder_from_inside() {
+            stage.addJob("a.json")
+            const empty = stage.makeFolder("empty", [])
+            Store.chooseOutputDirectory()
+            const panel = part("folderPanel")
+            tryVerify(() => panel.opened)
+            panel.model.folder = empty
+            compare(panel.model.count, 0)
+            keyClick(Qt.Key_Return)
+            tryVerify(() => !panel.visible)
+            compare(Store.outputDirectoryPath, empty)
+
+            // A new folder made in the panel is the one chosen.
+            Store.chooseOutputDirectory()
+            tryVerify(() => panel.opened)
+            panel.model.folder = empty
+            mouseClick(findChild(panel.contentItem, "newFolderButton"))
+            compare(panel.model.count, 1)
+            mouseClick(findChild(panel.contentItem, "acceptButton"))
+            tryVerify(() => !panel.visible)
+            compare(Store.outputDirectoryPath, empty + "/Новая папка")
+        }
+
+        function test_quitting_asks_only_while_converting() {
+            const dialog = part("quitDialog")
+            verify(!dialog.visible)
+            stage.addJob("a.json")
+            // Idle: Lifecycle.requestQuit() would quit at once; it is not called here, as
+            // it would end the test run. A busy queue asks.
+            Lifecycle.confirmationNeeded()
+            tryVerify(() => dialog.opened)
+            compare(findChild(dialog.contentItem, "quitTitle").text, "Идёт конвертация")
+            mouseClick(findChild(dialog.contentItem, "stayButton"))
+            tryVerify(() => !dialog.visible)
+            verify(!Lifecycle.quitting)
+        }
+    }
+}

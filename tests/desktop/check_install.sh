@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs the built program into a scratch prefix and checks what a desktop needs of
+# it: the executable, the desktop entry (valid, listing the types the catalog accepts),
+# the icon and the AppStream metainfo (valid).
+#   check_install.sh BUILD_DIR
+set -euo pipefail
+build=$1
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+
+cmake --install "$build" --prefix "$prefix" >/dev/null
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+[[ -x $prefix/bin/lumatra ]] || fail "no executable in bin"
+entry=$prefix/share/applications/lumatra.desktop
+[[ -f $entry ]] || fail "no desktop entry"
+[[ -f $prefix/share/icons/hicolor/scalable/apps/lumatra.svg ]] || fail "no scalable icon"
+metainfo=$prefix/share/metainfo/io.github.lumatra.Lumatra.metainfo.xml
+[[ -f $metainfo ]] || fail "no metainfo"
+
+desktop-file-validate "$entry" || fail "desktop entry is not valid"
+appstreamcli validate --no-net "$metainfo" >/dev/null || fail "metainfo is not valid"
+
+grep -q '^Name\[ru\]=Lumatra$' "$entry" || fail "no Russian name"
+grep -q '^Comment\[ru\]=Музыка, видео, фото, документы — в любой формат$' "$entry" ||
+    fail "no Russian comment"
+grep -q '^Exec=lumatra %F$' "$entry" || fail "the entry does not pass files"
+# One type of each kind the window accepts, and none left as a placeholder.
+for type in audio/mpeg audio/x-wav video/mp4 video/quicktime image/jpeg image/png \
+    application/pdf application/vnd.openxmlformats-officedocument.wordprocessingml.document \
+    text/markdown application/json text/csv application/x-plist; do
+    grep -q "^MimeType=.*\\b$type;" "$entry" || fail "MimeType lacks $type"
+done
+if grep -q '@MIME_TYPES@' "$entry"; then fail "placeholder left in the entry"; fi
+echo "installed and valid"

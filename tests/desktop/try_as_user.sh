@@ -1,0 +1,120 @@
+#!/usr/bin/env bash
+# Uses the window the way a new user would, on a virtual display, and leaves a
+# screenshot of every step for a person to look at:
+#   tests/desktop/try_as_user.sh [BUILD_DIR] [OUT_DIR]
+# It adds files with the file panel (keyboard only), hands more files to the running
+# window from a second launch, removes a row with the keyboard, converts, looks at the
+# smallest and a large window, and quits during a conversion. It fails when the quit
+# leaves an unfinished output or an ffmpeg behind, or a step does not happen.
+# Needs Xvfb, xdotool and ImageMagick's `import`.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/../.." && pwd)
+build=$(cd "${1:-$top/build}" && pwd)
+out=${2:-/tmp/lumatra-try}
+lumatra=$build/lumatra
+mkdir -p "$out"
+rm -f "$out"/*.png
+
+work=$(mktemp -d)
+display=:$((90 + RANDOM % 100))
+xvfb_pid=
+app_pid=
+cleanup() {
+    [[ -n $app_pid ]] && kill "$app_pid" 2>/dev/null || true
+    [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A user of our own: home, settings and runtime folder in the scratch folder.
+export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_RUNTIME_DIR=$work/run
+mkdir -p "$HOME/Файлы" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+unset QT_QPA_PLATFORM
+files=$HOME/Файлы
+ff() { ffmpeg -loglevel error -y "$@"; }
+ff -f lavfi -i sine=frequency=440:duration=2 "$files/Мелодия.wav"
+ff -f lavfi -i sine=frequency=660:duration=2 "$files/Звонок.flac"
+ff -f lavfi -i testsrc=size=320x240:rate=25:duration=2 "$files/Заставка.mp4"
+ff -f lavfi -i testsrc=size=640x480:duration=1 -frames:v 1 "$files/Снимок экрана с очень длинным названием, которое не помещается.png"
+printf '[{"имя": "Ада", "n": 1}]\n' > "$files/данные.json"
+printf '# Заметка\n\nТекст.\n' > "$files/Заметка.md"
+ff -f lavfi -i sine=duration=1 "$work/Ещё.wav"
+ff -f lavfi -i testsrc=size=640x480:rate=25:duration=40 -f lavfi -i sine=duration=40 \
+    -c:v mpeg4 -q:v 5 -shortest "$work/Длинное видео.mkv"
+
+Xvfb "$display" -screen 0 1920x1200x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+export DISPLAY=$display
+for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
+
+step=0
+shot() { # NAME: a picture of the whole screen
+    step=$((step + 1))
+    sleep "${2:-0.8}"
+    import -window root "$out/$(printf %02d "$step")-$1.png"
+}
+fail() { echo "FAIL: $*" >&2; exit 1; }
+key() { xdotool key --delay 60 "$@"; }
+
+"$lumatra" 2>"$out/stderr.txt" &
+app_pid=$!
+window=$(xdotool search --sync --onlyvisible --name '^Lumatra$' | head -1)
+xdotool windowfocus --sync "$window"
+shot empty-window 1.5
+
+# The smallest window, still empty.
+xdotool windowsize --sync "$window" 820 560
+shot empty-smallest
+
+# Ctrl+O opens the panel in the home folder; Right enters "Файлы", Ctrl+A marks all.
+key ctrl+o
+shot file-panel
+key Right
+key ctrl+a
+shot file-panel-all-marked
+key Return
+shot files-added-smallest
+
+# A second launch hands its file to this window and ends at once.
+timeout 10 "$lumatra" "$work/Ещё.wav" || fail "the second launch did not end well"
+shot second-launch-added
+
+# A large window; a click selects the first row, Down moves on, Delete removes it.
+xdotool windowsize --sync "$window" 1600 1000
+xdotool windowfocus --sync "$window"
+shot large-window
+xdotool mousemove --window "$window" 700 335 click 1
+key Down
+shot row-selected 0.4
+key Delete
+shot row-removed
+xdotool mousemove --window "$window" 1500 20
+count_before=$(ls "$files" | wc -l)
+key ctrl+Return
+for _ in $(seq 60); do
+    [[ $(ls "$files" | wc -l) -ge $((count_before + 5)) ]] && break
+    sleep 0.5
+done
+shot converted-large 2
+xdotool windowsize --sync "$window" 820 560
+shot converted-smallest
+
+# Quit during a long conversion: asked first; "Выйти" (Enter) stops it cleanly.
+timeout 10 "$lumatra" "$work/Длинное видео.mkv"
+xdotool windowfocus --sync "$window"
+key ctrl+Return
+sleep 2
+pgrep -P "$app_pid" ffmpeg >/dev/null || fail "no conversion running to quit from"
+key ctrl+q
+shot quit-question
+key Return
+for _ in $(seq 100); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$app_pid" 2>/dev/null && fail "the program did not end after Выйти"
+wait "$app_pid" || fail "the program ended with a failure status"
+app_pid=
+if pgrep -f "ffmpeg.*Длинное видео" >/dev/null; then fail "ffmpeg is still running"; fi
+if ls -A "$work" | grep -q '^\.lumatra-'; then fail "an unfinished output was left"; fi
+if [[ -s $out/stderr.txt ]]; then echo "standard error:"; cat "$out/stderr.txt"; fi
+if grep -q 'ALSA' "$out/stderr.txt"; then fail "sound errors on standard error"; fi
+echo "done; screenshots in $out"
