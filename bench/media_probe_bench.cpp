@@ -76,14 +76,14 @@ void bareFFmpeg(benchmark::State& state, const char* file) {
              "192k",          "-progress", "pipe:1", "-nostats",   output.string()});
 }
 
-BENCHMARK_CAPTURE(converterRun, memo, "memo.m4a")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(bareFFmpeg, memo, "memo.m4a")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(converterRun, clip, "clip.mkv")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(bareFFmpeg, clip, "clip.mkv")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(inProcess, clip, "clip.mkv")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(ffprobeRun, clip, "clip.mkv")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(inProcess, voice, "voice.mp3")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(ffprobeRun, voice, "voice.mp3")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(converterRun, memo, "memo.m4a")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(bareFFmpeg, memo, "memo.m4a")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(converterRun, clip, "clip.mkv")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(bareFFmpeg, clip, "clip.mkv")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(inProcess, clip, "clip.mkv")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(ffprobeRun, clip, "clip.mkv")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(inProcess, voice, "voice.mp3")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(ffprobeRun, voice, "voice.mp3")->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 

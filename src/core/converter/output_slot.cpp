@@ -112,6 +112,7 @@ mode_t currentUmask() {
 }
 
 OutputFolder::OutputFolder(std::filesystem::path path) : m_path(std::move(path)) {
+    if (m_path.empty()) m_path = "."; // beside a source named without a folder
     std::error_code error;
     std::filesystem::create_directories(m_path, error);
     if (error) throw SystemError("Не удалось создать папку", m_path, error.value());
