@@ -5,6 +5,7 @@
 #include "data/plist_binary.h"
 #include "data/plist_bridge.h"
 #include "data/plist_writer.h"
+#include "data/plist_xml.h"
 #include "formats/convert_error.h"
 #include "text/utf8.h"
 
@@ -59,6 +60,7 @@ public:
     const std::stop_token& stop() const { return m_stop; }
     std::string_view tableText() const { return m_text; }
 
+    bool isPlist() const { return m_ext == "plist"; }
     bool isBinaryPlist() const { return m_ext == "plist" && Plist::isBinary(m_bytes); }
 
     /// Whether the source is a JSON document whose top value is an object.
@@ -102,10 +104,11 @@ private:
     char m_delimiter = ',';
 };
 
-// A binary property list whose top is a dictionary, member by member: the elements of
-// arrays in its members are written as each is read. Answers false, having written
-// nothing, for any other top object.
-bool writeBinaryDictionaryAsJson(const Source& source, Sink& sink) {
+// A property list as JSON, with a dictionary at the top written member by member and the
+// elements of arrays in its members (or of an array at the top) as each is read. Answers
+// false, having written nothing, when the tree must do it: a binary list whose top is no
+// dictionary, or an XML one whose top keys are out of order.
+bool writeDictionaryAsJson(const Source& source, Sink& sink) {
     std::string& out = sink.text();
     std::size_t members = 0;
     std::size_t items = 0;
@@ -122,13 +125,37 @@ bool writeBinaryDictionaryAsJson(const Source& source, Sink& sink) {
         JSON::writeTo(sink, item, 2);
     };
     handlers.onArrayEnd = [&] { out.append(items == 0 ? "[]" : "\n  ]"); };
-    if (!Plist::readBinaryMembers(source.bytes(), handlers, source.stop())) return false;
-    out.append(members == 0 ? "{}" : "\n}");
+    if (source.isBinaryPlist()) {
+        if (!Plist::readBinaryMembers(source.bytes(), handlers, source.stop())) return false;
+        out.append(members == 0 ? "{}" : "\n}");
+        return true;
+    }
+    // XML: elements of a top array are handed out too; a top dictionary whose keys are
+    // not in order is read again into the tree, which sorts them.
+    std::size_t topItems = 0;
+    const ItemHandler onItem = [&](Node&& item) {
+        out.append(topItems++ == 0 ? "[\n  " : ",\n  ");
+        JSON::writeTo(sink, item, 1);
+    };
+    bool streamed = false;
+    Node root;
+    try {
+        root = Plist::readXmlMembers(source.bytes(), &onItem, handlers, streamed, source.stop());
+    } catch (const Plist::UnsortedKeys&) {
+        sink.rewind();
+        return false;
+    }
+    if (streamed)
+        out.append(members == 0 ? "{}" : "\n}");
+    else if (topItems > 0)
+        out.append("\n]");
+    else
+        JSON::writeTo(sink, root, 0);
     return true;
 }
 
 void writeJson(const Source& source, Sink& sink) {
-    if (source.isBinaryPlist() && writeBinaryDictionaryAsJson(source, sink)) {
+    if (source.isPlist() && writeDictionaryAsJson(source, sink)) {
         sink.text().push_back('\n');
         return;
     }

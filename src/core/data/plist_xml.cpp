@@ -183,8 +183,9 @@ Node dataNode(std::string_view text) {
 
 class XmlReader {
 public:
-    XmlReader(std::string_view bytes, const ItemHandler* onItem, std::stop_token stop)
-        : m_onItem(onItem), m_stop(std::move(stop)) {
+    XmlReader(std::string_view bytes, const ItemHandler* onItem, std::stop_token stop,
+              const MemberHandlers* members = nullptr)
+        : m_onItem(onItem), m_members(members), m_stop(std::move(stop)) {
         if (bytes.empty() || bytes.size() > static_cast<std::size_t>(INT_MAX)) throw unreadable();
         // Encoding and input errors bypass the reader's own handler (the handlers are
         // per thread).
@@ -227,7 +228,8 @@ public:
 private:
     struct Frame {
         bool dict;
-        bool streaming; // the top array, whose elements go to the handler
+        bool streaming; // an array whose elements go to a handler
+        bool members;   // the top dictionary, whose members go to the handlers
         Node node;
         std::string key;
         bool haveKey = false;
@@ -284,15 +286,23 @@ private:
                 finish(std::move(node));
                 return;
             }
-            const bool streaming = !dict && m_onItem && m_stack.empty();
-            m_stack.push_back({dict, streaming, std::move(node), {}, false});
+            const bool members = dict && m_members && m_stack.empty();
+            const bool streaming = !dict && ((m_onItem && m_stack.empty()) || inMemberValue());
+            m_stack.push_back({dict, streaming, members, std::move(node), {}, false});
             return;
         }
         if (name == "key") {
             if (m_stack.empty() || !m_stack.back().dict || m_stack.back().haveKey)
                 throw unreadable();
             std::string key = text(empty);
-            m_stack.back().key = std::move(key);
+            if (m_stack.back().members) {
+                if (m_anyKey && !(m_lastKey < key)) throw UnsortedKeys{};
+                m_anyKey = true;
+                m_lastKey = key;
+                m_members->onKey(std::move(key));
+            } else {
+                m_stack.back().key = std::move(key);
+            }
             m_stack.back().haveKey = true;
             return;
         }
@@ -317,7 +327,13 @@ private:
         Frame frame = std::move(m_stack.back());
         m_stack.pop_back();
         if (frame.haveKey) throw unreadable(); // a key without its value
-        if (frame.dict) {
+        if (frame.members) m_streamed = true;
+        if (frame.streaming && inMemberValue()) {
+            m_stack.back().haveKey = false;
+            m_members->onArrayEnd();
+            return;
+        }
+        if (frame.dict && !frame.members) {
             // Code-point order is the byte order of UTF-8.
             Node::Object& members = frame.node.members();
             std::stable_sort(members.begin(), members.end(),
@@ -334,20 +350,40 @@ private:
             return;
         }
         Frame& frame = m_stack.back();
-        if (frame.dict) {
+        if (frame.members) {
+            if (!frame.haveKey) throw unreadable();
+            frame.haveKey = false;
+            m_members->onValue(std::move(node));
+        } else if (frame.dict) {
             if (!frame.haveKey) throw unreadable();
             frame.node.members().emplace_back(std::move(frame.key), std::move(node));
             frame.key.clear();
             frame.haveKey = false;
         } else if (frame.streaming) {
-            (*m_onItem)(std::move(node));
+            if (m_stack.size() == 2 && m_stack[0].members)
+                m_members->onItem(std::move(node));
+            else
+                (*m_onItem)(std::move(node));
         } else {
             frame.node.items().push_back(std::move(node));
         }
     }
 
+    // Whether the next value is that of a member of the top dictionary being handed out.
+    bool inMemberValue() const {
+        return m_stack.size() == 1 && m_stack[0].members && m_stack[0].haveKey;
+    }
+
+public:
+    bool streamed() const { return m_streamed; }
+
+private:
     ReaderPtr m_reader;
     const ItemHandler* m_onItem;
+    const MemberHandlers* m_members;
+    std::string m_lastKey;
+    bool m_anyKey = false;
+    bool m_streamed = false;
     std::stop_token m_stop;
     std::vector<Frame> m_stack;
     Node m_result;
@@ -361,6 +397,14 @@ private:
 
 Node readXml(std::string_view bytes, const ItemHandler* onItem, std::stop_token stop) {
     return XmlReader(bytes, onItem, std::move(stop)).document();
+}
+
+Node readXmlMembers(std::string_view bytes, const ItemHandler* onItem,
+                    const MemberHandlers& members, bool& streamed, std::stop_token stop) {
+    XmlReader reader(bytes, onItem, std::move(stop), &members);
+    Node root = reader.document();
+    streamed = reader.streamed();
+    return root;
 }
 
 } // namespace lumatra::Plist

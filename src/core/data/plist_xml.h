@@ -2,6 +2,7 @@
 // The reader of XML property lists.
 
 #include "data/node.h"
+#include "data/plist_binary.h"
 
 #include <stop_token>
 #include <string_view>
@@ -17,5 +18,17 @@ namespace lumatra::Plist {
 /// nesting deeper than 1024 levels fail with ConvertError::failed; a requested stop
 /// throws CancelledError.
 Node readXml(std::string_view bytes, const ItemHandler* onItem, std::stop_token stop);
+
+/// Raised by `readXmlMembers` when the keys of the top dictionary are not in strictly
+/// increasing order, so that they cannot be handed out as they come.
+struct UnsortedKeys {};
+
+/// As `readXml`, but when the top value is a dictionary whose keys come in order (as the
+/// usual writers put them), its members go to `members` one by one, arrays in them item
+/// by item, and an empty object comes back with `streamed` set. Keys out of order throw
+/// UnsortedKeys after some members were handed out; the caller starts again with
+/// `readXml`.
+Node readXmlMembers(std::string_view bytes, const ItemHandler* onItem,
+                    const MemberHandlers& members, bool& streamed, std::stop_token stop);
 
 } // namespace lumatra::Plist

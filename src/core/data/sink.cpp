@@ -34,6 +34,13 @@ void Sink::appendLarge(std::string_view piece) {
     }
 }
 
+void Sink::rewind() {
+    m_text.clear();
+    if (m_fd < 0) return;
+    if (::lseek(m_fd, 0, SEEK_SET) != 0 || ::ftruncate(m_fd, 0) != 0)
+        throw SystemError("Не удалось записать", m_path, errno);
+}
+
 void Sink::finish() {
     checkStop();
     if (m_fd >= 0) flush();

@@ -34,6 +34,9 @@ public:
     /// Appends a large piece: written straight to the file without copying it.
     void appendLarge(std::string_view piece);
 
+    /// Forgets everything written so far, to start the text again.
+    void rewind();
+
     /// Writes whatever is still held; the text is complete.
     void finish();
 

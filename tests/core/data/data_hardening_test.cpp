@@ -124,6 +124,21 @@ TEST(DataScale, LargeBinaryPropertyListsReadInOnePass) {
     EXPECT_TRUE(table.ends_with("\r\n499998\r\n499999\r\n"));
 }
 
+TEST(DataScale, XmlDictionaryOutOfOrderIsWrittenAgainFromTheStart) {
+    // Megabytes of a sorted member are written out before a key out of order shows up;
+    // the file is then started again from the tree.
+    std::string xml = "<plist><dict><key>b</key><array>";
+    for (int i = 0; i < 200000; ++i)
+        xml += "<integer>" + std::to_string(i) + "</integer>";
+    xml += "</array><key>a</key><true/></dict></plist>";
+    ScratchDir dir;
+    writeFile(dir / "keys.plist", xml);
+    DataConverter::convertFile(dir / "keys.plist", dir / "keys.json", Format::json, {});
+    const std::string json = readFile(dir / "keys.json");
+    EXPECT_EQ(json, DataConverter::write(DataConverter::read(xml, "plist"), Format::json));
+    EXPECT_TRUE(json.starts_with("{\n  \"a\": true,\n  \"b\": [\n    0,\n")) << json.substr(0, 50);
+}
+
 TEST(DataCancel, EveryRouteEndsSoonAfterAStopAndLeavesNothing) {
     // Inputs that take seconds to convert; each run is stopped a moment after it starts.
     std::string records = "[";

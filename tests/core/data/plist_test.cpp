@@ -208,6 +208,29 @@ TEST(PlistRead, StreamingMembersAndItemsGivesTheBytesOfTheTree) {
     }
 }
 
+TEST(PlistRead, XmlDictionariesStreamOnlyWhenTheirKeysComeInOrder) {
+    const std::string bodies[] = {
+        "<dict><key>a</key><array><integer>1</integer><dict><key>z</key><true/></dict>"
+        "<array><real>2.5</real></array></array><key>b</key><string>x</string>"
+        "<key>c</key><array/><key>d</key><dict/></dict>",
+        "<dict><key>b</key><integer>1</integer><key>a</key><array><integer>2</integer>"
+        "</array></dict>",
+        "<dict><key>m</key><array><integer>1</integer></array><key>a</key><true/></dict>",
+        "<dict><key>a</key><integer>1</integer><key>a</key><integer>2</integer></dict>",
+        "<dict><key>a</key><array><integer>1</integer></array><key>b</key><integer>x</integer>"
+        "</dict>",
+        "<dict><key>a</key><array><integer>1</integer></array><key>b</key></dict>",
+        "<dict/>",
+        "<array><dict><key>b</key><true/><key>a</key><false/></dict><integer>3</integer></array>",
+        "<string>alone</string>",
+    };
+    for (const std::string& body : bodies) {
+        const std::string xml = xmlPlist(body);
+        for (const Format format : {Format::json, Format::csv, Format::plist})
+            EXPECT_EQ(outcome(xml, format, true), outcome(xml, format, false)) << body;
+    }
+}
+
 TEST(PlistWrite, NumbersNullsAndDuplicateKeys) {
     const Node tree = JSON::parse(
         R"({"z":null,"k":1,"k":2,"n":[10,10.0,1e2,-5,+7,-0,99999999999999999999,)"
