@@ -98,7 +98,9 @@ void checkMagickHeader(SourceType type, std::string_view head) {
         throwUnreadableImage();
     }
     if (height < 0) height = -height; // top-down bitmaps
-    if (width <= 0 || height <= 0 || width * height > ImageDecoder::maxPixels)
+    // Each side first, so that the product cannot overflow.
+    if (width <= 0 || height <= 0 || width > ImageDecoder::maxPixels ||
+        height > ImageDecoder::maxPixels || width * height > ImageDecoder::maxPixels)
         throwUnreadableImage();
 }
 

@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 #include <libheif/heif.h>
 
+#include <cstring>
+
 namespace lumatra {
 
 std::string pdfField(const std::filesystem::path& file, const std::string& name);
@@ -84,6 +86,52 @@ TEST(ImageRules, TurnedPhotosComeOutUprightWithTheirMetadata) {
         // The lossless formats carry no metadata.
         const VImage png = VImage::new_from_file((dir / "upright.png").c_str());
         EXPECT_FALSE(test::hasFieldContaining(png, "GPS"));
+    }
+}
+
+// A HEIC file the way phones write one: the pixels stored as shot, a rotation in the
+// container and the same orientation in its EXIF block.
+void writeTurnedHeic(const VImage& stored, int orientation, const std::filesystem::path& file) {
+    const VImage picture = stored.copy_memory();
+    heif_context* context = heif_context_alloc();
+    heif_encoder* encoder = nullptr;
+    heif_context_get_encoder_for_format(context, heif_compression_HEVC, &encoder);
+    heif_encoder_set_lossy_quality(encoder, 95);
+    heif_image* image = nullptr;
+    heif_image_create(picture.width(), picture.height(), heif_colorspace_RGB,
+                      heif_chroma_interleaved_RGB, &image);
+    heif_image_add_plane(image, heif_channel_interleaved, picture.width(), picture.height(), 8);
+    int stride = 0;
+    std::uint8_t* plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
+    const auto* pixels =
+        static_cast<const std::uint8_t*>(VIPS_IMAGE_ADDR(picture.get_image(), 0, 0));
+    for (int y = 0; y < picture.height(); ++y)
+        std::memcpy(plane + y * stride, pixels + y * picture.width() * 3,
+                    static_cast<std::size_t>(picture.width()) * 3);
+    heif_encoding_options* options = heif_encoding_options_alloc();
+    options->image_orientation = static_cast<heif_orientation>(orientation);
+    heif_image_handle* handle = nullptr;
+    heif_context_encode_image(context, image, encoder, options, &handle);
+    const std::string exif = test::exifBlock(orientation);
+    heif_context_add_exif_metadata(context, handle, exif.data(), static_cast<int>(exif.size()));
+    heif_context_write_to_file(context, file.c_str());
+    heif_image_handle_release(handle);
+    heif_encoding_options_free(options);
+    heif_image_release(image);
+    heif_encoder_release(encoder);
+    heif_context_free(context);
+}
+
+TEST(ImageRules, TurnedHeicIsTurnedOnce) {
+    ScratchDir dir;
+    writeTurnedHeic(test::markedPicture(60, 40, false), 6, dir / "phone.heic");
+    for (const Format target : {Format::png, Format::jpg}) {
+        const auto output = dir / ("upright." + std::string(ext(target)));
+        ImageConverter::convert(dir / "phone.heic", target, Quality::best, output);
+        const VImage image = VImage::new_from_file(output.c_str());
+        EXPECT_EQ(image.width(), 40);
+        EXPECT_EQ(image.height(), 60);
+        EXPECT_TRUE(isRed(pixelAt(output, 35, 5))) << title(target);
     }
 }
 
