@@ -351,8 +351,9 @@ std::filesystem::path prepareSource(const Request& request, const std::filesyste
     }
     case SourceKind::html: {
         const std::string bytes = readSource(source);
+        // Dates go first: their removal may bring a charset declaration together.
         const auto page =
-            inlinePictures(withoutEmptyDates(declareUtf8(
+            inlinePictures(declareUtf8(withoutEmptyDates(
                                decodeText(bytes, request.inputEncoding, declaredCharset(bytes)))),
                            folderPictures(source.parent_path()));
         const auto copy = scratch / "source.html";
@@ -371,7 +372,7 @@ std::filesystem::path prepareSource(const Request& request, const std::filesyste
                 if (known == wanted) return bytes;
             return std::nullopt;
         };
-        writeScratch(copy, inlinePictures(withoutEmptyDates(declareUtf8(archive.page)), picture));
+        writeScratch(copy, inlinePictures(declareUtf8(withoutEmptyDates(archive.page)), picture));
         return copy;
     }
     case SourceKind::rtfd: {

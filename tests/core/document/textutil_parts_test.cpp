@@ -121,6 +121,11 @@ TEST(TextutilPages, LibreOfficesEmptyDatesAreDropped) {
     EXPECT_EQ(withoutEmptyDates("<head>\n\t<meta name=\"created\" content=\"00:00:00\"/>\n\t"
                                 "<meta name=\"changed\" content=\"00:00:00\"/>\n</head>"),
               "<head>\n</head>");
+    // Removing one may join the pieces of a tag around it; declarations are looked
+    // for afterwards.
+    EXPECT_EQ(declareUtf8(withoutEmptyDates(
+                  "<meta<meta name=\"changed\" content=\"00:00:00\"/> charset=\"koi8-r\">")),
+              "<meta charset=\"utf-8\">");
     const std::string dated = "<meta name=\"created\" content=\"2024-01-01T10:00:00\"/>";
     EXPECT_EQ(withoutEmptyDates(dated), dated);
 }
