@@ -2,8 +2,11 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
@@ -14,6 +17,7 @@ std::mutex g_guard;
 std::filesystem::path g_scratch;
 std::filesystem::path g_partial;
 std::filesystem::path g_socket;
+std::atomic<int> g_child{-1};
 
 sigset_t terminationSignals() {
     sigset_t set;
@@ -51,12 +55,22 @@ void removeTree(const std::filesystem::path& path) {
 }
 
 void endNow(int status) {
+    // The child goes first, so that nothing writes into what is removed next.
+    if (const int child = g_child.exchange(-1); child > 0) {
+        ::kill(child, SIGKILL);
+        while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }
     g_guard.lock();
     std::error_code ignored;
     if (!g_partial.empty()) removeTree(g_partial);
     if (!g_socket.empty()) std::filesystem::remove(g_socket, ignored);
     if (!g_scratch.empty()) removeTree(g_scratch);
     ::_exit(status);
+}
+
+void setChild(int pid) {
+    g_child = pid;
 }
 
 void setSocket(const std::filesystem::path& path) {
