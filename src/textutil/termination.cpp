@@ -56,10 +56,12 @@ void removeTree(const std::filesystem::path& path) {
 
 void endNow(int status) {
     // The child goes first, so that nothing writes into what is removed next.
+    // A killed engine runs no more code; tearing down its memory may take the kernel a
+    // while, which is not waited for beyond a moment.
     if (const int child = g_child.exchange(-1); child > 0) {
         ::kill(child, SIGKILL);
-        while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
-        }
+        for (int i = 0; i < 20 && ::waitpid(child, nullptr, WNOHANG) == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     g_guard.lock();
     std::error_code ignored;
