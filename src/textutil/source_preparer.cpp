@@ -366,7 +366,7 @@ std::filesystem::path prepareSource(const Request& request, const std::filesyste
         const auto picture = [&](std::string_view address) -> std::optional<std::string> {
             std::string wanted(address);
             for (std::size_t at = 0; (at = wanted.find("&amp;", at)) != std::string::npos; ++at)
-                wanted.replace(at, 5, "&");
+                wanted.erase(at + 1, 4);
             wanted = resolveAddress(archive.address, wanted);
             for (const auto& [known, bytes] : archive.pictures)
                 if (known == wanted) return bytes;
