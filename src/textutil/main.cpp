@@ -1,7 +1,8 @@
 // lumatra-textutil SRC -convert FMT -output OUT [-inputencoding ENC]
 //
 // Converts one text document with LibreOffice's engine, loaded through LibreOfficeKit
-// into this process, or into the warm engine a burst of runs shares (warm_engine.h). Each run is
+// into a child process (cold_run.h), or into the warm engine a burst of runs shares
+// (warm_engine.h). Each run is
 // cut off from the network (a network namespace of its own), runs no macros, and works in a private
 // scratch folder that also holds the engine's profile, so concurrent runs never share one. Starting
 // the engine with a fresh profile costs about a second; a copy of a profile made by an earlier run
@@ -11,9 +12,9 @@
 // goes to the error output and the status is 1; SIGTERM ends the run at once with
 // nothing left behind.
 
+#include "cold_run.h"
 #include "isolation.h"
 #include "office.h"
-#include "office_profile.h"
 #include "output_writer.h"
 #include "request.h"
 #include "source_preparer.h"
@@ -82,16 +83,8 @@ int convert(const Request& request) {
         placeOutput(result, request.format, request.output);
         return 0;
     }
-    // Cold: the engine in this process. Its own temporary files stay inside the
-    // scratch folder.
-    const auto temporary = scratch / "tmp";
-    std::filesystem::create_directory(temporary);
-    ::setenv("TMPDIR", temporary.c_str(), 1);
-    const auto profile = scratch / "profile";
-    auto started = startOffice(profile);
-    started.office->convert(input, request.format, result);
+    convertInChild(input, request.format, result, scratch);
     placeOutput(result, request.format, request.output);
-    if (!started.fromTemplate) keepProfileTemplate(*started.office, profile);
     return 0;
 }
 

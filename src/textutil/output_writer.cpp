@@ -32,10 +32,17 @@ void writeAll(int fd, std::string_view bytes, const std::filesystem::path& path)
     }
 }
 
+// The mkstemp template of a hidden name beside `output`.
+std::string partialTemplate(const std::filesystem::path& output) {
+    std::string name = ".";
+    name += output.filename().string();
+    name += ".XXXXXX";
+    return (output.parent_path() / name).string();
+}
+
 // Writes `bytes` to a fresh hidden name beside `output`; returns that name.
 std::filesystem::path writePartial(const std::filesystem::path& output, std::string_view bytes) {
-    std::string name =
-        (output.parent_path() / ("." + output.filename().string() + ".XXXXXX")).string();
+    std::string name = partialTemplate(output);
     const int fd = ::mkostemp(name.data(), O_CLOEXEC);
     if (fd < 0) throw systemFailure("Не удалось записать", output.string(), errno);
     Termination::setPartial(name);
@@ -82,8 +89,7 @@ void placeOutput(const std::filesystem::path& result, OutputFormat format,
     std::filesystem::path partial;
     try {
         if (format == OutputFormat::rtfd) {
-            std::string name =
-                (output.parent_path() / ("." + output.filename().string() + ".XXXXXX")).string();
+            std::string name = partialTemplate(output);
             if (!::mkdtemp(name.data()))
                 throw systemFailure("Не удалось создать папку", output.string(), errno);
             partial = name;

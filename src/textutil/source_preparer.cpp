@@ -351,8 +351,9 @@ std::filesystem::path prepareSource(const Request& request, const std::filesyste
     }
     case SourceKind::html: {
         const std::string bytes = readSource(source);
+        // Dates go first: their removal may bring a charset declaration together.
         const auto page =
-            inlinePictures(withoutEmptyDates(declareUtf8(
+            inlinePictures(declareUtf8(withoutEmptyDates(
                                decodeText(bytes, request.inputEncoding, declaredCharset(bytes)))),
                            folderPictures(source.parent_path()));
         const auto copy = scratch / "source.html";
@@ -365,13 +366,13 @@ std::filesystem::path prepareSource(const Request& request, const std::filesyste
         const auto picture = [&](std::string_view address) -> std::optional<std::string> {
             std::string wanted(address);
             for (std::size_t at = 0; (at = wanted.find("&amp;", at)) != std::string::npos; ++at)
-                wanted.replace(at, 5, "&");
+                wanted.erase(at + 1, 4);
             wanted = resolveAddress(archive.address, wanted);
             for (const auto& [known, bytes] : archive.pictures)
                 if (known == wanted) return bytes;
             return std::nullopt;
         };
-        writeScratch(copy, inlinePictures(withoutEmptyDates(declareUtf8(archive.page)), picture));
+        writeScratch(copy, inlinePictures(declareUtf8(withoutEmptyDates(archive.page)), picture));
         return copy;
     }
     case SourceKind::rtfd: {

@@ -2,8 +2,11 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
@@ -14,6 +17,7 @@ std::mutex g_guard;
 std::filesystem::path g_scratch;
 std::filesystem::path g_partial;
 std::filesystem::path g_socket;
+std::atomic<int> g_child{-1};
 
 sigset_t terminationSignals() {
     sigset_t set;
@@ -51,12 +55,24 @@ void removeTree(const std::filesystem::path& path) {
 }
 
 void endNow(int status) {
+    // The child goes first, so that nothing writes into what is removed next.
+    // A killed engine runs no more code; tearing down its memory may take the kernel a
+    // while, which is not waited for beyond a moment.
+    if (const int child = g_child.exchange(-1); child > 0) {
+        ::kill(child, SIGKILL);
+        for (int i = 0; i < 20 && ::waitpid(child, nullptr, WNOHANG) == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     g_guard.lock();
     std::error_code ignored;
     if (!g_partial.empty()) removeTree(g_partial);
     if (!g_socket.empty()) std::filesystem::remove(g_socket, ignored);
     if (!g_scratch.empty()) removeTree(g_scratch);
     ::_exit(status);
+}
+
+void setChild(int pid) {
+    g_child = pid;
 }
 
 void setSocket(const std::filesystem::path& path) {

@@ -21,6 +21,9 @@ void startWatcher();
 void setScratch(const std::filesystem::path& path);
 /// As setScratch, for a half-placed output; the caller holds guard().
 void setPartial(const std::filesystem::path& path);
+/// A child process to end (SIGKILL) before anything is removed; -1 for none.
+void setChild(int pid);
+
 /// As setScratch, for the warm engine's socket.
 void setSocket(const std::filesystem::path& path);
 

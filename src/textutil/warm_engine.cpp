@@ -261,8 +261,12 @@ int serve() {
     if (::ftruncate(lock.get(), 0) != 0 || ::write(lock.get(), pid.data(), pid.size()) < 0)
         return 1;
 
-    const auto work = *place / ("engine-" + std::to_string(::getpid()));
+    // Work folders of engines that died without clearing up.
     std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(*place, error))
+        if (entry.path().filename().string().rfind("engine-", 0) == 0)
+            Termination::removeTree(entry.path());
+    const auto work = *place / ("engine-" + std::to_string(::getpid()));
     std::filesystem::remove_all(work, error);
     if (::mkdir(work.c_str(), 0700) != 0) return 1;
     Termination::setScratch(work);

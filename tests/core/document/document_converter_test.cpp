@@ -126,6 +126,12 @@ TEST_F(DocumentRoutes, OfficeDocumentsArchivesAndPackages) {
                             (dir / (std::string("report.") + format)).string()});
         ASSERT_EQ(run.status, 0) << run.err;
     }
+    // Word 97 is no target of ours: LibreOffice itself writes one.
+    const auto doc = test::runProgram(
+        {"soffice", "-env:UserInstallation=file://" + (dir / "soffice-profile").string(),
+         "--headless", "--convert-to", "doc:MS Word 97", "--outdir", dir.path().string(),
+         (dir / "report.odt").string()});
+    ASSERT_TRUE(std::filesystem::exists(dir / "report.doc")) << doc.out << doc.err;
     std::filesystem::create_directory(dir / "package.rtfd");
     std::filesystem::copy_file(dir / "report.rtf", dir / "package.rtfd" / "TXT.rtf");
     // A web archive: a property list whose main resource holds the page, and its
@@ -159,6 +165,7 @@ TEST_F(DocumentRoutes, OfficeDocumentsArchivesAndPackages) {
                           {"report.docx", Format::odt, "Квартальный отчёт"},
                           {"report.odt", Format::docx, "французских булок"},
                           {"report.rtf", Format::html, "Ячейка"},
+                          {"report.doc", Format::rtf, "Квартальный отчёт"},
                           {"package.rtfd", Format::txt, "Квартальный отчёт"},
                           {"saved.webarchive", Format::docx, "Архив страницы"},
                       });

@@ -1,9 +1,12 @@
 // The text converter's own parts: its command line, text decoding, web pages' charset
 // declarations, web archives and text normalisation.
+#include "office.h"
 #include "output_writer.h"
 #include "request.h"
 #include "source_preparer.h"
 #include "tool_error.h"
+
+#include "support/fixtures.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -121,6 +124,11 @@ TEST(TextutilPages, LibreOfficesEmptyDatesAreDropped) {
     EXPECT_EQ(withoutEmptyDates("<head>\n\t<meta name=\"created\" content=\"00:00:00\"/>\n\t"
                                 "<meta name=\"changed\" content=\"00:00:00\"/>\n</head>"),
               "<head>\n</head>");
+    // Removing one may join the pieces of a tag around it; declarations are looked
+    // for afterwards.
+    EXPECT_EQ(declareUtf8(withoutEmptyDates(
+                  "<meta<meta name=\"changed\" content=\"00:00:00\"/> charset=\"koi8-r\">")),
+              "<meta charset=\"utf-8\">");
     const std::string dated = "<meta name=\"created\" content=\"2024-01-01T10:00:00\"/>";
     EXPECT_EQ(withoutEmptyDates(dated), dated);
 }
@@ -151,6 +159,32 @@ TEST(TextutilSources, OfficeDocumentsMustLookLikeTheirExtension) {
         }
         EXPECT_EQ(fits, c.fits) << c.extension << ": " << c.bytes;
     }
+}
+
+TEST(TextutilEngineSettings, MacrosLocksAndNetworkAreOffInEveryProfile) {
+    test::ScratchDir dir;
+    const auto file = dir / "profile" / "user" / "registrymodifications.xcu";
+    const std::string wanted[] = {"\"DisableMacrosExecution\" oor:op=\"fuse\"><value>true",
+                                  "\"MacroSecurityLevel\" oor:op=\"fuse\"><value>3",
+                                  "\"BlockUntrustedRefererLinks\" oor:op=\"fuse\"><value>true",
+                                  "\"UseLocking\" oor:op=\"fuse\"><value>false",
+                                  "\"ooInetProxyType\" oor:op=\"fuse\"><value>2",
+                                  "\"ooInetHTTPProxyName\" oor:op=\"fuse\"><value>127.0.0.1",
+                                  "\"ooInetHTTPSProxyPort\" oor:op=\"fuse\"><value>9"};
+    // A fresh profile gets them; a copied one keeps its own items, ours after them.
+    Office::writeSettings(dir / "profile");
+    for (const auto& item : wanted)
+        EXPECT_NE(test::readFile(file).find(item), std::string::npos) << item;
+    test::writeFile(file, "<?xml version=\"1.0\"?>\n<oor:items xmlns:oor=\"x\">\n<item "
+                          "oor:path=\"/org.openoffice.Setup/Office\"><prop oor:name=\"Own\" "
+                          "oor:op=\"fuse\"><value>1</value></prop></item>\n</oor:items>");
+    Office::writeSettings(dir / "profile");
+    const std::string merged = test::readFile(file);
+    EXPECT_LT(merged.find("\"Own\""), merged.find("DisableMacrosExecution"));
+    EXPECT_EQ(merged.substr(merged.size() - 13), "</oor:items>\n");
+    EXPECT_EQ(merged.find("</oor:items>"), merged.size() - 13);
+    for (const auto& item : wanted)
+        EXPECT_NE(merged.find(item), std::string::npos) << item;
 }
 
 TEST(TextutilOutput, TextIsUtf8WithoutMarkAndWithLineFeeds) {

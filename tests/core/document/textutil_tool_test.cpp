@@ -151,6 +151,64 @@ TEST(Textutil, TerminationEndsTheRunWithinASecondLeavingNothing) {
     }
 }
 
+TEST(Textutil, AnEngineCrashIsReportedAndLeavesNothing) {
+    // The engine runs in a child of the tool; here it is made to crash mid-work.
+    test::PrivateTemp temp;
+    test::ScratchDir dir;
+    std::string text;
+    for (int i = 0; i < 60000; ++i)
+        text += "Строка номер " + std::to_string(i) + " длинного документа.\n";
+    test::writeFile(dir / "long.txt", text);
+    int pipes[2];
+    ASSERT_EQ(::pipe(pipes), 0);
+    const std::string tool = test::textutilPath().string();
+    const std::string source = (dir / "long.txt").string();
+    const std::string output = (dir / "long.odt").string();
+    std::vector<char*> argv = {const_cast<char*>(tool.c_str()),
+                               const_cast<char*>(source.c_str()),
+                               const_cast<char*>("-convert"),
+                               const_cast<char*>("odt"),
+                               const_cast<char*>("-output"),
+                               const_cast<char*>(output.c_str()),
+                               nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipes[1], 2);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipes[1]);
+    // Wait for the engine's process to appear, then crash it.
+    pid_t engine = 0;
+    for (int i = 0; i < 200 && engine == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::error_code error;
+        const auto children =
+            "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children";
+        if (std::filesystem::exists(children, error)) {
+            const std::string list = test::readFile(children);
+            if (!list.empty()) engine = static_cast<pid_t>(std::stol(list));
+        }
+    }
+    ASSERT_GT(engine, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ::kill(engine, SIGSEGV);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    std::string err;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(pipes[0], buffer, sizeof buffer)) > 0;)
+        err.append(buffer, static_cast<std::size_t>(n));
+    ::close(pipes[0]);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 0) GTEST_SKIP() << "the engine finished before it was stopped";
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    // LibreOffice catches the fault itself and aborts, so the signal may be SIGABRT.
+    EXPECT_THAT(err, StartsWith("LibreOffice аварийно завершился на этом документе (сигнал "));
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1);
+    EXPECT_THAT(dir.entries(), ElementsAre("long.txt"));
+}
+
 TEST(Textutil, RunsWithoutNetwork) {
     // The run is traced: it must enter a network namespace of its own, and no attempt
     // to reach an internet address may succeed.
