@@ -46,8 +46,10 @@ protected:
     }
 
     std::string failure(const std::filesystem::path& source, Format target) {
+        const auto output = m_dir / ("out." + std::string(ext(target)));
+        std::filesystem::remove_all(output);
         try {
-            convert(source, target, m_dir / ("out." + std::string(ext(target))));
+            convert(source, target, output);
         } catch (const ConvertError& error) {
             return error.errorDescription();
         }
@@ -134,6 +136,19 @@ TEST_F(PdfSourceTest, RefusalsComeInTheirOrder) {
     std::filesystem::create_directory(m_dir / "folder.pdf");
     for (const char* name : {"fake.pdf", "missing.pdf", "fifo.pdf", "folder.pdf"})
         EXPECT_EQ(failure(m_dir / name, Format::txt), "Не удалось открыть PDF") << name;
+
+    // Damaged files are read as far as they go or refused, never more.
+    const std::string whole = test::samplePdf(test::textPages(3));
+    for (const std::size_t keep : {whole.size() / 4, whole.size() / 2, whole.size() - 30}) {
+        const auto damaged = m_dir / ("damaged" + std::to_string(keep) + ".pdf");
+        test::writeFile(damaged, whole.substr(0, keep));
+        for (const Format target : {Format::txt, Format::png}) {
+            const std::string outcome = failure(damaged, target);
+            EXPECT_TRUE(outcome == "no failure" || outcome == "Не удалось открыть PDF" ||
+                        outcome == noText)
+                << keep << " " << outcome;
+        }
+    }
 }
 
 TEST_F(PdfSourceTest, PicturesOfManyPagesGoIntoAFolderNamedByPage) {
