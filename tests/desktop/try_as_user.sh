@@ -31,6 +31,8 @@ export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_RUNTIME_DIR=$work/
 mkdir -p "$HOME/Файлы" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 unset QT_QPA_PLATFORM
+# No session bus: the window's own file panel, whatever portal the desktop has.
+export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent
 files=$HOME/Файлы
 ff() { ffmpeg -loglevel error -y "$@"; }
 ff -f lavfi -i sine=frequency=440:duration=2 "$files/Мелодия.wav"
