@@ -16,7 +16,6 @@ mkdir -p "$out"
 rm -f "$out"/*.png
 
 work=$(mktemp -d)
-display=:$((90 + RANDOM % 100))
 xvfb_pid=
 app_pid=
 cleanup() {
@@ -31,6 +30,8 @@ export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_RUNTIME_DIR=$work/
 mkdir -p "$HOME/Файлы" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 unset QT_QPA_PLATFORM
+# No session bus: the window's own file panel, whatever portal the desktop has.
+export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent
 files=$HOME/Файлы
 ff() { ffmpeg -loglevel error -y "$@"; }
 ff -f lavfi -i sine=frequency=440:duration=2 "$files/Мелодия.wav"
@@ -43,10 +44,12 @@ ff -f lavfi -i sine=duration=1 "$work/Ещё.wav"
 ff -f lavfi -i testsrc=size=640x480:rate=25:duration=40 -f lavfi -i sine=duration=40 \
     -c:v mpeg4 -q:v 5 -shortest "$work/Длинное видео.mkv"
 
-Xvfb "$display" -screen 0 1920x1200x24 -nolisten tcp >/dev/null 2>&1 &
+# The server picks a free display and names it once it is ready.
+Xvfb -displayfd 3 -screen 0 1920x1200x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 xvfb_pid=$!
-export DISPLAY=$display
-for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
+for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
+[[ -s $work/display ]] || { echo "FAIL: Xvfb did not start" >&2; exit 1; }
+export DISPLAY=:$(head -1 "$work/display")
 
 step=0
 shot() { # NAME: a picture of the whole screen
@@ -59,7 +62,19 @@ key() { xdotool key --delay 60 "$@"; }
 
 "$lumatra" 2>"$out/stderr.txt" &
 app_pid=$!
-window=$(xdotool search --sync --onlyvisible --name '^Lumatra$' | head -1)
+# The main window: Qt makes small helper windows of the same name as well.
+main_window() {
+    for _ in $(seq 100); do
+        for id in $(xdotool search --onlyvisible --name '^Lumatra$' 2>/dev/null); do
+            local width
+            width=$(xdotool getwindowgeometry "$id" 2>/dev/null | sed -n 's/.*Geometry: \([0-9]*\)x.*/\1/p')
+            if [[ -n $width && $width -ge 800 ]]; then echo "$id"; return; fi
+        done
+        sleep 0.1
+    done
+    fail "no window appeared"
+}
+window=$(main_window)
 xdotool windowfocus --sync "$window"
 shot empty-window 1.5
 

@@ -1,5 +1,6 @@
 pragma ComponentBehavior: Bound
 import QtQuick
+import QtQuick.Controls
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
 import Lumatra
@@ -17,7 +18,7 @@ Item {
     property int selectedRow: -1
     /// A modal panel or dialog is up: the window's own shortcuts rest meanwhile.
     readonly property bool dialogOpen: openPanel.visible || folderPanel.visible
-                                       || quitDialog.visible
+                                       || quitDialog.visible || portalShade.visible
     readonly property alias jobList: list
     /// The window is too narrow for every footer button's text next to the whole
     /// quality selector: "Остановить" and "Очистить готовые" show their symbol only.
@@ -490,6 +491,51 @@ Item {
         onLeave: Lifecycle.quitAfterStopping()
     }
 
+    // While the desktop's own file dialog is up, the window takes no clicks.
+    Popup {
+        id: portalShade
+        objectName: "portalShade"
+        property bool forFolder: false
+        parent: Overlay.overlay
+        modal: true
+        dim: true
+        closePolicy: Popup.NoAutoClose
+        width: 0
+        height: 0
+        background: Item {}
+        Overlay.modal: Rectangle { color: Theme.alpha("black", 0.55) }
+    }
+
+    /// The desktop portal's dialog where one runs, the window's own panel otherwise.
+    function chooseFiles(forFolder) {
+        if (dialogOpen) return
+        if (Portal.available) {
+            portalShade.forFolder = forFolder
+            portalShade.open()
+            Portal.choose(forFolder ? "Папка для результатов" : "Добавить файлы",
+                          forFolder ? "Сохранять сюда" : "Добавить", forFolder, view.Window.window)
+            return
+        }
+        if (forFolder) folderPanel.open()
+        else openPanel.open()
+    }
+
+    Connections {
+        target: Portal
+        function onChosen(urls) {
+            portalShade.close()
+            if (urls.length === 0) return
+            if (portalShade.forFolder) Store.outputDirectory = urls[0]
+            else Store.add(urls)
+        }
+        function onCancelled() { portalShade.close() }
+        function onFailed() {
+            portalShade.close()
+            if (portalShade.forFolder) folderPanel.open()
+            else openPanel.open()
+        }
+    }
+
     Connections {
         target: Lifecycle
         function onConfirmationNeeded() { quitDialog.open() }
@@ -497,7 +543,7 @@ Item {
 
     Connections {
         target: Store
-        function onOpenPanelRequested() { if (!view.dialogOpen) openPanel.open() }
-        function onOutputDirectoryPanelRequested() { if (!view.dialogOpen) folderPanel.open() }
+        function onOpenPanelRequested() { view.chooseFiles(false) }
+        function onOutputDirectoryPanelRequested() { view.chooseFiles(true) }
     }
 }

@@ -70,6 +70,8 @@ public:
         // The store reads and writes the user's settings: keep them in the run's folder.
         qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        // No session bus: the window's own file panels, never the desktop's portal.
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
         QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     }
 

@@ -98,7 +98,8 @@ TEST_F(MainWindowTest, DroppedFilesAndFoldersEndInTheStore) {
     // The header's add button shows up at its right end.
     auto* add = m_window->findChild<QQuickItem*>(QStringLiteral("addButton"));
     ASSERT_NE(add, nullptr);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return add->isVisible() && add->x() + add->width() > 900; }, 3000))
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return add->isVisible() && add->x() + add->width() > 900; }, 3000))
         << add->x();
 }
 

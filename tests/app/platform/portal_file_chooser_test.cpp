@@ -1,0 +1,162 @@
+// The desktop's file dialog through the portal, against a portal of the test's own on
+// the session bus (run under dbus-run-session); skipped where there is no bus.
+
+#include "platform/portal_file_chooser.h"
+
+#include <QDBusAbstractAdaptor>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace lumatra {
+namespace {
+
+// Only on the private bus of dbus-run-session (see tests/CMakeLists.txt), never on the
+// user's own, whose real portal must not be disturbed.
+bool privateBus() {
+    return qEnvironmentVariableIsSet("LUMATRA_TEST_PRIVATE_BUS") &&
+           QDBusConnection::sessionBus().isConnected();
+}
+
+// Answers OpenFile the way the portal does: the request's path at once, the user's
+// answer later as that request's Response signal.
+class FakeChooser : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.FileChooser")
+    Q_PROPERTY(uint version READ version)
+
+public:
+    FakeChooser(QDBusConnection bus, uint response, QStringList uris)
+        : m_bus(bus), m_response(response), m_uris(std::move(uris)) {}
+    uint version() const { return 3; }
+
+    QVariantMap lastOptions;
+    QString lastTitle;
+
+public slots:
+    QDBusObjectPath OpenFile(const QString&, const QString& title, const QVariantMap& options,
+                             const QDBusMessage& message) {
+        lastOptions = options;
+        lastTitle = title;
+        QString sender = message.service().mid(1);
+        sender.replace(QLatin1Char('.'), QLatin1Char('_'));
+        const QString path =
+            QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2")
+                .arg(sender, options.value(QStringLiteral("handle_token")).toString());
+        QTimer::singleShot(50, this, [this, path] {
+            QDBusMessage signal = QDBusMessage::createSignal(
+                path, QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"));
+            signal << m_response << QVariantMap{{QStringLiteral("uris"), m_uris}};
+            m_bus.send(signal);
+        });
+        return QDBusObjectPath(path);
+    }
+
+private:
+    QDBusConnection m_bus;
+    uint m_response;
+    QStringList m_uris;
+};
+
+// The fake portal on a connection and a thread of its own (the chooser blocks on its
+// first question), under the portal's name.
+struct FakePortal {
+    FakePortal(uint response, QStringList uris)
+        : bus(QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake"))),
+          chooser(bus, response, std::move(uris)) {
+        thread.start();
+        chooser.moveToThread(&thread);
+        bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), &chooser,
+                           QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties);
+        registered = bus.registerService(QStringLiteral("org.freedesktop.portal.Desktop"));
+    }
+    ~FakePortal() {
+        bus.unregisterService(QStringLiteral("org.freedesktop.portal.Desktop"));
+        bus.unregisterObject(QStringLiteral("/org/freedesktop/portal/desktop"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("fake"));
+        thread.quit();
+        thread.wait();
+    }
+    QThread thread;
+    QDBusConnection bus;
+    FakeChooser chooser;
+    bool registered = false;
+};
+
+TEST(Portal, ChoosesThroughThePortalWhereOneRuns) {
+    if (!privateBus()) GTEST_SKIP() << "needs a private session bus";
+    {
+        PortalFileChooser nothing;
+        EXPECT_FALSE(nothing.isAvailable());
+    }
+    struct Case {
+        const char* name;
+        uint response;
+        bool folder;
+        int chosen, cancelled, failed;
+    };
+    const std::vector<Case> cases = {
+        {"several files", 0, false, 1, 0, 0},
+        {"a folder", 0, true, 1, 0, 0},
+        {"the user cancels", 1, false, 0, 1, 0},
+        {"the portal gives up", 2, false, 0, 0, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakePortal portal(c.response, {QStringLiteral("file:///tmp/a.wav"),
+                                       QStringLiteral("file:///tmp/b%20c.wav"),
+                                       QStringLiteral("https://example.org/x")});
+        ASSERT_TRUE(portal.registered);
+        PortalFileChooser chooser;
+        ASSERT_TRUE(chooser.isAvailable());
+        QSignalSpy chosen(&chooser, &PortalFileChooser::chosen);
+        QSignalSpy cancelled(&chooser, &PortalFileChooser::cancelled);
+        QSignalSpy failed(&chooser, &PortalFileChooser::failed);
+        chooser.choose(QStringLiteral("Добавить файлы"), QStringLiteral("Добавить"), c.folder);
+        EXPECT_TRUE(chooser.isBusy());
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !chooser.isBusy(); }, 5000));
+        EXPECT_EQ(chosen.count(), c.chosen);
+        EXPECT_EQ(cancelled.count(), c.cancelled);
+        EXPECT_EQ(failed.count(), c.failed);
+        EXPECT_EQ(portal.chooser.lastTitle, QStringLiteral("Добавить файлы"));
+        EXPECT_EQ(portal.chooser.lastOptions.value(QStringLiteral("multiple")).toBool(), !c.folder);
+        EXPECT_EQ(portal.chooser.lastOptions.value(QStringLiteral("directory")).toBool(), c.folder);
+        EXPECT_EQ(portal.chooser.lastOptions.value(QStringLiteral("accept_label")).toString(),
+                  QStringLiteral("Добавить"));
+        if (c.chosen == 1) {
+            // Only local files come through.
+            const auto urls = chosen.at(0).at(0).value<QList<QUrl>>();
+            EXPECT_EQ(urls, (QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/tmp/a.wav")),
+                                         QUrl::fromLocalFile(QStringLiteral("/tmp/b c.wav"))}));
+        }
+    }
+}
+
+TEST(Portal, ARefusedRequestFailsSoThatTheWindowsOwnPanelShows) {
+    if (!privateBus()) GTEST_SKIP() << "needs a private session bus";
+    // A name on the bus without a file chooser behind it: the question fails.
+    QDBusConnection bus =
+        QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("bare"));
+    ASSERT_TRUE(bus.registerService(QStringLiteral("org.freedesktop.portal.Desktop")));
+    PortalFileChooser chooser;
+    EXPECT_FALSE(chooser.isAvailable());
+    // Asked anyway, it fails at once rather than waiting for ever.
+    QSignalSpy failed(&chooser, &PortalFileChooser::failed);
+    chooser.choose(QStringLiteral("x"), QStringLiteral("y"), false);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return failed.count() == 1; }, 5000));
+    EXPECT_FALSE(chooser.isBusy());
+    bus.unregisterService(QStringLiteral("org.freedesktop.portal.Desktop"));
+    QDBusConnection::disconnectFromBus(QStringLiteral("bare"));
+}
+
+} // namespace
+} // namespace lumatra
+
+#include "portal_file_chooser_test.moc"
