@@ -123,8 +123,11 @@ ConvertResult Converter::run(const std::filesystem::path& source, Format format,
             ImageConverter::convert(source, format, options.quality, scratch.anchoredPath(), stop);
         break;
     case Kind::document:
-        DocumentConverter(m_tools).convert(source, format, options.quality,
-                                           scratch.anchoredPath(), progress, stop);
+        // The text converter runs LibreOffice in a user namespace of its own, where this
+        // process's descriptors under /proc are out of reach: it writes by name, inside
+        // the private folder.
+        DocumentConverter(m_tools).convert(source, format, options.quality, scratch.path(),
+                                           progress, stop);
         break;
     case Kind::data: {
         // Tables and array items stream through without building the whole tree.
