@@ -38,7 +38,14 @@ bool itemExists(const std::filesystem::path& path) {
     return ::lstat(path.c_str(), &info) == 0;
 }
 
+// An RTFD document is a package: a folder holding its TXT.rtf, which the document route
+// opens itself.
+bool isPackage(const std::filesystem::path& source) {
+    return lowercased(pathExtension(source)) == "rtfd";
+}
+
 void refuseIrregular(const struct stat& info, const std::filesystem::path& source) {
+    if (S_ISDIR(info.st_mode) && isPackage(source)) return;
     if (S_ISDIR(info.st_mode))
         throw ConvertError::failed("Это папка, а не файл: " + source.string());
     if (!S_ISREG(info.st_mode))
@@ -55,7 +62,9 @@ struct stat checkSource(const std::filesystem::path& source) {
     }
     refuseIrregular(info, source);
     // Should the name have become a pipe meanwhile, this open does not wait for a writer.
-    const UniqueFd fd(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    const int flags =
+        O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (S_ISDIR(info.st_mode) ? O_DIRECTORY : 0);
+    const UniqueFd fd(::open(source.c_str(), flags));
     if (!fd || ::fstat(fd.get(), &info) != 0)
         throw SystemError("Не удалось открыть", source, errno);
     refuseIrregular(info, source);
