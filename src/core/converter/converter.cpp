@@ -39,6 +39,8 @@ bool itemExists(const std::filesystem::path& path) {
 }
 
 void refuseIrregular(const struct stat& info, const std::filesystem::path& source) {
+    // A rich-text package is a folder that is one document.
+    if (S_ISDIR(info.st_mode) && lowercased(pathExtension(source)) == "rtfd") return;
     if (S_ISDIR(info.st_mode))
         throw ConvertError::failed("Это папка, а не файл: " + source.string());
     if (!S_ISREG(info.st_mode))
