@@ -88,6 +88,18 @@ int convert(const Request& request) {
     return 0;
 }
 
+// The caller may name the output through its own descriptor table (/proc/PID/fd/N/…), so
+// that nobody can swap the folder meanwhile. Once this process is in a user namespace of
+// its own, another process's descriptors are out of reach: take hold of the folder before
+// that, and name the output through our own descriptor from then on.
+void pinOutputFolder(Request& request) {
+    const auto folder = request.output.parent_path();
+    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return; // the write itself reports the failure
+    request.output =
+        std::filesystem::path("/proc/self/fd") / std::to_string(fd) / request.output.filename();
+}
+
 } // namespace
 } // namespace lumatra::textutil
 
@@ -98,7 +110,8 @@ int main(int argc, char** argv) {
     if (arguments.size() == 1 && arguments[0] == "--serve") ::_exit(WarmEngine::serve());
     int status = 1;
     try {
-        const Request request = parseArguments(arguments);
+        Request request = parseArguments(arguments);
+        pinOutputFolder(request);
         enterPrivateNetwork();
         Termination::startWatcher();
         silenceEngine();

@@ -6,14 +6,30 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace lumatra {
 namespace fs = std::filesystem;
 
 namespace {
-// Scheduling niceness of the conversion thread and what it starts.
+// Scheduling niceness of the conversion threads and what they start.
 constexpr int conversionNiceness = 10;
+
+// Targets written by a video encoder, which spreads over every core by itself. A GIF is
+// left out: from a still image it is one libvips save.
+bool isVideoTarget(Format format) {
+    switch (format) {
+    case Format::mp4:
+    case Format::hevc:
+    case Format::mov:
+    case Format::webm:
+    case Format::mkv:
+        return true;
+    default:
+        return false;
+    }
+}
 } // namespace
 
 /// How a conversion ended, carried from the worker to the main thread.
@@ -23,31 +39,69 @@ struct QueueRunner::Outcome {
     QString message;
 };
 
+/// One conversion in progress. Destroying it stops its worker and waits for it.
+struct QueueRunner::Running {
+    QPointer<Job> job;
+    std::uint64_t conversion = 0;
+    int weight = 1;
+    // Set by the worker as its very last step.
+    std::shared_ptr<std::atomic<bool>> done = std::make_shared<std::atomic<bool>>(false);
+    std::jthread worker;
+};
+
+int QueueRunner::machineBudget() {
+    return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+}
+
 QueueRunner::QueueRunner(JobListModel& jobs, OptionsSource options, QObject* parent)
-    : QObject(parent), m_jobs(jobs), m_options(std::move(options)) {}
+    : QObject(parent), m_jobs(jobs), m_options(std::move(options)), m_budget(machineBudget()) {}
 
 QueueRunner::~QueueRunner() {
-    if (m_worker.joinable()) {
-        m_worker.request_stop();
-        m_worker.join();
-    }
+    // Ask every worker first, so that they stop side by side, then wait for each.
+    for (const auto& running : m_running)
+        running->worker.request_stop();
+    m_running.clear();
+}
+
+std::uint64_t QueueRunner::conversionOf(const Job* job) const {
+    for (const auto& running : m_running)
+        if (job && running->job == job) return running->conversion;
+    return 0;
+}
+
+void QueueRunner::setBudget(int cores) {
+    m_budget = std::max(1, cores);
+    if (m_active) scheduleFill();
+}
+
+int QueueRunner::weightOf(const Job& job) const {
+    return job.kind() == Kind::video || isVideoTarget(job.target()) ? m_budget : 1;
 }
 
 void QueueRunner::start() {
-    if (m_active) return;
-    m_active = true;
-    m_failures = 0;
-    emit activeChanged();
-    // Like a task started now, the runner takes its first job once this call is over.
-    QMetaObject::invokeMethod(this, &QueueRunner::runNext, Qt::QueuedConnection);
+    if (!m_active) {
+        m_active = true;
+        m_failures = 0;
+        emit activeChanged();
+    }
+    // Like a task started now, the runner takes its first jobs once this call is over.
+    scheduleFill();
+}
+
+void QueueRunner::scheduleFill() {
+    if (m_fillScheduled) return;
+    m_fillScheduled = true;
+    QMetaObject::invokeMethod(this, &QueueRunner::fill, Qt::QueuedConnection);
 }
 
 void QueueRunner::cancelRunning(const Job* job) {
-    if (job && job == m_current && m_worker.joinable()) m_worker.request_stop();
+    for (const auto& running : m_running)
+        if (job && running->job == job) running->worker.request_stop();
 }
 
 bool QueueRunner::workerIdle() const {
-    return m_workerDone->load();
+    return std::all_of(m_running.begin(), m_running.end(),
+                       [](const auto& running) { return running->done->load(); });
 }
 
 bool QueueRunner::waitForWorker(std::chrono::milliseconds limit) const {
@@ -59,14 +113,25 @@ bool QueueRunner::waitForWorker(std::chrono::milliseconds limit) const {
     return true;
 }
 
-void QueueRunner::runNext() {
-    // The list is searched afresh each time: jobs queued meanwhile join in list order.
-    for (const auto& job : m_jobs.jobs()) {
-        if (job->status() == Job::Status::Queued) {
-            process(job.get());
-            return;
+void QueueRunner::fill() {
+    m_fillScheduled = false;
+    if (!m_active) return;
+    for (;;) {
+        // The list is searched afresh each time: jobs queued meanwhile join in list order.
+        Job* next = nullptr;
+        for (const auto& job : m_jobs.jobs()) {
+            if (job->status() == Job::Status::Queued) {
+                next = job.get();
+                break;
+            }
         }
+        if (!next) break;
+        const int weight = weightOf(*next);
+        // The first queued job waits for room, and the ones after it wait with it.
+        if (!m_running.empty() && m_used + weight > m_budget) return;
+        process(next, weight);
     }
+    if (!m_running.empty()) return;
     m_active = false;
     emit activeChanged();
     QString sound;
@@ -74,21 +139,22 @@ void QueueRunner::runNext() {
     emit batchFinished(sound);
 }
 
-void QueueRunner::process(Job* job) {
+void QueueRunner::process(Job* job, int weight) {
     job->markRunning(0);
     // The conversion works on copies taken now; later changes apply to later jobs.
     const Options options = m_options();
     const fs::path source = job->path();
     const Format target = job->target();
     const std::uint64_t conversion = ++m_lastConversion;
-    m_conversion = conversion;
-    m_current = job;
 
-    if (m_worker.joinable()) m_worker.join();
-    m_workerDone = std::make_shared<std::atomic<bool>>(false);
-    auto done = m_workerDone;
-    m_worker = std::jthread([this, conversion, source, target, options,
-                             done](std::stop_token stop) {
+    auto running = std::make_unique<Running>();
+    running->job = job;
+    running->conversion = conversion;
+    running->weight = weight;
+    m_used += weight;
+    auto done = running->done;
+    running->worker = std::jthread([this, conversion, source, target, options,
+                                    done](std::stop_token stop) {
         // The conversion and the programs it starts yield to the window: a busy encoder
         // still takes every idle cycle, but never a frame.
         ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), conversionNiceness);
@@ -117,20 +183,31 @@ void QueueRunner::process(Job* job) {
             Qt::QueuedConnection);
         done->store(true);
     });
+    m_running.push_back(std::move(running));
+}
+
+QueueRunner::Running* QueueRunner::runningOf(std::uint64_t conversion) const {
+    for (const auto& running : m_running)
+        if (running->conversion == conversion) return running.get();
+    return nullptr;
 }
 
 void QueueRunner::applyProgress(std::uint64_t conversion, double fraction) {
-    if (conversion == 0 || conversion != m_conversion || !m_current) return;
-    if (m_current->status() != Job::Status::Running) return;
-    m_current->markRunning(fraction);
+    const Running* running = conversion == 0 ? nullptr : runningOf(conversion);
+    if (!running || !running->job) return;
+    if (running->job->status() != Job::Status::Running) return;
+    running->job->markRunning(fraction);
 }
 
 void QueueRunner::finish(std::uint64_t conversion, const Outcome& outcome) {
-    if (conversion != m_conversion) return;
-    Job* job = m_current;
-    m_current = nullptr;
-    m_conversion = 0;
-    if (m_worker.joinable()) m_worker.join();
+    const auto found = std::find_if(m_running.begin(), m_running.end(), [&](const auto& running) {
+        return running->conversion == conversion;
+    });
+    if (found == m_running.end()) return;
+    const QPointer<Job> job = (*found)->job;
+    m_used -= (*found)->weight;
+    // The worker has handed over its outcome; this waits only for its last instructions.
+    m_running.erase(found);
 
     if (job) {
         switch (outcome.kind) {
@@ -147,7 +224,7 @@ void QueueRunner::finish(std::uint64_t conversion, const Outcome& outcome) {
         }
         emit jobFinished(job);
     }
-    runNext();
+    fill();
 }
 
 } // namespace lumatra

@@ -1,6 +1,7 @@
 #pragma once
-// The conversion queue of the store: takes the first queued job of the list, converts
-// it on a worker thread and records the outcome, until no job is queued.
+// The conversion queue of the store: starts queued jobs in list order, as many at once
+// as the machine's cores allow, converts each on a worker thread of its own and records
+// the outcomes, until no job is queued.
 
 #include "formats/convert_error.h"
 #include "store/job_list_model.h"
@@ -16,13 +17,19 @@
 #include <memory>
 #include <stop_token>
 #include <thread>
+#include <vector>
 
 namespace lumatra {
 
-/// Confined to the main thread, like the job list it works off. One conversion runs at a
-/// time, on a worker thread of its own, with copies of the job's file and target and of
-/// the options as they are when it starts; progress and the outcome come back as queued
-/// calls. The runner never adds or removes jobs; it only changes their status.
+/// Confined to the main thread, like the job list it works off. Conversions run on worker
+/// threads, with copies of the job's file and target and of the options as they are when
+/// the job starts; progress and outcomes come back as queued calls. The runner never adds
+/// or removes jobs; it only changes their status.
+///
+/// Room: a budget of cores. A video job (a video source, or a video target) takes the
+/// whole budget, since its encoder already uses every core; any other job takes one. The
+/// first queued job in list order starts as soon as it fits; the jobs after it wait for
+/// it, so jobs always start in list order. With a budget of 1 one job runs at a time.
 class QueueRunner : public QObject {
     Q_OBJECT
 
@@ -30,29 +37,40 @@ public:
     /// What a conversion started now gets: the store's quality and output folder.
     using OptionsSource = std::function<Options()>;
 
-    /// `jobs` must outlive the runner.
+    /// The machine's cores, at least 1.
+    static int machineBudget();
+
+    /// `jobs` must outlive the runner. The budget starts as machineBudget().
     QueueRunner(JobListModel& jobs, OptionsSource options, QObject* parent = nullptr);
-    /// Stops a running conversion and waits for its worker, so that no temporary
+    /// Stops every running conversion and waits for its worker, so that no temporary
     /// output and no external program outlives the runner.
     ~QueueRunner() override;
 
     /// A batch is being worked off.
     bool isActive() const { return m_active; }
-    /// The running job; null while none runs.
-    Job* current() const { return m_current; }
-    /// The conversion in progress (0 when none); each conversion gets a new number.
-    std::uint64_t currentConversion() const { return m_conversion; }
+    /// How many jobs are converting now.
+    int runningCount() const { return static_cast<int>(m_running.size()); }
+    /// The conversion of `job` in progress (0 when it has none); each conversion gets a
+    /// new number.
+    std::uint64_t conversionOf(const Job* job) const;
 
-    /// Starts a batch unless one is under way; the first job is taken once control is
-    /// back in the event loop.
+    int budget() const { return m_budget; }
+    /// Cores the queue may fill (values below 1 count as 1); takes effect for the jobs
+    /// started from now on.
+    void setBudget(int cores);
+    /// What `job` takes of the budget: all of it for video, else one core.
+    int weightOf(const Job& job) const;
+
+    /// Starts a batch unless one is under way; the first jobs are taken once control is
+    /// back in the event loop. During a batch, looks again for jobs that fit.
     void start();
-    /// Asks the conversion of `job` to stop when it is the running one. The job becomes
+    /// Asks the conversion of `job` to stop when it is running. The job becomes
     /// cancelled when the conversion has actually stopped.
     void cancelRunning(const Job* job);
-    /// Whether the worker of the last conversion has ended (its program reaped, its
-    /// unfinished output removed).
+    /// Whether every conversion worker has ended (its programs reaped, its unfinished
+    /// output removed).
     bool workerIdle() const;
-    /// Blocks until the worker has ended or `limit` has passed; true when it ended.
+    /// Blocks until every worker has ended or `limit` has passed; true when they ended.
     bool waitForWorker(std::chrono::milliseconds limit) const;
     /// A batch that ends from now on plays no sound (the program is quitting).
     void silence() { m_silent = true; }
@@ -71,22 +89,25 @@ signals:
 
 private:
     struct Outcome;
+    struct Running;
 
-    void runNext();
-    void process(Job* job);
+    void fill();
+    void scheduleFill();
+    void process(Job* job, int weight);
     void finish(std::uint64_t conversion, const Outcome& outcome);
+    Running* runningOf(std::uint64_t conversion) const;
 
     JobListModel& m_jobs;
     OptionsSource m_options;
+    int m_budget = 1;
+    int m_used = 0;
     bool m_active = false;
     bool m_silent = false;
+    bool m_fillScheduled = false;
     int m_failures = 0;
-    QPointer<Job> m_current;
-    std::uint64_t m_conversion = 0;
     std::uint64_t m_lastConversion = 0;
-    // Set by the worker as its very last step; shared so that it outlives a detached run.
-    std::shared_ptr<std::atomic<bool>> m_workerDone = std::make_shared<std::atomic<bool>>(true);
-    std::jthread m_worker;
+    // In the order they started.
+    std::vector<std::unique_ptr<Running>> m_running;
 };
 
 } // namespace lumatra

@@ -362,8 +362,8 @@ void Store::stopForQuit() {
 }
 
 void Store::startIfNeeded() {
-    if (m_runner->isActive()) return;
-    updateBadge();
+    // During a batch the runner looks again for room; the badge catches up as jobs end.
+    if (!m_runner->isActive()) updateBadge();
     m_runner->start();
 }
 

@@ -167,14 +167,14 @@ public:
     Q_INVOKABLE static QString formatTitle(const QString& format);
     Q_INVOKABLE static QString formatDetail(const QString& format);
 
-    /// The queue's runner (the conversion in progress, its worker).
+    /// The queue's runner (the conversions in progress, their workers, the core budget).
     QueueRunner& runner() const { return *m_runner; }
 
-    /// The quit walk: every queued job becomes ready, the running conversion is asked to
-    /// stop, and the batch ends without a sound. Returns at once.
+    /// The quit walk: every queued job becomes ready, every running conversion is asked
+    /// to stop, and the batch ends without a sound. Returns at once.
     void stopForQuit();
-    /// Whether no conversion worker is left (its program reaped, its unfinished output
-    /// removed).
+    /// Whether no conversion worker is left (their programs reaped, their unfinished
+    /// output removed).
     bool conversionsStopped() const { return m_runner->workerIdle(); }
 
 signals:

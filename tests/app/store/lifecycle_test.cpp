@@ -9,6 +9,7 @@
 
 #include <QSignalSpy>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -96,7 +97,11 @@ TEST(Lifecycle, LeavingDuringAConversionStopsItCompletelyBeforeTheProgramEnds) {
     store->convertAll();
     ASSERT_TRUE(waitFor([&] { return slow->status() == Job::Status::Running; }));
     ASSERT_TRUE(waitFor([&] { return hasScratchItems(dir.path()); }));
-    ASSERT_FALSE(childPrograms().empty());
+    // The encoder starts once the probe has ended: wait for it, not just for any child.
+    ASSERT_TRUE(waitFor([&] {
+        const auto children = childPrograms();
+        return std::find(children.begin(), children.end(), "(ffmpeg)") != children.end();
+    }));
 
     EXPECT_FALSE(lifecycle.requestQuit());
     EXPECT_EQ(asked.count(), 1);

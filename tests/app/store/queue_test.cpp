@@ -1,5 +1,5 @@
-// The conversion queue with the real engine: real small files converted one at a time,
-// cancelled, failed and retried.
+// The conversion queue with the real engine: real small files converted, cancelled,
+// failed and retried; on a budget of one core, one at a time.
 
 #include "store_fixture.h"
 
@@ -51,6 +51,7 @@ TEST(StoreQueue, ConvertsInListOrderOneAtATimeAndEndsWithGlass) {
     makeTone(dir / "c.wav");
     writeFile(dir / "d.json", R"([{"name": "Ада", "n": 1}])");
     auto store = freshStore();
+    store->runner().setBudget(1);
     store->add(std::vector<fs::path>{dir / "a.wav", dir / "b.wav", dir / "c.wav", dir / "d.json"});
     RunLog log(*store);
     QSignalSpy finished(store.get(), &Store::batchFinished);
@@ -144,6 +145,7 @@ TEST(StoreQueue, CancellingTheRunningJobStopsItAndTheQueueGoesOn) {
     makeTone(dir / "a.wav");
     makeTone(dir / "b.wav");
     auto store = freshStore();
+    store->runner().setBudget(1);
     store->add(std::vector<fs::path>{dir / "slow.mkv", dir / "a.wav", dir / "b.wav"});
     Job* slow = store->jobs()->at(0);
     Job* a = store->jobs()->at(1);
@@ -227,7 +229,7 @@ TEST(StoreQueue, ProgressOfAnEndedConversionIsIgnored) {
 
     store->convertAll();
     ASSERT_TRUE(waitFor([&] { return a->status() == Job::Status::Running; }));
-    const auto first = store->runner().currentConversion();
+    const auto first = store->runner().conversionOf(a);
     ASSERT_TRUE(waitFor([&] { return b->status() == Job::Status::Running; }));
     EXPECT_EQ(a->status(), Job::Status::Done);
     EXPECT_TRUE(std::is_sorted(fractions.begin(), fractions.end()));
@@ -239,7 +241,7 @@ TEST(StoreQueue, ProgressOfAnEndedConversionIsIgnored) {
     store->runner().applyProgress(first, 0.123);
     EXPECT_EQ(a->status(), Job::Status::Done);
     EXPECT_EQ(b->progress(), before);
-    store->runner().applyProgress(store->runner().currentConversion(), 0.5);
+    store->runner().applyProgress(store->runner().conversionOf(b), 0.5);
     EXPECT_EQ(b->progress(), 0.5);
 
     store->cancel(b);
