@@ -76,6 +76,9 @@ void convertInChild(const std::filesystem::path& input, OutputFormat format,
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     Termination::setChild(-1);
+    // The engine was ended by our own termination, which ends this process in a moment.
+    while (Termination::ending())
+        ::pause();
     if (WIFSIGNALED(status))
         throw ToolError("LibreOffice аварийно завершился на этом документе (сигнал " +
                         std::to_string(WTERMSIG(status)) + ")");

@@ -18,6 +18,7 @@ std::filesystem::path g_scratch;
 std::filesystem::path g_partial;
 std::filesystem::path g_socket;
 std::atomic<int> g_child{-1};
+std::atomic<bool> g_ending{false};
 
 sigset_t terminationSignals() {
     sigset_t set;
@@ -55,6 +56,7 @@ void removeTree(const std::filesystem::path& path) {
 }
 
 void endNow(int status) {
+    g_ending = true;
     // The child goes first, so that nothing writes into what is removed next.
     // A killed engine runs no more code; tearing down its memory may take the kernel a
     // while, which is not waited for beyond a moment.
@@ -69,6 +71,10 @@ void endNow(int status) {
     if (!g_socket.empty()) std::filesystem::remove(g_socket, ignored);
     if (!g_scratch.empty()) removeTree(g_scratch);
     ::_exit(status);
+}
+
+bool ending() {
+    return g_ending;
 }
 
 void setChild(int pid) {

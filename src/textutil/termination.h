@@ -35,6 +35,10 @@ void removeTree(const std::filesystem::path& path);
 /// Removes the registered items (under guard()) and ends the process with `status`.
 [[noreturn]] void endNow(int status);
 
+/// Whether a termination is under way. A child that died of it is not a failure to
+/// report: the caller waits for endNow to end the process instead.
+bool ending();
+
 /// Held while output is being placed, so a termination waits for a placement that has
 /// begun instead of leaving half of it.
 std::mutex& guard();
