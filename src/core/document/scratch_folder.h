@@ -27,9 +27,6 @@ private:
     std::filesystem::path m_path;
 };
 
-/// A fresh random UUID in its 36-character upper-case form.
-std::string makeUuid();
-
 /// The whole content of the regular file `path`, at most `limit` bytes. Throws
 /// SystemError when it cannot be opened or read, is not a regular file or is larger.
 std::string readRegularFile(const std::filesystem::path& path, std::size_t limit);
