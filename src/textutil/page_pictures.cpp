@@ -1,5 +1,7 @@
 #include "page_pictures.h"
 
+#include "tools/read_to_end.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -61,16 +63,11 @@ std::optional<std::string> readPicture(const std::filesystem::path& path) {
         ::close(fd);
         return std::nullopt;
     }
-    std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
-    std::size_t used = 0;
-    while (used < bytes.size()) {
-        const ssize_t n = ::read(fd, bytes.data() + used, bytes.size() - used);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        used += static_cast<std::size_t>(n);
-    }
+    std::string bytes;
+    const int failure =
+        readToEnd(fd, static_cast<std::size_t>(info.st_size), maxPictureBytes, bytes);
     ::close(fd);
-    bytes.resize(used);
+    if (failure != 0) return std::nullopt;
     return bytes;
 }
 

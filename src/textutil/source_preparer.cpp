@@ -5,6 +5,7 @@
 
 #include "formats/format.h"
 #include "text/utf8.h"
+#include "tools/read_to_end.h"
 
 #include <fcntl.h>
 #include <iconv.h>
@@ -37,28 +38,12 @@ std::string readSource(const std::filesystem::path& path) {
         ::close(fd);
         throw ToolError("Файл «" + path.string() + "» слишком большой");
     }
-    std::string bytes(static_cast<std::size_t>(info.st_size) + 1, '\0');
-    std::size_t used = 0;
-    for (;;) {
-        if (used == bytes.size()) {
-            if (bytes.size() > maxSourceBytes) {
-                ::close(fd);
-                throw ToolError("Файл «" + path.string() + "» слишком большой");
-            }
-            bytes.resize(bytes.size() * 2);
-        }
-        const ssize_t n = ::read(fd, bytes.data() + used, bytes.size() - used);
-        if (n > 0) {
-            used += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        const int readErrno = errno;
-        ::close(fd);
-        if (n < 0) throw systemFailure("Не удалось прочитать", path.string(), readErrno);
-        break;
-    }
-    bytes.resize(used);
+    std::string bytes;
+    const int failure =
+        readToEnd(fd, static_cast<std::size_t>(info.st_size), maxSourceBytes, bytes);
+    ::close(fd);
+    if (failure == EFBIG) throw ToolError("Файл «" + path.string() + "» слишком большой");
+    if (failure != 0) throw systemFailure("Не удалось прочитать", path.string(), failure);
     return bytes;
 }
 

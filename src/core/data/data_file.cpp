@@ -2,6 +2,7 @@
 #include "data/data_converter.h"
 
 #include "formats/convert_error.h"
+#include "tools/read_to_end.h"
 #include "tools/unique_fd.h"
 
 #include <fcntl.h>
@@ -16,31 +17,17 @@ namespace lumatra::DataConverter {
 
 namespace {
 
-// The whole file, read in slices so that a stop is noticed within a slice.
+// The whole file; a stop is noticed between slices of the read.
 std::string readWholeFile(const std::filesystem::path& path, const std::stop_token& stop) {
     const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd) throw SystemError("Не удалось открыть", path, errno);
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0) throw SystemError("Не удалось прочитать", path, errno);
     std::string bytes;
-    // The size is a hint: the file may grow or shrink while we read it.
-    bytes.resize(info.st_size > 0 ? static_cast<std::size_t>(info.st_size) + 1 : 64 * 1024);
-    constexpr std::size_t slice = 16 << 20;
-    std::size_t used = 0;
-    for (;;) {
-        if (stop.stop_requested()) throw CancelledError();
-        if (used == bytes.size()) bytes.resize(bytes.size() * 2);
-        const std::size_t want = std::min(slice, bytes.size() - used);
-        const ssize_t n = ::read(fd.get(), bytes.data() + used, want);
-        if (n > 0) {
-            used += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) throw SystemError("Не удалось прочитать", path, errno);
-        break;
-    }
-    bytes.resize(used);
+    const int failure =
+        readToEnd(fd.get(), static_cast<std::size_t>(std::max<off_t>(info.st_size, 0)), SIZE_MAX,
+                  bytes, stop);
+    if (failure != 0) throw SystemError("Не удалось прочитать", path, failure);
     return bytes;
 }
 

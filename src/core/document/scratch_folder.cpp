@@ -1,6 +1,7 @@
 #include "document/scratch_folder.h"
 
 #include "formats/convert_error.h"
+#include "tools/read_to_end.h"
 #include "tools/uuid.h"
 
 #include <fcntl.h>
@@ -42,28 +43,10 @@ std::string readRegularFile(const std::filesystem::path& path, std::size_t limit
         ::close(fd);
         throw SystemError("Не удалось прочитать", path, EFBIG);
     }
-    std::string bytes(static_cast<std::size_t>(info.st_size) + 1, '\0');
-    std::size_t used = 0;
-    for (;;) {
-        if (used == bytes.size()) {
-            if (bytes.size() > limit) {
-                ::close(fd);
-                throw SystemError("Не удалось прочитать", path, EFBIG);
-            }
-            bytes.resize(bytes.size() * 2);
-        }
-        const ssize_t n = ::read(fd, bytes.data() + used, bytes.size() - used);
-        if (n > 0) {
-            used += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        const int readErrno = errno;
-        ::close(fd);
-        if (n < 0) throw SystemError("Не удалось прочитать", path, readErrno);
-        break;
-    }
-    bytes.resize(used);
+    std::string bytes;
+    const int failure = readToEnd(fd, static_cast<std::size_t>(info.st_size), limit, bytes);
+    ::close(fd);
+    if (failure != 0) throw SystemError("Не удалось прочитать", path, failure);
     return bytes;
 }
 

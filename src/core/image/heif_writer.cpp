@@ -1,6 +1,7 @@
 #include "image/heif_writer.h"
 
 #include "formats/convert_error.h"
+#include "image/image_io.h"
 
 #include <libheif/heif.h>
 
@@ -40,18 +41,6 @@ heif_compression_format compressionOf(HeifWriter::Codec codec) {
         return heif_compression_AV1;
     }
     return heif_compression_HEVC;
-}
-
-int qualityOf(Quality quality) {
-    switch (quality) {
-    case Quality::best:
-        return 95;
-    case Quality::balanced:
-        return 85;
-    case Quality::small:
-        return 65;
-    }
-    return 85;
 }
 
 // Encoder speeds. The libraries' defaults (x265's "medium" preset, aom's speed 6) spend
@@ -143,7 +132,7 @@ std::string HeifWriter::encode(const vips::VImage& image, Codec codec, Quality q
                 .code != heif_error_Ok)
         fail();
     const std::unique_ptr<heif_encoder, EncoderDeleter> encoder(rawEncoder);
-    heif_encoder_set_lossy_quality(encoder.get(), qualityOf(quality));
+    heif_encoder_set_lossy_quality(encoder.get(), lossyQuality(quality));
     chooseSpeed(encoder.get(), codec, quality);
 
     const int width = image.width();

@@ -27,18 +27,6 @@ std::string writeFailure(Format format) {
                                  : "Не удалось записать " + std::string(title(format));
 }
 
-int jpegQuality(Quality quality) {
-    switch (quality) {
-    case Quality::best:
-        return 95;
-    case Quality::balanced:
-        return 85;
-    case Quality::small:
-        return 65;
-    }
-    return 85;
-}
-
 // The picture drawn over opaque white, 3 bands; a picture without alpha unchanged.
 VImage flatten(const VImage& image) {
     if (!image.has_alpha()) return image;
@@ -221,7 +209,7 @@ void ImageConverter::convert(const std::filesystem::path& source, Format format,
         OutputFile out(output, writeFailure(format));
         const VImage photo = withPhotoMetadata(flatten(decoded.image), decoded);
         streamInto(out, photo, stop, [quality](const VImage& image, vips::VTarget target) {
-            image.jpegsave_target(target, VImage::option()->set("Q", jpegQuality(quality)));
+            image.jpegsave_target(target, VImage::option()->set("Q", lossyQuality(quality)));
         });
         return;
     }

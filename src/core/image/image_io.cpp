@@ -16,6 +16,18 @@
 
 namespace lumatra {
 
+int lossyQuality(Quality quality) {
+    switch (quality) {
+    case Quality::best:
+        return 95;
+    case Quality::balanced:
+        return 85;
+    case Quality::small:
+        return 65;
+    }
+    return 85;
+}
+
 void startVips() {
     static std::once_flag once;
     std::call_once(once, [] {

@@ -3,6 +3,8 @@
 // file created exclusively and removed unless finished, and the ways long work is
 // stopped when the caller cancels.
 
+#include "formats/format.h"
+
 #include <vips/vips8>
 
 #include <cstdint>
@@ -17,6 +19,9 @@ namespace lumatra {
 /// Starts libvips once per process (later calls do nothing). Operation caching is off:
 /// every conversion reads a different file once.
 void startVips();
+
+/// The quality (0–100) of the lossy encoders, JPEG and HEIF alike, for a quality level.
+int lossyQuality(Quality quality);
 
 /// The failure every unreadable source ends in: "Не удалось открыть изображение".
 [[noreturn]] void throwUnreadableImage();

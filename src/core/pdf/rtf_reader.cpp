@@ -3,6 +3,7 @@
 #include "formats/convert_error.h"
 #include "pdf/rtf_tables.h"
 #include "text/utf8.h"
+#include "tools/read_to_end.h"
 #include "tools/unique_fd.h"
 
 #include <fcntl.h>
@@ -626,16 +627,11 @@ AttributedText readPackage(const std::filesystem::path& package, std::stop_token
     if (!S_ISREG(info.st_mode)) throw SystemError("Не удалось открыть", document, EINVAL);
     if (static_cast<std::uint64_t>(info.st_size) > maxBytes)
         fail("документ слишком велик", maxBytes);
-    std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
-    std::size_t used = 0;
-    while (used < bytes.size()) {
-        const ssize_t n = ::read(fd.get(), bytes.data() + used, bytes.size() - used);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) throw SystemError("Не удалось прочитать", document, errno);
-        if (n == 0) break;
-        used += static_cast<std::size_t>(n);
-    }
-    bytes.resize(used);
+    std::string bytes;
+    const int failure =
+        readToEnd(fd.get(), static_cast<std::size_t>(info.st_size), maxBytes, bytes, stop);
+    if (failure == EFBIG) fail("документ слишком велик", maxBytes);
+    if (failure != 0) throw SystemError("Не удалось прочитать", document, failure);
     return read(bytes, std::move(stop));
 }
 

@@ -41,6 +41,18 @@ std::size_t sequenceLength(const unsigned char* p, const unsigned char* end, std
     return 0;
 }
 
+// Past the run of ASCII at `p`, eight bytes at a time; stops at the word holding the
+// first byte that is not ASCII, or with fewer than eight bytes left.
+const unsigned char* skipAsciiWords(const unsigned char* p, const unsigned char* end) {
+    while (end - p >= 8) {
+        std::uint64_t chunk;
+        __builtin_memcpy(&chunk, p, 8);
+        if (chunk & 0x8080808080808080ull) break;
+        p += 8;
+    }
+    return p;
+}
+
 constexpr char replacement[] = "\xEF\xBF\xBD";
 
 } // namespace
@@ -50,13 +62,7 @@ std::size_t validPrefix(std::string_view bytes) {
     const auto* end = begin + bytes.size();
     const unsigned char* p = begin;
     while (p < end) {
-        // Eight ASCII bytes at a time.
-        while (end - p >= 8) {
-            std::uint64_t chunk;
-            __builtin_memcpy(&chunk, p, 8);
-            if (chunk & 0x8080808080808080ull) break;
-            p += 8;
-        }
+        p = skipAsciiWords(p, end);
         if (p == end) break;
         if (*p < 0x80) {
             ++p;
@@ -89,12 +95,7 @@ Tally tally(std::string_view bytes) {
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     const auto* end = p + bytes.size();
     while (p < end) {
-        while (end - p >= 8) {
-            std::uint64_t chunk;
-            __builtin_memcpy(&chunk, p, 8);
-            if (chunk & 0x8080808080808080ull) break;
-            p += 8;
-        }
+        p = skipAsciiWords(p, end);
         if (p == end) break;
         if (*p < 0x80) {
             ++p;
