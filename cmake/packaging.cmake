@@ -5,7 +5,7 @@ include(GNUInstallDirs)
 # The text-document converter, where one is built, goes beside the executable (here,
 # after every folder has defined its targets).
 if(TARGET lumatra-textutil)
-    set_target_properties(lumatra-textutil PROPERTIES INSTALL_RPATH "")
+    set_target_properties(lumatra-textutil PROPERTIES INSTALL_RPATH "${LUMATRA_EXECUTABLE_RPATH}")
     install(TARGETS lumatra-textutil RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 

@@ -152,3 +152,12 @@ void snapshot(int argc, char** argv, const std::string& out,
 }
 
 } // namespace lumatra::Main
+
+extern "C" int lumatra_window_run(int argc, char** argv, const std::vector<std::string>& files) {
+    return lumatra::Main::runWindow(argc, argv, files);
+}
+
+extern "C" void lumatra_window_snapshot(int argc, char** argv, const std::string& out,
+                                        const std::vector<std::string>& files) {
+    lumatra::Main::snapshot(argc, argv, out, files);
+}

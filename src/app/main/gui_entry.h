@@ -1,5 +1,7 @@
 #pragma once
-// The two modes that need Qt's GUI: the window and the off-screen snapshot.
+// The two modes that need Qt's GUI, the window and the off-screen snapshot. They live in
+// the window module, which the executable loads only for them: a command-line run starts
+// without Qt.
 
 #include <string>
 #include <vector>
@@ -13,3 +15,10 @@ int runWindow(int argc, char** argv, const std::vector<std::string>& files);
 void snapshot(int argc, char** argv, const std::string& out, const std::vector<std::string>& files);
 
 } // namespace lumatra::Main
+
+/// The window module's entries: runWindow and snapshot.
+extern "C" {
+int lumatra_window_run(int argc, char** argv, const std::vector<std::string>& files);
+void lumatra_window_snapshot(int argc, char** argv, const std::string& out,
+                             const std::vector<std::string>& files);
+}

@@ -1,12 +1,32 @@
-// The executable's entry: the mode is chosen before any GUI object exists.
+// The executable's entry: the mode is chosen before any GUI object exists, and only the
+// window and the snapshot load the window module, with Qt.
 
 #include "main/cli.h"
 #include "main/gui_entry.h"
+
+#include "converter/families.h"
+#include "formats/convert_error.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
+
+namespace {
+
+// The window module's entry `symbol`; nothing, with the reason printed, when the module
+// cannot be loaded.
+template <typename Entry>
+Entry windowEntry(const char* symbol) {
+    try {
+        return reinterpret_cast<Entry>(lumatra::moduleEntry("window", symbol));
+    } catch (const lumatra::ConvertError& error) {
+        std::fprintf(stderr, "Ошибка: %s\n", error.errorDescription().c_str());
+        return nullptr;
+    }
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     using namespace lumatra;
@@ -15,7 +35,10 @@ int main(int argc, char** argv) {
     if (const auto out = Main::value(arguments, "--snapshot")) {
         const auto at = std::find(arguments.begin(), arguments.end(), "--snapshot");
         const std::vector<std::string> files(at + 2, arguments.end());
-        Main::snapshot(argc, argv, *out, files);
+        const auto snapshot = windowEntry<decltype(&lumatra_window_snapshot)>(
+            "lumatra_window_snapshot");
+        if (!snapshot) return 1;
+        snapshot(argc, argv, *out, files);
         return 0;
     }
     // Both would otherwise end in Qt aborting for want of a display.
@@ -27,6 +50,8 @@ int main(int argc, char** argv) {
                    stderr);
         return 1;
     }
-    return Main::runWindow(
-        argc, argv, {arguments.begin() + std::min<std::ptrdiff_t>(1, argc), arguments.end()});
+    const auto run = windowEntry<decltype(&lumatra_window_run)>("lumatra_window_run");
+    if (!run) return 1;
+    return run(argc, argv,
+               {arguments.begin() + std::min<std::ptrdiff_t>(1, argc), arguments.end()});
 }

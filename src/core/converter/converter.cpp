@@ -1,9 +1,9 @@
 #include "converter/converter.h"
 
+#include "converter/families.h"
 #include "converter/output_slot.h"
 #include "data/data_converter.h"
 #include "document/document_converter.h"
-#include "image/image_converter.h"
 #include "tools/unique_fd.h"
 
 #include <fcntl.h>
@@ -129,7 +129,8 @@ ConvertResult Converter::run(const std::filesystem::path& source, Format format,
         if (format == Format::mp4 || format == Format::webm)
             media(source, format, options.quality, scratch.anchoredPath(), progress, stop);
         else
-            ImageConverter::convert(source, format, options.quality, scratch.anchoredPath(), stop);
+            imageFamily().convert(source, format, options.quality, scratch.anchoredPath(),
+                                  stop);
         break;
     case Kind::document:
         // The text converter runs LibreOffice in a user namespace of its own, where this

@@ -1,6 +1,7 @@
 // The media route: the probe for the facts, one ffmpeg run for the conversion.
 
 #include "converter/converter.h"
+#include "converter/families.h"
 #include "converter/media_args.h"
 #include "tools/shell.h"
 
@@ -25,11 +26,22 @@ constexpr std::string_view progressKey = "out_time_us=";
 
 } // namespace
 
+Converter::Probe Converter::probe(const std::filesystem::path& source, std::stop_token stop) const {
+    try {
+        return mediaFamily().probe(source, stop);
+    } catch (const ConvertError&) {
+        Probe unreadable;
+        unreadable.readable = false;
+        return unreadable;
+    }
+}
+
 void Converter::media(const std::filesystem::path& source, Format format, Quality quality,
                       const std::filesystem::path& output, const ProgressHandler& progress,
                       std::stop_token stop) const {
     if (!m_tools.ffmpeg) throw ConvertError::missingFFmpeg();
-    const Probe facts = probe(source, stop);
+    // Unlike probe(), a module that cannot be loaded is reported as such.
+    const Probe facts = mediaFamily().probe(source, stop);
     if (stop.stop_requested()) throw CancelledError();
     // ffmpeg's own words for these cases are English and name streams and muxers.
     const bool audioOnly = isAudioOnly(format);

@@ -1,12 +1,10 @@
-// The document converter's PDF routes: a PDF source through PdfSource, and any document
-// to PDF through the text converter's RTFD package, the RTF reader and the PDF writer.
+// The document converter's PDF routes, through the PDF module: a PDF source read by
+// poppler, and any document to PDF through the text converter's RTFD package, whose text
+// is laid out on pages.
 #include "document/document_converter.h"
 
+#include "converter/families.h"
 #include "formats/convert_error.h"
-#include "pdf/attributed_text.h"
-#include "pdf/pdf_source.h"
-#include "pdf/pdf_writer.h"
-#include "pdf/rtf_reader.h"
 
 namespace lumatra {
 
@@ -22,8 +20,8 @@ bool DocumentConverter::fromPDF(const std::filesystem::path& source, Format targ
         if (!std::filesystem::exists(to, error))
             throw ConvertError::failed("Конвертер документов не создал файл");
     };
-    return PdfSource::convert(source, target, quality, output, scratch, convertText, stop,
-                              progress);
+    return pdfFamily().fromPDF(source, target, quality, output, scratch, convertText, stop,
+                               progress);
 }
 
 void DocumentConverter::toPDF(const std::filesystem::path& workingSource,
@@ -31,8 +29,7 @@ void DocumentConverter::toPDF(const std::filesystem::path& workingSource,
                               const std::filesystem::path& scratch, std::stop_token stop) const {
     const std::filesystem::path package = scratch / "document.rtfd";
     textutil(workingSource, "rtfd", package, stop);
-    const AttributedText text = RtfReader::readPackage(package, stop);
-    PDFWriter::write(text, output, stop);
+    pdfFamily().packageToPDF(package, output, stop);
 }
 
 } // namespace lumatra

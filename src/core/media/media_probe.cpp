@@ -1,7 +1,7 @@
 // The media probe: the container's duration and its kinds of streams, read in process
 // with libavformat the way ffprobe reads them, without starting a program per file.
 
-#include "converter/converter.h"
+#include "converter/families.h"
 #include "tools/unique_fd.h"
 
 extern "C" {
@@ -87,9 +87,8 @@ private:
     AVFormatContext* m_context = nullptr;
 };
 
-} // namespace
-
-Converter::Probe Converter::probe(const std::filesystem::path& source, std::stop_token stop) const {
+Converter::Probe probeContainer(const std::filesystem::path& source, std::stop_token stop) {
+    using Probe = Converter::Probe;
     static std::once_flag quiet;
     std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
 
@@ -148,4 +147,10 @@ Converter::Probe Converter::probe(const std::filesystem::path& source, std::stop
     return probe;
 }
 
+} // namespace
 } // namespace lumatra
+
+extern "C" const lumatra::MediaFamily* lumatra_media_family() {
+    static const lumatra::MediaFamily family{&lumatra::probeContainer};
+    return &family;
+}
