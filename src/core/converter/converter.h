@@ -57,8 +57,9 @@ public:
     /// regular file, no media container, or `stop` was requested. Never fails.
     Probe probe(const std::filesystem::path& source, std::stop_token stop = {}) const;
 
-    /// The media route: one ffmpeg run writing `output`. A source that cannot be read,
-    /// or lacks the track the target needs, is refused before ffmpeg starts.
+    /// The media route: one ffmpeg run writing `output`, the source probed meanwhile. A
+    /// source that cannot be read, or lacks the track the target needs, is refused with
+    /// our own text: ffmpeg is stopped and what it wrote discarded.
     void media(const std::filesystem::path& source, Format format, Quality quality,
                const std::filesystem::path& output, const ProgressHandler& progress,
                std::stop_token stop) const;

@@ -1,4 +1,5 @@
-// The media route: the probe for the facts, one ffmpeg run for the conversion.
+// The media route: one ffmpeg run for the conversion, and beside its start the probe for
+// the facts.
 
 #include "converter/converter.h"
 #include "converter/families.h"
@@ -8,7 +9,10 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <exception>
+#include <latch>
 #include <string_view>
+#include <thread>
 
 namespace lumatra {
 namespace {
@@ -23,6 +27,16 @@ std::optional<double> decimalNumber(std::string_view text) {
 }
 
 constexpr std::string_view progressKey = "out_time_us=";
+
+// ffmpeg's own words for these cases are English and name streams and muxers.
+void refuseUnfit(const Converter::Probe& facts, Format format) {
+    if (isAudioOnly(format)) {
+        if (!facts.readable || !facts.hasAudio) throw ConvertError::noAudio();
+        return;
+    }
+    if (!facts.readable) throw ConvertError::failed("Файл повреждён или это не видео");
+    if (!facts.hasVideo) throw ConvertError::failed("В файле нет видеодорожки");
+}
 
 } // namespace
 
@@ -40,32 +54,57 @@ void Converter::media(const std::filesystem::path& source, Format format, Qualit
                       const std::filesystem::path& output, const ProgressHandler& progress,
                       std::stop_token stop) const {
     if (!m_tools.ffmpeg) throw ConvertError::missingFFmpeg();
-    // Unlike probe(), a module that cannot be loaded is reported as such.
-    const Probe facts = mediaFamily().probe(source, stop);
-    if (stop.stop_requested()) throw CancelledError();
-    // ffmpeg's own words for these cases are English and name streams and muxers.
-    const bool audioOnly = isAudioOnly(format);
-    if (audioOnly && (!facts.readable || !facts.hasAudio)) throw ConvertError::noAudio();
-    if (!audioOnly && !facts.readable)
-        throw ConvertError::failed("Файл повреждён или это не видео");
-    if (!audioOnly && !facts.hasVideo) throw ConvertError::failed("В файле нет видеодорожки");
-
     std::vector<std::string> arguments = {"-hide_banner", "-nostdin", "-y", "-i", source.string()};
-    const auto middle = MediaArgs::make(format, quality, facts.hasAudio);
+    const auto middle = MediaArgs::make(format, quality);
     arguments.insert(arguments.end(), middle.begin(), middle.end());
     arguments.insert(arguments.end(), {"-progress", "pipe:1", "-nostats", output.string()});
 
-    const double duration = facts.duration;
+    // The facts about the source are read while ffmpeg starts, which is most of a short
+    // conversion. When they refuse the source, ffmpeg is stopped, whatever it wrote is
+    // discarded with the private output folder, and the refusal is the failure.
+    std::stop_source abort;
+    const std::stop_callback forward(stop, [&abort] { abort.request_stop(); });
+    double duration = 0;
+    std::exception_ptr refusal;
+    std::latch probed(1);
+    std::jthread prober([&] {
+        try {
+            const Probe facts = mediaFamily().probe(source, abort.get_token());
+            duration = facts.duration;
+            refuseUnfit(facts, format);
+        } catch (...) {
+            refusal = std::current_exception();
+            abort.request_stop();
+        }
+        probed.count_down();
+    });
+
     const auto onLine = [&](std::string_view line) {
-        if (duration <= 0 || !progress || !line.starts_with(progressKey)) return;
+        if (!progress || !line.starts_with(progressKey)) return;
+        // A report that comes before the probe's answer waits for it (milliseconds, and
+        // the probe ends at once when the run is stopped).
+        probed.wait();
+        const double seconds = duration;
+        if (seconds <= 0) return;
         const auto microseconds = decimalNumber(line.substr(progressKey.size()));
         if (!microseconds) return;
-        double fraction = *microseconds / 1'000'000 / duration;
+        double fraction = *microseconds / 1'000'000 / seconds;
         if (!(fraction >= 0)) fraction = 0;
         progress(std::min(fraction, 0.99));
     };
+    std::exception_ptr failure;
     try {
-        Shell::run(*m_tools.ffmpeg, arguments, onLine, stop);
+        Shell::run(*m_tools.ffmpeg, arguments, onLine, abort.get_token());
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    prober.join();
+    if (stop.stop_requested()) throw CancelledError();
+    // Our words for the source come before ffmpeg's for what followed from it.
+    if (refusal) std::rethrow_exception(refusal);
+    if (!failure) return;
+    try {
+        std::rethrow_exception(failure);
     } catch (const ConvertError& error) {
         // ffmpeg names the temporary file it could not finish; the user needs the reason.
         const std::string& text = error.errorDescription();

@@ -73,7 +73,7 @@ void audioCodec(std::vector<std::string>& args, Format format, Quality quality) 
 
 } // namespace
 
-std::vector<std::string> make(Format format, Quality quality, bool hasAudio) {
+std::vector<std::string> make(Format format, Quality quality) {
     std::vector<std::string> args;
     if (isAudioOnly(format)) {
         args = {"-map", "0:a:0", "-vn", "-sn", "-dn", "-map_metadata", "0"};
@@ -82,8 +82,8 @@ std::vector<std::string> make(Format format, Quality quality, bool hasAudio) {
     }
 
     args = {"-map", "0:v:0", "-sn", "-dn", "-map_metadata", "0"};
-    const bool withAudio = hasAudio && format != Format::gif;
-    if (withAudio) args.insert(args.end(), {"-map", "0:a:0"});
+    const bool withAudio = format != Format::gif;
+    if (withAudio) args.insert(args.end(), {"-map", "0:a:0?"});
 
     switch (format) {
     case Format::mp4:

@@ -9,7 +9,8 @@
 namespace lumatra::MediaArgs {
 
 /// Stream selection, filters, codecs and their settings for an audio or video target
-/// at a quality. `hasAudio` decides whether a sound track is mapped into a video.
-std::vector<std::string> make(Format format, Quality quality, bool hasAudio);
+/// at a quality. A video target takes the first sound track where there is one ("0:a:0?"),
+/// so the list does not wait for the probe.
+std::vector<std::string> make(Format format, Quality quality);
 
 } // namespace lumatra::MediaArgs

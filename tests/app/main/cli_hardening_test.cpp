@@ -130,9 +130,10 @@ TEST(CommandLine, ProgramsDieWithUsAndTheNextRunClearsWhatWasLeft) {
     std::jthread killer([&] {
         for (int i = 0; i < 200 && !ffmpegRunning(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        test::runProgram({"pkill", "-KILL", "-f", "--", "^" LUMATRA_BINARY " --cli long.mkv"});
+        test::runProgram({"pkill", "-KILL", "-f", "--",
+                          "^" LUMATRA_BINARY " --cli " + (dir / "long.mkv").string()});
     });
-    const auto killed = lumatra({"--cli", "long.mkv", "--to", "webm"}, dir.path());
+    const auto killed = lumatra({"--cli", (dir / "long.mkv").string(), "--to", "webm"}, dir.path());
     killer.join();
     EXPECT_EQ(killed.status, 128 + SIGKILL);
     for (int i = 0; i < 40 && ffmpegRunning(); ++i)

@@ -135,11 +135,13 @@ TEST(CommandLine, TerminationCancelsAndCleansUp) {
                         .out;
                 if (!pids.empty()) break;
             }
-            test::runProgram(
-                {"pkill", "-" + std::to_string(signal), "-f", "--", "^" LUMATRA_BINARY " --cli"});
+            // Only this test's run: other tests may run the program at the same time.
+            test::runProgram({"pkill", "-" + std::to_string(signal), "-f", "--",
+                              "^" LUMATRA_BINARY " --cli " + (dir / "long.mkv").string()});
         });
         const auto result =
-            lumatra({"--cli", "long.mkv", "--to", "hevc", "--quality", "best"}, dir.path());
+            lumatra({"--cli", (dir / "long.mkv").string(), "--to", "hevc", "--quality", "best"},
+                    dir.path());
         sender.join();
         EXPECT_EQ(result.status, 1);
         EXPECT_EQ(lines(result.out).back(), "Ошибка: Отменено");

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <thread>
 
@@ -119,18 +120,23 @@ TEST(Converter, FailuresLeaveNothingBehind) {
         }
     }
 
-    // A silent video asked for sound is refused before ffmpeg runs.
-    Tools tools = realTools();
-    tools.ffmpeg = fakeFFmpeg(dir, "");
-    std::filesystem::remove(dir / "ffmpeg-ran");
-    try {
-        Converter(tools).run(dir / "silent.mp4", Format::mp3, {}, {});
-        ADD_FAILURE();
-    } catch (const ConvertError& error) {
-        EXPECT_EQ(error.errorCase(), ConvertError::Case::noAudio);
+    // A silent video asked for sound is refused, whether the ffmpeg started beside the
+    // probe has finished its output already or would run on for long: it is stopped at
+    // once, and what it wrote is not kept.
+    for (const char* extra : {"", "sleep 30\n"}) {
+        Tools tools = realTools();
+        tools.ffmpeg = fakeFFmpeg(dir, "", extra);
+        const auto started = std::chrono::steady_clock::now();
+        try {
+            Converter(tools).run(dir / "silent.mp4", Format::mp3, {}, {});
+            ADD_FAILURE() << extra;
+        } catch (const ConvertError& error) {
+            EXPECT_EQ(error.errorCase(), ConvertError::Case::noAudio);
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+        std::filesystem::remove_all(dir / "bin");
+        std::filesystem::remove(dir / "ffmpeg-ran");
     }
-    EXPECT_FALSE(std::filesystem::exists(dir / "ffmpeg-ran"));
-    std::filesystem::remove_all(dir / "bin");
 
     // ffmpeg itself failing.
     test::writeFile(dir / "broken.wav", "not a wave file");

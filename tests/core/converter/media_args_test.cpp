@@ -19,14 +19,14 @@ Args tail(const Args& args, std::size_t count) {
 }
 
 TEST(MediaArgs, FullyExpandedLists) {
-    EXPECT_EQ(MediaArgs::make(Format::mp3, Quality::balanced, true),
+    EXPECT_EQ(MediaArgs::make(Format::mp3, Quality::balanced),
               (Args{"-map", "0:a:0", "-vn", "-sn", "-dn", "-map_metadata", "0", "-c:a",
                     "libmp3lame", "-b:a", "192k"}));
-    EXPECT_EQ(MediaArgs::make(Format::mp4, Quality::best, true),
+    EXPECT_EQ(MediaArgs::make(Format::mp4, Quality::best),
               (Args{"-map",          "0:v:0",
                     "-sn",           "-dn",
                     "-map_metadata", "0",
-                    "-map",          "0:a:0",
+                    "-map",          "0:a:0?",
                     "-vf",           "scale='max(2,trunc(iw/2)*2)':'max(2,trunc(ih/2)*2)'",
                     "-c:v",          "libx264",
                     "-preset",       "slow",
@@ -35,10 +35,11 @@ TEST(MediaArgs, FullyExpandedLists) {
                     "-c:a",          "aac",
                     "-b:a",          "256k",
                     "-movflags",     "+faststart"}));
-    EXPECT_EQ(MediaArgs::make(Format::webm, Quality::small, false),
+    EXPECT_EQ(MediaArgs::make(Format::webm, Quality::small),
               (Args{"-map",          "0:v:0",
                     "-sn",           "-dn",
                     "-map_metadata", "0",
+                    "-map",          "0:a:0?",
                     "-vf",           "scale='max(2,trunc(iw/2)*2)':'max(2,trunc(ih/2)*2)'",
                     "-c:v",          "libvpx-vp9",
                     "-crf",          "41",
@@ -46,14 +47,16 @@ TEST(MediaArgs, FullyExpandedLists) {
                     "-row-mt",       "1",
                     "-deadline",     "good",
                     "-cpu-used",     "4",
-                    "-pix_fmt",      "yuv420p"}));
-    EXPECT_EQ(MediaArgs::make(Format::gif, Quality::small, true),
+                    "-pix_fmt",      "yuv420p",
+                    "-c:a",          "libopus",
+                    "-b:a",          "96k"}));
+    EXPECT_EQ(MediaArgs::make(Format::gif, Quality::small),
               (Args{"-map", "0:v:0", "-sn", "-dn", "-map_metadata", "0", "-an", "-vf",
                     "fps=10,scale='min(400,iw)':-1:flags=lanczos,split[a][b];[a]palettegen="
                     "stats_mode=diff[p];[b][p]paletteuse=dither=bayer:bayer_scale=4",
                     "-loop", "0"}));
     EXPECT_EQ(
-        MediaArgs::make(Format::hevc, Quality::balanced, true),
+        MediaArgs::make(Format::hevc, Quality::balanced),
         (Args{"-map",
               "0:v:0",
               "-sn",
@@ -61,7 +64,7 @@ TEST(MediaArgs, FullyExpandedLists) {
               "-map_metadata",
               "0",
               "-map",
-              "0:a:0",
+              "0:a:0?",
               "-vf",
               "scale='max(2,trunc(iw/2)*2)':'max(2,trunc(ih/2)*2)',pad='max(iw,16)':'max(ih,16)'",
               "-c:v",
@@ -108,19 +111,14 @@ TEST(MediaArgs, QualityValuesPerTarget) {
         {Format::webm, Quality::best, {"-c:a", "libopus", "-b:a", "160k"}},
     };
     for (const auto& c : cases) {
-        const auto args = MediaArgs::make(c.format, c.quality, true);
+        const auto args = MediaArgs::make(c.format, c.quality);
         EXPECT_EQ(tail(args, c.end.size()), c.end)
             << rawValue(c.format) << " " << rawValue(c.quality);
     }
-    EXPECT_EQ(tail(MediaArgs::make(Format::hevc, Quality::small, false), 4),
-              (Args{"-pix_fmt", "yuv420p", "-movflags", "+faststart"}));
-    EXPECT_FALSE(contains(MediaArgs::make(Format::mkv, Quality::best, true), "-movflags"));
+    EXPECT_FALSE(contains(MediaArgs::make(Format::mkv, Quality::best), "-movflags"));
     for (Quality quality : allQualities) {
-        EXPECT_EQ(MediaArgs::make(Format::opus, quality, true),
-                  MediaArgs::make(Format::ogg, quality, true));
-        EXPECT_FALSE(contains(MediaArgs::make(Format::gif, quality, true), "0:a:0"));
-        EXPECT_FALSE(contains(MediaArgs::make(Format::mp4, quality, false), "0:a:0"));
-        EXPECT_FALSE(contains(MediaArgs::make(Format::mp4, quality, false), "-c:a"));
+        EXPECT_EQ(MediaArgs::make(Format::opus, quality), MediaArgs::make(Format::ogg, quality));
+        EXPECT_FALSE(contains(MediaArgs::make(Format::gif, quality), "0:a:0?"));
     }
 }
 
