@@ -10,8 +10,7 @@ namespace lumatra {
 namespace {
 
 // The folder of the library (or executable) this code was linked into; the modules lie
-// beside it, in the build tree and when installed alike. No variable of the environment
-// can point the engine at other code.
+// beside it, in the build tree and when installed alike, and are taken from nowhere else.
 std::filesystem::path engineFolder() {
     Dl_info info {};
     if (::dladdr(reinterpret_cast<void*>(&moduleEntry), &info) == 0 || !info.dli_fname)
