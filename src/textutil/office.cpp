@@ -1,5 +1,6 @@
 #include "office.h"
 
+#include "request.h"
 #include "tool_error.h"
 
 #define LOK_USE_UNSTABLE_API
@@ -54,21 +55,9 @@ struct DocumentCloser {
     void operator()(LibreOfficeKitDocument* document) const { document->pClass->destroy(document); }
 };
 
+// The package's text is written as RTF; every other format under its own word.
 const char* lokFormat(OutputFormat format) {
-    switch (format) {
-    case OutputFormat::txt:
-        return "txt";
-    case OutputFormat::html:
-        return "html";
-    case OutputFormat::rtf:
-    case OutputFormat::rtfd:
-        return "rtf";
-    case OutputFormat::docx:
-        return "docx";
-    case OutputFormat::odt:
-        return "odt";
-    }
-    return "txt";
+    return format == OutputFormat::rtfd ? "rtf" : formatWord(format);
 }
 
 constexpr const char* settingsXml = R"(<?xml version="1.0" encoding="UTF-8"?>

@@ -17,14 +17,14 @@ constexpr const char* usage = "Использование: lumatra-textutil ФА
                               "txt|html|rtf|rtfd|docx|odt -output ФАЙЛ "
                               "[-inputencoding КОДИРОВКА]";
 
-std::optional<OutputFormat> formatFromWord(const std::string& word) {
+} // namespace
+
+std::optional<OutputFormat> formatFromWord(std::string_view word) {
     for (const auto format : {OutputFormat::txt, OutputFormat::html, OutputFormat::rtf,
                               OutputFormat::rtfd, OutputFormat::docx, OutputFormat::odt})
         if (word == formatWord(format)) return format;
     return std::nullopt;
 }
-
-} // namespace
 
 const char* formatWord(OutputFormat format) {
     switch (format) {

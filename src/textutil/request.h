@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace lumatra::textutil {
@@ -32,5 +33,8 @@ SourceKind sourceKind(const std::filesystem::path& source);
 
 /// The format word ("txt", "rtfd"…).
 const char* formatWord(OutputFormat format);
+
+/// The format a word names; nothing for an unknown word.
+std::optional<OutputFormat> formatFromWord(std::string_view word);
 
 } // namespace lumatra::textutil

@@ -159,13 +159,6 @@ int reachEngine(const std::filesystem::path& folder) {
     }
 }
 
-std::optional<OutputFormat> formatFromWord(std::string_view word) {
-    for (const auto format : {OutputFormat::txt, OutputFormat::html, OutputFormat::rtf,
-                              OutputFormat::rtfd, OutputFormat::docx, OutputFormat::odt})
-        if (word == formatWord(format)) return format;
-    return std::nullopt;
-}
-
 // Ends the engine at once when the run it works for goes away.
 class HangupWatch {
 public:

@@ -49,6 +49,9 @@ void makeClip(const std::filesystem::path& output, double seconds, bool withAudi
 void writeFile(const std::filesystem::path& path, const std::string& bytes);
 std::string readFile(const std::filesystem::path& path);
 
+/// The last line of a program's output, without its line break.
+std::string lastLine(std::string text);
+
 /// One field of ffprobe's description of a file's first stream of a type ("a" or "v"),
 /// or of the container ("format").
 std::string probeField(const std::filesystem::path& file, const std::string& stream,

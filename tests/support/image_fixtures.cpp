@@ -3,7 +3,6 @@
 #include <mutex>
 
 namespace lumatra::test {
-namespace {
 
 void le16(std::string& out, unsigned value) {
     out += static_cast<char>(value & 0xFF);
@@ -14,6 +13,8 @@ void le32(std::string& out, unsigned value) {
     le16(out, value & 0xFFFF);
     le16(out, value >> 16);
 }
+
+namespace {
 
 void be16(std::string& out, unsigned value) {
     out += static_cast<char>(value >> 8 & 0xFF);

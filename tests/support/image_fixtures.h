@@ -32,6 +32,10 @@ std::string dngFile(int width, int height, int orientation);
 /// The pixel at x, y of an image file read by libvips (RGB or RGBA, 0–255 each).
 std::vector<double> pixelAt(const std::filesystem::path& file, int x, int y);
 
+/// Appends `value` as two or four little-endian bytes.
+void le16(std::string& out, unsigned value);
+void le32(std::string& out, unsigned value);
+
 /// Whether a libvips header field exists whose name contains `part`.
 bool hasFieldContaining(const vips::VImage& image, const std::string& part);
 

@@ -200,7 +200,9 @@ TEST(OutputSlot, PlantedLinksNeverMakeARunWriteOutsideTheOutputFolder) {
         }
         EXPECT_GT(converted, 0) << c.source;
         // The attack did take place (a short data run may be over before it starts).
-        if (c.swap) EXPECT_GT(planted, 0) << c.source;
+        if (c.swap) {
+            EXPECT_GT(planted, 0) << c.source;
+        }
         EXPECT_THAT(test::ScratchDir::entriesOf(dir / "victim"), ElementsAre("precious"))
             << c.source;
         EXPECT_EQ(test::readFile(dir / "victim" / "precious"), "mine") << c.source;

@@ -8,17 +8,11 @@
 namespace lumatra {
 namespace {
 
+using test::lastLine;
 using test::readFile;
 using test::runProgram;
 using test::ScratchDir;
 using test::writeFile;
-
-std::string lastLine(const std::string& out) {
-    std::string text = out;
-    while (!text.empty() && text.back() == '\n')
-        text.pop_back();
-    return text.substr(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1);
-}
 
 TEST(DataCli, ConvertsEveryDataRoute) {
     struct Case {

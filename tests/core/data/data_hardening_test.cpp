@@ -1,6 +1,7 @@
 // Data files from strangers: hostile property lists, cancellation, large inputs and text
 // that is nearly right, all through the real conversion route.
 #include "converter/converter.h"
+#include "core/data/binary_plist.h"
 #include "data/data_converter.h"
 #include "data/plist_bridge.h"
 #include "formats/convert_error.h"
@@ -14,6 +15,7 @@
 namespace lumatra {
 namespace {
 
+using test::binaryPlist;
 using test::readFile;
 using test::runProgram;
 using test::ScratchDir;
@@ -28,29 +30,7 @@ std::string failure(const std::string& bytes, const std::string& ext) {
     return "(converted)";
 }
 
-// A binary property list of the given objects (object 0 at the top), offsets four bytes
-// wide and references three.
-std::string binaryPlist(const std::vector<std::string>& objects) {
-    std::string out = "bplist00";
-    std::vector<std::size_t> offsets;
-    for (const std::string& object : objects) {
-        offsets.push_back(out.size());
-        out += object;
-    }
-    const std::size_t table = out.size();
-    for (const std::size_t offset : offsets)
-        for (int shift = 24; shift >= 0; shift -= 8)
-            out.push_back(static_cast<char>(offset >> shift));
-    std::string trailer(32, '\0');
-    trailer[6] = 4;
-    trailer[7] = 3;
-    for (int i = 0; i < 8; ++i) {
-        trailer[8 + i] = static_cast<char>(objects.size() >> (56 - 8 * i));
-        trailer[24 + i] = static_cast<char>(table >> (56 - 8 * i));
-    }
-    return out + trailer;
-}
-
+// An object reference three bytes wide, as the lists here declare them.
 std::string reference(std::size_t object) {
     return {static_cast<char>(object >> 16), static_cast<char>(object >> 8),
             static_cast<char>(object)};
@@ -67,7 +47,7 @@ std::string integerList(std::size_t count) {
         objects.push_back({'\x12', static_cast<char>(i >> 24), static_cast<char>(i >> 16),
                            static_cast<char>(i >> 8), static_cast<char>(i)});
     }
-    return binaryPlist(objects);
+    return binaryPlist(objects, 3);
 }
 
 TEST(DataHostile, XmlPropertyListsFailCleanlyWhateverTheirShape) {
@@ -198,14 +178,16 @@ TEST(DataText, DamagedTextIsRepairedAlikeInEveryOutput) {
               "[\n  {\n    \"Имя\": \"Аня\",\n    \"Город\": \"Москва\"\n  }\n]\n");
 
     // A binary list whose ASCII-marked strings hold a byte above 7F and a zero byte.
-    const std::string plist = binaryPlist({
-        "\xA1" + reference(1),
-        "\xD2" + reference(2) + reference(3) + reference(4) + reference(4),
-        std::string("\x53k\0y", 4),
-        "\x51v",
-        "\x53"
-        "a\xE9z",
-    });
+    const std::string plist = binaryPlist(
+        {
+            "\xA1" + reference(1),
+            "\xD2" + reference(2) + reference(3) + reference(4) + reference(4),
+            std::string("\x53k\0y", 4),
+            "\x51v",
+            "\x53"
+            "a\xE9z",
+        },
+        3);
     const std::string bad = "a\uFFFDz";
     EXPECT_EQ(DataConverter::convert(plist, "plist", Format::csv),
               std::string("\xEF\xBB\xBFk\0y;v\r\n", 10) + bad + ";" + bad + "\r\n");

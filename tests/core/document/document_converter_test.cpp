@@ -234,10 +234,7 @@ TEST(DocumentConverter, FailuresComeInOrderAndLeaveNoScratch) {
 TEST(DocumentConverter, StoppingEndsTheToolAndLeavesNothing) {
     test::PrivateTemp temp;
     test::ScratchDir dir;
-    std::string text;
-    for (int i = 0; i < 60000; ++i)
-        text += "Строка " + std::to_string(i) + " длинного документа.\n";
-    test::writeFile(dir / "long.md", text);
+    test::writeLongText(dir / "long.md", 60000);
     std::stop_source stop;
     std::thread stopper([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));

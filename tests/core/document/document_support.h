@@ -7,10 +7,14 @@
 
 #include <gtest/gtest.h>
 
+#include <spawn.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace lumatra::test {
 
@@ -63,6 +67,35 @@ private:
 inline ProcessOutput textutil(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), textutilPath().string());
     return runProgram(arguments);
+}
+
+/// Starts the built text converter on `source` without waiting for it, its error output
+/// on `errorFd` when one is given; the process id, or -1 when it could not start.
+inline pid_t startTextutil(const std::filesystem::path& source, const std::string& format,
+                           const std::filesystem::path& output, int errorFd = -1) {
+    const std::string tool = textutilPath().string();
+    std::vector<std::string> words = {tool,   source.string(), "-convert",
+                                      format, "-output",       output.string()};
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (errorFd >= 0) posix_spawn_file_actions_adddup2(&actions, errorFd, 2);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+/// A plain text of `lines` numbered Cyrillic lines: long enough that LibreOffice is still
+/// at work a moment after it started.
+inline void writeLongText(const std::filesystem::path& file, int lines) {
+    std::string text;
+    for (int i = 0; i < lines; ++i)
+        text += "Строка номер " + std::to_string(i) + " длинного документа.\n";
+    writeFile(file, text);
 }
 
 /// The text of a document as LibreOffice reads it (converted to txt by the tool).

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -119,23 +118,10 @@ TEST(Textutil, TerminationEndsTheRunWithinASecondLeavingNothing) {
     test::PrivateTemp temp;
     test::ScratchDir dir;
     // Long enough that LibreOffice is still at work when the signal comes.
-    std::string text;
-    for (int i = 0; i < 60000; ++i)
-        text += "Строка номер " + std::to_string(i) + " длинного документа.\n";
-    test::writeFile(dir / "long.txt", text);
+    test::writeLongText(dir / "long.txt", 60000);
     for (const int delayMs : {100, 700}) {
-        const std::string tool = test::textutilPath().string();
-        const std::string source = (dir / "long.txt").string();
-        const std::string output = (dir / "long.docx").string();
-        std::vector<char*> argv = {const_cast<char*>(tool.c_str()),
-                                   const_cast<char*>(source.c_str()),
-                                   const_cast<char*>("-convert"),
-                                   const_cast<char*>("docx"),
-                                   const_cast<char*>("-output"),
-                                   const_cast<char*>(output.c_str()),
-                                   nullptr};
-        pid_t pid = 0;
-        ASSERT_EQ(posix_spawn(&pid, tool.c_str(), nullptr, nullptr, argv.data(), environ), 0);
+        const pid_t pid = test::startTextutil(dir / "long.txt", "docx", dir / "long.docx");
+        ASSERT_GT(pid, 0);
         std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
         const auto signalled = std::chrono::steady_clock::now();
         ::kill(pid, SIGTERM);
@@ -155,29 +141,12 @@ TEST(Textutil, AnEngineCrashIsReportedAndLeavesNothing) {
     // The engine runs in a child of the tool; here it is made to crash mid-work.
     test::PrivateTemp temp;
     test::ScratchDir dir;
-    std::string text;
-    for (int i = 0; i < 60000; ++i)
-        text += "Строка номер " + std::to_string(i) + " длинного документа.\n";
-    test::writeFile(dir / "long.txt", text);
+    test::writeLongText(dir / "long.txt", 60000);
     int pipes[2];
     ASSERT_EQ(::pipe(pipes), 0);
-    const std::string tool = test::textutilPath().string();
-    const std::string source = (dir / "long.txt").string();
-    const std::string output = (dir / "long.odt").string();
-    std::vector<char*> argv = {const_cast<char*>(tool.c_str()),
-                               const_cast<char*>(source.c_str()),
-                               const_cast<char*>("-convert"),
-                               const_cast<char*>("odt"),
-                               const_cast<char*>("-output"),
-                               const_cast<char*>(output.c_str()),
-                               nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipes[1], 2);
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = test::startTextutil(dir / "long.txt", "odt", dir / "long.odt", pipes[1]);
     ::close(pipes[1]);
+    ASSERT_GT(pid, 0);
     // Wait for the engine's process to appear, then crash it.
     pid_t engine = 0;
     for (int i = 0; i < 200 && engine == 0; ++i) {

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -107,23 +106,10 @@ TEST(WarmEngine, ACancelledRunEndsTheEngineWork) {
               0);
     const pid_t engine = session.enginePid();
     ASSERT_TRUE(alive(engine));
-    std::string text;
-    for (int i = 0; i < 100000; ++i)
-        text += "Строка номер " + std::to_string(i) + " длинного документа.\n";
-    test::writeFile(dir / "long.txt", text);
+    test::writeLongText(dir / "long.txt", 100000);
 
-    const std::string tool = test::textutilPath().string();
-    const std::string source = (dir / "long.txt").string();
-    const std::string output = (dir / "long.docx").string();
-    std::vector<char*> argv = {const_cast<char*>(tool.c_str()),
-                               const_cast<char*>(source.c_str()),
-                               const_cast<char*>("-convert"),
-                               const_cast<char*>("docx"),
-                               const_cast<char*>("-output"),
-                               const_cast<char*>(output.c_str()),
-                               nullptr};
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, tool.c_str(), nullptr, nullptr, argv.data(), environ), 0);
+    const pid_t pid = test::startTextutil(dir / "long.txt", "docx", dir / "long.docx");
+    ASSERT_GT(pid, 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
     ::kill(pid, SIGTERM);
     int status = 0;

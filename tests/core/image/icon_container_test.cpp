@@ -2,21 +2,15 @@
 // entries decode with their masks, and damaged directories are refused.
 #include "formats/convert_error.h"
 #include "image/icon_container.h"
+#include "support/image_fixtures.h"
 
 #include <gtest/gtest.h>
 
 namespace lumatra {
 namespace {
 
-void le16(std::string& out, unsigned value) {
-    out += static_cast<char>(value & 0xFF);
-    out += static_cast<char>(value >> 8 & 0xFF);
-}
-
-void le32(std::string& out, unsigned value) {
-    le16(out, value & 0xFFFF);
-    le16(out, value >> 16);
-}
+using test::le16;
+using test::le32;
 
 // Just enough of a PNG for the readers: signature and header with the size.
 std::string pngStub(unsigned width, unsigned height) {

@@ -9,15 +9,9 @@
 namespace lumatra {
 namespace {
 
+using test::lastLine;
 using test::runProgram;
 using test::ScratchDir;
-
-std::string lastLine(std::string text) {
-    while (!text.empty() && text.back() == '\n')
-        text.pop_back();
-    const auto newline = text.rfind('\n');
-    return newline == std::string::npos ? text : text.substr(newline + 1);
-}
 
 TEST(ImageCli, ConvertsPicturesBesideTheSourceOrIntoAFolder) {
     ScratchDir dir;

@@ -175,8 +175,9 @@ TEST(ImageRoutes, EverySourceBecomesEveryTarget) {
                                         target == Format::avif || target == Format::tiff ||
                                         target == Format::gif;
                 // libvips reads some opaque GIFs back with an alpha band as well.
-                if (target != Format::gif || source.alpha)
+                if (target != Format::gif || source.alpha) {
                     EXPECT_EQ(out.bands, keepsAlpha && source.alpha ? 4 : 3);
+                }
             }
             }
             std::filesystem::remove(output);

@@ -211,7 +211,9 @@ TEST(ImageRules, IconRenditionsAreCentredSquares) {
         EXPECT_TRUE(isRed(middle));
         EXPECT_GT(middle[3], 254);
         const auto edge = pixelAt(png, side / 2, side / 4);
-        if (edge[3] > 0) EXPECT_GT(edge[0], 200);
+        if (edge[3] > 0) {
+            EXPECT_GT(edge[0], 200);
+        }
     }
     // Read back, an icon gives its largest rendition.
     ImageConverter::convert(dir / "wide.ico", Format::png, Quality::balanced, dir / "back.png");
