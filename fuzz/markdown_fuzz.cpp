@@ -15,7 +15,7 @@ constexpr std::string_view voidTags[] = {"<hr>", "<br>", "<img src=\"", "<meta c
                                          "<!doctype html>"};
 constexpr std::string_view containerTags[] = {
     "p",     "h1",         "h2",  "h3",   "h4", "h5",   "h6",     "ul",    "ol",
-    "li",    "blockquote", "pre", "code", "a",  "em",   "strong", "del",   "table",
+    "li",    "blockquote", "pre", "code", "a",  "em",   "strong", "s",   "table",
     "thead", "tbody",      "tr",  "th",   "td", "html", "head",   "title", "body"};
 
 // The name of the tag at the start of `rest` and whether it closes, or an empty name

@@ -25,8 +25,8 @@ enum class NodeKind : std::uint8_t {
     emphasisClose,
     strongOpen,
     strongClose,
-    deleteOpen,
-    deleteClose,
+    strikeOpen,
+    strikeClose,
 };
 
 // One piece of the inline content, in a doubly linked list. Text lies in the subject or,
@@ -367,8 +367,8 @@ void InlineParser::processEmphasis(int bottom) {
         c.count -= use;
         m_nodes[static_cast<std::size_t>(o.node)].length -= static_cast<std::uint32_t>(use);
         m_nodes[static_cast<std::size_t>(c.node)].length -= static_cast<std::uint32_t>(use);
-        NodeKind open = NodeKind::deleteOpen;
-        NodeKind close = NodeKind::deleteClose;
+        NodeKind open = NodeKind::strikeOpen;
+        NodeKind close = NodeKind::strikeClose;
         if (markIndex < 2) {
             open = use == 2 ? NodeKind::strongOpen : NodeKind::emphasisOpen;
             close = use == 2 ? NodeKind::strongClose : NodeKind::emphasisClose;
@@ -703,11 +703,11 @@ void InlineParser::render(std::string& out) const {
         case NodeKind::strongClose:
             if (tags) out += "</strong>";
             break;
-        case NodeKind::deleteOpen:
-            if (tags) out += "<del>";
+        case NodeKind::strikeOpen:
+            if (tags) out += "<s>";
             break;
-        case NodeKind::deleteClose:
-            if (tags) out += "</del>";
+        case NodeKind::strikeClose:
+            if (tags) out += "</s>";
             break;
         }
     }

@@ -85,7 +85,7 @@ TEST(Markdown, TaskListsAndStrikeThrough) {
         {"- [x]", "<ul>\n<li>[x]</li>\n</ul>"},
         {"- [x] a\n\n- [ ] b",
          "<ul>\n<li>\n<p>\u2611 a</p>\n</li>\n<li>\n<p>\u2610 b</p>\n</li>\n</ul>"},
-        {"~~x~~ ~y~ ~~~z~~~", "<p><del>x</del> ~y~ ~~~z~~~</p>"},
+        {"~~x~~ ~y~ ~~~z~~~", "<p><s>x</s> ~y~ ~~~z~~~</p>"},
     });
 }
 
