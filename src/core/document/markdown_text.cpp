@@ -2,6 +2,7 @@
 
 #include <glib.h>
 
+#include <cctype>
 #include <memory>
 
 namespace lumatra::Markdown {
@@ -200,8 +201,16 @@ bool isScriptAddress(std::string_view address) {
         if (c == '\t' || c == '\n' || c == '\r') continue; // readers drop these in schemes
         scheme += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
     }
-    return at < address.size() && address[at] == ':' &&
-           (scheme == "javascript" || scheme == "vbscript" || scheme == "livescript");
+    if (at >= address.size() || address[at] != ':') return false;
+    if (scheme == "data") {
+        // Pictures may be inline; a page or a script may not.
+        std::string type;
+        for (++at; at < address.size() && address[at] != ';' && address[at] != ','; ++at)
+            type += static_cast<char>(std::tolower(static_cast<unsigned char>(address[at])));
+        return type != "image/png" && type != "image/gif" && type != "image/jpeg" &&
+               type != "image/webp";
+    }
+    return scheme == "javascript" || scheme == "vbscript" || scheme == "livescript";
 }
 
 } // namespace lumatra::Markdown

@@ -51,7 +51,8 @@ void appendUnescaped(std::string& out, std::string_view text);
 /// folded. Empty when the label is blank.
 std::string normalizedLabel(std::string_view label);
 
-/// A link address is dropped when its scheme can run a script in the reader.
+/// A link address is dropped when its scheme can run a script in the reader: javascript:,
+/// vbscript:, and data: other than a PNG, GIF, JPEG or WebP picture.
 bool isScriptAddress(std::string_view address);
 
 } // namespace lumatra::Markdown

@@ -108,6 +108,8 @@ TEST(Markdown, RawHtmlAndScriptAddressesStayInert) {
         {"a <img src=x onerror=y> b", "<p>a &lt;img src=x onerror=y&gt; b</p>"},
         {"[x](javascript:alert(1)) [y](JavaScript:z) <vbscript:x>",
          "<p><a href=\"\">x</a> <a href=\"\">y</a> <a href=\"\">vbscript:x</a></p>"},
+        {"[a](data:text/html,x) ![b](DATA:image/png;base64,AA==)",
+         "<p><a href=\"\">a</a> <img src=\"DATA:image/png;base64,AA==\" alt=\"b\"></p>"},
         {"[x](\"onclick=) ![\"](a\"b)",
          "<p><a href=\"&quot;onclick=\">x</a> <img src=\"a&quot;b\" alt=\"&quot;\"></p>"},
         {"![a *b* `c` [d](e)](p.png)", "<p><img src=\"p.png\" alt=\"a b c d\"></p>"},
