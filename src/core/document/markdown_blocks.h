@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <deque>
 #include <vector>
 
 namespace lumatra::Markdown {
@@ -57,7 +58,7 @@ struct LinkTarget {
 using References = std::unordered_map<std::string, LinkTarget>;
 
 struct Document {
-    std::vector<Block> blocks; ///< blocks[0] is the document itself
+    std::deque<Block> blocks; ///< blocks[0] is the document itself; blocks never move
     References references;
 };
 
