@@ -1,6 +1,6 @@
-// The renderer against the examples of the CommonMark specification (version 0.31.2),
+// The renderer against CommonMark's own examples (version 0.31.2),
 // read at test time from the shared corpora beside the source tree. Outputs are compared
-// by meaning the way the specification's own harness does: tags and attributes in one
+// by meaning the way CommonMark's own test harness does: tags and attributes in one
 // form, entities resolved, white space next to block tags ignored.
 #include "document/markdown.h"
 #include "document/markdown_text.h"
@@ -53,7 +53,7 @@ std::vector<Example> readExamples(const std::string& path) {
             state = 2;
         } else {
             std::string& target = state == 1 ? current.markdown : current.html;
-            // The specification writes tabs as "→".
+            // The examples write tabs as "→".
             for (std::size_t at = line.find("\u2192"); at != std::string::npos;
                  at = line.find("\u2192"))
                 line.replace(at, 3, "\t");
@@ -209,7 +209,7 @@ std::string normalizedHtml(std::string_view html) {
     return out;
 }
 
-// The sections of the specification this renderer implements.
+// The CommonMark sections this renderer implements.
 const std::set<std::string> sections = {"Thematic breaks",
                                         "ATX headings",
                                         "Setext headings",
@@ -231,7 +231,7 @@ const std::set<std::string> sections = {"Thematic breaks",
                                         "Soft line breaks"};
 
 TEST(MarkdownCommonMark, AtLeast95PercentOfTheExamplesOfTheImplementedSections) {
-    const std::string path = LUMATRA_COMMONMARK_SPEC;
+    const std::string path = LUMATRA_COMMONMARK_EXAMPLES;
     if (!std::ifstream(path)) GTEST_SKIP() << "no CommonMark examples at " << path;
     const auto examples = readExamples(path);
     ASSERT_GT(examples.size(), 600U);
