@@ -1,0 +1,268 @@
+// The renderer against CommonMark's own examples (version 0.31.2),
+// read at test time from the shared corpora beside the source tree. Outputs are compared
+// by meaning the way CommonMark's own test harness does: tags and attributes in one
+// form, entities resolved, white space next to block tags ignored.
+#include "document/markdown.h"
+#include "document/markdown_text.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace lumatra {
+namespace {
+
+struct Example {
+    int number = 0;
+    std::string section;
+    std::string markdown;
+    std::string html;
+};
+
+std::vector<Example> readExamples(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::vector<Example> examples;
+    const std::string fence(32, '`');
+    std::string line;
+    std::string section;
+    int state = 0; // 0 prose, 1 Markdown, 2 HTML
+    Example current;
+    while (std::getline(file, line)) {
+        if (state == 0) {
+            if (line.rfind(fence + " example", 0) == 0) {
+                current = Example{static_cast<int>(examples.size()) + 1, section, "", ""};
+                state = 1;
+            } else if (line.rfind("#", 0) == 0) {
+                const auto text = line.find(' ');
+                if (text != std::string::npos) section = line.substr(text + 1);
+            }
+            continue;
+        }
+        if (line == fence) {
+            examples.push_back(current);
+            state = 0;
+        } else if (state == 1 && line == ".") {
+            state = 2;
+        } else {
+            std::string& target = state == 1 ? current.markdown : current.html;
+            // The examples write tabs as "→".
+            for (std::size_t at = line.find("\u2192"); at != std::string::npos;
+                 at = line.find("\u2192"))
+                line.replace(at, 3, "\t");
+            target += line + "\n";
+        }
+    }
+    return examples;
+}
+
+bool isBlockTag(const std::string& name) {
+    static const std::set<std::string> tags = {
+        "article",  "header", "aside",    "hgroup",   "blockquote", "hr",         "iframe",
+        "body",     "li",     "map",      "button",   "object",     "canvas",     "ol",
+        "caption",  "output", "col",      "p",        "colgroup",   "pre",        "dd",
+        "progress", "div",    "section",  "dl",       "table",      "td",         "dt",
+        "tbody",    "embed",  "textarea", "fieldset", "tfoot",      "figcaption", "th",
+        "figure",   "thead",  "footer",   "tr",       "form",       "ul",         "h1",
+        "h2",       "h3",     "h4",       "h5",       "h6",         "video",      "script",
+        "style",    "br"};
+    return tags.count(name) > 0;
+}
+
+std::string decoded(std::string_view text) {
+    std::string out;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        if (text[at] == '&') {
+            const std::size_t length = Markdown::decodeEntity(text.substr(at), out);
+            if (length > 0) {
+                at += length - 1;
+                continue;
+            }
+        }
+        out += text[at];
+    }
+    return out;
+}
+
+// An address with every byte outside letters, digits and "_.-~/" percent-encoded, after
+// decoding what was encoded already.
+std::string normalizedAddress(const std::string& address) {
+    std::string bytes;
+    for (std::size_t at = 0; at < address.size(); ++at) {
+        if (address[at] == '%' && at + 2 < address.size() && std::isxdigit(address[at + 1]) &&
+            std::isxdigit(address[at + 2])) {
+            bytes += static_cast<char>(std::stoi(address.substr(at + 1, 2), nullptr, 16));
+            at += 2;
+        } else {
+            bytes += address[at];
+        }
+    }
+    std::string out;
+    for (const char c : bytes) {
+        if (std::isalnum(static_cast<unsigned char>(c)) ||
+            std::string_view("_.-~/").find(c) != std::string_view::npos) {
+            out += c;
+        } else {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
+            out += hex;
+        }
+    }
+    return out;
+}
+
+std::string normalizedHtml(std::string_view html) {
+    std::string out;
+    bool inPre = false;
+    bool afterBlock = true;
+    std::size_t at = 0;
+    const auto appendText = [&](std::string_view raw) {
+        std::string text = decoded(raw);
+        if (!inPre) {
+            std::string collapsed;
+            for (const char c : text) {
+                if (Markdown::isAsciiWhitespace(c)) {
+                    if (collapsed.empty() || collapsed.back() != ' ') collapsed += ' ';
+                } else {
+                    collapsed += c;
+                }
+            }
+            text = collapsed;
+            if (afterBlock && !text.empty() && text.front() == ' ') text.erase(0, 1);
+        }
+        if (!text.empty()) afterBlock = false;
+        Markdown::appendEscaped(out, text);
+    };
+    while (at < html.size()) {
+        const std::size_t open = html.find('<', at);
+        appendText(html.substr(at, open == std::string_view::npos ? open : open - at));
+        if (open == std::string_view::npos) break;
+        std::size_t close = open + 1;
+        char quote = 0;
+        while (close < html.size() && (quote || html[close] != '>')) {
+            if (quote && html[close] == quote)
+                quote = 0;
+            else if (!quote && (html[close] == '"' || html[close] == '\''))
+                quote = html[close];
+            ++close;
+        }
+        const std::string_view tag = html.substr(open + 1, close - open - 1);
+        const bool closing = !tag.empty() && tag[0] == '/';
+        std::size_t p = closing ? 1 : 0;
+        std::string name;
+        while (p < tag.size() && std::isalnum(static_cast<unsigned char>(tag[p])))
+            name += static_cast<char>(std::tolower(static_cast<unsigned char>(tag[p++])));
+        if (name.empty() || close >= html.size()) {
+            appendText(html.substr(open, 1));
+            at = open + 1;
+            continue;
+        }
+        std::map<std::string, std::string> attributes;
+        while (p < tag.size()) {
+            while (p < tag.size() && (Markdown::isAsciiWhitespace(tag[p]) || tag[p] == '/'))
+                ++p;
+            std::string key;
+            while (p < tag.size() && !Markdown::isAsciiWhitespace(tag[p]) && tag[p] != '=' &&
+                   tag[p] != '/')
+                key += static_cast<char>(std::tolower(static_cast<unsigned char>(tag[p++])));
+            std::string value;
+            if (p < tag.size() && tag[p] == '=') {
+                ++p;
+                const char q = p < tag.size() ? tag[p] : 0;
+                if (q == '"' || q == '\'') {
+                    const std::size_t end = tag.find(q, p + 1);
+                    value = decoded(tag.substr(p + 1, end - p - 1));
+                    p = end == std::string_view::npos ? tag.size() : end + 1;
+                } else {
+                    while (p < tag.size() && !Markdown::isAsciiWhitespace(tag[p]))
+                        value += tag[p++];
+                }
+            }
+            if (key == "href" || key == "src") value = normalizedAddress(value);
+            if (!key.empty()) attributes[key] = value;
+        }
+        if (isBlockTag(name)) {
+            while (!out.empty() && out.back() == ' ' && !inPre)
+                out.pop_back();
+            afterBlock = true;
+        }
+        out += closing ? "</" : "<";
+        out += name;
+        for (const auto& [key, value] : attributes) {
+            out += " " + key + "=\"";
+            Markdown::appendEscaped(out, value);
+            out += "\"";
+        }
+        out += ">";
+        if (name == "pre") inPre = !closing;
+        at = close + 1;
+    }
+    while (!out.empty() && out.back() == ' ')
+        out.pop_back();
+    return out;
+}
+
+// The CommonMark sections this renderer implements.
+const std::set<std::string> sections = {"Thematic breaks",
+                                        "ATX headings",
+                                        "Setext headings",
+                                        "Indented code blocks",
+                                        "Fenced code blocks",
+                                        "Link reference definitions",
+                                        "Paragraphs",
+                                        "Block quotes",
+                                        "List items",
+                                        "Lists",
+                                        "Backslash escapes",
+                                        "Entity and numeric character references",
+                                        "Code spans",
+                                        "Emphasis and strong emphasis",
+                                        "Links",
+                                        "Images",
+                                        "Autolinks",
+                                        "Hard line breaks",
+                                        "Soft line breaks"};
+
+TEST(MarkdownCommonMark, AtLeast95PercentOfTheExamplesOfTheImplementedSections) {
+    const std::string path = LUMATRA_COMMONMARK_EXAMPLES;
+    if (!std::ifstream(path)) GTEST_SKIP() << "no CommonMark examples at " << path;
+    const auto examples = readExamples(path);
+    ASSERT_GT(examples.size(), 600U);
+    std::map<std::string, std::pair<int, int>> bySection; // passed, total
+    int passed = 0;
+    int total = 0;
+    std::ostringstream failures;
+    for (const auto& example : examples) {
+        if (sections.count(example.section) == 0) continue;
+        const bool ok =
+            normalizedHtml(Markdown::bodyHtml(example.markdown)) == normalizedHtml(example.html);
+        auto& [sectionPassed, sectionTotal] = bySection[example.section];
+        ++sectionTotal;
+        ++total;
+        if (ok) {
+            ++sectionPassed;
+            ++passed;
+        } else {
+            failures << "example " << example.number << " (" << example.section << ")\n"
+                     << example.markdown << "--- expected\n"
+                     << normalizedHtml(example.html) << "\n--- got\n"
+                     << normalizedHtml(Markdown::bodyHtml(example.markdown)) << "\n\n";
+        }
+    }
+    for (const auto& [name, counts] : bySection)
+        std::printf("%-42s %3d of %3d\n", name.c_str(), counts.first, counts.second);
+    std::printf("%-42s %3d of %3d\n", "all", passed, total);
+    if (std::getenv("LUMATRA_COMMONMARK_FAILURES")) std::printf("%s", failures.str().c_str());
+    EXPECT_EQ(bySection.size(), sections.size());
+    EXPECT_GE(passed * 100, total * 95) << passed << " of " << total << " examples pass";
+}
+
+} // namespace
+} // namespace lumatra
