@@ -35,8 +35,9 @@ public:
     static constexpr std::int64_t maxPixels = 300'000'000;
 
     /// Decodes `source` (whose name ended in `extension`, lower case). Which decoder
-    /// reads it is decided by its first bytes, the extension only for camera RAW and
-    /// TGA, which have no signature of their own. Throws "Не удалось открыть
+    /// reads it is decided by its first bytes, the extension only for camera RAW, TGA and
+    /// SVG, which have no signature of their own. GIMP images (XCF up to version 3) come
+    /// out as GIMP shows them, their visible layers stacked. Throws "Не удалось открыть
     /// изображение" for anything unreadable, truncated or too large, and CancelledError
     /// when `stop` is requested.
     static DecodedImage decode(const SourceFile& source, std::string_view extension,
