@@ -2,6 +2,7 @@
 
 #include "formats/convert_error.h"
 #include "image/icon_container.h"
+#include "image/iptc_xmp.h"
 #include "image/raw_decoder.h"
 #include "image/xcf_layers.h"
 
@@ -339,6 +340,15 @@ DecodedImage ImageDecoder::decode(const SourceFile& source, std::string_view ext
         checkPixels(image);
         decoded.exif = blobField(image, VIPS_META_EXIF_NAME);
         decoded.iptc = blobField(image, VIPS_META_IPTC_NAME);
+        decoded.xmp = blobField(image, VIPS_META_XMP_NAME);
+        if (decoded.iptc.empty() && type == SourceType::jpeg) {
+            const std::string trailer = IptcXmp::afcpIptc(
+                [&source](std::uint64_t offset, std::size_t count) {
+                    return source.readAt(offset, count);
+                },
+                static_cast<std::uint64_t>(source.size()));
+            if (!trailer.empty()) decoded.iptc = IptcXmp::photoshopBlock(trailer);
+        }
         if (orientationOf(image) != 1) image = image.autorot();
         decoded.image = toEightBitSrgb(image);
     } catch (const vips::VError&) {

@@ -22,8 +22,10 @@ struct DecodedImage {
     /// ("Exif\0\0" and a TIFF structure); empty when there is none.
     std::string exif;
     /// The source's IPTC block as libvips holds it (Photoshop image resources); empty
-    /// when there is none.
+    /// when there is none. A JPEG's AFCP trailer counts when APP13 holds none.
     std::string iptc;
+    /// The source's XMP packet; empty when there is none.
+    std::string xmp;
 };
 
 class ImageDecoder {
