@@ -117,7 +117,7 @@ std::string xcfFile(int width, int height, const std::vector<XcfLayer>& layers) 
     std::string out("gimp xcf file\0", 14);
     be32(out, static_cast<unsigned>(width));
     be32(out, static_cast<unsigned>(height));
-    be32(out, 0); // RGB
+    be32(out, 0);                            // RGB
     property(out, 17, std::string(1, '\1')); // run-length encoded tiles
     property(out, 0, "");
     const std::size_t pointers = out.size();

@@ -5,8 +5,8 @@
 
 #include <array>
 #include <filesystem>
-#include <vector>
 #include <string>
+#include <vector>
 
 namespace lumatra::test {
 

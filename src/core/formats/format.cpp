@@ -74,14 +74,26 @@ constexpr std::string_view dataExtensions[] = {"json", "csv", "tsv", "plist"};
 // GIMP images and SVG drawings. Other picture types the registry knows (camera RAW of
 // other makers, XPM, EPS…) are not offered, since no decoder here reads them.
 bool isReadableImageType(std::string_view mime) {
-    static constexpr std::string_view readable[] = {
-        "image/x-portable-anymap", "image/x-portable-bitmap", "image/x-portable-graymap",
-        "image/x-portable-pixmap", "image/vnd.zbrush.pcx",    "image/x-pcx",
-        "image/x-xcf",             "image/svg+xml",           "image/svg+xml-compressed",
-        "image/jpeg",              "image/png",               "image/gif",
-        "image/tiff",              "image/webp",              "image/avif",
-        "image/heif",              "image/heic",              "image/bmp",
-        "image/x-win-bitmap",      "image/vnd.microsoft.icon"};
+    static constexpr std::string_view readable[] = {"image/x-portable-anymap",
+                                                    "image/x-portable-bitmap",
+                                                    "image/x-portable-graymap",
+                                                    "image/x-portable-pixmap",
+                                                    "image/vnd.zbrush.pcx",
+                                                    "image/x-pcx",
+                                                    "image/x-xcf",
+                                                    "image/svg+xml",
+                                                    "image/svg+xml-compressed",
+                                                    "image/jpeg",
+                                                    "image/png",
+                                                    "image/gif",
+                                                    "image/tiff",
+                                                    "image/webp",
+                                                    "image/avif",
+                                                    "image/heif",
+                                                    "image/heic",
+                                                    "image/bmp",
+                                                    "image/x-win-bitmap",
+                                                    "image/vnd.microsoft.icon"};
     for (const std::string_view type : readable)
         if (type == mime) return true;
     return false;

@@ -98,8 +98,8 @@ constexpr std::int64_t minGuardedPixels = 300'000;
 // Bytes of the picture as JPEG at `quality`, without metadata; 0 when it cannot be made.
 std::size_t jpegSize(const VImage& picture, int quality) {
     try {
-        VipsBlob* blob = picture.jpegsave_buffer(
-            VImage::option()->set("Q", quality)->set("strip", true));
+        VipsBlob* blob =
+            picture.jpegsave_buffer(VImage::option()->set("Q", quality)->set("strip", true));
         std::size_t length = 0;
         vips_blob_get(blob, &length);
         vips_area_unref(VIPS_AREA(blob));

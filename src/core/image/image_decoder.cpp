@@ -77,7 +77,8 @@ SourceType sniff(std::string_view head, std::string_view extension) {
     // PCX: the manufacturer byte 0A, a known version, run-length encoding, a known depth.
     if (head.size() >= 128 && head[0] == '\x0A' &&
         std::string_view("\0\2\3\4\5"sv).find(head[1]) != std::string_view::npos &&
-        head[2] == '\x01' && std::string_view("\1\2\4\x08"sv).find(head[3]) != std::string_view::npos)
+        head[2] == '\x01' &&
+        std::string_view("\1\2\4\x08"sv).find(head[3]) != std::string_view::npos)
         return SourceType::pcx;
     if (starts("gimp xcf "sv)) return SourceType::xcf;
     // SVG is XML text, plain or gzipped: its name tells, and librsvg checks the rest.
@@ -255,8 +256,10 @@ void checkPixels(const VImage& image) {
 // offsets, each through its opacity, over a clear canvas. ImageMagick reads the layers as
 // pictures of their own, the bottom one first.
 VImage loadXcf(const SourceFile& source) {
-    const std::optional<Xcf::Image> xcf = Xcf::readLayers(
-        [&source](std::uint64_t offset, std::size_t count) { return source.readAt(offset, count); });
+    const std::optional<Xcf::Image> xcf =
+        Xcf::readLayers([&source](std::uint64_t offset, std::size_t count) {
+            return source.readAt(offset, count);
+        });
     if (!xcf || static_cast<std::int64_t>(xcf->width) * xcf->height > ImageDecoder::maxPixels)
         throwUnreadableImage();
     const std::string name = "xcf:" + source.path();

@@ -65,8 +65,8 @@ std::string SourceFile::readAt(std::uint64_t offset, std::size_t count) const {
     std::string bytes(count, '\0');
     std::size_t used = 0;
     while (used < count) {
-        const ssize_t n = ::pread(m_fd, bytes.data() + used, count - used,
-                                  static_cast<off_t>(offset + used));
+        const ssize_t n =
+            ::pread(m_fd, bytes.data() + used, count - used, static_cast<off_t>(offset + used));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         used += static_cast<std::size_t>(n);

@@ -127,8 +127,8 @@ bool allDigits(std::string_view text) {
 // IIM's date (CCYYMMDD) and time (HHMMSS±HHMM) as an XMP date; empty when malformed.
 std::string xmpDate(std::string_view date, std::string_view time) {
     if (date.size() != 8 || !allDigits(date)) return {};
-    std::string out = std::string(date.substr(0, 4)) + "-" + std::string(date.substr(4, 2)) +
-                      "-" + std::string(date.substr(6, 2));
+    std::string out = std::string(date.substr(0, 4)) + "-" + std::string(date.substr(4, 2)) + "-" +
+                      std::string(date.substr(6, 2));
     if (time.size() >= 6 && allDigits(time.substr(0, 6))) {
         out += "T" + std::string(time.substr(0, 2)) + ":" + std::string(time.substr(2, 2)) + ":" +
                std::string(time.substr(4, 2));
@@ -281,7 +281,9 @@ std::string afcpIptc(const ReadAt& read, std::uint64_t fileSize) {
 }
 
 std::string photoshopBlock(std::string_view iim) {
-    std::string out("Photoshop 3.0\0" "8BIM\x04\x04\0\0", 22);
+    std::string out("Photoshop 3.0\0"
+                    "8BIM\x04\x04\0\0",
+                    22);
     const auto size = static_cast<std::uint32_t>(iim.size());
     for (int shift = 24; shift >= 0; shift -= 8)
         out += static_cast<char>(size >> shift & 0xFF);

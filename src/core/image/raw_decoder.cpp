@@ -49,8 +49,8 @@ vips::VImage RawDecoder::decode(const std::string& path, std::int64_t fileSize,
     // LibRaw reports damaged or missing data here (and would print it); any report makes
     // the picture unusable.
     int dataErrors = 0;
-    raw->set_dataerror_handler(
-        [](void* count, const char*, int) { ++*static_cast<int*>(count); }, &dataErrors);
+    raw->set_dataerror_handler([](void* count, const char*, int) { ++*static_cast<int*>(count); },
+                               &dataErrors);
     // The progress handler is asked between stages; the cancel flag is also looked at
     // inside the long loops of a stage.
     const std::stop_callback cancel(stop, [&raw] { raw->setCancelFlag(); });

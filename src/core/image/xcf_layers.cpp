@@ -110,9 +110,12 @@ std::optional<Image> readLayers(const ReadAt& read) {
         const std::uint32_t type = cursor.u32();
         const std::uint32_t size = cursor.u32();
         if (cursor.failed()) return std::nullopt;
-        if (type == propEnd) ended = true;
-        else if (type == propColormap) return std::nullopt; // indexed colours only
-        else cursor.skip(size);
+        if (type == propEnd)
+            ended = true;
+        else if (type == propColormap)
+            return std::nullopt; // indexed colours only
+        else
+            cursor.skip(size);
     }
     if (!ended) return std::nullopt;
     for (;;) {

@@ -113,8 +113,8 @@ void appendReadingOrder(AttributedText& text, const std::vector<poppler::text_bo
         // Glyph boxes stand for the characters only when there is one for each: poppler
         // answers an empty box past the last glyph.
         const poppler::rectf past = box.char_bbox(word.size());
-        const bool boxed = past.left() == 0 && past.right() == 0 && past.top() == 0 &&
-                           past.bottom() == 0;
+        const bool boxed =
+            past.left() == 0 && past.right() == 0 && past.top() == 0 && past.bottom() == 0;
         if (asGiven || !boxed || word.empty()) {
             pieces.push_back({word, box.bbox().left(), box.bbox().right(), i});
             continue;
@@ -206,7 +206,8 @@ std::unique_ptr<poppler::page> PdfDocument::page(int index) const {
 std::string PdfDocument::pageText(int index) const {
     if (index < 0 || index >= pageCount()) return {};
     const std::unique_ptr<poppler::page> page = this->page(index);
-    const poppler::ustring text = page->text(poppler::rectf(), poppler::page::non_raw_non_physical_layout);
+    const poppler::ustring text =
+        page->text(poppler::rectf(), poppler::page::non_raw_non_physical_layout);
     // Poppler turns right-to-left runs as if every producer drew them glyph by glyph;
     // lines holding such text are put in reading order here instead.
     const std::u32string characters = codePoints(text);
@@ -250,8 +251,8 @@ AttributedText PdfDocument::pageAttributedText(int index) const {
         return box.rotation() == 0 && box.get_wmode() != poppler::text_box::vertical_wmode;
     });
     if (!straight) {
-        text.append(layoutText(
-            page->text(poppler::rectf(), poppler::page::non_raw_non_physical_layout)));
+        text.append(
+            layoutText(page->text(poppler::rectf(), poppler::page::non_raw_non_physical_layout)));
         return text;
     }
     // Lines: runs of words whose middles lie within the height of the line so far.
@@ -284,8 +285,10 @@ AttributedText PdfDocument::pageAttributedText(int index) const {
         std::size_t leftToRight = 0;
         for (const std::size_t i : line)
             for (const char32_t c : words[i]) {
-                if (VisualOrder::isRightToLeft(c)) ++rightToLeft;
-                else if (VisualOrder::isLeftToRight(c)) ++leftToRight;
+                if (VisualOrder::isRightToLeft(c))
+                    ++rightToLeft;
+                else if (VisualOrder::isLeftToRight(c))
+                    ++leftToRight;
             }
         if (rightToLeft > 0) {
             appendReadingOrder(text, boxes, words, line, rightToLeft > leftToRight);

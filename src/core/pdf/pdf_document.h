@@ -12,7 +12,7 @@
 namespace poppler {
 class document;
 class page;
-}
+} // namespace poppler
 
 namespace lumatra {
 

@@ -49,8 +49,10 @@ void reverseRuns(std::vector<Item>& items, Direction direction) {
         }
         std::size_t end = i + 1; // one past the last item of the run
         for (std::size_t j = i + 1; j < items.size(); ++j) {
-            if (items[j].direction == direction) end = j + 1;
-            else if (items[j].direction != Direction::neutral) break;
+            if (items[j].direction == direction)
+                end = j + 1;
+            else if (items[j].direction != Direction::neutral)
+                break;
         }
         std::reverse(items.begin() + static_cast<std::ptrdiff_t>(i),
                      items.begin() + static_cast<std::ptrdiff_t>(end));
@@ -77,8 +79,8 @@ std::vector<Token> logicalLine(std::vector<Piece> pieces, bool rightToLeft, doub
     std::vector<Piece> bases;
     std::vector<Piece> marks;
     for (Piece& piece : pieces) {
-        const bool onlyMarks = !piece.text.empty() &&
-                               std::all_of(piece.text.begin(), piece.text.end(), isMark);
+        const bool onlyMarks =
+            !piece.text.empty() && std::all_of(piece.text.begin(), piece.text.end(), isMark);
         (onlyMarks ? marks : bases).push_back(std::move(piece));
     }
     if (bases.empty()) return {};

@@ -229,12 +229,14 @@ TEST(DataText, ControlCharactersAreRefusedWhereTheFormatForbidsThem) {
     struct Refused {
         std::string bytes, ext, message;
     } refused[] = {
-        {std::string("[\"a\0a\"]", 7), "json", "Ошибка в JSON (символ 4): управляющий символ в строке"},
+        {std::string("[\"a\0a\"]", 7), "json",
+         "Ошибка в JSON (символ 4): управляющий символ в строке"},
         {"[\"\va\"\f]", "json", "Ошибка в JSON (символ 3): управляющий символ в строке"},
         {std::string("a,b\n1,\0\n", 8), "csv", "Не удалось прочитать текст таблицы"},
         {std::string("a\tb\n\0\t2\n", 8), "tsv", "Не удалось прочитать текст таблицы"},
         {"<plist><string>a\x01"
-         "b</string></plist>", "plist", "Не удалось прочитать список свойств"},
+         "b</string></plist>",
+         "plist", "Не удалось прочитать список свойств"},
         {"<plist><string>a&#1;b</string></plist>", "plist", "Не удалось прочитать список свойств"},
     };
     for (const Refused& c : refused)

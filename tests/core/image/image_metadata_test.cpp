@@ -33,7 +33,9 @@ std::string describedIim() {
 }
 
 std::string photoshopBlock(const std::string& iim) {
-    std::string block("Photoshop 3.0\0" "8BIM\x04\x04\0\0", 22);
+    std::string block("Photoshop 3.0\0"
+                      "8BIM\x04\x04\0\0",
+                      22);
     for (int shift = 24; shift >= 0; shift -= 8)
         block += static_cast<char>(iim.size() >> shift & 0xFF);
     block += iim;
@@ -99,11 +101,18 @@ std::map<std::string, std::string> exiftoolTags(const std::filesystem::path& fil
     return found;
 }
 
-const std::vector<std::string> xmpTags{
-    "XMP-dc:Title",         "XMP-dc:Description",    "XMP-dc:Subject",
-    "XMP-dc:Creator",       "XMP-dc:Rights",         "XMP-photoshop:City",
-    "XMP-photoshop:State",  "XMP-photoshop:Country", "XMP-photoshop:Headline",
-    "XMP-photoshop:Credit", "XMP-photoshop:DateCreated", "XMP-xmp:Rating"};
+const std::vector<std::string> xmpTags{"XMP-dc:Title",
+                                       "XMP-dc:Description",
+                                       "XMP-dc:Subject",
+                                       "XMP-dc:Creator",
+                                       "XMP-dc:Rights",
+                                       "XMP-photoshop:City",
+                                       "XMP-photoshop:State",
+                                       "XMP-photoshop:Country",
+                                       "XMP-photoshop:Headline",
+                                       "XMP-photoshop:Credit",
+                                       "XMP-photoshop:DateCreated",
+                                       "XMP-xmp:Rating"};
 
 TEST(ImageMetadata, IptcReachesHeicAndAvifAsXmpWhereverTheSourceKeepsIt) {
     ScratchDir dir;
@@ -143,7 +152,8 @@ TEST(ImageMetadata, IptcReachesHeicAndAvifAsXmpWhereverTheSourceKeepsIt) {
         {"app13", jpegWith(photoshopBlock(iim), {}), fromIptc},
         {"app13 and xmp", jpegWith(photoshopBlock(iim), ownXmp), merged},
         {"trailer", plain + afcpTrailer(plain.size(), iim), fromIptc},
-        {"latin-1", jpegWith(photoshopBlock(latin), {}),
+        {"latin-1",
+         jpegWith(photoshopBlock(latin), {}),
          {{"XMP-photoshop:City", "Zürich"}, {"XMP-dc:Subject", "See"}}},
     };
     for (const Case& c : cases) {
@@ -162,8 +172,8 @@ TEST(ImageMetadata, IptcReachesHeicAndAvifAsXmpWhereverTheSourceKeepsIt) {
     const auto iptc =
         exiftoolTags(dir / "from trailer.jpg", {"IPTC:City", "IPTC:Keywords", "IPTC:By-line"});
     EXPECT_EQ(iptc, (std::map<std::string, std::string>{{"IPTC:City", "Санкт-Петербург"},
-                                                         {"IPTC:Keywords", "закат, река"},
-                                                         {"IPTC:By-line", "Анна Петрова"}}));
+                                                        {"IPTC:Keywords", "закат, река"},
+                                                        {"IPTC:By-line", "Анна Петрова"}}));
 }
 
 } // namespace

@@ -146,9 +146,10 @@ std::vector<Source> sources() {
         {"art.pcx", false, converted({})},
         {"art.svg", true,
          [](const VImage&, const auto& p) {
-             test::writeFile(p, "<?xml version=\"1.0\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" "
-                                "width=\"64\" height=\"48\"><rect width=\"42\" height=\"48\" "
-                                "fill=\"blue\"/><rect width=\"12\" height=\"12\" fill=\"red\"/></svg>");
+             test::writeFile(
+                 p, "<?xml version=\"1.0\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" "
+                    "width=\"64\" height=\"48\"><rect width=\"42\" height=\"48\" "
+                    "fill=\"blue\"/><rect width=\"12\" height=\"12\" fill=\"red\"/></svg>");
          }},
         {"art.xcf", true,
          [](const VImage&, const auto& p) {

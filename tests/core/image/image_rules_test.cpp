@@ -320,10 +320,9 @@ TEST(ImageRules, HeicIsSmallerThanJpegOfItsQualityAndTiffIsCompressed) {
         ImageConverter::convert(dir / "photo.png", Format::heic, quality, heic);
         EXPECT_LT(std::filesystem::file_size(heic), std::filesystem::file_size(jpg));
     }
-    ImageConverter::convert(dir / "photo.png", Format::tiff, Quality::balanced,
-                            dir / "photo.tiff");
-    const auto run =
-        test::runProgram({"exiftool", "-s", "-s", "-s", "-Compression", (dir / "photo.tiff").string()});
+    ImageConverter::convert(dir / "photo.png", Format::tiff, Quality::balanced, dir / "photo.tiff");
+    const auto run = test::runProgram(
+        {"exiftool", "-s", "-s", "-s", "-Compression", (dir / "photo.tiff").string()});
     EXPECT_NE(run.out.find("Deflate"), std::string::npos) << run.out;
     EXPECT_LT(std::filesystem::file_size(dir / "photo.tiff"),
               static_cast<std::uintmax_t>(width) * height * 3 * 3 / 4);

@@ -320,8 +320,8 @@ TEST_F(PdfSourceTest, RightToLeftTextComesOutInReadingOrder) {
     // word at the right as it reads.
     SamplePage page;
     page.content = "BT /F1 24 Tf 20 100 Td /Span << /ActualText " + pdfHexText(u"مرحبا") +
-                   " >> BDC (ghijk) Tj EMC ( ) Tj /Span << /ActualText " +
-                   pdfHexText(u"حَبيبي") + " >> BDC (abcdef) Tj EMC ET";
+                   " >> BDC (ghijk) Tj EMC ( ) Tj /Span << /ActualText " + pdfHexText(u"حَبيبي") +
+                   " >> BDC (abcdef) Tj EMC ET";
     const auto attached = pdf("attached.pdf", {page});
     struct Case {
         std::filesystem::path source;
