@@ -1,5 +1,7 @@
 #include "support/image_fixtures.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <mutex>
 
 namespace lumatra::test {
@@ -106,8 +108,127 @@ std::string iptcBlock(const std::string& title) {
     return block;
 }
 
-std::string dngFile(int width, int height, int orientation) {
-    const unsigned pixelBytes = static_cast<unsigned>(width * height * 2);
+std::string xcfFile(int width, int height, const std::vector<XcfLayer>& layers) {
+    const auto property = [](std::string& out, unsigned type, const std::string& payload) {
+        be32(out, type);
+        be32(out, static_cast<unsigned>(payload.size()));
+        out += payload;
+    };
+    std::string out("gimp xcf file\0", 14);
+    be32(out, static_cast<unsigned>(width));
+    be32(out, static_cast<unsigned>(height));
+    be32(out, 0);                            // RGB
+    property(out, 17, std::string(1, '\1')); // run-length encoded tiles
+    property(out, 0, "");
+    const std::size_t pointers = out.size();
+    out.append(4 * (layers.size() + 1) + 4, '\0'); // layer pointers, 0, no channels
+    for (std::size_t i = 0; i < layers.size(); ++i) {
+        const XcfLayer& layer = layers[i];
+        std::string pointer;
+        be32(pointer, static_cast<unsigned>(out.size()));
+        out.replace(pointers + 4 * i, 4, pointer);
+        be32(out, static_cast<unsigned>(layer.width));
+        be32(out, static_cast<unsigned>(layer.height));
+        be32(out, 1); // RGBA
+        be32(out, 2);
+        out += std::string("L\0", 2);
+        std::string offsets;
+        be32(offsets, static_cast<unsigned>(layer.x));
+        be32(offsets, static_cast<unsigned>(layer.y));
+        property(out, 15, offsets);
+        std::string on;
+        be32(on, layer.visible ? 1 : 0);
+        property(out, 8, on);
+        property(out, 0, "");
+        // Hierarchy, then its one level, then the one tile: each channel in runs of at
+        // most 127 pixels (a count byte of 127 would announce a two-byte count).
+        const std::size_t hierarchy = out.size() + 8;
+        be32(out, static_cast<unsigned>(hierarchy));
+        be32(out, 0); // no mask
+        be32(out, static_cast<unsigned>(layer.width));
+        be32(out, static_cast<unsigned>(layer.height));
+        be32(out, 4);
+        be32(out, static_cast<unsigned>(hierarchy + 20));
+        be32(out, 0);
+        be32(out, static_cast<unsigned>(layer.width));
+        be32(out, static_cast<unsigned>(layer.height));
+        be32(out, static_cast<unsigned>(out.size() + 8));
+        be32(out, 0);
+        for (const unsigned char channel : layer.rgba)
+            for (int left = layer.width * layer.height; left > 0; left -= 127) {
+                out += static_cast<char>(std::min(left, 127) - 1);
+                out += static_cast<char>(channel);
+            }
+    }
+    return out;
+}
+
+namespace {
+
+// Samples as lossless JPEG (ITU T.81 process 14, predictor 1, one component), the way
+// cameras compress DNG: every difference category gets a five-bit Huffman code.
+std::string losslessJpeg(const std::vector<unsigned>& samples, int width, int height) {
+    std::string out("\xFF\xD8", 2);
+    // Huffman table 0: seventeen codes of five bits for the categories 0 to 16.
+    out += std::string("\xFF\xC4\x00\x24\x00", 5);
+    for (int length = 1; length <= 16; ++length)
+        out += static_cast<char>(length == 5 ? 17 : 0);
+    for (int category = 0; category <= 16; ++category)
+        out += static_cast<char>(category);
+    out += std::string("\xFF\xC3\x00\x0B\x10", 5);
+    be16(out, static_cast<unsigned>(height));
+    be16(out, static_cast<unsigned>(width));
+    out += std::string("\x01\x01\x11\x00", 4);
+    out += std::string("\xFF\xDA\x00\x08\x01\x01\x00\x01\x00\x00", 10);
+    unsigned bits = 0;
+    int count = 0;
+    const auto put = [&](unsigned value, int length) {
+        for (int i = length - 1; i >= 0; --i) {
+            bits = bits << 1 | (value >> i & 1);
+            if (++count == 8) {
+                out += static_cast<char>(bits);
+                if (bits == 0xFF) out += '\0';
+                bits = 0;
+                count = 0;
+            }
+        }
+    };
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const auto at = static_cast<std::size_t>(y * width + x);
+            const int predicted = x > 0   ? static_cast<int>(samples[at - 1])
+                                  : y > 0 ? static_cast<int>(samples[at - width])
+                                          : 32768;
+            const int difference = static_cast<int>(samples[at]) - predicted;
+            int category = 0;
+            while (category < 16 && (std::abs(difference) >> category) != 0)
+                ++category;
+            put(static_cast<unsigned>(category), 5);
+            if (category > 0 && category < 16)
+                put(static_cast<unsigned>(difference >= 0 ? difference
+                                                          : difference + (1 << category) - 1),
+                    category);
+        }
+    if (count > 0) put(0x7F, 8 - count); // pad with ones
+    return out + std::string("\xFF\xD9", 2);
+}
+
+} // namespace
+
+std::string dngFile(int width, int height, int orientation, bool lossless) {
+    // A smooth mosaic: brighter to the right and down.
+    std::vector<unsigned> samples;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            samples.push_back(static_cast<unsigned>(8000 + 400 * x + 200 * y));
+    std::string pixels;
+    if (lossless) {
+        pixels = losslessJpeg(samples, width, height);
+    } else {
+        for (const unsigned sample : samples)
+            le16(pixels, sample);
+    }
+    const auto pixelBytes = static_cast<unsigned>(pixels.size());
     struct Tag {
         unsigned tag, type, count, value;
         std::string data; // out-of-line data, when the value does not fit
@@ -124,7 +245,7 @@ std::string dngFile(int width, int height, int orientation) {
         {256, 4, 1, static_cast<unsigned>(width), {}},
         {257, 4, 1, static_cast<unsigned>(height), {}},
         {258, 3, 1, 16, {}},
-        {259, 3, 1, 1, {}},
+        {259, 3, 1, lossless ? 7u : 1u, {}},
         {262, 3, 1, 32803, {}},
         {271, 2, static_cast<unsigned>(model.size()), 0, model},
         {272, 2, static_cast<unsigned>(model.size()), 0, model},
@@ -159,11 +280,7 @@ std::string dngFile(int width, int height, int orientation) {
         entry(file, tag.tag, tag.type, tag.count, tag.tag == 273 ? pixelsAt : tag.value);
     le32(file, 0);
     file += extra;
-    // A smooth mosaic: brighter to the right and down.
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            le16(file, static_cast<unsigned>(8000 + 400 * x + 200 * y));
-    return file;
+    return file + pixels;
 }
 
 std::vector<double> pixelAt(const std::filesystem::path& file, int x, int y) {

@@ -3,8 +3,10 @@
 
 #include <vips/vips8>
 
+#include <array>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace lumatra::test {
 
@@ -25,9 +27,21 @@ std::string iptcBlock(const std::string& title);
 /// The IIM stream of iptcBlock(title).
 std::string iimStream(const std::string& title);
 
-/// A minimal uncompressed DNG (RGGB mosaic, 16 bits) of `width` × `height` with the
-/// given TIFF orientation.
-std::string dngFile(int width, int height, int orientation);
+/// A minimal DNG (RGGB mosaic, 16 bits) of `width` × `height` with the given TIFF
+/// orientation, uncompressed or (`lossless`) compressed as lossless JPEG; the mosaic
+/// fills the end of the file either way.
+std::string dngFile(int width, int height, int orientation, bool lossless = false);
+
+/// One layer of xcfFile: a rectangle of one colour (R, G, B, A) at an offset.
+struct XcfLayer {
+    int width, height, x, y;
+    std::array<unsigned char, 4> rgba;
+    bool visible = true;
+};
+
+/// A GIMP image (XCF version 0, RGB, run-length encoded tiles) of `width` × `height`
+/// holding `layers`, the topmost first, each of at most 64 × 64 pixels.
+std::string xcfFile(int width, int height, const std::vector<XcfLayer>& layers);
 
 /// The pixel at x, y of an image file read by libvips (RGB or RGBA, 0–255 each).
 std::vector<double> pixelAt(const std::filesystem::path& file, int x, int y);

@@ -29,7 +29,13 @@ constexpr char tableDelimiter = ';';
 // nearly every one of its letters breaks one. So a file with at least four well-formed
 // multi-byte sequences for every ill-formed one is UTF-8 with a few damaged bytes: it is
 // read as UTF-8 and only those bytes become U+FFFD.
+//
+// A zero byte is no character of a text table in either encoding: such a file is binary,
+// or UTF-16, and is refused rather than read as cells full of zeros. Other control
+// characters stay in the cells (spreadsheets write a vertical tab for a line break).
 std::string_view decodeTable(std::string_view bytes, std::string& storage) {
+    if (bytes.find('\0') != std::string_view::npos)
+        throw ConvertError::failed("Не удалось прочитать текст таблицы");
     const utf8::Tally tally = utf8::tally(bytes);
     if (tally.illFormed == 0) return bytes;
     if (tally.multiByte >= 4 * tally.illFormed) {

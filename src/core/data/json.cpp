@@ -23,6 +23,14 @@ bool isNumberByte(char c) {
     return (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.' || c == 'e' || c == 'E';
 }
 
+// A string holds control characters only as escapes (\n, \u0000); raw, even a tab or
+// a line break, they end the document as an error at their position.
+constexpr const char* controlMessage = "управляющий символ в строке";
+
+bool isControl(char c) {
+    return static_cast<unsigned char>(c) < 0x20;
+}
+
 int hexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -34,19 +42,30 @@ bool hasZeroByte(std::uint64_t word) {
     return ((word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull) != 0;
 }
 
-// Advances over string bytes up to the next quote or backslash, eight at a time where it
-// can; `ascii` turns false when a byte above 7F is passed.
+// Whether some byte of `word` lies below 20 (a control character). Bytes from 80 up may
+// be reported too; the caller then looks at each byte.
+bool mayHaveControlByte(std::uint64_t word) {
+    return ((word - 0x2020202020202020ull) & ~word & 0x8080808080808080ull) != 0;
+}
+
+bool endsPlainRun(char c) {
+    return c == '"' || c == '\\' || isControl(c);
+}
+
+// Advances over string bytes up to the next quote, backslash or control character, eight
+// at a time where it can; `ascii` turns false when a byte above 7F is passed.
 const char* plainRun(const char* p, const char* end, bool& ascii) {
     std::uint64_t high = 0;
     while (end - p >= 8) {
         std::uint64_t word;
         std::memcpy(&word, p, sizeof word);
-        if (hasZeroByte(word ^ 0x2222222222222222ull) || hasZeroByte(word ^ 0x5C5C5C5C5C5C5C5Cull))
+        if (hasZeroByte(word ^ 0x2222222222222222ull) ||
+            hasZeroByte(word ^ 0x5C5C5C5C5C5C5C5Cull) || mayHaveControlByte(word))
             break;
         high |= word;
         p += 8;
     }
-    while (p != end && *p != '"' && *p != '\\')
+    while (p != end && !endsPlainRun(*p))
         high |= static_cast<unsigned char>(*p++);
     if (high & 0x8080808080808080ull) ascii = false;
     return p;
@@ -215,6 +234,7 @@ private:
         bool ascii = true;
         m_p = plainRun(m_p, m_end, ascii);
         if (m_p == m_end) throw error("строка не закрыта");
+        if (isControl(*m_p)) throw error(controlMessage);
         if (*m_p == '"') {
             const std::string_view raw(start, static_cast<std::size_t>(m_p - start));
             ++m_p;
@@ -225,6 +245,7 @@ private:
         }
         std::string buffer(start, m_p);
         while (m_p != m_end) {
+            if (isControl(*m_p)) throw error(controlMessage);
             const char c = *m_p++;
             if (c == '"') {
                 if (utf8::isValid(buffer)) return buffer;
@@ -237,6 +258,7 @@ private:
                 continue;
             }
             if (m_p == m_end) break;
+            if (isControl(*m_p)) throw error(controlMessage);
             const char letter = *m_p++;
             switch (letter) {
             case 'b':

@@ -14,7 +14,8 @@ namespace lumatra::JSON {
 /// Reads a whole JSON document (a leading UTF-8 byte-order mark is skipped). Fails with
 /// ConvertError::failed("Ошибка в JSON (символ N): …"), N being the 1-based byte offset
 /// of the error after the byte-order mark. Containers nested deeper than 1024 levels are
-/// refused ("слишком глубокая вложенность").
+/// refused ("слишком глубокая вложенность"), and so is a raw control character (00 to 1F,
+/// tab and line break included) inside a string ("управляющий символ в строке").
 Node parse(std::string_view bytes);
 
 /// As `parse`, but when the document is an array its elements go to `onItem` one by one,

@@ -70,6 +70,35 @@ constexpr std::string_view documentExtensions[] = {"pdf",        "txt",  "text",
                                                    "webarchive", "md",   "markdown"};
 constexpr std::string_view dataExtensions[] = {"json", "csv", "tsv", "plist"};
 
+// Picture types outside the tables that the image decoder reads: portable anymaps, PCX,
+// GIMP images and SVG drawings. Other picture types the registry knows (camera RAW of
+// other makers, XPM, EPS…) are not offered, since no decoder here reads them.
+bool isReadableImageType(std::string_view mime) {
+    static constexpr std::string_view readable[] = {"image/x-portable-anymap",
+                                                    "image/x-portable-bitmap",
+                                                    "image/x-portable-graymap",
+                                                    "image/x-portable-pixmap",
+                                                    "image/vnd.zbrush.pcx",
+                                                    "image/x-pcx",
+                                                    "image/x-xcf",
+                                                    "image/svg+xml",
+                                                    "image/svg+xml-compressed",
+                                                    "image/jpeg",
+                                                    "image/png",
+                                                    "image/gif",
+                                                    "image/tiff",
+                                                    "image/webp",
+                                                    "image/avif",
+                                                    "image/heif",
+                                                    "image/heic",
+                                                    "image/bmp",
+                                                    "image/x-win-bitmap",
+                                                    "image/vnd.microsoft.icon"};
+    for (const std::string_view type : readable)
+        if (type == mime) return true;
+    return false;
+}
+
 // Asks the shared MIME database about an extension the tables do not know. Only the
 // name is given to it, so it never opens the file; an uncertain guess counts as none.
 std::optional<Kind> registryKind(const std::string& extension) {
@@ -81,7 +110,8 @@ std::optional<Kind> registryKind(const std::string& extension) {
     const std::string_view mime(type.get());
     if (mime.starts_with("video/")) return Kind::video;
     if (mime.starts_with("audio/")) return Kind::audio;
-    if (mime.starts_with("image/")) return Kind::image;
+    if (mime.starts_with("image/"))
+        return isReadableImageType(mime) ? std::optional(Kind::image) : std::nullopt;
     if (g_content_type_is_a(type.get(), "text/plain")) return Kind::document;
     return std::nullopt;
 }

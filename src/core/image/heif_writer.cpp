@@ -118,10 +118,29 @@ bool HeifWriter::canEncode(Codec codec) {
     return heif_have_encoder_for_format(compressionOf(codec)) != 0;
 }
 
-std::string HeifWriter::encode(const vips::VImage& image, Codec codec, Quality quality,
-                               const std::string& exif, const std::string& iptc,
-                               std::string_view title) {
-    startHeif();
+int HeifWriter::encoderQuality(Codec codec, Quality quality) {
+    switch (codec) {
+    case Codec::hevc:
+        switch (quality) {
+        case Quality::best:
+            return 60;
+        case Quality::balanced:
+            return 50;
+        case Quality::small:
+            return 40;
+        }
+        return 50;
+    case Codec::av1:
+        return lossyQuality(quality);
+    }
+    return lossyQuality(quality);
+}
+
+namespace {
+
+std::string encodeOnce(const vips::VImage& image, HeifWriter::Codec codec, Quality quality,
+                       int encoderQuality, const HeifWriter::Metadata& metadata,
+                       std::string_view title) {
     const auto fail = [title] {
         throw ConvertError::failed("Не удалось записать " + std::string(title));
     };
@@ -132,7 +151,7 @@ std::string HeifWriter::encode(const vips::VImage& image, Codec codec, Quality q
                 .code != heif_error_Ok)
         fail();
     const std::unique_ptr<heif_encoder, EncoderDeleter> encoder(rawEncoder);
-    heif_encoder_set_lossy_quality(encoder.get(), lossyQuality(quality));
+    heif_encoder_set_lossy_quality(encoder.get(), encoderQuality);
     chooseSpeed(encoder.get(), codec, quality);
 
     const int width = image.width();
@@ -165,14 +184,17 @@ std::string HeifWriter::encode(const vips::VImage& image, Codec codec, Quality q
             .code != heif_error_Ok)
         fail();
     const std::unique_ptr<heif_image_handle, HandleDeleter> handle(rawHandle);
-    if (!exif.empty()) {
-        const std::string upright = exifWithUprightOrientation(exif);
+    if (!metadata.exif.empty()) {
+        const std::string upright = exifWithUprightOrientation(metadata.exif);
         heif_context_add_exif_metadata(context.get(), handle.get(), upright.data(),
                                        static_cast<int>(upright.size()));
     }
-    if (const std::string stream = iptcStream(iptc); !stream.empty())
+    if (const std::string stream = iptcStream(metadata.iptc); !stream.empty())
         heif_context_add_generic_metadata(context.get(), handle.get(), stream.data(),
                                           static_cast<int>(stream.size()), "iptc", nullptr);
+    if (!metadata.xmp.empty())
+        heif_context_add_XMP_metadata(context.get(), handle.get(), metadata.xmp.data(),
+                                      static_cast<int>(metadata.xmp.size()));
 
     std::string bytes;
     heif_writer writer{};
@@ -182,6 +204,24 @@ std::string HeifWriter::encode(const vips::VImage& image, Codec codec, Quality q
         return heif_error{heif_error_Ok, heif_suberror_Unspecified, "ok"};
     };
     if (heif_context_write(context.get(), &writer, &bytes).code != heif_error_Ok) fail();
+    return bytes;
+}
+
+} // namespace
+
+std::string HeifWriter::encode(const vips::VImage& image, Codec codec, Quality quality,
+                               const Metadata& metadata, std::string_view title,
+                               std::size_t sizeBelow) {
+    startHeif();
+    int encoderQuality = HeifWriter::encoderQuality(codec, quality);
+    std::string bytes = encodeOnce(image, codec, quality, encoderQuality, metadata, title);
+    // Grainy pictures cost HEVC more than JPEG; ten steps down each time win it back.
+    for (int retry = 0; retry < 2 && codec == Codec::hevc && sizeBelow > 0 &&
+                        bytes.size() >= sizeBelow && encoderQuality > 10;
+         ++retry) {
+        encoderQuality -= 10;
+        bytes = encodeOnce(image, codec, quality, encoderQuality, metadata, title);
+    }
     return bytes;
 }
 

@@ -2,9 +2,12 @@
 
 #include "formats/convert_error.h"
 #include "image/icon_container.h"
+#include "image/iptc_xmp.h"
 #include "image/raw_decoder.h"
+#include "image/xcf_layers.h"
 
 #include <array>
+#include <optional>
 
 namespace lumatra {
 namespace {
@@ -26,6 +29,10 @@ enum class SourceType {
     bmp,
     psd,
     tga,
+    pnm,
+    pcx,
+    xcf,
+    svg,
     raw
 };
 
@@ -63,6 +70,19 @@ SourceType sniff(std::string_view head, std::string_view extension) {
     if (starts("icns"sv)) return SourceType::icns;
     if (starts("BM"sv)) return SourceType::bmp;
     if (starts("8BPS"sv)) return SourceType::psd;
+    // Portable anymaps, plain (P1–P3) and raw (P4–P6): "P", a digit, white space.
+    if (head.size() >= 3 && head[0] == 'P' && head[1] >= '1' && head[1] <= '6' &&
+        (head[2] == ' ' || head[2] == '\t' || head[2] == '\n' || head[2] == '\r' || head[2] == '#'))
+        return SourceType::pnm;
+    // PCX: the manufacturer byte 0A, a known version, run-length encoding, a known depth.
+    if (head.size() >= 128 && head[0] == '\x0A' &&
+        std::string_view("\0\2\3\4\5"sv).find(head[1]) != std::string_view::npos &&
+        head[2] == '\x01' &&
+        std::string_view("\1\2\4\x08"sv).find(head[3]) != std::string_view::npos)
+        return SourceType::pcx;
+    if (starts("gimp xcf "sv)) return SourceType::xcf;
+    // SVG is XML text, plain or gzipped: its name tells, and librsvg checks the rest.
+    if (extension == "svg" || extension == "svgz") return SourceType::svg;
     throwUnreadableImage();
 }
 
@@ -94,6 +114,9 @@ void checkMagickHeader(SourceType type, std::string_view head) {
     } else if (type == SourceType::tga && head.size() >= 18) {
         width = le(head, 12, 2);
         height = le(head, 14, 2);
+    } else if (type == SourceType::pcx && head.size() >= 12) {
+        width = static_cast<std::int64_t>(le(head, 8, 2)) - le(head, 4, 2) + 1;
+        height = static_cast<std::int64_t>(le(head, 10, 2)) - le(head, 6, 2) + 1;
     } else {
         throwUnreadableImage();
     }
@@ -162,12 +185,20 @@ VImage loadNative(SourceType type, const SourceFile& source, VipsAccess access) 
         return VImage::heifload_source(input, options());
     case SourceType::jpeg2000:
         return VImage::jp2kload_source(input, options());
+    case SourceType::pnm:
+        return VImage::ppmload_source(input, options());
+    case SourceType::svg:
+        // Read from the descriptor, the drawing has no folder of its own: references to
+        // other files lead nowhere.
+        return VImage::svgload_source(input, options());
     case SourceType::exr:
     case SourceType::ico:
     case SourceType::icns:
     case SourceType::bmp:
     case SourceType::psd:
     case SourceType::tga:
+    case SourceType::pcx:
+    case SourceType::xcf:
     case SourceType::raw:
         break;
     }
@@ -221,30 +252,72 @@ void checkPixels(const VImage& image) {
         throwUnreadableImage();
 }
 
+// A GIMP image as GIMP shows it: its visible layers stacked from the bottom up at their
+// offsets, each through its opacity, over a clear canvas. ImageMagick reads the layers as
+// pictures of their own, the bottom one first.
+VImage loadXcf(const SourceFile& source) {
+    const std::optional<Xcf::Image> xcf =
+        Xcf::readLayers([&source](std::uint64_t offset, std::size_t count) {
+            return source.readAt(offset, count);
+        });
+    if (!xcf || static_cast<std::int64_t>(xcf->width) * xcf->height > ImageDecoder::maxPixels)
+        throwUnreadableImage();
+    const std::string name = "xcf:" + source.path();
+    const int count = static_cast<int>(xcf->layers.size());
+    VImage canvas = VImage::black(static_cast<int>(xcf->width), static_cast<int>(xcf->height),
+                                  VImage::option()->set("bands", 4))
+                        .cast(VIPS_FORMAT_UCHAR)
+                        .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+    for (int i = count - 1; i >= 0; --i) {
+        const Xcf::Layer& layer = xcf->layers[static_cast<std::size_t>(i)];
+        if (!layer.visible || layer.inGroup || layer.opacity == 0) continue;
+        VImage picture = toEightBitSrgb(VImage::magickload(
+            name.c_str(), VImage::option()->set("page", count - 1 - i)->set("n", 1)));
+        if (picture.width() != static_cast<int>(layer.width) ||
+            picture.height() != static_cast<int>(layer.height))
+            throwUnreadableImage();
+        if (picture.bands() == 3) picture = picture.bandjoin_const({255});
+        if (layer.opacity < 255)
+            picture = picture.linear({1, 1, 1, layer.opacity / 255.0}, {0, 0, 0, 0})
+                          .cast(VIPS_FORMAT_UCHAR);
+        canvas = canvas
+                     .composite2(picture, VIPS_BLEND_MODE_OVER,
+                                 VImage::option()->set("x", layer.x)->set("y", layer.y))
+                     .cast(VIPS_FORMAT_UCHAR);
+    }
+    // Stacked once here, so that the encoders do not stack every layer again per tile.
+    return canvas.copy_memory();
+}
+
 } // namespace
 
 DecodedImage ImageDecoder::decode(const SourceFile& source, std::string_view extension,
                                   std::stop_token stop) {
     startVips();
-    const std::string head = source.head(64);
+    const std::string head = source.head(128);
     const SourceType type = sniff(head, extension);
     DecodedImage decoded;
     try {
         VImage image;
         switch (type) {
         case SourceType::raw:
-            image = RawDecoder::decode(source.path(), maxPixels, stop);
+            image = RawDecoder::decode(source.path(), source.size(), maxPixels, stop);
             break;
         case SourceType::ico:
         case SourceType::icns:
             image = loadIcon(source, type == SourceType::icns);
             break;
+        case SourceType::xcf:
+            image = loadXcf(source);
+            break;
         case SourceType::bmp:
         case SourceType::psd:
-        case SourceType::tga: {
+        case SourceType::tga:
+        case SourceType::pcx: {
             checkMagickHeader(type, head);
             const char* prefix = type == SourceType::bmp   ? "bmp:"
                                  : type == SourceType::psd ? "psd:"
+                                 : type == SourceType::pcx ? "pcx:"
                                                            : "tga:";
             image = VImage::magickload((prefix + source.path()).c_str());
             break;
@@ -256,6 +329,8 @@ DecodedImage ImageDecoder::decode(const SourceFile& source, std::string_view ext
         case SourceType::gif:
         case SourceType::heif:
         case SourceType::jpeg2000:
+        case SourceType::pnm:
+        case SourceType::svg:
         case SourceType::exr: {
             // Read front to back while the encoder writes, unless the picture must be
             // turned: that needs it whole.
@@ -268,6 +343,15 @@ DecodedImage ImageDecoder::decode(const SourceFile& source, std::string_view ext
         checkPixels(image);
         decoded.exif = blobField(image, VIPS_META_EXIF_NAME);
         decoded.iptc = blobField(image, VIPS_META_IPTC_NAME);
+        decoded.xmp = blobField(image, VIPS_META_XMP_NAME);
+        if (decoded.iptc.empty() && type == SourceType::jpeg) {
+            const std::string trailer = IptcXmp::afcpIptc(
+                [&source](std::uint64_t offset, std::size_t count) {
+                    return source.readAt(offset, count);
+                },
+                static_cast<std::uint64_t>(source.size()));
+            if (!trailer.empty()) decoded.iptc = IptcXmp::photoshopBlock(trailer);
+        }
         if (orientationOf(image) != 1) image = image.autorot();
         decoded.image = toEightBitSrgb(image);
     } catch (const vips::VError&) {

@@ -22,8 +22,10 @@ struct DecodedImage {
     /// ("Exif\0\0" and a TIFF structure); empty when there is none.
     std::string exif;
     /// The source's IPTC block as libvips holds it (Photoshop image resources); empty
-    /// when there is none.
+    /// when there is none. A JPEG's AFCP trailer counts when APP13 holds none.
     std::string iptc;
+    /// The source's XMP packet; empty when there is none.
+    std::string xmp;
 };
 
 class ImageDecoder {
@@ -35,8 +37,9 @@ public:
     static constexpr std::int64_t maxPixels = 300'000'000;
 
     /// Decodes `source` (whose name ended in `extension`, lower case). Which decoder
-    /// reads it is decided by its first bytes, the extension only for camera RAW and
-    /// TGA, which have no signature of their own. Throws "Не удалось открыть
+    /// reads it is decided by its first bytes, the extension only for camera RAW, TGA and
+    /// SVG, which have no signature of their own. GIMP images (XCF up to version 3) come
+    /// out as GIMP shows them, their visible layers stacked. Throws "Не удалось открыть
     /// изображение" for anything unreadable, truncated or too large, and CancelledError
     /// when `stop` is requested.
     static DecodedImage decode(const SourceFile& source, std::string_view extension,

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <exception>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -59,12 +60,13 @@ SourceFile::~SourceFile() {
     if (m_fd >= 0) ::close(m_fd);
 }
 
-std::string SourceFile::head(std::size_t count) const {
+std::string SourceFile::readAt(std::uint64_t offset, std::size_t count) const {
+    if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) - count) return {};
     std::string bytes(count, '\0');
     std::size_t used = 0;
     while (used < count) {
         const ssize_t n =
-            ::pread(m_fd, bytes.data() + used, count - used, static_cast<off_t>(used));
+            ::pread(m_fd, bytes.data() + used, count - used, static_cast<off_t>(offset + used));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         used += static_cast<std::size_t>(n);

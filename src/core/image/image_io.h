@@ -41,7 +41,9 @@ public:
     const std::string& path() const { return m_procPath; }
     std::int64_t size() const { return m_size; }
     /// Up to `count` bytes from the start.
-    std::string head(std::size_t count) const;
+    std::string head(std::size_t count) const { return readAt(0, count); }
+    /// Up to `count` bytes from `offset` (fewer at the end of the file).
+    std::string readAt(std::uint64_t offset, std::size_t count) const;
     /// The whole file; throws "Не удалось открыть изображение" past `limit` bytes.
     std::string readAll(std::size_t limit) const;
 

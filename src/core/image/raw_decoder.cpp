@@ -18,18 +18,39 @@ int onProgress(void* data, LibRaw_progress, int, int) {
     return static_cast<std::stop_token*>(data)->stop_requested() ? 1 : 0;
 }
 
+// Whether the sensor data the file announces lies wholly inside it. A cut-off file still
+// opens (its directory sits at the start), and LibRaw then fills what it could not read
+// with black, white or stripes.
+bool rawDataFits(LibRaw& raw, std::int64_t fileSize) {
+    const unpacker_data_t& unpacker = raw.get_internal_data_pointer()->unpacker_data;
+    const auto fits = [fileSize](std::int64_t offset, std::int64_t size) {
+        return offset >= 0 && size >= 0 && offset <= fileSize && size <= fileSize - offset;
+    };
+    if (!fits(unpacker.data_offset, unpacker.data_size)) return false;
+    // Canon CR3 keeps the sensor data in a track of the ISO media file.
+    const int track = unpacker.crx_track_selected;
+    if (track >= 0 && track < LIBRAW_CRXTRACKS_MAXCOUNT) {
+        const crx_data_header_t& header = unpacker.crx_header[track];
+        if (header.MediaSize > 0 && !fits(header.MediaOffset, header.MediaSize)) return false;
+    }
+    return true;
+}
+
 } // namespace
 
-vips::VImage RawDecoder::decode(const std::string& path, std::int64_t maxPixels,
-                                std::stop_token stop) {
+vips::VImage RawDecoder::decode(const std::string& path, std::int64_t fileSize,
+                                std::int64_t maxPixels, std::stop_token stop) {
     // LibRaw keeps its whole state in one large object; it does not belong on the stack.
     auto raw = std::make_unique<LibRaw>();
     raw->imgdata.params.output_bps = 8;
     raw->imgdata.params.output_color = 1; // sRGB
     raw->imgdata.params.use_camera_wb = 1;
     raw->set_progress_handler(onProgress, &stop);
-    // LibRaw would print its complaints about damaged files; the failure says enough.
-    raw->set_dataerror_handler([](void*, const char*, int) {}, nullptr);
+    // LibRaw reports damaged or missing data here (and would print it); any report makes
+    // the picture unusable.
+    int dataErrors = 0;
+    raw->set_dataerror_handler([](void* count, const char*, int) { ++*static_cast<int*>(count); },
+                               &dataErrors);
     // The progress handler is asked between stages; the cancel flag is also looked at
     // inside the long loops of a stage.
     const std::stop_callback cancel(stop, [&raw] { raw->setCancelFlag(); });
@@ -45,8 +66,12 @@ vips::VImage RawDecoder::decode(const std::string& path, std::int64_t maxPixels,
         static_cast<std::int64_t>(sizes.raw_width) * sizes.raw_height > maxPixels ||
         static_cast<std::int64_t>(sizes.width) * sizes.height > maxPixels)
         throwUnreadableImage();
+    if (!rawDataFits(*raw, fileSize)) throwUnreadableImage();
     check(raw->unpack());
+    if (dataErrors > 0 || raw->get_internal_data_pointer()->unpacker_data.data_error != 0)
+        throwUnreadableImage();
     check(raw->dcraw_process());
+    if (dataErrors > 0) throwUnreadableImage();
     int status = LIBRAW_SUCCESS;
     const std::unique_ptr<libraw_processed_image_t, ProcessedImageDeleter> image(
         raw->dcraw_make_mem_image(&status));

@@ -12,12 +12,13 @@ namespace lumatra {
 
 class RawDecoder {
 public:
-    /// Decodes the RAW file at `path` into an upright 3-band 8-bit sRGB image held in
-    /// memory. Throws "Не удалось открыть изображение" for a file LibRaw cannot read
-    /// (including camera bodies newer than it knows) or one of more than `maxPixels`,
-    /// and CancelledError when `stop` is requested.
-    static vips::VImage decode(const std::string& path, std::int64_t maxPixels,
-                               std::stop_token stop);
+    /// Decodes the RAW file at `path`, of `fileSize` bytes, into an upright 3-band 8-bit
+    /// sRGB image held in memory. Throws "Не удалось открыть изображение" for a file
+    /// LibRaw cannot read (including camera bodies newer than it knows), one whose
+    /// sensor data is cut short or damaged, or one of more than `maxPixels`, and
+    /// CancelledError when `stop` is requested.
+    static vips::VImage decode(const std::string& path, std::int64_t fileSize,
+                               std::int64_t maxPixels, std::stop_token stop);
 };
 
 } // namespace lumatra

@@ -2,6 +2,7 @@
 
 #include "formats/convert_error.h"
 #include "pdf/libraries.h"
+#include "pdf/visual_order.h"
 #include "tools/unique_fd.h"
 
 #include <fcntl.h>
@@ -63,12 +64,82 @@ CharacterStyle styleOf(const poppler::text_box& box) {
     return style;
 }
 
+// Poppler's text of a page, which it ends with a form feed and blank lines, ending with
+// its last character.
+std::string layoutText(const poppler::ustring& page) {
+    std::string text = toUtf8(page);
+    std::erase(text, '\f');
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    return text;
+}
+
+std::u32string codePoints(const poppler::ustring& text) {
+    std::u32string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char32_t unit = text[i];
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            out.push_back(0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00));
+            ++i;
+        } else {
+            out.push_back(unit);
+        }
+    }
+    return out;
+}
+
+// A line holding right-to-left text, in reading order. A word whose characters all got
+// the same width is text the producer attached in reading order (poppler spreads such
+// text evenly over what it covers); any other word with right-to-left letters is read
+// glyph by glyph, as drawn.
+void appendReadingOrder(AttributedText& text, const std::vector<poppler::text_box>& boxes,
+                        const std::vector<std::u32string>& words,
+                        const std::vector<std::size_t>& line, bool rightToLeftLine) {
+    std::vector<VisualOrder::Piece> pieces;
+    double height = 0;
+    for (const std::size_t i : line) {
+        const poppler::text_box& box = boxes[i];
+        const std::u32string& word = words[i];
+        height = std::max(height, box.bbox().bottom() - box.bbox().top());
+        bool asGiven = !std::any_of(word.begin(), word.end(), VisualOrder::isRightToLeft);
+        if (!asGiven && word.size() >= 2) {
+            const double width = box.char_bbox(0).width();
+            asGiven = width > 0;
+            for (std::size_t c = 1; c < word.size() && asGiven; ++c)
+                asGiven = std::abs(box.char_bbox(c).width() - width) < 0.01;
+        }
+        // Glyph boxes stand for the characters only when there is one for each: poppler
+        // answers an empty box past the last glyph.
+        const poppler::rectf past = box.char_bbox(word.size());
+        const bool boxed =
+            past.left() == 0 && past.right() == 0 && past.top() == 0 && past.bottom() == 0;
+        if (asGiven || !boxed || word.empty()) {
+            pieces.push_back({word, box.bbox().left(), box.bbox().right(), i});
+            continue;
+        }
+        for (std::size_t c = 0; c < word.size(); ++c) {
+            const poppler::rectf glyph = box.char_bbox(c);
+            pieces.push_back({std::u32string(1, word[c]), glyph.left(), glyph.right(), i});
+        }
+    }
+    for (const VisualOrder::Token& token :
+         VisualOrder::logicalLine(std::move(pieces), rightToLeftLine, 0.15 * height))
+        text.append(token.text, styleOf(boxes[token.word]));
+}
+
 std::string pageNumber(int index) {
     return std::to_string(index + 1);
 }
 
 [[noreturn]] void failDrawing(int index) {
     throw ConvertError::failed("Не удалось отрисовать страницу " + pageNumber(index));
+}
+
+[[noreturn]] void failDamaged(int index) {
+    throw ConvertError::failed("PDF повреждён: страницу " + pageNumber(index) +
+                               " не удалось прочитать.");
 }
 
 [[noreturn]] void failWriting(int index) {
@@ -124,18 +195,25 @@ int PdfDocument::pageCount() const {
     return std::max(m_document->pages(), 0);
 }
 
+std::unique_ptr<poppler::page> PdfDocument::page(int index) const {
+    // The page tree counts a page whose object is missing or no page; poppler then
+    // gives none, and the page is damaged rather than empty.
+    std::unique_ptr<poppler::page> page(m_document->create_page(index));
+    if (!page) failDamaged(index);
+    return page;
+}
+
 std::string PdfDocument::pageText(int index) const {
     if (index < 0 || index >= pageCount()) return {};
-    const std::unique_ptr<poppler::page> page(m_document->create_page(index));
-    if (!page) return {};
-    std::string text =
-        toUtf8(page->text(poppler::rectf(), poppler::page::non_raw_non_physical_layout));
-    // Poppler ends a page with a form feed and blank lines; the text ends with its last
-    // character.
-    std::erase(text, '\f');
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
-    return text;
+    const std::unique_ptr<poppler::page> page = this->page(index);
+    const poppler::ustring text =
+        page->text(poppler::rectf(), poppler::page::non_raw_non_physical_layout);
+    // Poppler turns right-to-left runs as if every producer drew them glyph by glyph;
+    // lines holding such text are put in reading order here instead.
+    const std::u32string characters = codePoints(text);
+    if (std::any_of(characters.begin(), characters.end(), VisualOrder::isRightToLeft))
+        return pageAttributedText(index).text();
+    return layoutText(text);
 }
 
 std::string PdfDocument::plainText(std::stop_token stop) const {
@@ -165,8 +243,7 @@ AttributedText PdfDocument::attributedText(std::stop_token stop) const {
 AttributedText PdfDocument::pageAttributedText(int index) const {
     AttributedText text;
     if (index < 0 || index >= pageCount()) return text;
-    const std::unique_ptr<poppler::page> page(m_document->create_page(index));
-    if (!page) return text;
+    const std::unique_ptr<poppler::page> page = this->page(index);
     const std::vector<poppler::text_box> boxes =
         page->text_list(poppler::page::text_list_include_font);
     // Words set at an angle or top to bottom have no lines we could tell apart here.
@@ -174,38 +251,70 @@ AttributedText PdfDocument::pageAttributedText(int index) const {
         return box.rotation() == 0 && box.get_wmode() != poppler::text_box::vertical_wmode;
     });
     if (!straight) {
-        text.append(pageText(index));
+        text.append(
+            layoutText(page->text(poppler::rectf(), poppler::page::non_raw_non_physical_layout)));
         return text;
     }
+    // Lines: runs of words whose middles lie within the height of the line so far.
+    std::vector<std::vector<std::size_t>> lines;
     double lineTop = 0;
     double lineBottom = 0;
-    CharacterStyle previous;
     for (std::size_t i = 0; i < boxes.size(); ++i) {
-        const poppler::text_box& box = boxes[i];
-        const poppler::rectf area = box.bbox();
+        const poppler::rectf area = boxes[i].bbox();
         const double middle = (area.top() + area.bottom()) / 2;
         if (i == 0 || middle < lineTop || middle > lineBottom) {
-            if (i > 0) text.append("\n");
+            lines.emplace_back();
             lineTop = area.top();
             lineBottom = area.bottom();
         } else {
-            // Poppler misses the space between words of different fonts; a gap tells.
-            const poppler::rectf before = boxes[i - 1].bbox();
-            const double gap = area.left() - before.right();
-            if (boxes[i - 1].has_space_after() || gap > 0.15 * (before.bottom() - before.top()))
-                text.append(" ", previous);
             lineTop = std::min(lineTop, area.top());
             lineBottom = std::max(lineBottom, area.bottom());
         }
-        previous = styleOf(box);
-        text.append(toUtf8(box.text()), previous);
+        lines.back().push_back(i);
+    }
+    std::vector<std::u32string> words;
+    words.reserve(boxes.size());
+    for (const poppler::text_box& box : boxes)
+        words.push_back(codePoints(box.text()));
+
+    for (std::size_t l = 0; l < lines.size(); ++l) {
+        if (l > 0) text.append("\n");
+        const std::vector<std::size_t>& line = lines[l];
+        // A line reads in the direction most of its letters take.
+        std::size_t rightToLeft = 0;
+        std::size_t leftToRight = 0;
+        for (const std::size_t i : line)
+            for (const char32_t c : words[i]) {
+                if (VisualOrder::isRightToLeft(c))
+                    ++rightToLeft;
+                else if (VisualOrder::isLeftToRight(c))
+                    ++leftToRight;
+            }
+        if (rightToLeft > 0) {
+            appendReadingOrder(text, boxes, words, line, rightToLeft > leftToRight);
+            continue;
+        }
+        CharacterStyle previous;
+        for (std::size_t k = 0; k < line.size(); ++k) {
+            const poppler::text_box& box = boxes[line[k]];
+            if (k > 0) {
+                // Poppler misses the space between words of different fonts; a gap tells.
+                const poppler::text_box& before = boxes[line[k - 1]];
+                const double gap = box.bbox().left() - before.bbox().right();
+                if (before.has_space_after() ||
+                    gap > 0.15 * (before.bbox().bottom() - before.bbox().top()))
+                    text.append(" ", previous);
+            }
+            previous = styleOf(box);
+            text.append(toUtf8(box.text()), previous);
+        }
     }
     return text;
 }
 
 PdfDocument::PictureSize PdfDocument::pictureSize(int index, int dpi) const {
-    const std::unique_ptr<poppler::page> page(m_document->create_page(index));
-    if (!page) return {};
+    if (index < 0 || index >= pageCount()) return {};
+    const std::unique_ptr<poppler::page> page = this->page(index);
     const poppler::rectf box = page->page_rect(poppler::crop_box);
     double width = box.width() * dpi / 72.0;
     double height = box.height() * dpi / 72.0;
@@ -216,8 +325,7 @@ PdfDocument::PictureSize PdfDocument::pictureSize(int index, int dpi) const {
 void PdfDocument::renderPage(int index, int dpi, Format format,
                              const std::filesystem::path& file) const {
     if (index < 0 || index >= pageCount()) return;
-    const std::unique_ptr<poppler::page> page(m_document->create_page(index));
-    if (!page) return;
+    const std::unique_ptr<poppler::page> page = this->page(index);
     const PictureSize size = pictureSize(index, dpi);
     if (!(size.width * size.height <= maxPagePixels)) failDrawing(index);
 

@@ -11,7 +11,8 @@
 
 namespace poppler {
 class document;
-}
+class page;
+} // namespace poppler
 
 namespace lumatra {
 
@@ -40,6 +41,9 @@ public:
 
     int pageCount() const;
 
+    /// Every page operation below throws ConvertError::failed("PDF повреждён: страницу N
+    /// не удалось прочитать.") for a page the document counts but cannot give.
+
     /// The text of page `index` (from 0) in reading order, lines ended by "\n"; empty
     /// when the page has no text or does not exist.
     std::string pageText(int index) const;
@@ -67,6 +71,7 @@ public:
 
 private:
     explicit PdfDocument(std::unique_ptr<poppler::document> document);
+    std::unique_ptr<poppler::page> page(int index) const;
 
     std::unique_ptr<poppler::document> m_document;
 };

@@ -31,6 +31,13 @@ void writeNewFile(const std::filesystem::path& path, std::string_view bytes) {
     }
 }
 
+// Every target writes something of every page; a document without one has lost its page
+// tree, since a PDF holds at least one page.
+void requirePages(const PdfDocument& document) {
+    if (document.pageCount() == 0)
+        throw ConvertError::failed("PDF повреждён: в нём не найдено ни одной страницы.");
+}
+
 void makeFolder(const std::filesystem::path& path) {
     std::error_code error;
     std::filesystem::create_directories(path, error);
@@ -67,6 +74,7 @@ bool convert(const std::filesystem::path& source, Format target, Quality quality
     case Format::rtf:
     case Format::docx:
     case Format::html: {
+        requirePages(document);
         const AttributedText text = document.attributedText(stop);
         if (isBlankText(text.text())) throw ConvertError::failed(noTextMessage);
         const std::string rtf = RtfWriter::write(text);
@@ -80,6 +88,7 @@ bool convert(const std::filesystem::path& source, Format target, Quality quality
         return false;
     }
     case Format::txt: {
+        requirePages(document);
         const std::string text = document.plainText(stop);
         if (isBlankText(text)) throw ConvertError::failed(noTextMessage);
         writeNewFile(output, text);
@@ -87,6 +96,7 @@ bool convert(const std::filesystem::path& source, Format target, Quality quality
     }
     case Format::png:
     case Format::jpg: {
+        requirePages(document);
         const int count = document.pageCount();
         const int resolution = dpi(quality);
         if (count == 1) {

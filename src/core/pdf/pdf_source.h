@@ -30,10 +30,13 @@ std::string pageFileName(int number, int pageCount, Format format);
 /// as RTF. docx, html: that RTF written to "document.rtf" in `scratch`, then
 /// `textConverter`. png, jpg: one picture at `output` for a one-page PDF; otherwise a
 /// folder at `output` with one picture per page, rendered and written one at a time.
+/// Success always leaves something of every page.
 ///
 /// Throws ConvertError::failed with "Не удалось открыть PDF", "PDF защищён паролем",
 /// "В PDF нет текста — похоже, это скан. Переведите его в PNG или JPG." (text targets of
-/// a PDF without text) or the page errors of PdfDocument::renderPage;
+/// a PDF whose pages all read but hold no text), "PDF повреждён: в нём не найдено ни
+/// одной страницы." or the page errors of PdfDocument (a page that cannot be read fails
+/// every target);
 /// ConvertError::unsupported("PDF → <title>") for other targets; CancelledError when
 /// `stop` is requested; SystemError when a file or folder cannot be written.
 /// `progress` hears the fraction of pages drawn.

@@ -58,6 +58,8 @@ TEST(DataCli, UnreadableDataFailsAndLeavesNothing) {
     } cases[] = {
         {"broken.json", "[1, 2 3]", "csv",
          "Ошибка: Ошибка в JSON (символ 7): ожидалось «,» или «]»"},
+        {"nul.json", std::string("[\"a\0a\"]", 7), "plist",
+         "Ошибка: Ошибка в JSON (символ 4): управляющий символ в строке"},
         {"deep.json", std::string(2000, '['), "csv",
          "Ошибка: Ошибка в JSON (символ 1025): слишком глубокая вложенность"},
         {"bytes.csv", "a\x98", "json", "Ошибка: Не удалось прочитать текст таблицы"},

@@ -224,5 +224,30 @@ TEST(DataText, XmlWeWriteIsWellFormedAndReadsBackOrIsRefused) {
     }
 }
 
+TEST(DataText, ControlCharactersAreRefusedWhereTheFormatForbidsThem) {
+    // Raw in a JSON string, in an XML list, or a zero byte anywhere in a table: refused.
+    struct Refused {
+        std::string bytes, ext, message;
+    } refused[] = {
+        {std::string("[\"a\0a\"]", 7), "json",
+         "Ошибка в JSON (символ 4): управляющий символ в строке"},
+        {"[\"\va\"\f]", "json", "Ошибка в JSON (символ 3): управляющий символ в строке"},
+        {std::string("a,b\n1,\0\n", 8), "csv", "Не удалось прочитать текст таблицы"},
+        {std::string("a\tb\n\0\t2\n", 8), "tsv", "Не удалось прочитать текст таблицы"},
+        {"<plist><string>a\x01"
+         "b</string></plist>",
+         "plist", "Не удалось прочитать список свойств"},
+        {"<plist><string>a&#1;b</string></plist>", "plist", "Не удалось прочитать список свойств"},
+    };
+    for (const Refused& c : refused)
+        EXPECT_EQ(failure(c.bytes, c.ext), c.message) << c.ext;
+
+    // Tabs and line breaks are a table's own; a vertical tab is a line break within a
+    // spreadsheet cell. They are kept, and escaped in JSON.
+    EXPECT_EQ(DataConverter::convert("a,b\n\"x\ty\",\"1\n2\"\nv\vw,3\n", "csv", Format::json),
+              "[\n  {\n    \"a\": \"x\\ty\",\n    \"b\": \"1\\n2\"\n  },\n"
+              "  {\n    \"a\": \"v\\u000bw\",\n    \"b\": 3\n  }\n]\n");
+}
+
 } // namespace
 } // namespace lumatra

@@ -64,6 +64,16 @@ TEST(JsonParse, ErrorsNameTheFirstBadByteCountedFromOne) {
         {"[\"abcdef\" x]", "11): ожидалось «,» или «]»"},
         {"[\"абвгде\" x]", "17): ожидалось «,» или «]»"},
         {deep, "1025): слишком глубокая вложенность"},
+        // Control characters stand in strings only as escapes: raw, wherever they are
+        // (past a run of eight plain bytes, after a backslash, in a key), they are errors.
+        {std::string("[\"a\0a\"]", 6), "4): управляющий символ в строке"},
+        {std::string("[\"\\\0\"]", 5), "4): управляющий символ в строке"},
+        {"[\"\va\"\f]", "3): управляющий символ в строке"},
+        {"\"abcdefghijklmnop\x1F\"", "18): управляющий символ в строке"},
+        {"\"абвгд\tе\"", "12): управляющий символ в строке"},
+        {"\"line\nbreak\"", "6): управляющий символ в строке"},
+        {"{\"k\x01\":1}", "4): управляющий символ в строке"},
+        {"\"escaped \\u0001\\t\\n\" \x01", "22): лишние символы"},
         {objects, "5121): слишком глубокая вложенность"},
     };
     for (const Case& c : cases)
@@ -104,7 +114,6 @@ TEST(JsonParse, DecodesEscapesAndRepairsText) {
         {R"("\u+041")", "A"},
         {R"("\u-000")", std::string(1, '\0')},
         {R"("\q\/\"\\\b\f\n\r\t")", "q/\"\\\b\f\n\r\t"},
-        {"\"raw\n\ttab\x01\"", "raw\n\ttab\x01"},
         {"\"a\xFF"
          "b\"",
          "a\xEF\xBF\xBD"

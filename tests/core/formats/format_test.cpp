@@ -67,6 +67,11 @@ TEST(Catalog, KindComesFromTheNameOnly) {
     EXPECT_EQ(kindOf("main.cpp"), Kind::document);
     EXPECT_EQ(kindOf("build.log"), Kind::document);
     EXPECT_EQ(kindOf("clip.qt"), Kind::video);
+    // Pictures only of the types the decoder reads.
+    for (const char* name : {"a.ppm", "a.pgm", "a.pbm", "a.pnm", "a.pcx", "a.xcf", "a.svg"})
+        EXPECT_EQ(kindOf(name), Kind::image) << name;
+    for (const char* name : {"a.xpm", "a.eps", "a.wmf", "a.pef", "a.xwd"})
+        EXPECT_FALSE(kindOf(name)) << name;
     EXPECT_FALSE(kindOf("notes.xyzzy"));
     EXPECT_FALSE(kindOf("README"));
     EXPECT_FALSE(kindOf(".bashrc"));

@@ -146,6 +146,42 @@ TEST(ImageFailures, CameraRawIsTurnedByItsOrientation) {
     EXPECT_LT(sideways.extract_area(0, 0, 48, 8).avg(), sideways.extract_area(0, 56, 48, 8).avg());
 }
 
+TEST(ImageFailures, CutOffCameraRawIsNoPicture) {
+    ScratchDir dir;
+    // The mosaic fills the end of each file, raw or as lossless JPEG (which LibRaw
+    // decodes to black when the data is missing).
+    for (const bool lossless : {false, true}) {
+        const std::string whole = test::dngFile(64, 48, 1, lossless);
+        const std::size_t pixels = lossless ? whole.find("\xFF\xD8") : whole.size() - 64 * 48 * 2;
+        const std::size_t data = whole.size() - pixels;
+        struct Case {
+            const char* name;
+            std::size_t keep;
+        } cases[] = {
+            {"no pixels", pixels},
+            {"a little", pixels + data / 20},
+            {"half", pixels + data / 2},
+            {"all but a byte", whole.size() - 1},
+        };
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (lossless ? ", lossless" : ", raw"));
+            writeFile(dir / "cut.dng", whole.substr(0, c.keep));
+            EXPECT_EQ(failureOf(dir / "cut.dng", Format::png, dir / "cut.png"),
+                      "Не удалось открыть изображение");
+            EXPECT_FALSE(std::filesystem::exists(dir / "cut.png"));
+            std::filesystem::remove(dir / "cut.dng");
+        }
+        // Whole, it is the mosaic: brighter to the right.
+        writeFile(dir / "whole.dng", whole);
+        ASSERT_EQ(failureOf(dir / "whole.dng", Format::png, dir / "whole.png"), "no failure");
+        const VImage picture = VImage::new_from_file((dir / "whole.png").c_str());
+        EXPECT_LT(picture.extract_area(0, 0, 8, 48).avg() + 10,
+                  picture.extract_area(56, 0, 8, 48).avg());
+        std::filesystem::remove(dir / "whole.dng");
+        std::filesystem::remove(dir / "whole.png");
+    }
+}
+
 TEST(ImageFailures, CancelStopsWithinASecond) {
     ScratchDir dir;
     // 24 megapixels of noise: seconds of work for every route.

@@ -86,6 +86,20 @@ void magick(const VImage& image, const std::filesystem::path& path, const char* 
     image.magicksave(path.c_str(), VImage::option()->set("format", format));
 }
 
+// Saves the picture without its alpha as PNG and lets ImageMagick's convert make the
+// file, its type told by the name, with `options`.
+std::function<void(const VImage&, const std::filesystem::path&)>
+converted(std::vector<std::string> options) {
+    return [options](const VImage& image, const std::filesystem::path& path) {
+        const auto png = path.parent_path() / "convert-source.png";
+        image.extract_band(0, VImage::option()->set("n", 3)).write_to_file(png.c_str());
+        std::vector<std::string> command{"convert", png.string()};
+        command.insert(command.end(), options.begin(), options.end());
+        command.push_back(path.string());
+        runProgram(command);
+    };
+}
+
 std::vector<Source> sources() {
     const auto plain = [](const VImage& image, const std::filesystem::path& path) {
         image.write_to_file(path.c_str());
@@ -121,6 +135,28 @@ std::vector<Source> sources() {
          }},
         {"raw.dng", false,
          [](const VImage&, const auto& p) { test::writeFile(p, test::dngFile(64, 48, 1)); }},
+        // Types the registry names: every portable anymap, plain and raw, PCX, SVG and a
+        // GIMP image of two layers.
+        {"raw.ppm", false, converted({})},
+        {"plain.ppm", false, converted({"-compress", "none"})},
+        {"raw.pgm", false, converted({})},
+        {"plain.pgm", false, converted({"-compress", "none"})},
+        {"raw.pbm", false, converted({})},
+        {"plain.pbm", false, converted({"-compress", "none"})},
+        {"art.pcx", false, converted({})},
+        {"art.svg", true,
+         [](const VImage&, const auto& p) {
+             test::writeFile(
+                 p, "<?xml version=\"1.0\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" "
+                    "width=\"64\" height=\"48\"><rect width=\"42\" height=\"48\" "
+                    "fill=\"blue\"/><rect width=\"12\" height=\"12\" fill=\"red\"/></svg>");
+         }},
+        {"art.xcf", true,
+         [](const VImage&, const auto& p) {
+             test::writeFile(p, test::xcfFile(64, 48,
+                                              {{12, 12, 0, 0, {255, 0, 0, 255}},
+                                               {42, 48, 0, 0, {0, 0, 255, 255}}}));
+         }},
     };
 }
 

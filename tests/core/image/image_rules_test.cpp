@@ -272,5 +272,67 @@ TEST(ImageRules, LossyFilesShrinkFromBestToSmall) {
         "hevc");
 }
 
+TEST(ImageRules, GimpImagesAndBitmapsShowWhatTheirEditorsShow) {
+    ScratchDir dir;
+    // Topmost first: a hidden green sheet, a red square set off the corner, a blue block.
+    test::writeFile(dir / "layers.xcf", test::xcfFile(64, 48,
+                                                      {{64, 48, 0, 0, {0, 255, 0, 255}, false},
+                                                       {10, 10, 20, 10, {255, 0, 0, 255}},
+                                                       {40, 40, 0, 0, {0, 0, 255, 255}}}));
+    ImageConverter::convert(dir / "layers.xcf", Format::png, Quality::balanced, dir / "xcf.png");
+    EXPECT_TRUE(isRed(pixelAt(dir / "xcf.png", 25, 15)));
+    EXPECT_EQ(pixelAt(dir / "xcf.png", 5, 5), (std::vector<double>{0, 0, 255, 255}));
+    EXPECT_EQ(pixelAt(dir / "xcf.png", 50, 44)[3], 0); // no layer there
+    // In a bitmap 1 is black.
+    test::writeFile(dir / "plain.pbm", "P1\n# two pixels\n2 1\n1 0\n");
+    ImageConverter::convert(dir / "plain.pbm", Format::png, Quality::balanced, dir / "pbm.png");
+    EXPECT_EQ(pixelAt(dir / "pbm.png", 0, 0), (std::vector<double>{0, 0, 0}));
+    EXPECT_TRUE(isWhite(pixelAt(dir / "pbm.png", 1, 0)));
+}
+
+TEST(ImageRules, HeicIsSmallerThanJpegOfItsQualityAndTiffIsCompressed) {
+    ScratchDir dir;
+    // Photo-like: gradients and waves, blotches, and grain of a few levels.
+    const int width = 1280;
+    const int height = 960;
+    const VImage xy = VImage::xyz(width, height);
+    const VImage x = xy.extract_band(0);
+    const VImage y = xy.extract_band(1);
+    const VImage light = x * (150.0 / width) + y * (100.0 / height);
+    const VImage waves = (x * 1.3).sin() * 30 + (y * 0.9 + x * 0.4).sin() * 25;
+    const auto noise = [](double sigma) {
+        return VImage::gaussnoise(width, height,
+                                  VImage::option()->set("sigma", sigma)->set("mean", 0));
+    };
+    const VImage blotches = noise(40).gaussblur(3);
+    const VImage grain = noise(3);
+    VImage::bandjoin({light + waves + blotches + grain,
+                      light * 0.8 + waves.flip(VIPS_DIRECTION_HORIZONTAL) + blotches * 0.7 + 20,
+                      255 - light * 0.7 + blotches * 0.5 + grain})
+        .cast(VIPS_FORMAT_UCHAR)
+        .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB))
+        .pngsave((dir / "photo.png").c_str());
+    for (const Quality quality : {Quality::best, Quality::balanced, Quality::small}) {
+        SCOPED_TRACE(std::string(title(quality)));
+        const auto jpg = dir / (std::string(title(quality)) + ".jpg");
+        const auto heic = dir / (std::string(title(quality)) + ".heic");
+        ImageConverter::convert(dir / "photo.png", Format::jpg, quality, jpg);
+        ImageConverter::convert(dir / "photo.png", Format::heic, quality, heic);
+        EXPECT_LT(std::filesystem::file_size(heic), std::filesystem::file_size(jpg));
+    }
+    ImageConverter::convert(dir / "photo.png", Format::tiff, Quality::balanced, dir / "photo.tiff");
+    const auto run = test::runProgram(
+        {"exiftool", "-s", "-s", "-s", "-Compression", (dir / "photo.tiff").string()});
+    EXPECT_NE(run.out.find("Deflate"), std::string::npos) << run.out;
+    EXPECT_LT(std::filesystem::file_size(dir / "photo.tiff"),
+              static_cast<std::uintmax_t>(width) * height * 3 * 3 / 4);
+    // Lossless: every pixel as it was.
+    EXPECT_EQ(VImage::new_from_file((dir / "photo.tiff").c_str())
+                  .subtract(VImage::new_from_file((dir / "photo.png").c_str()))
+                  .abs()
+                  .max(),
+              0);
+}
+
 } // namespace
 } // namespace lumatra

@@ -20,6 +20,7 @@ struct SamplePage {
     std::string text;     // ASCII drawn in Helvetica; empty draws a blue square only
     double cropWidth = 0; // a crop box from the origin when set
     double cropHeight = 0;
+    std::string content = {}; // the page's content stream as it stands, when set
 };
 
 /// A PDF with the given pages, in plain uncompressed PDF 1.4.
@@ -44,7 +45,8 @@ inline std::string samplePdf(const std::vector<SamplePage>& pages) {
                           std::to_string(page.rotate) +
                           " /Resources << /Font << /F1 3 0 R >> >> /Contents " +
                           std::to_string(pagesFirst + 2 * i + 1) + " 0 R >>");
-        const std::string content = page.text.empty()
+        const std::string content = !page.content.empty() ? page.content
+                                    : page.text.empty()
                                         ? "0.2 0.4 0.8 rg 10 10 50 50 re f"
                                         : "BT /F1 12 Tf 20 40 Td (" + page.text + ") Tj ET";
         objects.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" +

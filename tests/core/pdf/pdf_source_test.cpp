@@ -137,7 +137,7 @@ TEST_F(PdfSourceTest, RefusalsComeInTheirOrder) {
     for (const char* name : {"fake.pdf", "missing.pdf", "fifo.pdf", "folder.pdf"})
         EXPECT_EQ(failure(m_dir / name, Format::txt), "Не удалось открыть PDF") << name;
 
-    // Damaged files are read as far as they go or refused, never more.
+    // Cut-off files are read whole or refused, never taken for a scan or left empty.
     const std::string whole = test::samplePdf(test::textPages(3));
     for (const std::size_t keep : {whole.size() / 4, whole.size() / 2, whole.size() - 30}) {
         const auto damaged = m_dir / ("damaged" + std::to_string(keep) + ".pdf");
@@ -145,10 +145,62 @@ TEST_F(PdfSourceTest, RefusalsComeInTheirOrder) {
         for (const Format target : {Format::txt, Format::png}) {
             const std::string outcome = failure(damaged, target);
             EXPECT_TRUE(outcome == "no failure" || outcome == "Не удалось открыть PDF" ||
-                        outcome == noText)
+                        outcome.starts_with("PDF повреждён: "))
                 << keep << " " << outcome;
+            if (outcome == "no failure" && target == Format::png) {
+                EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dir / "out.png"),
+                                        std::filesystem::directory_iterator()),
+                          3)
+                    << keep;
+            }
         }
     }
+}
+
+// A PDF whose cross-reference table points beside its objects and whose page objects are
+// gone from page `missing` on (1-based), as broken writers and cut-off downloads leave
+// them. `pages` 0 gives a page tree without kids.
+std::string damagedPdf(int pages, int missing) {
+    std::string pdf = test::samplePdf(test::textPages(pages));
+    // Every offset one byte off: poppler has to rebuild the table from the objects.
+    const std::size_t table = pdf.find("xref\n");
+    for (std::size_t at = pdf.find(" 00000 n", table); at != std::string::npos;
+         at = pdf.find(" 00000 n", at + 1))
+        pdf[at - 1] = static_cast<char>(pdf[at - 1] == '9' ? '0' : pdf[at - 1] + 1);
+    // Page objects are objects 4, 6, 8…: "obj" misspelt, they are no objects at all.
+    for (int page = missing; page <= pages; ++page) {
+        const std::string header = std::to_string(2 + 2 * page) + " 0 obj\n<< /Type /Page ";
+        const std::size_t at = pdf.find(header);
+        if (at != std::string::npos) pdf.replace(at + header.find("obj"), 3, "obx");
+    }
+    return pdf;
+}
+
+TEST_F(PdfSourceTest, PagesThatCannotBeReadFailEveryTargetAndAreNoScan) {
+    struct Case {
+        int pages, missing;
+        std::string message;
+    } cases[] = {
+        {4, 1, "PDF повреждён: страницу 1 не удалось прочитать."},
+        {4, 3, "PDF повреждён: страницу 3 не удалось прочитать."},
+        {0, 1, "PDF повреждён: в нём не найдено ни одной страницы."},
+    };
+    for (const Case& c : cases) {
+        const auto source = m_dir / ("damaged " + std::to_string(c.missing) + ".pdf");
+        test::writeFile(source, damagedPdf(c.pages, c.missing));
+        for (const Format target :
+             {Format::txt, Format::rtf, Format::docx, Format::html, Format::png, Format::jpg})
+            EXPECT_EQ(failure(source, target), c.message) << c.missing << " " << rawValue(target);
+    }
+    // The same table damage alone is repaired: the pages read and draw.
+    const auto repaired = m_dir / "repaired.pdf";
+    test::writeFile(repaired, damagedPdf(4, 5));
+    EXPECT_TRUE(convert(repaired, Format::png, m_dir / "repaired pages"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dir / "repaired pages"),
+                            std::filesystem::directory_iterator()),
+              4);
+    EXPECT_FALSE(convert(repaired, Format::txt, m_dir / "repaired.txt"));
+    EXPECT_EQ(test::readFile(m_dir / "repaired.txt"), "Page 1\nPage 2\nPage 3\nPage 4");
 }
 
 TEST_F(PdfSourceTest, PicturesOfManyPagesGoIntoAFolderNamedByPage) {
@@ -163,7 +215,6 @@ TEST_F(PdfSourceTest, PicturesOfManyPagesGoIntoAFolderNamedByPage) {
          {"Страница 01.jpg", "Страница 02.jpg", "Страница 03.jpg", "Страница 04.jpg",
           "Страница 05.jpg", "Страница 06.jpg", "Страница 07.jpg", "Страница 08.jpg",
           "Страница 09.jpg", "Страница 10.jpg"}},
-        {0, Format::jpg, {}},
     };
     for (const Case& c : cases) {
         const auto source = pdf(std::to_string(c.pages) + ".pdf", test::textPages(c.pages));
@@ -243,6 +294,51 @@ TEST_F(PdfSourceTest, CancellationStopsBeforeTheNextPage) {
     EXPECT_THROW(
         convert(source, Format::txt, m_dir / "cancelled.txt", Quality::small, stop.get_token()),
         CancelledError);
+}
+
+// UTF-16 hexadecimal, as a PDF text string in angle brackets.
+std::string pdfHexText(const std::u16string& text) {
+    std::string out = "<FEFF";
+    for (const char16_t unit : text) {
+        char digits[5];
+        std::snprintf(digits, sizeof digits, "%04X", static_cast<unsigned>(unit));
+        out += digits;
+    }
+    return out + ">";
+}
+
+TEST_F(PdfSourceTest, RightToLeftTextComesOutInReadingOrder) {
+    // Drawn glyph by glyph, left to right as they show (pango and cairo): a line of
+    // Arabic, set at the right, and Arabic inside a line of English.
+    const auto drawn = [this](const std::string& name, const std::string& line) {
+        AttributedText text;
+        text.append(line + "\n");
+        PDFWriter::write(text, m_dir / name);
+        return m_dir / name;
+    };
+    // Words whose text the producer attached in reading order (actual text), the first
+    // word at the right as it reads.
+    SamplePage page;
+    page.content = "BT /F1 24 Tf 20 100 Td /Span << /ActualText " + pdfHexText(u"مرحبا") +
+                   " >> BDC (ghijk) Tj EMC ( ) Tj /Span << /ActualText " + pdfHexText(u"حَبيبي") +
+                   " >> BDC (abcdef) Tj EMC ET";
+    const auto attached = pdf("attached.pdf", {page});
+    struct Case {
+        std::filesystem::path source;
+        std::string text;
+    } cases[] = {
+        {drawn("arabic.pdf", "حَبيبي"), "حَبيبي"},
+        {drawn("mixed.pdf", "Hello حَبيبي world"), "Hello حَبيبي world"},
+        {attached, "حَبيبي مرحبا"},
+    };
+    for (const Case& c : cases) {
+        const std::string name = c.source.stem().string();
+        EXPECT_FALSE(convert(c.source, Format::txt, m_dir / (name + ".txt")));
+        EXPECT_EQ(test::readFile(m_dir / (name + ".txt")), c.text) << name;
+        EXPECT_FALSE(convert(c.source, Format::rtf, m_dir / (name + ".rtf")));
+        EXPECT_EQ(RtfReader::read(test::readFile(m_dir / (name + ".rtf"))).text(), c.text + "\n")
+            << name;
+    }
 }
 
 } // namespace

@@ -1,0 +1,180 @@
+// A photograph's description (IPTC), wherever the source keeps it, reaches HEIC and AVIF
+// as the XMP that photo software reads, read back here by exiftool.
+#include "image/image_converter.h"
+#include "support/fixtures.h"
+#include "support/image_fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace lumatra {
+namespace {
+
+using test::runProgram;
+using test::ScratchDir;
+using vips::VImage;
+
+// One IIM dataset of record `record`.
+std::string dataset(int record, int number, const std::string& value) {
+    std::string out{'\x1C', static_cast<char>(record), static_cast<char>(number),
+                    static_cast<char>(value.size() >> 8), static_cast<char>(value.size() & 0xFF)};
+    return out + value;
+}
+
+std::string describedIim() {
+    return dataset(1, 90, "\x1B%G") + dataset(2, 5, "Закат") +
+           dataset(2, 120, "Солнце садится над Невой") + dataset(2, 25, "закат") +
+           dataset(2, 25, "река") + dataset(2, 80, "Анна Петрова") +
+           dataset(2, 116, "© 2024 Анна Петрова") + dataset(2, 90, "Санкт-Петербург") +
+           dataset(2, 95, "Ленинградская область") + dataset(2, 101, "Россия") +
+           dataset(2, 105, "Белые ночи") + dataset(2, 110, "Фотоагентство") +
+           dataset(2, 55, "20240621") + dataset(2, 60, "223000+0300");
+}
+
+std::string photoshopBlock(const std::string& iim) {
+    std::string block("Photoshop 3.0\0"
+                      "8BIM\x04\x04\0\0",
+                      22);
+    for (int shift = 24; shift >= 0; shift -= 8)
+        block += static_cast<char>(iim.size() >> shift & 0xFF);
+    block += iim;
+    if (iim.size() % 2) block += '\0';
+    return block;
+}
+
+// An AFCP trailer (big-endian) holding `iim`, for a file of `fileSize` bytes so far.
+std::string afcpTrailer(std::size_t fileSize, const std::string& iim) {
+    const auto be = [](std::uint32_t value, int bytes) {
+        std::string out;
+        for (int shift = 8 * (bytes - 1); shift >= 0; shift -= 8)
+            out += static_cast<char>(value >> shift & 0xFF);
+        return out;
+    };
+    const auto start = static_cast<std::uint32_t>(fileSize);
+    std::string trailer = "AXS!" + be(1, 2) + be(1, 2) + be(0, 4);
+    trailer += "IPTC" + be(static_cast<std::uint32_t>(iim.size()), 4) + be(start + 24, 4);
+    return trailer + iim + "AXS!" + be(start, 4) + be(0, 4);
+}
+
+// A JPEG with the given metadata blocks (either may be empty).
+std::string jpegWith(const std::string& iptc, const std::string& xmp) {
+    VImage picture = test::markedPicture(96, 64, false).copy();
+    if (!iptc.empty())
+        vips_image_set_blob_copy(picture.get_image(), VIPS_META_IPTC_NAME, iptc.data(),
+                                 iptc.size());
+    if (!xmp.empty())
+        vips_image_set_blob_copy(picture.get_image(), VIPS_META_XMP_NAME, xmp.data(), xmp.size());
+    void* data = nullptr;
+    std::size_t length = 0;
+    picture.write_to_buffer(".jpg", &data, &length);
+    std::string bytes(static_cast<char*>(data), length);
+    g_free(data);
+    return bytes;
+}
+
+// Tags exiftool reads from `file`, by their group-qualified names ("XMP-dc:Subject").
+std::map<std::string, std::string> exiftoolTags(const std::filesystem::path& file,
+                                                const std::vector<std::string>& tags) {
+    std::vector<std::string> argv{"exiftool", "-s", "-s", "-G1", "-charset", "utf8"};
+    for (const std::string& tag : tags)
+        argv.push_back("-" + tag);
+    argv.push_back(file.string());
+    const auto run = runProgram(argv);
+    EXPECT_EQ(run.status, 0) << run.err;
+    std::map<std::string, std::string> found;
+    std::size_t at = 0;
+    while (at < run.out.size()) {
+        const std::size_t end = run.out.find('\n', at);
+        const std::string line = run.out.substr(at, end - at);
+        at = end == std::string::npos ? run.out.size() : end + 1;
+        const std::size_t colon = line.find(": ");
+        const std::size_t group = line.find(']');
+        if (colon == std::string::npos || group == std::string::npos) continue;
+        std::string name = line.substr(1, group - 1) + ":";
+        name += line.substr(line.find_first_not_of(' ', group + 1),
+                            colon - line.find_first_not_of(' ', group + 1));
+        while (!name.empty() && name.back() == ' ')
+            name.pop_back();
+        found[name] = line.substr(colon + 2);
+    }
+    return found;
+}
+
+const std::vector<std::string> xmpTags{"XMP-dc:Title",
+                                       "XMP-dc:Description",
+                                       "XMP-dc:Subject",
+                                       "XMP-dc:Creator",
+                                       "XMP-dc:Rights",
+                                       "XMP-photoshop:City",
+                                       "XMP-photoshop:State",
+                                       "XMP-photoshop:Country",
+                                       "XMP-photoshop:Headline",
+                                       "XMP-photoshop:Credit",
+                                       "XMP-photoshop:DateCreated",
+                                       "XMP-xmp:Rating"};
+
+TEST(ImageMetadata, IptcReachesHeicAndAvifAsXmpWhereverTheSourceKeepsIt) {
+    ScratchDir dir;
+    const std::string iim = describedIim();
+    const std::map<std::string, std::string> fromIptc{
+        {"XMP-dc:Title", "Закат"},
+        {"XMP-dc:Description", "Солнце садится над Невой"},
+        {"XMP-dc:Subject", "закат, река"},
+        {"XMP-dc:Creator", "Анна Петрова"},
+        {"XMP-dc:Rights", "© 2024 Анна Петрова"},
+        {"XMP-photoshop:City", "Санкт-Петербург"},
+        {"XMP-photoshop:State", "Ленинградская область"},
+        {"XMP-photoshop:Country", "Россия"},
+        {"XMP-photoshop:Headline", "Белые ночи"},
+        {"XMP-photoshop:Credit", "Фотоагентство"},
+        {"XMP-photoshop:DateCreated", "2024:06:21 22:30:00+03:00"},
+    };
+    // XMP of its own: what it says stays, IPTC adds what it lacks.
+    const std::string ownXmp =
+        "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>"
+        "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF "
+        "xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\"><rdf:Description "
+        "rdf:about=\"\" xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" "
+        "xmlns:photoshop=\"http://ns.adobe.com/photoshop/1.0/\" xmp:Rating=\"4\" "
+        "photoshop:City=\"Петергоф\"/></rdf:RDF></x:xmpmeta><?xpacket end=\"w\"?>";
+    std::map<std::string, std::string> merged = fromIptc;
+    merged["XMP-photoshop:City"] = "Петергоф";
+    merged["XMP-xmp:Rating"] = "4";
+    // Without a declared character set, text that is no UTF-8 is Latin-1.
+    const std::string latin = dataset(2, 90, "Z\xFCrich") + dataset(2, 25, "See");
+
+    const std::string plain = jpegWith({}, {});
+    struct Case {
+        std::string name, jpeg;
+        std::map<std::string, std::string> expected;
+    } cases[] = {
+        {"app13", jpegWith(photoshopBlock(iim), {}), fromIptc},
+        {"app13 and xmp", jpegWith(photoshopBlock(iim), ownXmp), merged},
+        {"trailer", plain + afcpTrailer(plain.size(), iim), fromIptc},
+        {"latin-1",
+         jpegWith(photoshopBlock(latin), {}),
+         {{"XMP-photoshop:City", "Zürich"}, {"XMP-dc:Subject", "See"}}},
+    };
+    for (const Case& c : cases) {
+        const auto source = dir / (c.name + ".jpg");
+        test::writeFile(source, c.jpeg);
+        for (const Format target : {Format::heic, Format::avif}) {
+            SCOPED_TRACE(c.name + " → " + std::string(title(target)));
+            const auto output = dir / (c.name + "." + std::string(ext(target)));
+            ImageConverter::convert(source, target, Quality::balanced, output);
+            EXPECT_EQ(exiftoolTags(output, xmpTags), c.expected);
+        }
+    }
+    // The trailer's IPTC is the JPEG's own from then on.
+    ImageConverter::convert(dir / "trailer.jpg", Format::jpg, Quality::balanced,
+                            dir / "from trailer.jpg");
+    const auto iptc =
+        exiftoolTags(dir / "from trailer.jpg", {"IPTC:City", "IPTC:Keywords", "IPTC:By-line"});
+    EXPECT_EQ(iptc, (std::map<std::string, std::string>{{"IPTC:City", "Санкт-Петербург"},
+                                                        {"IPTC:Keywords", "закат, река"},
+                                                        {"IPTC:By-line", "Анна Петрова"}}));
+}
+
+} // namespace
+} // namespace lumatra
