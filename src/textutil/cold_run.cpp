@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,7 +21,11 @@ namespace {
 // The child's whole life: convert, tell the parent why not, end.
 [[noreturn]] void runChild(int report, const std::filesystem::path& input, OutputFormat format,
                            const std::filesystem::path& result,
-                           const std::filesystem::path& scratch) {
+                           const std::filesystem::path& scratch, pid_t parent) {
+    // The engine dies with this run, however the run ends: its work is of no use to
+    // anyone else. The forking thread is the main one, which waits for the child.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(1);
     // Signals end the child the ordinary way; the parent watches for them.
     sigset_t all;
     sigfillset(&all);
@@ -51,6 +56,7 @@ void convertInChild(const std::filesystem::path& input, OutputFormat format,
     int pipe[2];
     if (::pipe2(pipe, O_CLOEXEC) != 0)
         throw ToolError("Не удалось запустить LibreOffice: " + std::string(std::strerror(errno)));
+    const pid_t parent = ::getpid();
     const pid_t child = ::fork();
     if (child < 0) {
         ::close(pipe[0]);
@@ -59,7 +65,7 @@ void convertInChild(const std::filesystem::path& input, OutputFormat format,
     }
     if (child == 0) {
         ::close(pipe[0]);
-        runChild(pipe[1], input, format, result, scratch);
+        runChild(pipe[1], input, format, result, scratch, parent);
     }
     Termination::setChild(child);
     ::close(pipe[1]);

@@ -9,8 +9,11 @@
 // (kept in the user's cache folder) brings that down to about a quarter of a second.
 //
 // On success the output exists whole and the status is 0; on failure one Russian line
-// goes to the error output and the status is 1; SIGTERM ends the run at once with
-// nothing left behind.
+// goes to the error output and the status is 1, naming the source and the output as the
+// caller did; SIGTERM ends the run at once with nothing left behind, and so does the
+// time limit (with its own line). A run that was asked to die with its parent (as the
+// program's process runner asks) keeps that wish through its namespace change, and its
+// engine dies with it.
 
 #include "cold_run.h"
 #include "isolation.h"
@@ -23,7 +26,9 @@
 #include "warm_engine.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -63,6 +68,31 @@ std::filesystem::path makeScratch() {
     return name;
 }
 
+void replaceAll(std::string& text, const std::string& from, const std::string& to) {
+    if (from.empty()) return;
+    for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+        text.replace(at, from.size(), to);
+}
+
+// The names the caller gave, for the private copies the run works on.
+struct ShownNames {
+    std::vector<std::pair<std::string, std::string>> names;
+    std::string apply(std::string text) const {
+        for (const auto& [internal, shown] : names)
+            replaceAll(text, internal, shown);
+        return text;
+    }
+};
+ShownNames g_shown;
+std::string g_shownOutput;
+
+// "3 мин", "20 с".
+std::string durationText(std::chrono::milliseconds limit) {
+    const auto seconds = (limit.count() + 999) / 1000;
+    if (seconds >= 60 && seconds % 60 == 0) return std::to_string(seconds / 60) + " мин";
+    return std::to_string(seconds) + " с";
+}
+
 int convert(const Request& request) {
     const auto scratch = makeScratch();
     Termination::setScratch(scratch);
@@ -76,6 +106,8 @@ int convert(const Request& request) {
 
     const auto input = prepareSource(request, scratch);
     const auto result = scratch / (std::string("result.") + formatWord(request.format));
+    g_shown.names.emplace_back(input.string(), request.source.string());
+    g_shown.names.emplace_back(result.string(), g_shownOutput);
     if (!Office::programFolder())
         throw ToolError("Для документов нужен LibreOffice: sudo apt install "
                         "libreoffice-writer-nogui");
@@ -96,8 +128,18 @@ void pinOutputFolder(Request& request) {
     const auto folder = request.output.parent_path();
     const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return; // the write itself reports the failure
+    const auto shown = request.output.string();
     request.output =
         std::filesystem::path("/proc/self/fd") / std::to_string(fd) / request.output.filename();
+    g_shown.names.emplace_back(request.output.string(), shown);
+}
+
+// Asks again for the parent's wish that this process die with it, should the namespace
+// change have cleared it; a parent already gone means the run is of no use.
+void keepDyingWithParent(int signal, pid_t parent) {
+    if (signal == 0) return;
+    ::prctl(PR_SET_PDEATHSIG, signal);
+    if (::getppid() != parent) ::_exit(1);
 }
 
 } // namespace
@@ -108,18 +150,28 @@ int main(int argc, char** argv) {
     Termination::blockSignals();
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     if (arguments.size() == 1 && arguments[0] == "--serve") ::_exit(WarmEngine::serve());
+    const pid_t parent = ::getppid();
+    int deathSignal = 0;
+    ::prctl(PR_GET_PDEATHSIG, &deathSignal);
     int status = 1;
     try {
         Request request = parseArguments(arguments);
+        const std::string shownSource = request.source.string();
+        g_shownOutput = request.output.string();
         pinOutputFolder(request);
         enterPrivateNetwork();
+        keepDyingWithParent(deathSignal, parent);
         Termination::startWatcher();
         silenceEngine();
+        Termination::startDeadline(request.timeLimit, [limit = request.timeLimit, shownSource] {
+            say("Документ «" + shownSource + "» не удалось конвертировать за " +
+                durationText(limit) + ": он слишком сложный или зациклен");
+        });
         status = convert(request);
     } catch (const ToolError& error) {
-        say(error.what());
+        say(g_shown.apply(error.what()));
     } catch (const std::exception& error) {
-        say(std::string("Не удалось конвертировать документ: ") + error.what());
+        say(g_shown.apply(std::string("Не удалось конвертировать документ: ") + error.what()));
     }
     // The engine's threads are not wound down: ending here is quicker and safe, since
     // everything it wrote is in place or removed.

@@ -41,16 +41,6 @@ std::string fileUrl(const std::filesystem::path& path) {
     return url;
 }
 
-std::string takeError(LibreOfficeKit* kit) {
-    char* text = kit->pClass->getError(kit);
-    std::string message = text ? text : "";
-    if (text) kit->pClass->freeError(text);
-    // Keep the sentence on one line.
-    for (char& c : message)
-        if (c == '\n' || c == '\r') c = ' ';
-    return message.empty() ? "неизвестная ошибка" : message;
-}
-
 struct DocumentCloser {
     void operator()(LibreOfficeKitDocument* document) const { document->pClass->destroy(document); }
 };
@@ -143,11 +133,16 @@ void Office::convert(const std::filesystem::path& input, OutputFormat format,
     // profile forbids them as well.
     std::unique_ptr<LibreOfficeKitDocument, DocumentCloser> document(
         m_kit->pClass->documentLoadWithOptions(m_kit, fileUrl(input).c_str(), ""));
-    if (!document) throw ToolError("LibreOffice не открыл документ: " + takeError(m_kit));
+    // The engine's own words name its programming interface, not the document: a
+    // document it cannot open is damaged, of an unknown kind, or built to overwhelm it.
+    if (!document)
+        throw ToolError("Не удалось открыть «" + input.string() +
+                        "»: документ повреждён или слишком сложен для LibreOffice");
     const char* options = format == OutputFormat::html ? "EmbedImages" : "";
     if (!document->pClass->saveAs(document.get(), fileUrl(output).c_str(), lokFormat(format),
                                   options))
-        throw ToolError("LibreOffice не сохранил документ: " + takeError(m_kit));
+        throw ToolError("Не удалось записать «" + output.string() +
+                        "»: LibreOffice не смог сохранить документ");
 }
 
 } // namespace lumatra::textutil

@@ -111,6 +111,7 @@ void placeOutput(const std::filesystem::path& result, OutputFormat format,
         if (::rename(partial.c_str(), output.c_str()) != 0)
             throw systemFailure("Не удалось записать", output.string(), errno);
         Termination::setPartial({});
+        Termination::setPlaced();
     } catch (...) {
         std::error_code ignored;
         if (!partial.empty()) std::filesystem::remove_all(partial, ignored);

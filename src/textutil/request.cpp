@@ -15,7 +15,19 @@ namespace {
 
 constexpr const char* usage = "Использование: lumatra-textutil ФАЙЛ -convert "
                               "txt|html|rtf|rtfd|docx|odt -output ФАЙЛ "
-                              "[-inputencoding КОДИРОВКА]";
+                              "[-inputencoding КОДИРОВКА] [-timelimit СЕКУНДЫ]";
+
+// A positive number of seconds, fractions allowed ("2", "0.5").
+std::optional<std::chrono::milliseconds> parseSeconds(const std::string& text) {
+    try {
+        std::size_t used = 0;
+        const double seconds = std::stod(text, &used);
+        if (used != text.size() || !(seconds > 0) || seconds > 24 * 3600) return std::nullopt;
+        return std::chrono::milliseconds(static_cast<long long>(seconds * 1000 + 0.5));
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
 
 } // namespace
 
@@ -67,6 +79,10 @@ Request parseArguments(const std::vector<std::string>& arguments) {
             request.output = arguments[++i];
         } else if (argument == "-inputencoding" && hasValue) {
             request.inputEncoding = arguments[++i];
+        } else if (argument == "-timelimit" && hasValue) {
+            const auto limit = parseSeconds(arguments[++i]);
+            if (!limit) throw ToolError(usage);
+            request.timeLimit = *limit;
         } else if (!haveSource && !argument.empty() && argument[0] != '-') {
             request.source = argument;
             haveSource = true;

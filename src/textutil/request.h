@@ -1,6 +1,8 @@
 #pragma once
-// The text converter's command line: SRC -convert FMT -output OUT [-inputencoding ENC].
+// The text converter's command line: SRC -convert FMT -output OUT [-inputencoding ENC]
+// [-timelimit SECONDS].
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -16,12 +18,18 @@ enum class OutputFormat { txt, html, rtf, rtfd, docx, odt };
 /// page, a web archive, an RTFD package, or plain text (every other extension).
 enum class SourceKind { office, html, webarchive, rtfd, text };
 
+/// A document that takes longer than this is one the engine cannot finish (a page that
+/// keeps reloading, a structure it loops over); large real documents take seconds.
+inline constexpr std::chrono::milliseconds defaultTimeLimit = std::chrono::minutes(3);
+
 struct Request {
     std::filesystem::path source;
     OutputFormat format = OutputFormat::txt;
     std::filesystem::path output;
     /// The source's text encoding when the caller knows it ("UTF-8", "windows-1251").
     std::optional<std::string> inputEncoding;
+    /// How long the conversion may take before it is given up.
+    std::chrono::milliseconds timeLimit = defaultTimeLimit;
 };
 
 /// Reads the arguments (without the program name). Throws ToolError with the usage

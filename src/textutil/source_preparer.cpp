@@ -1,5 +1,6 @@
 #include "source_preparer.h"
 
+#include "active_content.h"
 #include "page_pictures.h"
 #include "tool_error.h"
 
@@ -337,10 +338,10 @@ std::filesystem::path prepareSource(const Request& request, const std::filesyste
     case SourceKind::html: {
         const std::string bytes = readSource(source);
         // Dates go first: their removal may bring a charset declaration together.
-        const auto page =
-            inlinePictures(declareUtf8(withoutEmptyDates(
-                               decodeText(bytes, request.inputEncoding, declaredCharset(bytes)))),
-                           folderPictures(source.parent_path()));
+        const auto page = inlinePictures(
+            withoutActiveContent(declareUtf8(withoutEmptyDates(
+                decodeText(bytes, request.inputEncoding, declaredCharset(bytes))))),
+            folderPictures(source.parent_path()));
         const auto copy = scratch / "source.html";
         writeScratch(copy, page);
         return copy;
@@ -357,7 +358,9 @@ std::filesystem::path prepareSource(const Request& request, const std::filesyste
                 if (known == wanted) return bytes;
             return std::nullopt;
         };
-        writeScratch(copy, inlinePictures(declareUtf8(withoutEmptyDates(archive.page)), picture));
+        writeScratch(copy, inlinePictures(withoutActiveContent(declareUtf8(
+                                              withoutEmptyDates(archive.page))),
+                                          picture));
         return copy;
     }
     case SourceKind::rtfd: {

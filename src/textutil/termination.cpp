@@ -19,6 +19,7 @@ std::filesystem::path g_partial;
 std::filesystem::path g_socket;
 std::atomic<int> g_child{-1};
 std::atomic<bool> g_ending{false};
+bool g_placed = false; // under g_guard
 
 sigset_t terminationSignals() {
     sigset_t set;
@@ -55,22 +56,55 @@ void removeTree(const std::filesystem::path& path) {
     }
 }
 
-void endNow(int status) {
-    g_ending = true;
-    // The child goes first, so that nothing writes into what is removed next.
-    // A killed engine runs no more code; tearing down its memory may take the kernel a
-    // while, which is not waited for beyond a moment.
+namespace {
+
+// The child goes first, so that nothing writes into what is removed next. A killed
+// engine runs no more code; tearing down its memory may take the kernel a while, which
+// is not waited for beyond a moment.
+void endChild() {
     if (const int child = g_child.exchange(-1); child > 0) {
         ::kill(child, SIGKILL);
         for (int i = 0; i < 20 && ::waitpid(child, nullptr, WNOHANG) == 0; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    g_guard.lock();
+}
+
+// The caller holds g_guard.
+[[noreturn]] void removeAndEnd(int status) {
     std::error_code ignored;
     if (!g_partial.empty()) removeTree(g_partial);
     if (!g_socket.empty()) std::filesystem::remove(g_socket, ignored);
     if (!g_scratch.empty()) removeTree(g_scratch);
     ::_exit(status);
+}
+
+} // namespace
+
+void endNow(int status) {
+    g_ending = true;
+    endChild();
+    g_guard.lock();
+    removeAndEnd(status);
+}
+
+void startDeadline(std::chrono::milliseconds limit, std::function<void()> report) {
+    std::thread([limit, report = std::move(report)] {
+        std::this_thread::sleep_for(limit);
+        g_guard.lock();
+        if (g_placed) {
+            g_guard.unlock();
+            return;
+        }
+        // A placement that begins now waits for the lock, and never happens.
+        g_ending = true;
+        endChild();
+        report();
+        removeAndEnd(1);
+    }).detach();
+}
+
+void setPlaced() {
+    g_placed = true; // the caller holds guard()
 }
 
 bool ending() {

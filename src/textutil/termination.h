@@ -3,7 +3,9 @@
 // behind: the engine runs in this process, so a dedicated thread waits for those
 // signals, removes the scratch folder and any half-placed output, and ends the process.
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 
 namespace lumatra::textutil::Termination {
@@ -34,6 +36,14 @@ void removeTree(const std::filesystem::path& path);
 
 /// Removes the registered items (under guard()) and ends the process with `status`.
 [[noreturn]] void endNow(int status);
+
+/// Starts a thread that, once `limit` has passed, ends the run as endNow(1) does, after
+/// `report` has said why — unless the output is in place by then (setPlaced), in which
+/// case the run goes on to end as it succeeded.
+void startDeadline(std::chrono::milliseconds limit, std::function<void()> report);
+
+/// Records, under guard(), that the output is in its final place.
+void setPlaced();
 
 /// Whether a termination is under way. A child that died of it is not a failure to
 /// report: the caller waits for endNow to end the process instead.

@@ -87,6 +87,69 @@ void checkNameLength(const OutputFolder& folder, const std::string& stem, Format
     if (pages) fits(true);
 }
 
+// An upper-case UUID, 8-4-4-4-12, as the scratch helpers write them.
+bool isRunUuid(std::string_view text) {
+    if (text.size() != 36) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        const char c = text[i];
+        const bool hex = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+        if (dash ? c != '-' : !hex) return false;
+    }
+    return true;
+}
+
+void replaceAll(std::string& text, std::string_view from, std::string_view to) {
+    if (from.empty()) return;
+    for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+        text.replace(at, from.size(), to);
+}
+
+// The end of a path that starts at `at` in a message: the closing quote, or the line's end.
+std::size_t pathEnd(const std::string& text, std::size_t at) {
+    while (at < text.size() && text[at] != '\n' && text.compare(at, 2, "»") != 0)
+        ++at;
+    return at;
+}
+
+// A failure's text as the user should read it: the run's private folder and item, under
+// any of their names (through a descriptor of ours or of a program we ran), read as the
+// output the user asked for; a scratch copy in the temporary folder reads as the source.
+std::string shownText(std::string text, const OutputSlot& slot, const std::filesystem::path& source,
+                      const std::filesystem::path& shownOutput) {
+    const std::string item = slot.path().filename().string();
+    replaceAll(text, slot.anchoredPath().string(), shownOutput.string());
+    replaceAll(text, slot.path().string(), shownOutput.string());
+    for (const std::string_view descriptors : {"/proc/self/fd/", "/proc/"}) {
+        for (std::size_t at = 0; (at = text.find(descriptors, at)) != std::string::npos;) {
+            const std::size_t end = pathEnd(text, at);
+            if (!std::string_view(text).substr(at, end - at).ends_with("/" + item)) {
+                at = end;
+                continue;
+            }
+            text.replace(at, end - at, shownOutput.string());
+            at += shownOutput.string().size();
+        }
+    }
+    replaceAll(text, slot.path().parent_path().string(), shownOutput.parent_path().string());
+    replaceAll(text, item, shownOutput.filename().string());
+    // The document family's scratch folders: "<temporary folder>/lumatra-<UUID>/…".
+    std::error_code error;
+    const std::string scratch = (std::filesystem::temp_directory_path(error) / "lumatra-").string();
+    for (std::size_t at = 0; !error && (at = text.find(scratch, at)) != std::string::npos;) {
+        const std::size_t end = pathEnd(text, at);
+        const std::size_t uuidAt = at + scratch.size();
+        if (end < uuidAt + 37 || text[uuidAt + 36] != '/' ||
+            !isRunUuid(std::string_view(text).substr(uuidAt, 36))) {
+            at = uuidAt;
+            continue;
+        }
+        text.replace(at, end - at, source.string());
+        at += source.string().size();
+    }
+    return text;
+}
+
 } // namespace
 
 std::filesystem::path freeOutputName(const std::filesystem::path& folder, const std::string& stem,
@@ -94,6 +157,36 @@ std::filesystem::path freeOutputName(const std::filesystem::path& folder, const 
     for (int number = std::max(firstNumber, 1);; ++number) {
         auto candidate = candidateName(folder, stem, format, isFolder, number);
         if (!itemExists(candidate)) return candidate;
+    }
+}
+
+void Converter::convertInto(const OutputSlot& scratch, const std::filesystem::path& source,
+                            Format format, Kind kind, const Options& options,
+                            const ProgressHandler& progress, std::stop_token stop) const {
+    switch (kind) {
+    case Kind::audio:
+    case Kind::video:
+        media(source, format, options.quality, scratch.anchoredPath(), progress, stop);
+        break;
+    case Kind::image:
+        if (format == Format::mp4 || format == Format::webm)
+            media(source, format, options.quality, scratch.anchoredPath(), progress, stop);
+        else
+            imageFamily().convert(source, format, options.quality, scratch.anchoredPath(),
+                                  stop);
+        break;
+    case Kind::document:
+        // The text converter runs LibreOffice in a user namespace of its own, where this
+        // process's descriptors under /proc are out of reach: it writes by name, inside
+        // the private folder.
+        DocumentConverter(m_tools).convert(source, format, options.quality, scratch.path(),
+                                           progress, stop);
+        break;
+    case Kind::data: {
+        // Tables and array items stream through without building the whole tree.
+        DataConverter::convertFile(source, scratch.anchoredPath(), format, stop);
+        break;
+    }
     }
 }
 
@@ -120,30 +213,15 @@ ConvertResult Converter::run(const std::filesystem::path& source, Format format,
     // The converters write into a private folder of this run; a failure of the folder
     // tells an output folder we may not write to in plain words.
     const OutputSlot scratch(folder, std::string(ext(format)));
-    switch (*kind) {
-    case Kind::audio:
-    case Kind::video:
-        media(source, format, options.quality, scratch.anchoredPath(), progress, stop);
-        break;
-    case Kind::image:
-        if (format == Format::mp4 || format == Format::webm)
-            media(source, format, options.quality, scratch.anchoredPath(), progress, stop);
-        else
-            imageFamily().convert(source, format, options.quality, scratch.anchoredPath(),
-                                  stop);
-        break;
-    case Kind::document:
-        // The text converter runs LibreOffice in a user namespace of its own, where this
-        // process's descriptors under /proc are out of reach: it writes by name, inside
-        // the private folder.
-        DocumentConverter(m_tools).convert(source, format, options.quality, scratch.path(),
-                                           progress, stop);
-        break;
-    case Kind::data: {
-        // Tables and array items stream through without building the whole tree.
-        DataConverter::convertFile(source, scratch.anchoredPath(), format, stop);
-        break;
-    }
+    try {
+        convertInto(scratch, source, format, *kind, options, progress, stop);
+    } catch (const ConvertError& error) {
+        if (error.errorCase() != ConvertError::Case::failed) throw;
+        throw ConvertError::failed(shownText(error.errorDescription(), scratch, source,
+                                             candidateName(folder.path(), stem, format, false, 1)));
+    } catch (const SystemError& error) {
+        throw ConvertError::failed(shownText(error.what(), scratch, source,
+                                             candidateName(folder.path(), stem, format, false, 1)));
     }
     if (stop.stop_requested()) throw CancelledError();
     const bool isFolder = scratch.holdsFolder();

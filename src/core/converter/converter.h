@@ -13,6 +13,8 @@
 
 namespace lumatra {
 
+class OutputSlot;
+
 /// Receives the fraction of the job done, in [0, 1]; may be called from any thread.
 using ProgressHandler = std::function<void(double fraction)>;
 
@@ -44,7 +46,10 @@ public:
     /// runs of dead processes left in the output folder are removed first.
     ///
     /// Throws ConvertError, SystemError or a filesystem error on failure and
-    /// CancelledError when `stop` was requested; either way nothing is left behind.
+    /// CancelledError when `stop` was requested; either way nothing is left behind. A
+    /// failure of the conversion itself is ConvertError::failed naming what the user
+    /// knows: the output as "<folder>/<stem>.<ext>" and the source, never the private
+    /// folder, a descriptor's path or a scratch copy.
     ConvertResult run(const std::filesystem::path& source, Format format, const Options& options,
                       const ProgressHandler& progress, std::stop_token stop = {}) const;
 
@@ -67,6 +72,11 @@ public:
     const Tools& tools() const { return m_tools; }
 
 private:
+    /// Runs the family's converter for `kind`, writing the slot's item.
+    void convertInto(const OutputSlot& scratch, const std::filesystem::path& source, Format format,
+                     Kind kind, const Options& options, const ProgressHandler& progress,
+                     std::stop_token stop) const;
+
     Tools m_tools;
 };
 

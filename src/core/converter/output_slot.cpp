@@ -10,12 +10,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <chrono>
-#include <ctime>
 #include <fstream>
-#include <random>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -23,11 +21,12 @@ namespace lumatra {
 namespace {
 
 constexpr std::string_view hiddenPrefix = ".lumatra-";
-// A private folder is made readable only, locked, and then opened up to 0700; one that
-// stays readable-only this long lost its owner between the making and the locking.
-constexpr std::time_t unlockedGrace = 60;
-// Converters write a file or a folder of pages; nothing deeper is ours to walk.
-constexpr int removalDepth = 8;
+// The marker a run keeps in its private folder, locked while the run lives; it names the
+// folder and the run's process.
+constexpr std::string_view markerSuffix = ".lock";
+constexpr std::size_t maxMarkerBytes = 64;
+// A folder of pages holds no more than this many; anything larger is not a leftover.
+constexpr std::size_t maxLeftoverPages = 100000;
 
 // The names in an open folder, "." and ".." left out.
 std::vector<std::string> folderEntries(int folderFd) {
@@ -46,6 +45,8 @@ std::vector<std::string> folderEntries(int folderFd) {
     ::closedir(dir);
     return names;
 }
+
+constexpr int removalDepth = 8;
 
 void removeEntry(int parentFd, const std::string& name, int depth);
 
@@ -74,6 +75,168 @@ void chmodEntry(int parentFd, const std::string& name, mode_t mode) {
         ::openat(parentFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (fd) ::fchmod(fd.get(), mode);
 }
+
+bool isUpperHex(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+}
+
+// ".lumatra-" and an upper-case UUID (8-4-4-4-12), the only names a run gives its folder.
+bool isRunFolderName(std::string_view name) {
+    if (!name.starts_with(hiddenPrefix)) return false;
+    const std::string_view uuid = name.substr(hiddenPrefix.size());
+    if (uuid.size() != 36) return false;
+    for (std::size_t i = 0; i < uuid.size(); ++i) {
+        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        if (dash ? uuid[i] != '-' : !isUpperHex(uuid[i])) return false;
+    }
+    return true;
+}
+
+bool isExtension(std::string_view text) {
+    if (text.empty() || text.size() > 8) return false;
+    for (const char c : text)
+        if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) return false;
+    return true;
+}
+
+bool isDigits(std::string_view text) {
+    if (text.empty() || text.size() > 12) return false;
+    for (const char c : text)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+std::string markerName(std::string_view folderName) {
+    return std::string(folderName) + std::string(markerSuffix);
+}
+
+std::string markerText(std::string_view folderName) {
+    return std::string(folderName) + " " + std::to_string(::getpid()) + "\n";
+}
+
+// Whether the marker says it belongs to the folder `folderName`: "<name> <pid>\n".
+bool isMarkerText(std::string_view text, std::string_view folderName) {
+    if (!text.starts_with(folderName) || !text.ends_with('\n')) return false;
+    text.remove_prefix(folderName.size());
+    text.remove_suffix(1);
+    return text.starts_with(' ') && isDigits(text.substr(1));
+}
+
+// A plain file of ours with no other name, not a link.
+bool isOwnFile(const struct stat& info) {
+    return S_ISREG(info.st_mode) && info.st_uid == ::geteuid() && info.st_nlink == 1;
+}
+
+bool isOwnFolder(const struct stat& info) {
+    return S_ISDIR(info.st_mode) && info.st_uid == ::geteuid();
+}
+
+// What a run of ours leaves in its private folder when it is killed: its marker, and at
+// most one item — the result under the folder's name and the format's extension (a file,
+// or a folder of pages "Страница N.ext"), or the text converter's hidden partial file
+// of that name with six more characters.
+class Leftover {
+public:
+    // Proves that the open folder `folderFd`, named `folderName`, holds exactly that
+    // and that its run is gone; the marker stays locked while this object lives.
+    static std::optional<Leftover> prove(int folderFd, const std::string& folderName) {
+        struct stat info {};
+        if (::fstat(folderFd, &info) != 0 || !isOwnFolder(info) || (info.st_mode & 07777) != 0700)
+            return std::nullopt;
+        Leftover leftover(folderFd, folderName);
+        if (!leftover.proveMarker()) return std::nullopt;
+        for (const auto& name : folderEntries(folderFd)) {
+            if (name == leftover.m_marker) continue;
+            if (!leftover.m_item.empty() || !leftover.proveItem(name)) return std::nullopt;
+        }
+        return leftover;
+    }
+
+    // Removes what was proven, name by name, and then the folder if it is still the
+    // one that was opened.
+    void remove(int parentFd) const {
+        if (!m_item.empty()) {
+            for (const auto& page : m_pages)
+                ::unlinkat(m_itemFd.get(), page.c_str(), 0);
+            ::unlinkat(m_folderFd, m_item.c_str(), m_itemFd ? AT_REMOVEDIR : 0);
+        }
+        ::unlinkat(m_folderFd, m_marker.c_str(), 0);
+        struct stat named {};
+        struct stat opened {};
+        if (::fstatat(parentFd, m_folderName.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            ::fstat(m_folderFd, &opened) == 0 && named.st_dev == opened.st_dev &&
+            named.st_ino == opened.st_ino)
+            ::unlinkat(parentFd, m_folderName.c_str(), AT_REMOVEDIR);
+    }
+
+private:
+    Leftover(int folderFd, const std::string& folderName)
+        : m_folderFd(folderFd), m_folderName(folderName), m_marker(markerName(folderName)) {}
+
+    bool proveMarker() {
+        m_markerFd.reset(::openat(m_folderFd, m_marker.c_str(),
+                                  O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        struct stat info {};
+        if (!m_markerFd || ::fstat(m_markerFd.get(), &info) != 0 || !isOwnFile(info) ||
+            info.st_size > static_cast<off_t>(maxMarkerBytes))
+            return false;
+        // A living run holds the lock; a file system without locks never lets it go.
+        if (::flock(m_markerFd.get(), LOCK_EX | LOCK_NB) != 0) return false;
+        // Read under the lock: a run that is just starting writes its text once it holds it.
+        char text[maxMarkerBytes + 1];
+        const ssize_t n = ::pread(m_markerFd.get(), text, sizeof text, 0);
+        return n > 0 && isMarkerText({text, static_cast<std::size_t>(n)}, m_folderName);
+    }
+
+    bool proveItem(const std::string& name) {
+        struct stat info {};
+        if (::fstatat(m_folderFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return false;
+        const std::string result = m_folderName + ".";
+        if (name.starts_with(result) && isExtension(std::string_view(name).substr(result.size()))) {
+            m_item = name;
+            if (isOwnFile(info)) return true;
+            return isOwnFolder(info) && provePages();
+        }
+        // The text converter's partial file: "." + result + ext + "." + six characters.
+        const std::string partial = "." + result;
+        const auto dot = name.rfind('.');
+        if (!name.starts_with(partial) || dot == std::string::npos || dot < partial.size() ||
+            name.size() - dot != 7 ||
+            !isExtension(std::string_view(name).substr(partial.size(), dot - partial.size())))
+            return false;
+        m_item = name;
+        return isOwnFile(info);
+    }
+
+    bool provePages() {
+        m_itemFd.reset(::openat(m_folderFd, m_item.c_str(),
+                                O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat info {};
+        if (!m_itemFd || ::fstat(m_itemFd.get(), &info) != 0 || !isOwnFolder(info)) return false;
+        static constexpr std::string_view page = "Страница ";
+        for (auto& name : folderEntries(m_itemFd.get())) {
+            const std::string_view text = name;
+            const auto dot = text.rfind('.');
+            if (!text.starts_with(page) || dot == std::string_view::npos || dot < page.size() ||
+                !isDigits(text.substr(page.size(), dot - page.size())) ||
+                !isExtension(text.substr(dot + 1)) || m_pages.size() >= maxLeftoverPages)
+                return false;
+            if (::fstatat(m_itemFd.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+                !isOwnFile(info))
+                return false;
+            m_pages.push_back(std::move(name));
+        }
+        return true;
+    }
+
+    int m_folderFd;
+    std::string m_folderName;
+    std::string m_marker;
+    UniqueFd m_markerFd;
+    std::string m_item;
+    UniqueFd m_itemFd; // when the item is a folder of pages
+    std::vector<std::string> m_pages;
+};
 
 } // namespace
 
@@ -106,21 +269,12 @@ long OutputFolder::nameMax() const {
 }
 
 void OutputFolder::removeAbandonedItems() const {
-    const uid_t me = ::geteuid();
-    const std::time_t now = std::time(nullptr);
     for (const auto& name : folderEntries(m_fd.get())) {
-        if (!name.starts_with(hiddenPrefix)) continue;
+        if (!isRunFolderName(name)) continue;
         const UniqueFd fd(::openat(m_fd.get(), name.c_str(),
                                    O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
         if (!fd) continue;
-        struct stat info {};
-        if (::fstat(fd.get(), &info) != 0 || info.st_uid != me) continue;
-        // A living run holds the lock on its folder.
-        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) continue;
-        const bool opened = (info.st_mode & 0777) == 0700;
-        if (!opened && now - info.st_mtime < unlockedGrace) continue;
-        clearFolder(fd.get(), 0);
-        ::unlinkat(m_fd.get(), name.c_str(), AT_REMOVEDIR);
+        if (const auto leftover = Leftover::prove(fd.get(), name)) leftover->remove(m_fd.get());
     }
 }
 
@@ -128,7 +282,7 @@ OutputSlot::OutputSlot(const OutputFolder& folder, const std::string& extension)
     : m_folder(folder) {
     for (int attempt = 0;; ++attempt) {
         m_folderName = std::string(hiddenPrefix) + makeUuid();
-        if (::mkdirat(folder.fd(), m_folderName.c_str(), 0400) != 0) {
+        if (::mkdirat(folder.fd(), m_folderName.c_str(), 0700) != 0) {
             if (errno == EEXIST && attempt < 8) continue;
             throw SystemError("Не удалось записать в папку", folder.path(), errno);
         }
@@ -141,15 +295,22 @@ OutputSlot::OutputSlot(const OutputFolder& folder, const std::string& extension)
         m_fd.reset();
         if (attempt >= 8) throw SystemError("Не удалось записать в папку", folder.path(), error);
     }
-    // Another run's cleaning may hold the lock for a moment while it looks at the new
-    // folder. A file system without locks keeps the folder from being taken for
-    // abandoned, too: the cleaning then never finds it unlocked.
-    for (int attempt = 0; m_fd && attempt < 200; ++attempt) {
-        if (::flock(m_fd.get(), LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK) break;
+    // The marker proves to a later run's cleaning that the folder is ours, and its lock
+    // that we still live. That cleaning may hold the lock for a moment while it looks at
+    // a marker not yet written, and leaves it be.
+    const std::string marker = markerName(m_folderName);
+    const std::string text = markerText(m_folderName);
+    if (::fchmod(m_fd.get(), 0700) == 0)
+        m_marker.reset(::openat(m_fd.get(), marker.c_str(),
+                                O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    for (int attempt = 0; m_marker && attempt < 200; ++attempt) {
+        if (::flock(m_marker.get(), LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    if (!m_fd || ::fchmod(m_fd.get(), 0700) != 0) {
+    if (!m_marker ||
+        ::pwrite(m_marker.get(), text.data(), text.size(), 0) != static_cast<ssize_t>(text.size())) {
         const int error = errno;
+        ::unlinkat(m_fd.get(), marker.c_str(), 0);
         ::unlinkat(folder.fd(), m_folderName.c_str(), AT_REMOVEDIR);
         throw SystemError("Не удалось записать в папку", folder.path(), error);
     }

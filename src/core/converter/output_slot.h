@@ -22,8 +22,11 @@ public:
     const std::filesystem::path& path() const { return m_path; }
     int fd() const { return m_fd.get(); }
 
-    /// Removes the hidden items that runs of processes that are gone left behind
-    /// (their owner held a lock on them while it lived). Never fails.
+    /// Removes what runs of processes that are gone left behind, and nothing else: only a
+    /// folder named ".lumatra-<UUID>" of this user (mode 0700, not a link) that holds its
+    /// run's marker, unlocked, and at most the one item such a run writes. Each name is
+    /// removed on its own, relative to the opened folder; nothing is followed or removed
+    /// recursively. Never fails.
     void removeAbandonedItems() const;
 
     /// The longest file name this folder takes, in bytes.
@@ -34,9 +37,10 @@ private:
     UniqueFd m_fd;
 };
 
-/// One run's private folder ".lumatra-<UUID>" (mode 0700, locked while this object
-/// lives) inside the output folder, and the item name the converter writes in it.
-/// Everything in it is removed when the object goes, whatever happened.
+/// One run's private folder ".lumatra-<UUID>" (mode 0700) inside the output folder, with
+/// its marker ".lumatra-<UUID>.lock" (the folder's name and this process's id, locked
+/// while this object lives), and the item name the converter writes in it. Everything in
+/// it is removed when the object goes, whatever happened.
 class OutputSlot {
 public:
     /// Makes the folder; `extension` ends the item's name. Throws
@@ -74,6 +78,7 @@ private:
     std::string m_folderName;
     std::string m_itemName;
     UniqueFd m_fd;
+    UniqueFd m_marker;
     std::filesystem::path m_path;
     std::filesystem::path m_anchored;
 };

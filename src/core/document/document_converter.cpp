@@ -100,7 +100,21 @@ std::vector<std::string> DocumentConverter::textutilArguments(const std::filesys
 
 void DocumentConverter::textutil(const std::filesystem::path& source, std::string_view format,
                                  const std::filesystem::path& output, std::stop_token stop) const {
-    Shell::run(m_tools.textutil, textutilArguments(source, format, output), {}, stop);
+    try {
+        Shell::run(m_tools.textutil, textutilArguments(source, format, output), {}, stop);
+    } catch (const ConvertError& error) {
+        if (error.errorCase() != ConvertError::Case::failed) throw;
+        // The tool says what went wrong in one Russian line of its own: the user gets that
+        // line, not the tool's name and status. A tool that died without a word did not
+        // get through this document.
+        const std::string& text = error.errorDescription();
+        const auto lineStart = text.rfind('\n');
+        const bool told = text.substr(0, text.find('\n')).ends_with(" завершился с кодом 1");
+        if (told && lineStart != std::string::npos && lineStart + 1 < text.size())
+            throw ConvertError::failed(text.substr(lineStart + 1));
+        throw ConvertError::failed("Не удалось конвертировать «" + source.string() +
+                                   "»: конвертер документов аварийно завершился");
+    }
 }
 
 } // namespace lumatra

@@ -38,7 +38,10 @@ public:
                  std::stop_token stop = {}) const;
 
     /// Runs the text converter on `source`, writing `output` in the tool's `format`
-    /// ("docx", "rtf", "txt", "html", "odt" or "rtfd"). Fails as Shell::run does.
+    /// ("docx", "rtf", "txt", "html", "odt" or "rtfd"). Fails as Shell::run does, except
+    /// that a failure the tool explained is ConvertError::failed with the tool's own line
+    /// alone, and one it did not (a crash) reads "Не удалось конвертировать «<source>»:
+    /// конвертер документов аварийно завершился".
     void textutil(const std::filesystem::path& source, std::string_view format,
                   const std::filesystem::path& output, std::stop_token stop = {}) const;
 

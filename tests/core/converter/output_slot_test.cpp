@@ -12,8 +12,10 @@
 #include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <set>
 #include <thread>
@@ -76,31 +78,96 @@ TEST(OutputSlot, MovesNeverReplaceAndEverythingElseGoes) {
     EXPECT_THAT(dir.entries(), ElementsAre("taken.png"));
 }
 
-TEST(OutputSlot, LeftoversOfDeadRunsGoAndEverythingElseStays) {
-    test::ScratchDir dir;
-    std::filesystem::create_directories(dir / "victim");
-    test::writeFile(dir / "victim" / "precious", "mine");
-    // A killed run's folder: opened up, unlocked, with a finished file in it.
-    ASSERT_EQ(::mkdir((dir / ".lumatra-dead").c_str(), 0700), 0);
-    test::writeFile(dir / ".lumatra-dead" / ".lumatra-dead.webm", "whole");
-    // A living run's folder: locked by its owner.
-    ASSERT_EQ(::mkdir((dir / ".lumatra-live").c_str(), 0700), 0);
-    const int live = ::open((dir / ".lumatra-live").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    ASSERT_EQ(::flock(live, LOCK_EX), 0);
-    // One being made this instant: not yet locked, still readable only.
-    ASSERT_EQ(::mkdir((dir / ".lumatra-young").c_str(), 0400), 0);
-    // Not ours to judge: a plain file, and a link to someone's folder.
-    test::writeFile(dir / ".lumatra-file.mp3", "?");
-    std::filesystem::create_directory_symlink(dir / "victim", dir / ".lumatra-link");
+// Leaves what a run killed in `folder` leaves: its private folder with the marker and
+// whatever `fill` put there. Returns the private folder's name.
+template <typename Fill>
+std::string leaveDeadRun(const std::filesystem::path& folder, const std::string& extension,
+                         Fill fill) {
+    int report[2];
+    if (::pipe(report) != 0) return {};
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const OutputFolder output(folder);
+        const OutputSlot slot(output, extension);
+        fill(slot.path());
+        const std::string name = slot.path().parent_path().filename().string();
+        [[maybe_unused]] const auto written = ::write(report[1], name.data(), name.size());
+        ::_exit(0); // no destructor runs, as after a kill
+    }
+    ::close(report[1]);
+    char buffer[128];
+    const ssize_t n = ::read(report[0], buffer, sizeof buffer);
+    ::close(report[0]);
+    ::waitpid(child, nullptr, 0);
+    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
 
-    OutputFolder(dir.path()).removeAbandonedItems();
-    EXPECT_THAT(dir.entries(), ElementsAre(".lumatra-file.mp3", ".lumatra-link", ".lumatra-live",
-                                           ".lumatra-young", "victim"));
-    EXPECT_EQ(test::readFile(dir / "victim" / "precious"), "mine");
-    ::close(live);
-    // Once its owner is gone, the living run's folder goes too.
-    OutputFolder(dir.path()).removeAbandonedItems();
-    EXPECT_FALSE(std::filesystem::exists(dir / ".lumatra-live"));
+TEST(OutputSlot, OnlyWhatADeadRunProvablyLeftIsRemoved) {
+    test::ScratchDir dir;
+    const auto out = dir / "out";
+    std::filesystem::create_directories(out);
+    const auto nothing = [](const std::filesystem::path&) {};
+    const auto file = [](const std::filesystem::path& item) { test::writeFile(item, "whole"); };
+    // Runs that were killed: these go.
+    leaveDeadRun(out, "webm", file);
+    leaveDeadRun(out, "json", nothing);
+    leaveDeadRun(out, "docx", [](const std::filesystem::path& item) {
+        test::writeFile(item.parent_path() / ("." + item.filename().string() + ".a1B2c3"), "half");
+    });
+    leaveDeadRun(out, "png", [](const std::filesystem::path& item) {
+        std::filesystem::create_directory(item);
+        test::writeFile(item / "Страница 01.png", "1");
+        test::writeFile(item / "Страница 02.png", "2");
+    });
+    // Killed runs whose folders hold more than such a run leaves: these stay.
+    const std::string extra = leaveDeadRun(out, "mp3", [](const std::filesystem::path& item) {
+        test::writeFile(item, "whole");
+        test::writeFile(item.parent_path() / "notes.txt", "mine");
+    });
+    const std::string nested = leaveDeadRun(out, "png", [](const std::filesystem::path& item) {
+        std::filesystem::create_directories(item / "inner");
+        test::writeFile(item / "inner" / "photo.jpg", "mine");
+    });
+    const std::string linked = leaveDeadRun(out, "txt", [&](const std::filesystem::path& item) {
+        std::filesystem::create_symlink(dir / "victim.txt", item);
+    });
+    // A dead run's folder under another run-like name: its marker names the old one.
+    const std::string renamed = leaveDeadRun(out, "csv", file);
+    const std::string otherName = ".lumatra-0D4C9B1E-57A2-4C3B-9D8E-2F6A1B7C3D40";
+    std::filesystem::rename(out / renamed, out / otherName);
+    // A living run of this process.
+    const OutputFolder folder(out);
+    const OutputSlot live(folder, "mp4");
+    test::writeFile(live.path(), "growing");
+    // Names of the pattern's look-alikes, and a link to a dead run's folder elsewhere.
+    std::filesystem::create_directories(dir / "elsewhere");
+    const std::string away = leaveDeadRun(dir / "elsewhere", "gif", file);
+    const std::string link = ".lumatra-7E1F0A2B-3C4D-4E5F-8A9B-0C1D2E3F4A5B";
+    std::filesystem::create_directory_symlink(dir / "elsewhere" / away, out / link);
+    ASSERT_EQ(::mkdir((out / ".lumatra-x").c_str(), 0700), 0);
+    test::writeFile(out / ".lumatra-x" / ".lumatra-x.json", "mine");
+    test::writeFile(out / ".lumatra-file.mp3", "mine");
+    // A folder of this user's made readable by others is not a run's folder.
+    const std::string open = leaveDeadRun(out, "csv", file);
+    ::chmod((out / open).c_str(), 0755);
+
+    folder.removeAbandonedItems();
+    std::vector<std::string> expected = {".lumatra-file.mp3",
+                                         ".lumatra-x",
+                                         extra,
+                                         nested,
+                                         linked,
+                                         otherName,
+                                         live.path().parent_path().filename().string(),
+                                         link,
+                                         open};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(test::ScratchDir::entriesOf(out), expected);
+    EXPECT_EQ(test::readFile(out / extra / "notes.txt"), "mine");
+    EXPECT_EQ(test::readFile(out / nested / (nested + ".png") / "inner" / "photo.jpg"), "mine");
+    EXPECT_EQ(test::readFile(live.path()), "growing");
+    EXPECT_EQ(test::ScratchDir::entriesOf(dir / "elsewhere" / away).size(), 2u);
+    EXPECT_EQ(test::readFile(out / ".lumatra-x" / ".lumatra-x.json"), "mine");
 }
 
 // Plants, for every new hidden name in `folder`, links to the victim at the names a run

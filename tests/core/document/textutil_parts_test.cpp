@@ -32,10 +32,15 @@ TEST(TextutilArguments, AcceptExactlyTheConverterCommandLine) {
     EXPECT_EQ(request.format, OutputFormat::rtfd);
     EXPECT_EQ(request.output, "/out/x.rtfd");
     EXPECT_EQ(request.inputEncoding, "UTF-8");
+    EXPECT_EQ(request.timeLimit, std::chrono::minutes(3));
     EXPECT_EQ(parseArguments({"-convert", "odt", "-output", "o", "s"}).source, "s");
+    EXPECT_EQ(parseArguments({"s", "-convert", "txt", "-output", "o", "-timelimit", "0.25"})
+                  .timeLimit,
+              std::chrono::milliseconds(250));
 
     const std::string usage = "Использование: lumatra-textutil ФАЙЛ -convert "
-                              "txt|html|rtf|rtfd|docx|odt -output ФАЙЛ [-inputencoding КОДИРОВКА]";
+                              "txt|html|rtf|rtfd|docx|odt -output ФАЙЛ [-inputencoding КОДИРОВКА] "
+                              "[-timelimit СЕКУНДЫ]";
     for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
              {},
              {"s"},
@@ -43,6 +48,9 @@ TEST(TextutilArguments, AcceptExactlyTheConverterCommandLine) {
              {"s", "-convert", "txt", "-output"},
              {"s", "t", "-convert", "txt", "-output", "o"},
              {"s", "-convert", "txt", "-output", "o", "-verbose"},
+             {"s", "-convert", "txt", "-output", "o", "-timelimit", "0"},
+             {"s", "-convert", "txt", "-output", "o", "-timelimit", "-1"},
+             {"s", "-convert", "txt", "-output", "o", "-timelimit", "5s"},
          })
         EXPECT_EQ(failureOf(bad), usage);
     EXPECT_EQ(failureOf({"s", "-convert", "pdf", "-output", "o"}),

@@ -1,0 +1,328 @@
+// Output folders others may write to, and runs that end badly: what another user can do
+// with names of the run's own pattern, what a killed run leaves running, and the names
+// a failure shows.
+
+#include "app/main/cli_support.h"
+#include "core/pdf/pdf_samples.h"
+#include "support/fixtures.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <optional>
+#include <thread>
+
+namespace lumatra {
+namespace {
+
+using test::lines;
+using test::lumatra;
+using ::testing::StartsWith;
+
+using Clock = std::chrono::steady_clock;
+
+// Runs a shell command as the user nobody, as another user of a shared folder would.
+test::ProcessOutput asNobody(const std::string& command, const std::filesystem::path& dir) {
+    return test::runProgram({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "sh",
+                             "-c", command},
+                            dir);
+}
+
+// Every item below `folder` with its owner, type and content, to tell whether any of it
+// changed.
+std::map<std::string, std::string> snapshot(const std::filesystem::path& folder) {
+    std::map<std::string, std::string> items;
+    for (auto it = std::filesystem::recursive_directory_iterator(folder);
+         it != std::filesystem::recursive_directory_iterator(); ++it) {
+        struct stat info {};
+        ::lstat(it->path().c_str(), &info);
+        std::string what = std::to_string(info.st_uid) + " ";
+        if (S_ISLNK(info.st_mode))
+            what += "-> " + std::filesystem::read_symlink(it->path()).string();
+        else if (S_ISDIR(info.st_mode))
+            what += "folder";
+        else
+            what += test::readFile(it->path());
+        items[std::filesystem::relative(it->path(), folder).string()] = what;
+    }
+    return items;
+}
+
+TEST(CommandLine, WhatOthersRenameOrPlantInASharedFolderSurvivesEveryFamily) {
+    test::ScratchDir dir;
+    std::filesystem::permissions(dir.path(), std::filesystem::perms(0755));
+    const auto shared = dir / "shared";
+    std::filesystem::create_directory(shared);
+    std::filesystem::permissions(shared, std::filesystem::perms(0777));
+    // Folders of ours: photos in subfolders, and a private folder holding a file named as
+    // a run's result would be.
+    for (int i = 1; i <= 6; ++i) {
+        const auto album = shared / "Photos" / ("album" + std::to_string(i % 2));
+        std::filesystem::create_directories(album);
+        test::writeFile(album / ("photo" + std::to_string(i) + ".jpg"), "photo");
+    }
+    const std::string uuid = "3F2504E0-4F89-41D3-9A0C-0305E82C3301";
+    std::filesystem::create_directory(shared / "Keep");
+    std::filesystem::permissions(shared / "Keep", std::filesystem::perms(0700));
+    test::writeFile(shared / "Keep" / (".lumatra-" + uuid + ".json"), "mine");
+    test::writeFile(shared / "Keep" / "notes.txt", "mine");
+    std::filesystem::create_directories(shared / "Photos2");
+    test::writeFile(shared / "Photos2" / "photo.jpg", "photo");
+    // A folder of ours of the pattern, marker and all, holding more than a run leaves.
+    const std::string crowded = ".lumatra-9B2D5E70-1C3A-4F6B-8D9E-0A1B2C3D4E5F";
+    std::filesystem::create_directory(shared / crowded);
+    std::filesystem::permissions(shared / crowded, std::filesystem::perms(0700));
+    test::writeFile(shared / crowded / (crowded + ".lock"), crowded + " 999999\n");
+    test::writeFile(shared / crowded / (crowded + ".json"), "mine");
+    test::writeFile(shared / crowded / "more.json", "mine");
+
+    // The other user renames our folders into the pattern and plants look-alikes.
+    const auto planted = asNobody(
+        "mv shared/Photos shared/.lumatra-x && mv shared/Keep shared/.lumatra-" + uuid +
+            " && mkdir -m 700 shared/.lumatra-0C1D2E3F-4A5B-4C6D-8E7F-901A2B3C4D5E"
+            " && echo theirs > shared/.lumatra-0C1D2E3F-4A5B-4C6D-8E7F-901A2B3C4D5E/x"
+            " && ln -s Photos2 shared/.lumatra-1A2B3C4D-5E6F-4A7B-8C9D-0E1F2A3B4C5D",
+        dir.path());
+    ASSERT_EQ(planted.status, 0) << planted.err;
+    // Folders made long ago, as real ones are.
+    for (const auto& entry : std::filesystem::directory_iterator(shared))
+        if (!entry.is_symlink())
+            std::filesystem::last_write_time(entry.path(), std::filesystem::file_time_type::clock::now() -
+                                                               std::chrono::hours(2));
+    const auto ours = [](std::map<std::string, std::string> items) {
+        std::erase_if(items, [](const auto& item) {
+            return !item.first.starts_with(".lumatra-") && !item.first.starts_with("Photos2");
+        });
+        return items;
+    };
+    const auto before = ours(snapshot(shared));
+    ASSERT_EQ(before.size(), 20u);
+
+    test::makeTone(dir / "tone.wav", 0.3);
+    test::makeMedia(dir / "picture.png",
+                    {"-f", "lavfi", "-i", "color=red:size=8x8", "-frames:v", "1"});
+    test::writeFile(dir / "table.csv", "a;b\n1;2\n");
+    test::writeFile(dir / "notes.md", "# Заметки\n\nТекст.\n");
+    test::writeFile(dir / "pages.pdf", test::samplePdf(test::textPages(2)));
+    const std::pair<const char*, const char*> runs[] = {
+        {"table.csv", "json"}, {"tone.wav", "mp3"}, {"picture.png", "jpg"},
+        {"notes.md", "html"},  {"pages.pdf", "txt"}, {"pages.pdf", "png"},
+    };
+    for (const auto& [source, target] : runs) {
+        const auto result = lumatra({"--cli", source, "--to", target, "--out", "shared"}, dir.path());
+        EXPECT_EQ(result.status, 0) << source << ": " << result.out;
+        EXPECT_THAT(lines(result.out).back(), StartsWith("Готово: ")) << source;
+    }
+    EXPECT_EQ(ours(snapshot(shared)), before);
+}
+
+// Whether a process whose command line holds `mark` still runs.
+bool runningWith(const std::string& mark) {
+    return !test::runProgram({"pgrep", "-f", "--", mark}).out.empty();
+}
+
+int countRunningWith(const std::string& mark) {
+    const std::string out = test::runProgram({"pgrep", "-f", "--", mark}).out;
+    return static_cast<int>(std::count(out.begin(), out.end(), '\n'));
+}
+
+// Whether process `pid` has ended (a zombie nobody reaps counts as ended).
+bool ended(pid_t pid) {
+    std::error_code error;
+    const auto stat = "/proc/" + std::to_string(pid) + "/stat";
+    if (!std::filesystem::exists(stat, error)) return true;
+    const std::string text = test::readFile(stat);
+    const auto close = text.rfind(')');
+    return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'Z';
+}
+
+// Sets an environment variable (none: unsets it) for the object's lifetime.
+class Variable {
+public:
+    Variable(const char* name, const char* value) : m_name(name) {
+        if (const char* old = std::getenv(name)) m_old = old;
+        if (value)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
+    }
+    ~Variable() {
+        if (m_old)
+            ::setenv(m_name, m_old->c_str(), 1);
+        else
+            ::unsetenv(m_name);
+    }
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
+TEST(CommandLine, AKilledRunTakesTheTextConverterAndItsEngineWithIt) {
+    test::ScratchDir dir;
+    std::string text;
+    for (int i = 0; i < 60000; ++i)
+        text += "Строка номер " + std::to_string(i) + " длинного документа.\n";
+    test::writeFile(dir / "long.txt", text);
+    test::writeFile(dir / "short.txt", "Коротко.\n");
+    const auto runtime = dir / "runtime";
+    std::filesystem::create_directory(runtime);
+    std::filesystem::permissions(runtime, std::filesystem::perms(0700));
+    const Variable temp("TMPDIR", dir.path().c_str());
+    for (const bool warm : {false, true}) {
+        const Variable session("XDG_RUNTIME_DIR", warm ? runtime.c_str() : nullptr);
+        // A warm engine is running before the long document reaches it.
+        if (warm) {
+            ASSERT_EQ(lumatra({"--cli", "short.txt", "--to", "docx"}, dir.path()).status, 0);
+        }
+        const std::string mark = (dir / "long.txt").string();
+        std::jthread killer([&] {
+            // The program, the text converter and (cold) the converter's engine.
+            for (int i = 0; i < 200 && countRunningWith(mark) < (warm ? 2 : 3); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            test::runProgram({"pkill", "-KILL", "-f", "--", "^" LUMATRA_BINARY " --cli " + mark});
+        });
+        const auto killed = lumatra({"--cli", mark, "--to", "docx"}, dir.path());
+        killer.join();
+        ASSERT_EQ(killed.status, 128 + SIGKILL) << (warm ? "warm" : "cold");
+        const auto until = Clock::now() + std::chrono::seconds(3);
+        while (runningWith(mark) && Clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_FALSE(runningWith(mark)) << (warm ? "warm" : "cold");
+        if (!warm) continue;
+        // The engine was at work for the run that died: it ends too.
+        const pid_t engine = std::atoi(test::readFile(runtime / "lumatra" / "textutil.lock").c_str());
+        ASSERT_GT(engine, 0);
+        while (!ended(engine) && Clock::now() < until + std::chrono::seconds(2))
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_TRUE(ended(engine));
+    }
+}
+
+std::uint32_t crc32(std::string_view bytes) {
+    std::uint32_t crc = 0xFFFFFFFF;
+    for (const unsigned char byte : bytes) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+    }
+    return ~crc;
+}
+
+void le(std::string& out, std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i)
+        out += static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+// A ZIP archive of stored (uncompressed) members.
+std::string zipOf(const std::vector<std::pair<std::string, std::string>>& members) {
+    std::string out;
+    std::string directory;
+    for (const auto& [name, bytes] : members) {
+        const auto offset = static_cast<std::uint32_t>(out.size());
+        const auto size = static_cast<std::uint32_t>(bytes.size());
+        const auto crc = crc32(bytes);
+        le(out, 0x04034b50, 4);
+        le(out, 20, 2);
+        le(out, 0, 2);
+        le(out, 0, 2);
+        le(out, 0, 4);
+        le(out, crc, 4);
+        le(out, size, 4);
+        le(out, size, 4);
+        le(out, static_cast<std::uint32_t>(name.size()), 2);
+        le(out, 0, 2);
+        out += name + bytes;
+        le(directory, 0x02014b50, 4);
+        le(directory, 20, 2);
+        le(directory, 20, 2);
+        le(directory, 0, 2);
+        le(directory, 0, 2);
+        le(directory, 0, 4);
+        le(directory, crc, 4);
+        le(directory, size, 4);
+        le(directory, size, 4);
+        le(directory, static_cast<std::uint32_t>(name.size()), 2);
+        le(directory, 0, 2);
+        le(directory, 0, 2);
+        le(directory, 0, 2);
+        le(directory, 0, 2);
+        le(directory, 0, 4);
+        le(directory, offset, 4);
+        directory += name;
+    }
+    const auto start = static_cast<std::uint32_t>(out.size());
+    out += directory;
+    le(out, 0x06054b50, 4);
+    le(out, 0, 4);
+    le(out, static_cast<std::uint32_t>(members.size()), 2);
+    le(out, static_cast<std::uint32_t>(members.size()), 2);
+    le(out, static_cast<std::uint32_t>(directory.size()), 4);
+    le(out, start, 4);
+    le(out, 0, 2);
+    return out;
+}
+
+// A Word document whose text is an entity that expands a billion times.
+std::string laughingDocument() {
+    std::string entities = "<!ENTITY l0 \"ha\">";
+    for (int i = 1; i <= 9; ++i) {
+        entities += "<!ENTITY l" + std::to_string(i) + " \"";
+        for (int j = 0; j < 10; ++j)
+            entities += "&l" + std::to_string(i - 1) + ";";
+        entities += "\">";
+    }
+    const std::string types =
+        R"(<?xml version="1.0" encoding="UTF-8"?><Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">)"
+        R"(<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>)"
+        R"(<Default Extension="xml" ContentType="application/xml"/>)"
+        R"(<Override PartName="/word/document.xml" ContentType="application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml"/></Types>)";
+    const std::string rels =
+        R"(<?xml version="1.0" encoding="UTF-8"?><Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
+        R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="word/document.xml"/></Relationships>)";
+    const std::string document =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?><!DOCTYPE w:document [" + entities +
+        R"(]><w:document xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/2006/main">)"
+        "<w:body><w:p><w:r><w:t>&l9;</w:t></w:r></w:p></w:body></w:document>";
+    return zipOf({{"[Content_Types].xml", types},
+                  {"_rels/.rels", rels},
+                  {"word/document.xml", document}});
+}
+
+TEST(CommandLine, FailuresNameTheFilesTheUserKnows) {
+    test::ScratchDir dir;
+    test::writeFile(dir / "laughs.docx", laughingDocument());
+    const auto laughs = lumatra({"--cli", "laughs.docx", "--to", "odt"}, dir.path());
+    EXPECT_EQ(laughs.status, 1);
+    EXPECT_EQ(laughs.out, "Ошибка: Не удалось открыть «" + (dir / "laughs.docx").string() +
+                              "»: документ повреждён или слишком сложен для LibreOffice\n");
+
+    // The text converter meets a full disk as it writes the page into the private folder.
+    if (!test::namespacesAllowed()) GTEST_SKIP() << "no mount namespaces here";
+    std::string notes = "# Заметки\n\n";
+    while (notes.size() < 400'000)
+        notes += "Строка заметок, которая займёт место на маленьком диске.\n\n";
+    test::writeFile(dir / "notes.md", notes);
+    const auto full = test::lumatraIsolated(
+        "mkdir -p small && mount -t tmpfs -o size=64k tmpfs small",
+        {"--cli", "notes.md", "--to", "html", "--out", "small"}, dir.path());
+    EXPECT_EQ(full.status, 1);
+    EXPECT_EQ(lines(full.out).back(), "Ошибка: Не удалось записать «" +
+                                          (dir / "small" / "notes.html").string() +
+                                          "»: на диске нет места");
+    for (const std::string& line : lines(full.out)) {
+        EXPECT_THAT(line, ::testing::Not(::testing::HasSubstr("/proc/")));
+        EXPECT_THAT(line, ::testing::Not(::testing::HasSubstr(".lumatra-")));
+    }
+}
+
+} // namespace
+} // namespace lumatra
