@@ -1,6 +1,7 @@
 #include "document/document_converter.h"
 
 #include "document/markdown.h"
+#include "document/markdown_pictures.h"
 #include "document/scratch_folder.h"
 #include "formats/convert_error.h"
 #include "text/utf8.h"
@@ -61,11 +62,12 @@ bool DocumentConverter::convert(const std::filesystem::path& source, Format targ
         const std::string name = source.filename().string();
         const std::string title = name.substr(0, name.size() - pathExtension(source).size() - 1);
         working = scratch / "document.html";
-        writeFileAtomically(working, Markdown::html(text, title));
+        writeFileAtomically(
+            working, MarkdownPictures::embed(Markdown::html(text, title), source.parent_path()));
     }
 
     if (target == Format::pdf) {
-        toPDF(working, output, scratch.path(), stop);
+        toPDF(working, output, stop);
         return false;
     }
     const auto format = toolFormat(target);
@@ -98,9 +100,20 @@ std::vector<std::string> DocumentConverter::textutilArguments(const std::filesys
     return arguments;
 }
 
+std::string DocumentConverter::toolLinesFirst(const std::string& message) {
+    const auto end = message.find('\n');
+    if (end == std::string::npos || end + 1 == message.size()) return message;
+    return message.substr(end + 1) + "\n" + message.substr(0, end);
+}
+
 void DocumentConverter::textutil(const std::filesystem::path& source, std::string_view format,
                                  const std::filesystem::path& output, std::stop_token stop) const {
-    Shell::run(m_tools.textutil, textutilArguments(source, format, output), {}, stop);
+    try {
+        Shell::run(m_tools.textutil, textutilArguments(source, format, output), {}, stop);
+    } catch (const ConvertError& error) {
+        if (error.errorCase() != ConvertError::Case::failed) throw;
+        throw ConvertError::failed(toolLinesFirst(error.payload()));
+    }
 }
 
 } // namespace lumatra

@@ -38,7 +38,9 @@ public:
                  std::stop_token stop = {}) const;
 
     /// Runs the text converter on `source`, writing `output` in the tool's `format`
-    /// ("docx", "rtf", "txt", "html", "odt" or "rtfd"). Fails as Shell::run does.
+    /// ("docx", "rtf", "txt", "html", "odt", "rtfd" or "pdf"). Fails as Shell::run does,
+    /// except that a failure's message starts with the tool's own words (what is wrong
+    /// with which file) and ends with the status line.
     void textutil(const std::filesystem::path& source, std::string_view format,
                   const std::filesystem::path& output, std::stop_token stop = {}) const;
 
@@ -48,6 +50,10 @@ public:
                                                       std::string_view format,
                                                       const std::filesystem::path& output);
 
+    /// A runner's failure message ("<tool> завершился с кодом 1\n<its lines>") with the
+    /// tool's lines first; a message without lines unchanged.
+    static std::string toolLinesFirst(const std::string& message);
+
     const Tools& tools() const { return m_tools; }
 
 private:
@@ -56,10 +62,11 @@ private:
                  const std::filesystem::path& output, const std::filesystem::path& scratch,
                  const Progress& progress, std::stop_token stop) const;
 
-    /// PDF targets: the working source becomes an RTFD package in `scratch`, whose text
-    /// is laid out on pages.
+    /// PDF targets: the text converter lays the working source out on A4 pages through
+    /// the office engine's own PDF export, so tables, notes, headers, footers, lists and
+    /// pictures keep their form.
     void toPDF(const std::filesystem::path& workingSource, const std::filesystem::path& output,
-               const std::filesystem::path& scratch, std::stop_token stop) const;
+               std::stop_token stop) const;
 
     Tools m_tools;
 };

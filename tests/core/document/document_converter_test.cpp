@@ -220,8 +220,10 @@ TEST(DocumentConverter, FailuresComeInOrderAndLeaveNoScratch) {
     EXPECT_EQ(failure("ok.md", Format::png),
               "ConvertError: Так конвертировать нельзя: документ → PNG");
     EXPECT_THAT(failure("pipe.txt", Format::docx), HasSubstr("не обычный файл"));
+    // The tool's own words come first, its exit status after them.
+    EXPECT_THAT(failure("a.docx", Format::odt), HasSubstr("ConvertError: Файл «"));
     EXPECT_THAT(failure("a.docx", Format::odt),
-                HasSubstr("ConvertError: lumatra-textutil завершился с кодом 1\nФайл «"));
+                HasSubstr("\nlumatra-textutil завершился с кодом 1"));
     EXPECT_FALSE(std::filesystem::exists(dir / "out.bin"));
 
     Tools missing = documentTools();
