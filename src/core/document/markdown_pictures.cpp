@@ -136,6 +136,61 @@ std::optional<std::string> pictureType(std::string_view bytes) {
     return std::nullopt;
 }
 
+std::optional<std::uint64_t> pictureArea(std::string_view bytes) {
+    const auto at = [&](std::size_t i) -> std::uint64_t {
+        return i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 0;
+    };
+    const auto big16 = [&](std::size_t i) { return at(i) << 8 | at(i + 1); };
+    const auto big32 = [&](std::size_t i) { return big16(i) << 16 | big16(i + 2); };
+    const auto little16 = [&](std::size_t i) { return at(i) | at(i + 1) << 8; };
+    const auto little24 = [&](std::size_t i) { return little16(i) | at(i + 2) << 16; };
+    const auto little32 = [&](std::size_t i) { return little16(i) | little16(i + 2) << 16; };
+    const auto type = pictureType(bytes);
+    if (!type) return std::nullopt;
+    if (*type == "image/png") {
+        if (bytes.size() < 24) return std::nullopt;
+        return big32(16) * big32(20);
+    }
+    if (*type == "image/gif") {
+        if (bytes.size() < 10) return std::nullopt;
+        return little16(6) * little16(8);
+    }
+    if (*type == "image/bmp") {
+        if (bytes.size() < 26) return std::nullopt;
+        const auto height = static_cast<std::int32_t>(little32(22));
+        const std::uint64_t rows =
+            height < 0 ? static_cast<std::uint64_t>(-static_cast<std::int64_t>(height))
+                       : static_cast<std::uint64_t>(height);
+        return little32(18) * rows;
+    }
+    if (*type == "image/webp") {
+        const std::string_view chunk = bytes.substr(12, 4);
+        if (chunk == "VP8X" && bytes.size() >= 30) return (little24(24) + 1) * (little24(27) + 1);
+        if (chunk == "VP8 " && bytes.size() >= 30)
+            return (little16(26) & 0x3FFF) * (little16(28) & 0x3FFF);
+        if (chunk == "VP8L" && bytes.size() >= 25) {
+            const std::uint64_t bits = little32(21);
+            return ((bits & 0x3FFF) + 1) * (((bits >> 14) & 0x3FFF) + 1);
+        }
+        return std::nullopt;
+    }
+    // JPEG: the first start-of-frame segment holds the size.
+    std::size_t i = 2;
+    while (i + 8 < bytes.size()) {
+        if (at(i) != 0xFF) return std::nullopt;
+        const auto marker = at(i + 1);
+        if (marker == 0xFF) {
+            ++i;
+            continue;
+        }
+        const bool frame =
+            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (frame) return big16(i + 5) * big16(i + 7);
+        i += 2 + big16(i + 2);
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string> readPicture(std::string_view address,
                                        const std::filesystem::path& folder) {
     const std::string path = decoded(address, true);
@@ -171,7 +226,8 @@ std::optional<std::string> readPicture(std::string_view address,
     std::string bytes;
     if (readToEnd(file.get(), static_cast<std::size_t>(info.st_size), maxPictureBytes, bytes) != 0)
         return std::nullopt;
-    if (!pictureType(bytes)) return std::nullopt;
+    const auto area = pictureArea(bytes);
+    if (!area || *area == 0 || *area > maxPixels) return std::nullopt;
     return bytes;
 }
 

@@ -104,6 +104,22 @@ TEST(RichTextOutput, PicturesStayAsTheirOwnBytesWithoutFallbacks) {
         EXPECT_EQ(textutil::withoutPictureFallbacks(c.rtf), c.wanted) << c.rtf;
 }
 
+TEST(MarkdownPictures, HeadersTellThePixelCount) {
+    const std::string jpeg =
+        std::string("\xFF\xD8\xFF\xE0\0\x04" "ab" "\xFF\xC0\0\x11\x08\0\x30\0\x40", 17);
+    const std::string gif = std::string("GIF89a\x05\0\x07\0", 10);
+    const std::string bmp =
+        std::string("BM", 2) + std::string(16, '\0') + std::string("\x04\0\0\0\xFD\xFF\xFF\xFF", 8);
+    const std::string webp = std::string("RIFF\0\0\0\0WEBPVP8X", 16) + std::string(8, '\0') +
+                             std::string("\x09\0\0\x13\0\0", 6);
+    EXPECT_EQ(MarkdownPictures::pictureArea(jpeg), 0x30u * 0x40u);
+    EXPECT_EQ(MarkdownPictures::pictureArea(gif), 35u);
+    EXPECT_EQ(MarkdownPictures::pictureArea(bmp), 12u);
+    EXPECT_EQ(MarkdownPictures::pictureArea(webp), 200u);
+    EXPECT_EQ(MarkdownPictures::pictureArea(jpeg.substr(0, 8)), std::nullopt);
+    EXPECT_EQ(MarkdownPictures::pictureArea("plain text"), std::nullopt);
+}
+
 TEST(DocumentConverter, TheToolsOwnLineComesBeforeTheStatus) {
     EXPECT_EQ(DocumentConverter::toolLinesFirst(
                   "lumatra-textutil завершился с кодом 1\nФайл «a.docx» повреждён"),
@@ -116,7 +132,11 @@ TEST(DocumentConverter, TheToolsOwnLineComesBeforeTheStatus) {
 TEST(MarkdownPictures, OnlyPicturesInsideTheDocumentsFolderAreRead) {
     test::ScratchDir outside;
     test::ScratchDir dir;
-    const std::string png("\x89PNG\r\n\x1A\n-rest-of-picture", 24);
+    // A PNG header claiming 2 × 3 pixels.
+    const std::string png = std::string("\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR\0\0\0\x02\0\0\0\x03", 24);
+    const std::string bomb =
+        std::string("\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR\0\0\x7F\xFF\0\0\x7F\xFF", 24);
+    test::writeFile(dir / "bomb.png", bomb);
     std::filesystem::create_directories(dir / "img" / "deep");
     test::writeFile(dir / "a.png", png);
     test::writeFile(dir / "img" / "deep" / "b c.png", png);
@@ -142,6 +162,7 @@ TEST(MarkdownPictures, OnlyPicturesInsideTheDocumentsFolderAreRead) {
         {"notes.txt", false},
         {"missing.png", false},
         {"big.png", false},
+        {"bomb.png", false},
         {"http://192.0.2.1/a.png", false},
         {"file:a.png", false},
         {"img", false},
@@ -158,7 +179,10 @@ TEST(MarkdownPictures, OnlyPicturesInsideTheDocumentsFolderAreRead) {
         "<p><img alt=\"Logo\" src=\"a.png\"> and <img alt=\"Far &amp; away\" src=\"" + up +
             "\"><img src='http://192.0.2.1/x.png'></p>",
         dir.path());
-    EXPECT_THAT(page, HasSubstr("<img alt=\"Logo\" src=\"data:image/png;base64,iVBORw0KGgo"));
+    EXPECT_THAT(
+        page,
+        HasSubstr(
+            "<img alt=\"Logo\" src=\"data:image/png;base64,iVBORw0KGgoAAAANSUhEUgAAAAIAAAAD\">"));
     EXPECT_THAT(page, HasSubstr("> and Far &amp; away</p>"));
     EXPECT_THAT(page, Not(HasSubstr("192.0.2.1")));
 }
