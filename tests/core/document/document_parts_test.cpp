@@ -105,8 +105,10 @@ TEST(RichTextOutput, PicturesStayAsTheirOwnBytesWithoutFallbacks) {
 }
 
 TEST(MarkdownPictures, HeadersTellThePixelCount) {
-    const std::string jpeg =
-        std::string("\xFF\xD8\xFF\xE0\0\x04" "ab" "\xFF\xC0\0\x11\x08\0\x30\0\x40", 17);
+    const std::string jpeg = std::string("\xFF\xD8\xFF\xE0\0\x04"
+                                         "ab"
+                                         "\xFF\xC0\0\x11\x08\0\x30\0\x40",
+                                         17);
     const std::string gif = std::string("GIF89a\x05\0\x07\0", 10);
     const std::string bmp =
         std::string("BM", 2) + std::string(16, '\0') + std::string("\x04\0\0\0\xFD\xFF\xFF\xFF", 8);
