@@ -178,6 +178,18 @@ std::string withA4Pages(std::string_view xml) {
     return out;
 }
 
+std::string withoutMetadata(std::string_view xml) {
+    constexpr std::string_view opening = "<office:meta>";
+    constexpr std::string_view closing = "</office:meta>";
+    const std::size_t at = xml.find(opening);
+    if (at == std::string_view::npos) return std::string(xml);
+    const std::size_t end = xml.find(closing, at);
+    if (end == std::string_view::npos) return std::string(xml);
+    std::string out(xml.substr(0, at + opening.size()));
+    out.append(xml.substr(end));
+    return out;
+}
+
 std::string withoutAnnotations(std::string_view xml) {
     std::string out;
     out.reserve(xml.size());

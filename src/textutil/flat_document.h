@@ -17,6 +17,10 @@ std::string withA4Pages(std::string_view xml);
 /// the like) in the text's own font, so that a PDF shows and extracts real bullets.
 std::string withUnicodeBullets(std::string_view xml);
 
+/// `xml` without its metadata (title, authors, dates, statistics: the office:meta
+/// element's content), which a PDF would otherwise carry as document information.
+std::string withoutMetadata(std::string_view xml);
+
 /// `xml` without its comments (office:annotation elements and their range ends). The
 /// engine we run has no windows for comments and refuses documents holding any.
 std::string withoutAnnotations(std::string_view xml);

@@ -186,7 +186,8 @@ void Office::convert(const std::filesystem::path& input, OutputFormat format,
             throw ToolError("LibreOffice не сохранил документ: " + takeError(m_kit));
         document.reset();
         std::string xml = withoutAnnotations(readWhole(flat));
-        if (format == OutputFormat::pdf) xml = withUnicodeBullets(withA4Pages(xml));
+        if (format == OutputFormat::pdf)
+            xml = withoutMetadata(withUnicodeBullets(withA4Pages(xml)));
         replaceFile(flat, xml);
         xml.clear();
         xml.shrink_to_fit();

@@ -58,7 +58,8 @@ std::string shapesDocument(const std::string& png, const std::string& extra = {}
                "</text:p></table:table-cell>";
     };
     std::string xml = R"(<?xml version="1.0" encoding="UTF-8"?>
-<office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" xmlns:style="urn:oasis:names:tc:opendocument:xmlns:style:1.0" xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" xmlns:table="urn:oasis:names:tc:opendocument:xmlns:table:1.0" xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0" xmlns:fo="urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0" xmlns:svg="urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0" xmlns:dc="http://purl.org/dc/elements/1.1/" office:version="1.3" office:mimetype="application/vnd.oasis.opendocument.text">
+<office:document xmlns:meta="urn:oasis:names:tc:opendocument:xmlns:meta:1.0" xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" xmlns:style="urn:oasis:names:tc:opendocument:xmlns:style:1.0" xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" xmlns:table="urn:oasis:names:tc:opendocument:xmlns:table:1.0" xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0" xmlns:fo="urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0" xmlns:svg="urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0" xmlns:dc="http://purl.org/dc/elements/1.1/" office:version="1.3" office:mimetype="application/vnd.oasis.opendocument.text">
+<office:meta><dc:title>Секретный заголовок</dc:title><meta:initial-creator>Иван Петров</meta:initial-creator></office:meta>
 <office:font-face-decls><style:font-face style:name="Symbol" svg:font-family="Symbol" style:font-charset="x-symbol"/></office:font-face-decls>
 <office:styles><style:style style:name="Standard" style:family="paragraph"/></office:styles>
 <office:automatic-styles>
@@ -307,6 +308,8 @@ TEST_F(DocumentFidelity, PdfPagesKeepTablesNotesHeadersBulletsAndPictures) {
         const std::string fonts = test::toolOutput({"pdffonts", pdf.string()});
         EXPECT_THAT(fonts, Not(HasSubstr(" no  "))) << fonts; // every font embedded
         EXPECT_THAT(fonts, Not(HasSubstr("Material"))) << fonts;
+        EXPECT_THAT(info, Not(HasSubstr("Title:"))) << info;
+        EXPECT_THAT(info, Not(HasSubstr("Author:"))) << info;
         const std::string text = test::toolOutput({"pdftotext", "-layout", pdf.string(), "-"});
         EXPECT_THAT(text, HasSubstr("•"));
         EXPECT_THAT(text, Not(HasSubstr("\xEF\x82\xB7"))); // U+F0B7, a private-use bullet
