@@ -3,8 +3,8 @@
 #include "pdf/pdf_document.h"
 #include "pdf/pdf_source.h"
 #include "pdf/pdf_writer.h"
-#include "pdf/rtf_reader.h"
-#include "pdf/rtf_writer.h"
+#include "richtext/rtf_reader.h"
+#include "richtext/rtf_writer.h"
 
 #include <sys/resource.h>
 

@@ -2,8 +2,8 @@
 // (valid UTF-8, runs and paragraphs inside the text), and what the writer makes of it
 // must read back to the same characters.
 #include "formats/convert_error.h"
-#include "pdf/rtf_reader.h"
-#include "pdf/rtf_writer.h"
+#include "richtext/rtf_reader.h"
+#include "richtext/rtf_writer.h"
 #include "text/utf8.h"
 
 #include <cstdint>

@@ -20,6 +20,7 @@
 #include "office.h"
 #include "output_writer.h"
 #include "request.h"
+#include "rescue.h"
 #include "source_preparer.h"
 #include "termination.h"
 #include "tool_error.h"
@@ -93,6 +94,15 @@ std::string durationText(std::chrono::milliseconds limit) {
     return std::to_string(seconds) + " с";
 }
 
+// The engine's open-and-save step, in the warm engine when one can be had, else cold.
+void runEngine(const std::filesystem::path& input, OutputFormat format,
+               const std::filesystem::path& result, const std::filesystem::path& scratch) {
+    if (WarmEngine::convert(input, format, result)) return;
+    std::error_code error;
+    std::filesystem::remove_all(scratch / "profile", error);
+    convertInChild(input, format, result, scratch);
+}
+
 int convert(const Request& request) {
     const auto scratch = makeScratch();
     Termination::setScratch(scratch);
@@ -111,11 +121,16 @@ int convert(const Request& request) {
     if (!Office::programFolder())
         throw ToolError("Для документов нужен LibreOffice: sudo apt install "
                         "libreoffice-writer-nogui");
-    if (WarmEngine::convert(input, request.format, result)) {
-        placeOutput(result, request.format, request.output);
-        return 0;
+    try {
+        runEngine(input, request.format, result, scratch);
+    } catch (const ToolError& error) {
+        if (!std::string_view(error.what()).starts_with(openFailure)) throw;
+        // A second try through LibreOffice's own program; a document that fails there
+        // too is damaged, or not what its name says.
+        const auto rescued = rescueAsFlat(input, scratch);
+        if (!rescued) throw ToolError(unreadableDocument(request.source));
+        runEngine(*rescued, request.format, result, scratch);
     }
-    convertInChild(input, request.format, result, scratch);
     placeOutput(result, request.format, request.output);
     return 0;
 }

@@ -1,7 +1,10 @@
 #include "office.h"
 
+#include "flat_document.h"
 #include "request.h"
 #include "tool_error.h"
+
+#include "formats/format.h"
 
 #define LOK_USE_UNSTABLE_API
 #include <LibreOfficeKit/LibreOfficeKit.h>
@@ -22,7 +25,8 @@ namespace {
 constexpr const char* missingOffice =
     "Для документов нужен LibreOffice: sudo apt install libreoffice-writer-nogui";
 
-// A file URL for a local path, every byte outside the unreserved set percent-encoded.
+} // namespace
+
 std::string fileUrl(const std::filesystem::path& path) {
     static constexpr char hex[] = "0123456789ABCDEF";
     std::string url = "file://";
@@ -39,6 +43,18 @@ std::string fileUrl(const std::filesystem::path& path) {
         }
     }
     return url;
+}
+
+namespace {
+
+std::string takeError(LibreOfficeKit* kit) {
+    char* text = kit->pClass->getError(kit);
+    std::string message = text ? text : "";
+    if (text) kit->pClass->freeError(text);
+    // Keep the sentence on one line.
+    for (char& c : message)
+        if (c == '\n' || c == '\r') c = ' ';
+    return message.empty() ? "неизвестная ошибка" : message;
 }
 
 struct DocumentCloser {
@@ -127,17 +143,58 @@ Office::~Office() {
     // and its profile is a scratch folder.
 }
 
-void Office::convert(const std::filesystem::path& input, OutputFormat format,
-                     const std::filesystem::path& output) {
+namespace {
+
+std::string readWhole(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw systemFailure("Не удалось прочитать", path.filename().string(), EIO);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void replaceFile(const std::filesystem::path& path, std::string_view bytes) {
+    std::error_code error;
+    std::filesystem::remove(path, error);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) throw systemFailure("Не удалось записать", path.filename().string(), errno);
+    const bool written =
+        ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    if (::close(fd) != 0 || !written)
+        throw systemFailure("Не удалось записать", path.filename().string(), EIO);
+}
+
+} // namespace
+
+LibreOfficeKitDocument* Office::open(const std::filesystem::path& input) {
     // Macros never run: the engine's loader defaults to never executing them, and the
     // profile forbids them as well.
-    std::unique_ptr<LibreOfficeKitDocument, DocumentCloser> document(
-        m_kit->pClass->documentLoadWithOptions(m_kit, fileUrl(input).c_str(), ""));
-    // The engine's own words name its programming interface, not the document: a
-    // document it cannot open is damaged, of an unknown kind, or built to overwhelm it.
-    if (!document)
-        throw ToolError("Не удалось открыть «" + input.string() +
-                        "»: документ повреждён или слишком сложен для LibreOffice");
+    LibreOfficeKitDocument* document =
+        m_kit->pClass->documentLoadWithOptions(m_kit, fileUrl(input).c_str(), "");
+    if (!document) throw ToolError(std::string(openFailure) + ": " + takeError(m_kit));
+    return document;
+}
+
+void Office::convert(const std::filesystem::path& input, OutputFormat format,
+                     const std::filesystem::path& output) {
+    std::unique_ptr<LibreOfficeKitDocument, DocumentCloser> document(open(input));
+    // A web page opens as a web document, whose ODF would be Writer/Web's; PDF pages take
+    // our geometry. Both go through flat ODF, which makes any document a text document.
+    const bool webPage = lowercased(input.extension().string()) == ".html";
+    const bool flatStep = format == OutputFormat::pdf || (format == OutputFormat::odt && webPage);
+    if (flatStep) {
+        const auto flat = output.parent_path() / ".flat.fodt";
+        if (!document->pClass->saveAs(document.get(), fileUrl(flat).c_str(), "fodt", ""))
+            throw ToolError("LibreOffice не сохранил документ: " + takeError(m_kit));
+        document.reset();
+        std::string xml = withoutAnnotations(readWhole(flat));
+        if (format == OutputFormat::pdf)
+            xml = withoutMetadata(withUnicodeBullets(withA4Pages(xml)));
+        replaceFile(flat, xml);
+        xml.clear();
+        xml.shrink_to_fit();
+        document.reset(open(flat));
+        std::error_code error;
+        std::filesystem::remove(flat, error);
+    }
     const char* options = format == OutputFormat::html ? "EmbedImages" : "";
     if (!document->pClass->saveAs(document.get(), fileUrl(output).c_str(), lokFormat(format),
                                   options))

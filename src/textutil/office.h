@@ -10,8 +10,15 @@
 #include <string>
 
 struct _LibreOfficeKit;
+struct _LibreOfficeKitDocument;
 
 namespace lumatra::textutil {
+
+/// A file URL for a local path, every byte outside the unreserved set percent-encoded.
+std::string fileUrl(const std::filesystem::path& path);
+
+/// The start of the message when the engine cannot open a document at all.
+inline constexpr const char* openFailure = "LibreOffice не открыл документ";
 
 class Office {
 public:
@@ -28,7 +35,10 @@ public:
     Office& operator=(const Office&) = delete;
 
     /// Opens `input` and saves it as `output` in `format` (rtfd is written as rtf; a web
-    /// page carries its pictures inside). Throws ToolError with LibreOffice's reason.
+    /// page carries its pictures inside; PDF pages are upright A4 with 56-point margins;
+    /// ODF is always a text document). PDF and the ODF of a web page ("*.html") pass
+    /// through flat ODF written beside `output`. Throws ToolError with LibreOffice's
+    /// reason, starting with `openFailure` when the document did not open.
     void convert(const std::filesystem::path& input, OutputFormat format,
                  const std::filesystem::path& output);
 
@@ -41,6 +51,9 @@ public:
     static void writeSettings(const std::filesystem::path& profile);
 
 private:
+    /// The document `input` opened by the engine, owned by the caller. Throws ToolError.
+    _LibreOfficeKitDocument* open(const std::filesystem::path& input);
+
     _LibreOfficeKit* m_kit = nullptr;
 };
 

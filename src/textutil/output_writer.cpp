@@ -79,9 +79,46 @@ std::string normalizedText(std::string_view text) {
     return out;
 }
 
+std::string withoutPictureFallbacks(std::string_view rtf) {
+    constexpr std::string_view fallback = "{\\nonshppict";
+    std::string out;
+    out.reserve(rtf.size());
+    std::size_t copied = 0;
+    for (std::size_t at = rtf.find(fallback); at != std::string_view::npos;
+         at = rtf.find(fallback, copied)) {
+        // Only a group that is a picture's fallback is dropped: the control word ends here.
+        const std::size_t after = at + fallback.size();
+        if (after < rtf.size() && ((rtf[after] >= 'a' && rtf[after] <= 'z') ||
+                                   (rtf[after] >= '0' && rtf[after] <= '9'))) {
+            out.append(rtf.substr(copied, after - copied));
+            copied = after;
+            continue;
+        }
+        int depth = 0;
+        std::size_t end = at;
+        for (; end < rtf.size(); ++end) {
+            const char c = rtf[end];
+            if (c == '\\') {
+                ++end; // an escaped character or the first letter of a control word
+            } else if (c == '{') {
+                ++depth;
+            } else if (c == '}' && --depth == 0) {
+                break;
+            }
+        }
+        if (end >= rtf.size()) break; // unbalanced: keep the rest as it is
+        out.append(rtf.substr(copied, at - copied));
+        copied = end + 1;
+    }
+    out.append(rtf.substr(copied));
+    return out;
+}
+
 void placeOutput(const std::filesystem::path& result, OutputFormat format,
                  const std::filesystem::path& output) {
     std::string bytes = readAll(result);
+    if (format == OutputFormat::rtf || format == OutputFormat::rtfd)
+        bytes = withoutPictureFallbacks(bytes);
     if (format == OutputFormat::txt) bytes = normalizedText(bytes);
     if (format == OutputFormat::html) bytes = withoutEmptyDates(bytes);
 

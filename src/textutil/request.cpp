@@ -14,7 +14,7 @@ ToolError systemFailure(const std::string& action, const std::string& path, int 
 namespace {
 
 constexpr const char* usage = "Использование: lumatra-textutil ФАЙЛ -convert "
-                              "txt|html|rtf|rtfd|docx|odt -output ФАЙЛ "
+                              "txt|html|rtf|rtfd|docx|odt|pdf -output ФАЙЛ "
                               "[-inputencoding КОДИРОВКА] [-timelimit СЕКУНДЫ]";
 
 // A positive number of seconds, fractions allowed ("2", "0.5").
@@ -32,8 +32,9 @@ std::optional<std::chrono::milliseconds> parseSeconds(const std::string& text) {
 } // namespace
 
 std::optional<OutputFormat> formatFromWord(std::string_view word) {
-    for (const auto format : {OutputFormat::txt, OutputFormat::html, OutputFormat::rtf,
-                              OutputFormat::rtfd, OutputFormat::docx, OutputFormat::odt})
+    for (const auto format :
+         {OutputFormat::txt, OutputFormat::html, OutputFormat::rtf, OutputFormat::rtfd,
+          OutputFormat::docx, OutputFormat::odt, OutputFormat::pdf})
         if (word == formatWord(format)) return format;
     return std::nullopt;
 }
@@ -52,13 +53,16 @@ const char* formatWord(OutputFormat format) {
         return "docx";
     case OutputFormat::odt:
         return "odt";
+    case OutputFormat::pdf:
+        return "pdf";
     }
     return "txt";
 }
 
 SourceKind sourceKind(const std::filesystem::path& source) {
     const std::string extension = lowercased(pathExtension(source));
-    if (extension == "doc" || extension == "docx" || extension == "odt" || extension == "rtf")
+    if (extension == "doc" || extension == "docx" || extension == "odt" || extension == "rtf" ||
+        extension == "fodt")
         return SourceKind::office;
     if (extension == "html" || extension == "htm") return SourceKind::html;
     if (extension == "webarchive") return SourceKind::webarchive;

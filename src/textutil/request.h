@@ -11,8 +11,8 @@
 
 namespace lumatra::textutil {
 
-/// What the tool writes.
-enum class OutputFormat { txt, html, rtf, rtfd, docx, odt };
+/// What the tool writes (pdf: A4 pages with 56-point margins and embedded fonts).
+enum class OutputFormat { txt, html, rtf, rtfd, docx, odt, pdf };
 
 /// What a source is, by its extension: a document LibreOffice opens as it is, a web
 /// page, a web archive, an RTFD package, or plain text (every other extension).

@@ -253,8 +253,36 @@ std::string withoutEmptyDates(std::string_view html) {
     return out;
 }
 
+namespace {
+
+std::string kindTitle(const std::string& extension) {
+    std::string title = extension;
+    for (char& c : title)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return title;
+}
+
+// Whether a ZIP archive ends in its end-of-central-directory record (within the last
+// 64 KiB of comment it may carry): a cut-off download lacks it.
+bool zipComplete(std::string_view bytes) {
+    constexpr std::string_view record("PK\x05\x06", 4);
+    const std::size_t tail = std::min<std::size_t>(bytes.size(), 65536 + 22);
+    return bytes.substr(bytes.size() - tail).rfind(record) != std::string_view::npos;
+}
+
+} // namespace
+
+std::string unreadableDocument(const std::filesystem::path& source) {
+    const std::string extension = lowercased(pathExtension(source));
+    return "Не удалось открыть «" + source.string() + "»: файл повреждён или это не документ " +
+           kindTitle(extension.empty() ? std::string("текста") : extension);
+}
+
 void checkOfficeSignature(std::string_view bytes, const std::string& extension,
                           const std::filesystem::path& source) {
+    const std::string name = "Файл «" + source.string() + "»";
+    const std::string title = kindTitle(extension);
+    if (bytes.empty()) throw ToolError(name + " пуст: в нём нет документа " + title);
     const bool zip = bytes.substr(0, 4) == std::string_view("PK\x03\x04", 4);
     const bool compound = bytes.substr(0, 8) == "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1";
     std::string_view start = bytes;
@@ -263,17 +291,27 @@ void checkOfficeSignature(std::string_view bytes, const std::string& extension,
            (start[0] == ' ' || start[0] == '\r' || start[0] == '\n' || start[0] == '\t'))
         start.remove_prefix(1);
     const bool rich = start.substr(0, 5) == "{\\rtf";
+    const bool xml = start.substr(0, 5) == "<?xml" || start.substr(0, 16) == "<office:document";
+    if (extension == "docx" || extension == "odt") {
+        if (!zip)
+            throw ToolError(name + " повреждён или не является документом " + title +
+                            ": это не ZIP-архив");
+        if (!zipComplete(bytes))
+            throw ToolError(name + " повреждён: документ " + title + " обрезан");
+        const std::string_view part = extension == "docx" ? "word/" : "content.xml";
+        if (bytes.find(part) == std::string_view::npos)
+            throw ToolError(name + " не является документом " + title +
+                            ": в архиве нет текста документа");
+    }
     bool fits = true;
-    if (extension == "docx" || extension == "odt") fits = zip;
     if (extension == "rtf") fits = rich;
     if (extension == "doc") fits = compound || rich;
-    if (!fits)
-        throw ToolError("Файл «" + source.string() + "» повреждён или не является документом " +
-                        extension);
+    if (extension == "fodt") fits = xml;
+    if (!fits) throw ToolError(name + " повреждён или не является документом " + title);
 }
 
 WebArchive readWebArchive(std::string_view archive) {
-    if (archive.size() > UINT32_MAX) throw ToolError("Веб-архив слишком большой");
+    if (archive.size() > UINT32_MAX) throw ToolError("веб-архив слишком большой");
     plist_t raw = nullptr;
     plist_from_memory(archive.data(), static_cast<std::uint32_t>(archive.size()), &raw);
     const std::unique_ptr<void, PlistFree> root(raw);
@@ -283,7 +321,7 @@ WebArchive readWebArchive(std::string_view archive) {
     const auto data = main && plist_get_node_type(main) == PLIST_DICT
                           ? dataItem(main, "WebResourceData")
                           : std::nullopt;
-    if (!data) throw ToolError("В веб-архиве нет главной страницы");
+    if (!data) throw ToolError("в веб-архиве нет главной страницы");
     WebArchive result;
     const auto encoding = stringItem(main, "WebResourceTextEncodingName");
     result.page = decodeText(*data, std::nullopt, encoding ? encoding : declaredCharset(*data));
@@ -348,7 +386,16 @@ std::filesystem::path prepareSource(const Request& request, const std::filesyste
     }
     case SourceKind::webarchive: {
         const auto copy = scratch / "source.html";
-        const WebArchive archive = readWebArchive(readSource(source));
+        const std::string bytes = readSource(source);
+        if (bytes.empty())
+            throw ToolError("Файл «" + source.string() + "» пуст: в нём нет веб-архива");
+        const WebArchive archive = [&] {
+            try {
+                return readWebArchive(bytes);
+            } catch (const ToolError& error) {
+                throw ToolError("Файл «" + source.string() + "» повреждён: " + error.what());
+            }
+        }();
         const auto picture = [&](std::string_view address) -> std::optional<std::string> {
             std::string wanted(address);
             for (std::size_t at = 0; (at = wanted.find("&amp;", at)) != std::string::npos; ++at)

@@ -42,11 +42,16 @@ std::string declareUtf8(std::string_view html);
 /// "00:00:00" when a document has none: its own reader refuses pages carrying them.
 std::string withoutEmptyDates(std::string_view html);
 
-/// Checks that an office document's first bytes fit its extension (a ZIP container for
-/// docx and odt, "{\rtf" for rtf, a compound file or rich text for doc), since the
-/// engine would otherwise read a damaged file as plain text. Throws ToolError.
+/// Checks that an office document's bytes fit its extension (a complete ZIP container
+/// holding a text document for docx and odt, "{\rtf" for rtf, a compound file or rich
+/// text for doc, XML for fodt), since the engine would otherwise read a damaged file as
+/// plain text. Throws ToolError naming `source` and what is wrong: empty, not a ZIP
+/// archive, cut off, another kind of document.
 void checkOfficeSignature(std::string_view bytes, const std::string& extension,
                           const std::filesystem::path& source);
+
+/// The sentence for a document that LibreOffice cannot open at all, naming `source`.
+std::string unreadableDocument(const std::filesystem::path& source);
 
 /// What a web archive holds: its main page (as UTF-8) and address, and its other
 /// resources (pictures among them), by address.
@@ -56,8 +61,8 @@ struct WebArchive {
     std::vector<std::pair<std::string, std::string>> pictures;
 };
 
-/// Reads a web archive (a property list, binary or XML). Throws ToolError when it has
-/// no main page.
+/// Reads a web archive (a property list, binary or XML). Throws ToolError ("в веб-архиве
+/// нет главной страницы", lower-case: the caller names the file first).
 WebArchive readWebArchive(std::string_view archive);
 
 /// The HTML of a web archive's main resource, as UTF-8. Throws ToolError.

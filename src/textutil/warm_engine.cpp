@@ -180,29 +180,34 @@ private:
     std::thread m_thread;
 };
 
-void answer(int client, Office& office) {
+// Answers one run. Returns false when the engine should retire: a document it could
+// not open can leave it unable to open the next one.
+bool answer(int client, Office& office) {
     std::string request;
-    if (!receiveAll(client, request, maxRequestBytes, 5000)) return;
+    if (!receiveAll(client, request, maxRequestBytes, 5000)) return true;
     std::string lines[4];
     std::size_t at = 0;
     for (auto& line : lines) {
         const auto end = request.find('\n', at);
-        if (end == std::string::npos) return;
+        if (end == std::string::npos) return true;
         line = request.substr(at, end - at);
         at = end + 1;
     }
     const auto format = formatFromWord(lines[2]);
-    if (lines[0] != "convert" || !format) return;
+    if (lines[0] != "convert" || !format) return true;
     std::string reply = "ok\n";
+    bool healthy = true;
     {
         const HangupWatch watch(client);
         try {
             office.convert(lines[1], *format, lines[3]);
         } catch (const ToolError& error) {
             reply = std::string("error\n") + error.what();
+            healthy = !std::string_view(error.what()).starts_with(openFailure);
         }
     }
     sendAll(client, reply);
+    return healthy;
 }
 
 } // namespace
@@ -290,8 +295,8 @@ int serve() {
         if (ready <= 0) break;
         const Descriptor client(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
         if (client.get() < 0 || !peerIsUs(client.get())) continue;
-        answer(client.get(), *office);
         ++served;
+        if (!answer(client.get(), *office)) break;
     }
     Termination::endNow(0);
 }

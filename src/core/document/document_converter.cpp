@@ -1,6 +1,7 @@
 #include "document/document_converter.h"
 
 #include "document/markdown.h"
+#include "document/markdown_pictures.h"
 #include "document/scratch_folder.h"
 #include "formats/convert_error.h"
 #include "text/utf8.h"
@@ -61,11 +62,12 @@ bool DocumentConverter::convert(const std::filesystem::path& source, Format targ
         const std::string name = source.filename().string();
         const std::string title = name.substr(0, name.size() - pathExtension(source).size() - 1);
         working = scratch / "document.html";
-        writeFileAtomically(working, Markdown::html(text, title));
+        writeFileAtomically(
+            working, MarkdownPictures::embed(Markdown::html(text, title), source.parent_path()));
     }
 
     if (target == Format::pdf) {
-        toPDF(working, output, scratch.path(), stop);
+        toPDF(working, output, stop);
         return false;
     }
     const auto format = toolFormat(target);

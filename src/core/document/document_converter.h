@@ -59,10 +59,11 @@ private:
                  const std::filesystem::path& output, const std::filesystem::path& scratch,
                  const Progress& progress, std::stop_token stop) const;
 
-    /// PDF targets: the working source becomes an RTFD package in `scratch`, whose text
-    /// is laid out on pages.
+    /// PDF targets: the text converter lays the working source out on A4 pages through
+    /// the office engine's own PDF export, so tables, notes, headers, footers, lists and
+    /// pictures keep their form.
     void toPDF(const std::filesystem::path& workingSource, const std::filesystem::path& output,
-               const std::filesystem::path& scratch, std::stop_token stop) const;
+               std::stop_token stop) const;
 
     Tools m_tools;
 };

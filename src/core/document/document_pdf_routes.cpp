@@ -1,6 +1,5 @@
-// The document converter's PDF routes, through the PDF module: a PDF source read by
-// poppler, and any document to PDF through the text converter's RTFD package, whose text
-// is laid out on pages.
+// The document converter's PDF routes: a PDF source read by poppler in the PDF module,
+// and any document to PDF through the text converter, whose office engine lays it out.
 #include "document/document_converter.h"
 
 #include "converter/families.h"
@@ -25,11 +24,11 @@ bool DocumentConverter::fromPDF(const std::filesystem::path& source, Format targ
 }
 
 void DocumentConverter::toPDF(const std::filesystem::path& workingSource,
-                              const std::filesystem::path& output,
-                              const std::filesystem::path& scratch, std::stop_token stop) const {
-    const std::filesystem::path package = scratch / "document.rtfd";
-    textutil(workingSource, "rtfd", package, stop);
-    pdfFamily().packageToPDF(package, output, stop);
+                              const std::filesystem::path& output, std::stop_token stop) const {
+    textutil(workingSource, "pdf", output, stop);
+    std::error_code error;
+    if (!std::filesystem::exists(output, error))
+        throw ConvertError::failed("Конвертер документов не создал файл");
 }
 
 } // namespace lumatra

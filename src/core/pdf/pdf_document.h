@@ -2,7 +2,7 @@
 // A PDF opened for reading: its pages, their text and their pictures.
 
 #include "formats/format.h"
-#include "pdf/attributed_text.h"
+#include "richtext/attributed_text.h"
 
 #include <filesystem>
 #include <memory>

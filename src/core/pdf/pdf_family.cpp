@@ -1,10 +1,10 @@
 // The PDF module's entry: PDF sources through PdfSource, and an RTFD package laid out on
 // pages through the RTF reader and the PDF writer.
 #include "converter/families.h"
-#include "pdf/attributed_text.h"
 #include "pdf/pdf_source.h"
 #include "pdf/pdf_writer.h"
-#include "pdf/rtf_reader.h"
+#include "richtext/attributed_text.h"
+#include "richtext/rtf_reader.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 #include "pdf/pdf_source.h"
 
 #include "formats/convert_error.h"
-#include "pdf/attributed_text.h"
 #include "pdf/pdf_document.h"
-#include "pdf/rtf_writer.h"
+#include "richtext/attributed_text.h"
+#include "richtext/rtf_writer.h"
 #include "tools/unique_fd.h"
 
 #include <fcntl.h>

@@ -1,7 +1,7 @@
 #pragma once
 // Inline pictures as cairo surfaces for drawing into a PDF.
 
-#include "pdf/attributed_text.h"
+#include "richtext/attributed_text.h"
 
 #include <cairo.h>
 

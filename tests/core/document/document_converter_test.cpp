@@ -221,6 +221,8 @@ TEST(DocumentConverter, FailuresComeInOrderAndLeaveNoScratch) {
     EXPECT_EQ(failure("ok.md", Format::png),
               "ConvertError: Так конвертировать нельзя: документ → PNG");
     EXPECT_THAT(failure("pipe.txt", Format::docx), HasSubstr("не обычный файл"));
+    // The tool's own words come first, its exit status after them.
+    EXPECT_THAT(failure("a.docx", Format::odt), HasSubstr("ConvertError: Файл «"));
     EXPECT_THAT(failure("a.docx", Format::odt),
                 StartsWith("ConvertError: Файл «" + (dir / "a.docx").string() + "»"));
     EXPECT_FALSE(std::filesystem::exists(dir / "out.bin"));

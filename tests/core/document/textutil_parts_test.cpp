@@ -39,7 +39,7 @@ TEST(TextutilArguments, AcceptExactlyTheConverterCommandLine) {
               std::chrono::milliseconds(250));
 
     const std::string usage = "Использование: lumatra-textutil ФАЙЛ -convert "
-                              "txt|html|rtf|rtfd|docx|odt -output ФАЙЛ [-inputencoding КОДИРОВКА] "
+                              "txt|html|rtf|rtfd|docx|odt|pdf -output ФАЙЛ [-inputencoding КОДИРОВКА] "
                               "[-timelimit СЕКУНДЫ]";
     for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
              {},
@@ -53,8 +53,8 @@ TEST(TextutilArguments, AcceptExactlyTheConverterCommandLine) {
              {"s", "-convert", "txt", "-output", "o", "-timelimit", "5s"},
          })
         EXPECT_EQ(failureOf(bad), usage);
-    EXPECT_EQ(failureOf({"s", "-convert", "pdf", "-output", "o"}),
-              "Неизвестный формат: pdf. " + usage);
+    EXPECT_EQ(failureOf({"s", "-convert", "png", "-output", "o"}),
+              "Неизвестный формат: png. " + usage);
 }
 
 TEST(TextutilDecoding, FindsTheEncodingOrTakesTheGivenOne) {
@@ -123,7 +123,7 @@ TEST(TextutilPages, WebArchivesGiveTheirMainPage) {
             webArchivePage(broken);
             ADD_FAILURE() << "read: " << broken;
         } catch (const ToolError& error) {
-            EXPECT_STREQ(error.what(), "В веб-архиве нет главной страницы");
+            EXPECT_STREQ(error.what(), "в веб-архиве нет главной страницы");
         }
     }
 }
@@ -141,31 +141,43 @@ TEST(TextutilPages, LibreOfficesEmptyDatesAreDropped) {
     EXPECT_EQ(withoutEmptyDates(dated), dated);
 }
 
-TEST(TextutilSources, OfficeDocumentsMustLookLikeTheirExtension) {
-    const std::string zip("PK\x03\x04rest", 8);
+TEST(TextutilSources, DamagedDocumentsAreNamedWithWhatIsWrong) {
+    const std::string end("PK\x05\x06", 4);
+    const std::string head("PK\x03\x04", 4);
+    const std::string docx = head + "word/document.xml" + end + std::string(18, '\0');
+    const std::string odt = head + "mimetype content.xml" + end + std::string(18, '\0');
     const std::string compound = "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1rest";
     struct Case {
         std::string bytes;
         std::string extension;
-        bool fits;
+        std::string problem; // empty: the bytes fit
     } cases[] = {
-        {zip, "docx", true},         {zip, "odt", true},
-        {"text", "docx", false},     {"", "odt", false},
-        {"{\\rtf1 x}", "rtf", true}, {"\xEF\xBB\xBF\n {\\rtf1", "rtf", true},
-        {zip, "rtf", false},         {compound, "doc", true},
-        {"{\\rtf1", "doc", true},    {"<html>", "doc", false},
+        {docx, "docx", ""},
+        {odt, "odt", ""},
+        {"", "docx", " пуст: в нём нет документа DOCX"},
+        {"text", "docx", " повреждён или не является документом DOCX: это не ZIP-архив"},
+        {docx.substr(0, 20), "docx", " повреждён: документ DOCX обрезан"},
+        {odt, "docx", " не является документом DOCX: в архиве нет текста документа"},
+        {docx, "odt", " не является документом ODT: в архиве нет текста документа"},
+        {"{\\rtf1 x}", "rtf", ""},
+        {"\xEF\xBB\xBF\n {\\rtf1", "rtf", ""},
+        {docx, "rtf", " повреждён или не является документом RTF"},
+        {"", "rtf", " пуст: в нём нет документа RTF"},
+        {compound, "doc", ""},
+        {"{\\rtf1", "doc", ""},
+        {"<html>", "doc", " повреждён или не является документом DOC"},
+        {"<?xml version=\"1.0\"?><office:document>", "fodt", ""},
+        {"plain", "fodt", " повреждён или не является документом FODT"},
     };
     for (const auto& c : cases) {
-        bool fits = true;
+        std::string problem;
         try {
             checkOfficeSignature(c.bytes, c.extension, "/x." + c.extension);
         } catch (const ToolError& error) {
-            fits = false;
-            EXPECT_EQ(std::string(error.what()), "Файл «/x." + c.extension +
-                                                     "» повреждён или не является документом " +
-                                                     c.extension);
+            problem = error.what();
         }
-        EXPECT_EQ(fits, c.fits) << c.extension << ": " << c.bytes;
+        EXPECT_EQ(problem, c.problem.empty() ? "" : "Файл «/x." + c.extension + "»" + c.problem)
+            << c.extension << ": " << c.bytes;
     }
 }
 

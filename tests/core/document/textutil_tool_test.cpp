@@ -36,7 +36,7 @@ TEST(Textutil, FailuresEndWithOneRussianLineAndNoOutput) {
         std::string line;
     } cases[] = {
         {{},
-         "Использование: lumatra-textutil ФАЙЛ -convert txt|html|rtf|rtfd|docx|odt "
+         "Использование: lumatra-textutil ФАЙЛ -convert txt|html|rtf|rtfd|docx|odt|pdf "
          "-output ФАЙЛ [-inputencoding КОДИРОВКА]"},
         {{(dir / "a.txt").string(), "-convert", "doc", "-output", out}, "Неизвестный формат: doc."},
         {{(dir / "missing.txt").string(), "-convert", "docx", "-output", out},
@@ -46,7 +46,8 @@ TEST(Textutil, FailuresEndWithOneRussianLineAndNoOutput) {
         {{(dir / "folder.txt").string(), "-convert", "docx", "-output", out},
          "Не удалось открыть «" + (dir / "folder.txt").string() + "»: это папка, а не файл"},
         {{(dir / "broken.docx").string(), "-convert", "odt", "-output", out},
-         "Файл «" + (dir / "broken.docx").string() + "» повреждён или не является документом docx"},
+         "Файл «" + (dir / "broken.docx").string() +
+             "» повреждён или не является документом DOCX: это не ZIP-архив"},
         {{(dir / "pipe.txt").string(), "-convert", "txt", "-output", out, "-inputencoding", "x-y"},
          "Не удалось открыть"},
     };

@@ -4,7 +4,7 @@
 #include "formats/convert_error.h"
 #include "pdf/pdf_document.h"
 #include "pdf/pdf_writer.h"
-#include "pdf/rtf_reader.h"
+#include "richtext/rtf_reader.h"
 
 #include <sys/stat.h>
 

@@ -1,4 +1,4 @@
-#include "pdf/rtf_writer.h"
+#include "richtext/rtf_writer.h"
 
 #include <algorithm>
 #include <cmath>

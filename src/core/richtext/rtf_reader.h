@@ -1,7 +1,7 @@
 #pragma once
 // Reads Rich Text Format into styled text.
 
-#include "pdf/attributed_text.h"
+#include "richtext/attributed_text.h"
 
 #include <filesystem>
 #include <stop_token>

@@ -1,5 +1,5 @@
-#include "pdf/rtf_reader.h"
-#include "pdf/rtf_writer.h"
+#include "richtext/rtf_reader.h"
+#include "richtext/rtf_writer.h"
 
 #include "formats/convert_error.h"
 #include "support/fixtures.h"

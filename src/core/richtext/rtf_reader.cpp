@@ -1,7 +1,7 @@
-#include "pdf/rtf_reader.h"
+#include "richtext/rtf_reader.h"
 
 #include "formats/convert_error.h"
-#include "pdf/rtf_tables.h"
+#include "richtext/rtf_tables.h"
 #include "text/utf8.h"
 #include "tools/read_to_end.h"
 #include "tools/unique_fd.h"

@@ -1,4 +1,4 @@
-#include "pdf/attributed_text.h"
+#include "richtext/attributed_text.h"
 
 #include "text/utf8.h"
 

@@ -1,4 +1,4 @@
-#include "pdf/rtf_tables.h"
+#include "richtext/rtf_tables.h"
 
 #include "text/utf8.h"
 

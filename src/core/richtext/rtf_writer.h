@@ -1,7 +1,7 @@
 #pragma once
 // Writes styled text as Rich Text Format.
 
-#include "pdf/attributed_text.h"
+#include "richtext/attributed_text.h"
 
 #include <string>
 

@@ -1,0 +1,431 @@
+// Documents of every shape (a table with spans and borders, a footnote, a header and a
+// footer with the page number, Symbol-font bullets, a nested list, a picture; Cyrillic,
+// CJK and Arabic text) through every target, read back with readers that are not
+// LibreOffice: poppler's tools for PDF, the packages' own XML, our RTF reader.
+#include "core/document/document_support.h"
+#include "core/pdf/pdf_samples.h"
+#include "data/plist_bridge.h"
+#include "document/document_converter.h"
+#include "formats/convert_error.h"
+#include "richtext/rtf_reader.h"
+
+#include <glib.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <map>
+#include <regex>
+#include <thread>
+
+namespace lumatra {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
+
+// The body's words, in order; every target must keep them.
+const std::vector<std::string> bodyWords = {
+    "Отчёт",  "о",           "поездке",   "Съешь",     "же",      "ещё",          "этих",
+    "мягких", "французских", "булок",     "Quarterly", "numbers", "北京",         "欢迎",
+    "你们",   "مرحبا",       "Имя",       "Город",     "Возраст", "Объединённая", "ячейка",
+    "30",     "Анна",        "Москва",    "25",        "Борис",   "Казань",       "41",
+    "Первый", "пункт",       "Вложенный", "номер",     "Второй",  "пункт",        "Конец",
+    "первой", "страницы",    "Вторая",    "страница",  "текста"};
+
+std::string escaped(std::string_view text) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '<')
+            out += "&lt;";
+        else if (c == '&')
+            out += "&amp;";
+        else
+            out += c;
+    }
+    return out;
+}
+
+// A flat ODF text document holding every shape. `extra` goes into the first paragraph
+// (a comment, a tracked change).
+std::string shapesDocument(const std::string& png, const std::string& extra = {}) {
+    const auto cell = [](const std::string& text, const std::string& more = {}) {
+        return "<table:table-cell table:style-name=\"C\"" + more + "><text:p>" + escaped(text) +
+               "</text:p></table:table-cell>";
+    };
+    std::string xml = R"(<?xml version="1.0" encoding="UTF-8"?>
+<office:document xmlns:meta="urn:oasis:names:tc:opendocument:xmlns:meta:1.0" xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" xmlns:style="urn:oasis:names:tc:opendocument:xmlns:style:1.0" xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" xmlns:table="urn:oasis:names:tc:opendocument:xmlns:table:1.0" xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0" xmlns:fo="urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0" xmlns:svg="urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0" xmlns:dc="http://purl.org/dc/elements/1.1/" office:version="1.3" office:mimetype="application/vnd.oasis.opendocument.text">
+<office:meta><dc:title>Секретный заголовок</dc:title><meta:initial-creator>Иван Петров</meta:initial-creator></office:meta>
+<office:font-face-decls><style:font-face style:name="Symbol" svg:font-family="Symbol" style:font-charset="x-symbol"/></office:font-face-decls>
+<office:styles><style:style style:name="Standard" style:family="paragraph"/></office:styles>
+<office:automatic-styles>
+<style:style style:name="T" style:family="table"><style:table-properties style:width="15cm" table:align="left"/></style:style>
+<style:style style:name="C" style:family="table-cell"><style:table-cell-properties fo:border="0.5pt solid #000000" fo:padding="0.1cm"/></style:style>
+<style:style style:name="Break" style:family="paragraph" style:parent-style-name="Standard"><style:paragraph-properties fo:break-before="page"/></style:style>
+<text:list-style style:name="L">
+<text:list-level-style-bullet text:level="1" text:bullet-char="&#xF0B7;"><style:list-level-properties text:list-level-position-and-space-mode="label-alignment"><style:list-level-label-alignment text:label-followed-by="listtab" fo:text-indent="-0.6cm" fo:margin-left="1.2cm"/></style:list-level-properties><style:text-properties style:font-name="Symbol"/></text:list-level-style-bullet>
+<text:list-level-style-number text:level="2" style:num-format="1" style:num-suffix="."><style:list-level-properties text:list-level-position-and-space-mode="label-alignment"><style:list-level-label-alignment text:label-followed-by="listtab" fo:text-indent="-0.6cm" fo:margin-left="2.4cm"/></style:list-level-properties></text:list-level-style-number>
+</text:list-style>
+<style:page-layout style:name="pm1"><style:page-layout-properties fo:page-width="8.5in" fo:page-height="11in" fo:margin-top="1in" fo:margin-bottom="1in" fo:margin-left="1in" fo:margin-right="1in"/><style:header-style><style:header-footer-properties fo:min-height="0.5cm" fo:margin-bottom="0.3cm"/></style:header-style><style:footer-style><style:header-footer-properties fo:min-height="0.5cm" fo:margin-top="0.3cm"/></style:footer-style></style:page-layout>
+</office:automatic-styles>
+<office:master-styles><style:master-page style:name="Standard" style:page-layout-name="pm1"><style:header><text:p>Шапка документа</text:p></style:header><style:footer><text:p>Страница <text:page-number text:select-page="current">1</text:page-number></text:p></style:footer></style:master-page></office:master-styles>
+<office:body><office:text>
+<text:h text:outline-level="1">Отчёт о поездке</text:h>
+<text:p>Съешь же ещё этих мягких французских булок )";
+    xml += extra;
+    xml +=
+        R"(<text:note text:id="n1" text:note-class="footnote"><text:note-citation>1</text:note-citation><text:note-body><text:p>Сноска внизу страницы</text:p></text:note-body></text:note> Quarterly numbers</text:p>
+<text:p>北京 欢迎 你们</text:p>
+<text:p>مرحبا</text:p>
+<table:table table:name="Table1" table:style-name="T"><table:table-column table:number-columns-repeated="3"/>
+<table:table-header-rows><table:table-row>)";
+    xml += cell("Имя") + cell("Город") + cell("Возраст");
+    xml += "</table:table-row></table:table-header-rows><table:table-row>";
+    xml += cell("Объединённая ячейка", " table:number-columns-spanned=\"2\"") +
+           "<table:covered-table-cell/>" + cell("30");
+    xml += "</table:table-row><table:table-row>" + cell("Анна") + cell("Москва") + cell("25");
+    xml += "</table:table-row><table:table-row>" + cell("Борис") + cell("Казань") + cell("41");
+    xml += R"(</table:table-row></table:table>
+<text:list text:style-name="L"><text:list-item><text:p>Первый пункт</text:p><text:list><text:list-item><text:p>Вложенный номер</text:p></text:list-item></text:list></text:list-item><text:list-item><text:p>Второй пункт</text:p></text:list-item></text:list>
+<text:p><draw:frame draw:name="pic" text:anchor-type="as-char" svg:width="3cm" svg:height="2cm"><draw:image><office:binary-data>)";
+    xml += Plist::base64(png);
+    xml += R"(</office:binary-data></draw:image></draw:frame></text:p>
+<text:p>Конец первой страницы</text:p>
+<text:p text:style-name="Break">Вторая страница текста</text:p>
+</office:text></office:body></office:document>
+)";
+    return xml;
+}
+
+// Words of a text: runs of letters and digits (every non-ASCII character counts as a
+// letter), after NFKC (PDF text may hold presentation forms of Arabic letters).
+std::vector<std::string> wordsOf(const std::string& text) {
+    gchar* normal =
+        g_utf8_normalize(text.c_str(), static_cast<gssize>(text.size()), G_NORMALIZE_NFKC);
+    std::string folded = normal ? normal : text;
+    g_free(normal);
+    // Direction marks a reader may wrap right-to-left words in are no part of them.
+    for (const char* mark : {"\u200E", "\u200F", "\u202A", "\u202B", "\u202C", "\u202D", "\u202E",
+                             "\u2066", "\u2067", "\u2068", "\u2069"})
+        for (std::size_t at; (at = folded.find(mark)) != std::string::npos;)
+            folded.replace(at, 3, " ");
+    std::vector<std::string> words;
+    std::string word;
+    for (const char c : folded) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x80 || std::isalnum(u)) {
+            word += c;
+        } else if (!word.empty()) {
+            words.push_back(word);
+            word.clear();
+        }
+    }
+    if (!word.empty()) words.push_back(word);
+    return words;
+}
+
+// The share of `wanted` found in `text` in order (each after the one before).
+double recall(const std::vector<std::string>& wanted, const std::string& text) {
+    const auto words = wordsOf(text);
+    std::size_t at = 0;
+    std::size_t found = 0;
+    for (const auto& word : wanted) {
+        std::size_t i = at;
+        while (i < words.size() && words[i] != word)
+            ++i;
+        if (i < words.size()) {
+            ++found;
+            at = i + 1;
+        }
+    }
+    return wanted.empty() ? 1 : static_cast<double>(found) / static_cast<double>(wanted.size());
+}
+
+std::string withoutTags(const std::string& xml) {
+    std::string text;
+    bool inTag = false;
+    for (const char c : xml) {
+        if (c == '<') {
+            inTag = true;
+            text += ' ';
+        } else if (c == '>') {
+            inTag = false;
+        } else if (!inTag) {
+            text += c;
+        }
+    }
+    return text;
+}
+
+std::string member(const std::filesystem::path& package, const std::string& name) {
+    return test::runProgram({"unzip", "-p", package.string(), name}).out;
+}
+
+// A session runtime folder of the suite's own, so that its runs share a warm engine;
+// the engine is ended with it.
+class Session {
+public:
+    Session() { std::filesystem::permissions(m_dir.path(), std::filesystem::perms::owner_all); }
+    ~Session() {
+        std::error_code error;
+        const auto lock = m_dir / "lumatra" / "textutil.lock";
+        if (!std::filesystem::exists(lock, error)) return;
+        const std::string text = test::readFile(lock);
+        const pid_t pid = text.empty() ? -1 : static_cast<pid_t>(std::stol(text));
+        if (pid <= 0 || ::kill(pid, SIGTERM) != 0) return;
+        for (int i = 0; i < 250 && ::kill(pid, 0) == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const std::filesystem::path& path() const { return m_dir.path(); }
+
+private:
+    test::ScratchDir m_dir;
+};
+
+class DocumentFidelity : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_dir = new test::ScratchDir;
+        s_session = new Session;
+        s_runtime = new test::ScopedVariable("XDG_RUNTIME_DIR", s_session->path().c_str());
+        test::toolOutput(
+            {"convert", "-size", "60x40", "xc:green", (*s_dir / "green.png").string()});
+        s_png = test::readFile(*s_dir / "green.png");
+        test::writeFile(*s_dir / "shapes.fodt", shapesDocument(s_png));
+        for (const char* format : {"docx", "odt", "rtf", "html"}) {
+            const auto run =
+                test::textutil({(*s_dir / "shapes.fodt").string(), "-convert", format, "-output",
+                                (*s_dir / (std::string("shapes.") + format)).string()});
+            ASSERT_EQ(run.status, 0) << format << ": " << run.err;
+        }
+    }
+    static void TearDownTestSuite() {
+        delete s_runtime;
+        delete s_session;
+        delete s_dir;
+    }
+
+    static std::filesystem::path dir() { return s_dir->path(); }
+
+    void convert(const std::filesystem::path& source, Format target,
+                 const std::filesystem::path& output) {
+        Tools tools;
+        tools.textutil = LUMATRA_TEXTUTIL;
+        DocumentConverter(tools).convert(source, target, Quality::balanced, output);
+    }
+
+    // The text a target holds, read without LibreOffice.
+    static std::string textOf(const std::filesystem::path& file) {
+        const std::string extension = file.extension().string();
+        if (extension == ".pdf")
+            return test::toolOutput({"pdftotext", "-layout", file.string(), "-"});
+        if (extension == ".docx") return withoutTags(member(file, "word/document.xml"));
+        if (extension == ".odt") return withoutTags(member(file, "content.xml"));
+        if (extension == ".html") return withoutTags(test::readFile(file));
+        if (extension == ".rtf") {
+            return RtfReader::read(test::readFile(file)).text();
+        }
+        return test::readFile(file);
+    }
+
+    static inline test::ScratchDir* s_dir = nullptr;
+    static inline Session* s_session = nullptr;
+    static inline test::ScopedVariable* s_runtime = nullptr;
+    static inline std::string s_png;
+};
+
+TEST_F(DocumentFidelity, EveryShapeReachesEveryTarget) {
+    for (const char* source : {"docx", "odt", "rtf", "html"}) {
+        for (const auto& [target, extension] :
+             std::vector<std::pair<Format, std::string>>{{Format::txt, "txt"},
+                                                         {Format::html, "html"},
+                                                         {Format::rtf, "rtf"},
+                                                         {Format::docx, "docx"},
+                                                         {Format::odt, "odt"},
+                                                         {Format::pdf, "pdf"}}) {
+            SCOPED_TRACE(std::string(source) + " → " + extension);
+            const auto output = dir() / (std::string("from-") + source + "." + extension);
+            ASSERT_NO_THROW(convert(dir() / (std::string("shapes.") + source), target, output));
+            EXPECT_GE(recall(bodyWords, textOf(output)), 0.99) << textOf(output);
+            if (extension == "odt") {
+                EXPECT_EQ(member(output, "mimetype"), "application/vnd.oasis.opendocument.text");
+                EXPECT_THAT(test::readFile(output), HasSubstr("Pictures/"));
+            }
+            if (extension == "docx") {
+                EXPECT_THAT(test::readFile(output), HasSubstr("word/media/"));
+                EXPECT_THAT(member(output, "word/document.xml"), HasSubstr("w:gridSpan"));
+                EXPECT_THAT(member(output, "word/footnotes.xml"), HasSubstr("Сноска"));
+            }
+            if (extension == "rtf") {
+                const std::string rtf = test::readFile(output);
+                EXPECT_TRUE(rtf.find("\\pngblip") != std::string::npos ||
+                            rtf.find("\\jpegblip") != std::string::npos);
+                EXPECT_THAT(rtf, Not(HasSubstr("\\nonshppict")));
+            }
+        }
+    }
+}
+
+// The cells of each row share a line, the cells of each column their left edge.
+void expectTableInColumns(const std::filesystem::path& pdf) {
+    const std::string boxes = test::toolOutput({"pdftotext", "-bbox", pdf.string(), "-"});
+    std::map<std::string, std::pair<double, double>> at; // word → (xMin, yMin)
+    const std::regex word(
+        R"re(<word xMin="([0-9.]+)" yMin="([0-9.]+)" xMax="[0-9.]+" yMax="[0-9.]+">([^<]+)</word>)re");
+    for (auto it = std::sregex_iterator(boxes.begin(), boxes.end(), word);
+         it != std::sregex_iterator(); ++it)
+        at.emplace((*it)[3].str(), std::make_pair(std::stod((*it)[1]), std::stod((*it)[2])));
+    for (const char* name : {"Имя", "Город", "Возраст", "Анна", "Москва", "25", "Борис", "Казань",
+                             "41", "Объединённая", "30"})
+        ASSERT_TRUE(at.count(name)) << name << " not in " << boxes;
+    const auto near = [](double a, double b) { return std::abs(a - b) < 2; };
+    for (const auto& column :
+         std::vector<std::vector<std::string>>{{"Имя", "Анна", "Борис", "Объединённая"},
+                                               {"Город", "Москва", "Казань"},
+                                               {"Возраст", "25", "41", "30"}})
+        for (const auto& name : column)
+            EXPECT_TRUE(near(at[name].first, at[column[0]].first)) << name << " vs " << column[0];
+    for (const auto& row : std::vector<std::vector<std::string>>{
+             {"Имя", "Город", "Возраст"}, {"Анна", "Москва", "25"}, {"Объединённая", "30"}})
+        for (const auto& name : row)
+            EXPECT_TRUE(near(at[name].second, at[row[0]].second)) << name << " vs " << row[0];
+    EXPECT_LT(at["Имя"].second, at["Объединённая"].second);
+    EXPECT_LT(at["Объединённая"].second, at["Анна"].second);
+}
+
+TEST_F(DocumentFidelity, PdfPagesKeepTablesNotesHeadersBulletsAndPictures) {
+    for (const char* source : {"docx", "odt", "rtf", "html"}) {
+        SCOPED_TRACE(source);
+        const auto pdf = dir() / (std::string("pages-") + source + ".pdf");
+        ASSERT_NO_THROW(convert(dir() / (std::string("shapes.") + source), Format::pdf, pdf));
+        const std::string info = test::toolOutput({"pdfinfo", pdf.string()});
+        EXPECT_THAT(
+            info, ::testing::ContainsRegex("Page size: +595\\.[23][0-9]* x 841\\.89 pts \\(A4\\)"));
+        const std::string fonts = test::toolOutput({"pdffonts", pdf.string()});
+        EXPECT_THAT(fonts, Not(HasSubstr(" no  "))) << fonts; // every font embedded
+        EXPECT_THAT(fonts, Not(HasSubstr("Material"))) << fonts;
+        EXPECT_THAT(info, Not(HasSubstr("Title:"))) << info;
+        EXPECT_THAT(info, Not(HasSubstr("Author:"))) << info;
+        const std::string text = test::toolOutput({"pdftotext", "-layout", pdf.string(), "-"});
+        EXPECT_THAT(text, HasSubstr("•"));
+        EXPECT_THAT(text, Not(HasSubstr("\xEF\x82\xB7"))); // U+F0B7, a private-use bullet
+        EXPECT_THAT(text, HasSubstr("1."));                // the nested list's number
+        EXPECT_THAT(test::toolOutput({"pdfimages", "-list", pdf.string()}),
+                    HasSubstr(" 60    40 "));
+        expectTableInColumns(pdf);
+        if (std::string(source) == "html") continue; // a web page has no pages of its own
+        EXPECT_THAT(info, ::testing::ContainsRegex("Pages: +2\n"));
+        EXPECT_THAT(text, HasSubstr("Сноска внизу страницы"));
+        // Header and footer with the page's number on every page.
+        for (const char* page : {"1", "2"}) {
+            const std::string one =
+                test::toolOutput({"pdftotext", "-f", page, "-l", page, pdf.string(), "-"});
+            EXPECT_THAT(one, HasSubstr("Шапка документа")) << "page " << page;
+            EXPECT_THAT(one, HasSubstr(std::string("Страница ") + page)) << "page " << page;
+        }
+    }
+}
+
+TEST_F(DocumentFidelity, CommentsAndTrackedChangesNeverStopAConversion) {
+    const std::string extra =
+        "<office:annotation><dc:creator>Иван</dc:creator><dc:date>2024-01-01T10:00:00</dc:date>"
+        "<text:p>Заметка на полях</text:p></office:annotation> <text:change-start "
+        "text:change-id=\"c1\"/>Quarterly<text:change-end text:change-id=\"c1\"/>";
+    std::string xml = shapesDocument(s_png, extra);
+    xml.insert(xml.find("<text:h "),
+               "<text:tracked-changes><text:changed-region text:id=\"c1\"><text:insertion>"
+               "<office:change-info><dc:creator>Иван</dc:creator><dc:date>2024-01-01T10:00:00"
+               "</dc:date></office:change-info></text:insertion></text:changed-region>"
+               "</text:tracked-changes>");
+    test::writeFile(dir() / "remarks.fodt", xml);
+    const auto docx = dir() / "remarks.docx";
+    const auto made = test::textutil(
+        {(dir() / "remarks.fodt").string(), "-convert", "docx", "-output", docx.string()});
+    ASSERT_EQ(made.status, 0) << made.err;
+    const auto pdf = dir() / "remarks.pdf";
+    ASSERT_NO_THROW(convert(docx, Format::pdf, pdf));
+    EXPECT_GE(recall(bodyWords, textOf(pdf)), 0.99) << textOf(pdf);
+}
+
+TEST_F(DocumentFidelity, DamagedDocumentsSayWhatIsWrongFirst) {
+    const std::string docx = test::readFile(dir() / "shapes.docx");
+    struct Case {
+        std::string name;
+        std::string bytes;
+        std::string problem;
+    } cases[] = {
+        {"cut.docx", docx.substr(0, docx.size() / 2), "» повреждён: документ DOCX обрезан"},
+        {"text.docx", "just words",
+         "» повреждён или не является документом DOCX: это не ZIP-архив"},
+        {"empty.odt", "", "» пуст: в нём нет документа ODT"},
+        {"sheet.odt", docx, "» не является документом ODT: в архиве нет текста документа"},
+        {"zip.rtf", docx, "» повреждён или не является документом RTF"},
+        {"empty.webarchive", "", "» пуст: в нём нет веб-архива"},
+        {"bad.webarchive", "<plist>", "» повреждён: в веб-архиве нет главной страницы"},
+    };
+    for (const auto& c : cases) {
+        test::writeFile(dir() / c.name, c.bytes);
+        try {
+            convert(dir() / c.name, Format::pdf, dir() / (c.name + ".pdf"));
+            ADD_FAILURE() << c.name << " converted";
+        } catch (const ConvertError& error) {
+            EXPECT_THAT(error.errorDescription(),
+                        StartsWith("Файл «" + (dir() / c.name).string() + c.problem));
+            EXPECT_THAT(error.errorDescription(),
+                        HasSubstr("\nlumatra-textutil завершился с кодом 1"));
+        }
+    }
+}
+
+TEST_F(DocumentFidelity, MarkdownPicturesBesideTheFileAreCarriedEverywhere) {
+    test::ScratchDir outside;
+    test::writeFile(outside / "secret.png", s_png);
+    const auto folder = dir() / "notes";
+    std::filesystem::create_directories(folder / "img");
+    test::writeFile(folder / "img" / "green.png", s_png);
+    ::symlink((outside / "secret.png").c_str(), (folder / "link.png").c_str());
+    test::writeFile(folder / "notes.md",
+                    "# Заметки\n\nКартинка ![Зелёный](img/green.png) рядом.\n\n"
+                    "![Чужой](../../" +
+                        outside.path().filename().string() +
+                        "/secret.png) ![Ссылка](link.png) ![Сеть](http://192.0.2.1/a.png)\n");
+    for (const auto& [target, extension] :
+         std::vector<std::pair<Format, std::string>>{{Format::html, "html"},
+                                                     {Format::docx, "docx"},
+                                                     {Format::odt, "odt"},
+                                                     {Format::rtf, "rtf"},
+                                                     {Format::pdf, "pdf"}}) {
+        SCOPED_TRACE(extension);
+        const auto output = outside / ("notes." + extension);
+        ASSERT_NO_THROW(convert(folder / "notes.md", target, output));
+        const std::string bytes = test::readFile(output);
+        const std::string text = textOf(output);
+        for (const char* alt : {"Чужой", "Ссылка", "Сеть"})
+            EXPECT_THAT(text, HasSubstr(alt));
+        EXPECT_THAT(bytes, Not(HasSubstr("192.0.2.1")));
+        EXPECT_THAT(bytes, Not(HasSubstr("lumatra-")));
+        if (extension == "html") {
+            const auto first = bytes.find("src=\"data:image/");
+            EXPECT_NE(first, std::string::npos);
+            EXPECT_EQ(bytes.find("<img", bytes.find("<img") + 1), std::string::npos);
+        }
+        if (extension == "docx") {
+            EXPECT_THAT(bytes, HasSubstr("word/media/"));
+        } else if (extension == "odt") {
+            EXPECT_THAT(bytes, HasSubstr("Pictures/"));
+        } else if (extension == "rtf") {
+            EXPECT_THAT(bytes, HasSubstr("\\pngblip"));
+        }
+        if (extension == "pdf") {
+            const std::string list = test::toolOutput({"pdfimages", "-list", output.string()});
+            EXPECT_THAT(list, HasSubstr(" 60    40 "));
+        }
+    }
+}
+
+} // namespace
+} // namespace lumatra
