@@ -108,6 +108,8 @@ int main(int argc, char** argv) {
     Termination::blockSignals();
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     if (arguments.size() == 1 && arguments[0] == "--serve") ::_exit(WarmEngine::serve());
+    if (arguments.size() == 1 && arguments[0] == "--quit-engine")
+        ::_exit(WarmEngine::requestQuit() ? 0 : 1);
     int status = 1;
     try {
         Request request = parseArguments(arguments);

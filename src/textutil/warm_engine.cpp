@@ -180,19 +180,26 @@ private:
     std::thread m_thread;
 };
 
-void answer(int client, Office& office) {
+// What one connection asked for.
+enum class Asked { nothing, conversion, quit };
+
+Asked answer(int client, Office& office) {
     std::string request;
-    if (!receiveAll(client, request, maxRequestBytes, 5000)) return;
+    if (!receiveAll(client, request, maxRequestBytes, 5000)) return Asked::nothing;
     std::string lines[4];
     std::size_t at = 0;
     for (auto& line : lines) {
         const auto end = request.find('\n', at);
-        if (end == std::string::npos) return;
+        if (end == std::string::npos) return Asked::nothing;
         line = request.substr(at, end - at);
         at = end + 1;
     }
+    if (lines[0] == "quit") {
+        sendAll(client, "ok\n");
+        return Asked::quit;
+    }
     const auto format = formatFromWord(lines[2]);
-    if (lines[0] != "convert" || !format) return;
+    if (lines[0] != "convert" || !format) return Asked::nothing;
     std::string reply = "ok\n";
     {
         const HangupWatch watch(client);
@@ -203,6 +210,7 @@ void answer(int client, Office& office) {
         }
     }
     sendAll(client, reply);
+    return Asked::conversion;
 }
 
 } // namespace
@@ -237,6 +245,15 @@ bool convert(const std::filesystem::path& input, OutputFormat format,
     if (reply.rfind("error\n", 0) == 0) throw ToolError(reply.substr(6));
     // The engine died on the way: convert cold.
     return false;
+}
+
+bool requestQuit() {
+    const auto place = folder();
+    if (!place) return false;
+    const Descriptor engine(connectTo(*place));
+    if (engine.get() < 0 || !sendAll(engine.get(), "quit\n\n\n\n")) return false;
+    std::string reply;
+    return receiveAll(engine.get(), reply, 16, 2000) && reply == "ok\n";
 }
 
 int serve() {
@@ -283,15 +300,25 @@ int serve() {
         // Waiting runs see the connection close and convert cold.
         Termination::endNow(1);
     }
+    // After a quit request the engine serves only the runs already waiting.
+    bool quitting = false;
     for (int served = 0; served < conversionsPerEngine;) {
         pollfd entry{listener.get(), POLLIN, 0};
-        const int ready = ::poll(&entry, 1, idleMilliseconds);
+        const int ready = ::poll(&entry, 1, quitting ? 0 : idleMilliseconds);
         if (ready < 0 && errno == EINTR) continue;
         if (ready <= 0) break;
         const Descriptor client(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
         if (client.get() < 0 || !peerIsUs(client.get())) continue;
-        answer(client.get(), *office);
-        ++served;
+        switch (answer(client.get(), *office)) {
+        case Asked::nothing:
+            break;
+        case Asked::conversion:
+            ++served;
+            break;
+        case Asked::quit:
+            quitting = true;
+            break;
+        }
     }
     Termination::endNow(0);
 }
