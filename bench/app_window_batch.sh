@@ -133,9 +133,22 @@ echo "load before: $(cut -d' ' -f1-3 /proc/loadavg), $(nproc) cores"
 for backend in default software; do
     if [[ $backend == software ]]; then export QT_QUICK_BACKEND=software; else unset QT_QUICK_BACKEND; fi
     echo "renderer: $backend"
-    report "20 songs → MP3" "$(sequential songs "$work/songs" wav mp3 mp3)" "$(windowed songs "$work/songs" mp3)"
-    report "40 photos → PNG" "$(sequential photos "$work/photos" jpg png by_cli)" "$(windowed photos "$work/photos" png)"
-    report "20 letters → PDF" "$(sequential letters "$work/letters" txt pdf by_cli)" "$(windowed letters "$work/letters" pdf)"
+    # The loop runs before and after the window; their mean is the reference, so that a
+    # load that drifts during the run weighs on both sides alike.
+    both() { # NAME DIR SOURCE_EXT TARGET_EXT COMMAND
+        local before after win
+        before=$(sequential "$1" "$2" "$3" "$4" "$5")
+        win=$(windowed "$1" "$2" "$4")
+        after=$(sequential "$1" "$2" "$3" "$4" "$5")
+        echo "$(echo "($before + $after) / 2" | bc -l)|$win|$before|$after"
+    }
+    for batch in "songs wav mp3 mp3 20_songs_→_MP3" "photos jpg png by_cli 40_photos_→_PNG" \
+                 "letters txt pdf by_cli 20_letters_→_PDF"; do
+        read -r name ext target command label <<<"$batch"
+        IFS='|' read -r loop win before after <<<"$(both "$name" "$work/$name" "$ext" "$target" "$command")"
+        report "${label//_/ }" "$loop" "$win"
+        printf '%22s (loop before %.2f s, after %.2f s; load %s)\n' "" "$before" "$after" "$(cut -d' ' -f1 /proc/loadavg)"
+    done
 done
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 if [[ -s $work/stderr.txt ]]; then echo "window's standard error:"; cat "$work/stderr.txt"; fi
