@@ -165,6 +165,8 @@ int main(int argc, char** argv) {
     Termination::blockSignals();
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     if (arguments.size() == 1 && arguments[0] == "--serve") ::_exit(WarmEngine::serve());
+    if (arguments.size() == 1 && arguments[0] == "--quit-engine")
+        ::_exit(WarmEngine::requestQuit() ? 0 : 1);
     const pid_t parent = ::getppid();
     int deathSignal = 0;
     ::prctl(PR_GET_PDEATHSIG, &deathSignal);

@@ -180,21 +180,27 @@ private:
     std::thread m_thread;
 };
 
-// Answers one run. Returns false when the engine should retire: a document it could
-// not open can leave it unable to open the next one.
-bool answer(int client, Office& office) {
+// What one connection asked for. A conversion of a document the engine could not open
+// retires the engine: such a document can leave it unable to open the next one.
+enum class Asked { nothing, conversion, retire, quit };
+
+Asked answer(int client, Office& office) {
     std::string request;
-    if (!receiveAll(client, request, maxRequestBytes, 5000)) return true;
+    if (!receiveAll(client, request, maxRequestBytes, 5000)) return Asked::nothing;
     std::string lines[4];
     std::size_t at = 0;
     for (auto& line : lines) {
         const auto end = request.find('\n', at);
-        if (end == std::string::npos) return true;
+        if (end == std::string::npos) return Asked::nothing;
         line = request.substr(at, end - at);
         at = end + 1;
     }
+    if (lines[0] == "quit") {
+        sendAll(client, "ok\n");
+        return Asked::quit;
+    }
     const auto format = formatFromWord(lines[2]);
-    if (lines[0] != "convert" || !format) return true;
+    if (lines[0] != "convert" || !format) return Asked::nothing;
     std::string reply = "ok\n";
     bool healthy = true;
     {
@@ -207,7 +213,7 @@ bool answer(int client, Office& office) {
         }
     }
     sendAll(client, reply);
-    return healthy;
+    return healthy ? Asked::conversion : Asked::retire;
 }
 
 } // namespace
@@ -242,6 +248,15 @@ bool convert(const std::filesystem::path& input, OutputFormat format,
     if (reply.rfind("error\n", 0) == 0) throw ToolError(reply.substr(6));
     // The engine died on the way: convert cold.
     return false;
+}
+
+bool requestQuit() {
+    const auto place = folder();
+    if (!place) return false;
+    const Descriptor engine(connectTo(*place));
+    if (engine.get() < 0 || !sendAll(engine.get(), "quit\n\n\n\n")) return false;
+    std::string reply;
+    return receiveAll(engine.get(), reply, 16, 2000) && reply == "ok\n";
 }
 
 int serve() {
@@ -288,15 +303,28 @@ int serve() {
         // Waiting runs see the connection close and convert cold.
         Termination::endNow(1);
     }
+    // After a quit request the engine serves only the runs already waiting.
+    bool quitting = false;
     for (int served = 0; served < conversionsPerEngine;) {
         pollfd entry{listener.get(), POLLIN, 0};
-        const int ready = ::poll(&entry, 1, idleMilliseconds);
+        const int ready = ::poll(&entry, 1, quitting ? 0 : idleMilliseconds);
         if (ready < 0 && errno == EINTR) continue;
         if (ready <= 0) break;
         const Descriptor client(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
         if (client.get() < 0 || !peerIsUs(client.get())) continue;
-        ++served;
-        if (!answer(client.get(), *office)) break;
+        switch (answer(client.get(), *office)) {
+        case Asked::nothing:
+            break;
+        case Asked::conversion:
+            ++served;
+            break;
+        case Asked::retire:
+            served = conversionsPerEngine;
+            break;
+        case Asked::quit:
+            quitting = true;
+            break;
+        }
     }
     Termination::endNow(0);
 }

@@ -16,7 +16,8 @@
 // - it ends after a minute without work, after 100 conversions (the engine holds on
 //   to memory), on SIGTERM, and when a run that is waiting for it goes away (a
 //   cancelled conversion ends its LibreOffice work too; the next run starts a new
-//   engine);
+//   engine), and when asked to (`--quit-engine`, sent by a window that quits) as soon
+//   as no run waits;
 // - its process number is in "textutil.lock" beside the socket, locked while it lives;
 // - only the owner can reach the socket (its folder is 0700, and the peer's user is
 //   checked);
@@ -39,6 +40,10 @@ std::optional<std::filesystem::path> folder();
 /// ToolError when the engine could not convert the document.
 bool convert(const std::filesystem::path& input, OutputFormat format,
              const std::filesystem::path& result);
+
+/// Asks a running engine to end once no run waits for it (runs already waiting are
+/// served first); starts none. True when an engine took the request.
+bool requestQuit();
 
 /// The engine's own life: `lumatra-textutil --serve`. Returns the exit status.
 int serve();

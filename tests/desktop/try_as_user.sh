@@ -3,7 +3,9 @@
 # screenshot of every step for a person to look at:
 #   tests/desktop/try_as_user.sh [BUILD_DIR] [OUT_DIR]
 # It adds files with the file panel (keyboard only), hands more files to the running
-# window from a second launch, removes a row with the keyboard, converts, looks at the
+# window from a second launch, removes a row with the keyboard, converts with the
+# pointer resting on a row's cancel button (the row must neither move when the batch
+# starts nor go when two clicks land there after it finished), looks at the
 # smallest and a large window, and quits during a conversion. It fails when the quit
 # leaves an unfinished output or an ffmpeg behind, or a step does not happen.
 # Needs Xvfb, xdotool and ImageMagick's `import`.
@@ -104,14 +106,34 @@ key Down
 shot row-selected 0.4
 key Delete
 shot row-removed
-xdotool mousemove --window "$window" 1500 20
+# The pointer rests on the last row's «Отменить» place while the batch runs: the rows
+# stay where they are when it starts (the bulk bar keeps its room), and once the job
+# has finished under the pointer two clicks meant for cancel leave the row in place.
+last_row_y=704
+xdotool mousemove --window "$window" 1544 "$last_row_y"
+row_crop() { import -window root -crop "1500x60+30+$((last_row_y - 30))" "$1"; }
+row_crop "$work/row-before.png"
 count_before=$(ls "$files" | wc -l)
 key ctrl+Return
+sleep 0.5
+row_crop "$work/row-started.png"
 for _ in $(seq 60); do
     [[ $(ls "$files" | wc -l) -ge $((count_before + 5)) ]] && break
     sleep 0.5
 done
 shot converted-large 2
+# Only the status line and the buttons of a row change; a row that moved or left
+# changes the whole strip.
+strip_change() { compare -metric AE -fuzz 8% "$1" "$2" null: 2>&1 || true; }
+moved=$(strip_change "$work/row-before.png" "$work/row-started.png")
+[[ ${moved%% *} -lt 20000 ]] || fail "the rows moved under the pointer when the batch started ($moved pixels)"
+row_crop "$work/row-done.png"
+xdotool click --repeat 2 --delay 400 1
+shot clicked-twice-where-cancel-was 1.2
+row_crop "$work/row-after.png"
+changed=$(strip_change "$work/row-done.png" "$work/row-after.png")
+[[ ${changed%% *} -lt 8000 ]] || fail "the finished row under the pointer went ($changed pixels changed)"
+xdotool mousemove --window "$window" 1500 20
 xdotool windowsize --sync "$window" 820 560
 shot converted-smallest
 

@@ -109,6 +109,7 @@ int runWindow(int argc, char** argv, const std::vector<std::string>& files) {
     InstanceServer instance;
     if (!instance.listen() && forwardToRunningInstance(files)) return 0;
     quitOnSignals.listen();
+    MainWindow::chooseRenderer();
     MainWindow::prepareApplication();
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/qt/qml/Lumatra/resources/lumatra.svg")));
 
@@ -125,7 +126,9 @@ int runWindow(int argc, char** argv, const std::vector<std::string>& files) {
     // Files handed over while the window waits to quit would be lost with it.
     QObject::connect(Lifecycle::shared(), &Lifecycle::quittingChanged, &instance,
                      &InstanceServer::close);
-    return QGuiApplication::exec();
+    const int status = QGuiApplication::exec();
+    Store::shared()->releaseTextEngine();
+    return status;
 }
 
 void snapshot(int argc, char** argv, const std::string& out,

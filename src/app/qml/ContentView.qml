@@ -23,6 +23,18 @@ Item {
     /// The window is too narrow for every footer button's text next to the whole
     /// quality selector: "Остановить" and "Очистить готовые" show their symbol only.
     readonly property bool narrow: width < 980
+    /// The bulk bar's height as shown. It follows the bar (shown while more than one
+    /// job is ready) only while the pointer is not over the list, so that the rows
+    /// never move under the pointer when a batch starts or jobs become ready.
+    property real bulkHeight: 0
+    readonly property real bulkWanted: Store.readyCount > 1 ? bulkBar.implicitHeight : 0
+    readonly property bool pointerOverList: listHover.hovered
+    onBulkWantedChanged: settleBulk()
+    onPointerOverListChanged: settleBulk()
+    function settleBulk() {
+        if (!pointerOverList) bulkHeight = bulkWanted
+    }
+    Component.onCompleted: settleBulk()
 
     implicitWidth: 1000
     implicitHeight: 680
@@ -181,13 +193,16 @@ Item {
                     SpringAnimation { spring: Theme.spring; damping: Theme.springDamping; epsilon: 0.005 }
                 }
 
+                HoverHandler { id: listHover }
+
                 BulkBar {
+                    id: bulkBar
                     objectName: "bulkBar"
                     Layout.fillWidth: true
                     // The list keeps room for three rows; the bar scrolls beyond that.
                     Layout.maximumHeight: Math.max(51, mainArea.height - 3 * 64 - 2 * 10 - 28)
-                    Layout.preferredHeight: implicitHeight
-                    visible: Store.readyCount > 1
+                    Layout.preferredHeight: view.bulkHeight
+                    visible: view.bulkHeight > 0
                 }
 
                 ListView {
@@ -423,6 +438,64 @@ Item {
         if (!job || job.status === Job.Running || job.status === Job.Queued) return
         Store.remove(job)
         selectedRow = Math.min(selectedRow, Store.jobs.count - 1)
+    }
+
+    // What the window has to tell: skipped files, a file manager that did not answer.
+    // It lies over the bottom of the list, so nothing moves when it comes or goes.
+    Card {
+        id: notice
+        objectName: "notice"
+        visible: Store.notice !== ""
+        radius: 12
+        anchors.horizontalCenter: parent.horizontalCenter
+        anchors.bottom: parent.bottom
+        anchors.bottomMargin: footer.height + 12
+        width: Math.min(parent.width - 48, noticeRow.implicitWidth + 28)
+        height: noticeRow.implicitHeight + 20
+        z: 10
+
+        RowLayout {
+            id: noticeRow
+            anchors.fill: parent
+            anchors.leftMargin: 14
+            anchors.rightMargin: 8
+            spacing: 10
+            Glyph {
+                name: "exclamationmark.triangle.fill"
+                size: 13
+                color: Theme.accent
+            }
+            Text {
+                objectName: "noticeText"
+                Layout.fillWidth: true
+                Layout.maximumWidth: 640
+                text: Store.notice
+                wrapMode: Text.Wrap
+                font.family: Theme.font
+                font.pixelSize: 12
+                color: Theme.text
+            }
+            IconButton {
+                objectName: "noticeClose"
+                symbol: "xmark"
+                help: "Закрыть"
+                onClicked: Store.dismissNotice()
+            }
+        }
+
+        // A notice goes by itself after a while.
+        Timer {
+            id: noticeTimer
+            interval: 12000
+            onTriggered: Store.dismissNotice()
+        }
+        Connections {
+            target: Store
+            function onNoticeChanged() {
+                if (Store.notice !== "") noticeTimer.restart()
+                else noticeTimer.stop()
+            }
+        }
     }
 
     DropArea {

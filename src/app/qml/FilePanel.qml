@@ -23,6 +23,12 @@ Popup {
     property int current: -1
     property int anchor: -1
     readonly property int markedCount: Object.keys(marked).length
+    /// Why the last accept did nothing ("Папки «…» нет."); "" when all is well.
+    property string problem
+    /// The typed folder does not exist: the panel offers to make it.
+    property bool offerCreate: false
+    /// A new folder is being named.
+    property bool naming: false
 
     /// The user confirmed: file URLs of the chosen items (files mode), or of the folder.
     signal chosen(var urls)
@@ -55,14 +61,23 @@ Popup {
     }
 
     onAboutToShow: {
-        if (folderModel.folder === "")
+        // The folder panel opens where results go now; otherwise where it was last.
+        if (foldersOnly && startFolder !== "" && folderModel.folderAt(startFolder) !== "")
+            folderModel.folder = startFolder
+        else if (folderModel.folder === "")
             folderModel.folder = startFolder !== "" ? startFolder : folderModel.home()
         else folderModel.refresh()
         clearMarks()
         pathField.text = ""
+        naming = false
+        say("")
     }
     onOpened: entries.forceActiveFocus()
 
+    function say(text, create) {
+        problem = text
+        offerCreate = create === true
+    }
     function clearMarks() {
         marked = ({})
         current = folderModel.count > 0 ? 0 : -1
@@ -103,8 +118,11 @@ Popup {
     function selection() {
         if (foldersOnly) {
             const rows = Object.keys(marked).map(Number)
-            const typed = folderModel.folderAt(pathField.text)
-            if (pathField.text.trim() !== "" && typed !== "") return [folderModel.urlOf(typed)]
+            if (pathField.text.trim() !== "") {
+                // A typed folder is that folder or nothing, never another one.
+                const typed = folderModel.folderAt(pathField.text)
+                return typed !== "" ? [folderModel.urlOf(typed)] : []
+            }
             const folder = rows.length === 1 ? folderModel.pathAt(rows[0]) : folderModel.folder
             return [folderModel.urlOf(folder)]
         }
@@ -122,9 +140,54 @@ Popup {
             markOnly(current)
         }
         const chosen = selection()
-        if (chosen.length === 0) return
+        if (chosen.length === 0) {
+            const typed = pathField.text.trim()
+            if (typed === "") return
+            if (foldersOnly) say("Папки «" + folderModel.absolutePath(typed) + "» нет.", true)
+            else say("Нет такого файла или папки: " + typed)
+            return
+        }
         close()
         panel.chosen(chosen)
+    }
+    /// Makes the typed folder and chooses it.
+    function createTyped() {
+        const made = folderModel.createFolder(pathField.text)
+        if (made === "") {
+            say("Не удалось создать папку «" + folderModel.absolutePath(pathField.text) + "».")
+            return
+        }
+        close()
+        panel.chosen([folderModel.urlOf(made)])
+    }
+    /// «Новая папка»: asks for the name first.
+    function startNaming() {
+        say("")
+        naming = true
+        nameField.text = "Новая папка"
+        nameField.selectAll()
+        nameField.forceActiveFocus()
+    }
+    function makeNamed() {
+        const name = nameField.text.trim()
+        if (name === "" || name === "." || name === ".." || name.indexOf("/") >= 0) {
+            say("Имя папки не может быть пустым, «.», «..» или содержать «/».")
+            return
+        }
+        if (folderModel.rowNamed(name) >= 0) {
+            say("Папка «" + name + "» уже есть.")
+            return
+        }
+        const row = folderModel.makeFolderNamed(name)
+        if (row < 0) {
+            say("Не удалось создать папку «" + name + "».")
+            return
+        }
+        naming = false
+        say("")
+        markOnly(row)
+        entries.positionViewAtIndex(row, ListView.Contain)
+        entries.forceActiveFocus()
     }
     /// The path field's text names a folder: go there instead of accepting.
     function submitTyped() {
@@ -342,6 +405,82 @@ Popup {
 
         Rectangle { Layout.fillWidth: true; height: 1; color: Theme.line }
 
+        // Naming a new folder.
+        RowLayout {
+            objectName: "namingRow"
+            visible: panel.naming
+            Layout.fillWidth: true
+            Layout.leftMargin: 14
+            Layout.rightMargin: 14
+            Layout.topMargin: 12
+            spacing: 10
+
+            Text {
+                text: "Имя новой папки:"
+                font.family: Theme.font
+                font.pixelSize: 12
+                color: Theme.muted
+            }
+            TextField {
+                id: nameField
+                objectName: "newFolderName"
+                Layout.fillWidth: true
+                font.family: Theme.font
+                font.pixelSize: 12
+                color: Theme.text
+                selectByMouse: true
+                background: Rectangle {
+                    radius: 8
+                    color: Theme.alpha("black", 0.4)
+                    border.width: nameField.activeFocus ? 2 : 1
+                    border.color: nameField.activeFocus ? Theme.accentGlow : Theme.line
+                }
+                onAccepted: panel.makeNamed()
+                onTextChanged: if (panel.naming) panel.say("")
+                Keys.onEscapePressed: (event) => {
+                    panel.naming = false
+                    entries.forceActiveFocus()
+                    event.accepted = true
+                }
+            }
+            PillButtonStyle {
+                objectName: "createNamedButton"
+                text: "Создать"
+                onClicked: panel.makeNamed()
+            }
+        }
+
+        // What went wrong with the last accept or name.
+        RowLayout {
+            visible: panel.problem !== ""
+            Layout.fillWidth: true
+            Layout.leftMargin: 14
+            Layout.rightMargin: 14
+            Layout.topMargin: 12
+            spacing: 10
+
+            Glyph {
+                name: "exclamationmark.circle.fill"
+                size: 12
+                color: Theme.accent
+            }
+            Text {
+                objectName: "problemText"
+                Layout.fillWidth: true
+                text: panel.problem
+                wrapMode: Text.Wrap
+                font.family: Theme.font
+                font.pixelSize: 12
+                color: Theme.accentGlow
+            }
+            PillButtonStyle {
+                objectName: "createTypedButton"
+                visible: panel.offerCreate
+                text: "Создать папку"
+                onClicked: panel.createTyped()
+            }
+        }
+
         RowLayout {
             Layout.fillWidth: true
             Layout.margins: 14
@@ -364,16 +503,13 @@ Popup {
                     border.color: pathField.activeFocus ? Theme.accentGlow : Theme.line
                 }
                 onAccepted: panel.submitTyped()
+                onTextChanged: panel.say("")
             }
             PillButtonStyle {
                 objectName: "newFolderButton"
                 visible: panel.foldersOnly
                 text: "Новая папка"
-                onClicked: {
-                    const row = folderModel.makeFolder()
-                    if (row >= 0) panel.markOnly(row)
-                    entries.positionViewAtIndex(Math.max(0, row), ListView.Contain)
-                }
+                onClicked: panel.startNaming()
             }
             PillButtonStyle {
                 objectName: "cancelButton"

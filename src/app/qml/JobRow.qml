@@ -32,10 +32,20 @@ Card {
         onTapped: row.picked()
     }
 
+    // The keyboard's selection: a light tint and a neutral outline, unlike the red
+    // accent border of a converting row.
+    Rectangle {
+        objectName: "selectionTint"
+        anchors.fill: parent
+        radius: row.radius
+        visible: row.selected
+        color: Theme.alpha(Theme.text, 0.06)
+    }
     FocusRing {
         objectName: "selectionRing"
         shown: row.selected
         radius: row.radius + 3
+        border.color: Theme.alpha(Theme.text, 0.7)
     }
 
     // Made on first use: a list may hold a thousand rows.
@@ -136,47 +146,53 @@ Card {
             enabled: !row.converting && !row.waiting
         }
 
+        // Two fixed places. The right one holds «Отменить» while the job waits or runs,
+        // and afterwards a harmless action («Показать», «Повторить»); «Убрать из
+        // списка» only ever appears in the left one, so a click meant for cancel never
+        // removes a row that has just finished under the pointer.
         Item {
-            Layout.preferredWidth: 76
+            Layout.preferredWidth: 68
             Layout.preferredHeight: 30
 
-            Row {
-                anchors.right: parent.right
-                spacing: 8
-
-                IconButton {
-                    objectName: "stopButton"
-                    visible: row.converting || row.waiting
-                    symbol: "stop.fill"
-                    help: "Отменить"
-                    onClicked: Store.cancel(row.job)
-                }
-                IconButton {
-                    objectName: "revealButton"
-                    visible: row.status === Job.Done
-                    symbol: "magnifyingglass"
-                    help: "Показать в файловом менеджере"
-                    onClicked: FileManager.reveal(row.job.outputUrl)
-                }
-                IconButton {
-                    objectName: "retryButton"
-                    visible: row.status === Job.Failed || row.status === Job.Cancelled
-                    symbol: "arrow.clockwise"
-                    help: "Повторить"
-                    onClicked: Store.convert(row.job)
-                }
-                IconButton {
-                    objectName: "removeButton"
-                    visible: !row.converting && !row.waiting
-                    symbol: "xmark"
-                    help: "Убрать из списка"
-                    onClicked: Store.remove(row.job)
-                }
+            IconButton {
+                objectName: "removeButton"
+                x: 0
+                visible: !row.converting && !row.waiting
+                symbol: "xmark"
+                help: "Убрать из списка"
+                onClicked: Store.remove(row.job)
+            }
+            IconButton {
+                objectName: "stopButton"
+                x: 38
+                visible: row.converting || row.waiting
+                symbol: "stop.fill"
+                help: "Отменить"
+                onClicked: Store.cancel(row.job)
+            }
+            IconButton {
+                objectName: "revealButton"
+                x: 38
+                visible: row.status === Job.Done
+                symbol: "magnifyingglass"
+                help: "Показать в файловом менеджере"
+                onClicked: Store.reveal(row.job.outputUrl)
+            }
+            IconButton {
+                objectName: "retryButton"
+                x: 38
+                visible: row.status === Job.Failed || row.status === Job.Cancelled
+                symbol: "arrow.clockwise"
+                help: "Повторить"
+                onClicked: Store.convert(row.job)
             }
         }
     }
 
-    Surface {
+    // Plain rectangles: a new width costs the scene graph a vertex update, not a new
+    // picture, and the bar follows the coalesced progress without an animation of its
+    // own.
+    Item {
         id: bar
         objectName: "progressBar"
         visible: row.converting
@@ -184,14 +200,22 @@ Card {
         y: row.height - 4 - height
         height: 3
         width: (row.width - 32) * Math.max(0, Math.min(1, row.job?.progress ?? 0))
-        radius: -1
-        accentFill: true
-        shadowColor: Theme.alpha(Theme.accent, 0.6)
-        shadowBlur: 4
 
-        Behavior on width {
-            enabled: row.converting
-            NumberAnimation { duration: 250; easing.type: Easing.Linear }
+        Rectangle {
+            anchors.fill: parent
+            anchors.margins: -1
+            radius: height / 2
+            color: Theme.alpha(Theme.accent, 0.3)
+        }
+        Rectangle {
+            anchors.fill: parent
+            radius: height / 2
+            gradient: Gradient {
+                orientation: Gradient.Horizontal
+                GradientStop { position: 0; color: Theme.accentGlow }
+                GradientStop { position: 0.5; color: Theme.accent }
+                GradientStop { position: 1; color: Theme.accentDeep }
+            }
         }
     }
 
@@ -204,14 +228,14 @@ Card {
 
             MenuItem {
                 text: "Показать исходный файл в файловом менеджере"
-                onTriggered: FileManager.reveal(row.job.url)
+                onTriggered: Store.reveal(row.job.url)
             }
             MenuItem {
                 objectName: "revealResultItem"
                 text: "Показать результат в файловом менеджере"
                 visible: row.status === Job.Done
                 height: visible ? implicitHeight : 0
-                onTriggered: FileManager.reveal(row.job.outputUrl)
+                onTriggered: Store.reveal(row.job.outputUrl)
             }
             MenuSeparator {}
             MenuItem {

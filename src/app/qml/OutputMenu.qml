@@ -77,14 +77,41 @@ Item {
                                  : "Результаты сохраняются рядом с исходными файлами"
     ToolTip.delay: 600
 
+    // A menu item with the check mark of the current choice in front of its text.
+    component ChoiceItem: MenuItem {
+        id: choice
+        property bool current: false
+        leftPadding: 30
+        Glyph {
+            objectName: "checkMark"
+            visible: choice.current
+            x: 10
+            anchors.verticalCenter: parent.verticalCenter
+            name: "checkmark"
+            size: 12
+            font.weight: Font.Bold
+            color: Theme.accentGlow
+        }
+    }
+
     ThemedMenu {
         id: menu
 
-        MenuItem {
+        ChoiceItem {
+            objectName: "besideItem"
             text: "Рядом с исходным файлом"
+            current: !root.hasFolder
             onTriggered: Store.outputDirectory = ""
         }
-        MenuItem {
+        ChoiceItem {
+            objectName: "folderItem"
+            visible: root.hasFolder
+            height: visible ? implicitHeight : 0
+            current: true
+            text: "В папку «" + Store.outputDirectoryName + "»"
+        }
+        ChoiceItem {
+            objectName: "chooseItem"
             text: "Выбрать папку…"
             onTriggered: Store.chooseOutputDirectory()
         }
@@ -97,7 +124,7 @@ Item {
             visible: root.hasFolder
             height: visible ? implicitHeight : 0
             text: "Показать «" + Store.outputDirectoryName + "» в файловом менеджере"
-            onTriggered: FileManager.open(Store.outputDirectory)
+            onTriggered: Store.openFolder(Store.outputDirectory)
         }
     }
 }

@@ -168,6 +168,13 @@ void Job::markCancelled() {
     setStatus(Status::Cancelled);
 }
 
+void Job::measure() {
+    const std::int64_t bytes = Converter::size(m_path);
+    if (bytes == m_bytes) return;
+    m_bytes = bytes;
+    emit bytesChanged();
+}
+
 void Job::setIcon(const QString& icon) {
     if (icon == m_icon) return;
     m_icon = icon;

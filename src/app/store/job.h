@@ -39,22 +39,22 @@ class Job : public QObject {
     Q_PROPERTY(QString kindTitle READ kindTitle CONSTANT)
     Q_PROPERTY(QString kindSymbol READ kindSymbol CONSTANT)
     Q_PROPERTY(QStringList targets READ targetNames CONSTANT)
-    Q_PROPERTY(qint64 bytes READ bytes CONSTANT)
-    Q_PROPERTY(QString sourceText READ sourceText CONSTANT)
+    Q_PROPERTY(qint64 bytes READ bytes NOTIFY bytesChanged)
+    Q_PROPERTY(QString sourceText READ sourceText NOTIFY bytesChanged)
     Q_PROPERTY(QVariantList menuGroups READ menuGroups CONSTANT)
 
     Q_PROPERTY(QString target READ targetName WRITE setTargetName NOTIFY targetChanged)
     Q_PROPERTY(QString targetLabel READ targetLabel NOTIFY targetChanged)
     Q_PROPERTY(QString targetDetail READ targetDetail NOTIFY targetChanged)
 
-    Q_PROPERTY(Status status READ status NOTIFY statusChanged)
-    Q_PROPERTY(QString statusName READ statusName NOTIFY statusChanged)
+    Q_PROPERTY(Status status READ status NOTIFY phaseChanged)
+    Q_PROPERTY(QString statusName READ statusName NOTIFY phaseChanged)
     Q_PROPERTY(double progress READ progress NOTIFY statusChanged)
     Q_PROPERTY(QString statusText READ statusText NOTIFY statusChanged)
-    Q_PROPERTY(QString message READ message NOTIFY statusChanged)
-    Q_PROPERTY(QUrl outputUrl READ outputUrl NOTIFY statusChanged)
-    Q_PROPERTY(bool finished READ isFinished NOTIFY statusChanged)
-    Q_PROPERTY(bool pending READ isPending NOTIFY statusChanged)
+    Q_PROPERTY(QString message READ message NOTIFY phaseChanged)
+    Q_PROPERTY(QUrl outputUrl READ outputUrl NOTIFY phaseChanged)
+    Q_PROPERTY(bool finished READ isFinished NOTIFY phaseChanged)
+    Q_PROPERTY(bool pending READ isPending NOTIFY phaseChanged)
 
     Q_PROPERTY(QString icon READ icon NOTIFY iconChanged)
 
@@ -81,6 +81,8 @@ public:
     QStringList targetNames() const;
     bool canProduce(Format format) const;
     std::int64_t bytes() const { return m_bytes; }
+    /// Measures the source again (a retry converts the file as it is now).
+    void measure();
 
     Format target() const { return m_target; }
     /// Any assignment, even of the same format, puts a finished job back to ready; a
@@ -139,6 +141,7 @@ signals:
     /// The status moved to another case (not fired for progress alone).
     void phaseChanged();
     void iconChanged();
+    void bytesChanged();
 
 private:
     Job(std::filesystem::path path, Kind kind, std::vector<Format> targets, Format target,

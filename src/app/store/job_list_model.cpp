@@ -110,12 +110,15 @@ int JobListModel::removeIf(const std::function<bool(const Job&)>& condition) {
 }
 
 void JobListModel::watch(Job* job) {
-    connect(job, &Job::statusChanged, this, [this, job] { rowChanged(job, StatusRole); });
+    // Progress alone changes no role: the row's own bindings show it.
     connect(job, &Job::targetChanged, this, [this, job] {
         rowChanged(job, TargetRole);
         emit jobChanged(job);
     });
-    connect(job, &Job::phaseChanged, this, [this, job] { emit jobChanged(job); });
+    connect(job, &Job::phaseChanged, this, [this, job] {
+        rowChanged(job, StatusRole);
+        emit jobChanged(job);
+    });
 }
 
 void JobListModel::rowChanged(Job* job, int role) {

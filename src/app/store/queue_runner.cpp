@@ -1,20 +1,13 @@
 #include "store/queue_runner.h"
 
-#include "converter/converter.h"
-#include "tools/tools.h"
-
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <filesystem>
+#include <thread>
 
 namespace lumatra {
-namespace fs = std::filesystem;
 
 namespace {
-// Scheduling niceness of the conversion threads and what they start.
-constexpr int conversionNiceness = 10;
+// Scheduling niceness of a video conversion and the encoder it starts.
+constexpr int videoNiceness = 10;
 
 // Targets written by a video encoder, which spreads over every core by itself. A GIF is
 // left out: from a still image it is one libvips save.
@@ -32,50 +25,65 @@ bool isVideoTarget(Format format) {
 }
 } // namespace
 
-/// How a conversion ended, carried from the worker to the main thread.
-struct QueueRunner::Outcome {
-    enum class Kind { done, failed, cancelled } kind = Kind::failed;
-    ConvertResult result;
-    QString message;
-};
-
-/// One conversion in progress. Destroying it stops its worker and waits for it.
-struct QueueRunner::Running {
-    QPointer<Job> job;
-    std::uint64_t conversion = 0;
-    int weight = 1;
-    // Set by the worker as its very last step.
-    std::shared_ptr<std::atomic<bool>> done = std::make_shared<std::atomic<bool>>(false);
-    std::jthread worker;
-};
-
 int QueueRunner::machineBudget() {
     return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
 }
 
 QueueRunner::QueueRunner(JobListModel& jobs, OptionsSource options, QObject* parent)
-    : QObject(parent), m_jobs(jobs), m_options(std::move(options)), m_budget(machineBudget()) {}
+    : QObject(parent), m_jobs(jobs), m_options(std::move(options)), m_budget(machineBudget()) {
+    m_progressTimer.setInterval(progressInterval);
+    connect(&m_progressTimer, &QTimer::timeout, this, &QueueRunner::showProgress);
+
+    ConversionPool::Events events;
+    // Starts and outcomes reach the main thread in the order the workers saw them.
+    events.started = [this](std::uint64_t ticket) {
+        QMetaObject::invokeMethod(
+            this, [this, ticket] { deliver([this, ticket] { started(ticket); }); },
+            Qt::QueuedConnection);
+    };
+    events.progress = [this](std::uint64_t ticket, double fraction) {
+        std::lock_guard lock(m_progressLock);
+        m_progress[ticket] = fraction;
+    };
+    events.finished = [this](std::uint64_t ticket, const ConversionPool::Outcome& outcome) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, ticket, outcome] { deliver([this, ticket, outcome] { finished(ticket, outcome); }); },
+            Qt::QueuedConnection);
+    };
+    m_pool = std::make_unique<ConversionPool>(std::move(events), m_budget);
+
+    // During a batch every change of a job's state or of the list reaches the plan.
+    const auto replan = [this] {
+        if (m_active) scheduleSync();
+    };
+    connect(&m_jobs, &JobListModel::jobChanged, this, replan);
+    connect(&m_jobs, &JobListModel::countChanged, this, replan);
+}
 
 QueueRunner::~QueueRunner() {
-    // Ask every worker first, so that they stop side by side, then wait for each.
-    for (const auto& running : m_running)
-        running->worker.request_stop();
-    m_running.clear();
+    // Every worker is stopped and waited for while the rest still exists.
+    m_pool.reset();
 }
 
 std::uint64_t QueueRunner::conversionOf(const Job* job) const {
-    for (const auto& running : m_running)
-        if (job && running->job == job) return running->conversion;
+    for (const Running& running : m_running)
+        if (job && running.job == job) return running.ticket;
     return 0;
 }
 
 void QueueRunner::setBudget(int cores) {
     m_budget = std::max(1, cores);
-    if (m_active) scheduleFill();
+    m_pool->setBudget(m_budget);
+    if (m_active) scheduleSync();
+}
+
+bool QueueRunner::isVideo(const Job& job) {
+    return job.kind() == Kind::video || isVideoTarget(job.target());
 }
 
 int QueueRunner::weightOf(const Job& job) const {
-    return job.kind() == Kind::video || isVideoTarget(job.target()) ? m_budget : 1;
+    return isVideo(job) ? m_budget : 1;
 }
 
 void QueueRunner::start() {
@@ -85,23 +93,81 @@ void QueueRunner::start() {
         emit activeChanged();
     }
     // Like a task started now, the runner takes its first jobs once this call is over.
-    scheduleFill();
+    scheduleSync();
 }
 
-void QueueRunner::scheduleFill() {
-    if (m_fillScheduled) return;
-    m_fillScheduled = true;
-    QMetaObject::invokeMethod(this, &QueueRunner::fill, Qt::QueuedConnection);
+void QueueRunner::optionsChanged() {
+    m_pool->setOptions(m_options());
 }
 
-void QueueRunner::cancelRunning(const Job* job) {
-    for (const auto& running : m_running)
-        if (job && running->job == job) running->worker.request_stop();
+void QueueRunner::scheduleSync() {
+    if (m_syncScheduled) return;
+    m_syncScheduled = true;
+    QMetaObject::invokeMethod(this, &QueueRunner::sync, Qt::QueuedConnection);
+}
+
+void QueueRunner::sync() {
+    m_syncScheduled = false;
+    if (!m_active) return;
+    // The plan is the queued jobs in list order; a job keeps its ticket while it waits,
+    // so one a worker has taken already is not started twice.
+    std::vector<ConversionPool::Request> plan;
+    std::unordered_map<const Job*, std::uint64_t> tickets;
+    std::unordered_map<std::uint64_t, QPointer<Job>> planned;
+    for (const auto& job : m_jobs.jobs()) {
+        if (job->status() != Job::Status::Queued) continue;
+        const auto known = m_ticketOf.find(job.get());
+        const std::uint64_t ticket = known != m_ticketOf.end() ? known->second : ++m_lastTicket;
+        tickets.emplace(job.get(), ticket);
+        planned.emplace(ticket, job.get());
+        const bool fillsEveryCore = isVideo(*job);
+        plan.push_back({ticket, job->path(), job->target(), weightOf(*job),
+                        fillsEveryCore ? videoNiceness : 0});
+    }
+    // A job that left the queue meanwhile and was taken all the same is stopped when
+    // its start arrives.
+    m_ticketOf = std::move(tickets);
+    m_planned = std::move(planned);
+    m_pool->setOptions(m_options());
+    m_pool->plan(std::move(plan));
+    endIfDone();
+}
+
+bool QueueRunner::withdraw(Job* job) {
+    const auto known = m_ticketOf.find(job);
+    if (known == m_ticketOf.end()) return true;
+    const std::uint64_t ticket = known->second;
+    m_ticketOf.erase(known);
+    m_planned.erase(ticket);
+    if (m_pool->withdraw(ticket)) return true;
+    // A worker has it: it runs from now on, as far as the views know too.
+    job->markRunning(0);
+    m_running.push_back({ticket, job});
+    m_progressTimer.start();
+    return false;
+}
+
+void QueueRunner::started(std::uint64_t ticket) {
+    if (runningOf(ticket)) return; // known since it was withdrawn
+    QPointer<Job> job;
+    if (const auto found = m_planned.find(ticket); found != m_planned.end()) {
+        job = found->second;
+        m_planned.erase(found);
+        if (job) m_ticketOf.erase(job.data());
+    }
+    if (!job || job->status() != Job::Status::Queued || m_jobs.rowOf(job) < 0) {
+        // Its job no longer waits for it.
+        m_pool->cancel(ticket);
+        m_running.push_back({ticket, nullptr});
+        return;
+    }
+    job->markRunning(0);
+    m_running.push_back({ticket, job});
+    if (!m_progressTimer.isActive()) m_progressTimer.start();
 }
 
 bool QueueRunner::workerIdle() const {
-    return std::all_of(m_running.begin(), m_running.end(),
-                       [](const auto& running) { return running->done->load(); });
+    return m_pool->idle();
 }
 
 bool QueueRunner::waitForWorker(std::chrono::milliseconds limit) const {
@@ -113,82 +179,14 @@ bool QueueRunner::waitForWorker(std::chrono::milliseconds limit) const {
     return true;
 }
 
-void QueueRunner::fill() {
-    m_fillScheduled = false;
-    if (!m_active) return;
-    for (;;) {
-        // The list is searched afresh each time: jobs queued meanwhile join in list order.
-        Job* next = nullptr;
-        for (const auto& job : m_jobs.jobs()) {
-            if (job->status() == Job::Status::Queued) {
-                next = job.get();
-                break;
-            }
-        }
-        if (!next) break;
-        const int weight = weightOf(*next);
-        // The first queued job waits for room, and the ones after it wait with it.
-        if (!m_running.empty() && m_used + weight > m_budget) return;
-        process(next, weight);
-    }
-    if (!m_running.empty()) return;
-    m_active = false;
-    emit activeChanged();
-    QString sound;
-    if (!m_silent) sound = m_failures == 0 ? QStringLiteral("Glass") : QStringLiteral("Basso");
-    emit batchFinished(sound);
+void QueueRunner::cancelRunning(const Job* job) {
+    for (const Running& running : m_running)
+        if (job && running.job == job) m_pool->cancel(running.ticket);
 }
 
-void QueueRunner::process(Job* job, int weight) {
-    job->markRunning(0);
-    // The conversion works on copies taken now; later changes apply to later jobs.
-    const Options options = m_options();
-    const fs::path source = job->path();
-    const Format target = job->target();
-    const std::uint64_t conversion = ++m_lastConversion;
-
-    auto running = std::make_unique<Running>();
-    running->job = job;
-    running->conversion = conversion;
-    running->weight = weight;
-    m_used += weight;
-    auto done = running->done;
-    running->worker = std::jthread([this, conversion, source, target, options,
-                                    done](std::stop_token stop) {
-        // The conversion and the programs it starts yield to the window: a busy encoder
-        // still takes every idle cycle, but never a frame.
-        ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), conversionNiceness);
-        Outcome outcome;
-        const ProgressHandler progress = [this, conversion](double fraction) {
-            QMetaObject::invokeMethod(
-                this, [this, conversion, fraction] { applyProgress(conversion, fraction); },
-                Qt::QueuedConnection);
-        };
-        try {
-            outcome.result =
-                Converter(Tools::locate()).run(source, target, options, progress, stop);
-            outcome.kind = Outcome::Kind::done;
-        } catch (const CancelledError&) {
-            outcome.kind = Outcome::Kind::cancelled;
-        } catch (const std::exception& error) {
-            // A failure while being stopped is the stop showing through.
-            outcome.kind = stop.stop_requested() ? Outcome::Kind::cancelled : Outcome::Kind::failed;
-            outcome.message = QString::fromStdString(describe(error));
-        } catch (...) {
-            outcome.kind = stop.stop_requested() ? Outcome::Kind::cancelled : Outcome::Kind::failed;
-            outcome.message = QStringLiteral("Не удалось конвертировать файл");
-        }
-        QMetaObject::invokeMethod(
-            this, [this, conversion, outcome] { finish(conversion, outcome); },
-            Qt::QueuedConnection);
-        done->store(true);
-    });
-    m_running.push_back(std::move(running));
-}
-
-QueueRunner::Running* QueueRunner::runningOf(std::uint64_t conversion) const {
-    for (const auto& running : m_running)
-        if (running->conversion == conversion) return running.get();
+QueueRunner::Running* QueueRunner::runningOf(std::uint64_t ticket) {
+    for (Running& running : m_running)
+        if (running.ticket == ticket) return &running;
     return nullptr;
 }
 
@@ -199,32 +197,80 @@ void QueueRunner::applyProgress(std::uint64_t conversion, double fraction) {
     running->job->markRunning(fraction);
 }
 
-void QueueRunner::finish(std::uint64_t conversion, const Outcome& outcome) {
-    const auto found = std::find_if(m_running.begin(), m_running.end(), [&](const auto& running) {
-        return running->conversion == conversion;
-    });
+void QueueRunner::deliver(std::function<void()> event) {
+    // While jobs run, the rows change together on the progress clock: a batch of quick
+    // jobs costs a few frames a second, not two per job.
+    if (m_progressTimer.isActive()) {
+        m_pending.push_back(std::move(event));
+        return;
+    }
+    event();
+}
+
+void QueueRunner::showProgress() {
+    // In the order the workers reported them.
+    auto pending = std::move(m_pending);
+    m_pending.clear();
+    for (const auto& event : pending)
+        event();
+    std::unordered_map<std::uint64_t, double> latest;
+    {
+        std::lock_guard lock(m_progressLock);
+        latest.swap(m_progress);
+    }
+    for (const auto& [ticket, fraction] : latest)
+        applyProgress(ticket, fraction);
+    if (m_running.empty()) m_progressTimer.stop();
+    emit ticked();
+}
+
+void QueueRunner::finished(std::uint64_t ticket, const ConversionPool::Outcome& outcome) {
+    const auto found = std::find_if(m_running.begin(), m_running.end(),
+                                    [&](const Running& running) { return running.ticket == ticket; });
     if (found == m_running.end()) return;
-    const QPointer<Job> job = (*found)->job;
-    m_used -= (*found)->weight;
-    // The worker has handed over its outcome; this waits only for its last instructions.
+    const QPointer<Job> job = found->job;
     m_running.erase(found);
+    {
+        std::lock_guard lock(m_progressLock);
+        m_progress.erase(ticket);
+    }
+    if (m_running.empty()) m_progressTimer.stop();
 
     if (job) {
         switch (outcome.kind) {
-        case Outcome::Kind::done:
+        case ConversionPool::Outcome::Kind::done:
             job->markDone(outcome.result);
             break;
-        case Outcome::Kind::cancelled:
+        case ConversionPool::Outcome::Kind::cancelled:
             job->markCancelled();
             break;
-        case Outcome::Kind::failed:
-            job->markFailed(outcome.message);
+        case ConversionPool::Outcome::Kind::failed:
+            job->markFailed(QString::fromStdString(outcome.message));
             ++m_failures;
             break;
         }
         emit jobFinished(job);
     }
-    fill();
+    endIfDone();
+}
+
+bool QueueRunner::hasQueued() const {
+    const auto& jobs = m_jobs.jobs();
+    return std::any_of(jobs.begin(), jobs.end(),
+                       [](const auto& job) { return job->status() == Job::Status::Queued; });
+}
+
+void QueueRunner::endIfDone() {
+    // A job the pool has taken stays queued here until its start arrives.
+    if (!m_active || !m_running.empty() || hasQueued()) return;
+    m_active = false;
+    m_ticketOf.clear();
+    m_planned.clear();
+    m_pool->plan({});
+    emit activeChanged();
+    QString sound;
+    if (!m_silent) sound = m_failures == 0 ? QStringLiteral("Glass") : QStringLiteral("Basso");
+    emit batchFinished(sound);
 }
 
 } // namespace lumatra

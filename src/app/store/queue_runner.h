@@ -1,30 +1,33 @@
 #pragma once
-// The conversion queue of the store: starts queued jobs in list order, as many at once
-// as the machine's cores allow, converts each on a worker thread of its own and records
-// the outcomes, until no job is queued.
+// The conversion queue of the store: hands the queued jobs, in list order, to a pool of
+// worker threads that start as many at once as the machine's cores allow and take the
+// next one the moment one ends; records starts, progress and outcomes in the jobs.
 
-#include "formats/convert_error.h"
+#include "store/conversion_pool.h"
 #include "store/job_list_model.h"
 
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <stop_token>
-#include <thread>
+#include <mutex>
+#include <unordered_map>
 #include <vector>
 
 namespace lumatra {
 
-/// Confined to the main thread, like the job list it works off. Conversions run on worker
-/// threads, with copies of the job's file and target and of the options as they are when
-/// the job starts; progress and outcomes come back as queued calls. The runner never adds
-/// or removes jobs; it only changes their status.
+/// Confined to the main thread, like the job list it works off; the jobs are touched
+/// only here. The pool's workers take the next request themselves, from a plan this
+/// runner keeps equal to the queued jobs in list order, with copies of the job's file
+/// and target and of the options as they are when the job starts; the main thread hears
+/// of each start and outcome afterwards, in order, as queued calls. Progress is gathered
+/// and shown at most four times a second, for every running job in one go. The runner never adds or removes jobs; it only
+/// changes their status.
 ///
 /// Room: a budget of cores. A video job (a video source, or a video target) takes the
 /// whole budget, since its encoder already uses every core; any other job takes one. The
@@ -39,6 +42,8 @@ public:
 
     /// The machine's cores, at least 1.
     static int machineBudget();
+    /// How often at most a running job's progress is shown.
+    static constexpr std::chrono::milliseconds progressInterval{250};
 
     /// `jobs` must outlive the runner. The budget starts as machineBudget().
     QueueRunner(JobListModel& jobs, OptionsSource options, QObject* parent = nullptr);
@@ -48,7 +53,7 @@ public:
 
     /// A batch is being worked off.
     bool isActive() const { return m_active; }
-    /// How many jobs are converting now.
+    /// How many jobs are converting now, as far as the main thread knows.
     int runningCount() const { return static_cast<int>(m_running.size()); }
     /// The conversion of `job` in progress (0 when it has none); each conversion gets a
     /// new number.
@@ -60,17 +65,27 @@ public:
     void setBudget(int cores);
     /// What `job` takes of the budget: all of it for video, else one core.
     int weightOf(const Job& job) const;
+    /// A video source or a video target: its encoder fills every core by itself, and
+    /// it converts at a lower priority than the window.
+    static bool isVideo(const Job& job);
 
     /// Starts a batch unless one is under way; the first jobs are taken once control is
-    /// back in the event loop. During a batch, looks again for jobs that fit.
+    /// back in the event loop. During a batch, hands the queued jobs over again.
     void start();
+    /// The store's quality or output folder changed: jobs that start from now on get
+    /// the new options.
+    void optionsChanged();
+    /// Takes a queued job out of the queue before a worker starts it: true when it did.
+    /// False when a worker has taken it already; the job is then marked running.
+    bool withdraw(Job* job);
     /// Asks the conversion of `job` to stop when it is running. The job becomes
     /// cancelled when the conversion has actually stopped.
     void cancelRunning(const Job* job);
-    /// Whether every conversion worker has ended (its programs reaped, its unfinished
-    /// output removed).
+    /// Whether every conversion has ended (its programs reaped, its unfinished output
+    /// removed).
     bool workerIdle() const;
-    /// Blocks until every worker has ended or `limit` has passed; true when they ended.
+    /// Blocks until every conversion has ended or `limit` has passed; true when they
+    /// ended.
     bool waitForWorker(std::chrono::milliseconds limit) const;
     /// A batch that ends from now on plays no sound (the program is quitting).
     void silence() { m_silent = true; }
@@ -81,6 +96,8 @@ public:
 
 signals:
     void activeChanged();
+    /// The running jobs' progress was shown (every progressInterval while one runs).
+    void ticked();
     /// A job that was running has its outcome (done, failed or cancelled).
     void jobFinished(lumatra::Job* job);
     /// The batch is over; `sound` is "Glass", or "Basso" when a conversion failed, or
@@ -88,26 +105,45 @@ signals:
     void batchFinished(const QString& sound);
 
 private:
-    struct Outcome;
-    struct Running;
+    struct Running {
+        std::uint64_t ticket = 0;
+        // Empty for a conversion whose job left the queue as it started; it is stopped.
+        QPointer<Job> job;
+    };
 
-    void fill();
-    void scheduleFill();
-    void process(Job* job, int weight);
-    void finish(std::uint64_t conversion, const Outcome& outcome);
-    Running* runningOf(std::uint64_t conversion) const;
+    void scheduleSync();
+    void sync();
+    void started(std::uint64_t ticket);
+    void finished(std::uint64_t ticket, const ConversionPool::Outcome& outcome);
+    void deliver(std::function<void()> event);
+    void showProgress();
+    void endIfDone();
+    Running* runningOf(std::uint64_t ticket);
+    bool hasQueued() const;
 
     JobListModel& m_jobs;
     OptionsSource m_options;
     int m_budget = 1;
-    int m_used = 0;
     bool m_active = false;
     bool m_silent = false;
-    bool m_fillScheduled = false;
+    bool m_syncScheduled = false;
     int m_failures = 0;
-    std::uint64_t m_lastConversion = 0;
+    std::uint64_t m_lastTicket = 0;
+    // Queued jobs handed to the pool, both ways.
+    std::unordered_map<const Job*, std::uint64_t> m_ticketOf;
+    std::unordered_map<std::uint64_t, QPointer<Job>> m_planned;
     // In the order they started.
-    std::vector<std::unique_ptr<Running>> m_running;
+    std::vector<Running> m_running;
+
+    // The latest fraction of each conversion, written by the workers.
+    std::mutex m_progressLock;
+    std::unordered_map<std::uint64_t, double> m_progress;
+    QTimer m_progressTimer;
+    // Starts and outcomes waiting for the next tick of the progress clock.
+    std::vector<std::function<void()>> m_pending;
+
+    // Last: its workers stop and are waited for before the rest goes.
+    std::unique_ptr<ConversionPool> m_pool;
 };
 
 } // namespace lumatra

@@ -3,6 +3,7 @@
 #include "store/qt_text.h"
 
 #include "platform/file_icons.h"
+#include "platform/file_manager.h"
 #include "platform/launcher_badge.h"
 #include "platform/settings.h"
 #include "platform/sounds.h"
@@ -12,6 +13,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QLocale>
+#include <QProcess>
 #include <QVariantMap>
 
 #include <algorithm>
@@ -70,6 +72,41 @@ std::vector<fs::path> expand(const std::vector<fs::path>& paths) {
     return expanded;
 }
 
+const QString fileManagerMissingText =
+    QStringLiteral("Не удалось открыть файловый менеджер: ни один не ответил. "
+                   "Установите файловый менеджер или откройте папку вручную.");
+
+// "1 файл", "2 файла", "5 файлов", "21 файл".
+QString filesText(int count) {
+    const int tens = count % 100;
+    const int ones = count % 10;
+    const char* word = (tens >= 11 && tens <= 14) ? "файлов"
+                       : ones == 1                ? "файл"
+                       : (ones >= 2 && ones <= 4) ? "файла"
+                                                  : "файлов";
+    return QString::number(count) + QLatin1Char(' ') + QString::fromUtf8(word);
+}
+
+} // namespace
+
+QString skippedText(const QStringList& unknown, int twice) {
+    QStringList parts;
+    if (!unknown.isEmpty()) {
+        QStringList names = unknown.mid(0, 3);
+        if (unknown.size() > 3) names.append(QStringLiteral("…"));
+        parts.append(QStringLiteral("Пропущено: ") + filesText(static_cast<int>(unknown.size())) +
+                     QStringLiteral(" — такие файлы Lumatra не конвертирует (") +
+                     names.join(QStringLiteral(", ")) + QStringLiteral(")"));
+    }
+    if (twice > 0) {
+        parts.append((unknown.isEmpty() ? QStringLiteral("Пропущено: ") : QString()) +
+                     filesText(twice) + QStringLiteral(" уже в списке"));
+    }
+    return parts.join(QStringLiteral("; ")) + QStringLiteral(".");
+}
+
+namespace {
+
 std::optional<Kind> kindNamed(const QString& name) {
     return kindFromRaw(name.toStdString());
 }
@@ -108,7 +145,16 @@ Store::Store(QObject* parent)
     connect(m_jobs, &JobListModel::jobChanged, this, &Store::jobChanged);
     connect(m_jobs, &JobListModel::countChanged, this, &Store::jobChanged);
     connect(m_runner, &QueueRunner::activeChanged, this, &Store::busyChanged);
-    connect(m_runner, &QueueRunner::jobFinished, this, &Store::updateBadge);
+    connect(m_runner, &QueueRunner::ticked, this, [this] {
+        ++m_tick;
+        emit tickChanged();
+    });
+    connect(this, &Store::qualityChanged, m_runner, &QueueRunner::optionsChanged);
+    connect(this, &Store::outputDirectoryChanged, m_runner, &QueueRunner::optionsChanged);
+    connect(m_runner, &QueueRunner::jobFinished, this, [this](Job* job) {
+        if (job->kind() == Kind::document) m_convertedDocuments = true;
+        updateBadge();
+    });
     connect(m_runner, &QueueRunner::batchFinished, this, &Store::endBatch);
 }
 
@@ -240,7 +286,13 @@ void Store::jobChanged() {
         emit countsChanged();
     }
     updateBadge();
-    emit bulkChanged();
+    // The bar rebuilds its rows on this signal: only for a real change, not for every
+    // job that starts or ends.
+    QVariantList bulk = bulkKinds();
+    if (bulk != m_lastBulk) {
+        m_lastBulk = std::move(bulk);
+        emit bulkChanged();
+    }
 }
 
 // Adding and removing
@@ -278,26 +330,54 @@ int Store::add(const std::vector<fs::path>& paths) {
     }
 
     int refused = 0;
+    QStringList unknown;
+    int twice = 0;
     std::vector<std::unique_ptr<Job>> fresh;
     for (const fs::path& path : expanded) {
         if (active.count(path.native())) {
             ++refused;
+            ++twice;
             continue;
         }
         auto job = Job::make(path);
         if (!job) {
             ++refused;
+            unknown.append(qtPath(path.filename()));
             continue;
         }
         const auto kind = static_cast<std::size_t>(job->kind());
-        if (carried[kind]) job->setTarget(*carried[kind]);
+        // A choice made for other files of the kind is carried over, but a file is not
+        // proposed to become its own format (a PNG after JPG → PNG keeps its default).
+        if (carried[kind] && !isSameFormat(*carried[kind], lowercased(pathExtension(path))))
+            job->setTarget(*carried[kind]);
         job->setIcon(fileIconName(path));
         active.insert(path.native());
         carried[kind] = job->target();
         fresh.push_back(std::move(job));
     }
     m_jobs->append(std::move(fresh));
+    if (!unknown.isEmpty() || twice > 0) say(skippedText(unknown, twice));
     return refused;
+}
+
+void Store::say(const QString& text) {
+    if (text == m_notice) return;
+    m_notice = text;
+    emit noticeChanged();
+}
+
+void Store::dismissNotice() {
+    say({});
+}
+
+void Store::reveal(const QUrl& file) {
+    FileManager::reveal(file, [store = QPointer<Store>(this)] {
+        if (store) store->say(fileManagerMissingText);
+    });
+}
+
+void Store::openFolder(const QUrl& folder) {
+    if (!FileManager::open(folder)) say(fileManagerMissingText);
 }
 
 bool Store::owns(const Job* job) const {
@@ -305,7 +385,10 @@ bool Store::owns(const Job* job) const {
 }
 
 void Store::remove(Job* job) {
-    if (!owns(job) || job->status() == Job::Status::Running) return;
+    if (!owns(job)) return;
+    // A queued job a worker has just taken is running.
+    if (job->status() == Job::Status::Queued && !m_runner->withdraw(job)) return;
+    if (job->status() == Job::Status::Running) return;
     const QUuid id = job->id();
     m_jobs->removeIf([&](const Job& candidate) { return candidate.id() == id; });
     updateBadge();
@@ -319,6 +402,8 @@ void Store::clearFinished() {
 
 void Store::convert(Job* job) {
     if (!owns(job) || job->isPending()) return;
+    // A retry converts the file as it is now, and the row says how large that is.
+    if (job->isFinished()) job->measure();
     job->markQueued();
     startIfNeeded();
 }
@@ -340,7 +425,12 @@ void Store::cancel(Job* job) {
         m_runner->cancelRunning(job);
         return;
     case Job::Status::Queued:
-        job->markReady();
+        if (m_runner->withdraw(job)) {
+            job->markReady();
+        } else {
+            // A worker had just taken it: it stops like any running job.
+            m_runner->cancelRunning(job);
+        }
         return;
     case Job::Status::Ready:
     case Job::Status::Done:
@@ -359,6 +449,20 @@ void Store::cancelAll() {
 void Store::stopForQuit() {
     m_runner->silence();
     cancelAll();
+}
+
+void Store::releaseTextEngine() {
+    if (!m_convertedDocuments) return;
+    const fs::path textutil = Tools::locate().textutil;
+    // Only our own converter knows the request.
+    if (textutil.filename() != "lumatra-textutil") return;
+    QProcess request;
+    request.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    request.start(qtPath(textutil), {QStringLiteral("--quit-engine")});
+    if (!request.waitForFinished(2000)) {
+        request.kill();
+        request.waitForFinished(500);
+    }
 }
 
 void Store::startIfNeeded() {

@@ -34,6 +34,9 @@
 //   chooseOutputDirectory()      emits outputDirectoryPanelRequested(); the view shows its
 //                                folder dialog ("Сохранять сюда") and sets outputDirectory
 //   checkFfmpeg()                "Проверить снова": looks for ffmpeg again
+//   tick               int            steps while jobs convert (the spinner's clock)
+//   notice, dismissNotice()      the line of skipped files or an unanswered file manager
+//   reveal(url), openFolder(url) the file manager; a notice when none answers
 //   kindTitle(kind), kindSymbol(kind), formatTitle(format), formatDetail(format)
 //
 // Signals besides the NOTIFY ones: openPanelRequested(), outputDirectoryPanelRequested(),
@@ -73,6 +76,11 @@ namespace lumatra {
 
 class AppSettings;
 
+/// The notice after adding: how many files were skipped and why ("Пропущено: 2 файла —
+/// такие файлы Lumatra не конвертирует (a.xyz, b.exe)." and/or "… уже в списке").
+/// `unknown` are the names of files of no kind; `twice` counts files already active.
+QString skippedText(const QStringList& unknown, int twice);
+
 /// Confined to the main thread. The queue itself is worked off by a QueueRunner.
 class Store : public QObject {
     Q_OBJECT
@@ -94,6 +102,8 @@ class Store : public QObject {
     Q_PROPERTY(bool busy READ isBusy NOTIFY busyChanged)
     Q_PROPERTY(QVariantList bulkKinds READ bulkKinds NOTIFY bulkChanged)
     Q_PROPERTY(int badge READ badge NOTIFY badgeChanged)
+    Q_PROPERTY(QString notice READ notice NOTIFY noticeChanged)
+    Q_PROPERTY(int tick READ tick NOTIFY tickChanged)
 
 public:
     /// Reads the saved settings and looks for ffmpeg.
@@ -167,6 +177,18 @@ public:
     Q_INVOKABLE static QString formatTitle(const QString& format);
     Q_INVOKABLE static QString formatDetail(const QString& format);
 
+    /// A line the window shows until the user dismisses it or the next one comes:
+    /// files that were skipped and why, a file manager that did not answer. "" = none.
+    QString notice() const { return m_notice; }
+    /// Counts up each time the running jobs' progress is shown: what moves while jobs
+    /// convert (the spinner) steps with it, in the same frame.
+    int tick() const { return m_tick; }
+    Q_INVOKABLE void dismissNotice();
+    /// Shows `file` in the file manager; says so when no file manager answers.
+    Q_INVOKABLE void reveal(const QUrl& file);
+    /// Opens `folder` in the file manager; says so when none can.
+    Q_INVOKABLE void openFolder(const QUrl& folder);
+
     /// The queue's runner (the conversions in progress, their workers, the core budget).
     QueueRunner& runner() const { return *m_runner; }
 
@@ -176,6 +198,10 @@ public:
     /// Whether no conversion worker is left (their programs reaped, their unfinished
     /// output removed).
     bool conversionsStopped() const { return m_runner->workerIdle(); }
+    /// The window quits: asks the text converter's warm engine, which a document of
+    /// this window may have started, to end as soon as no other run waits for it.
+    /// Waits at most two seconds.
+    void releaseTextEngine();
 
 signals:
     void qualityChanged();
@@ -185,6 +211,8 @@ signals:
     void busyChanged();
     void bulkChanged();
     void badgeChanged();
+    void noticeChanged();
+    void tickChanged();
     void openPanelRequested();
     void outputDirectoryPanelRequested();
     /// A batch ended; `sound` is "Glass", or "Basso" when a conversion failed.
@@ -193,6 +221,7 @@ signals:
 private:
     class Batch;
 
+    void say(const QString& text);
     void startIfNeeded();
     void endBatch(const QString& sound);
     void updateBadge();
@@ -204,9 +233,12 @@ private:
     Quality m_quality = Quality::balanced;
     std::optional<std::filesystem::path> m_outputDirectory;
     bool m_ffmpegMissing = false;
+    bool m_convertedDocuments = false;
 
     QueueRunner* m_runner;
     int m_badge = 0;
+    QString m_notice;
+    int m_tick = 0;
 
     int m_batchDepth = 0;
     bool m_batchDirty = false;
@@ -215,6 +247,7 @@ private:
     int m_lastReady = -1;
     int m_lastPending = -1;
     bool m_lastFinished = false;
+    QVariantList m_lastBulk;
 };
 
 } // namespace lumatra

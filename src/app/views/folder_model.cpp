@@ -214,6 +214,29 @@ int FolderModel::makeFolder() {
     return rowNamed(name);
 }
 
+int FolderModel::makeFolderNamed(const QString& name) {
+    const QString plain = name.trimmed();
+    if (m_folder.isEmpty() || plain.isEmpty() || plain.contains(QLatin1Char('/')) ||
+        plain == QLatin1String(".") || plain == QLatin1String(".."))
+        return -1;
+    // mkdir refuses an existing name: nothing already there is taken over.
+    if (::mkdir(QFile::encodeName(m_folder + QLatin1Char('/') + plain).constData(), 0777) != 0)
+        return -1;
+    refresh();
+    return rowNamed(plain);
+}
+
+QString FolderModel::createFolder(const QString& path) {
+    if (path.trimmed().isEmpty()) return {};
+    const QString full = absolutePath(path);
+    if (!QDir().mkpath(full) || !QFileInfo(full).isDir()) return {};
+    return full;
+}
+
+QString FolderModel::absolutePath(const QString& path) const {
+    return QDir::cleanPath(absolute(path.trimmed()));
+}
+
 int FolderModel::rowNamed(const QString& name) const {
     for (std::size_t row = 0; row < m_entries.size(); ++row)
         if (m_entries[row].name == name) return static_cast<int>(row);

@@ -65,6 +65,14 @@ public:
     /// Makes a new folder "Новая папка" (" 2", " 3"… when taken) in the shown folder and
     /// returns its row, or -1 when it cannot be made.
     Q_INVOKABLE int makeFolder();
+    /// Makes the folder `name` in the shown folder and returns its row; -1 when the
+    /// name is taken, is not one plain name, or the folder cannot be made.
+    Q_INVOKABLE int makeFolderNamed(const QString& name);
+    /// Makes the folder `path` (absolute or relative to the shown folder), with the
+    /// folders above it that are missing; its absolute path, or "" when it cannot.
+    Q_INVOKABLE QString createFolder(const QString& path);
+    /// The absolute, cleaned form of a typed path, for messages.
+    Q_INVOKABLE QString absolutePath(const QString& path) const;
     /// Row of the entry with that name, or -1.
     Q_INVOKABLE int rowNamed(const QString& name) const;
 

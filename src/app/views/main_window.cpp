@@ -9,6 +9,9 @@
 #include <QGuiApplication>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
 #include <QPalette>
 #include <QQmlApplicationEngine>
 #include <QQuickStyle>
@@ -56,6 +59,29 @@ QPalette darkPalette() {
 void selectOffscreenRendering() {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+}
+
+bool isSoftwareRasterizer(const QString& renderer) {
+    const QString name = renderer.toLower();
+    for (const char* software : {"llvmpipe", "softpipe", "swrast", "software rasterizer", "swr "})
+        if (name.contains(QLatin1String(software))) return true;
+    return false;
+}
+
+void chooseRenderer() {
+    for (const char* chosen : {"QT_QUICK_BACKEND", "QSG_RHI_BACKEND", "QMLSCENE_DEVICE"})
+        if (!qEnvironmentVariableIsEmpty(chosen)) return;
+    if (QQuickWindow::graphicsApi() != QSGRendererInterface::Unknown &&
+        QQuickWindow::graphicsApi() != QSGRendererInterface::OpenGL)
+        return;
+    QOffscreenSurface surface;
+    surface.create();
+    QOpenGLContext context;
+    if (!surface.isValid() || !context.create() || !context.makeCurrent(&surface)) return;
+    const auto* name = reinterpret_cast<const char*>(context.functions()->glGetString(GL_RENDERER));
+    const QString renderer = name ? QString::fromLatin1(name) : QString();
+    context.doneCurrent();
+    if (isSoftwareRasterizer(renderer)) QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
 }
 
 void prepareApplication() {

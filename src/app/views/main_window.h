@@ -3,6 +3,7 @@
 // the off-screen picture of it.
 
 #include <QImage>
+#include <QString>
 
 class QQmlApplicationEngine;
 class QQmlEngine;
@@ -22,6 +23,17 @@ inline constexpr const char* iconFontPath =
 /// picture needs no display and looks like the window. Call before the application
 /// object exists.
 void selectOffscreenRendering();
+
+/// Where OpenGL is only a software rasterizer (no graphics card, a virtual display),
+/// draws with Qt Quick's software renderer instead: it repaints only what changed, where
+/// the rasterizer repaints the whole window for a progress bar. A renderer named in the
+/// environment (QT_QUICK_BACKEND, QSG_RHI_BACKEND) is left alone. Call after the
+/// application object exists and before a window is made.
+void chooseRenderer();
+
+/// Whether an OpenGL renderer name is a software rasterizer ("llvmpipe (LLVM 15.0.6,
+/// 256 bits)", "softpipe", "Software Rasterizer").
+bool isSoftwareRasterizer(const QString& renderer);
 
 /// The fixed dark look: palette, fonts (the symbol font from its installed path), the
 /// plain Controls style and, when the environment names no locale, Russian number

@@ -23,6 +23,8 @@ Item {
             Store.quality = "balanced"
             Store.outputDirectory = ""
             view = createTemporaryObject(viewComponent, root)
+            // The pointer rests on the header unless a test moves it.
+            mouseMove(view, 990, 5)
         }
         function cleanup() { stage.clear() }
 
@@ -145,6 +147,36 @@ Item {
             compare(chips("audio").filter(c => c.selected).map(c => c.format), ["opus"])
         }
 
+        function test_the_rows_stay_under_the_pointer_when_a_batch_starts() {
+            const jobs = [stage.addJob("a.wav"), stage.addJob("b.wav"), stage.addJob("c.wav")]
+            const bar = part("bulkBar")
+            tryVerify(() => bar.visible && bar.height > 20)
+            const list = part("jobList")
+            waitForItemPolished(list)
+            const row = list.itemAtIndex(1)
+            // The rows have slid into place.
+            wait(1200)
+            let last = -1
+            tryVerify(() => {
+                const y = row.mapToItem(view, 0, 0).y
+                const still = y === last
+                last = y
+                return still
+            }, 3000, "the rows do not settle")
+            const before = row.mapToItem(view, 0, 0).y
+            // The pointer rests on the second row while the batch starts.
+            mouseMove(row, 200, 20)
+            for (const job of jobs) stage.queued(job)
+            compare(Store.readyCount, 0)
+            verify(view.pointerOverList)
+            wait(400)
+            compare(row.mapToItem(view, 0, 0).y, before)
+            // Once the pointer has left the list, the bar goes.
+            mouseMove(view, 500, 20)
+            tryVerify(() => !bar.visible)
+            tryVerify(() => row.mapToItem(view, 0, 0).y < before)
+        }
+
         function test_quality_selector_writes_the_store_and_moves_its_pill() {
             stage.addJob("a.wav")
             const selector = part("qualitySelector")
@@ -187,6 +219,29 @@ Item {
             Store.outputDirectory = ""
             compare(findChild(part("outputMenu"), "outputLabel").text, "Рядом с файлом")
             compare(folderItemShown(), "")
+        }
+
+        /// Which items of the output menu carry the check mark.
+        function checkedItems() {
+            const menu = part("outputMenu").menu
+            menu.open()
+            tryVerify(() => menu.opened)
+            const names = ["besideItem", "folderItem", "chooseItem"].filter(name => {
+                const item = findChild(menu, name)
+                return item.visible && findChild(item, "checkMark").visible
+            })
+            menu.close()
+            tryVerify(() => !menu.visible)
+            return names
+        }
+
+        function test_the_output_menu_marks_the_current_choice() {
+            stage.addJob("a.wav")
+            compare(checkedItems(), ["besideItem"])
+            const folder = stage.makeFolder("Итоги", [])
+            Store.outputDirectory = "file://" + folder
+            compare(checkedItems(), ["folderItem"])
+            compare(findChild(part("outputMenu").menu, "folderItem").text, "В папку «Итоги»")
         }
 
         function test_a_click_anywhere_on_the_drop_area_asks_for_files() {

@@ -96,6 +96,53 @@ Item {
             compare(findChild(row, "formatMenu").enabled, !busy)
         }
 
+        // The place of «Отменить» in the row.
+        function placeOf(row, name) {
+            const button = findChild(row, name)
+            return button.mapToItem(row, button.width / 2, button.height / 2)
+        }
+
+        function test_remove_never_comes_where_cancel_was_data() {
+            return [
+                { tag: "running to done", before: job => stage.running(job, 0.9), after: job => stage.done(job, 1) },
+                { tag: "running to failed", before: job => stage.running(job, 0.9), after: job => stage.failed(job, "Нет") },
+                { tag: "running to cancelled", before: job => stage.running(job, 0.9), after: job => stage.cancelled(job) },
+                { tag: "queued to ready", before: job => stage.queued(job), after: job => Store.cancel(job) }
+            ]
+        }
+
+        function test_remove_never_comes_where_cancel_was(data) {
+            const job = stage.addJob("song.wav")
+            data.before(job)
+            const row = rowFor(job)
+            const cancel = placeOf(row, "stopButton")
+            data.after(job)
+            verify(!findChild(row, "stopButton").visible)
+            // Whatever now lies under the pointer that aimed at «Отменить» is harmless.
+            const remove = findChild(row, "removeButton")
+            verify(remove.visible)
+            const at = remove.mapFromItem(row, cancel.x, cancel.y)
+            verify(!remove.contains(at), data.tag + ": «Убрать из списка» is under the pointer")
+        }
+
+        function test_a_selected_row_looks_unlike_a_converting_one() {
+            const job = stage.addJob("song.wav")
+            const row = rowFor(job)
+            const ring = findChild(row, "selectionRing")
+            row.selected = true
+            verify(ring.visible)
+            verify(findChild(row, "selectionTint").visible)
+            verify(!row.highlighted)
+            // The selection's outline is neutral; the converting row's border is the red
+            // accent.
+            verify(ring.border.color.hsvSaturation < 0.2, "the selection is drawn in the accent")
+            row.selected = false
+            stage.running(job, 0.3)
+            verify(row.highlighted)
+            verify(!ring.visible)
+            verify(!findChild(row, "selectionTint").visible)
+        }
+
         function test_buttons_call_the_store() {
             const job = stage.addJob("song.wav")
             stage.failed(job, "Нет")

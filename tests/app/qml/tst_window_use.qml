@@ -267,15 +267,53 @@ Item {
             tryVerify(() => !panel.visible)
             compare(Store.outputDirectoryPath, empty)
 
-            // A new folder made in the panel is the one chosen.
+            // A new folder is named first, then made and chosen.
             Store.chooseOutputDirectory()
             tryVerify(() => panel.opened)
-            panel.model.folder = empty
+            compare(panel.model.folder, empty) // where results go now
             mouseClick(findChild(panel.contentItem, "newFolderButton"))
+            const name = findChild(panel.contentItem, "newFolderName")
+            tryVerify(() => name.visible && name.activeFocus)
+            compare(panel.model.count, 0)
+            compare(name.selectedText, "Новая папка")
+            name.text = "Итоги"
+            keyClick(Qt.Key_Return)
+            compare(panel.model.count, 1)
+            compare(panel.model.pathAt(0), empty + "/Итоги")
+            verify(!name.visible)
+            // A taken name is said, not reused.
+            mouseClick(findChild(panel.contentItem, "newFolderButton"))
+            name.text = "Итоги"
+            keyClick(Qt.Key_Return)
+            compare(findChild(panel.contentItem, "problemText").text, "Папка «Итоги» уже есть.")
             compare(panel.model.count, 1)
             mouseClick(findChild(panel.contentItem, "acceptButton"))
             tryVerify(() => !panel.visible)
-            compare(Store.outputDirectoryPath, empty + "/Новая папка")
+            compare(Store.outputDirectoryPath, empty + "/Итоги")
+        }
+
+        function test_a_typed_folder_that_does_not_exist_is_said_and_may_be_made() {
+            stage.addJob("a.json")
+            const base = stage.makeFolder("base", ["x.json"])
+            Store.outputDirectory = "file://" + base
+            Store.chooseOutputDirectory()
+            const panel = part("folderPanel")
+            tryVerify(() => panel.opened)
+            compare(panel.model.folder, base)
+            const field = findChild(panel.contentItem, "pathField")
+            field.forceActiveFocus()
+            field.text = base + "/нет/такой"
+            keyClick(Qt.Key_Return)
+            // Still open, nothing chosen, and the reason shown.
+            verify(panel.visible)
+            compare(Store.outputDirectoryPath, base)
+            compare(findChild(panel.contentItem, "problemText").text,
+                    "Папки «" + base + "/нет/такой» нет.")
+            const create = findChild(panel.contentItem, "createTypedButton")
+            verify(create.visible)
+            mouseClick(create)
+            tryVerify(() => !panel.visible)
+            compare(Store.outputDirectoryPath, base + "/нет/такой")
         }
 
         function test_quitting_asks_only_while_converting() {

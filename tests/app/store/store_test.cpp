@@ -3,6 +3,8 @@
 
 #include "store_fixture.h"
 
+#include "platform/file_manager.h"
+
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
 #include <QVariantMap>
@@ -95,6 +97,103 @@ TEST(StoreAdd, CarriesTheLastReadyChoiceOfAKindOver) {
         store->jobs()->at(row)->markQueued();
     store->add(std::vector<fs::path>{dir / "e.png"});
     EXPECT_EQ(store->jobs()->at(7)->target(), Format::jpg);
+}
+
+TEST(StoreAdd, NeverProposesAFileItsOwnFormat) {
+    ScratchDir dir;
+    for (const char* name : {"a.jpg", "b.png", "c.jpeg", "d.gif"})
+        writeFile(dir / name, "x");
+    auto store = freshStore();
+    store->add(std::vector<fs::path>{dir / "a.jpg"});
+    store->jobs()->at(0)->setTarget(Format::png);
+    // After JPG → PNG a PNG arrives with its own default, and the next JPEG (same format
+    // as JPG) too; the user may still pick the same format by hand.
+    store->add(std::vector<fs::path>{dir / "b.png", dir / "c.jpeg", dir / "d.gif"});
+    EXPECT_EQ(store->jobs()->at(1)->target(), *defaultTargetFor(dir / "b.png"));
+    EXPECT_NE(store->jobs()->at(1)->target(), Format::png);
+    EXPECT_EQ(store->jobs()->at(2)->target(), Format::png);
+    EXPECT_EQ(store->jobs()->at(3)->target(), Format::png);
+    store->jobs()->at(1)->setTarget(Format::png);
+    EXPECT_EQ(store->jobs()->at(1)->target(), Format::png);
+}
+
+TEST(StoreAdd, SaysHowManyFilesWereSkippedAndWhy) {
+    ScratchDir dir;
+    for (const char* name : {"a.wav", "notes.xyz", "setup.exe", "b.json"})
+        writeFile(dir / name, "x");
+    auto store = freshStore();
+    QSignalSpy notices(store.get(), &Store::noticeChanged);
+    EXPECT_EQ(store->add(std::vector<fs::path>{dir / "a.wav", dir / "notes.xyz", dir / "setup.exe"}),
+              2);
+    EXPECT_EQ(store->jobs()->count(), 1);
+    EXPECT_EQ(store->notice(), QStringLiteral("Пропущено: 2 файла — такие файлы Lumatra не "
+                                              "конвертирует (notes.xyz, setup.exe)."));
+    store->dismissNotice();
+    EXPECT_EQ(store->notice(), QString());
+    // A file already waiting in the list is named as such.
+    store->add(std::vector<fs::path>{dir / "a.wav", dir / "b.json"});
+    EXPECT_EQ(store->notice(), QStringLiteral("Пропущено: 1 файл уже в списке."));
+    EXPECT_EQ(notices.count(), 3);
+
+    // The counts read as Russian does.
+    const std::vector<std::pair<int, const char*>> words{
+        {1, "1 файл"}, {3, "3 файла"}, {5, "5 файлов"}, {11, "11 файлов"}, {21, "21 файл"},
+        {22, "22 файла"}, {112, "112 файлов"}};
+    for (const auto& [count, text] : words)
+        EXPECT_TRUE(skippedText({}, count).contains(QString::fromUtf8(text))) << count;
+    EXPECT_EQ(skippedText({"a", "b", "c", "d"}, 1),
+              QStringLiteral("Пропущено: 4 файла — такие файлы Lumatra не конвертирует "
+                             "(a, b, c, …); 1 файл уже в списке."));
+}
+
+TEST(StoreReveal, SaysSoWhenNoFileManagerAnswers) {
+    // A desktop that names no program for folders, and no file manager on a bus.
+    ScratchDir dir;
+    writeFile(dir / "a.mp3", "x");
+    std::vector<std::pair<const char*, QByteArray>> saved;
+    const auto set = [&](const char* name, const std::string& value) {
+        saved.emplace_back(name, qgetenv(name));
+        qputenv(name, QByteArray::fromStdString(value));
+    };
+    set("XDG_DATA_DIRS", (dir / "none").string());
+    set("XDG_DATA_HOME", (dir / "none").string());
+    set("XDG_CONFIG_HOME", (dir / "none").string());
+    set("XDG_CONFIG_DIRS", (dir / "none").string());
+    set("XDG_CURRENT_DESKTOP", "");
+    set("DE", "");
+    EXPECT_FALSE(FileManager::canOpenFolders());
+
+    auto store = freshStore();
+    const QUrl file = QUrl::fromLocalFile(QString::fromStdString((dir / "a.mp3").string()));
+    store->reveal(file);
+    EXPECT_TRUE(waitFor([&] { return !store->notice().isEmpty(); }, 5000));
+    EXPECT_TRUE(store->notice().startsWith(QStringLiteral("Не удалось открыть файловый менеджер")));
+    store->dismissNotice();
+    store->openFolder(QUrl::fromLocalFile(QString::fromStdString(dir.path().string())));
+    EXPECT_TRUE(store->notice().startsWith(QStringLiteral("Не удалось открыть файловый менеджер")));
+    for (const auto& [name, value] : saved) {
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    }
+}
+
+TEST(StoreQueueStart, ARetryShowsTheSizeOfTheSourceAsItIsNow) {
+    ScratchDir dir;
+    writeFile(dir / "broken.json", "{");
+    auto store = freshStore();
+    store->add(std::vector<fs::path>{dir / "broken.json"});
+    Job* job = store->jobs()->at(0);
+    EXPECT_EQ(job->bytes(), 1);
+    job->markFailed(QStringLiteral("Не удалось прочитать JSON"));
+    writeFile(dir / "broken.json", "{\"a\": [1, 2, 3");
+    QSignalSpy sizes(job, &Job::bytesChanged);
+    store->convert(job);
+    EXPECT_EQ(job->bytes(), 14);
+    EXPECT_EQ(sizes.count(), 1);
+    EXPECT_TRUE(job->sourceText().startsWith(QStringLiteral("JSON · 14")));
+    ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }));
 }
 
 TEST(StoreBulk, CommonTargetsFollowTheFirstReadyJob) {

@@ -21,6 +21,20 @@ namespace {
 
 using namespace lumatra::test;
 
+TEST(MainWindowRenderer, TellsASoftwareRasterizerFromAGraphicsCard) {
+    const std::vector<std::pair<const char*, bool>> renderers{
+        {"llvmpipe (LLVM 15.0.6, 256 bits)", true},
+        {"softpipe", true},
+        {"Software Rasterizer", true},
+        {"Mesa Intel(R) UHD Graphics 620 (KBL GT2)", false},
+        {"AMD Radeon RX 6600 (navi23, LLVM 15.0.6, DRM 3.49, 6.1.0-13-amd64)", false},
+        {"NVIDIA GeForce GTX 1060 6GB/PCIe/SSE2", false},
+        {"", false}};
+    for (const auto& [renderer, software] : renderers)
+        EXPECT_EQ(MainWindow::isSoftwareRasterizer(QString::fromLatin1(renderer)), software)
+            << renderer;
+}
+
 class MainWindowTest : public testing::Test {
 protected:
     void SetUp() override {

@@ -128,5 +128,23 @@ TEST(WarmEngine, ACancelledRunEndsTheEngineWork) {
     EXPECT_NE(session.enginePid(), engine);
 }
 
+TEST(WarmEngine, AQuitRequestEndsAnIdleEngineAndStartsNone) {
+    Session session;
+    test::ScratchDir dir;
+    // No engine: the request finds none and starts none.
+    EXPECT_EQ(test::textutil({"--quit-engine"}).status, 1);
+    EXPECT_EQ(session.enginePid(), -1);
+
+    test::writeFile(dir / "note.txt", "заметка\n");
+    ASSERT_EQ(test::textutil({(dir / "note.txt").string(), "-convert", "odt", "-output",
+                              (dir / "note.odt").string()})
+                  .status,
+              0);
+    const pid_t engine = session.enginePid();
+    ASSERT_TRUE(alive(engine));
+    EXPECT_EQ(test::textutil({"--quit-engine"}).status, 0);
+    EXPECT_TRUE(waitUntilGone(engine, std::chrono::seconds(2)));
+}
+
 } // namespace
 } // namespace lumatra

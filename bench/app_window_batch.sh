@@ -1,0 +1,154 @@
+#!/usr/bin/env bash
+# The real window against one program after another, on a virtual display:
+#   bench/app_window_batch.sh [BUILD_DIR]
+# Three batches — 20 WAV songs of 20 s to MP3 at «Баланс», 40 small JPEG photos to PNG,
+# 20 text documents to PDF — are converted once by a sequential bash loop and once by
+# the window (the files handed to `lumatra`, then Ctrl+Enter, timed until every output
+# exists). It prints both wall times, their ratio, and the CPU seconds of the window's
+# own threads (everything but the conversion workers: the GUI thread, the scene graph's
+# render thread, Qt's helpers) during the batch and over three idle seconds after it.
+# The whole run is done with the renderer Qt picks and again with
+# QT_QUICK_BACKEND=software. Needs Xvfb and xdotool.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$top/build}" && pwd)
+lumatra=$build/lumatra
+textutil=$build/lumatra-textutil
+[[ -x $lumatra && -x $textutil ]] || { echo "build lumatra first" >&2; exit 1; }
+
+work=$(mktemp -d)
+xvfb_pid=
+app_pid=
+cleanup() {
+    [[ -n $app_pid ]] && kill "$app_pid" 2>/dev/null || true
+    [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null || true
+    "$textutil" --quit-engine >/dev/null 2>&1 || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_RUNTIME_DIR=$work/run
+mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent
+export PATH=$build:$PATH
+unset QT_QPA_PLATFORM
+
+ff() { ffmpeg -nostdin -loglevel error -y "$@"; }
+mkdir -p "$work/songs" "$work/photos" "$work/letters"
+for i in $(seq -w 1 20); do
+    ff -f lavfi -i "sine=frequency=$((200 + 10#$i * 15)):duration=20" -ac 2 -ar 44100 \
+        "$work/songs/song $i.wav"
+done
+for i in $(seq -w 1 40); do
+    ff -f lavfi -i "testsrc2=size=640x480" -frames:v 1 -q:v 3 "$work/photos/photo $i.jpg"
+done
+for i in $(seq -w 1 20); do
+    for p in $(seq 40); do
+        printf 'Письмо %s, абзац %s. Съешь же ещё этих мягких французских булок, да выпей чаю. The quick brown fox jumps over the lazy dog.\n\n' "$i" "$p"
+    done >"$work/letters/letter $i.txt"
+done
+
+Xvfb -displayfd 3 -screen 0 1920x1200x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
+export DISPLAY=:$(head -1 "$work/display")
+
+now() { date +%s.%N; }
+ticks=$(getconf CLK_TCK)
+# CPU seconds of the window's own threads: all but the conversion workers ("convert")
+# and the threads libvips starts for them.
+window_cpu() {
+    local total=0 task name fields
+    for task in /proc/"$1"/task/*; do
+        name=$(cat "$task/comm" 2>/dev/null) || continue
+        case $name in convert|vips*|worker*|pool*) continue ;; esac
+        fields=$(sed 's/^.*) //' "$task/stat" 2>/dev/null) || continue
+        read -r _ _ _ _ _ _ _ _ _ _ _ utime stime _ <<<"$fields"
+        total=$((total + utime + stime))
+    done
+    echo "scale=3; $total / $ticks" | bc
+}
+count() { find "$1" -maxdepth 1 -name "*.$2" 2>/dev/null | wc -l; }
+
+# Sequential loop: NAME SOURCE_DIR SOURCE_EXT TARGET_EXT COMMAND…  (COMMAND gets IN OUT)
+sequential() {
+    local dir=$work/seq-$1 start end f
+    rm -rf "$dir"; mkdir -p "$dir"
+    "$textutil" --quit-engine >/dev/null 2>&1 || true
+    start=$(now)
+    for f in "$2"/*."$3"; do
+        local base=${f##*/}
+        "${@:5}" "$f" "$dir/${base%.*}.$4"
+    done
+    end=$(now)
+    [[ $(count "$dir" "$4") -eq $(ls "$2" | wc -l) ]] || { echo "the loop missed files" >&2; exit 1; }
+    echo "$end - $start" | bc
+}
+mp3() { ff -i "$1" -map 0:a:0 -vn -sn -dn -map_metadata 0 -c:a libmp3lame -b:a 192k "$2"; }
+by_cli() { "$lumatra" --cli "$1" --to "${2##*.}" --out "${2%/*}" >/dev/null; }
+
+# The window: NAME SOURCE_DIR TARGET_EXT. Prints "wall cpu idle_cpu".
+windowed() {
+    local dir=$work/win-$1 n start end cpu0 cpu1 idle0 idle1
+    rm -rf "$dir"; cp -r "$2" "$dir"
+    n=$(ls "$dir" | wc -l)
+    "$textutil" --quit-engine >/dev/null 2>&1 || true
+    "$lumatra" "$dir"/* 2>>"$work/stderr.txt" &
+    app_pid=$!
+    local id=
+    for _ in $(seq 200); do
+        id=$(xdotool search --onlyvisible --name '^Lumatra$' 2>/dev/null | head -1) && [[ -n $id ]] && break
+        sleep 0.1
+    done
+    [[ -n $id ]] || { echo "no window" >&2; exit 1; }
+    xdotool windowsize --sync "$id" 1000 680
+    xdotool windowfocus --sync "$id"
+    xdotool mousemove 1900 1190
+    sleep 2
+    cpu0=$(window_cpu "$app_pid")
+    start=$(now)
+    xdotool key ctrl+Return
+    while [[ $(count "$dir" "$3") -lt $n ]]; do sleep 0.02; done
+    end=$(now)
+    cpu1=$(window_cpu "$app_pid")
+    sleep 1
+    idle0=$(window_cpu "$app_pid")
+    sleep 3
+    idle1=$(window_cpu "$app_pid")
+    xdotool key ctrl+q
+    wait "$app_pid" || true
+    app_pid=
+    echo "$(echo "$end - $start" | bc) $(echo "$cpu1 - $cpu0" | bc) $(echo "$idle1 - $idle0" | bc)"
+}
+
+report() { # LABEL SEQ "WALL CPU IDLE"
+    read -r wall cpu idle <<<"$3"
+    printf '%-22s loop %6.2f s  window %6.2f s  ratio %.2f (%.2f× throughput)  window CPU %5.2f s (%4.1f %% of a core)  idle 3 s: %.2f s\n' \
+        "$1" "$2" "$wall" "$(echo "$wall / $2" | bc -l)" "$(echo "$2 / $wall" | bc -l)" \
+        "$cpu" "$(echo "100 * $cpu / $wall" | bc -l)" "$idle"
+}
+
+echo "load before: $(cut -d' ' -f1-3 /proc/loadavg), $(nproc) cores"
+for backend in default software; do
+    if [[ $backend == software ]]; then export QT_QUICK_BACKEND=software; else unset QT_QUICK_BACKEND; fi
+    echo "renderer: $backend"
+    # The loop runs before and after the window; their mean is the reference, so that a
+    # load that drifts during the run weighs on both sides alike.
+    both() { # NAME DIR SOURCE_EXT TARGET_EXT COMMAND
+        local before after win
+        before=$(sequential "$1" "$2" "$3" "$4" "$5")
+        win=$(windowed "$1" "$2" "$4")
+        after=$(sequential "$1" "$2" "$3" "$4" "$5")
+        echo "$(echo "($before + $after) / 2" | bc -l)|$win|$before|$after"
+    }
+    for batch in "songs wav mp3 mp3 20_songs_→_MP3" "photos jpg png by_cli 40_photos_→_PNG" \
+                 "letters txt pdf by_cli 20_letters_→_PDF"; do
+        read -r name ext target command label <<<"$batch"
+        IFS='|' read -r loop win before after <<<"$(both "$name" "$work/$name" "$ext" "$target" "$command")"
+        report "${label//_/ }" "$loop" "$win"
+        printf '%22s (loop before %.2f s, after %.2f s; load %s)\n' "" "$before" "$after" "$(cut -d' ' -f1 /proc/loadavg)"
+    done
+done
+echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
+if [[ -s $work/stderr.txt ]]; then echo "window's standard error:"; cat "$work/stderr.txt"; fi
