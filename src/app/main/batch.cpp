@@ -315,6 +315,10 @@ int convertMany(const std::vector<std::string>& inputs, Format target, const Opt
             }
         }
     }
+    // The wake-up of the last outcome may still be pending, and would end the process.
+    const timespec none{0, 0};
+    while (sigtimedwait(&signals, nullptr, &none) > 0) {
+    }
     pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
 
     const auto elapsed = std::chrono::duration<double>(Clock::now() - began).count();
