@@ -1,5 +1,7 @@
 #include "main/cli.h"
 
+#include "main/batch.h"
+
 #include "converter/converter.h"
 #include "formats/byte_count.h"
 #include "formats/convert_error.h"
@@ -12,6 +14,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -52,6 +55,36 @@ private:
     std::atomic<int> m_lastPercent{0};
 };
 
+// Switches followed by their value.
+constexpr std::string_view valueSwitches[] = {"--to", "--quality", "--out", "--jobs", "--snapshot"};
+
+struct Invocation {
+    std::vector<std::string> inputs;
+    std::string unknownSwitch;
+};
+
+// The files and folders to convert: every element after the program that is neither a
+// switch nor a switch's value, in the order given ("--cli" marks the first of them).
+Invocation invocation(const std::vector<std::string>& arguments) {
+    Invocation result;
+    for (std::size_t at = 1; at < arguments.size(); ++at) {
+        const std::string& element = arguments[at];
+        if (element == "--cli") {
+            if (at + 1 < arguments.size()) result.inputs.push_back(arguments[++at]);
+        } else if (std::find(std::begin(valueSwitches), std::end(valueSwitches), element) !=
+                   std::end(valueSwitches)) {
+            ++at;
+        } else if (element.starts_with("--")) {
+            if (result.unknownSwitch.empty()) result.unknownSwitch = element;
+        } else {
+            result.inputs.push_back(element);
+        }
+    }
+    return result;
+}
+
+constexpr int maximumJobs = 256;
+
 std::string resultLine(const ConvertResult& result) {
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.1f", result.seconds);
@@ -68,14 +101,33 @@ std::optional<std::string> value(const std::vector<std::string>& arguments, std:
 }
 
 int cli(const std::vector<std::string>& arguments, const std::string& file) {
+    const Invocation call = invocation(arguments);
+    if (!call.unknownSwitch.empty()) {
+        printLine("Неизвестный ключ " + call.unknownSwitch + ". Справка: lumatra --help");
+        return 2;
+    }
+    int budget = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    if (std::find(arguments.begin(), arguments.end(), "--jobs") != arguments.end()) {
+        const std::string jobs = value(arguments, "--jobs").value_or("");
+        const char* end = jobs.data() + jobs.size();
+        const auto [at, error] = std::from_chars(jobs.data(), end, budget);
+        if (jobs.empty() || error != std::errc() || at != end || budget < 1 ||
+            budget > maximumJobs) {
+            printLine("Укажите --jobs числом от 1 до " + std::to_string(maximumJobs));
+            return 2;
+        }
+    }
+
     std::error_code ignored;
     std::filesystem::path source = std::filesystem::absolute(file, ignored);
     if (source.empty()) source = file;
+    const bool several = call.inputs.size() > 1 || isFolder(source);
 
     const auto to = value(arguments, "--to");
     const auto format = to ? formatFromRaw(lowercased(*to)) : std::nullopt;
     if (!format) {
-        printLine("Укажите --to. Для этого файла: " + joinedTargets(source));
+        printLine(several ? "Укажите --to ФОРМАТ. Форматы: lumatra --help"
+                          : "Укажите --to. Для этого файла: " + joinedTargets(source));
         return 2;
     }
 
@@ -84,6 +136,7 @@ int cli(const std::vector<std::string>& arguments, const std::string& file) {
         options.quality = qualityFromRaw(*quality).value_or(Quality::balanced);
     if (const auto out = value(arguments, "--out"))
         options.outputDirectory = std::filesystem::absolute(*out, ignored);
+    if (several) return convertMany(call.inputs, *format, options, budget);
 
     // A reader that went away (`lumatra --cli … | head -1`) must not end the conversion:
     // our lines to it are lost, the result is still made.
@@ -126,6 +179,45 @@ int cli(const std::vector<std::string>& arguments, const std::string& file) {
     worker.join();
     pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
     return status;
+}
+
+std::string usage() {
+    std::string text =
+        "Lumatra — конвертер файлов.\n"
+        "\n"
+        "Использование:\n"
+        "  lumatra [ФАЙЛ…]   открыть окно с этими файлами\n"
+        "  lumatra --cli ФАЙЛ… --to ФОРМАТ [--quality КАЧЕСТВО] [--out ПАПКА] [--jobs N]\n"
+        "\n"
+        "  --cli ФАЙЛ…         конвертировать без окна; папка — это её файлы (без скрытых\n"
+        "                      и без вложенных папок), файлы другого рода пропускаются\n"
+        "  --to ФОРМАТ         во что конвертировать; регистр букв не важен\n"
+        "  --quality КАЧЕСТВО  best, balanced (обычно) или small\n"
+        "  --out ПАПКА         куда сохранять; обычно рядом с исходным файлом\n"
+        "  --jobs N            сколько ядер занять (обычно все); видео занимает все сразу\n"
+        "  -h, --help          эта справка\n"
+        "\n"
+        "Готовый файл получает свободное имя («a.mp3», «a 2.mp3»): прежние файлы\n"
+        "не перезаписываются. Ctrl-C останавливает всё и убирает недоделанное.\n"
+        "\n"
+        "Форматы:\n";
+    // What any file of the kind may become, in the catalog's order.
+    for (Kind kind : allKinds) {
+        std::vector<Format> served;
+        for (std::string_view extension : kindExtensions(kind))
+            for (Format format : targetsFor("x." + std::string(extension)))
+                if (std::find(served.begin(), served.end(), format) == served.end())
+                    served.push_back(format);
+        std::string list;
+        for (Format format : allFormats) {
+            if (std::find(served.begin(), served.end(), format) == served.end()) continue;
+            list += (list.empty() ? "" : ", ") + std::string(rawValue(format));
+        }
+        if (!list.empty()) text += "  " + std::string(title(kind)) + ": " + list + "\n";
+    }
+    text += "\n"
+            "Код выхода: 0 — всё готово, 1 — ошибка или остановка, 2 — неверный вызов.\n";
+    return text;
 }
 
 int cliWithoutFile() {

@@ -14,9 +14,15 @@ std::optional<std::string> value(const std::vector<std::string>& arguments, std:
 
 /// Converts `file` as `--to`, `--quality` and `--out` say, printing "[N%]" lines and
 /// "Готово: …" or "Ошибка: …" to standard output. Returns the exit status: 0 done,
-/// 1 failed or cancelled (SIGINT, SIGTERM, SIGHUP, SIGQUIT), 2 no usable `--to`. A
-/// standard output that was closed meanwhile does not stop the conversion.
+/// 1 failed or cancelled (SIGINT, SIGTERM, SIGHUP, SIGQUIT), 2 no usable `--to`, an
+/// unknown switch or a `--jobs` that is no count of cores. A standard output that was
+/// closed meanwhile does not stop the conversion. Several files, or a folder (every
+/// element that is no switch or switch value is one), are converted by convertMany
+/// with the budget of `--jobs`, or every core.
 int cli(const std::vector<std::string>& arguments, const std::string& file);
+
+/// The Russian usage text of `--help`, with the targets of each kind.
+std::string usage();
 
 /// `--cli` without a file: one line saying how to call it; returns status 1.
 int cliWithoutFile();

@@ -31,6 +31,11 @@ Entry windowEntry(const char* symbol) {
 int main(int argc, char** argv) {
     using namespace lumatra;
     const std::vector<std::string> arguments(argv, argv + argc);
+    if (std::find_if(arguments.begin() + std::min(1, argc), arguments.end(),
+                     [](const auto& a) { return a == "--help" || a == "-h"; }) != arguments.end()) {
+        std::fputs(Main::usage().c_str(), stdout);
+        return 0;
+    }
     if (const auto file = Main::value(arguments, "--cli")) return Main::cli(arguments, *file);
     if (const auto out = Main::value(arguments, "--snapshot")) {
         const auto at = std::find(arguments.begin(), arguments.end(), "--snapshot");
