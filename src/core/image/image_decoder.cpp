@@ -36,6 +36,10 @@ enum class SourceType {
     raw
 };
 
+// Pixels ImageMagick may decode for the layers of one GIMP image, counted as loadXcf
+// does: four times the largest picture, or thirteen whole layers of 12 megapixels.
+constexpr std::int64_t maxXcfWork = 4 * ImageDecoder::maxPixels;
+
 // Icon files are small; reading one whole into memory is fine up to this.
 constexpr std::size_t maxIconFileBytes = 64 << 20;
 
@@ -254,23 +258,37 @@ void checkPixels(const VImage& image) {
 
 // A GIMP image as GIMP shows it: its visible layers stacked from the bottom up at their
 // offsets, each through its opacity, over a clear canvas. ImageMagick reads the layers as
-// pictures of their own, the bottom one first.
-VImage loadXcf(const SourceFile& source) {
+// pictures of their own, the bottom one first; asked for one of them it decodes that one
+// and every one below it, so the work grows with the square of the layers and is bounded
+// before it starts.
+VImage loadXcf(const SourceFile& source, std::stop_token stop) {
     const std::optional<Xcf::Image> xcf =
         Xcf::readLayers([&source](std::uint64_t offset, std::size_t count) {
             return source.readAt(offset, count);
         });
     if (!xcf || static_cast<std::int64_t>(xcf->width) * xcf->height > ImageDecoder::maxPixels)
         throwUnreadableImage();
-    const std::string name = "xcf:" + source.path();
     const int count = static_cast<int>(xcf->layers.size());
+    const auto shown = [](const Xcf::Layer& layer) {
+        return layer.visible && !layer.inGroup && layer.opacity > 0;
+    };
+    std::int64_t below = 0; // pixels of the layers from the bottom up to this one
+    std::int64_t work = 0;
+    for (int i = count - 1; i >= 0; --i) {
+        const Xcf::Layer& layer = xcf->layers[static_cast<std::size_t>(i)];
+        below += static_cast<std::int64_t>(layer.width) * layer.height;
+        if (shown(layer)) work += below;
+    }
+    if (work > maxXcfWork) throwUnreadableImage();
+    const std::string name = "xcf:" + source.path();
     VImage canvas = VImage::black(static_cast<int>(xcf->width), static_cast<int>(xcf->height),
                                   VImage::option()->set("bands", 4))
                         .cast(VIPS_FORMAT_UCHAR)
                         .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
     for (int i = count - 1; i >= 0; --i) {
         const Xcf::Layer& layer = xcf->layers[static_cast<std::size_t>(i)];
-        if (!layer.visible || layer.inGroup || layer.opacity == 0) continue;
+        if (!shown(layer)) continue;
+        if (stop.stop_requested()) throw CancelledError();
         VImage picture = toEightBitSrgb(VImage::magickload(
             name.c_str(), VImage::option()->set("page", count - 1 - i)->set("n", 1)));
         if (picture.width() != static_cast<int>(layer.width) ||
@@ -308,7 +326,7 @@ DecodedImage ImageDecoder::decode(const SourceFile& source, std::string_view ext
             image = loadIcon(source, type == SourceType::icns);
             break;
         case SourceType::xcf:
-            image = loadXcf(source);
+            image = loadXcf(source, stop);
             break;
         case SourceType::bmp:
         case SourceType::psd:
