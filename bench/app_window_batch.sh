@@ -57,12 +57,12 @@ export DISPLAY=:$(head -1 "$work/display")
 now() { date +%s.%N; }
 ticks=$(getconf CLK_TCK)
 # CPU seconds of the window's own threads: all but the conversion workers ("convert")
-# and the threads libvips starts for them.
+# and the threads libvips starts for them, "libvips worker").
 window_cpu() {
     local total=0 task name fields
     for task in /proc/"$1"/task/*; do
         name=$(cat "$task/comm" 2>/dev/null) || continue
-        case $name in convert|vips*|worker*|pool*) continue ;; esac
+        case $name in convert|libvips*|vips*|worker*|pool*) continue ;; esac
         fields=$(sed 's/^.*) //' "$task/stat" 2>/dev/null) || continue
         read -r _ _ _ _ _ _ _ _ _ _ _ utime stime _ <<<"$fields"
         total=$((total + utime + stime))
@@ -109,7 +109,12 @@ windowed() {
     cpu0=$(window_cpu "$app_pid")
     start=$(now)
     xdotool key ctrl+Return
-    while [[ $(count "$dir" "$3") -lt $n ]]; do sleep 0.02; done
+    # Counted with the shell's own globbing: a poll that started programs would take
+    # the CPU the conversions need.
+    local outputs
+    shopt -s nullglob
+    while outputs=("$dir"/*."$3"); [[ ${#outputs[@]} -lt $n ]]; do sleep 0.05; done
+    shopt -u nullglob
     end=$(now)
     cpu1=$(window_cpu "$app_pid")
     sleep 1
