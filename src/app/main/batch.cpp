@@ -242,9 +242,9 @@ int convertMany(const std::vector<std::string>& inputs, Format target, const Opt
             continue;
         }
         const auto ticket = static_cast<std::uint64_t>(&item - items.data()) + 1;
-        const bool video = kindOf(item.path) == Kind::video ||
-                           std::ranges::find(videoEncoderTargets, target) !=
-                               std::end(videoEncoderTargets);
+        const bool video =
+            kindOf(item.path) == Kind::video ||
+            std::ranges::find(videoEncoderTargets, target) != std::end(videoEncoderTargets);
         plan.push_back({ticket, item.path, target, video ? budget : 1, 0});
     }
     {
