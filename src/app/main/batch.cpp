@@ -37,18 +37,8 @@ void writeOut(const std::string& text) {
 
 // Encoders that spread over every core by themselves. A GIF is left out: from a still
 // image it is one libvips save.
-bool isVideoTarget(Format format) {
-    switch (format) {
-    case Format::mp4:
-    case Format::hevc:
-    case Format::mov:
-    case Format::webm:
-    case Format::mkv:
-        return true;
-    default:
-        return false;
-    }
-}
+constexpr Format videoEncoderTargets[] = {Format::mp4, Format::hevc, Format::mov, Format::webm,
+                                          Format::mkv};
 
 struct Item {
     // As the user wrote it, or the folder as written joined with the entry's name.
@@ -252,7 +242,9 @@ int convertMany(const std::vector<std::string>& inputs, Format target, const Opt
             continue;
         }
         const auto ticket = static_cast<std::uint64_t>(&item - items.data()) + 1;
-        const bool video = kindOf(item.path) == Kind::video || isVideoTarget(target);
+        const bool video =
+            kindOf(item.path) == Kind::video ||
+            std::ranges::find(videoEncoderTargets, target) != std::end(videoEncoderTargets);
         plan.push_back({ticket, item.path, target, video ? budget : 1, 0});
     }
     {

@@ -20,6 +20,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
+using ::testing::Not;
 using ::testing::UnorderedElementsAre;
 
 using test::lumatra;
@@ -133,6 +134,27 @@ TEST(CommandLineBatch, OutputsThatWouldCollideAreAllKept) {
     EXPECT_TRUE(test::readFile(dir / "out/a.mp3") == "already there");
 }
 
+TEST(CommandLineBatch, OnATerminalProgressIsOneLineRewrittenInPlace) {
+    test::ScratchDir dir;
+    test::makeTone(dir / "one.wav", 0.3);
+    test::makeTone(dir / "two.wav", 0.3);
+    // `script` gives the program a terminal and copies what it writes there.
+    const auto result = test::runProgram(
+        {"script", "-qec", std::string(LUMATRA_BINARY) + " --cli one.wav two.wav --to ogg --jobs 1",
+         "/dev/null"},
+        dir.path());
+    EXPECT_EQ(result.status, 0) << result.out;
+    // Each result line first clears the progress; the terminal turns "\n" into CR LF.
+    EXPECT_TRUE(std::regex_search(result.out,
+                                  std::regex("\r\x1b\\[K[0-9]+ % · [01] из 2 · (one|two)\\.wav\r")))
+        << result.out;
+    EXPECT_THAT(result.out, HasSubstr("\r\033[KГотово: " + (dir / "two.ogg").string() + " · "));
+    EXPECT_THAT(result.out, Not(HasSubstr("[100%]")));
+    EXPECT_TRUE(
+        std::regex_search(result.out, std::regex("\r\x1b\\[KГотово 2 из 2" + summary + "\r\n$")))
+        << result.out;
+}
+
 TEST(CommandLineBatch, UsageErrorsAndHelp) {
     test::ScratchDir dir;
     struct Case {
@@ -169,33 +191,36 @@ TEST(CommandLineBatch, InterruptionStopsEverythingAndLeavesNothing) {
                     {"-f", "lavfi", "-i", "testsrc=size=640x480:rate=25:duration=20", "-c:v",
                      "libx264", "-preset", "ultrafast"});
     test::makeTone(dir / "tone.wav", 0.2);
-    std::chrono::steady_clock::time_point sent;
-    std::jthread sender([&] {
-        for (int i = 0; i < 200; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            if (!test::runProgram({"pgrep", "-f", "--", "-i " + (dir / "long.mkv").string()})
-                     .out.empty())
-                break;
-        }
-        sent = std::chrono::steady_clock::now();
-        test::runProgram({"pkill", "-INT", "-f", "--",
-                          "^" LUMATRA_BINARY " --cli " + (dir / "tone.wav").string()});
-    });
-    const auto result = lumatra({"--cli", (dir / "tone.wav").string(), (dir / "long.mkv").string(),
-                                 (dir / "long.mkv").string(), "--to", "webm", "--jobs", "2"},
-                                dir.path());
-    sender.join();
-    const auto took = std::chrono::steady_clock::now() - sent;
-    EXPECT_EQ(result.status, 1);
-    EXPECT_THAT(
-        resultLines(result.out),
-        ElementsAre("Пропущен: " + (dir / "tone.wav").string() + ": не конвертируется в WEBM",
-                    MatchesRegex("Остановлено\\. Готово 0 из 2" + summary)));
-    // A second is the goal; the margin is for a loaded machine.
-    EXPECT_LT(took, std::chrono::seconds(3));
-    EXPECT_EQ(test::runProgram({"pgrep", "-f", "--", dir.path().string()}).out, "")
-        << "orphan left";
-    EXPECT_THAT(dir.entries(), ElementsAre("long.mkv", "tone.wav"));
+    for (int signal : {SIGINT, SIGTERM}) {
+        std::chrono::steady_clock::time_point sent;
+        std::jthread sender([&] {
+            for (int i = 0; i < 200; ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                if (!test::runProgram({"pgrep", "-f", "--", "-i " + (dir / "long.mkv").string()})
+                         .out.empty())
+                    break;
+            }
+            sent = std::chrono::steady_clock::now();
+            test::runProgram({"pkill", "-" + std::to_string(signal), "-f", "--",
+                              "^" LUMATRA_BINARY " --cli " + (dir / "tone.wav").string()});
+        });
+        const auto result =
+            lumatra({"--cli", (dir / "tone.wav").string(), (dir / "long.mkv").string(),
+                     (dir / "long.mkv").string(), "--to", "webm", "--jobs", "2"},
+                    dir.path());
+        sender.join();
+        const auto took = std::chrono::steady_clock::now() - sent;
+        EXPECT_EQ(result.status, 1);
+        EXPECT_THAT(
+            resultLines(result.out),
+            ElementsAre("Пропущен: " + (dir / "tone.wav").string() + ": не конвертируется в WEBM",
+                        MatchesRegex("Остановлено\\. Готово 0 из 2" + summary)));
+        // A second is the goal; the margin is for a loaded machine.
+        EXPECT_LT(took, std::chrono::seconds(3));
+        EXPECT_EQ(test::runProgram({"pgrep", "-f", "--", dir.path().string()}).out, "")
+            << "orphan left";
+        EXPECT_THAT(dir.entries(), ElementsAre("long.mkv", "tone.wav"));
+    }
 }
 
 } // namespace
