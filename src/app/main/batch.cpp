@@ -35,11 +35,6 @@ void writeOut(const std::string& text) {
     std::fflush(stdout);
 }
 
-// Encoders that spread over every core by themselves. A GIF is left out: from a still
-// image it is one libvips save.
-constexpr Format videoEncoderTargets[] = {Format::mp4, Format::hevc, Format::mov, Format::webm,
-                                          Format::mkv};
-
 struct Item {
     // As the user wrote it, or the folder as written joined with the entry's name.
     std::string shown;
@@ -242,9 +237,7 @@ int convertMany(const std::vector<std::string>& inputs, Format target, const Opt
             continue;
         }
         const auto ticket = static_cast<std::uint64_t>(&item - items.data()) + 1;
-        const bool video =
-            kindOf(item.path) == Kind::video ||
-            std::ranges::find(videoEncoderTargets, target) != std::end(videoEncoderTargets);
+        const bool video = takesEveryCore(kindOf(item.path), target);
         plan.push_back({ticket, item.path, target, video ? budget : 1, 0});
     }
     {

@@ -14,8 +14,7 @@ namespace lumatra {
 namespace {
 
 ConvertResult convertWithEngine(const ConversionPool::Request& request, const Options& options,
-                                const std::function<void(double)>& progress,
-                                std::stop_token stop) {
+                                const std::function<void(double)>& progress, std::stop_token stop) {
     // The tools are located for every conversion, so a tool installed meanwhile is used.
     return Converter(Tools::locate()).run(request.source, request.target, options, progress, stop);
 }
@@ -50,6 +49,20 @@ void ConversionPool::setBudget(int cores) {
     m_wake.notify_all();
 }
 
+bool takesEveryCore(std::optional<Kind> source, Format target) {
+    if (source == Kind::video) return true;
+    switch (target) {
+    case Format::mp4:
+    case Format::hevc:
+    case Format::mov:
+    case Format::webm:
+    case Format::mkv:
+        return true;
+    default:
+        return false;
+    }
+}
+
 int ConversionPool::budget() const {
     std::lock_guard lock(m_lock);
     return m_budget;
@@ -63,7 +76,8 @@ void ConversionPool::setOptions(Options options) {
 void ConversionPool::plan(std::vector<Request> waiting) {
     {
         std::lock_guard lock(m_lock);
-        std::erase_if(waiting, [&](const Request& request) { return m_taken.count(request.ticket); });
+        std::erase_if(waiting,
+                      [&](const Request& request) { return m_taken.count(request.ticket); });
         m_waiting = std::move(waiting);
         if (!m_waiting.empty()) growTo(m_budget);
     }
@@ -72,8 +86,9 @@ void ConversionPool::plan(std::vector<Request> waiting) {
 
 bool ConversionPool::withdraw(std::uint64_t ticket) {
     std::lock_guard lock(m_lock);
-    const auto found = std::find_if(m_waiting.begin(), m_waiting.end(),
-                                    [&](const Request& request) { return request.ticket == ticket; });
+    const auto found =
+        std::find_if(m_waiting.begin(), m_waiting.end(),
+                     [&](const Request& request) { return request.ticket == ticket; });
     if (found != m_waiting.end()) {
         m_waiting.erase(found);
         return true;
@@ -143,10 +158,12 @@ void ConversionPool::work(std::stop_token stop) {
             outcome.kind = Outcome::Kind::cancelled;
         } catch (const std::exception& error) {
             // A failure while being stopped is the stop showing through.
-            outcome.kind = token.stop_requested() ? Outcome::Kind::cancelled : Outcome::Kind::failed;
+            outcome.kind =
+                token.stop_requested() ? Outcome::Kind::cancelled : Outcome::Kind::failed;
             outcome.message = describe(error);
         } catch (...) {
-            outcome.kind = token.stop_requested() ? Outcome::Kind::cancelled : Outcome::Kind::failed;
+            outcome.kind =
+                token.stop_requested() ? Outcome::Kind::cancelled : Outcome::Kind::failed;
             outcome.message = "Не удалось конвертировать файл";
         }
 

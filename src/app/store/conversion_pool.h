@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <thread>
@@ -19,6 +20,11 @@
 #include <vector>
 
 namespace lumatra {
+
+/// Whether converting a `source` of that kind (if it has one) to `target` runs a video encoder,
+/// which spreads over every core by itself: such a conversion takes the whole budget. A GIF is not
+/// counted: from a still image it is one libvips save.
+bool takesEveryCore(std::optional<Kind> source, Format target);
 
 /// Thread-safe. The owner hands over a plan (the requests still waiting, in the order
 /// they are to start) and hears of every start, every progress report and every outcome

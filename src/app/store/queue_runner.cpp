@@ -9,20 +9,6 @@ namespace {
 // Scheduling niceness of a video conversion and the encoder it starts.
 constexpr int videoNiceness = 10;
 
-// Targets written by a video encoder, which spreads over every core by itself. A GIF is
-// left out: from a still image it is one libvips save.
-bool isVideoTarget(Format format) {
-    switch (format) {
-    case Format::mp4:
-    case Format::hevc:
-    case Format::mov:
-    case Format::webm:
-    case Format::mkv:
-        return true;
-    default:
-        return false;
-    }
-}
 } // namespace
 
 int QueueRunner::machineBudget() {
@@ -48,7 +34,9 @@ QueueRunner::QueueRunner(JobListModel& jobs, OptionsSource options, QObject* par
     events.finished = [this](std::uint64_t ticket, const ConversionPool::Outcome& outcome) {
         QMetaObject::invokeMethod(
             this,
-            [this, ticket, outcome] { deliver([this, ticket, outcome] { finished(ticket, outcome); }); },
+            [this, ticket, outcome] {
+                deliver([this, ticket, outcome] { finished(ticket, outcome); });
+            },
             Qt::QueuedConnection);
     };
     m_pool = std::make_unique<ConversionPool>(std::move(events), m_budget);
@@ -79,7 +67,7 @@ void QueueRunner::setBudget(int cores) {
 }
 
 bool QueueRunner::isVideo(const Job& job) {
-    return job.kind() == Kind::video || isVideoTarget(job.target());
+    return takesEveryCore(job.kind(), job.target());
 }
 
 int QueueRunner::weightOf(const Job& job) const {
@@ -225,8 +213,9 @@ void QueueRunner::showProgress() {
 }
 
 void QueueRunner::finished(std::uint64_t ticket, const ConversionPool::Outcome& outcome) {
-    const auto found = std::find_if(m_running.begin(), m_running.end(),
-                                    [&](const Running& running) { return running.ticket == ticket; });
+    const auto found =
+        std::find_if(m_running.begin(), m_running.end(),
+                     [&](const Running& running) { return running.ticket == ticket; });
     if (found == m_running.end()) return;
     const QPointer<Job> job = found->job;
     m_running.erase(found);
