@@ -6,6 +6,7 @@
 #include "tools/unique_fd.h"
 
 #include <fcntl.h>
+#include <linux/close_range.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -122,6 +123,10 @@ private:
     const bool ready = in >= 0 && ::dup2(in, STDIN_FILENO) == STDIN_FILENO &&
                        ::dup2(outFd, STDOUT_FILENO) == STDOUT_FILENO &&
                        ::dup2(errFd, STDERR_FILENO) == STDERR_FILENO;
+    // Nothing else of ours reaches the program: descriptors that other threads or
+    // libraries opened without close-on-exec (the window's pipes, the engine's files)
+    // would otherwise stay open in every program we start.
+    if (ready) ::close_range(STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC);
     if (ready) ::execv(executable, argv);
     const int error = errno;
     [[maybe_unused]] const auto written = ::write(reportFd, &error, sizeof error);

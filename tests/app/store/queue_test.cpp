@@ -254,7 +254,9 @@ TEST(StoreQueue, ProgressOfAnEndedConversionIsIgnored) {
 
 TEST(StoreQueue, ProgressReachesTheRowAtMostFourTimesASecondAndNotTheList) {
     ScratchDir dir;
-    makeTone(dir / "long.wav", 120);
+    // Long enough that ffmpeg, which reports twice a second, reports a few times even on
+    // a quiet machine that encodes it within seconds.
+    makeTone(dir / "long.wav", 480);
     auto store = freshStore();
     store->add(std::vector<fs::path>{dir / "long.wav"});
     Job* job = store->jobs()->at(0);

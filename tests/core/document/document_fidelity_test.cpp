@@ -375,8 +375,8 @@ TEST_F(DocumentFidelity, DamagedDocumentsSayWhatIsWrongFirst) {
         } catch (const ConvertError& error) {
             EXPECT_THAT(error.errorDescription(),
                         StartsWith("Файл «" + (dir() / c.name).string() + c.problem));
-            EXPECT_THAT(error.errorDescription(),
-                        HasSubstr("\nlumatra-textutil завершился с кодом 1"));
+            // The tool's own line alone: no program name, no exit status.
+            EXPECT_THAT(error.errorDescription(), Not(HasSubstr("lumatra-textutil")));
         }
     }
 }

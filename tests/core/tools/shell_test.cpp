@@ -7,7 +7,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <mutex>
@@ -161,6 +163,16 @@ TEST(Shell, ProgramsStartWithDefaultSignalsWhateverWeIgnoreOrBlock) {
     ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
     ::sigaction(SIGPIPE, &previous, nullptr);
     EXPECT_EQ(text, "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000");
+}
+
+TEST(Shell, ProgramsGetNoDescriptorOfOursBeyondTheirThree) {
+    // Opened the way a library or another thread might: without close-on-exec.
+    const int stray = ::open("/dev/null", O_RDONLY);
+    ASSERT_GE(stray, 0);
+    const auto fd = std::to_string(stray);
+    const auto text = runScript("[ -e /proc/self/fd/" + fd + " ] && echo open || echo closed").text;
+    ::close(stray);
+    EXPECT_EQ(text, "closed");
 }
 
 TEST(LineSplitter, CutsOverlongLinesAndFlushesTheLastOne) {
