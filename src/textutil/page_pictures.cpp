@@ -1,5 +1,6 @@
 #include "page_pictures.h"
 
+#include "text/ascii.h"
 #include "tools/read_to_end.h"
 
 #include <fcntl.h>
@@ -14,26 +15,15 @@ namespace {
 constexpr std::size_t maxPictureBytes = std::size_t{16} << 20;
 constexpr std::size_t maxTotalBytes = std::size_t{64} << 20;
 
-char lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
+using ascii::hexValue;
+using ascii::isSpace;
+using ascii::lower;
 
 bool startsNoCase(std::string_view text, std::size_t at, std::string_view word) {
     if (at + word.size() > text.size()) return false;
     for (std::size_t i = 0; i < word.size(); ++i)
         if (lower(text[at + i]) != word[i]) return false;
     return true;
-}
-
-bool isSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    c = lower(c);
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
 }
 
 // The address as the page means it: "&amp;" and the like undone, %XX decoded.

@@ -1,6 +1,7 @@
 #include "document/markdown_pictures.h"
 
 #include "data/plist_bridge.h"
+#include "text/ascii.h"
 #include "tools/read_to_end.h"
 #include "tools/unique_fd.h"
 
@@ -12,20 +13,9 @@
 namespace lumatra::MarkdownPictures {
 namespace {
 
-char lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool isSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    c = lower(c);
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
+using ascii::hexValue;
+using ascii::isSpace;
+using ascii::lower;
 
 // An attribute value as the page means it: entities and %XX escapes undone.
 std::string decoded(std::string_view value, bool percent) {
