@@ -71,6 +71,8 @@ private:
     void closeUnmatched();
     void finalize(int index);
     void finalizeParagraph(int index);
+    // Moves the link reference definitions at the start of `paragraph` into the document.
+    void takeReferenceDefinitions(Block& paragraph);
     void finalizeList(int index);
     bool endsWithBlankLine(int index);
     void unlink(int index);
@@ -439,14 +441,7 @@ Start BlockParser::tryStarts(int& container) {
             if (at == m_line.size()) {
                 closeUnmatched();
                 Block& paragraph = block(container);
-                std::size_t used = 0;
-                while (used < paragraph.text.size() && paragraph.text[used] == '[') {
-                    const std::size_t length = parseReferenceDefinition(
-                        std::string_view(paragraph.text).substr(used), m_document.references);
-                    if (length == 0) break;
-                    used += length;
-                }
-                paragraph.text.erase(0, used);
+                takeReferenceDefinitions(paragraph);
                 if (!paragraph.text.empty()) {
                     paragraph.kind = BlockKind::heading;
                     paragraph.level = c == '=' ? 1 : 2;
@@ -562,8 +557,7 @@ void BlockParser::addLine(std::string_view line) {
     }
 }
 
-void BlockParser::finalizeParagraph(int index) {
-    Block& paragraph = block(index);
+void BlockParser::takeReferenceDefinitions(Block& paragraph) {
     std::size_t used = 0;
     while (used < paragraph.text.size() && paragraph.text[used] == '[') {
         const std::size_t length = parseReferenceDefinition(
@@ -572,6 +566,11 @@ void BlockParser::finalizeParagraph(int index) {
         used += length;
     }
     if (used > 0) paragraph.text.erase(0, used);
+}
+
+void BlockParser::finalizeParagraph(int index) {
+    Block& paragraph = block(index);
+    takeReferenceDefinitions(paragraph);
     for (const char c : paragraph.text)
         if (!isAsciiWhitespace(c)) return;
     unlink(index);

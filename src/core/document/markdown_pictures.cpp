@@ -1,6 +1,7 @@
 #include "document/markdown_pictures.h"
 
 #include "data/plist_bridge.h"
+#include "document/markdown.h"
 #include "text/ascii.h"
 #include "tools/read_to_end.h"
 #include "tools/unique_fd.h"
@@ -92,27 +93,6 @@ bool sameName(std::string_view name, std::string_view wanted) {
     for (std::size_t i = 0; i < name.size(); ++i)
         if (lower(name[i]) != wanted[i]) return false;
     return true;
-}
-
-void appendEscaped(std::string& out, std::string_view text) {
-    for (const char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        default:
-            out += c;
-        }
-    }
 }
 
 } // namespace
@@ -252,7 +232,7 @@ std::string embed(std::string_view html, const std::filesystem::path& folder) {
             out.append(Plist::base64(*picture));
             out.append(tag.substr(source->valueStart + source->valueLength));
         } else {
-            appendEscaped(out, alt);
+            Markdown::appendEscaped(out, alt);
         }
         copied = end + 1;
         at = end;
