@@ -1,5 +1,6 @@
 // The process runner under a program that floods its error output: throughput, and the
-// peak memory the run adds (it keeps only the last lines, so it must stay flat).
+// peak memory the run adds (it keeps only the last lines, so it must stay flat); and
+// what starting a short program costs a process as large as the window.
 
 #include "formats/convert_error.h"
 #include "tools/shell.h"
@@ -7,6 +8,9 @@
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
+
+#include <cstring>
+#include <memory>
 
 namespace {
 
@@ -54,6 +58,18 @@ void progressLines(benchmark::State& state) {
     state.SetItemsProcessed(static_cast<std::int64_t>(seen));
 }
 BENCHMARK(progressLines)->Unit(benchmark::kMillisecond);
+
+void startShortProgram(benchmark::State& state) {
+    // Resident memory the way the window holds it (its libraries, scene and images):
+    // starting a program must not cost in proportion to it.
+    const auto megabytes = static_cast<std::size_t>(state.range(0));
+    const auto held = std::make_unique<char[]>(megabytes << 20);
+    std::memset(held.get(), 1, megabytes << 20);
+    benchmark::DoNotOptimize(held.get());
+    for (auto _ : state)
+        lumatra::Shell::run("/bin/true", {});
+}
+BENCHMARK(startShortProgram)->Arg(0)->Arg(300)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

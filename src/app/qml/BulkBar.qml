@@ -13,6 +13,10 @@ Item {
 
     implicitHeight: rows.implicitHeight + 21
 
+    /// The chip rows shown: the store's, or the last ones while the bar is held open
+    /// after the store's went (see ContentView).
+    property var kinds: Store.bulkKinds
+
     /// The kind whose chip row had the keyboard when the rows were rebuilt (a choice
     /// rebuilds them); its new row takes the keyboard back.
     property string keyboardKind
@@ -37,7 +41,7 @@ Item {
             spacing: 4
 
             Repeater {
-                model: Store.bulkKinds
+                model: bar.kinds
 
                 delegate: RowLayout {
                     id: kindRow

@@ -31,8 +31,21 @@ Item {
     readonly property bool pointerOverList: listHover.hovered
     onBulkWantedChanged: settleBulk()
     onPointerOverListChanged: settleBulk()
+    // While the pointer rests on the list the bar keeps its height, so the rows stay
+    // where they are; when its chips go (a batch started), it keeps showing them dimmed
+    // and inactive rather than an empty band, until the pointer leaves the list.
+    property var bulkShown: Store.bulkKinds
+    readonly property bool bulkHeld: Store.bulkKinds.length === 0 && bulkHeight > 0
+    Connections {
+        target: Store
+        function onBulkChanged() {
+            if (Store.bulkKinds.length > 0 || !view.pointerOverList) view.bulkShown = Store.bulkKinds
+        }
+    }
     function settleBulk() {
-        if (!pointerOverList) bulkHeight = bulkWanted
+        if (pointerOverList) return
+        bulkHeight = bulkWanted
+        bulkShown = Store.bulkKinds
     }
     Component.onCompleted: settleBulk()
 
@@ -203,6 +216,9 @@ Item {
                     Layout.maximumHeight: Math.max(51, mainArea.height - 3 * 64 - 2 * 10 - 28)
                     Layout.preferredHeight: view.bulkHeight
                     visible: view.bulkHeight > 0
+                    kinds: view.bulkShown
+                    enabled: !view.bulkHeld
+                    opacity: view.bulkHeld ? 0.35 : 1
                 }
 
                 ListView {

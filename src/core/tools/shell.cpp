@@ -8,7 +8,9 @@
 #include <fcntl.h>
 #include <linux/close_range.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 
@@ -99,18 +101,30 @@ private:
     bool m_reaped = false;
 };
 
-// In the new child, before its program runs. Only async-signal-safe calls: other
-// threads of ours may have held locks when we forked.
-[[noreturn]] void becomeProgram(const char* executable, char* const* argv, int outFd, int errFd,
-                                int reportFd, pid_t parent) {
+// What the new child needs to become the program; it lives in the parent's memory,
+// which the child shares until the program runs.
+struct Launch {
+    const char* executable;
+    char* const* argv;
+    int outFd;
+    int errFd;
+    int reportFd;
+    pid_t parent;
+};
+
+// In the new child, before its program runs. The child shares our memory and runs on a
+// stack of its own while the starting thread waits, so it touches nothing of ours but
+// `Launch` and makes only plain system calls: no allocation, no lock.
+[[noreturn]] void becomeProgram(const Launch& launch) {
     // A process group of its own, so that a Ctrl-C at the terminal reaches us and we
     // decide what happens to the program.
     ::setpgid(0, 0);
-    // The program dies with us, however we die. The signal is tied to the forking
+    // The program dies with us, however we die. The signal is tied to the starting
     // thread, which waits for the program and so outlives it.
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::getppid() != parent) ::_exit(127);
-    // Default handling and nothing blocked, whatever we ignore (SIGPIPE) or block.
+    if (::getppid() != launch.parent) ::_exit(127);
+    // Default handling and nothing blocked, whatever we ignore (SIGPIPE) or block. The
+    // child has a copy of our handlers: changing them here leaves ours alone.
     struct sigaction defaults {};
     defaults.sa_handler = SIG_DFL;
     for (int number = 1; number < NSIG; ++number)
@@ -121,16 +135,59 @@ private:
 
     const int in = ::open("/dev/null", O_RDONLY);
     const bool ready = in >= 0 && ::dup2(in, STDIN_FILENO) == STDIN_FILENO &&
-                       ::dup2(outFd, STDOUT_FILENO) == STDOUT_FILENO &&
-                       ::dup2(errFd, STDERR_FILENO) == STDERR_FILENO;
+                       ::dup2(launch.outFd, STDOUT_FILENO) == STDOUT_FILENO &&
+                       ::dup2(launch.errFd, STDERR_FILENO) == STDERR_FILENO;
     // Nothing else of ours reaches the program: descriptors that other threads or
     // libraries opened without close-on-exec (the window's pipes, the engine's files)
     // would otherwise stay open in every program we start.
     if (ready) ::close_range(STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC);
-    if (ready) ::execv(executable, argv);
+    if (ready) ::execv(launch.executable, launch.argv);
     const int error = errno;
-    [[maybe_unused]] const auto written = ::write(reportFd, &error, sizeof error);
+    [[maybe_unused]] const auto written = ::write(launch.reportFd, &error, sizeof error);
     ::_exit(127);
+}
+
+int childEntry(void* launch) {
+    becomeProgram(*static_cast<const Launch*>(launch));
+}
+
+// The child's stack, unmapped when the child no longer runs on it.
+class ChildStack {
+public:
+    static constexpr std::size_t size = 256 * 1024;
+    ChildStack()
+        : m_base(::mmap(nullptr, size, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0)) {}
+    ~ChildStack() {
+        if (m_base != MAP_FAILED) ::munmap(m_base, size);
+    }
+    ChildStack(const ChildStack&) = delete;
+    ChildStack& operator=(const ChildStack&) = delete;
+    bool valid() const { return m_base != MAP_FAILED; }
+    // Stacks grow down on every architecture we build for.
+    void* top() const { return static_cast<char*>(m_base) + size; }
+
+private:
+    void* m_base;
+};
+
+// Starts the child like vfork: it shares our memory until its program runs and this
+// thread waits until then. Copying the page tables of a large process (the window holds
+// a few hundred megabytes) would cost more than starting a short program.
+pid_t startChild(Launch& launch) {
+    ChildStack stack;
+    if (!stack.valid()) return -1;
+    // No handler of ours may run in the child while it still shares our memory: every
+    // signal stays blocked until the child has reset the handlers.
+    sigset_t all;
+    sigset_t previous;
+    sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &previous);
+    const pid_t pid = ::clone(childEntry, stack.top(), CLONE_VM | CLONE_VFORK | SIGCHLD, &launch);
+    const int error = errno;
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    errno = error;
+    return pid;
 }
 
 pid_t spawn(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
@@ -144,11 +201,9 @@ pid_t spawn(const std::filesystem::path& executable, const std::vector<std::stri
 
     // The child reports a failed exec through this pipe; a successful one closes it.
     Pipe report = makePipe(executable);
-    const pid_t parent = ::getpid();
-    const pid_t pid = ::fork();
+    Launch launch{executable.c_str(), argv.data(), outFd, errFd, report.write.get(), ::getpid()};
+    const pid_t pid = startChild(launch);
     if (pid < 0) throw SystemError("Не удалось запустить", executable, errno);
-    if (pid == 0)
-        becomeProgram(executable.c_str(), argv.data(), outFd, errFd, report.write.get(), parent);
     ::setpgid(pid, pid); // also here, so that no signal to the group can miss it
     report.write.reset();
     int error = 0;

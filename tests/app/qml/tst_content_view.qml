@@ -171,10 +171,16 @@ Item {
             verify(view.pointerOverList)
             wait(400)
             compare(row.mapToItem(view, 0, 0).y, before)
+            // The band it keeps shows its last chips, inactive, not an empty strip.
+            verify(bulkRow("audio") !== null)
+            verify(chips("audio").length > 1)
+            verify(!bar.enabled)
+            verify(bar.opacity < 1)
             // Once the pointer has left the list, the bar goes.
             mouseMove(view, 500, 20)
             tryVerify(() => !bar.visible)
             tryVerify(() => row.mapToItem(view, 0, 0).y < before)
+            compare(bulkRow("audio"), null)
         }
 
         function test_quality_selector_writes_the_store_and_moves_its_pill() {
