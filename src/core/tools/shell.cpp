@@ -8,17 +8,20 @@
 #include <fcntl.h>
 #include <linux/close_range.h>
 #include <poll.h>
-#include <sched.h>
 #include <signal.h>
-#include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <deque>
 #include <mutex>
 #include <optional>
+
+extern char** environ;
 
 namespace lumatra::Shell {
 namespace {
@@ -106,84 +109,80 @@ private:
 struct Launch {
     const char* executable;
     char* const* argv;
+    char* const* environment;
     int outFd;
     int errFd;
     int reportFd;
     pid_t parent;
 };
 
-// In the new child, before its program runs. The child shares our memory and runs on a
-// stack of its own while the starting thread waits, so it touches nothing of ours but
-// `Launch` and makes only plain system calls: no allocation, no lock.
-[[noreturn]] void becomeProgram(const Launch& launch) {
+// The kernel's form of a signal action (the C library's differs).
+struct KernelSignalAction {
+    void (*handler)(int);
+    unsigned long flags;
+    void (*restorer)();
+    std::uint64_t mask;
+};
+
+// Code that runs in the child is left uninstrumented: a sanitizer would record its stack
+// and calls in the memory the child shares with us.
+#define LUMATRA_CHILD_SIDE __attribute__((no_sanitize("address", "thread", "undefined")))
+
+// Makes `to` refer to what `from` does.
+LUMATRA_CHILD_SIDE bool moveOnto(long from, int to) {
+    return from == to || ::syscall(SYS_dup3, from, to, 0) == to;
+}
+
+// In the new child, before its program runs. The child shares our memory and stack
+// while the starting thread waits, so it touches nothing of ours but
+// `Launch` and makes only bare system calls: no allocation, no lock, and nothing a
+// library in between (a sanitizer's bookkeeping) would record in the memory we share.
+[[noreturn]] LUMATRA_CHILD_SIDE void becomeProgram(const Launch& launch) {
     // A process group of its own, so that a Ctrl-C at the terminal reaches us and we
     // decide what happens to the program.
-    ::setpgid(0, 0);
+    ::syscall(SYS_setpgid, 0, 0);
     // The program dies with us, however we die. The signal is tied to the starting
     // thread, which waits for the program and so outlives it.
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::getppid() != launch.parent) ::_exit(127);
+    ::syscall(SYS_prctl, PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
+    if (::syscall(SYS_getppid) != launch.parent) ::syscall(SYS_exit_group, 127);
     // Default handling and nothing blocked, whatever we ignore (SIGPIPE) or block. The
     // child has a copy of our handlers: changing them here leaves ours alone.
-    struct sigaction defaults {};
-    defaults.sa_handler = SIG_DFL;
+    const KernelSignalAction defaults{SIG_DFL, 0, nullptr, 0};
     for (int number = 1; number < NSIG; ++number)
-        ::sigaction(number, &defaults, nullptr);
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        if (number != SIGKILL && number != SIGSTOP)
+            ::syscall(SYS_rt_sigaction, number, &defaults, nullptr, sizeof defaults.mask);
+    const std::uint64_t none = 0;
+    ::syscall(SYS_rt_sigprocmask, SIG_SETMASK, &none, nullptr, sizeof none);
 
-    const int in = ::open("/dev/null", O_RDONLY);
-    const bool ready = in >= 0 && ::dup2(in, STDIN_FILENO) == STDIN_FILENO &&
-                       ::dup2(launch.outFd, STDOUT_FILENO) == STDOUT_FILENO &&
-                       ::dup2(launch.errFd, STDERR_FILENO) == STDERR_FILENO;
+    const long in = ::syscall(SYS_openat, AT_FDCWD, "/dev/null", O_RDONLY);
+    const bool ready = in >= 0 && moveOnto(in, STDIN_FILENO) &&
+                       moveOnto(launch.outFd, STDOUT_FILENO) &&
+                       moveOnto(launch.errFd, STDERR_FILENO);
     // Nothing else of ours reaches the program: descriptors that other threads or
     // libraries opened without close-on-exec (the window's pipes, the engine's files)
     // would otherwise stay open in every program we start.
-    if (ready) ::close_range(STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC);
-    if (ready) ::execv(launch.executable, launch.argv);
-    const int error = errno;
-    [[maybe_unused]] const auto written = ::write(launch.reportFd, &error, sizeof error);
-    ::_exit(127);
+    if (ready) ::syscall(SYS_close_range, STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC);
+    const long failed = ready ? ::syscall(SYS_execve, launch.executable, launch.argv,
+                                          launch.environment)
+                              : -1;
+    const int error = failed < 0 ? errno : 0;
+    ::syscall(SYS_write, launch.reportFd, &error, sizeof error);
+    ::syscall(SYS_exit_group, 127);
+    __builtin_unreachable();
 }
 
-int childEntry(void* launch) {
-    becomeProgram(*static_cast<const Launch*>(launch));
-}
-
-// The child's stack, unmapped when the child no longer runs on it.
-class ChildStack {
-public:
-    static constexpr std::size_t size = 256 * 1024;
-    ChildStack()
-        : m_base(::mmap(nullptr, size, PROT_READ | PROT_WRITE,
-                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0)) {}
-    ~ChildStack() {
-        if (m_base != MAP_FAILED) ::munmap(m_base, size);
-    }
-    ChildStack(const ChildStack&) = delete;
-    ChildStack& operator=(const ChildStack&) = delete;
-    bool valid() const { return m_base != MAP_FAILED; }
-    // Stacks grow down on every architecture we build for.
-    void* top() const { return static_cast<char*>(m_base) + size; }
-
-private:
-    void* m_base;
-};
-
-// Starts the child like vfork: it shares our memory until its program runs and this
-// thread waits until then. Copying the page tables of a large process (the window holds
-// a few hundred megabytes) would cost more than starting a short program.
-pid_t startChild(Launch& launch) {
-    ChildStack stack;
-    if (!stack.valid()) return -1;
+// Starts the child with vfork: it shares our memory and stack until its program runs,
+// and this thread waits until then. Copying the page tables of a large process (the
+// window holds a few hundred megabytes) would cost more than starting a short program.
+pid_t startChild(const Launch& launch) {
     // No handler of ours may run in the child while it still shares our memory: every
     // signal stays blocked until the child has reset the handlers.
     sigset_t all;
     sigset_t previous;
     sigfillset(&all);
     ::pthread_sigmask(SIG_SETMASK, &all, &previous);
-    const pid_t pid = ::clone(childEntry, stack.top(), CLONE_VM | CLONE_VFORK | SIGCHLD, &launch);
+    const pid_t pid = ::vfork();
+    if (pid == 0) becomeProgram(launch);
     const int error = errno;
     ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     errno = error;
@@ -201,7 +200,13 @@ pid_t spawn(const std::filesystem::path& executable, const std::vector<std::stri
 
     // The child reports a failed exec through this pipe; a successful one closes it.
     Pipe report = makePipe(executable);
-    Launch launch{executable.c_str(), argv.data(), outFd, errFd, report.write.get(), ::getpid()};
+    Launch launch{.executable = executable.c_str(),
+                  .argv = argv.data(),
+                  .environment = environ,
+                  .outFd = outFd,
+                  .errFd = errFd,
+                  .reportFd = report.write.get(),
+                  .parent = ::getpid()};
     const pid_t pid = startChild(launch);
     if (pid < 0) throw SystemError("Не удалось запустить", executable, errno);
     ::setpgid(pid, pid); // also here, so that no signal to the group can miss it
