@@ -117,6 +117,7 @@ count_before=$(ls "$files" | wc -l)
 key ctrl+Return
 sleep 0.5
 row_crop "$work/row-started.png"
+shot batch-started-pointer-on-list
 for _ in $(seq 60); do
     [[ $(ls "$files" | wc -l) -ge $((count_before + 5)) ]] && break
     sleep 0.5
