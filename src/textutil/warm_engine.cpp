@@ -185,21 +185,35 @@ int takeSlot(const std::filesystem::path& folder, Descriptor& busy) {
 
 // Connects to the slot's engine, starting one when none answers. -1: no engine to be had.
 int reachEngine(const std::filesystem::path& folder, int slot) {
+    using Clock = std::chrono::steady_clock;
     const auto socket = socketPath(folder, slot);
     if (const int fd = connectTo(socket); fd >= 0) return fd;
-    const pid_t child = startEngine(slot);
+    // The engine listens before it loads LibreOffice, so it answers quickly. One that
+    // finds the slot's lock taken ends at once with status 0: another engine of the slot
+    // is starting (and answers in a moment) or ending after its last conversion (and
+    // gone in a moment), so another is started a little later. One that fails otherwise
+    // gets a moment's grace, in case another run's engine answers after all.
+    const auto start = Clock::now();
+    pid_t child = startEngine(slot);
     if (child < 0) return -1;
-    // The engine listens before it loads LibreOffice, so it answers quickly; an engine
-    // that ends (another one won the race, or it cannot start) gets a moment's grace
-    // for the winner to answer.
-    const auto start = std::chrono::steady_clock::now();
-    std::optional<std::chrono::steady_clock::time_point> ended;
+    constexpr auto never = Clock::time_point::max();
+    auto lost = never;   // when the last engine started found the slot taken
+    auto failed = never; // when it failed
     for (;;) {
         if (const int fd = connectTo(socket); fd >= 0) return fd;
-        const auto now = std::chrono::steady_clock::now();
-        if (!ended && ::waitpid(child, nullptr, WNOHANG) == child) ended = now;
-        if (ended && now - *ended > std::chrono::seconds(1)) return -1;
+        const auto now = Clock::now();
         if (now - start > std::chrono::seconds(5)) return -1;
+        int status = 0;
+        if (child > 0 && ::waitpid(child, &status, WNOHANG) == child) {
+            child = -1;
+            (WIFEXITED(status) && WEXITSTATUS(status) == 0 ? lost : failed) = now;
+        }
+        if (failed != never && now - failed > std::chrono::seconds(1)) return -1;
+        if (lost != never && now - lost > std::chrono::milliseconds(100)) {
+            lost = never;
+            child = startEngine(slot);
+            if (child < 0) return -1;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 }
@@ -229,36 +243,33 @@ private:
 // retires the engine: such a document can leave it unable to open the next one.
 enum class Asked { nothing, conversion, retire, quit };
 
-Asked answer(int client, Office& office) {
+struct Answer {
+    Asked asked = Asked::nothing;
+    std::string reply; // none for a request not understood
+};
+
+Answer answer(int client, Office& office) {
     std::string request;
-    if (!receiveAll(client, request, maxRequestBytes, 5000)) return Asked::nothing;
+    if (!receiveAll(client, request, maxRequestBytes, 5000)) return {};
     std::string lines[4];
     std::size_t at = 0;
     for (auto& line : lines) {
         const auto end = request.find('\n', at);
-        if (end == std::string::npos) return Asked::nothing;
+        if (end == std::string::npos) return {};
         line = request.substr(at, end - at);
         at = end + 1;
     }
-    if (lines[0] == "quit") {
-        sendAll(client, "ok\n");
-        return Asked::quit;
-    }
+    if (lines[0] == "quit") return {Asked::quit, "ok\n"};
     const auto format = formatFromWord(lines[2]);
-    if (lines[0] != "convert" || !format) return Asked::nothing;
-    std::string reply = "ok\n";
-    bool healthy = true;
-    {
-        const HangupWatch watch(client);
-        try {
-            office.convert(lines[1], *format, lines[3]);
-        } catch (const ToolError& error) {
-            reply = std::string("error\n") + error.what();
-            healthy = !std::string_view(error.what()).starts_with(openFailure);
-        }
+    if (lines[0] != "convert" || !format) return {};
+    const HangupWatch watch(client);
+    try {
+        office.convert(lines[1], *format, lines[3]);
+    } catch (const ToolError& error) {
+        const bool healthy = !std::string_view(error.what()).starts_with(openFailure);
+        return {healthy ? Asked::conversion : Asked::retire, std::string("error\n") + error.what()};
     }
-    sendAll(client, reply);
-    return healthy ? Asked::conversion : Asked::retire;
+    return {Asked::conversion, "ok\n"};
 }
 
 } // namespace
@@ -376,7 +387,8 @@ int serve(int slot) {
         if (ready <= 0) break;
         const Descriptor client(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
         if (client.get() < 0 || !peerIsUs(client.get())) continue;
-        switch (answer(client.get(), *office)) {
+        const Answer given = answer(client.get(), *office);
+        switch (given.asked) {
         case Asked::nothing:
             break;
         case Asked::conversion:
@@ -389,6 +401,13 @@ int serve(int slot) {
             quitting = true;
             break;
         }
+        // Before its last answer the engine takes its socket away, so that the slot's
+        // next run starts a new engine rather than reaching this one as it ends.
+        if (served >= conversionsPerEngine) {
+            Termination::setSocket({});
+            ::unlink(socket.c_str());
+        }
+        sendAll(client.get(), given.reply);
     }
     Termination::endNow(0);
 }
