@@ -103,7 +103,8 @@ std::optional<std::string> installedVersion(const std::filesystem::path& program
     if (start == std::string::npos || end == std::string::npos || end - start > 7 + 16)
         return std::nullopt;
     std::string version = text.substr(start + 7, end - start - 7);
-    const bool plain = !version.empty() && version.find_first_not_of("0123456789.") == std::string::npos;
+    const bool plain =
+        !version.empty() && version.find_first_not_of("0123456789.") == std::string::npos;
     return plain ? std::optional(version) : std::nullopt;
 }
 

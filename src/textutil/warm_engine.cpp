@@ -152,8 +152,8 @@ pid_t startEngine(int slot) {
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
     const std::string program = self.string();
     std::string number = std::to_string(slot);
-    char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>("--serve"),
-                    number.data(), nullptr};
+    char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>("--serve"), number.data(),
+                    nullptr};
     pid_t pid = -1;
     if (posix_spawn(&pid, program.c_str(), &actions, &attributes, argv, environ) != 0) pid = -1;
     posix_spawn_file_actions_destroy(&actions);
@@ -328,7 +328,8 @@ bool requestQuit() {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         std::string reply;
-        if (receiveAll(engine->get(), reply, 16, std::max<int>(1, static_cast<int>(left.count()))) &&
+        if (receiveAll(engine->get(), reply, 16,
+                       std::max<int>(1, static_cast<int>(left.count()))) &&
             reply == "ok\n")
             taken = true;
     }

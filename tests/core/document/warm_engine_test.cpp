@@ -164,7 +164,8 @@ TEST(WarmEngine, AQuitRequestEndsAnIdleEngineAndStartsNone) {
 class BusySlot {
 public:
     BusySlot(const Session& session, int slot)
-        : m_fd(::open(session.slotFile(slot, ".busy").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
+        : m_fd(
+              ::open(session.slotFile(slot, ".busy").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
         EXPECT_EQ(::flock(m_fd, LOCK_EX | LOCK_NB), 0) << "slot " << slot;
     }
     ~BusySlot() { ::close(m_fd); }
@@ -208,8 +209,8 @@ TEST(WarmEngine, RunsSideBySideGetAnEngineEachAndLeaveEachOthersFolders) {
     test::writeFile(session.folder() / "engine-1" / "stale", "");
     test::writeFile(dir / "c.txt", "третий\n");
     const auto convertC = [&] {
-        return test::textutil(
-                   {(dir / "c.txt").string(), "-convert", "docx", "-output", (dir / "c.docx").string()})
+        return test::textutil({(dir / "c.txt").string(), "-convert", "docx", "-output",
+                               (dir / "c.docx").string()})
             .status;
     };
     {
@@ -236,8 +237,8 @@ TEST(WarmEngine, RunsSideBySideGetAnEngineEachAndLeaveEachOthersFolders) {
         ASSERT_GT(waiting, 0);
         std::this_thread::sleep_for(std::chrono::milliseconds(400));
         EXPECT_TRUE(alive(waiting));
-        const auto children = "/proc/" + std::to_string(waiting) + "/task/" +
-                              std::to_string(waiting) + "/children";
+        const auto children =
+            "/proc/" + std::to_string(waiting) + "/task/" + std::to_string(waiting) + "/children";
         EXPECT_EQ(test::readFile(children), "");
     }
     EXPECT_EQ(finish(waiting), 0);
