@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -19,6 +20,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -218,24 +220,35 @@ int reachEngine(const std::filesystem::path& folder, int slot) {
     }
 }
 
-// Ends the engine at once when the run it works for goes away.
+// Ends the engine at once when the run it works for goes away. Its end wakes the
+// watching thread at once, so that the answer is not held up.
 class HangupWatch {
 public:
     explicit HangupWatch(int fd)
-        : m_thread([this, fd] {
+        : m_wake(::eventfd(0, EFD_CLOEXEC)), m_thread([this, fd] {
               while (!m_done) {
-                  pollfd entry{fd, POLLRDHUP, 0};
-                  if (::poll(&entry, 1, 50) > 0 && (entry.revents & (POLLRDHUP | POLLHUP)))
+                  pollfd entries[] = {{fd, POLLRDHUP, 0}, {m_wake.get(), POLLIN, 0}};
+                  // Without a wake-up descriptor the thread looks at m_done now and then.
+                  const int ready =
+                      ::poll(entries, m_wake.get() >= 0 ? 2 : 1, m_wake.get() >= 0 ? -1 : 50);
+                  if (ready > 0 && (entries[0].revents & (POLLRDHUP | POLLHUP)))
                       Termination::endNow(0);
               }
           }) {}
     ~HangupWatch() {
         m_done = true;
+        if (m_wake.get() >= 0) {
+            const std::uint64_t one = 1;
+            [[maybe_unused]] const auto written = ::write(m_wake.get(), &one, sizeof one);
+        }
         m_thread.join();
     }
+    HangupWatch(const HangupWatch&) = delete;
+    HangupWatch& operator=(const HangupWatch&) = delete;
 
 private:
     std::atomic<bool> m_done{false};
+    const Descriptor m_wake;
     std::thread m_thread;
 };
 
