@@ -33,6 +33,9 @@
 //   cancelled conversion ends its LibreOffice work too; the next run of the slot starts a
 //   new engine), and when asked to (`--quit-engine`, sent to every slot by a window that
 //   quits) as soon as no run waits for it;
+// - an engine that ends after a conversion takes its socket away before its answer, and
+//   a run whose new engine finds the slot still held (by one that is ending) starts
+//   another a moment later, so that the slot's next run is still served warm;
 // - only the owner can reach the sockets (their folder is 0700, and the peer's user is
 //   checked);
 // - whenever no engine can be reached, started, or one dies during a conversion, the
@@ -45,7 +48,7 @@
 
 namespace lumatra::textutil::WarmEngine {
 
-/// The folder of the engine's socket: $XDG_RUNTIME_DIR/lumatra, made 0700 when
+/// The folder of the engines' sockets: $XDG_RUNTIME_DIR/lumatra, made 0700 when
 /// missing; none when there is no runtime folder of ours alone.
 std::optional<std::filesystem::path> folder();
 
