@@ -57,8 +57,7 @@ for f in "$work"/burst/doc*.html; do
 done
 end=$(date +%s.%N)
 burst=$(echo "scale=4; ($end - $start) / 20" | bc)
-engine=$(cat "$runtime/lumatra/textutil.lock" 2>/dev/null || true)
-[ -n "$engine" ] && kill "$engine" 2>/dev/null || true
+XDG_RUNTIME_DIR=$runtime "$tool" --quit-engine >/dev/null 2>&1 || true
 echo "per file $burst s against cold soffice $soffice_html s: ratio $(ratio "$burst" "$soffice_html")"
 
 echo "== Markdown -> HTML, 10 MB, in process against cmark"

@@ -164,7 +164,9 @@ int main(int argc, char** argv) {
     using namespace lumatra::textutil;
     Termination::blockSignals();
     const std::vector<std::string> arguments(argv + 1, argv + argc);
-    if (arguments.size() == 1 && arguments[0] == "--serve") ::_exit(WarmEngine::serve());
+    if (arguments.size() == 2 && arguments[0] == "--serve" && arguments[1].size() == 1 &&
+        arguments[1][0] >= '0' && arguments[1][0] <= '9')
+        ::_exit(WarmEngine::serve(arguments[1][0] - '0'));
     if (arguments.size() == 1 && arguments[0] == "--quit-engine")
         ::_exit(WarmEngine::requestQuit() ? 0 : 1);
     const pid_t parent = ::getppid();

@@ -84,6 +84,30 @@ constexpr const char* settingsXml = R"(<?xml version="1.0" encoding="UTF-8"?>
 </oor:items>
 )";
 
+// The installed engine's version ("7.4"), as its own settings name it; none when they
+// cannot be read.
+std::optional<std::string> installedVersion(const std::filesystem::path& program) {
+    const auto file = program.parent_path() / "share" / "registry" / "main.xcd";
+    std::error_code error;
+    const auto size = std::filesystem::file_size(file, error);
+    std::ifstream in(file, std::ios::binary);
+    if (error || size > 64 * 1024 * 1024 || !in) return std::nullopt;
+    std::string text(size, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(size));
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    const std::string_view name = "<prop oor:name=\"ooSetupVersion\">";
+    const auto at = text.find(name);
+    if (at == std::string::npos) return std::nullopt;
+    const auto start = text.find("<value>", at + name.size());
+    const auto end = text.find("</value>", start);
+    if (start == std::string::npos || end == std::string::npos || end - start > 7 + 16)
+        return std::nullopt;
+    std::string version = text.substr(start + 7, end - start - 7);
+    const bool plain =
+        !version.empty() && version.find_first_not_of("0123456789.") == std::string::npos;
+    return plain ? std::optional(version) : std::nullopt;
+}
+
 } // namespace
 
 std::optional<std::filesystem::path> Office::programFolder() {
@@ -111,7 +135,16 @@ void Office::writeSettings(const std::filesystem::path& profile) {
         const auto end = text.rfind("</oor:items>");
         text = end == std::string::npos ? std::string() : text.substr(0, end);
     }
-    const std::string_view items = settingsXml;
+    std::string items = settingsXml;
+    // On the first start of each version the engine runs its graphics checks (seconds
+    // of drawing into large pictures), and a headless start never records that it did:
+    // the profile says the installed version has started before.
+    if (const auto program = programFolder())
+        if (const auto version = installedVersion(*program))
+            items.insert(items.rfind("</oor:items>"),
+                         "<item oor:path=\"/org.openoffice.Setup/Product\"><prop "
+                         "oor:name=\"ooSetupLastVersion\" oor:op=\"fuse\"><value>" +
+                             *version + "</value></prop></item>\n");
     if (text.empty()) {
         text = items;
     } else {

@@ -199,7 +199,7 @@ TEST(CommandLine, AKilledRunTakesTheTextConverterAndItsEngineWithIt) {
         EXPECT_FALSE(runningWith(mark)) << (warm ? "warm" : "cold");
         if (!warm) continue;
         // The engine was at work for the run that died: it ends too.
-        const pid_t engine = std::atoi(test::readFile(runtime / "lumatra" / "textutil.lock").c_str());
+        const pid_t engine = std::atoi(test::readFile(runtime / "lumatra" / "textutil-0.lock").c_str());
         ASSERT_GT(engine, 0);
         while (!ended(engine) && Clock::now() < until + std::chrono::seconds(2))
             std::this_thread::sleep_for(std::chrono::milliseconds(50));

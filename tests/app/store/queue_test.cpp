@@ -289,7 +289,7 @@ TEST(StoreQueue, TheTextEngineOfTheWindowEndsWhenTheWindowQuits) {
     qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime.path().string()));
     const auto engine = [&]() -> long {
         std::error_code error;
-        const auto lock = runtime / "lumatra" / "textutil.lock";
+        const auto lock = runtime / "lumatra" / "textutil-0.lock";
         if (!fs::exists(lock, error)) return -1;
         const std::string text = readFile(lock);
         return text.empty() ? -1 : std::stol(text);

@@ -165,20 +165,22 @@ std::string member(const std::filesystem::path& package, const std::string& name
     return test::runProgram({"unzip", "-p", package.string(), name}).out;
 }
 
-// A session runtime folder of the suite's own, so that its runs share a warm engine;
-// the engine is ended with it.
+// A session runtime folder of the suite's own, so that its runs share warm engines;
+// the engines are ended with it.
 class Session {
 public:
     Session() { std::filesystem::permissions(m_dir.path(), std::filesystem::perms::owner_all); }
     ~Session() {
-        std::error_code error;
-        const auto lock = m_dir / "lumatra" / "textutil.lock";
-        if (!std::filesystem::exists(lock, error)) return;
-        const std::string text = test::readFile(lock);
-        const pid_t pid = text.empty() ? -1 : static_cast<pid_t>(std::stol(text));
-        if (pid <= 0 || ::kill(pid, SIGTERM) != 0) return;
-        for (int i = 0; i < 250 && ::kill(pid, 0) == 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        for (int slot = 0; slot < 4; ++slot) {
+            std::error_code error;
+            const auto lock = m_dir / "lumatra" / ("textutil-" + std::to_string(slot) + ".lock");
+            if (!std::filesystem::exists(lock, error)) continue;
+            const std::string text = test::readFile(lock);
+            const pid_t pid = text.empty() ? -1 : static_cast<pid_t>(std::stol(text));
+            if (pid <= 0 || ::kill(pid, SIGTERM) != 0) continue;
+            for (int i = 0; i < 250 && ::kill(pid, 0) == 0; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
     }
     const std::filesystem::path& path() const { return m_dir.path(); }
 

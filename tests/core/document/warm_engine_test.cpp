@@ -1,17 +1,22 @@
-// The warm engine a burst of text conversions shares: started by the first run, used
-// by the next ones, ended when a waiting run is cancelled.
+// The warm engines bursts of text conversions share: started by the first run of a slot,
+// used by the next ones, one per run side by side, ended when a waiting run is cancelled.
 #include "core/document/document_support.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <memory>
 #include <thread>
+#include <vector>
 
 extern char** environ;
 
@@ -38,22 +43,31 @@ bool waitUntilGone(pid_t pid, std::chrono::milliseconds limit) {
     return !alive(pid);
 }
 
-// A session runtime folder of the test's own; the engine it holds is ended with it.
+// The engines the converter keeps side by side: one per core, at most four.
+constexpr int maxEngines = 4;
+int engineCount() {
+    return std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, maxEngines);
+}
+
+// A session runtime folder of the test's own; the engines it holds are ended with it.
 class Session {
 public:
     Session() { std::filesystem::permissions(m_dir.path(), std::filesystem::perms::owner_all); }
     ~Session() {
-        const pid_t pid = enginePid();
-        if (alive(pid)) {
-            ::kill(pid, SIGTERM);
-            waitUntilGone(pid, std::chrono::seconds(5));
-        }
+        for (int slot = 0; slot < maxEngines; ++slot)
+            if (const pid_t pid = enginePid(slot); alive(pid)) {
+                ::kill(pid, SIGTERM);
+                waitUntilGone(pid, std::chrono::seconds(5));
+            }
     }
     std::filesystem::path folder() const { return m_dir / "lumatra"; }
-    pid_t enginePid() const {
+    std::filesystem::path slotFile(int slot, const char* ending) const {
+        return folder() / ("textutil-" + std::to_string(slot) + ending);
+    }
+    pid_t enginePid(int slot = 0) const {
         std::error_code error;
-        if (!std::filesystem::exists(folder() / "textutil.lock", error)) return -1;
-        const std::string text = test::readFile(folder() / "textutil.lock");
+        if (!std::filesystem::exists(slotFile(slot, ".lock"), error)) return -1;
+        const std::string text = test::readFile(slotFile(slot, ".lock"));
         return text.empty() ? -1 : static_cast<pid_t>(std::stol(text));
     }
 
@@ -144,6 +158,97 @@ TEST(WarmEngine, AQuitRequestEndsAnIdleEngineAndStartsNone) {
     ASSERT_TRUE(alive(engine));
     EXPECT_EQ(test::textutil({"--quit-engine"}).status, 0);
     EXPECT_TRUE(waitUntilGone(engine, std::chrono::seconds(2)));
+}
+
+// Holds a slot as a run at work would, so that the converter's runs go elsewhere.
+class BusySlot {
+public:
+    BusySlot(const Session& session, int slot)
+        : m_fd(
+              ::open(session.slotFile(slot, ".busy").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
+        EXPECT_EQ(::flock(m_fd, LOCK_EX | LOCK_NB), 0) << "slot " << slot;
+    }
+    ~BusySlot() { ::close(m_fd); }
+    BusySlot(const BusySlot&) = delete;
+    BusySlot& operator=(const BusySlot&) = delete;
+
+private:
+    int m_fd;
+};
+
+int finish(pid_t run) {
+    int status = 0;
+    if (::waitpid(run, &status, 0) != run) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TEST(WarmEngine, RunsSideBySideGetAnEngineEachAndLeaveEachOthersFolders) {
+    if (engineCount() < 2) GTEST_SKIP() << "one core: one engine";
+    Session session;
+    test::ScratchDir dir;
+    test::writeLongText(dir / "a.txt", 3000);
+    test::writeLongText(dir / "b.txt", 3000);
+    // Started together: while one run holds the first slot, the other takes the second.
+    const pid_t a = test::startTextutil(dir / "a.txt", "odt", dir / "a.odt");
+    const pid_t b = test::startTextutil(dir / "b.txt", "odt", dir / "b.odt");
+    ASSERT_GT(a, 0);
+    ASSERT_GT(b, 0);
+    EXPECT_EQ(finish(a), 0);
+    EXPECT_EQ(finish(b), 0);
+    const pid_t first = session.enginePid(0);
+    const pid_t second = session.enginePid(1);
+    EXPECT_TRUE(alive(first));
+    EXPECT_TRUE(alive(second));
+    EXPECT_NE(first, second);
+    EXPECT_THAT(test::textOf(dir / "b.odt"), HasSubstr("Строка номер 2999 длинного"));
+
+    // An engine that died without clearing up leaves its folder; the next engine of its
+    // slot clears it, and leaves the folder of the engine at work in the other slot alone.
+    ::kill(second, SIGKILL);
+    ASSERT_TRUE(waitUntilGone(second, std::chrono::seconds(2)));
+    test::writeFile(session.folder() / "engine-1" / "stale", "");
+    test::writeFile(dir / "c.txt", "третий\n");
+    const auto convertC = [&] {
+        return test::textutil({(dir / "c.txt").string(), "-convert", "docx", "-output",
+                               (dir / "c.docx").string()})
+            .status;
+    };
+    {
+        const BusySlot held(session, 0);
+        EXPECT_EQ(convertC(), 0);
+    }
+    const pid_t restarted = session.enginePid(1);
+    EXPECT_TRUE(alive(restarted));
+    EXPECT_NE(restarted, second);
+    EXPECT_FALSE(std::filesystem::exists(session.folder() / "engine-1" / "stale"));
+    EXPECT_TRUE(std::filesystem::exists(session.folder() / "engine-0" / "profile"));
+    EXPECT_EQ(convertC(), 0); // the first slot's engine, still whole
+    EXPECT_EQ(session.enginePid(0), first);
+    EXPECT_TRUE(alive(first));
+
+    // With every slot busy a run waits for one, neither converting cold nor starting
+    // another engine meanwhile.
+    pid_t waiting = -1;
+    {
+        std::vector<std::unique_ptr<BusySlot>> held;
+        for (int slot = 0; slot < engineCount(); ++slot)
+            held.push_back(std::make_unique<BusySlot>(session, slot));
+        waiting = test::startTextutil(dir / "c.txt", "odt", dir / "c.odt");
+        ASSERT_GT(waiting, 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        EXPECT_TRUE(alive(waiting));
+        const auto children =
+            "/proc/" + std::to_string(waiting) + "/task/" + std::to_string(waiting) + "/children";
+        EXPECT_EQ(test::readFile(children), "");
+    }
+    EXPECT_EQ(finish(waiting), 0);
+    EXPECT_EQ(session.enginePid(0), first);
+    EXPECT_EQ(session.enginePid(1), restarted);
+
+    // A quitting window's request ends them all.
+    EXPECT_EQ(test::textutil({"--quit-engine"}).status, 0);
+    EXPECT_TRUE(waitUntilGone(first, std::chrono::seconds(2)));
+    EXPECT_TRUE(waitUntilGone(restarted, std::chrono::seconds(2)));
 }
 
 } // namespace
