@@ -7,6 +7,8 @@
 # exists). It prints both wall times, their ratio, and the CPU seconds of the window's
 # own threads (everything but the conversion workers: the GUI thread, the scene graph's
 # render thread, Qt's helpers) during the batch and over three idle seconds after it.
+# Beside them, the loop's commands run as many at once as there are cores (xargs -P): the
+# most the machine gives for the batch when nothing but those programs runs.
 # The whole run is done with the renderer Qt picks and again with
 # QT_QUICK_BACKEND=software. Needs Xvfb and xdotool.
 set -euo pipefail
@@ -87,6 +89,23 @@ sequential() {
 }
 mp3() { ff -i "$1" -map 0:a:0 -vn -sn -dn -map_metadata 0 -c:a libmp3lame -b:a 192k "$2"; }
 by_cli() { "$lumatra" --cli "$1" --to "${2##*.}" --out "${2%/*}" >/dev/null; }
+export -f ff mp3 by_cli
+export lumatra
+
+# The same commands side by side, as many at once as there are cores: what the machine
+# gives for this batch when nothing but the programs themselves runs.
+# NAME SOURCE_DIR SOURCE_EXT TARGET_EXT COMMAND
+side_by_side() {
+    local dir=$work/par-$1 start end
+    rm -rf "$dir"; mkdir -p "$dir"
+    "$textutil" --quit-engine >/dev/null 2>&1 || true
+    start=$(now)
+    find "$2" -maxdepth 1 -name "*.$3" -print0 |
+        xargs -0 -n 1 -P "$(nproc)" bash -c 'b=${3##*/}; "$0" "$3" "$1/${b%.*}.$2"' "$5" "$dir" "$4"
+    end=$(now)
+    [[ $(count "$dir" "$4") -eq $(ls "$2" | wc -l) ]] || { echo "the parallel run missed files" >&2; exit 1; }
+    echo "$end - $start" | bc
+}
 
 # The window: NAME SOURCE_DIR TARGET_EXT. Prints "wall cpu idle_cpu".
 windowed() {
@@ -144,15 +163,17 @@ for backend in default software; do
         local before after win
         before=$(sequential "$1" "$2" "$3" "$4" "$5")
         win=$(windowed "$1" "$2" "$4")
+        par=$(side_by_side "$1" "$2" "$3" "$4" "$5")
         after=$(sequential "$1" "$2" "$3" "$4" "$5")
-        echo "$(echo "($before + $after) / 2" | bc -l)|$win|$before|$after"
+        echo "$(echo "($before + $after) / 2" | bc -l)|$win|$before|$after|$par"
     }
     for batch in "songs wav mp3 mp3 20_songs_→_MP3" "photos jpg png by_cli 40_photos_→_PNG" \
                  "letters txt pdf by_cli 20_letters_→_PDF"; do
         read -r name ext target command label <<<"$batch"
-        IFS='|' read -r loop win before after <<<"$(both "$name" "$work/$name" "$ext" "$target" "$command")"
+        IFS='|' read -r loop win before after par <<<"$(both "$name" "$work/$name" "$ext" "$target" "$command")"
         report "${label//_/ }" "$loop" "$win"
-        printf '%22s (loop before %.2f s, after %.2f s; load %s)\n' "" "$before" "$after" "$(cut -d' ' -f1 /proc/loadavg)"
+        printf '%22s (loop before %.2f s, after %.2f s; the loop'"'"'s commands %d at once %.2f s = %.2f of the loop; load %s)\n' \
+            "" "$before" "$after" "$(nproc)" "$par" "$(echo "$par / $loop" | bc -l)" "$(cut -d' ' -f1 /proc/loadavg)"
     done
 done
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
