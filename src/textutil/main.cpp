@@ -169,6 +169,9 @@ int main(int argc, char** argv) {
         ::_exit(WarmEngine::serve(arguments[1][0] - '0'));
     if (arguments.size() == 1 && arguments[0] == "--quit-engine")
         ::_exit(WarmEngine::requestQuit() ? 0 : 1);
+    if (arguments.size() == 2 && arguments[0] == "--warm-engines" && arguments[1].size() == 1 &&
+        arguments[1][0] >= '1' && arguments[1][0] <= '9')
+        ::_exit(WarmEngine::warmUp(arguments[1][0] - '0') ? 0 : 1);
     const pid_t parent = ::getppid();
     int deathSignal = 0;
     ::prctl(PR_GET_PDEATHSIG, &deathSignal);

@@ -323,6 +323,21 @@ bool convert(const std::filesystem::path& input, OutputFormat format,
     return false;
 }
 
+bool warmUp(int wanted) {
+    const auto place = folder();
+    if (!place) return false;
+    const int count = std::min(wanted, engineCount());
+    for (int slot = 0; slot < count; ++slot) {
+        // A slot whose lock is held has its engine, alive or starting.
+        const Descriptor lock(::open(slotFile(*place, slot, ".lock").c_str(),
+                                     O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+        if (lock.get() >= 0 && ::flock(lock.get(), LOCK_SH | LOCK_NB) != 0) continue;
+        // The engine outlives this run; it is nobody's child to wait for once we end.
+        startEngine(slot);
+    }
+    return true;
+}
+
 bool requestQuit() {
     const auto place = folder();
     if (!place) return false;

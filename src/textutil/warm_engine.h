@@ -63,6 +63,13 @@ bool convert(const std::filesystem::path& input, OutputFormat format,
 /// served first); starts none. True when some engine took the request.
 bool requestQuit();
 
+/// Starts the engines of the first `wanted` slots (at most one per core) that have none,
+/// without waiting for them, so that documents about to be converted find them loaded:
+/// `lumatra-textutil --warm-engines N`, sent by a window that was given documents. The
+/// engines end as any other does, after a minute without work at the latest. False when
+/// there is no runtime folder of ours alone.
+bool warmUp(int wanted);
+
 /// The life of slot `slot`'s engine: `lumatra-textutil --serve K`. Returns the exit
 /// status; 0 at once when the slot already has its engine.
 int serve(int slot);

@@ -152,7 +152,7 @@ Store::Store(QObject* parent)
     connect(this, &Store::qualityChanged, m_runner, &QueueRunner::optionsChanged);
     connect(this, &Store::outputDirectoryChanged, m_runner, &QueueRunner::optionsChanged);
     connect(m_runner, &QueueRunner::jobFinished, this, [this](Job* job) {
-        if (job->kind() == Kind::document) m_convertedDocuments = true;
+        if (job->kind() == Kind::document) m_usedTextEngine = true;
         updateBadge();
     });
     connect(m_runner, &QueueRunner::batchFinished, this, &Store::endBatch);
@@ -357,7 +357,30 @@ int Store::add(const std::vector<fs::path>& paths) {
     }
     m_jobs->append(std::move(fresh));
     if (!unknown.isEmpty() || twice > 0) say(skippedText(unknown, twice));
+    if (m_preparesTextEngine) prepareTextEngine();
     return refused;
+}
+
+void Store::prepareTextEngine() {
+    // Every document but a PDF goes through the text converter.
+    int documents = 0;
+    for (const auto& job : m_jobs->jobs())
+        if (!job->isFinished() && job->kind() == Kind::document &&
+            lowercased(pathExtension(job->path())) != "pdf")
+            ++documents;
+    if (documents == 0) return;
+    // Engines wait a minute for work: asking again soon after is of no use.
+    constexpr qint64 askAgainAfterMs = 30'000;
+    if (m_textEnginePrepared.isValid() && m_textEnginePrepared.elapsed() < askAgainAfterMs)
+        return;
+    const fs::path textutil = Tools::locate().textutil;
+    // Only our own converter knows the request.
+    if (textutil.filename() != "lumatra-textutil") return;
+    const QStringList arguments = {QStringLiteral("--warm-engines"),
+                                   QString::number(std::min(documents, 9))};
+    if (!QProcess::startDetached(qtPath(textutil), arguments)) return;
+    m_textEnginePrepared.start();
+    m_usedTextEngine = true;
 }
 
 void Store::say(const QString& text) {
@@ -452,7 +475,7 @@ void Store::stopForQuit() {
 }
 
 void Store::releaseTextEngine() {
-    if (!m_convertedDocuments) return;
+    if (!m_usedTextEngine) return;
     const fs::path textutil = Tools::locate().textutil;
     // Only our own converter knows the request.
     if (textutil.filename() != "lumatra-textutil") return;

@@ -56,6 +56,7 @@
 #include "store/job_list_model.h"
 #include "store/queue_runner.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QQmlEngine>
@@ -198,8 +199,13 @@ public:
     /// Whether no conversion worker is left (their programs reaped, their unfinished
     /// output removed).
     bool conversionsStopped() const { return m_runner->workerIdle(); }
-    /// The window quits: asks the text converter's warm engine, which a document of
-    /// this window may have started, to end as soon as no other run waits for it.
+    /// Whether documents added to the list have the text converter load its engines
+    /// ahead of their conversion, one per document up to one per core (the window's
+    /// store does: starting an engine costs about a second, and the user picks targets
+    /// and options meanwhile). Off by default.
+    void setPreparesTextEngine(bool prepares) { m_preparesTextEngine = prepares; }
+    /// The window quits: asks the text converter's warm engines, which a document of
+    /// this window may have started, to end as soon as no other run waits for them.
     /// Waits at most two seconds.
     void releaseTextEngine();
 
@@ -227,13 +233,17 @@ private:
     void updateBadge();
     void jobChanged();
     bool owns(const Job* job) const;
+    void prepareTextEngine();
 
     JobListModel* m_jobs;
     AppSettings* m_settings;
     Quality m_quality = Quality::balanced;
     std::optional<std::filesystem::path> m_outputDirectory;
     bool m_ffmpegMissing = false;
-    bool m_convertedDocuments = false;
+    // The text converter's engines may run on our behalf.
+    bool m_usedTextEngine = false;
+    bool m_preparesTextEngine = false;
+    QElapsedTimer m_textEnginePrepared;
 
     QueueRunner* m_runner;
     int m_badge = 0;

@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QTest>
 
 #include <signal.h>
 
@@ -277,30 +278,50 @@ TEST(StoreQueue, ProgressReachesTheRowAtMostFourTimesASecondAndNotTheList) {
     EXPECT_EQ(rows.count(), 3);
 }
 
-TEST(StoreQueue, TheTextEngineOfTheWindowEndsWhenTheWindowQuits) {
-    // A session of the test's own, with the text converter of this build on the path.
-    ScratchDir runtime;
-    fs::permissions(runtime.path(), fs::perms::owner_all);
-    const std::string path =
-        fs::path(LUMATRA_BINARY).parent_path().string() + ":" + std::getenv("PATH");
-    const QByteArray oldPath = qgetenv("PATH");
-    const QByteArray oldRuntime = qgetenv("XDG_RUNTIME_DIR");
-    qputenv("PATH", QByteArray::fromStdString(path));
-    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime.path().string()));
-    const auto engine = [&]() -> long {
+// A session of the test's own, with the text converter of this build on the path.
+class TextEngineSession {
+public:
+    TextEngineSession() : m_oldPath(qgetenv("PATH")), m_oldRuntime(qgetenv("XDG_RUNTIME_DIR")) {
+        fs::permissions(m_runtime.path(), fs::perms::owner_all);
+        const std::string path =
+            fs::path(LUMATRA_BINARY).parent_path().string() + ":" + m_oldPath.toStdString();
+        qputenv("PATH", QByteArray::fromStdString(path));
+        qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(m_runtime.path().string()));
+    }
+    ~TextEngineSession() {
+        for (int slot = 0; slot < 4; ++slot)
+            if (alive(engine(slot))) ::kill(static_cast<pid_t>(engine(slot)), SIGTERM);
+        qputenv("PATH", m_oldPath);
+        if (m_oldRuntime.isNull())
+            qunsetenv("XDG_RUNTIME_DIR");
+        else
+            qputenv("XDG_RUNTIME_DIR", m_oldRuntime);
+    }
+
+    // The process of slot `slot`'s engine as its lock file names it, or -1.
+    long engine(int slot) const {
         std::error_code error;
-        const auto lock = runtime / "lumatra" / "textutil-0.lock";
+        const auto lock = m_runtime / "lumatra" / ("textutil-" + std::to_string(slot) + ".lock");
         if (!fs::exists(lock, error)) return -1;
         const std::string text = readFile(lock);
         return text.empty() ? -1 : std::stol(text);
-    };
-    const auto alive = [](long pid) {
+    }
+
+    static bool alive(long pid) {
         if (pid <= 0 || ::kill(static_cast<pid_t>(pid), 0) != 0) return false;
         const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
         const auto close = stat.rfind(')');
         return close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] != 'Z';
-    };
+    }
 
+private:
+    ScratchDir m_runtime;
+    QByteArray m_oldPath;
+    QByteArray m_oldRuntime;
+};
+
+TEST(StoreQueue, TheTextEngineOfTheWindowEndsWhenTheWindowQuits) {
+    const TextEngineSession session;
     ScratchDir dir;
     writeFile(dir / "note.txt", "Заметка.\n");
     auto store = freshStore();
@@ -309,20 +330,53 @@ TEST(StoreQueue, TheTextEngineOfTheWindowEndsWhenTheWindowQuits) {
     store->convertAll();
     ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }));
     EXPECT_EQ(store->jobs()->at(0)->status(), Job::Status::Done) << store->jobs()->at(0)->message().toStdString();
-    const long pid = engine();
-    ASSERT_TRUE(alive(pid));
+    const long pid = session.engine(0);
+    ASSERT_TRUE(TextEngineSession::alive(pid));
 
     QElapsedTimer clock;
     clock.start();
     store->releaseTextEngine();
-    EXPECT_TRUE(waitFor([&] { return !alive(pid); }, 2000));
+    EXPECT_TRUE(waitFor([&] { return !TextEngineSession::alive(pid); }, 2000));
     EXPECT_LT(clock.elapsed(), 2000);
-    if (alive(pid)) ::kill(static_cast<pid_t>(pid), SIGTERM);
-    qputenv("PATH", oldPath);
-    if (oldRuntime.isNull())
-        qunsetenv("XDG_RUNTIME_DIR");
-    else
-        qputenv("XDG_RUNTIME_DIR", oldRuntime);
+}
+
+TEST(StoreQueue, DocumentsAddedToTheWindowFindTheirEnginesLoaded) {
+    const TextEngineSession session;
+    ScratchDir dir;
+    writeFile(dir / "a.txt", "Первая.\n");
+    writeFile(dir / "b.md", "# Вторая\n");
+    writeFile(dir / "c.wav", "");
+    // Only a store that prepares them starts engines, and only for documents it has.
+    auto plain = freshStore();
+    plain->add(std::vector<fs::path>{dir / "a.txt"});
+    auto store = freshStore();
+    store->setPreparesTextEngine(true);
+    store->add(std::vector<fs::path>{dir / "c.wav"});
+    QTest::qWait(500);
+    EXPECT_EQ(session.engine(0), -1);
+
+    // Two documents: an engine each, as far as the machine has cores, before any
+    // conversion starts.
+    store->add(std::vector<fs::path>{dir / "a.txt", dir / "b.md"});
+    const int wanted = std::min(2, QueueRunner::machineBudget());
+    ASSERT_TRUE(waitFor([&] {
+        for (int slot = 0; slot < wanted; ++slot)
+            if (!TextEngineSession::alive(session.engine(slot))) return false;
+        return true;
+    }, 10000));
+    EXPECT_EQ(session.engine(wanted), -1);
+    const long first = session.engine(0);
+
+    // The conversions use them, and they end with the window.
+    store->convertAll();
+    ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }, 30000));
+    for (int row = 0; row < 3; ++row)
+        if (store->jobs()->at(row)->kind() == Kind::document)
+            EXPECT_EQ(store->jobs()->at(row)->status(), Job::Status::Done)
+                << store->jobs()->at(row)->message().toStdString();
+    EXPECT_EQ(session.engine(0), first);
+    store->releaseTextEngine();
+    EXPECT_TRUE(waitFor([&] { return !TextEngineSession::alive(first); }, 2000));
 }
 
 TEST(StoreQueue, ClosingTheStoreStopsItsConversionAndLeavesNothingBehind) {
