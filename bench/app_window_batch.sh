@@ -57,19 +57,20 @@ for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
 export DISPLAY=:$(head -1 "$work/display")
 
 now() { date +%s.%N; }
-ticks=$(getconf CLK_TCK)
 # CPU seconds of the window's own threads: all but the conversion workers ("convert")
 # and the threads libvips starts for them, "libvips worker").
 window_cpu() {
-    local total=0 task name fields
+    # schedstat's first field is the thread's time on a CPU in nanoseconds: exact, where
+    # stat's clock ticks (10 ms) would round a short batch's few frames to nothing or
+    # to several ticks.
+    local total=0 task name ran
     for task in /proc/"$1"/task/*; do
         name=$(cat "$task/comm" 2>/dev/null) || continue
         case $name in convert|libvips*|vips*|worker*|pool*) continue ;; esac
-        fields=$(sed 's/^.*) //' "$task/stat" 2>/dev/null) || continue
-        read -r _ _ _ _ _ _ _ _ _ _ _ utime stime _ <<<"$fields"
-        total=$((total + utime + stime))
+        read -r ran _ <"$task/schedstat" 2>/dev/null || continue
+        total=$((total + ran))
     done
-    echo "scale=3; $total / $ticks" | bc
+    echo "scale=4; $total / 1000000000" | bc
 }
 count() { find "$1" -maxdepth 1 -name "*.$2" 2>/dev/null | wc -l; }
 
@@ -148,7 +149,7 @@ windowed() {
 
 report() { # LABEL SEQ "WALL CPU IDLE"
     read -r wall cpu idle <<<"$3"
-    printf '%-22s loop %6.2f s  window %6.2f s  ratio %.2f (%.2f× throughput)  window CPU %5.2f s (%4.1f %% of a core)  idle 3 s: %.2f s\n' \
+    printf '%-22s loop %6.2f s  window %6.2f s  ratio %.2f (%.2f× throughput)  window CPU %5.3f s (%4.1f %% of a core)  idle 3 s: %.2f s\n' \
         "$1" "$2" "$wall" "$(echo "$wall / $2" | bc -l)" "$(echo "$2 / $wall" | bc -l)" \
         "$cpu" "$(echo "100 * $cpu / $wall" | bc -l)" "$idle"
 }
