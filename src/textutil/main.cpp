@@ -1,8 +1,8 @@
 // lumatra-textutil SRC -convert FMT -output OUT [-inputencoding ENC]
 //
 // Converts one text document with LibreOffice's engine, loaded through LibreOfficeKit
-// into a child process (cold_run.h), or into the warm engine a burst of runs shares
-// (warm_engine.h). Each run is
+// into a child process (cold_run.h), or into one of the warm engines a burst of runs
+// shares, one per core (warm_engine.h). Each run is
 // cut off from the network (a network namespace of its own), runs no macros, and works in a private
 // scratch folder that also holds the engine's profile, so concurrent runs never share one. Starting
 // the engine with a fresh profile costs about a second; a copy of a profile made by an earlier run
@@ -94,7 +94,7 @@ std::string durationText(std::chrono::milliseconds limit) {
     return std::to_string(seconds) + " с";
 }
 
-// The engine's open-and-save step, in the warm engine when one can be had, else cold.
+// The engine's open-and-save step, in a warm engine when one can be had, else cold.
 void runEngine(const std::filesystem::path& input, OutputFormat format,
                const std::filesystem::path& result, const std::filesystem::path& scratch) {
     if (WarmEngine::convert(input, format, result)) return;
