@@ -152,6 +152,14 @@ kill -0 "$app_pid" 2>/dev/null && fail "the program did not end after Выйти
 wait "$app_pid" || fail "the program ended with a failure status"
 app_pid=
 if pgrep -f "ffmpeg.*Длинное видео" >/dev/null; then fail "ffmpeg is still running"; fi
+# The note added first had the text converter load an engine; the window's quit ends it.
+engines=("$XDG_RUNTIME_DIR"/lumatra/textutil-*.lock)
+[[ -e ${engines[0]} ]] || fail "adding a document loaded no text engine"
+sleep 2
+for lock in "${engines[@]}"; do
+    pid=$(cat "$lock" 2>/dev/null)
+    [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null && fail "a text engine outlived the window ($lock)"
+done
 if ls -A "$work" | grep -q '^\.lumatra-'; then fail "an unfinished output was left"; fi
 if [[ -s $out/stderr.txt ]]; then echo "standard error:"; cat "$out/stderr.txt"; fi
 if grep -q 'ALSA' "$out/stderr.txt"; then fail "sound errors on standard error"; fi
