@@ -12,8 +12,12 @@ extern "C" const char* __asan_default_options() { return "fast_unwind_on_malloc=
 
 // GLib, libvips and Qt are not built with the thread sanitizer: their own locks are
 // futexes it cannot see, so the memory they hand between their threads (libvips workers,
-// Qt's D-Bus thread) looks raced. Only what our instrumented code does is checked.
-extern "C" const char* __tsan_default_options() { return "ignore_noninstrumented_modules=1"; }
+// Qt's D-Bus thread) looks raced. Only what our instrumented code does is checked. The
+// text converter loads the office engine into a child it forks, where the engine starts
+// threads of its own: the sanitizer would end that child rather than follow it.
+extern "C" const char* __tsan_default_options() {
+    return "ignore_noninstrumented_modules=1 die_after_fork=0";
+}
 
 extern "C" const char* __lsan_default_suppressions() {
     return "leak:QQuickPixmap\n"
