@@ -133,7 +133,12 @@ windowed() {
     # the CPU the conversions need.
     local outputs
     shopt -s nullglob
-    while outputs=("$dir"/*."$3"); [[ ${#outputs[@]} -lt $n ]]; do sleep 0.05; done
+    # Nor does it start a `sleep` twenty times a second: the shell waits on a pipe that
+    # never speaks, which costs no process.
+    local nap
+    exec {nap}<> <(:)
+    while outputs=("$dir"/*."$3"); [[ ${#outputs[@]} -lt $n ]]; do read -rt 0.02 -u "$nap" || true; done
+    exec {nap}>&-
     shopt -u nullglob
     end=$(now)
     cpu1=$(window_cpu "$app_pid")
