@@ -113,7 +113,7 @@ int runWindow(int argc, char** argv, const std::vector<std::string>& files) {
     MainWindow::prepareApplication();
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/qt/qml/Lumatra/resources/lumatra.svg")));
 
-    Store::shared()->setPreparesTextEngine(true);
+    Store::shared()->setPreparesConversions(true);
     Store::shared()->addPaths(absolutePaths(files));
     Lifecycle::shared();
     QQmlApplicationEngine engine;

@@ -7,6 +7,7 @@
 #include "platform/launcher_badge.h"
 #include "platform/settings.h"
 #include "platform/sounds.h"
+#include "converter/families.h"
 #include "tools/tools.h"
 
 #include <QCollator>
@@ -14,11 +15,13 @@
 #include <QFile>
 #include <QLocale>
 #include <QProcess>
+#include <QThreadPool>
 #include <QVariantMap>
 
 #include <algorithm>
 #include <array>
 #include <unordered_set>
+#include <utility>
 
 namespace lumatra {
 namespace fs = std::filesystem;
@@ -357,8 +360,32 @@ int Store::add(const std::vector<fs::path>& paths) {
     }
     m_jobs->append(std::move(fresh));
     if (!unknown.isEmpty() || twice > 0) say(skippedText(unknown, twice));
-    if (m_preparesTextEngine) prepareTextEngine();
+    if (m_preparesConversions) {
+        prepareLibraries();
+        prepareTextEngine();
+    }
     return refused;
+}
+
+void Store::prepareLibraries() {
+    bool media = false;
+    bool images = false;
+    for (const auto& job : m_jobs->jobs()) {
+        media = media || job->kind() == Kind::audio || job->kind() == Kind::video;
+        images = images || job->kind() == Kind::image;
+    }
+    // Loading a family's libraries takes a tenth of a second, and the first conversions
+    // of a batch would wait for it side by side. A failure shows when a job converts.
+    const auto load = [](auto family) {
+        QThreadPool::globalInstance()->start([family] {
+            try {
+                family();
+            } catch (const std::exception&) {
+            }
+        });
+    };
+    if (media && !std::exchange(m_mediaPrepared, true)) load(mediaFamily);
+    if (images && !std::exchange(m_imagesPrepared, true)) load(imageFamily);
 }
 
 void Store::prepareTextEngine() {

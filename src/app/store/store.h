@@ -199,11 +199,12 @@ public:
     /// Whether no conversion worker is left (their programs reaped, their unfinished
     /// output removed).
     bool conversionsStopped() const { return m_runner->workerIdle(); }
-    /// Whether documents added to the list have the text converter load its engines
-    /// ahead of their conversion, one per document up to one per core (the window's
-    /// store does: starting an engine costs about a second, and the user picks targets
-    /// and options meanwhile). Off by default.
-    void setPreparesTextEngine(bool prepares) { m_preparesTextEngine = prepares; }
+    /// Whether files added to the list have what converts them loaded ahead of their
+    /// conversion, while the user picks targets and options (the window's store does):
+    /// the engine's media and image libraries on a background thread, once, and for
+    /// documents the text converter's engines, one per document up to one per core
+    /// (starting one costs about a second). Off by default.
+    void setPreparesConversions(bool prepares) { m_preparesConversions = prepares; }
     /// The window quits: asks the text converter's warm engines, which a document of
     /// this window may have started, to end as soon as no other run waits for them.
     /// Waits at most two seconds.
@@ -234,6 +235,7 @@ private:
     void jobChanged();
     bool owns(const Job* job) const;
     void prepareTextEngine();
+    void prepareLibraries();
 
     JobListModel* m_jobs;
     AppSettings* m_settings;
@@ -242,7 +244,9 @@ private:
     bool m_ffmpegMissing = false;
     // The text converter's engines may run on our behalf.
     bool m_usedTextEngine = false;
-    bool m_preparesTextEngine = false;
+    bool m_preparesConversions = false;
+    bool m_mediaPrepared = false;
+    bool m_imagesPrepared = false;
     QElapsedTimer m_textEnginePrepared;
 
     QueueRunner* m_runner;

@@ -340,6 +340,22 @@ TEST(StoreQueue, TheTextEngineOfTheWindowEndsWhenTheWindowQuits) {
     EXPECT_LT(clock.elapsed(), 2000);
 }
 
+TEST(StoreQueue, MediaAddedToTheWindowHasItsLibrariesLoadedBeforeTheBatch) {
+    const auto mapped = [] {
+        return readFile("/proc/self/maps").find("liblumatra-media.so") != std::string::npos;
+    };
+    ScratchDir dir;
+    makeTone(dir / "song.wav", 1);
+    auto plain = freshStore();
+    plain->add(std::vector<fs::path>{dir / "song.wav"});
+    QTest::qWait(300);
+    ASSERT_FALSE(mapped()) << "an earlier step loaded the media libraries";
+    auto store = freshStore();
+    store->setPreparesConversions(true);
+    store->add(std::vector<fs::path>{dir / "song.wav"});
+    EXPECT_TRUE(waitFor(mapped, 5000));
+}
+
 TEST(StoreQueue, DocumentsAddedToTheWindowFindTheirEnginesLoaded) {
     const TextEngineSession session;
     ScratchDir dir;
@@ -350,7 +366,7 @@ TEST(StoreQueue, DocumentsAddedToTheWindowFindTheirEnginesLoaded) {
     auto plain = freshStore();
     plain->add(std::vector<fs::path>{dir / "a.txt"});
     auto store = freshStore();
-    store->setPreparesTextEngine(true);
+    store->setPreparesConversions(true);
     store->add(std::vector<fs::path>{dir / "c.wav"});
     QTest::qWait(500);
     EXPECT_EQ(session.engine(0), -1);
