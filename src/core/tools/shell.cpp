@@ -134,9 +134,9 @@ LUMATRA_CHILD_SIDE bool moveOnto(long from, int to) {
 }
 
 // In the new child, before its program runs. The child shares our memory and stack
-// while the starting thread waits, so it touches nothing of ours but
-// `Launch` and makes only bare system calls: no allocation, no lock, and nothing a
-// library in between (a sanitizer's bookkeeping) would record in the memory we share.
+// while the starting thread waits, so it touches nothing of ours but `Launch` and makes
+// only bare system calls: no allocation, no lock, and nothing a library in between (a
+// sanitizer's bookkeeping) would record in the memory we share.
 [[noreturn]] LUMATRA_CHILD_SIDE void becomeProgram(const Launch& launch) {
     // A process group of its own, so that a Ctrl-C at the terminal reaches us and we
     // decide what happens to the program.
