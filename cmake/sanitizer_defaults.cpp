@@ -8,7 +8,13 @@
 // with, keeps about a kilobyte per encoder it opens even after libheif closes it (a test
 // that calls libheif directly shows the same).
 
+#ifdef LUMATRA_HOSTS_OFFICE
+// The text converter hosts the office engine, which allocates without end: a full stack
+// for every allocation would slow a conversion past its time limit.
+extern "C" const char* __asan_default_options() { return ""; }
+#else
 extern "C" const char* __asan_default_options() { return "fast_unwind_on_malloc=0"; }
+#endif
 
 // GLib, libvips and Qt are not built with the thread sanitizer: their own locks are
 // futexes it cannot see, so the memory they hand between their threads (libvips workers,

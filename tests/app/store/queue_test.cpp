@@ -344,6 +344,7 @@ TEST(StoreQueue, MediaAddedToTheWindowHasItsLibrariesLoadedBeforeTheBatch) {
     const auto mapped = [] {
         return readFile("/proc/self/maps").find("liblumatra-media.so") != std::string::npos;
     };
+    if (mapped()) GTEST_SKIP() << "this build links the media libraries in from the start";
     ScratchDir dir;
     makeTone(dir / "song.wav", 1);
     auto plain = freshStore();
