@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -129,6 +130,16 @@ void makeClip(const std::filesystem::path& output, double seconds, bool withAudi
 
 void writeFile(const std::filesystem::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
+}
+
+bool processRuns(pid_t pid) {
+    if (pid <= 0 || ::kill(pid, 0) != 0) return false;
+    std::error_code error;
+    const auto stat = "/proc/" + std::to_string(pid) + "/stat";
+    if (!std::filesystem::exists(stat, error)) return false;
+    const std::string text = readFile(stat);
+    const auto close = text.rfind(')');
+    return close == std::string::npos || close + 2 >= text.size() || text[close + 2] != 'Z';
 }
 
 std::string lastLine(std::string text) {

@@ -1,7 +1,10 @@
 #pragma once
 // Helpers the tests share: scratch folders, generated media, running programs.
 
+#include <sys/types.h>
+
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,6 +51,35 @@ void makeClip(const std::filesystem::path& output, double seconds, bool withAudi
 
 void writeFile(const std::filesystem::path& path, const std::string& bytes);
 std::string readFile(const std::filesystem::path& path);
+
+/// Whether process `pid` runs: not ended, and not merely waiting to be reaped (a
+/// background program outlives whoever started it, and what adopts it need not reap it
+/// promptly).
+bool processRuns(pid_t pid);
+
+/// Sets an environment variable (or unsets it, for none) for an object's lifetime.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const char* value) : m_name(name) {
+        if (const char* old = std::getenv(name)) m_old = old;
+        if (value)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
+    }
+    ~ScopedVariable() {
+        if (m_old)
+            ::setenv(m_name, m_old->c_str(), 1);
+        else
+            ::unsetenv(m_name);
+    }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
 
 /// The last line of a program's output, without its line break.
 std::string lastLine(std::string text);

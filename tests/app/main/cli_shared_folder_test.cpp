@@ -133,38 +133,6 @@ int countRunningWith(const std::string& mark) {
     return static_cast<int>(std::count(out.begin(), out.end(), '\n'));
 }
 
-// Whether process `pid` has ended (a zombie nobody reaps counts as ended).
-bool ended(pid_t pid) {
-    std::error_code error;
-    const auto stat = "/proc/" + std::to_string(pid) + "/stat";
-    if (!std::filesystem::exists(stat, error)) return true;
-    const std::string text = test::readFile(stat);
-    const auto close = text.rfind(')');
-    return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'Z';
-}
-
-// Sets an environment variable (none: unsets it) for the object's lifetime.
-class Variable {
-public:
-    Variable(const char* name, const char* value) : m_name(name) {
-        if (const char* old = std::getenv(name)) m_old = old;
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~Variable() {
-        if (m_old)
-            ::setenv(m_name, m_old->c_str(), 1);
-        else
-            ::unsetenv(m_name);
-    }
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
-
 TEST(CommandLine, AKilledRunTakesTheTextConverterAndItsEngineWithIt) {
     test::ScratchDir dir;
     std::string text;
@@ -175,9 +143,9 @@ TEST(CommandLine, AKilledRunTakesTheTextConverterAndItsEngineWithIt) {
     const auto runtime = dir / "runtime";
     std::filesystem::create_directory(runtime);
     std::filesystem::permissions(runtime, std::filesystem::perms(0700));
-    const Variable temp("TMPDIR", dir.path().c_str());
+    const test::ScopedVariable temp("TMPDIR", dir.path().c_str());
     for (const bool warm : {false, true}) {
-        const Variable session("XDG_RUNTIME_DIR", warm ? runtime.c_str() : nullptr);
+        const test::ScopedVariable session("XDG_RUNTIME_DIR", warm ? runtime.c_str() : nullptr);
         // A warm engine is running before the long document reaches it.
         if (warm) {
             ASSERT_EQ(lumatra({"--cli", "short.txt", "--to", "docx"}, dir.path()).status, 0);
@@ -201,9 +169,9 @@ TEST(CommandLine, AKilledRunTakesTheTextConverterAndItsEngineWithIt) {
         // The engine was at work for the run that died: it ends too.
         const pid_t engine = std::atoi(test::readFile(runtime / "lumatra" / "textutil-0.lock").c_str());
         ASSERT_GT(engine, 0);
-        while (!ended(engine) && Clock::now() < until + std::chrono::seconds(2))
+        while (test::processRuns(engine) && Clock::now() < until + std::chrono::seconds(2))
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        EXPECT_TRUE(ended(engine));
+        EXPECT_FALSE(test::processRuns(engine));
     }
 }
 

@@ -281,43 +281,27 @@ TEST(StoreQueue, ProgressReachesTheRowAtMostFourTimesASecondAndNotTheList) {
 // A session of the test's own, with the text converter of this build on the path.
 class TextEngineSession {
 public:
-    TextEngineSession() : m_oldPath(qgetenv("PATH")), m_oldRuntime(qgetenv("XDG_RUNTIME_DIR")) {
-        fs::permissions(m_runtime.path(), fs::perms::owner_all);
-        const std::string path =
-            fs::path(LUMATRA_BINARY).parent_path().string() + ":" + m_oldPath.toStdString();
-        qputenv("PATH", QByteArray::fromStdString(path));
-        qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(m_runtime.path().string()));
-    }
+    TextEngineSession() { fs::permissions(m_runtime.path(), fs::perms::owner_all); }
     ~TextEngineSession() {
         for (int slot = 0; slot < 4; ++slot)
-            if (alive(engine(slot))) ::kill(static_cast<pid_t>(engine(slot)), SIGTERM);
-        qputenv("PATH", m_oldPath);
-        if (m_oldRuntime.isNull())
-            qunsetenv("XDG_RUNTIME_DIR");
-        else
-            qputenv("XDG_RUNTIME_DIR", m_oldRuntime);
+            if (test::processRuns(engine(slot))) ::kill(engine(slot), SIGTERM);
     }
 
     // The process of slot `slot`'s engine as its lock file names it, or -1.
-    long engine(int slot) const {
+    pid_t engine(int slot) const {
         std::error_code error;
         const auto lock = m_runtime / "lumatra" / ("textutil-" + std::to_string(slot) + ".lock");
         if (!fs::exists(lock, error)) return -1;
         const std::string text = readFile(lock);
-        return text.empty() ? -1 : std::stol(text);
-    }
-
-    static bool alive(long pid) {
-        if (pid <= 0 || ::kill(static_cast<pid_t>(pid), 0) != 0) return false;
-        const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
-        const auto close = stat.rfind(')');
-        return close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] != 'Z';
+        return text.empty() ? -1 : static_cast<pid_t>(std::stol(text));
     }
 
 private:
     ScratchDir m_runtime;
-    QByteArray m_oldPath;
-    QByteArray m_oldRuntime;
+    const std::string m_path =
+        fs::path(LUMATRA_BINARY).parent_path().string() + ":" + std::getenv("PATH");
+    test::ScopedVariable m_pathVariable{"PATH", m_path.c_str()};
+    test::ScopedVariable m_runtimeVariable{"XDG_RUNTIME_DIR", m_runtime.path().c_str()};
 };
 
 TEST(StoreQueue, TheTextEngineOfTheWindowEndsWhenTheWindowQuits) {
@@ -330,13 +314,13 @@ TEST(StoreQueue, TheTextEngineOfTheWindowEndsWhenTheWindowQuits) {
     store->convertAll();
     ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }));
     EXPECT_EQ(store->jobs()->at(0)->status(), Job::Status::Done) << store->jobs()->at(0)->message().toStdString();
-    const long pid = session.engine(0);
-    ASSERT_TRUE(TextEngineSession::alive(pid));
+    const pid_t pid = session.engine(0);
+    ASSERT_TRUE(test::processRuns(pid));
 
     QElapsedTimer clock;
     clock.start();
     store->releaseTextEngine();
-    EXPECT_TRUE(waitFor([&] { return !TextEngineSession::alive(pid); }, 2000));
+    EXPECT_TRUE(waitFor([&] { return !test::processRuns(pid); }, 2000));
     EXPECT_LT(clock.elapsed(), 2000);
 }
 
@@ -378,22 +362,24 @@ TEST(StoreQueue, DocumentsAddedToTheWindowFindTheirEnginesLoaded) {
     const int wanted = std::min(2, QueueRunner::machineBudget());
     ASSERT_TRUE(waitFor([&] {
         for (int slot = 0; slot < wanted; ++slot)
-            if (!TextEngineSession::alive(session.engine(slot))) return false;
+            if (!test::processRuns(session.engine(slot))) return false;
         return true;
     }, 10000));
     EXPECT_EQ(session.engine(wanted), -1);
-    const long first = session.engine(0);
+    const pid_t first = session.engine(0);
 
     // The conversions use them, and they end with the window.
     store->convertAll();
     ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }, 30000));
-    for (int row = 0; row < 3; ++row)
-        if (store->jobs()->at(row)->kind() == Kind::document)
+    for (int row = 0; row < 3; ++row) {
+        if (store->jobs()->at(row)->kind() == Kind::document) {
             EXPECT_EQ(store->jobs()->at(row)->status(), Job::Status::Done)
                 << store->jobs()->at(row)->message().toStdString();
+        }
+    }
     EXPECT_EQ(session.engine(0), first);
     store->releaseTextEngine();
-    EXPECT_TRUE(waitFor([&] { return !TextEngineSession::alive(first); }, 2000));
+    EXPECT_TRUE(waitFor([&] { return !test::processRuns(first); }, 2000));
 }
 
 TEST(StoreQueue, ClosingTheStoreStopsItsConversionAndLeavesNothingBehind) {

@@ -22,30 +22,6 @@ inline std::filesystem::path textutilPath() {
     return LUMATRA_TEXTUTIL;
 }
 
-/// Sets an environment variable (or unsets it, for none) for an object's lifetime.
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const char* value) : m_name(name) {
-        if (const char* old = std::getenv(name)) m_old = old;
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~ScopedVariable() {
-        if (m_old)
-            ::setenv(m_name, m_old->c_str(), 1);
-        else
-            ::unsetenv(m_name);
-    }
-    ScopedVariable(const ScopedVariable&) = delete;
-    ScopedVariable& operator=(const ScopedVariable&) = delete;
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
-
 /// Points TMPDIR at a folder of its own for the test's lifetime; at the end no
 /// "lumatra-" scratch folder may be left in it. Runs convert cold (no session runtime
 /// folder, so no warm engine).

@@ -26,21 +26,11 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-// Running, not merely waiting to be reaped (an engine outlives the run that started it,
-// so its parent is whatever adopts orphans, which need not reap them promptly).
-bool alive(pid_t pid) {
-    if (pid <= 0 || ::kill(pid, 0) != 0) return false;
-    std::error_code error;
-    const std::string stat = test::readFile("/proc/" + std::to_string(pid) + "/stat");
-    const auto close = stat.rfind(')');
-    return close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] != 'Z';
-}
-
 bool waitUntilGone(pid_t pid, std::chrono::milliseconds limit) {
     const auto end = std::chrono::steady_clock::now() + limit;
-    while (alive(pid) && std::chrono::steady_clock::now() < end)
+    while (test::processRuns(pid) && std::chrono::steady_clock::now() < end)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    return !alive(pid);
+    return !test::processRuns(pid);
 }
 
 // The engines the converter keeps side by side: one per core, at most four.
@@ -55,7 +45,7 @@ public:
     Session() { std::filesystem::permissions(m_dir.path(), std::filesystem::perms::owner_all); }
     ~Session() {
         for (int slot = 0; slot < maxEngines; ++slot)
-            if (const pid_t pid = enginePid(slot); alive(pid)) {
+            if (const pid_t pid = enginePid(slot); test::processRuns(pid)) {
                 ::kill(pid, SIGTERM);
                 waitUntilGone(pid, std::chrono::seconds(5));
             }
@@ -90,7 +80,7 @@ TEST(WarmEngine, ABurstSharesOneEngine) {
     };
     convert("docx");
     const pid_t engine = session.enginePid();
-    ASSERT_TRUE(alive(engine));
+    ASSERT_TRUE(test::processRuns(engine));
     struct stat info {};
     ASSERT_EQ(::stat(session.folder().c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
@@ -121,7 +111,7 @@ TEST(WarmEngine, ACancelledRunEndsTheEngineWork) {
                   .status,
               0);
     const pid_t engine = session.enginePid();
-    ASSERT_TRUE(alive(engine));
+    ASSERT_TRUE(test::processRuns(engine));
     test::writeLongText(dir / "long.txt", 100000);
 
     const pid_t pid = test::startTextutil(dir / "long.txt", "docx", dir / "long.docx");
@@ -155,7 +145,7 @@ TEST(WarmEngine, AQuitRequestEndsAnIdleEngineAndStartsNone) {
                   .status,
               0);
     const pid_t engine = session.enginePid();
-    ASSERT_TRUE(alive(engine));
+    ASSERT_TRUE(test::processRuns(engine));
     EXPECT_EQ(test::textutil({"--quit-engine"}).status, 0);
     EXPECT_TRUE(waitUntilGone(engine, std::chrono::seconds(2)));
 }
@@ -197,8 +187,8 @@ TEST(WarmEngine, RunsSideBySideGetAnEngineEachAndLeaveEachOthersFolders) {
     EXPECT_EQ(finish(b), 0);
     const pid_t first = session.enginePid(0);
     const pid_t second = session.enginePid(1);
-    EXPECT_TRUE(alive(first));
-    EXPECT_TRUE(alive(second));
+    EXPECT_TRUE(test::processRuns(first));
+    EXPECT_TRUE(test::processRuns(second));
     EXPECT_NE(first, second);
     EXPECT_THAT(test::textOf(dir / "b.odt"), HasSubstr("Строка номер 2999 длинного"));
 
@@ -218,13 +208,13 @@ TEST(WarmEngine, RunsSideBySideGetAnEngineEachAndLeaveEachOthersFolders) {
         EXPECT_EQ(convertC(), 0);
     }
     const pid_t restarted = session.enginePid(1);
-    EXPECT_TRUE(alive(restarted));
+    EXPECT_TRUE(test::processRuns(restarted));
     EXPECT_NE(restarted, second);
     EXPECT_FALSE(std::filesystem::exists(session.folder() / "engine-1" / "stale"));
     EXPECT_TRUE(std::filesystem::exists(session.folder() / "engine-0" / "profile"));
     EXPECT_EQ(convertC(), 0); // the first slot's engine, still whole
     EXPECT_EQ(session.enginePid(0), first);
-    EXPECT_TRUE(alive(first));
+    EXPECT_TRUE(test::processRuns(first));
 
     // With every slot busy a run waits for one, neither converting cold nor starting
     // another engine meanwhile.
@@ -236,7 +226,7 @@ TEST(WarmEngine, RunsSideBySideGetAnEngineEachAndLeaveEachOthersFolders) {
         waiting = test::startTextutil(dir / "c.txt", "odt", dir / "c.odt");
         ASSERT_GT(waiting, 0);
         std::this_thread::sleep_for(std::chrono::milliseconds(400));
-        EXPECT_TRUE(alive(waiting));
+        EXPECT_TRUE(test::processRuns(waiting));
         const auto children =
             "/proc/" + std::to_string(waiting) + "/task/" + std::to_string(waiting) + "/children";
         EXPECT_EQ(test::readFile(children), "");
