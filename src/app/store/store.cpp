@@ -28,6 +28,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The text converter the conversions run, when it is our own: only ours knows the
+// requests about its engines.
+std::optional<fs::path> ownTextConverter() {
+    fs::path textutil = Tools::locate().textutil;
+    if (textutil.filename() != "lumatra-textutil") return std::nullopt;
+    return textutil;
+}
+
 // File locations are compared as absolute, normalised paths without a trailing slash.
 fs::path normalised(const fs::path& path) {
     std::error_code ignored;
@@ -400,12 +408,11 @@ void Store::prepareTextEngine() {
     constexpr qint64 askAgainAfterMs = 30'000;
     if (m_textEnginePrepared.isValid() && m_textEnginePrepared.elapsed() < askAgainAfterMs)
         return;
-    const fs::path textutil = Tools::locate().textutil;
-    // Only our own converter knows the request.
-    if (textutil.filename() != "lumatra-textutil") return;
+    const auto textutil = ownTextConverter();
+    if (!textutil) return;
     const QStringList arguments = {QStringLiteral("--warm-engines"),
                                    QString::number(std::min(documents, 9))};
-    if (!QProcess::startDetached(qtPath(textutil), arguments)) return;
+    if (!QProcess::startDetached(qtPath(*textutil), arguments)) return;
     m_textEnginePrepared.start();
     m_usedTextEngine = true;
 }
@@ -503,12 +510,11 @@ void Store::stopForQuit() {
 
 void Store::releaseTextEngine() {
     if (!m_usedTextEngine) return;
-    const fs::path textutil = Tools::locate().textutil;
-    // Only our own converter knows the request.
-    if (textutil.filename() != "lumatra-textutil") return;
+    const auto textutil = ownTextConverter();
+    if (!textutil) return;
     QProcess request;
     request.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    request.start(qtPath(textutil), {QStringLiteral("--quit-engine")});
+    request.start(qtPath(*textutil), {QStringLiteral("--quit-engine")});
     if (!request.waitForFinished(2000)) {
         request.kill();
         request.waitForFinished(500);
