@@ -89,7 +89,9 @@ TEST(ConversionPool, WorkersTakeThePlanInOrderWithinTheBudgetWithoutTheCaller) {
     const std::vector<std::string> expected{"+1", "+2", "-2", "+3", "-3", "-1",
                                             "+4", "-4", "+5", "+6"};
     EXPECT_EQ(std::vector<std::string>(log.events.begin(), log.events.begin() + 10), expected);
-    EXPECT_EQ(log.outcomes.back(), (std::pair<std::uint64_t, Outcome::Kind>{6, Outcome::Kind::failed}));
+    // 5 and 6 end in either order.
+    const std::pair<std::uint64_t, Outcome::Kind> sixFailed{6, Outcome::Kind::failed};
+    EXPECT_NE(std::find(log.outcomes.begin(), log.outcomes.end(), sixFailed), log.outcomes.end());
     EXPECT_TRUE(pool.idle());
 }
 
