@@ -83,36 +83,32 @@ std::array<int, 3> boxSizes(qreal sigma) {
     return sizes;
 }
 
-// One horizontal running-sum pass over every row; `stride` and `step` let the same
-// code walk columns.
-void boxPass(quint32* pixels, int lines, int length, int lineStride, int step, int radius,
-             std::vector<quint32>& scratch) {
-    if (radius <= 0) return;
-    scratch.resize(length);
+// One running-sum box pass along a line of `length` opacities read from `line`; the
+// result goes to `out`, `step` apart. Outside the line everything is transparent.
+void boxPass(const quint8* line, int length, int radius, quint8* out, qsizetype step) {
+    // Dividing by the box's width is a multiplication by its reciprocal in 32-bit fixed
+    // point: exact for every sum of 8-bit values a box narrower than 4096 pixels can reach.
     const int width = 2 * radius + 1;
-    for (int line = 0; line < lines; ++line) {
-        quint32* row = pixels + static_cast<qsizetype>(line) * lineStride;
-        for (int i = 0; i < length; ++i)
-            scratch[i] = row[static_cast<qsizetype>(i) * step];
-        std::array<int, 4> sum{};
-        auto add = [&](int index, int sign) {
-            if (index < 0 || index >= length) return;
-            const quint32 p = scratch[index];
-            for (int c = 0; c < 4; ++c)
-                sum[c] += sign * static_cast<int>((p >> (8 * c)) & 0xff);
-        };
-        for (int i = -radius - 1; i < radius; ++i)
-            add(i + 1, 1);
-        for (int i = 0; i < length; ++i) {
-            if (i > 0) {
-                add(i + radius, 1);
-                add(i - radius - 1, -1);
-            }
-            quint32 out = 0;
-            for (int c = 0; c < 4; ++c)
-                out |= static_cast<quint32>((sum[c] + width / 2) / width) << (8 * c);
-            row[static_cast<qsizetype>(i) * step] = out;
-        }
+    const quint64 reciprocal = ((quint64(1) << 32) + width - 1) / width;
+    const auto average = [&](int sum) {
+        return static_cast<quint8>(((quint64(sum) + width / 2) * reciprocal) >> 32);
+    };
+    int sum = 0;
+    for (int i = 0; i <= std::min(radius, length - 1); ++i)
+        sum += line[i];
+    int i = 0;
+    // The box enters the line, slides along it, and leaves it.
+    for (; i < length && i - radius < 0; ++i) {
+        out[i * step] = average(sum);
+        if (i + radius + 1 < length) sum += line[i + radius + 1];
+    }
+    for (; i + radius + 1 < length; ++i) {
+        out[i * step] = average(sum);
+        sum += line[i + radius + 1] - line[i - radius];
+    }
+    for (; i < length; ++i) {
+        out[i * step] = average(sum);
+        sum -= line[i - radius];
     }
 }
 
@@ -227,13 +223,48 @@ void Surface::blur(QImage& image, qreal sigma) {
     if (sigma < 0.5 || image.isNull()) return;
     if (image.format() != QImage::Format_ARGB32_Premultiplied)
         image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    auto* pixels = reinterpret_cast<quint32*>(image.bits());
-    const int stride = static_cast<int>(image.bytesPerLine() / 4);
-    std::vector<quint32> scratch;
+    const int width = image.width();
+    const int height = image.height();
+    // A shadow is one colour at varying opacity, so only the opacity is blurred (a
+    // quarter of the work) and the colour is laid back over it: that of the most opaque
+    // pixel.
+    std::vector<quint8> alpha(static_cast<size_t>(width) * height);
+    QRgb colour = 0;
+    for (int y = 0; y < height; ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const quint8 a = static_cast<quint8>(qAlpha(row[x]));
+            alpha[static_cast<size_t>(y) * width + x] = a;
+            if (a > qAlpha(colour)) colour = row[x];
+        }
+    }
+    if (qAlpha(colour) == 0) return;
+    const QRgb straight = qUnpremultiply(colour);
+
+    std::vector<quint8> line(std::max(width, height));
     for (int box : boxSizes(sigma)) {
         const int radius = (box - 1) / 2;
-        boxPass(pixels, image.height(), image.width(), stride, 1, radius, scratch);
-        boxPass(pixels, image.width(), image.height(), 1, stride, radius, scratch);
+        if (radius <= 0) continue;
+        for (int y = 0; y < height; ++y) {
+            quint8* row = alpha.data() + static_cast<size_t>(y) * width;
+            std::copy(row, row + width, line.begin());
+            boxPass(line.data(), width, radius, row, 1);
+        }
+        for (int x = 0; x < width; ++x) {
+            for (int y = 0; y < height; ++y)
+                line[y] = alpha[static_cast<size_t>(y) * width + x];
+            boxPass(line.data(), height, radius, alpha.data() + x, width);
+        }
+    }
+
+    std::array<QRgb, 256> shades{};
+    for (int a = 0; a < 256; ++a)
+        shades[a] = qPremultiply(qRgba(qRed(straight), qGreen(straight), qBlue(straight), a));
+    for (int y = 0; y < height; ++y) {
+        auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+        const quint8* coverage = alpha.data() + static_cast<size_t>(y) * width;
+        for (int x = 0; x < width; ++x)
+            row[x] = shades[coverage[x]];
     }
 }
 

@@ -86,8 +86,9 @@ public:
     /// The shadow's picture and where it lies relative to the item (points).
     QImage shadowImage(QSizeF size, qreal scale, QRectF* placement) const;
 
-    /// Blurs a premultiplied picture in place with three box passes that approximate
-    /// a Gaussian of standard deviation `sigma` pixels.
+    /// Blurs a picture of one colour (a shadow) in place with three box passes that
+    /// approximate a Gaussian of standard deviation `sigma` pixels. Only the opacity is
+    /// blurred; every pixel takes the colour of the most opaque one.
     static void blur(QImage& image, qreal sigma);
 
 signals:
