@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <thread>
+#include <utility>
 
 namespace lumatra {
 
@@ -22,22 +23,13 @@ QueueRunner::QueueRunner(JobListModel& jobs, OptionsSource options, QObject* par
 
     ConversionPool::Events events;
     // Starts and outcomes reach the main thread in the order the workers saw them.
-    events.started = [this](std::uint64_t ticket) {
-        QMetaObject::invokeMethod(
-            this, [this, ticket] { deliver([this, ticket] { started(ticket); }); },
-            Qt::QueuedConnection);
-    };
+    events.started = [this](std::uint64_t ticket) { report([this, ticket] { started(ticket); }); };
     events.progress = [this](std::uint64_t ticket, double fraction) {
-        std::lock_guard lock(m_progressLock);
+        std::lock_guard lock(m_reportLock);
         m_progress[ticket] = fraction;
     };
     events.finished = [this](std::uint64_t ticket, const ConversionPool::Outcome& outcome) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, ticket, outcome] {
-                deliver([this, ticket, outcome] { finished(ticket, outcome); });
-            },
-            Qt::QueuedConnection);
+        report([this, ticket, outcome] { finished(ticket, outcome); });
     };
     m_pool = std::make_unique<ConversionPool>(std::move(events), m_budget);
 
@@ -131,7 +123,7 @@ bool QueueRunner::withdraw(Job* job) {
     // A worker has it: it runs from now on, as far as the views know too.
     job->markRunning(0);
     m_running.push_back({ticket, job});
-    m_progressTimer.start();
+    startClock();
     return false;
 }
 
@@ -151,7 +143,7 @@ void QueueRunner::started(std::uint64_t ticket) {
     }
     job->markRunning(0);
     m_running.push_back({ticket, job});
-    if (!m_progressTimer.isActive()) m_progressTimer.start();
+    startClock();
 }
 
 bool QueueRunner::workerIdle() const {
@@ -185,30 +177,65 @@ void QueueRunner::applyProgress(std::uint64_t conversion, double fraction) {
     running->job->markRunning(fraction);
 }
 
-void QueueRunner::deliver(std::function<void()> event) {
+void QueueRunner::report(std::function<void()> event) {
     // While jobs run, the rows change together on the progress clock: a batch of quick
-    // jobs costs a few frames a second, not two per job.
-    if (m_progressTimer.isActive()) {
-        m_pending.push_back(std::move(event));
-        return;
+    // jobs costs a few frames a second, not two per job, and the main thread is not
+    // woken for each of them either.
+    std::lock_guard lock(m_reportLock);
+    m_inbox.push_back(std::move(event));
+    if (!m_clockRunning) wakeForReports();
+}
+
+void QueueRunner::wakeForReports() {
+    if (std::exchange(m_wakeupPosted, true)) return;
+    QMetaObject::invokeMethod(this, &QueueRunner::takeReports, Qt::QueuedConnection);
+}
+
+void QueueRunner::takeReports() {
+    emit delivering();
+    // In the order the workers reported them, including those that arrive meanwhile.
+    for (;;) {
+        std::vector<std::function<void()>> events;
+        {
+            std::lock_guard lock(m_reportLock);
+            events.swap(m_inbox);
+            if (events.empty()) {
+                m_wakeupPosted = false;
+                break;
+            }
+        }
+        for (const auto& event : events)
+            event();
     }
-    event();
+    // Only now: within a round one job's outcome may come before the next one's start.
+    if (m_running.empty()) stopClock();
+    emit delivered();
+}
+
+void QueueRunner::startClock() {
+    if (m_progressTimer.isActive()) return;
+    m_progressTimer.start();
+    std::lock_guard lock(m_reportLock);
+    m_clockRunning = true;
+}
+
+void QueueRunner::stopClock() {
+    m_progressTimer.stop();
+    std::lock_guard lock(m_reportLock);
+    m_clockRunning = false;
+    // What came in for the next tick is taken now.
+    if (!m_inbox.empty()) wakeForReports();
 }
 
 void QueueRunner::showProgress() {
-    // In the order the workers reported them.
-    auto pending = std::move(m_pending);
-    m_pending.clear();
-    for (const auto& event : pending)
-        event();
+    takeReports();
     std::unordered_map<std::uint64_t, double> latest;
     {
-        std::lock_guard lock(m_progressLock);
+        std::lock_guard lock(m_reportLock);
         latest.swap(m_progress);
     }
     for (const auto& [ticket, fraction] : latest)
         applyProgress(ticket, fraction);
-    if (m_running.empty()) m_progressTimer.stop();
     emit ticked();
 }
 
@@ -220,10 +247,9 @@ void QueueRunner::finished(std::uint64_t ticket, const ConversionPool::Outcome& 
     const QPointer<Job> job = found->job;
     m_running.erase(found);
     {
-        std::lock_guard lock(m_progressLock);
+        std::lock_guard lock(m_reportLock);
         m_progress.erase(ticket);
     }
-    if (m_running.empty()) m_progressTimer.stop();
 
     if (job) {
         switch (outcome.kind) {

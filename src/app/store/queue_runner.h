@@ -96,6 +96,10 @@ public:
 
 signals:
     void activeChanged();
+    /// A round of starts and outcomes is about to reach the jobs; `delivered` follows
+    /// once it has.
+    void delivering();
+    void delivered();
     /// The running jobs' progress was shown (every progressInterval while one runs).
     void ticked();
     /// A job that was running has its outcome (done, failed or cancelled).
@@ -115,7 +119,13 @@ private:
     void sync();
     void started(std::uint64_t ticket);
     void finished(std::uint64_t ticket, const ConversionPool::Outcome& outcome);
-    void deliver(std::function<void()> event);
+    // Called by the workers: the event runs on the main thread, at once or with the
+    // next tick of the progress clock while it runs.
+    void report(std::function<void()> event);
+    void wakeForReports();
+    void takeReports();
+    void startClock();
+    void stopClock();
     void showProgress();
     void endIfDone();
     Running* runningOf(std::uint64_t ticket);
@@ -135,12 +145,15 @@ private:
     // In the order they started.
     std::vector<Running> m_running;
 
-    // The latest fraction of each conversion, written by the workers.
-    std::mutex m_progressLock;
+    // Written by the workers: the latest fraction of each conversion, and the starts
+    // and outcomes the main thread has not taken yet. The main thread is woken for
+    // them only while the progress clock stands still.
+    std::mutex m_reportLock;
     std::unordered_map<std::uint64_t, double> m_progress;
+    std::vector<std::function<void()>> m_inbox;
+    bool m_clockRunning = false;
+    bool m_wakeupPosted = false;
     QTimer m_progressTimer;
-    // Starts and outcomes waiting for the next tick of the progress clock.
-    std::vector<std::function<void()>> m_pending;
 
     // Last: its workers stop and are waited for before the rest goes.
     std::unique_ptr<ConversionPool> m_pool;

@@ -156,6 +156,11 @@ Store::Store(QObject* parent)
     connect(m_jobs, &JobListModel::jobChanged, this, &Store::jobChanged);
     connect(m_jobs, &JobListModel::countChanged, this, &Store::jobChanged);
     connect(m_runner, &QueueRunner::activeChanged, this, &Store::busyChanged);
+    // A round of outcomes changes the totals once, not once per job: the footer and the
+    // bar re-evaluate a single time however many jobs ended.
+    connect(m_runner, &QueueRunner::delivering, this,
+            [this] { m_delivery = std::make_unique<Batch>(*this); });
+    connect(m_runner, &QueueRunner::delivered, this, [this] { m_delivery.reset(); });
     connect(m_runner, &QueueRunner::ticked, this, [this] {
         ++m_tick;
         emit tickChanged();

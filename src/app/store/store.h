@@ -68,6 +68,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -256,6 +257,7 @@ private:
 
     int m_batchDepth = 0;
     bool m_batchDirty = false;
+    std::unique_ptr<Batch> m_delivery; // open while a round of outcomes reaches the jobs
 
     // Last published counts, so that countsChanged fires only on a real change.
     int m_lastReady = -1;

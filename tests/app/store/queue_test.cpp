@@ -278,6 +278,42 @@ TEST(StoreQueue, ProgressReachesTheRowAtMostFourTimesASecondAndNotTheList) {
     EXPECT_EQ(rows.count(), 3);
 }
 
+// Counts the queued calls that wake the main thread for an object.
+class Wakeups : public QObject {
+public:
+    explicit Wakeups(QObject& target) { target.installEventFilter(this); }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::MetaCall) ++count;
+        return false;
+    }
+};
+
+TEST(StoreQueue, ABatchOfQuickJobsWakesTheWindowOnTheClockNotForEachJob) {
+    ScratchDir dir;
+    std::vector<fs::path> files;
+    for (int i = 0; i < 40; ++i) {
+        files.push_back(dir / ("t" + std::to_string(i) + ".json"));
+        writeFile(files.back(), R"([{"name": "Ада", "n": 1}])");
+    }
+    auto store = freshStore();
+    store->add(files);
+    Wakeups wakeups(store->runner());
+    QSignalSpy totals(store.get(), &Store::countsChanged);
+    QElapsedTimer clock;
+    clock.start();
+    store->convertAll();
+    ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }));
+    const double ticks = clock.elapsed() / 250.0;
+    EXPECT_EQ(statuses(*store), std::vector<Job::Status>(40, Job::Status::Done));
+    // Forty starts and forty outcomes: one wake-up and one change of the totals each
+    // would be eighty; on the clock they come a few at a time.
+    EXPECT_LE(wakeups.count, ticks + 8) << clock.elapsed() << " ms";
+    EXPECT_LE(totals.count(), ticks + 4) << clock.elapsed() << " ms";
+}
+
 // A session of the test's own, with the text converter of this build on the path.
 class TextEngineSession {
 public:
