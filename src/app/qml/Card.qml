@@ -25,12 +25,29 @@ Item {
         anchors.fill: parent
     }
 
+    // The outline of either state; the one not shown is painted ahead in the
+    // background, so that a row starting or ending its conversion costs no picture.
+    readonly property var plainOutline: ({
+        accentBorder: false,
+        borderWidth: 1,
+        borderTop: Theme.alpha("white", 0.16),
+        borderBottom: Theme.alpha("white", 0.04)
+    })
+    readonly property var accentOutline: ({
+        accentBorder: true,
+        borderWidth: 1.4,
+        borderTop: "transparent",
+        borderBottom: "transparent"
+    })
+    readonly property var outline: highlighted ? accentOutline : plainOutline
+
     Surface {
         anchors.fill: parent
         radius: card.radius
-        accentBorder: card.highlighted
-        borderWidth: card.highlighted ? 1.4 : 1
-        borderTop: card.highlighted ? "transparent" : Theme.alpha("white", 0.16)
-        borderBottom: card.highlighted ? "transparent" : Theme.alpha("white", 0.04)
+        accentBorder: card.outline.accentBorder
+        borderWidth: card.outline.borderWidth
+        borderTop: card.outline.borderTop
+        borderBottom: card.outline.borderBottom
+        preparedLook: card.highlighted ? card.plainOutline : card.accentOutline
     }
 }

@@ -8,10 +8,13 @@
 #include <QPainterPath>
 #include <QQuickWindow>
 #include <QSGImageNode>
+#include <QSet>
+#include <QThreadPool>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <functional>
 
 namespace lumatra {
 
@@ -112,48 +115,42 @@ void boxPass(const quint8* line, int length, int radius, quint8* out, qsizetype 
     }
 }
 
-} // namespace
-
-Surface::Surface(QQuickItem* parent) : QQuickItem(parent) {
-    setFlag(ItemHasContents, true);
-}
-
-qreal Surface::cornerRadius(QSizeF size) const {
+qreal cornerRadius(const SurfaceLook& look, QSizeF size) {
     const qreal half = std::min(size.width(), size.height()) / 2;
-    return m_radius < 0 ? half : std::min(m_radius, half);
+    return look.radius < 0 ? half : std::min(look.radius, half);
 }
 
-bool Surface::hasShadow() const {
-    return m_shadowColor.isValid() && m_shadowColor.alpha() > 0;
+bool hasShadow(const SurfaceLook& look) {
+    return look.shadowColor.isValid() && look.shadowColor.alpha() > 0;
 }
 
-QString Surface::shapeKey(QSizeF size, qreal scale) const {
+QString shapeKey(const SurfaceLook& look, QSizeF size, qreal scale) {
     return QStringLiteral("shape %1x%2@%3 r%4 %5 %6 %7 %8 w%9 %10 %11 %12 %13 %14 %15 %16")
         .arg(size.width())
         .arg(size.height())
         .arg(scale)
-        .arg(m_radius)
-        .arg(colorKey(m_color), colorKey(m_gradientTop), colorKey(m_gradientBottom))
-        .arg(m_accentFill)
-        .arg(m_borderWidth)
-        .arg(colorKey(m_borderColor), colorKey(m_borderTop), colorKey(m_borderBottom))
-        .arg(m_accentBorder)
-        .arg(m_overlayBorder)
-        .arg(m_dash)
-        .arg(m_gap);
+        .arg(look.radius)
+        .arg(colorKey(look.color), colorKey(look.gradientTop), colorKey(look.gradientBottom))
+        .arg(look.accentFill)
+        .arg(look.borderWidth)
+        .arg(colorKey(look.borderColor), colorKey(look.borderTop), colorKey(look.borderBottom))
+        .arg(look.accentBorder)
+        .arg(look.overlayBorder)
+        .arg(look.dash)
+        .arg(look.gap);
 }
 
-QString Surface::shadowKey(QSizeF size, qreal scale) const {
+QString shadowKey(const SurfaceLook& look, QSizeF size, qreal scale) {
     return QStringLiteral("shadow %1x%2@%3 r%4 b%5 %6")
         .arg(size.width())
         .arg(size.height())
         .arg(scale)
-        .arg(m_radius)
-        .arg(m_shadowBlur)
-        .arg(colorKey(m_shadowColor));
+        .arg(look.radius)
+        .arg(look.shadowBlur)
+        .arg(colorKey(look.shadowColor));
 }
 
-QImage Surface::shapeImage(QSizeF size, qreal scale) const {
+QImage paintShape(const SurfaceLook& look, QSizeF size, qreal scale) {
     const QSize pixels(std::max(1, qCeil(size.width() * scale)),
                        std::max(1, qCeil(size.height() * scale)));
     QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
@@ -162,61 +159,131 @@ QImage Surface::shapeImage(QSizeF size, qreal scale) const {
     painter.setRenderHint(QPainter::Antialiasing);
     painter.scale(scale, scale);
     const QRectF rect(QPointF(0, 0), size);
-    const qreal radius = cornerRadius(size);
+    const qreal radius = cornerRadius(look, size);
 
-    if (m_accentFill) {
+    if (look.accentFill) {
         painter.fillPath(roundedRect(rect, radius), accentGradient());
-    } else if (m_gradientTop.isValid()) {
+    } else if (look.gradientTop.isValid()) {
         painter.fillPath(roundedRect(rect, radius),
-                         verticalGradient(m_gradientTop, m_gradientBottom));
-    } else if (m_color.alpha() > 0) {
-        painter.fillPath(roundedRect(rect, radius), m_color);
+                         verticalGradient(look.gradientTop, look.gradientBottom));
+    } else if (look.color.alpha() > 0) {
+        painter.fillPath(roundedRect(rect, radius), look.color);
     }
 
     const bool hasBorderColour =
-        m_accentBorder || m_borderTop.isValid() || m_borderColor.alpha() > 0;
-    if (m_borderWidth > 0 && hasBorderColour) {
+        look.accentBorder || look.borderTop.isValid() || look.borderColor.alpha() > 0;
+    if (look.borderWidth > 0 && hasBorderColour) {
         // Stroked inside the edge: the pen runs along a path inset by half its width.
-        const qreal half = m_borderWidth / 2;
+        const qreal half = look.borderWidth / 2;
         const QRectF inner = rect.adjusted(half, half, -half, -half);
-        QBrush brush = m_accentBorder ? QBrush(accentGradient())
-                       : m_borderTop.isValid()
-                           ? QBrush(verticalGradient(m_borderTop, m_borderBottom))
-                           : QBrush(m_borderColor);
-        QPen pen(brush, m_borderWidth);
-        if (m_dash > 0) {
+        QBrush brush = look.accentBorder ? QBrush(accentGradient())
+                       : look.borderTop.isValid()
+                           ? QBrush(verticalGradient(look.borderTop, look.borderBottom))
+                           : QBrush(look.borderColor);
+        QPen pen(brush, look.borderWidth);
+        if (look.dash > 0) {
             pen.setCapStyle(Qt::FlatCap);
             pen.setDashPattern(
-                {m_dash / m_borderWidth, std::max<qreal>(m_gap, 0.01) / m_borderWidth});
+                {look.dash / look.borderWidth, std::max<qreal>(look.gap, 0.01) / look.borderWidth});
         }
-        if (m_overlayBorder) painter.setCompositionMode(QPainter::CompositionMode_Overlay);
+        if (look.overlayBorder) painter.setCompositionMode(QPainter::CompositionMode_Overlay);
         painter.strokePath(roundedRect(inner, std::max<qreal>(0, radius - half)), pen);
     }
     return image;
 }
 
-QImage Surface::shadowImage(QSizeF size, qreal scale, QRectF* placement) const {
-    // A Gaussian reaches about three standard deviations: 1.5 times the blur radius.
-    const qreal margin = std::ceil(m_shadowBlur * 1.5) + 1;
-    if (placement) {
-        *placement = QRectF(m_shadowX - margin, m_shadowY - margin, size.width() + 2 * margin,
-                            size.height() + 2 * margin);
+// Where the shadow's picture lies relative to the item, in points. A Gaussian reaches
+// about three standard deviations: 1.5 times the blur radius.
+qreal shadowMargin(const SurfaceLook& look) {
+    return std::ceil(look.shadowBlur * 1.5) + 1;
+}
+
+QRectF shadowPlacement(const SurfaceLook& look, QSizeF size) {
+    const qreal margin = shadowMargin(look);
+    return {look.shadowX - margin, look.shadowY - margin, size.width() + 2 * margin,
+            size.height() + 2 * margin};
+}
+
+QImage paintShadow(const SurfaceLook& look, QSizeF size, qreal scale) {
+    const qreal margin = shadowMargin(look);
+    const QSizeF full(size.width() + 2 * margin, size.height() + 2 * margin);
+    QImage image(QSize(qCeil(full.width() * scale), qCeil(full.height() * scale)),
+                 QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    {
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.scale(scale, scale);
+        painter.fillPath(roundedRect(QRectF(QPointF(margin, margin), size), cornerRadius(look, size)),
+                         look.shadowColor);
     }
-    return cached(shadowKey(size, scale), [&] {
-        const QSizeF full(size.width() + 2 * margin, size.height() + 2 * margin);
-        QImage image(QSize(qCeil(full.width() * scale), qCeil(full.height() * scale)),
-                     QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::transparent);
-        {
-            QPainter painter(&image);
-            painter.setRenderHint(QPainter::Antialiasing);
-            painter.scale(scale, scale);
-            painter.fillPath(roundedRect(QRectF(QPointF(margin, margin), size), cornerRadius(size)),
-                             m_shadowColor);
-        }
-        blur(image, m_shadowBlur / 2 * scale);
-        return image;
+    Surface::blur(image, look.shadowBlur / 2 * scale);
+    return image;
+}
+
+// Pictures being painted in the background, by key, so that ten rows of one size
+// start one painting. Guarded by cacheLock.
+QSet<QString>& picturesInProgress() {
+    static QSet<QString> keys;
+    return keys;
+}
+
+// Paints a picture into the cache on a pool thread, unless it is there or on its way.
+void paintInBackground(const QString& key, std::function<QImage()> paint) {
+    {
+        QMutexLocker lock(&cacheLock);
+        if (pictureCache().contains(key) || picturesInProgress().contains(key)) return;
+        picturesInProgress().insert(key);
+    }
+    QThreadPool::globalInstance()->start([key, paint = std::move(paint)] {
+        // The cache takes the picture; a frame that needed it meanwhile painted its own.
+        cached(key, paint);
+        QMutexLocker lock(&cacheLock);
+        picturesInProgress().remove(key);
     });
+}
+
+} // namespace
+
+SurfaceLook SurfaceLook::with(const QVariantMap& changes) const {
+    SurfaceLook look = *this;
+    for (auto change = changes.cbegin(); change != changes.cend(); ++change) {
+        const int index = staticMetaObject.indexOfProperty(change.key().toUtf8().constData());
+        if (index >= 0) staticMetaObject.property(index).writeOnGadget(&look, change.value());
+    }
+    return look;
+}
+
+Surface::Surface(QQuickItem* parent) : QQuickItem(parent) {
+    setFlag(ItemHasContents, true);
+}
+
+QImage Surface::shapeImage(QSizeF size, qreal scale) const {
+    return paintShape(m_look, size, scale);
+}
+
+QImage Surface::shadowImage(QSizeF size, qreal scale, QRectF* placement) const {
+    if (placement) *placement = shadowPlacement(m_look, size);
+    return cached(shadowKey(m_look, size, scale),
+                  [&] { return paintShadow(m_look, size, scale); });
+}
+
+bool Surface::hasPictures(QSizeF size, qreal scale) const {
+    QMutexLocker lock(&cacheLock);
+    return pictureCache().contains(shapeKey(m_look, size, scale)) &&
+           (!hasShadow(m_look) || pictureCache().contains(shadowKey(m_look, size, scale)));
+}
+
+void Surface::prepare(QSizeF size, qreal scale) const {
+    if (m_preparedLook.isEmpty()) return;
+    const SurfaceLook look = m_look.with(m_preparedLook);
+    if (look == m_look) return;
+    paintInBackground(shapeKey(look, size, scale),
+                      [look, size, scale] { return paintShape(look, size, scale); });
+    if (hasShadow(look)) {
+        paintInBackground(shadowKey(look, size, scale),
+                          [look, size, scale] { return paintShadow(look, size, scale); });
+    }
 }
 
 void Surface::blur(QImage& image, qreal sigma) {
@@ -311,15 +378,16 @@ QSGNode* Surface::updatePaintNode(QSGNode* old, UpdatePaintNodeData*) {
         node->setSourceRect(QRectF(QPointF(0, 0), image.size()));
     };
 
-    if (hasShadow()) {
+    if (hasShadow(m_look)) {
         QRectF placement;
         const QImage image = shadowImage(size, scale, &placement);
         show(shadowNode, image, placement);
     } else {
         shadowNode->setRect(QRectF());
     }
-    show(shapeNode, cached(shapeKey(size, scale), [&] { return shapeImage(size, scale); }),
+    show(shapeNode, cached(shapeKey(m_look, size, scale), [&] { return shapeImage(size, scale); }),
          QRectF(QPointF(0, 0), size));
+    prepare(size, scale);
     return root;
 }
 

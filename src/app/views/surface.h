@@ -6,9 +6,55 @@
 #include <QColor>
 #include <QImage>
 #include <QQuickItem>
+#include <QVariantMap>
 #include <QtQml/qqmlregistration.h>
 
 namespace lumatra {
+
+/// Everything that shapes a surface's pictures, as plain data that any thread may read.
+struct SurfaceLook {
+    Q_GADGET
+    Q_PROPERTY(qreal radius MEMBER radius)
+    Q_PROPERTY(QColor color MEMBER color)
+    Q_PROPERTY(QColor gradientTop MEMBER gradientTop)
+    Q_PROPERTY(QColor gradientBottom MEMBER gradientBottom)
+    Q_PROPERTY(bool accentFill MEMBER accentFill)
+    Q_PROPERTY(qreal borderWidth MEMBER borderWidth)
+    Q_PROPERTY(QColor borderColor MEMBER borderColor)
+    Q_PROPERTY(QColor borderTop MEMBER borderTop)
+    Q_PROPERTY(QColor borderBottom MEMBER borderBottom)
+    Q_PROPERTY(bool accentBorder MEMBER accentBorder)
+    Q_PROPERTY(bool overlayBorder MEMBER overlayBorder)
+    Q_PROPERTY(qreal dash MEMBER dash)
+    Q_PROPERTY(qreal gap MEMBER gap)
+    Q_PROPERTY(QColor shadowColor MEMBER shadowColor)
+    Q_PROPERTY(qreal shadowBlur MEMBER shadowBlur)
+    Q_PROPERTY(qreal shadowX MEMBER shadowX)
+    Q_PROPERTY(qreal shadowY MEMBER shadowY)
+
+public:
+    qreal radius = 0;
+    QColor color = Qt::transparent;
+    QColor gradientTop;
+    QColor gradientBottom;
+    bool accentFill = false;
+    qreal borderWidth = 0;
+    QColor borderColor = Qt::transparent;
+    QColor borderTop;
+    QColor borderBottom;
+    bool accentBorder = false;
+    bool overlayBorder = false;
+    qreal dash = 0;
+    qreal gap = 0;
+    QColor shadowColor = Qt::transparent;
+    qreal shadowBlur = 0;
+    qreal shadowX = 0;
+    qreal shadowY = 0;
+
+    bool operator==(const SurfaceLook&) const = default;
+    /// This look with the properties named in `changes` set to their values.
+    SurfaceLook with(const QVariantMap& changes) const;
+};
 
 /// A rounded rectangle filling the item: a fill (accent gradient, vertical gradient or
 /// solid colour, in that precedence), a border stroked inside the edge (accent gradient,
@@ -42,49 +88,59 @@ class Surface : public QQuickItem {
     Q_PROPERTY(qreal shadowBlur READ shadowBlur WRITE setShadowBlur NOTIFY appearanceChanged)
     Q_PROPERTY(qreal shadowX READ shadowX WRITE setShadowX NOTIFY appearanceChanged)
     Q_PROPERTY(qreal shadowY READ shadowY WRITE setShadowY NOTIFY appearanceChanged)
+    /// Another look the surface may soon take, as the properties that differ (a row's
+    /// outline while it converts, say). Its pictures are painted in the background at
+    /// each new size, so that the change costs the frame that shows it nothing.
+    Q_PROPERTY(QVariantMap preparedLook READ preparedLook WRITE setPreparedLook NOTIFY
+                   appearanceChanged)
 
 public:
     explicit Surface(QQuickItem* parent = nullptr);
 
-    qreal radius() const { return m_radius; }
-    void setRadius(qreal value) { assign(m_radius, value); }
-    QColor color() const { return m_color; }
-    void setColor(const QColor& value) { assign(m_color, value); }
-    QColor gradientTop() const { return m_gradientTop; }
-    void setGradientTop(const QColor& value) { assign(m_gradientTop, value); }
-    QColor gradientBottom() const { return m_gradientBottom; }
-    void setGradientBottom(const QColor& value) { assign(m_gradientBottom, value); }
-    bool accentFill() const { return m_accentFill; }
-    void setAccentFill(bool value) { assign(m_accentFill, value); }
-    qreal borderWidth() const { return m_borderWidth; }
-    void setBorderWidth(qreal value) { assign(m_borderWidth, value); }
-    QColor borderColor() const { return m_borderColor; }
-    void setBorderColor(const QColor& value) { assign(m_borderColor, value); }
-    QColor borderTop() const { return m_borderTop; }
-    void setBorderTop(const QColor& value) { assign(m_borderTop, value); }
-    QColor borderBottom() const { return m_borderBottom; }
-    void setBorderBottom(const QColor& value) { assign(m_borderBottom, value); }
-    bool accentBorder() const { return m_accentBorder; }
-    void setAccentBorder(bool value) { assign(m_accentBorder, value); }
-    bool overlayBorder() const { return m_overlayBorder; }
-    void setOverlayBorder(bool value) { assign(m_overlayBorder, value); }
-    qreal dash() const { return m_dash; }
-    void setDash(qreal value) { assign(m_dash, value); }
-    qreal gap() const { return m_gap; }
-    void setGap(qreal value) { assign(m_gap, value); }
-    QColor shadowColor() const { return m_shadowColor; }
-    void setShadowColor(const QColor& value) { assign(m_shadowColor, value); }
-    qreal shadowBlur() const { return m_shadowBlur; }
-    void setShadowBlur(qreal value) { assign(m_shadowBlur, value); }
-    qreal shadowX() const { return m_shadowX; }
-    void setShadowX(qreal value) { assign(m_shadowX, value); }
-    qreal shadowY() const { return m_shadowY; }
-    void setShadowY(qreal value) { assign(m_shadowY, value); }
+    qreal radius() const { return m_look.radius; }
+    void setRadius(qreal value) { assign(m_look.radius, value); }
+    QColor color() const { return m_look.color; }
+    void setColor(const QColor& value) { assign(m_look.color, value); }
+    QColor gradientTop() const { return m_look.gradientTop; }
+    void setGradientTop(const QColor& value) { assign(m_look.gradientTop, value); }
+    QColor gradientBottom() const { return m_look.gradientBottom; }
+    void setGradientBottom(const QColor& value) { assign(m_look.gradientBottom, value); }
+    bool accentFill() const { return m_look.accentFill; }
+    void setAccentFill(bool value) { assign(m_look.accentFill, value); }
+    qreal borderWidth() const { return m_look.borderWidth; }
+    void setBorderWidth(qreal value) { assign(m_look.borderWidth, value); }
+    QColor borderColor() const { return m_look.borderColor; }
+    void setBorderColor(const QColor& value) { assign(m_look.borderColor, value); }
+    QColor borderTop() const { return m_look.borderTop; }
+    void setBorderTop(const QColor& value) { assign(m_look.borderTop, value); }
+    QColor borderBottom() const { return m_look.borderBottom; }
+    void setBorderBottom(const QColor& value) { assign(m_look.borderBottom, value); }
+    bool accentBorder() const { return m_look.accentBorder; }
+    void setAccentBorder(bool value) { assign(m_look.accentBorder, value); }
+    bool overlayBorder() const { return m_look.overlayBorder; }
+    void setOverlayBorder(bool value) { assign(m_look.overlayBorder, value); }
+    qreal dash() const { return m_look.dash; }
+    void setDash(qreal value) { assign(m_look.dash, value); }
+    qreal gap() const { return m_look.gap; }
+    void setGap(qreal value) { assign(m_look.gap, value); }
+    QColor shadowColor() const { return m_look.shadowColor; }
+    void setShadowColor(const QColor& value) { assign(m_look.shadowColor, value); }
+    qreal shadowBlur() const { return m_look.shadowBlur; }
+    void setShadowBlur(qreal value) { assign(m_look.shadowBlur, value); }
+    qreal shadowX() const { return m_look.shadowX; }
+    void setShadowX(qreal value) { assign(m_look.shadowX, value); }
+    qreal shadowY() const { return m_look.shadowY; }
+    void setShadowY(qreal value) { assign(m_look.shadowY, value); }
+    QVariantMap preparedLook() const { return m_preparedLook; }
+    void setPreparedLook(const QVariantMap& value) { assign(m_preparedLook, value); }
 
     /// The shape's picture at `scale` device pixels per point.
     QImage shapeImage(QSizeF size, qreal scale) const;
     /// The shadow's picture and where it lies relative to the item (points).
     QImage shadowImage(QSizeF size, qreal scale, QRectF* placement) const;
+
+    /// Whether the pictures of the current look at `size` are painted and shared.
+    bool hasPictures(QSizeF size, qreal scale) const;
 
     /// Blurs a picture of one colour (a shadow) in place with three box passes that
     /// approximate a Gaussian of standard deviation `sigma` pixels. Only the opacity is
@@ -106,28 +162,10 @@ private:
         update();
         emit appearanceChanged();
     }
-    qreal cornerRadius(QSizeF size) const;
-    bool hasShadow() const;
-    QString shapeKey(QSizeF size, qreal scale) const;
-    QString shadowKey(QSizeF size, qreal scale) const;
+    void prepare(QSizeF size, qreal scale) const;
 
-    qreal m_radius = 0;
-    QColor m_color = Qt::transparent;
-    QColor m_gradientTop;
-    QColor m_gradientBottom;
-    bool m_accentFill = false;
-    qreal m_borderWidth = 0;
-    QColor m_borderColor = Qt::transparent;
-    QColor m_borderTop;
-    QColor m_borderBottom;
-    bool m_accentBorder = false;
-    bool m_overlayBorder = false;
-    qreal m_dash = 0;
-    qreal m_gap = 0;
-    QColor m_shadowColor = Qt::transparent;
-    qreal m_shadowBlur = 0;
-    qreal m_shadowX = 0;
-    qreal m_shadowY = 0;
+    SurfaceLook m_look;
+    QVariantMap m_preparedLook;
     bool m_dirty = true;
 };
 

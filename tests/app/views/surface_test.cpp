@@ -4,6 +4,8 @@
 #include "views/theme.h"
 
 #include <QImage>
+#include <QQuickWindow>
+#include <QThreadPool>
 
 #include <gtest/gtest.h>
 
@@ -97,6 +99,44 @@ TEST(Surface, ShadowLiesAroundTheShapeAtItsOffset) {
     twin.setShadowColor(QColor(0, 0, 0, 140));
     twin.setShadowBlur(18);
     EXPECT_EQ(twin.shadowImage(QSizeF(100, 60), 1, nullptr).cacheKey(), shadow.cacheKey());
+}
+
+TEST(Surface, APreparedLookIsPaintedBeforeItIsShown) {
+    // The outline a row takes while it converts, named the way a view names it.
+    const QVariantMap outline{{"accentBorder", true},
+                              {"borderWidth", 1.4},
+                              {"borderTop", "transparent"},
+                              {"notAProperty", 3}};
+    SurfaceLook plain;
+    plain.radius = 14;
+    plain.borderWidth = 1;
+    plain.borderTop = Qt::white;
+    const SurfaceLook accent = plain.with(outline);
+    EXPECT_TRUE(accent.accentBorder);
+    EXPECT_DOUBLE_EQ(accent.borderWidth, 1.4);
+    EXPECT_EQ(accent.borderTop, QColor(Qt::transparent));
+    EXPECT_DOUBLE_EQ(accent.radius, 14); // what the change does not name stays
+    EXPECT_EQ(plain.with({}), plain);
+
+    QQuickWindow window;
+    window.resize(400, 100);
+    Surface shown(window.contentItem());
+    shown.setSize(QSizeF(317, 61)); // a size no other test paints
+    shown.setRadius(14);
+    shown.setBorderWidth(1);
+    shown.setBorderTop(Qt::white);
+    shown.setPreparedLook(outline);
+    Surface converting;
+    converting.setRadius(14);
+    converting.setAccentBorder(true);
+    converting.setBorderWidth(1.4);
+    converting.setBorderTop(Qt::transparent);
+    EXPECT_FALSE(converting.hasPictures(QSizeF(317, 61), 1));
+
+    window.grabWindow(); // one frame of the plain look
+    QThreadPool::globalInstance()->waitForDone();
+    EXPECT_TRUE(shown.hasPictures(QSizeF(317, 61), 1));
+    EXPECT_TRUE(converting.hasPictures(QSizeF(317, 61), 1));
 }
 
 /// Steps a value from 0 to 1 the way Qt's SpringAnimation does (16 ms steps) and returns
