@@ -17,7 +17,9 @@ T.Button {
     property bool iconOnly: false
 
     implicitHeight: large ? 46 : 34
-    implicitWidth: iconOnly ? implicitHeight : contentItem.implicitWidth + leftPadding + rightPadding
+    // Whole points: the width a layout gives it, so that its pictures painted ahead fit.
+    implicitWidth: iconOnly ? implicitHeight
+                            : Math.ceil(contentItem.implicitWidth + leftPadding + rightPadding)
     leftPadding: iconOnly ? 0 : large ? 24 : 16
     rightPadding: leftPadding
     opacity: enabled ? 1 : 0.4
@@ -68,6 +70,12 @@ T.Button {
         accentFill: button.filled
         color: button.filled ? "transparent" : Theme.surfaceRaised
         shadowColor: button.filled ? Theme.alpha(Theme.accent, button.pressed ? 0.2 : 0.45) : "transparent"
+        // The glow of the other state is ready for the press; a button that appears
+        // with a batch (Stop) is ready before it does.
+        preparedLook: button.filled
+                      ? ({ shadowColor: Theme.alpha(Theme.accent, button.pressed ? 0.45 : 0.2) })
+                      : ({})
+        preparedWhileHidden: true
         shadowBlur: 14
         shadowY: 4
         borderWidth: button.filled ? 0.8 : 1

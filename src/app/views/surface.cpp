@@ -204,7 +204,7 @@ QRectF shadowPlacement(const SurfaceLook& look, QSizeF size) {
             size.height() + 2 * margin};
 }
 
-QImage paintShadow(const SurfaceLook& look, QSizeF size, qreal scale) {
+QImage blurredShape(const SurfaceLook& look, QSizeF size, qreal scale) {
     const qreal margin = shadowMargin(look);
     const QSizeF full(size.width() + 2 * margin, size.height() + 2 * margin);
     QImage image(QSize(qCeil(full.width() * scale), qCeil(full.height() * scale)),
@@ -219,6 +219,35 @@ QImage paintShadow(const SurfaceLook& look, QSizeF size, qreal scale) {
     }
     Surface::blur(image, look.shadowBlur / 2 * scale);
     return image;
+}
+
+// `narrow` made `width` pixels wide by repeating its middle column.
+QImage widened(const QImage& narrow, int width) {
+    QImage wide(width, narrow.height(), narrow.format());
+    const int left = narrow.width() / 2;
+    const int right = narrow.width() - left - 1;
+    for (int y = 0; y < narrow.height(); ++y) {
+        const auto* from = reinterpret_cast<const QRgb*>(narrow.constScanLine(y));
+        auto* to = reinterpret_cast<QRgb*>(wide.scanLine(y));
+        std::copy(from, from + left, to);
+        std::fill(to + left, to + width - right, from[left]);
+        std::copy(from + left + 1, from + narrow.width(), to + width - right);
+    }
+    return wide;
+}
+
+QImage paintShadow(const SurfaceLook& look, QSizeF size, qreal scale) {
+    // Along a straight edge farther than the blur reaches from the corners the shadow
+    // does not change, so a wide one is a narrow one with its middle column repeated:
+    // a button whose title changes, or a window made wider, blurs nothing new.
+    const qreal margin = shadowMargin(look);
+    const QSizeF narrow(std::ceil(2 * (cornerRadius(look, size) + margin)) + 2, size.height());
+    if (size.width() <= narrow.width() + 1 ||
+        cornerRadius(look, narrow) != cornerRadius(look, size))
+        return blurredShape(look, size, scale);
+    const QImage picture = cached(shadowKey(look, narrow, scale),
+                                  [&] { return blurredShape(look, narrow, scale); });
+    return widened(picture, qCeil((size.width() + 2 * margin) * scale));
 }
 
 // Pictures being painted in the background, by key, so that ten rows of one size
@@ -241,6 +270,16 @@ void paintInBackground(const QString& key, std::function<QImage()> paint) {
         QMutexLocker lock(&cacheLock);
         picturesInProgress().remove(key);
     });
+}
+
+// Paints a look's shape and shadow at `size` into the cache on a pool thread.
+void paintInBackground(const SurfaceLook& look, QSizeF size, qreal scale) {
+    paintInBackground(shapeKey(look, size, scale),
+                      [look, size, scale] { return paintShape(look, size, scale); });
+    if (hasShadow(look)) {
+        paintInBackground(shadowKey(look, size, scale),
+                          [look, size, scale] { return paintShadow(look, size, scale); });
+    }
 }
 
 } // namespace
@@ -274,16 +313,15 @@ bool Surface::hasPictures(QSizeF size, qreal scale) const {
            (!hasShadow(m_look) || pictureCache().contains(shadowKey(m_look, size, scale)));
 }
 
+void Surface::prepareHidden() const {
+    if (!m_preparedWhileHidden || isVisible() || !window() || size().isEmpty()) return;
+    paintInBackground(m_look, size(), window()->effectiveDevicePixelRatio());
+}
+
 void Surface::prepare(QSizeF size, qreal scale) const {
     if (m_preparedLook.isEmpty()) return;
     const SurfaceLook look = m_look.with(m_preparedLook);
-    if (look == m_look) return;
-    paintInBackground(shapeKey(look, size, scale),
-                      [look, size, scale] { return paintShape(look, size, scale); });
-    if (hasShadow(look)) {
-        paintInBackground(shadowKey(look, size, scale),
-                          [look, size, scale] { return paintShadow(look, size, scale); });
-    }
+    if (look != m_look) paintInBackground(look, size, scale);
 }
 
 void Surface::blur(QImage& image, qreal sigma) {
@@ -340,7 +378,13 @@ void Surface::geometryChange(const QRectF& newGeometry, const QRectF& oldGeometr
     if (newGeometry.size() != oldGeometry.size()) {
         m_dirty = true;
         update();
+        prepareHidden();
     }
+}
+
+void Surface::itemChange(ItemChange change, const ItemChangeData& value) {
+    QQuickItem::itemChange(change, value);
+    if (change == ItemVisibleHasChanged || change == ItemSceneChange) prepareHidden();
 }
 
 QSGNode* Surface::updatePaintNode(QSGNode* old, UpdatePaintNodeData*) {

@@ -93,6 +93,10 @@ class Surface : public QQuickItem {
     /// each new size, so that the change costs the frame that shows it nothing.
     Q_PROPERTY(QVariantMap preparedLook READ preparedLook WRITE setPreparedLook NOTIFY
                    appearanceChanged)
+    /// While hidden, its pictures are painted in the background at each new size or
+    /// look, so that it shows at once (a button that appears when a batch starts).
+    Q_PROPERTY(bool preparedWhileHidden READ preparedWhileHidden WRITE setPreparedWhileHidden
+                   NOTIFY appearanceChanged)
 
 public:
     explicit Surface(QQuickItem* parent = nullptr);
@@ -133,6 +137,8 @@ public:
     void setShadowY(qreal value) { assign(m_look.shadowY, value); }
     QVariantMap preparedLook() const { return m_preparedLook; }
     void setPreparedLook(const QVariantMap& value) { assign(m_preparedLook, value); }
+    bool preparedWhileHidden() const { return m_preparedWhileHidden; }
+    void setPreparedWhileHidden(bool value) { assign(m_preparedWhileHidden, value); }
 
     /// The shape's picture at `scale` device pixels per point.
     QImage shapeImage(QSizeF size, qreal scale) const;
@@ -153,6 +159,7 @@ signals:
 protected:
     QSGNode* updatePaintNode(QSGNode* old, UpdatePaintNodeData*) override;
     void geometryChange(const QRectF& newGeometry, const QRectF& oldGeometry) override;
+    void itemChange(ItemChange change, const ItemChangeData& value) override;
 
 private:
     template <typename T> void assign(T& field, const T& value) {
@@ -160,12 +167,15 @@ private:
         field = value;
         m_dirty = true;
         update();
+        prepareHidden();
         emit appearanceChanged();
     }
     void prepare(QSizeF size, qreal scale) const;
+    void prepareHidden() const;
 
     SurfaceLook m_look;
     QVariantMap m_preparedLook;
+    bool m_preparedWhileHidden = false;
     bool m_dirty = true;
 };
 

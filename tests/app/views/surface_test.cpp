@@ -4,6 +4,7 @@
 #include "views/theme.h"
 
 #include <QImage>
+#include <QPainter>
 #include <QQuickWindow>
 #include <QThreadPool>
 
@@ -11,6 +12,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <tuple>
 
 namespace lumatra {
 namespace {
@@ -99,6 +101,40 @@ TEST(Surface, ShadowLiesAroundTheShapeAtItsOffset) {
     twin.setShadowColor(QColor(0, 0, 0, 140));
     twin.setShadowBlur(18);
     EXPECT_EQ(twin.shadowImage(QSizeF(100, 60), 1, nullptr).cacheKey(), shadow.cacheKey());
+}
+
+TEST(Surface, AWideShadowMatchesOneBlurredWhole) {
+    // A capsule button and a row card, each wide enough to be made from a narrow one.
+    for (const auto& [size, radius, blur] : {std::tuple{QSizeF(233, 46), -1.0, 14.0},
+                                            std::tuple{QSizeF(871, 64), 14.0, 18.0}}) {
+        Surface surface;
+        surface.setRadius(radius);
+        surface.setShadowColor(QColor(241, 38, 23, 115));
+        surface.setShadowBlur(blur);
+        QRectF placement;
+        const QImage shadow = surface.shadowImage(size, 1, &placement);
+
+        // The same shape blurred in one piece.
+        const qreal margin = -placement.left();
+        QImage whole(shadow.size(), QImage::Format_ARGB32_Premultiplied);
+        whole.fill(Qt::transparent);
+        {
+            QPainter painter(&whole);
+            painter.setRenderHint(QPainter::Antialiasing);
+            const qreal corner = radius < 0 ? size.height() / 2 : radius;
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(surface.shadowColor());
+            painter.drawRoundedRect(QRectF(QPointF(margin, margin), size), corner, corner);
+        }
+        Surface::blur(whole, blur / 2);
+
+        int worst = 0;
+        for (int y = 0; y < shadow.height(); ++y)
+            for (int x = 0; x < shadow.width(); ++x)
+                worst = std::max(worst, std::abs(qAlpha(shadow.pixel(x, y)) -
+                                                 qAlpha(whole.pixel(x, y))));
+        EXPECT_LE(worst, 2) << size.width() << " wide";
+    }
 }
 
 TEST(Surface, APreparedLookIsPaintedBeforeItIsShown) {
