@@ -170,6 +170,7 @@ void ConversionPool::work(std::stop_token stop) {
         lock.lock();
         m_used -= request.weight;
         m_running.erase(request.ticket);
+        outcome.poolIdle = m_running.empty() && m_waiting.empty();
         if (m_events.finished) m_events.finished(request.ticket, outcome);
         // Room was given back: another worker may fit a request the budget held back.
         m_wake.notify_all();

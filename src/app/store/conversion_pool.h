@@ -54,6 +54,8 @@ public:
         ConvertResult result;
         /// The user's message of a failure.
         std::string message;
+        /// Nothing else runs or waits in the pool: the batch may be over.
+        bool poolIdle = false;
     };
 
     /// What runs a request; the default is the engine's converter with the tools located

@@ -29,7 +29,8 @@ QueueRunner::QueueRunner(JobListModel& jobs, OptionsSource options, QObject* par
         m_progress[ticket] = fraction;
     };
     events.finished = [this](std::uint64_t ticket, const ConversionPool::Outcome& outcome) {
-        report([this, ticket, outcome] { finished(ticket, outcome); });
+        // The last outcome of a batch is shown at once, not at the next tick.
+        report([this, ticket, outcome] { finished(ticket, outcome); }, outcome.poolIdle);
     };
     m_pool = std::make_unique<ConversionPool>(std::move(events), m_budget);
 
@@ -177,13 +178,13 @@ void QueueRunner::applyProgress(std::uint64_t conversion, double fraction) {
     running->job->markRunning(fraction);
 }
 
-void QueueRunner::report(std::function<void()> event) {
+void QueueRunner::report(std::function<void()> event, bool now) {
     // While jobs run, the rows change together on the progress clock: a batch of quick
     // jobs costs a few frames a second, not two per job, and the main thread is not
     // woken for each of them either.
     std::lock_guard lock(m_reportLock);
     m_inbox.push_back(std::move(event));
-    if (!m_clockRunning) wakeForReports();
+    if (now || !m_clockRunning) wakeForReports();
 }
 
 void QueueRunner::wakeForReports() {

@@ -119,9 +119,9 @@ private:
     void sync();
     void started(std::uint64_t ticket);
     void finished(std::uint64_t ticket, const ConversionPool::Outcome& outcome);
-    // Called by the workers: the event runs on the main thread, at once or with the
-    // next tick of the progress clock while it runs.
-    void report(std::function<void()> event);
+    // Called by the workers: the event runs on the main thread, at once or, while the
+    // progress clock runs and `now` is false, with its next tick.
+    void report(std::function<void()> event, bool now = false);
     void wakeForReports();
     void takeReports();
     void startClock();

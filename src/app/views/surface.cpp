@@ -15,6 +15,7 @@
 #include <array>
 #include <cmath>
 #include <functional>
+#include <memory>
 
 namespace lumatra {
 
@@ -250,6 +251,60 @@ QImage paintShadow(const SurfaceLook& look, QSizeF size, qreal scale) {
     return widened(picture, qCeil((size.width() + 2 * margin) * scale));
 }
 
+// A picture in the scene graph, drawn in bands of at most `bandHeight` device pixels.
+// Qt's raster engine hands a taller blit to its thread pool in pieces and waits for
+// them: on a machine whose cores are busy converting, that wait and the wake-ups cost
+// the window more than the blit itself.
+class PictureNode : public QSGNode {
+public:
+    static constexpr int bandHeight = 95;
+
+    void show(QQuickWindow& window, const QImage& image, const QRectF& rect) {
+        std::unique_ptr<QSGTexture> texture(
+            window.createTextureFromImage(image, QQuickWindow::TextureHasAlphaChannel));
+        // Bands only where the picture is drawn pixel for pixel; a scaled one is drawn
+        // whole, so that its filtering leaves no seams.
+        const qreal scale = window.effectiveDevicePixelRatio();
+        const bool exact = qFuzzyCompare(rect.width() * scale, qreal(image.width())) &&
+                           qFuzzyCompare(rect.height() * scale, qreal(image.height()));
+        const int bands = exact ? (image.height() + bandHeight - 1) / bandHeight : 1;
+        keep(bands);
+        while (childCount() < bands) {
+            QSGImageNode* node = window.createImageNode();
+            node->setOwnsTexture(false);
+            node->setFiltering(QSGTexture::Linear);
+            appendChildNode(node);
+        }
+        const qreal pointsPerPixel = rect.height() / image.height();
+        for (int band = 0; band < bands; ++band) {
+            const int top = band * (exact ? bandHeight : 0);
+            const int height = exact ? std::min(bandHeight, image.height() - top) : image.height();
+            auto* node = static_cast<QSGImageNode*>(childAtIndex(band));
+            node->setTexture(texture.get());
+            node->setSourceRect(QRectF(0, top, image.width(), height));
+            node->setRect(QRectF(rect.left(), rect.top() + top * pointsPerPixel, rect.width(),
+                                 height * pointsPerPixel));
+        }
+        m_texture = std::move(texture);
+    }
+
+    void clear() {
+        keep(0);
+        m_texture.reset();
+    }
+
+private:
+    void keep(int bands) {
+        while (childCount() > bands) {
+            QSGNode* last = lastChild();
+            removeChildNode(last);
+            delete last;
+        }
+    }
+
+    std::unique_ptr<QSGTexture> m_texture;
+};
+
 // Pictures being painted in the background, by key, so that ten rows of one size
 // start one painting. Guarded by cacheLock.
 QSet<QString>& picturesInProgress() {
@@ -397,40 +452,26 @@ QSGNode* Surface::updatePaintNode(QSGNode* old, UpdatePaintNodeData*) {
     QSGNode* root = old;
     if (!root) {
         root = new QSGNode;
-        for (int i = 0; i < 2; ++i) {
-            QSGImageNode* node = window()->createImageNode();
-            node->setOwnsTexture(true);
-            node->setFiltering(QSGTexture::Linear);
-            QImage empty(1, 1, QImage::Format_ARGB32_Premultiplied);
-            empty.fill(Qt::transparent);
-            node->setTexture(
-                window()->createTextureFromImage(empty, QQuickWindow::TextureHasAlphaChannel));
-            root->appendChildNode(node);
-        }
+        root->appendChildNode(new PictureNode);
+        root->appendChildNode(new PictureNode);
         m_dirty = true;
     }
     if (!m_dirty) return root;
     m_dirty = false;
 
     const qreal scale = window()->effectiveDevicePixelRatio();
-    auto* shadowNode = static_cast<QSGImageNode*>(root->childAtIndex(0));
-    auto* shapeNode = static_cast<QSGImageNode*>(root->childAtIndex(1));
-    auto show = [&](QSGImageNode* node, const QImage& image, const QRectF& rect) {
-        node->setTexture(
-            window()->createTextureFromImage(image, QQuickWindow::TextureHasAlphaChannel));
-        node->setRect(rect);
-        node->setSourceRect(QRectF(QPointF(0, 0), image.size()));
-    };
-
+    auto* shadowNode = static_cast<PictureNode*>(root->childAtIndex(0));
+    auto* shapeNode = static_cast<PictureNode*>(root->childAtIndex(1));
     if (hasShadow(m_look)) {
         QRectF placement;
         const QImage image = shadowImage(size, scale, &placement);
-        show(shadowNode, image, placement);
+        shadowNode->show(*window(), image, placement);
     } else {
-        shadowNode->setRect(QRectF());
+        shadowNode->clear();
     }
-    show(shapeNode, cached(shapeKey(m_look, size, scale), [&] { return shapeImage(size, scale); }),
-         QRectF(QPointF(0, 0), size));
+    shapeNode->show(*window(),
+                    cached(shapeKey(m_look, size, scale), [&] { return shapeImage(size, scale); }),
+                    QRectF(QPointF(0, 0), size));
     prepare(size, scale);
     return root;
 }

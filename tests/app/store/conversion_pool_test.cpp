@@ -28,6 +28,8 @@ struct Log {
     std::set<std::uint64_t> running;
     std::size_t mostRunning = 0;
     std::vector<std::pair<std::uint64_t, Outcome::Kind>> outcomes;
+    // Outcomes after which nothing ran or waited.
+    std::vector<std::uint64_t> idleAfter;
 
     ConversionPool::Events events_() {
         ConversionPool::Events events;
@@ -43,6 +45,7 @@ struct Log {
             this->events.push_back("-" + std::to_string(ticket));
             running.erase(ticket);
             outcomes.emplace_back(ticket, outcome.kind);
+            if (outcome.poolIdle) idleAfter.push_back(ticket);
             changed.notify_all();
         };
         return events;
@@ -93,6 +96,8 @@ TEST(ConversionPool, WorkersTakeThePlanInOrderWithinTheBudgetWithoutTheCaller) {
     const std::pair<std::uint64_t, Outcome::Kind> sixFailed{6, Outcome::Kind::failed};
     EXPECT_NE(std::find(log.outcomes.begin(), log.outcomes.end(), sixFailed), log.outcomes.end());
     EXPECT_TRUE(pool.idle());
+    // Only the very last end leaves the pool with nothing to do (1 ended with 4 waiting).
+    EXPECT_EQ(log.idleAfter, std::vector<std::uint64_t>{log.outcomes.back().first});
 }
 
 TEST(ConversionPool, AWithdrawnRequestNeverStartsAndATakenOneNeverStartsTwice) {

@@ -314,6 +314,22 @@ TEST(StoreQueue, ABatchOfQuickJobsWakesTheWindowOnTheClockNotForEachJob) {
     EXPECT_LE(totals.count(), ticks + 4) << clock.elapsed() << " ms";
 }
 
+TEST(StoreQueue, TheLastOutcomeOfABatchIsShownAtOnce) {
+    // A short song starts, and the progress clock with it, and ends before the clock's
+    // first tick: its row turns done when its file appears, not at that tick.
+    ScratchDir dir;
+    makeTone(dir / "short.wav", 0.2);
+    auto store = freshStore();
+    store->add(std::vector<fs::path>{dir / "short.wav"});
+    store->convertAll();
+    ASSERT_TRUE(waitFor([&] { return fs::exists(dir / "short.mp3"); }));
+    QElapsedTimer sinceOutput;
+    sinceOutput.start();
+    ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }));
+    EXPECT_EQ(statuses(*store), std::vector<Job::Status>{Job::Status::Done});
+    EXPECT_LT(sinceOutput.elapsed(), 40);
+}
+
 // A session of the test's own, with the text converter of this build on the path.
 class TextEngineSession {
 public:
