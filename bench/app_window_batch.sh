@@ -4,7 +4,7 @@
 # Three batches — 20 WAV songs of 20 s to MP3 at «Баланс», 40 small JPEG photos to PNG,
 # 20 text documents to PDF — are converted once by a sequential bash loop and once by
 # the window (the files handed to `lumatra`, then Ctrl+Enter, timed until every output
-# exists). It prints both wall times, their ratio, and the CPU seconds of the window's
+# exists and the window has shown the batch's end). It prints both wall times, their ratio, and the CPU seconds of the window's
 # own threads (everything but the conversion workers: the GUI thread, the scene graph's
 # render thread, Qt's helpers) during the batch and over three idle seconds after it.
 # Beside them, the loop's commands run as many at once as there are cores (xargs -P): the
@@ -56,22 +56,24 @@ xvfb_pid=$!
 for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
 export DISPLAY=:$(head -1 "$work/display")
 
-now() { date +%s.%N; }
-# CPU seconds of the window's own threads: all but the conversion workers ("convert")
-# and the threads libvips starts for them, "libvips worker").
+now() { echo "$EPOCHREALTIME"; }
+# CPU nanoseconds of the window's own threads, left in $window_ns: all but the conversion
+# workers ("convert") and the threads libvips starts for them ("libvips worker"). Read
+# with the shell's builtins alone, so that it can be read often while a batch runs
+# without starting a process. schedstat's first field is the thread's time on a CPU in
+# nanoseconds: exact, where stat's clock ticks (10 ms) would round a short batch's few
+# frames to nothing or to several ticks.
 window_cpu() {
-    # schedstat's first field is the thread's time on a CPU in nanoseconds: exact, where
-    # stat's clock ticks (10 ms) would round a short batch's few frames to nothing or
-    # to several ticks.
-    local total=0 task name ran
+    local task name ran
+    window_ns=0
     for task in /proc/"$1"/task/*; do
-        name=$(cat "$task/comm" 2>/dev/null) || continue
+        read -r name <"$task/comm" 2>/dev/null || continue
         case $name in convert|libvips*|vips*|worker*|pool*) continue ;; esac
         read -r ran _ <"$task/schedstat" 2>/dev/null || continue
-        total=$((total + ran))
+        window_ns=$((window_ns + ran))
     done
-    echo "scale=4; $total / 1000000000" | bc
 }
+seconds() { echo "scale=4; $1 / 1000000000" | bc; }
 count() { find "$1" -maxdepth 1 -name "*.$2" 2>/dev/null | wc -l; }
 
 # Sequential loop: NAME SOURCE_DIR SOURCE_EXT TARGET_EXT COMMAND…  (COMMAND gets IN OUT)
@@ -131,30 +133,39 @@ windowed() {
     # they start a batch, so a Shift press takes that reload out of the measurement.
     xdotool key shift
     sleep 2
-    cpu0=$(window_cpu "$app_pid")
+    window_cpu "$app_pid"; cpu0=$window_ns
     start=$(now)
     xdotool key ctrl+Return
     # Counted with the shell's own globbing: a poll that started programs would take
-    # the CPU the conversions need.
-    local outputs
+    # the CPU the conversions need. Nor does it start a `sleep` twenty times a second:
+    # the shell waits on a pipe that never speaks, which costs no process.
+    local outputs nap
     shopt -s nullglob
-    # Nor does it start a `sleep` twenty times a second: the shell waits on a pipe that
-    # never speaks, which costs no process.
-    local nap
     exec {nap}<> <(:)
     while outputs=("$dir"/*."$3"); [[ ${#outputs[@]} -lt $n ]]; do read -rt 0.02 -u "$nap" || true; done
-    exec {nap}>&-
     shopt -u nullglob
-    end=$(now)
-    cpu1=$(window_cpu "$app_pid")
+    # The batch is over for the window once it has shown it: after the last output its
+    # threads fall quiet (an idle window uses no CPU at all). The end is their last
+    # activity, looked for until they have been quiet for longer than a tick of the
+    # progress clock.
+    local last end_us
+    window_cpu "$app_pid"; last=$window_ns; end_us=${EPOCHREALTIME/./}
+    while (( ${EPOCHREALTIME/./} - end_us < 500000 )); do
+        read -rt 0.02 -u "$nap" || true
+        window_cpu "$app_pid"
+        if (( window_ns != last )); then last=$window_ns; end_us=${EPOCHREALTIME/./}; fi
+    done
+    end=${end_us:0:-6}.${end_us: -6}
+    exec {nap}>&-
+    cpu1=$last
     sleep 1
-    idle0=$(window_cpu "$app_pid")
+    window_cpu "$app_pid"; idle0=$window_ns
     sleep 3
-    idle1=$(window_cpu "$app_pid")
+    window_cpu "$app_pid"; idle1=$window_ns
     xdotool key ctrl+q
     wait "$app_pid" || true
     app_pid=
-    echo "$(echo "$end - $start" | bc) $(echo "$cpu1 - $cpu0" | bc) $(echo "$idle1 - $idle0" | bc)"
+    echo "$(echo "$end - $start" | bc) $(seconds $((cpu1 - cpu0))) $(seconds $((idle1 - idle0)))"
 }
 
 report() { # LABEL SEQ "WALL CPU IDLE"
