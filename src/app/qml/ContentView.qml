@@ -33,19 +33,20 @@ Item {
     onPointerOverListChanged: settleBulk()
     // While the pointer rests on the list the bar keeps its height, so the rows stay
     // where they are; when its chips go (a batch started), it keeps showing them dimmed
-    // and inactive rather than an empty band, until the pointer leaves the list.
+    // and inactive rather than an empty band, until the pointer leaves the list. A
+    // hidden bar keeps its last chips too: starting a batch destroys none of them.
     property var bulkShown: Store.bulkKinds
     readonly property bool bulkHeld: Store.bulkKinds.length === 0 && bulkHeight > 0
     Connections {
         target: Store
         function onBulkChanged() {
-            if (Store.bulkKinds.length > 0 || !view.pointerOverList) view.bulkShown = Store.bulkKinds
+            if (Store.bulkKinds.length > 0) view.bulkShown = Store.bulkKinds
         }
     }
     function settleBulk() {
         if (pointerOverList) return
         bulkHeight = bulkWanted
-        bulkShown = Store.bulkKinds
+        if (Store.bulkKinds.length > 0) bulkShown = Store.bulkKinds
     }
     Component.onCompleted: settleBulk()
 
