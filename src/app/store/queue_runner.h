@@ -25,9 +25,9 @@ namespace lumatra {
 /// only here. The pool's workers take the next request themselves, from a plan this
 /// runner keeps equal to the queued jobs in list order, with copies of the job's file
 /// and target and of the options as they are when the job starts; the main thread hears
-/// of each start and outcome afterwards, in order, as queued calls. Progress is gathered
-/// and shown at most four times a second, for every running job in one go. The runner never adds or removes jobs; it only
-/// changes their status.
+/// of each start and outcome afterwards, in order: while a job runs, together on the
+/// progress clock, which shows progress at most four times a second for every running
+/// job in one go. The runner never adds or removes jobs; it only changes their status.
 ///
 /// Room: a budget of cores. A video job (a video source, or a video target) takes the
 /// whole budget, since its encoder already uses every core; any other job takes one. The

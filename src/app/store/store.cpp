@@ -2,12 +2,12 @@
 
 #include "store/qt_text.h"
 
+#include "converter/families.h"
 #include "platform/file_icons.h"
 #include "platform/file_manager.h"
 #include "platform/launcher_badge.h"
 #include "platform/settings.h"
 #include "platform/sounds.h"
-#include "converter/families.h"
 #include "tools/tools.h"
 
 #include <QCollator>
@@ -411,8 +411,7 @@ void Store::prepareTextEngine() {
     if (documents == 0) return;
     // Engines wait a minute for work: asking again soon after is of no use.
     constexpr qint64 askAgainAfterMs = 30'000;
-    if (m_textEnginePrepared.isValid() && m_textEnginePrepared.elapsed() < askAgainAfterMs)
-        return;
+    if (m_textEnginePrepared.isValid() && m_textEnginePrepared.elapsed() < askAgainAfterMs) return;
     const auto textutil = ownTextConverter();
     if (!textutil) return;
     const QStringList arguments = {QStringLiteral("--warm-engines"),

@@ -215,8 +215,9 @@ QImage blurredShape(const SurfaceLook& look, QSizeF size, qreal scale) {
         QPainter painter(&image);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.scale(scale, scale);
-        painter.fillPath(roundedRect(QRectF(QPointF(margin, margin), size), cornerRadius(look, size)),
-                         look.shadowColor);
+        painter.fillPath(
+            roundedRect(QRectF(QPointF(margin, margin), size), cornerRadius(look, size)),
+            look.shadowColor);
     }
     Surface::blur(image, look.shadowBlur / 2 * scale);
     return image;
@@ -246,8 +247,8 @@ QImage paintShadow(const SurfaceLook& look, QSizeF size, qreal scale) {
     if (size.width() <= narrow.width() + 1 ||
         cornerRadius(look, narrow) != cornerRadius(look, size))
         return blurredShape(look, size, scale);
-    const QImage picture = cached(shadowKey(look, narrow, scale),
-                                  [&] { return blurredShape(look, narrow, scale); });
+    const QImage picture =
+        cached(shadowKey(look, narrow, scale), [&] { return blurredShape(look, narrow, scale); });
     return widened(picture, qCeil((size.width() + 2 * margin) * scale));
 }
 
@@ -267,7 +268,8 @@ public:
         const qreal scale = window.effectiveDevicePixelRatio();
         const bool exact = qFuzzyCompare(rect.width() * scale, qreal(image.width())) &&
                            qFuzzyCompare(rect.height() * scale, qreal(image.height()));
-        const int bands = exact ? (image.height() + bandHeight - 1) / bandHeight : 1;
+        const int rowsPerBand = std::max(1, exact ? bandHeight : image.height());
+        const int bands = (image.height() + rowsPerBand - 1) / rowsPerBand;
         keep(bands);
         while (childCount() < bands) {
             QSGImageNode* node = window.createImageNode();
@@ -277,8 +279,8 @@ public:
         }
         const qreal pointsPerPixel = rect.height() / image.height();
         for (int band = 0; band < bands; ++band) {
-            const int top = band * (exact ? bandHeight : 0);
-            const int height = exact ? std::min(bandHeight, image.height() - top) : image.height();
+            const int top = band * rowsPerBand;
+            const int height = std::min(rowsPerBand, image.height() - top);
             auto* node = static_cast<QSGImageNode*>(childAtIndex(band));
             node->setTexture(texture.get());
             node->setSourceRect(QRectF(0, top, image.width(), height));
@@ -358,8 +360,7 @@ QImage Surface::shapeImage(QSizeF size, qreal scale) const {
 
 QImage Surface::shadowImage(QSizeF size, qreal scale, QRectF* placement) const {
     if (placement) *placement = shadowPlacement(m_look, size);
-    return cached(shadowKey(m_look, size, scale),
-                  [&] { return paintShadow(m_look, size, scale); });
+    return cached(shadowKey(m_look, size, scale), [&] { return paintShadow(m_look, size, scale); });
 }
 
 bool Surface::hasPictures(QSizeF size, qreal scale) const {

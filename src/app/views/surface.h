@@ -91,12 +91,12 @@ class Surface : public QQuickItem {
     /// Another look the surface may soon take, as the properties that differ (a row's
     /// outline while it converts, say). Its pictures are painted in the background at
     /// each new size, so that the change costs the frame that shows it nothing.
-    Q_PROPERTY(QVariantMap preparedLook READ preparedLook WRITE setPreparedLook NOTIFY
-                   appearanceChanged)
+    Q_PROPERTY(
+        QVariantMap preparedLook READ preparedLook WRITE setPreparedLook NOTIFY appearanceChanged)
     /// While hidden, its pictures are painted in the background at each new size or
     /// look, so that it shows at once (a button that appears when a batch starts).
-    Q_PROPERTY(bool preparedWhileHidden READ preparedWhileHidden WRITE setPreparedWhileHidden
-                   NOTIFY appearanceChanged)
+    Q_PROPERTY(bool preparedWhileHidden READ preparedWhileHidden WRITE setPreparedWhileHidden NOTIFY
+                   appearanceChanged)
 
 public:
     explicit Surface(QQuickItem* parent = nullptr);

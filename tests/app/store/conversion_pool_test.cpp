@@ -89,8 +89,8 @@ TEST(ConversionPool, WorkersTakeThePlanInOrderWithinTheBudgetWithoutTheCaller) {
     EXPECT_EQ(log.mostRunning, 2u);
     // 1 and 2 start at once; 3 takes 2's place; the heavy 4 waits for the whole budget
     // and holds it; 5 and 6 follow it side by side.
-    const std::vector<std::string> expected{"+1", "+2", "-2", "+3", "-3", "-1",
-                                            "+4", "-4", "+5", "+6"};
+    const std::vector<std::string> expected{"+1", "+2", "-2", "+3", "-3",
+                                            "-1", "+4", "-4", "+5", "+6"};
     EXPECT_EQ(std::vector<std::string>(log.events.begin(), log.events.begin() + 10), expected);
     // 5 and 6 end in either order.
     const std::pair<std::uint64_t, Outcome::Kind> sixFailed{6, Outcome::Kind::failed};
@@ -117,7 +117,8 @@ TEST(ConversionPool, AWithdrawnRequestNeverStartsAndATakenOneNeverStartsTwice) {
     ASSERT_TRUE(log.waitForStart(7));
     pool.cancel(7);
     ASSERT_TRUE(log.waitForEnds(4));
-    EXPECT_EQ(log.outcomes[2], (std::pair<std::uint64_t, Outcome::Kind>{7, Outcome::Kind::cancelled}));
+    EXPECT_EQ(log.outcomes[2],
+              (std::pair<std::uint64_t, Outcome::Kind>{7, Outcome::Kind::cancelled}));
     EXPECT_EQ(log.outcomes[3].first, 8u);
 }
 

@@ -365,7 +365,8 @@ TEST(StoreQueue, TheTextEngineOfTheWindowEndsWhenTheWindowQuits) {
     store->jobs()->at(0)->setTarget(Format::docx);
     store->convertAll();
     ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }));
-    EXPECT_EQ(store->jobs()->at(0)->status(), Job::Status::Done) << store->jobs()->at(0)->message().toStdString();
+    EXPECT_EQ(store->jobs()->at(0)->status(), Job::Status::Done)
+        << store->jobs()->at(0)->message().toStdString();
     const pid_t pid = session.engine(0);
     ASSERT_TRUE(test::processRuns(pid));
 
@@ -412,11 +413,13 @@ TEST(StoreQueue, DocumentsAddedToTheWindowFindTheirEnginesLoaded) {
     // conversion starts.
     store->add(std::vector<fs::path>{dir / "a.txt", dir / "b.md"});
     const int wanted = std::min(2, QueueRunner::machineBudget());
-    ASSERT_TRUE(waitFor([&] {
-        for (int slot = 0; slot < wanted; ++slot)
-            if (!test::processRuns(session.engine(slot))) return false;
-        return true;
-    }, 10000));
+    ASSERT_TRUE(waitFor(
+        [&] {
+            for (int slot = 0; slot < wanted; ++slot)
+                if (!test::processRuns(session.engine(slot))) return false;
+            return true;
+        },
+        10000));
     EXPECT_EQ(session.engine(wanted), -1);
     const pid_t first = session.engine(0);
 

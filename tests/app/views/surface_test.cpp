@@ -105,8 +105,8 @@ TEST(Surface, ShadowLiesAroundTheShapeAtItsOffset) {
 
 TEST(Surface, AWideShadowMatchesOneBlurredWhole) {
     // A capsule button and a row card, each wide enough to be made from a narrow one.
-    for (const auto& [size, radius, blur] : {std::tuple{QSizeF(233, 46), -1.0, 14.0},
-                                            std::tuple{QSizeF(871, 64), 14.0, 18.0}}) {
+    for (const auto& [size, radius, blur] :
+         {std::tuple{QSizeF(233, 46), -1.0, 14.0}, std::tuple{QSizeF(871, 64), 14.0, 18.0}}) {
         Surface surface;
         surface.setRadius(radius);
         surface.setShadowColor(QColor(241, 38, 23, 115));
@@ -131,8 +131,8 @@ TEST(Surface, AWideShadowMatchesOneBlurredWhole) {
         int worst = 0;
         for (int y = 0; y < shadow.height(); ++y)
             for (int x = 0; x < shadow.width(); ++x)
-                worst = std::max(worst, std::abs(qAlpha(shadow.pixel(x, y)) -
-                                                 qAlpha(whole.pixel(x, y))));
+                worst = std::max(worst,
+                                 std::abs(qAlpha(shadow.pixel(x, y)) - qAlpha(whole.pixel(x, y))));
         EXPECT_LE(worst, 2) << size.width() << " wide";
     }
 }
