@@ -3,7 +3,9 @@ import QtQuick.Controls.Basic
 import QtQuick.Layouts
 import Lumatra
 
-// The one line under a row's name that tells where its job stands.
+// The one line under a row's name that tells where its job stands. Its texts change with
+// every step of a batch, on every visible row at once; they are laid out without the
+// font's optional shaping (kerning), which scripts that need shaping still get.
 RowLayout {
     id: line
 
@@ -23,6 +25,7 @@ RowLayout {
         objectName: "source"
         text: line.job?.sourceText ?? ""
         font.family: Theme.font
+        font.preferShaping: false
         font.pointSize: 11.5 * 0.75
         color: Theme.muted
     }
@@ -31,6 +34,7 @@ RowLayout {
         visible: line.hasDetail
         text: "·"
         font.family: Theme.font
+        font.preferShaping: false
         font.pointSize: 11.5 * 0.75
         color: Theme.muted
     }
@@ -62,6 +66,7 @@ RowLayout {
         elide: line.status === Job.Done ? Text.ElideMiddle : Text.ElideRight
         maximumLineCount: 1
         font.family: Theme.font
+        font.preferShaping: false
         font.pointSize: 11.5 * 0.75
         font.weight: line.running && (line.job?.progress ?? 0) > 0 ? Font.Bold : Font.Normal
         color: {
