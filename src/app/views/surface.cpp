@@ -271,21 +271,22 @@ public:
         const int rowsPerBand = std::max(1, exact ? bandHeight : image.height());
         const int bands = (image.height() + rowsPerBand - 1) / rowsPerBand;
         keep(bands);
-        while (childCount() < bands) {
-            QSGImageNode* node = window.createImageNode();
-            node->setOwnsTexture(false);
-            node->setFiltering(QSGTexture::Linear);
-            appendChildNode(node);
-        }
         const qreal pointsPerPixel = rect.height() / image.height();
         for (int band = 0; band < bands; ++band) {
             const int top = band * rowsPerBand;
             const int height = std::min(rowsPerBand, image.height() - top);
-            auto* node = static_cast<QSGImageNode*>(childAtIndex(band));
+            // A node joins the scene only once it has its texture: the renderer reads it
+            // as soon as the node is added.
+            const bool added = band >= childCount();
+            auto* node = added ? window.createImageNode()
+                               : static_cast<QSGImageNode*>(childAtIndex(band));
+            node->setOwnsTexture(false);
+            node->setFiltering(QSGTexture::Linear);
             node->setTexture(texture.get());
             node->setSourceRect(QRectF(0, top, image.width(), height));
             node->setRect(QRectF(rect.left(), rect.top() + top * pointsPerPixel, rect.width(),
                                  height * pointsPerPixel));
+            if (added) appendChildNode(node);
         }
         m_texture = std::move(texture);
     }
