@@ -10,7 +10,7 @@ Card {
     id: row
 
     required property Job job
-    readonly property int status: job?.status ?? Job.Ready
+    readonly property int status: job ? job.status : Job.Ready
     readonly property bool converting: status === Job.Running
     readonly property bool waiting: status === Job.Queued
     readonly property bool hovered: hover.hovered
@@ -76,7 +76,7 @@ Card {
                 id: icon
                 anchors.fill: parent
                 visible: status === Image.Ready
-                source: (row.job?.icon ?? "") !== "" ? "image://fileicon/" + row.job.icon : ""
+                source: row.job && row.job.icon !== "" ? "image://fileicon/" + row.job.icon : ""
                 sourceSize: Qt.size(80, 80)
                 fillMode: Image.PreserveAspectFit
                 smooth: true
@@ -84,7 +84,7 @@ Card {
             Glyph {
                 anchors.centerIn: parent
                 visible: !icon.visible
-                name: row.job?.kindSymbol ?? ""
+                name: row.job ? row.job.kindSymbol : ""
                 size: 22
                 color: Theme.muted
             }
@@ -95,7 +95,7 @@ Card {
                 anchors.bottom: parent.bottom
                 anchors.rightMargin: -3
                 anchors.bottomMargin: -3
-                name: row.job?.kindSymbol ?? ""
+                name: row.job ? row.job.kindSymbol : ""
                 size: 8
                 font.weight: Font.Bold
                 color: "white"
@@ -110,7 +110,7 @@ Card {
                 id: fileName
                 Layout.fillWidth: true
                 objectName: "fileName"
-                text: row.job?.fileName ?? ""
+                text: row.job ? row.job.fileName : ""
                 font.family: Theme.font
                 font.pixelSize: 13
                 font.weight: Font.DemiBold
@@ -199,7 +199,7 @@ Card {
         x: 16
         y: row.height - 4 - height
         height: 3
-        width: (row.width - 32) * Math.max(0, Math.min(1, row.job?.progress ?? 0))
+        width: (row.width - 32) * Math.max(0, Math.min(1, row.job ? row.job.progress : 0))
 
         Rectangle {
             anchors.fill: parent

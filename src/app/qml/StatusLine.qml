@@ -10,20 +10,21 @@ RowLayout {
     id: line
 
     required property Job job
-    readonly property int status: job?.status ?? Job.Ready
+    readonly property int status: job ? job.status : Job.Ready
     readonly property bool running: status === Job.Running
-    readonly property string detail: job?.statusText ?? ""
+    readonly property real progress: job ? job.progress : 0
+    readonly property string detail: job ? job.statusText : ""
     readonly property bool hasDetail: status !== Job.Ready
     /// The tooltip of the detail: the whole message of a failure, or the whole line
     /// when it is shortened.
-    readonly property string help: status === Job.Failed ? (job?.message ?? "")
+    readonly property string help: status === Job.Failed ? (job ? job.message : "")
                                  : detailText.truncated ? detail : ""
 
     spacing: 5
 
     Text {
         objectName: "source"
-        text: line.job?.sourceText ?? ""
+        text: line.job ? line.job.sourceText : ""
         font.family: Theme.font
         font.preferShaping: false
         font.pointSize: 11.5 * 0.75
@@ -43,7 +44,7 @@ RowLayout {
     // store shows progress, in the frame drawn for that anyway.
     Glyph {
         id: spinner
-        visible: line.running && (line.job?.progress ?? 0) <= 0
+        visible: line.running && line.progress <= 0
         name: "autorenew"
         size: 10
         color: Theme.accentGlow
@@ -68,7 +69,7 @@ RowLayout {
         font.family: Theme.font
         font.preferShaping: false
         font.pointSize: 11.5 * 0.75
-        font.weight: line.running && (line.job?.progress ?? 0) > 0 ? Font.Bold : Font.Normal
+        font.weight: line.running && line.progress > 0 ? Font.Bold : Font.Normal
         color: {
             switch (line.status) {
             case Job.Running: return Theme.accentGlow
