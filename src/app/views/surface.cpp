@@ -364,6 +364,21 @@ QImage Surface::shadowImage(QSizeF size, qreal scale, QRectF* placement) const {
     return cached(shadowKey(m_look, size, scale), [&] { return paintShadow(m_look, size, scale); });
 }
 
+// Neither changes the picture shown: they only paint ahead.
+void Surface::setPreparedLook(const QVariantMap& value) {
+    if (m_preparedLook == value) return;
+    m_preparedLook = value;
+    if (window() && !size().isEmpty()) prepare(size(), window()->effectiveDevicePixelRatio());
+    emit appearanceChanged();
+}
+
+void Surface::setPreparedWhileHidden(bool value) {
+    if (m_preparedWhileHidden == value) return;
+    m_preparedWhileHidden = value;
+    prepareHidden();
+    emit appearanceChanged();
+}
+
 bool Surface::hasPictures(QSizeF size, qreal scale) const {
     QMutexLocker lock(&cacheLock);
     return pictureCache().contains(shapeKey(m_look, size, scale)) &&

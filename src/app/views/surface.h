@@ -136,9 +136,9 @@ public:
     qreal shadowY() const { return m_look.shadowY; }
     void setShadowY(qreal value) { assign(m_look.shadowY, value); }
     QVariantMap preparedLook() const { return m_preparedLook; }
-    void setPreparedLook(const QVariantMap& value) { assign(m_preparedLook, value); }
+    void setPreparedLook(const QVariantMap& value);
     bool preparedWhileHidden() const { return m_preparedWhileHidden; }
-    void setPreparedWhileHidden(bool value) { assign(m_preparedWhileHidden, value); }
+    void setPreparedWhileHidden(bool value);
 
     /// The shape's picture at `scale` device pixels per point.
     QImage shapeImage(QSizeF size, qreal scale) const;
