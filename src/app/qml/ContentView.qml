@@ -420,6 +420,8 @@ Item {
                         large: true
                         symbol: "arrow.triangle.2.circlepath"
                         text: Store.convertTitle
+                        // A batch's start takes the count away.
+                        preparedText: "Конвертировать"
                         help: "Конвертировать все готовые файлы — Ctrl+Enter"
                         enabled: Store.readyCount > 0
                         onClicked: Store.convertAll()

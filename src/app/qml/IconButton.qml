@@ -29,12 +29,16 @@ Item {
     }
 
     Glyph {
+        id: glyph
         anchors.centerIn: parent
         name: root.symbol
         size: 11
         font.weight: Font.Bold
         color: root.hovered ? Theme.text : Theme.muted
     }
+
+    // A button hidden until a batch starts (or ends) shows its symbol at once.
+    Component.onCompleted: Theme.prepareGlyphs(glyph.font, glyph.text)
 
     MouseArea {
         id: area

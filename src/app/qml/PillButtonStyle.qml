@@ -15,6 +15,8 @@ T.Button {
     property string help
     /// Only the symbol, in a circle; the text moves to the tooltip. For narrow windows.
     property bool iconOnly: false
+    /// A title it may soon take: its pictures are painted ahead for that width.
+    property string preparedText
 
     implicitHeight: large ? 46 : 34
     // Whole points: the width a layout gives it, so that its pictures painted ahead fit.
@@ -42,6 +44,7 @@ T.Button {
     font.weight: Font.DemiBold
 
     contentItem: Row {
+        id: content
         spacing: 6
         // Centred in the circle when the text is left out.
         leftPadding: button.iconOnly ? (button.width - glyph.implicitWidth) / 2 : 0
@@ -63,6 +66,14 @@ T.Button {
         }
     }
 
+    // Measures the title it may soon take, as the row above would lay it out.
+    Text {
+        id: preparedLabel
+        visible: false
+        text: button.preparedText
+        font: button.font
+    }
+
     FocusRing { shown: button.visualFocus }
 
     background: Surface {
@@ -75,6 +86,9 @@ T.Button {
         preparedLook: button.filled
                       ? ({ shadowColor: Theme.alpha(Theme.accent, button.pressed ? 0.45 : 0.2) })
                       : ({})
+        preparedWidth: button.iconOnly || button.preparedText === "" ? 0
+                       : Math.ceil((glyph.visible ? glyph.implicitWidth + content.spacing : 0)
+                                   + preparedLabel.implicitWidth + button.leftPadding + button.rightPadding)
         preparedWhileHidden: true
         shadowBlur: 14
         shadowY: 4

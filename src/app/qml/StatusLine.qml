@@ -22,6 +22,17 @@ RowLayout {
 
     spacing: 5
 
+    // Its texts and symbols change on every visible row as a batch starts and ends:
+    // their glyphs, in both weights, are ready before.
+    Component.onCompleted: {
+        Theme.prepareGlyphs(detailText.font)
+        Theme.prepareGlyphs(Qt.font({ family: Theme.font, pointSize: 11.5 * 0.75,
+                                      weight: Font.Bold, preferShaping: false }))
+        Theme.prepareGlyphs(statusSymbol.font, Theme.symbol("checkmark.circle.fill")
+                                               + Theme.symbol("exclamationmark.circle.fill"))
+        Theme.prepareGlyphs(spinner.font, spinner.text)
+    }
+
     Text {
         objectName: "source"
         text: line.job ? line.job.sourceText : ""
@@ -52,6 +63,7 @@ RowLayout {
     }
 
     Glyph {
+        id: statusSymbol
         visible: line.status === Job.Done || line.status === Job.Failed
         name: line.status === Job.Done ? "checkmark.circle.fill" : "exclamationmark.circle.fill"
         size: 11

@@ -372,6 +372,13 @@ void Surface::setPreparedLook(const QVariantMap& value) {
     emit appearanceChanged();
 }
 
+void Surface::setPreparedWidth(qreal value) {
+    if (m_preparedWidth == value) return;
+    m_preparedWidth = value;
+    if (window() && !size().isEmpty()) prepare(size(), window()->effectiveDevicePixelRatio());
+    emit appearanceChanged();
+}
+
 void Surface::setPreparedWhileHidden(bool value) {
     if (m_preparedWhileHidden == value) return;
     m_preparedWhileHidden = value;
@@ -391,9 +398,13 @@ void Surface::prepareHidden() const {
 }
 
 void Surface::prepare(QSizeF size, qreal scale) const {
-    if (m_preparedLook.isEmpty()) return;
-    const SurfaceLook look = m_look.with(m_preparedLook);
+    const SurfaceLook look = m_preparedLook.isEmpty() ? m_look : m_look.with(m_preparedLook);
     if (look != m_look) paintInBackground(look, size, scale);
+    if (m_preparedWidth > 0 && m_preparedWidth != size.width()) {
+        const QSizeF other(m_preparedWidth, size.height());
+        paintInBackground(m_look, other, scale);
+        if (look != m_look) paintInBackground(look, other, scale);
+    }
 }
 
 void Surface::blur(QImage& image, qreal sigma) {

@@ -93,6 +93,11 @@ class Surface : public QQuickItem {
     /// each new size, so that the change costs the frame that shows it nothing.
     Q_PROPERTY(
         QVariantMap preparedLook READ preparedLook WRITE setPreparedLook NOTIFY appearanceChanged)
+    /// Another width it may soon take at its present height (a button whose title is
+    /// about to change); 0 for none. Its pictures, in both looks, are painted in the
+    /// background for that width too.
+    Q_PROPERTY(qreal preparedWidth READ preparedWidth WRITE setPreparedWidth NOTIFY
+                   appearanceChanged)
     /// While hidden, its pictures are painted in the background at each new size or
     /// look, so that it shows at once (a button that appears when a batch starts).
     Q_PROPERTY(bool preparedWhileHidden READ preparedWhileHidden WRITE setPreparedWhileHidden NOTIFY
@@ -137,6 +142,8 @@ public:
     void setShadowY(qreal value) { assign(m_look.shadowY, value); }
     QVariantMap preparedLook() const { return m_preparedLook; }
     void setPreparedLook(const QVariantMap& value);
+    qreal preparedWidth() const { return m_preparedWidth; }
+    void setPreparedWidth(qreal value);
     bool preparedWhileHidden() const { return m_preparedWhileHidden; }
     void setPreparedWhileHidden(bool value);
 
@@ -175,6 +182,7 @@ private:
 
     SurfaceLook m_look;
     QVariantMap m_preparedLook;
+    qreal m_preparedWidth = 0;
     bool m_preparedWhileHidden = false;
     bool m_dirty = true;
 };

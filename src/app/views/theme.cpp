@@ -2,6 +2,11 @@
 
 #include <QFontDatabase>
 #include <QHash>
+#include <QFontInfo>
+#include <QFontMetricsF>
+#include <QImage>
+#include <QPainter>
+#include <QTimer>
 
 #include <cmath>
 #include <numbers>
@@ -49,6 +54,32 @@ QColor Theme::alpha(const QColor& color, double opacity) {
     QColor result = color;
     result.setAlphaF(static_cast<float>(color.alphaF() * opacity));
     return result;
+}
+
+void Theme::prepareGlyphs(const QFont& font, const QString& text) {
+    // Larger text is drawn from outlines, not from the glyph cache.
+    if (QFontInfo(font).pixelSize() > 64) return;
+    const QString key = font.key() + QLatin1Char('\n') + text;
+    if (m_preparedGlyphs.contains(key)) return;
+    m_preparedGlyphs.insert(key);
+    // Painted on this thread: glyph caches belong to the thread's font engines.
+    QTimer::singleShot(0, this, [font, text] {
+        static const QString repertoire = [] {
+            QString letters;
+            for (char16_t c = u'!'; c <= u'~'; ++c) letters += QChar(c);
+            for (char16_t c = u'А'; c <= u'я'; ++c) letters += QChar(c);
+            return letters + QString::fromUtf8("Ёё·…→←«»—–%№");
+        }();
+        const QString& glyphs = text.isEmpty() ? repertoire : text;
+        const QFontMetricsF metrics(font);
+        QImage scratch(qCeil(metrics.horizontalAdvance(glyphs)) + 2, qCeil(metrics.height()),
+                       QImage::Format_ARGB32_Premultiplied);
+        QPainter painter(&scratch);
+        painter.setFont(font);
+        // The glyph cache keeps a picture per quarter-pixel position.
+        for (int quarter = 0; quarter < 4; ++quarter)
+            painter.drawText(QPointF(quarter * 0.25, metrics.ascent()), glyphs);
+    });
 }
 
 QString Theme::symbol(const QString& name) {

@@ -3,6 +3,8 @@
 // spring timings every animated change uses.
 
 #include <QColor>
+#include <QFont>
+#include <QSet>
 #include <QObject>
 #include <QtQml/qqmlregistration.h>
 
@@ -59,6 +61,13 @@ public:
     /// "arrow_forward"); names without an equivalent are returned unchanged.
     Q_INVOKABLE static QString symbol(const QString& name);
 
+    /// Has the glyphs of `text` in `font` rasterized into the font's cache once the
+    /// window is idle, so that a text shown later (as a batch starts or ends) does not
+    /// rasterize them in the frame that shows it. An empty text stands for what a status
+    /// is likely to need: Latin and Cyrillic letters, digits, punctuation. Each font
+    /// and text is prepared once.
+    Q_INVOKABLE void prepareGlyphs(const QFont& font, const QString& text = {});
+
     double spring() const { return springStiffness(0.38, 0.86); }
     double springDamping() const { return springDampingFor(0.38, 0.86); }
     double pressSpring() const { return springStiffness(0.25, 0.7); }
@@ -77,6 +86,7 @@ private:
     QColor m_accentGlow{accentGlowColor()};
     QColor m_success{61, 220, 132};
     QString m_font;
+    QSet<QString> m_preparedGlyphs;
     QString m_monoFont;
     QString m_iconFont{QStringLiteral("Material Icons")};
 };

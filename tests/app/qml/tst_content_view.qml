@@ -76,10 +76,15 @@ Item {
             const second = stage.addJob("b.wav")
             verify(part("bulkBar").visible)
             compare(part("convertButton").text, "Конвертировать · 2")
+            // The width it takes without the count is known ahead, for its pictures.
+            const ahead = part("convertButton").background.preparedWidth
+            verify(ahead > 100)
+            tryVerify(() => part("convertButton").width > ahead)
 
             stage.done(first, 1)
             verify(!part("bulkBar").visible)
             compare(part("convertButton").text, "Конвертировать")
+            tryCompare(part("convertButton"), "width", ahead)
             verify(part("clearButton").visible)
 
             stage.failed(second, "Нет")

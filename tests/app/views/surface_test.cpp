@@ -175,6 +175,38 @@ TEST(Surface, APreparedLookIsPaintedBeforeItIsShown) {
     EXPECT_TRUE(converting.hasPictures(QSizeF(317, 61), 1));
 }
 
+TEST(Surface, APreparedWidthIsPaintedInBothLooks) {
+    // A pill button whose title is about to lose its count.
+    const QVariantMap pressed{{"shadowColor", QColor(241, 38, 23, 50)}};
+    QQuickWindow window;
+    window.resize(400, 100);
+    Surface shown(window.contentItem());
+    shown.setSize(QSizeF(229, 47)); // sizes no other test paints
+    shown.setRadius(-1);
+    shown.setAccentFill(true);
+    shown.setShadowColor(QColor(241, 38, 23, 115));
+    shown.setShadowBlur(14);
+    shown.setPreparedLook(pressed);
+    shown.setPreparedWidth(197);
+    Surface narrower;
+    narrower.setRadius(-1);
+    narrower.setAccentFill(true);
+    narrower.setShadowColor(QColor(241, 38, 23, 115));
+    narrower.setShadowBlur(14);
+    Surface narrowerPressed;
+    narrowerPressed.setRadius(-1);
+    narrowerPressed.setAccentFill(true);
+    narrowerPressed.setShadowColor(QColor(241, 38, 23, 50));
+    narrowerPressed.setShadowBlur(14);
+    EXPECT_FALSE(narrower.hasPictures(QSizeF(197, 47), 1));
+    EXPECT_FALSE(narrowerPressed.hasPictures(QSizeF(197, 47), 1));
+
+    window.grabWindow();
+    QThreadPool::globalInstance()->waitForDone();
+    EXPECT_TRUE(narrower.hasPictures(QSizeF(197, 47), 1));
+    EXPECT_TRUE(narrowerPressed.hasPictures(QSizeF(197, 47), 1));
+}
+
 /// Steps a value from 0 to 1 the way Qt's SpringAnimation does (16 ms steps) and returns
 /// the largest overshoot and the time it first stays within 1 % of the target.
 std::pair<double, double> springResponse(double spring, double damping) {
