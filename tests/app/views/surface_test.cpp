@@ -157,11 +157,11 @@ TEST(Surface, APreparedLookIsPaintedBeforeItIsShown) {
     QQuickWindow window;
     window.resize(400, 100);
     Surface shown(window.contentItem());
-    shown.setSize(QSizeF(317, 61)); // a size no other test paints
     shown.setRadius(14);
     shown.setBorderWidth(1);
     shown.setBorderTop(Qt::white);
     shown.setPreparedLook(outline);
+    shown.setSize(QSizeF(317, 61)); // a size no other test paints
     Surface converting;
     converting.setRadius(14);
     converting.setAccentBorder(true);
@@ -181,13 +181,13 @@ TEST(Surface, APreparedWidthIsPaintedInBothLooks) {
     QQuickWindow window;
     window.resize(400, 100);
     Surface shown(window.contentItem());
-    shown.setSize(QSizeF(229, 47)); // sizes no other test paints
     shown.setRadius(-1);
     shown.setAccentFill(true);
     shown.setShadowColor(QColor(241, 38, 23, 115));
     shown.setShadowBlur(14);
     shown.setPreparedLook(pressed);
     shown.setPreparedWidth(197);
+    shown.setSize(QSizeF(229, 47)); // sizes no other test paints
     Surface narrower;
     narrower.setRadius(-1);
     narrower.setAccentFill(true);
