@@ -9,7 +9,9 @@ Item {
     id: root
 
     required property Job job
-    readonly property alias menu: popup
+    /// The menu, made when it first opens: a list may hold a thousand rows, and the
+    /// menu is most of a row's making.
+    property Popup menu: null
 
     implicitWidth: Math.max(96, face.implicitWidth + 28)
     implicitHeight: 32
@@ -22,8 +24,9 @@ Item {
     /// Opens the menu with the current target marked for the keyboard.
     function openMenu() {
         if (!enabled || !job) return
-        popup.open()
-        popup.keyIndex = Math.max(0, popup.formats.indexOf(job.target))
+        if (!menu) menu = menuComponent.createObject(root) as Popup
+        menu.open()
+        menu.keyIndex = Math.max(0, menu.formats.indexOf(job.target))
     }
 
     FocusRing { shown: root.activeFocus }
@@ -70,143 +73,147 @@ Item {
         onClicked: root.openMenu()
     }
 
-    ToolTip.visible: (area.containsMouse || root.activeFocus) && !popup.visible
+    ToolTip.visible: (area.containsMouse || root.activeFocus) && (root.menu === null || !root.menu.visible)
     ToolTip.text: job?.targetDetail ?? ""
     ToolTip.delay: 600
 
-    Popup {
-        id: popup
-        y: root.height + 4
-        x: root.width - width
-        padding: 6
-        margins: 8
-        modal: false
-        focus: true
-        closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutside
+    Component {
+        id: menuComponent
 
-        /// Every format of the menu in its order, and the one the keyboard marks.
-        readonly property var formats: {
-            const list = []
-            if (visible && root.job) {
-                for (const group of root.job.menuGroups) {
-                    for (const entry of group.formats) list.push(entry.format)
-                }
-            }
-            return list
-        }
-        property int keyIndex: -1
-
-        function choose(format) {
-            root.job.target = format
-            popup.close()
-        }
-
-        background: Surface {
-            radius: 10
-            color: Theme.surfaceRaised
-            borderWidth: 1
-            borderColor: Theme.lineStrong
-            shadowColor: Theme.alpha("black", 0.55)
-            shadowBlur: 18
-            shadowY: 8
-        }
-
-        contentItem: Column {
-            spacing: 2
+        Popup {
+            id: popup
+            y: root.height + 4
+            x: root.width - width
+            padding: 6
+            margins: 8
+            modal: false
             focus: true
-            Keys.onUpPressed: popup.keyIndex = Math.max(0, popup.keyIndex - 1)
-            Keys.onDownPressed: popup.keyIndex = Math.min(popup.formats.length - 1, popup.keyIndex + 1)
-            Keys.onReturnPressed: if (popup.keyIndex >= 0) popup.choose(popup.formats[popup.keyIndex])
-            Keys.onEnterPressed: if (popup.keyIndex >= 0) popup.choose(popup.formats[popup.keyIndex])
-            Keys.onSpacePressed: if (popup.keyIndex >= 0) popup.choose(popup.formats[popup.keyIndex])
+            closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutside
 
-            Repeater {
-                // Built afresh from the job whenever the menu opens.
-                model: popup.visible && root.job ? root.job.menuGroups : []
-
-                delegate: Column {
-                    id: group
-                    required property var modelData
-                    required property int index
-                    objectName: "group" + index
-                    property string title: modelData.title
-                    // Position of the group's first format in the whole menu.
-                    readonly property int offset: {
-                        let count = 0
-                        const groups = root.job ? root.job.menuGroups : []
-                        for (let i = 0; i < index && i < groups.length; ++i) count += groups[i].formats.length
-                        return count
+            /// Every format of the menu in its order, and the one the keyboard marks.
+            readonly property var formats: {
+                const list = []
+                if (visible && root.job) {
+                    for (const group of root.job.menuGroups) {
+                        for (const entry of group.formats) list.push(entry.format)
                     }
-                    spacing: 0
+                }
+                return list
+            }
+            property int keyIndex: -1
 
-                    Rectangle {
-                        visible: group.index > 0
-                        width: parent.width
-                        height: 9
-                        color: "transparent"
-                        Rectangle {
-                            anchors.verticalCenter: parent.verticalCenter
-                            width: parent.width
-                            height: 1
-                            color: Theme.line
+            function choose(format) {
+                root.job.target = format
+                popup.close()
+            }
+
+            background: Surface {
+                radius: 10
+                color: Theme.surfaceRaised
+                borderWidth: 1
+                borderColor: Theme.lineStrong
+                shadowColor: Theme.alpha("black", 0.55)
+                shadowBlur: 18
+                shadowY: 8
+            }
+
+            contentItem: Column {
+                spacing: 2
+                focus: true
+                Keys.onUpPressed: popup.keyIndex = Math.max(0, popup.keyIndex - 1)
+                Keys.onDownPressed: popup.keyIndex = Math.min(popup.formats.length - 1, popup.keyIndex + 1)
+                Keys.onReturnPressed: if (popup.keyIndex >= 0) popup.choose(popup.formats[popup.keyIndex])
+                Keys.onEnterPressed: if (popup.keyIndex >= 0) popup.choose(popup.formats[popup.keyIndex])
+                Keys.onSpacePressed: if (popup.keyIndex >= 0) popup.choose(popup.formats[popup.keyIndex])
+
+                Repeater {
+                    // Built afresh from the job whenever the menu opens.
+                    model: popup.visible && root.job ? root.job.menuGroups : []
+
+                    delegate: Column {
+                        id: group
+                        required property var modelData
+                        required property int index
+                        objectName: "group" + index
+                        property string title: modelData.title
+                        // Position of the group's first format in the whole menu.
+                        readonly property int offset: {
+                            let count = 0
+                            const groups = root.job ? root.job.menuGroups : []
+                            for (let i = 0; i < index && i < groups.length; ++i) count += groups[i].formats.length
+                            return count
                         }
-                    }
+                        spacing: 0
 
-                    Text {
-                        leftPadding: 10
-                        topPadding: 4
-                        bottomPadding: 4
-                        text: group.title
-                        font.family: Theme.font
-                        font.pixelSize: 11
-                        font.weight: Font.Bold
-                        color: Theme.muted
-                    }
-
-                    Repeater {
-                        model: group.modelData.formats
-
-                        delegate: Rectangle {
-                            id: item
-                            required property var modelData
-                            required property int index
-                            objectName: "format_" + modelData.format
-                            property string format: modelData.format
-                            property string text: modelData.text
-                            readonly property bool current: modelData.format === root.job?.target
-                            width: Math.max(implicitWidth, popup.availableWidth)
-                            implicitWidth: itemRow.implicitWidth + 20
-                            height: 28
-                            radius: 6
-                            readonly property bool marked: hover.containsMouse
-                                || popup.keyIndex === group.offset + item.index
-                            color: marked ? Theme.alpha(Theme.accent, 0.85) : "transparent"
-
-                            Row {
-                                id: itemRow
-                                x: 10
+                        Rectangle {
+                            visible: group.index > 0
+                            width: parent.width
+                            height: 9
+                            color: "transparent"
+                            Rectangle {
                                 anchors.verticalCenter: parent.verticalCenter
-                                spacing: 6
-                                Glyph {
-                                    name: "checkmark"
-                                    size: 11
-                                    width: 14
-                                    opacity: item.current ? 1 : 0
-                                    color: Theme.text
-                                }
-                                Text {
-                                    text: item.text
-                                    font.family: Theme.font
-                                    font.pixelSize: 13
-                                    color: Theme.text
-                                }
+                                width: parent.width
+                                height: 1
+                                color: Theme.line
                             }
+                        }
 
-                            MouseArea {
-                                id: hover
-                                anchors.fill: parent
-                                hoverEnabled: true
-                                onClicked: popup.choose(item.format)
+                        Text {
+                            leftPadding: 10
+                            topPadding: 4
+                            bottomPadding: 4
+                            text: group.title
+                            font.family: Theme.font
+                            font.pixelSize: 11
+                            font.weight: Font.Bold
+                            color: Theme.muted
+                        }
+
+                        Repeater {
+                            model: group.modelData.formats
+
+                            delegate: Rectangle {
+                                id: item
+                                required property var modelData
+                                required property int index
+                                objectName: "format_" + modelData.format
+                                property string format: modelData.format
+                                property string text: modelData.text
+                                readonly property bool current: modelData.format === root.job?.target
+                                width: Math.max(implicitWidth, popup.availableWidth)
+                                implicitWidth: itemRow.implicitWidth + 20
+                                height: 28
+                                radius: 6
+                                readonly property bool marked: hover.containsMouse
+                                    || popup.keyIndex === group.offset + item.index
+                                color: marked ? Theme.alpha(Theme.accent, 0.85) : "transparent"
+
+                                Row {
+                                    id: itemRow
+                                    x: 10
+                                    anchors.verticalCenter: parent.verticalCenter
+                                    spacing: 6
+                                    Glyph {
+                                        name: "checkmark"
+                                        size: 11
+                                        width: 14
+                                        opacity: item.current ? 1 : 0
+                                        color: Theme.text
+                                    }
+                                    Text {
+                                        text: item.text
+                                        font.family: Theme.font
+                                        font.pixelSize: 13
+                                        color: Theme.text
+                                    }
+                                }
+
+                                MouseArea {
+                                    id: hover
+                                    anchors.fill: parent
+                                    hoverEnabled: true
+                                    onClicked: popup.choose(item.format)
+                                }
                             }
                         }
                     }

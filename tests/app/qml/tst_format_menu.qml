@@ -18,7 +18,9 @@ Item {
 
         function openMenu(job) {
             const menu = createTemporaryObject(menuComponent, root, { job: job })
-            menu.menu.open()
+            // Made on first use.
+            compare(menu.menu, null)
+            menu.openMenu()
             tryVerify(() => menu.menu.opened)
             wait(50)
             return menu
@@ -77,7 +79,7 @@ Item {
             tryVerify(() => !menu.menu.visible)
             compare(findChild(menu, "chipLabel").text, "HEVC")
 
-            menu.menu.open()
+            menu.openMenu()
             tryVerify(() => menu.menu.opened)
             wait(50)
             verify(item(menu, "hevc").current)
