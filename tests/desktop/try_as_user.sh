@@ -6,7 +6,7 @@
 # window from a second launch, removes a row with the keyboard, converts with the
 # pointer resting on a row's cancel button (the row must neither move when the batch
 # starts nor go when two clicks land there after it finished), looks at the
-# smallest and a large window, and quits during a conversion. It fails when the quit
+# smallest and a large window, opens a row's format menu, and quits during a conversion. It fails when the quit
 # leaves an unfinished output or an ffmpeg behind, or a step does not happen.
 # Needs Xvfb, xdotool and ImageMagick's `import`.
 set -euo pipefail
@@ -101,6 +101,16 @@ shot second-launch-added
 xdotool windowsize --sync "$window" 1600 1000
 xdotool windowfocus --sync "$window"
 shot large-window
+# The first row's format chip opens its menu (made on that first click); Escape
+# closes it again.
+menu_crop() { import -window root -crop "300x130+1240+345" "$1"; }
+menu_crop "$work/menu-closed.png"
+xdotool mousemove --window "$window" 1430 335 click 1
+shot format-menu 0.6
+menu_crop "$work/menu-open.png"
+opened=$(compare -metric AE -fuzz 8% "$work/menu-closed.png" "$work/menu-open.png" null: 2>&1 || true)
+[[ ${opened%% *} -gt 5000 ]] || fail "the format menu did not open ($opened pixels changed)"
+key Escape
 xdotool mousemove --window "$window" 700 335 click 1
 key Down
 shot row-selected 0.4
