@@ -66,6 +66,10 @@ T.Button {
         }
     }
 
+    // A button hidden until a batch starts or ends (Stop, «Очистить готовые») shows its
+    // title at once.
+    Component.onCompleted: Theme.prepareGlyphs(label.font, button.text + button.preparedText)
+
     // Measures the title it may soon take, as the row above would lay it out.
     Text {
         id: preparedLabel

@@ -26,8 +26,7 @@ RowLayout {
     // their glyphs, in both weights, are ready before.
     Component.onCompleted: {
         Theme.prepareGlyphs(detailText.font)
-        Theme.prepareGlyphs(Qt.font({ family: Theme.font, pointSize: 11.5 * 0.75,
-                                      weight: Font.Bold, preferShaping: false }))
+        Theme.prepareGlyphs(detailText.font, "0123456789%", Font.Bold)
         Theme.prepareGlyphs(statusSymbol.font, Theme.symbol("checkmark.circle.fill")
                                                + Theme.symbol("exclamationmark.circle.fill"))
         Theme.prepareGlyphs(spinner.font, spinner.text)

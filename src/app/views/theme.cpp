@@ -3,9 +3,10 @@
 #include <QFontDatabase>
 #include <QHash>
 #include <QFontInfo>
-#include <QFontMetricsF>
+#include <QGlyphRun>
 #include <QImage>
 #include <QPainter>
+#include <QTextLayout>
 #include <QTimer>
 
 #include <cmath>
@@ -56,7 +57,12 @@ QColor Theme::alpha(const QColor& color, double opacity) {
     return result;
 }
 
-void Theme::prepareGlyphs(const QFont& font, const QString& text) {
+void Theme::prepareGlyphs(const QFont& given, const QString& text, int weight) {
+    QFont font = given;
+    if (weight > 0) font.setWeight(QFont::Weight(weight));
+    // A view's text rounds its point size to half points; its glyphs are cached at the
+    // size that gives.
+    if (font.pointSizeF() > 0) font.setPointSizeF(qRound(font.pointSizeF() * 2) / 2.0);
     // Larger text is drawn from outlines, not from the glyph cache.
     if (QFontInfo(font).pixelSize() > 64) return;
     const QString key = font.key() + QLatin1Char('\n') + text;
@@ -70,15 +76,22 @@ void Theme::prepareGlyphs(const QFont& font, const QString& text) {
             for (char16_t c = u'А'; c <= u'я'; ++c) letters += QChar(c);
             return letters + QString::fromUtf8("Ёё·…→←«»—–%№");
         }();
-        const QString& glyphs = text.isEmpty() ? repertoire : text;
-        const QFontMetricsF metrics(font);
-        QImage scratch(qCeil(metrics.horizontalAdvance(glyphs)) + 2, qCeil(metrics.height()),
+        // Laid out and drawn as a view's text is, without a paint device of its own in
+        // between: a painter's font would take the scratch picture's resolution and so
+        // another size, with a cache of its own.
+        QTextLayout layout(text.isEmpty() ? repertoire : text, font);
+        layout.beginLayout();
+        const QTextLine line = layout.createLine();
+        layout.endLayout();
+        QImage scratch(qCeil(line.naturalTextWidth()) + 2, qCeil(line.height()) + 1,
                        QImage::Format_ARGB32_Premultiplied);
         QPainter painter(&scratch);
-        painter.setFont(font);
-        // The glyph cache keeps a picture per quarter-pixel position.
-        for (int quarter = 0; quarter < 4; ++quarter)
-            painter.drawText(QPointF(quarter * 0.25, metrics.ascent()), glyphs);
+        // The glyph cache keeps a picture per quarter-pixel position where the font
+        // places glyphs between pixels.
+        for (int quarter = 0; quarter < 4; ++quarter) {
+            for (const QGlyphRun& run : layout.glyphRuns())
+                painter.drawGlyphRun(QPointF(quarter * 0.25, 0), run);
+        }
     });
 }
 

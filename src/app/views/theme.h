@@ -61,12 +61,12 @@ public:
     /// "arrow_forward"); names without an equivalent are returned unchanged.
     Q_INVOKABLE static QString symbol(const QString& name);
 
-    /// Has the glyphs of `text` in `font` rasterized into the font's cache once the
-    /// window is idle, so that a text shown later (as a batch starts or ends) does not
-    /// rasterize them in the frame that shows it. An empty text stands for what a status
-    /// is likely to need: Latin and Cyrillic letters, digits, punctuation. Each font
-    /// and text is prepared once.
-    Q_INVOKABLE void prepareGlyphs(const QFont& font, const QString& text = {});
+    /// Has the glyphs of `text` in `font` (at `weight`, when given) rasterized into the
+    /// font's cache once the window is idle, so that a text shown later (as a batch
+    /// starts or ends) does not rasterize them in the frame that shows it. An empty
+    /// text stands for what a status is likely to need: Latin and Cyrillic letters,
+    /// digits, punctuation. Each font and text is prepared once.
+    Q_INVOKABLE void prepareGlyphs(const QFont& font, const QString& text = {}, int weight = 0);
 
     double spring() const { return springStiffness(0.38, 0.86); }
     double springDamping() const { return springDampingFor(0.38, 0.86); }
