@@ -57,6 +57,23 @@ Item {
             compare(Qt.colorEqual(detail(row).color, Theme.accentGlow), true)
         }
 
+        function test_a_long_status_is_shortened_within_the_line_and_whole_in_its_tooltip() {
+            const job = stage.addJob("Очень длинное название записи, которое в узкой строке никак не помещается.wav")
+            stage.done(job, 3)
+            const row = createTemporaryObject(rowComponent, root, { job: job, width: 560 })
+            const line = findChild(row, "statusLine")
+            const text = detail(row)
+            tryVerify(() => text.truncated)
+            verify(text.x + text.width <= line.width + 0.5)
+            verify(text.width > 100)
+            compare(line.help, job.statusText)
+
+            // Wider, the whole status shows again.
+            row.width = 1600
+            tryVerify(() => !text.truncated)
+            compare(line.help, "")
+        }
+
         function test_progress_bar_follows_the_fraction_while_running() {
             const job = stage.addJob("song.wav")
             const row = rowFor(job)
