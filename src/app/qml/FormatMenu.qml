@@ -10,7 +10,7 @@ Item {
 
     required property Job job
     /// The menu, made when it first opens: a list may hold a thousand rows, and the
-    /// menu is most of a row's making.
+    /// menu was a fifth of the making of each.
     property Popup menu: null
 
     implicitWidth: Math.max(96, face.implicitWidth + 28)
