@@ -1,9 +1,9 @@
 #include "views/theme.h"
 
 #include <QFontDatabase>
-#include <QHash>
 #include <QFontInfo>
 #include <QGlyphRun>
+#include <QHash>
 #include <QImage>
 #include <QPainter>
 #include <QTextLayout>

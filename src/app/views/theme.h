@@ -4,8 +4,8 @@
 
 #include <QColor>
 #include <QFont>
-#include <QSet>
 #include <QObject>
+#include <QSet>
 #include <QtQml/qqmlregistration.h>
 
 namespace lumatra {
