@@ -1,6 +1,7 @@
 #include "main/gui_entry.h"
 
 #include "platform/single_instance.h"
+#include "platform/sounds.h"
 #include "store/lifecycle.h"
 #include "store/store.h"
 #include "views/main_window.h"
@@ -16,6 +17,7 @@
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QtQml/qqmlextensionplugin.h>
 
 #include <cstdio>
@@ -124,6 +126,7 @@ int runWindow(int argc, char** argv, const std::vector<std::string>& files) {
                          Store::shared()->addPaths(paths);
                          raise(*window);
                      });
+    QTimer::singleShot(0, [] { prepareSystemSounds(); });
     // Files handed over while the window waits to quit would be lost with it.
     QObject::connect(Lifecycle::shared(), &Lifecycle::quittingChanged, &instance,
                      &InstanceServer::close);

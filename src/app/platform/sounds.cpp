@@ -47,4 +47,9 @@ void playSystemSound(const QString& name) {
     ca_context_play(context, 0, CA_PROP_EVENT_ID, eventId, nullptr);
 }
 
+void prepareSystemSounds() {
+    if (!soundOutputExists()) return;
+    if (ca_context* context = soundContext()) ca_context_open(context);
+}
+
 } // namespace lumatra

@@ -10,4 +10,8 @@ namespace lumatra {
 /// is ignored; other names play nothing.
 void playSystemSound(const QString& name);
 
+/// Looks for a sound output and connects to it ahead (main thread), so that the first
+/// batch's end plays its sound without doing that first.
+void prepareSystemSounds();
+
 } // namespace lumatra
