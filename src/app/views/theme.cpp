@@ -63,11 +63,12 @@ void Theme::prepareGlyphs(const QFont& given, const QString& text, int weight) {
     // A view's text rounds its point size to half points; its glyphs are cached at the
     // size that gives.
     if (font.pointSizeF() > 0) font.setPointSizeF(qRound(font.pointSizeF() * 2) / 2.0);
-    // Larger text is drawn from outlines, not from the glyph cache.
-    if (QFontInfo(font).pixelSize() > 64) return;
+    // Every row asks for the same few: the answer is known before the font is looked at.
     const QString key = font.key() + QLatin1Char('\n') + text;
     if (m_preparedGlyphs.contains(key)) return;
     m_preparedGlyphs.insert(key);
+    // Larger text is drawn from outlines, not from the glyph cache.
+    if (QFontInfo(font).pixelSize() > 64) return;
     // Painted on this thread: glyph caches belong to the thread's font engines.
     QTimer::singleShot(0, this, [font, text] {
         static const QString repertoire = [] {
