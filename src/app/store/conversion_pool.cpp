@@ -49,6 +49,11 @@ void ConversionPool::setBudget(int cores) {
     m_wake.notify_all();
 }
 
+void ConversionPool::prepare() {
+    std::lock_guard lock(m_lock);
+    growTo(m_budget);
+}
+
 bool takesEveryCore(std::optional<Kind> source, Format target) {
     if (source == Kind::video) return true;
     switch (target) {

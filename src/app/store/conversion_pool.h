@@ -84,6 +84,9 @@ public:
 
     /// Cores the pool may fill (values below 1 count as 1).
     void setBudget(int cores);
+    /// Starts a worker per core of the budget now, to wait for requests, so that the
+    /// first plan does not start threads.
+    void prepare();
     int budget() const;
     /// What requests started from now on get.
     void setOptions(Options options);

@@ -63,6 +63,8 @@ public:
     /// Cores the queue may fill (values below 1 count as 1); takes effect for the jobs
     /// started from now on.
     void setBudget(int cores);
+    /// Starts the workers ahead (jobs arrived), so that a batch's start does not.
+    void preparePool() { m_pool->prepare(); }
     /// What `job` takes of the budget: all of it for video, else one core.
     int weightOf(const Job& job) const;
     /// A video source or a video target: its encoder fills every core by itself, and

@@ -376,6 +376,7 @@ int Store::add(const std::vector<fs::path>& paths) {
     if (m_preparesConversions) {
         prepareLibraries();
         prepareTextEngine();
+        m_runner->preparePool();
     }
     return refused;
 }

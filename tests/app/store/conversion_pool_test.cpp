@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -98,6 +100,34 @@ TEST(ConversionPool, WorkersTakeThePlanInOrderWithinTheBudgetWithoutTheCaller) {
     EXPECT_TRUE(pool.idle());
     // Only the very last end leaves the pool with nothing to do (1 ended with 4 waiting).
     EXPECT_EQ(log.idleAfter, std::vector<std::uint64_t>{log.outcomes.back().first});
+}
+
+// Threads of this process named as the pool names its workers.
+int convertThreads() {
+    int count = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        if (std::getline(comm, name) && name == "convert") ++count;
+    }
+    return count;
+}
+
+TEST(ConversionPool, APreparedPoolHasItsWorkersWaitingAndStartsNoMore) {
+    Log log;
+    const int before = convertThreads();
+    {
+        ConversionPool pool(log.events_(), 2, wait);
+        pool.prepare();
+        // The workers name themselves as they start.
+        for (int tries = 0; tries < 200 && convertThreads() < before + 2; ++tries)
+            std::this_thread::sleep_for(5ms);
+        EXPECT_EQ(convertThreads(), before + 2);
+        pool.plan({request(1, "30"), request(2, "30"), request(3, "10")});
+        ASSERT_TRUE(log.waitForEnds(3));
+        EXPECT_EQ(convertThreads(), before + 2);
+    }
+    EXPECT_EQ(convertThreads(), before);
 }
 
 TEST(ConversionPool, AWithdrawnRequestNeverStartsAndATakenOneNeverStartsTwice) {
