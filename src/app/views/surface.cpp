@@ -278,8 +278,8 @@ public:
             // A node joins the scene only once it has its texture: the renderer reads it
             // as soon as the node is added.
             const bool added = band >= childCount();
-            auto* node = added ? window.createImageNode()
-                               : static_cast<QSGImageNode*>(childAtIndex(band));
+            auto* node =
+                added ? window.createImageNode() : static_cast<QSGImageNode*>(childAtIndex(band));
             node->setOwnsTexture(false);
             node->setFiltering(QSGTexture::Linear);
             node->setTexture(texture.get());

@@ -96,8 +96,8 @@ class Surface : public QQuickItem {
     /// Another width it may soon take at its present height (a button whose title is
     /// about to change); 0 for none. Its pictures, in both looks, are painted in the
     /// background for that width too.
-    Q_PROPERTY(qreal preparedWidth READ preparedWidth WRITE setPreparedWidth NOTIFY
-                   appearanceChanged)
+    Q_PROPERTY(
+        qreal preparedWidth READ preparedWidth WRITE setPreparedWidth NOTIFY appearanceChanged)
     /// While hidden, its pictures are painted in the background at each new size or
     /// look, so that it shows at once (a button that appears when a batch starts).
     Q_PROPERTY(bool preparedWhileHidden READ preparedWhileHidden WRITE setPreparedWhileHidden NOTIFY

@@ -73,8 +73,10 @@ void Theme::prepareGlyphs(const QFont& given, const QString& text, int weight) {
     QTimer::singleShot(0, this, [font, text] {
         static const QString repertoire = [] {
             QString letters;
-            for (char16_t c = u'!'; c <= u'~'; ++c) letters += QChar(c);
-            for (char16_t c = u'А'; c <= u'я'; ++c) letters += QChar(c);
+            for (char16_t c = u'!'; c <= u'~'; ++c)
+                letters += QChar(c);
+            for (char16_t c = u'А'; c <= u'я'; ++c)
+                letters += QChar(c);
             return letters + QString::fromUtf8("Ёё·…→←«»—–%№");
         }();
         // Laid out and drawn as a view's text is, without a paint device of its own in

@@ -31,8 +31,8 @@ namespace lumatra {
 namespace {
 
 /// A text as the status line sets it: a fractional point size, no optional shaping.
-std::unique_ptr<QQuickItem> statusText(QQmlEngine& engine, const QString& family,
-                                       double pointSize, QQuickWindow& window) {
+std::unique_ptr<QQuickItem> statusText(QQmlEngine& engine, const QString& family, double pointSize,
+                                       QQuickWindow& window) {
     QQmlComponent component(&engine);
     component.setData(QStringLiteral("import QtQuick\nText { font.family: \"%1\"; "
                                      "font.pointSize: %2; font.preferShaping: false }")
