@@ -5,14 +5,17 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <fstream>
+#include <mutex>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -46,28 +49,61 @@ std::vector<std::string> folderEntries(int folderFd) {
     return names;
 }
 
-constexpr int removalDepth = 8;
-
-void removeEntry(int parentFd, const std::string& name, int depth);
-
-// Empties an open folder without following any symbolic link in it.
-void clearFolder(int folderFd, int depth) {
-    if (depth > removalDepth) return;
-    for (const auto& name : folderEntries(folderFd))
-        removeEntry(folderFd, name, depth + 1);
-}
-
-void removeEntry(int parentFd, const std::string& name, int depth) {
-    if (::unlinkat(parentFd, name.c_str(), 0) == 0 || errno != EISDIR) return;
-    const UniqueFd inner(::openat(parentFd, name.c_str(),
-                                  O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-    if (!inner) return;
-    clearFolder(inner.get(), depth);
-    ::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR);
-}
-
 bool sameItem(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Whether the file system of the open folder `fd` keeps owners and modes of its own, rather
+// than showing every item with those its mount options give (FAT and exFAT drives, NTFS,
+// SMB shares, FUSE).
+bool keepsOwnership(int fd) {
+    constexpr unsigned long ntfs3Magic = 0x7366746e; // not in every kernel's headers
+    constexpr unsigned long ntfsMagic = 0x5346544e;
+    struct statfs info {};
+    if (::fstatfs(fd, &info) != 0) return true;
+    switch (static_cast<unsigned long>(info.f_type)) {
+    case MSDOS_SUPER_MAGIC:
+    case EXFAT_SUPER_MAGIC:
+    case ntfs3Magic:
+    case ntfsMagic:
+    case CIFS_SUPER_MAGIC:
+    case SMB2_SUPER_MAGIC:
+    case FUSE_SUPER_MAGIC:
+        return false;
+    default:
+        return true;
+    }
+}
+
+// Whether the open folder `fd` is the one a mkdirat(0700) in the folder `parent` (as it
+// was right before) made: empty, on the same file system, ours with the mode and group a
+// new folder gets there (where the file system keeps them), and, where the file system
+// records births, born no earlier than the parent's last change — any folder that was
+// there already is older, by the file system's own clock.
+bool isFreshFolder(int fd, const struct stat& parent) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISDIR(info.st_mode) || info.st_dev != parent.st_dev)
+        return false;
+    if (keepsOwnership(fd)) {
+        if (info.st_uid != ::geteuid()) return false;
+        const bool inheritsGroup = (parent.st_mode & S_ISGID) != 0;
+        if (info.st_gid != (inheritsGroup ? parent.st_gid : ::getegid())) return false;
+        // The umask applies, unless a default ACL of the parent replaces it.
+        const mode_t bits = info.st_mode & 07777;
+        const mode_t setgid = inheritsGroup ? S_ISGID : 0;
+        if (bits != (setgid | 0700) && bits != (setgid | (0700 & ~currentUmask()))) return false;
+    }
+    // An empty folder has two links ("." and its name), where the file system counts
+    // them: one that says 1 for a folder says so for its parent too.
+    if (info.st_nlink != (parent.st_nlink == 1 ? 1u : 2u) || !folderEntries(fd).empty())
+        return false;
+    struct statx birth {};
+    if (::statx(fd, "", AT_EMPTY_PATH, STATX_BTIME, &birth) != 0 || !(birth.stx_mask & STATX_BTIME))
+        return true;
+    const auto& changed = parent.st_mtim;
+    return birth.stx_btime.tv_sec > changed.tv_sec ||
+           (birth.stx_btime.tv_sec == changed.tv_sec &&
+            birth.stx_btime.tv_nsec >= static_cast<std::uint32_t>(changed.tv_nsec));
 }
 
 void chmodEntry(int parentFd, const std::string& name, mode_t mode) {
@@ -278,23 +314,48 @@ void OutputFolder::removeAbandonedItems() const {
     }
 }
 
+namespace {
+
+std::mutex g_seamMutex;
+OutputSlot::Seam g_seam;
+
+void passSeam(OutputSlot::Stage stage, const std::string& name) {
+    OutputSlot::Seam seam;
+    {
+        const std::lock_guard lock(g_seamMutex);
+        seam = g_seam;
+    }
+    if (seam) seam(stage, name);
+}
+
+} // namespace
+
+void OutputSlot::setSeam(Seam seam) {
+    const std::lock_guard lock(g_seamMutex);
+    g_seam = std::move(seam);
+}
+
 OutputSlot::OutputSlot(const OutputFolder& folder, const std::string& extension)
     : m_folder(folder) {
-    for (int attempt = 0;; ++attempt) {
+    // Anyone who may write to the output folder may exchange the new name with another
+    // folder between its creation and our open. What we open is taken only when it is
+    // provably what we made; otherwise it is left as it is, and a new name is tried.
+    for (int attempt = 0; attempt < 16 && !m_fd; ++attempt) {
         m_folderName = std::string(hiddenPrefix) + makeUuid();
+        struct stat parent {};
+        if (::fstat(folder.fd(), &parent) != 0)
+            throw SystemError("Не удалось записать в папку", folder.path(), errno);
         if (::mkdirat(folder.fd(), m_folderName.c_str(), 0700) != 0) {
-            if (errno == EEXIST && attempt < 8) continue;
+            if (errno == EEXIST) continue;
             throw SystemError("Не удалось записать в папку", folder.path(), errno);
         }
-        m_fd.reset(::openat(folder.fd(), m_folderName.c_str(),
-                            O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        // Someone may have put something else in its place meanwhile: another name then.
-        struct stat info {};
-        if (m_fd && ::fstat(m_fd.get(), &info) == 0 && info.st_uid == ::geteuid()) break;
-        const int error = m_fd ? EEXIST : errno;
-        m_fd.reset();
-        if (attempt >= 8) throw SystemError("Не удалось записать в папку", folder.path(), error);
+        passSeam(Stage::created, m_folderName);
+        UniqueFd fd(::openat(folder.fd(), m_folderName.c_str(),
+                             O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (fd && isFreshFolder(fd.get(), parent)) m_fd = std::move(fd);
     }
+    // Every new name was taken from under us: someone is at work in this folder.
+    if (!m_fd) throw SystemError("Не удалось записать в папку", folder.path(), EACCES);
     // The marker proves to a later run's cleaning that the folder is ours, and its lock
     // that we still live. That cleaning may hold the lock for a moment while it looks at
     // a marker not yet written, and leaves it be.
@@ -307,11 +368,11 @@ OutputSlot::OutputSlot(const OutputFolder& folder, const std::string& extension)
         if (::flock(m_marker.get(), LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    if (!m_marker ||
-        ::pwrite(m_marker.get(), text.data(), text.size(), 0) != static_cast<ssize_t>(text.size())) {
+    if (!m_marker || ::pwrite(m_marker.get(), text.data(), text.size(), 0) !=
+                         static_cast<ssize_t>(text.size())) {
         const int error = errno;
         ::unlinkat(m_fd.get(), marker.c_str(), 0);
-        ::unlinkat(folder.fd(), m_folderName.c_str(), AT_REMOVEDIR);
+        removeOwnFolder();
         throw SystemError("Не удалось записать в папку", folder.path(), error);
     }
     m_itemName = m_folderName + "." + extension;
@@ -324,10 +385,25 @@ OutputSlot::OutputSlot(const OutputFolder& folder, const std::string& extension)
     const bool anchored = ::stat(anchor.c_str(), &viaProc) == 0 &&
                           ::fstat(m_fd.get(), &direct) == 0 && sameItem(viaProc, direct);
     m_anchored = anchored ? anchor / m_itemName : m_path;
+    passSeam(Stage::ready, m_folderName);
 }
 
 OutputSlot::~OutputSlot() {
-    clearFolder(m_fd.get(), 0);
+    // Only the names this run wrote go: the item (a file, or a folder of page files),
+    // then the marker, then the folder itself.
+    if (::unlinkat(m_fd.get(), m_itemName.c_str(), 0) != 0 && errno == EISDIR) {
+        const UniqueFd pages(
+            ::openat(m_fd.get(), m_itemName.c_str(),
+                     O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        for (const auto& name : pages ? folderEntries(pages.get()) : std::vector<std::string>{})
+            ::unlinkat(pages.get(), name.c_str(), 0);
+        ::unlinkat(m_fd.get(), m_itemName.c_str(), AT_REMOVEDIR);
+    }
+    ::unlinkat(m_fd.get(), markerName(m_folderName).c_str(), 0);
+    removeOwnFolder();
+}
+
+void OutputSlot::removeOwnFolder() const {
     // Only our own folder goes, even if someone renamed another into its place.
     struct stat named {};
     struct stat own {};

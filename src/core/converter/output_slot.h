@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace lumatra {
@@ -39,13 +40,25 @@ private:
 
 /// One run's private folder ".lumatra-<UUID>" (mode 0700) inside the output folder, with
 /// its marker ".lumatra-<UUID>.lock" (the folder's name and this process's id, locked
-/// while this object lives), and the item name the converter writes in it. Everything in
-/// it is removed when the object goes, whatever happened.
+/// while this object lives), and the item name the converter writes in it. When the
+/// object goes, the names the run wrote are removed, whatever happened: the item (a file,
+/// or a folder of files), the marker and the folder, which stays when anything else is
+/// in it.
 class OutputSlot {
 public:
-    /// Makes the folder; `extension` ends the item's name. Throws
-    /// SystemError("Не удалось записать в папку", folder, errno) when the folder takes
-    /// no new entries.
+    /// Moments at which another process may act on a new private folder: right after
+    /// its creation, and once it is ready for the converter.
+    enum class Stage { created, ready };
+    /// Called at each stage with the folder's name, in every process of the program: a
+    /// test's way to act as another user at exactly that moment. Empty by default.
+    using Seam = std::function<void(Stage stage, const std::string& name)>;
+    static void setSeam(Seam seam);
+
+    /// Makes the folder; `extension` ends the item's name. The folder is used only when
+    /// the one opened under the new name is provably the one made (ours, empty, fresh,
+    /// of the mode made with); anything else found there is left untouched and another
+    /// name tried. Throws SystemError("Не удалось записать в папку", folder, errno) when
+    /// the folder takes no new entries.
     OutputSlot(const OutputFolder& folder, const std::string& extension);
     OutputSlot(const OutputSlot&) = delete;
     OutputSlot& operator=(const OutputSlot&) = delete;
@@ -74,6 +87,9 @@ public:
     bool moveTo(const std::string& name) const;
 
 private:
+    /// Removes the private folder's name when it still names our folder and is empty.
+    void removeOwnFolder() const;
+
     const OutputFolder& m_folder;
     std::string m_folderName;
     std::string m_itemName;

@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <stdio.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -67,15 +69,102 @@ TEST(OutputSlot, MovesNeverReplaceAndEverythingElseGoes) {
     test::writeFile(dir / "taken.png", "old");
     {
         const OutputSlot slot(folder, "png");
-        // A folder of pages, with something nested the converter forgot.
-        std::filesystem::create_directories(slot.path() / "inner");
+        // A folder of pages left by a run that did not get to its end.
+        std::filesystem::create_directories(slot.path());
         test::writeFile(slot.path() / "1.png", "page");
-        test::writeFile(slot.path() / "inner" / "x", "x");
+        test::writeFile(slot.path() / "2.png", "page");
         EXPECT_TRUE(slot.holdsFolder());
         EXPECT_FALSE(slot.moveTo("taken.png"));
         EXPECT_EQ(test::readFile(dir / "taken.png"), "old");
     }
     EXPECT_THAT(dir.entries(), ElementsAre("taken.png"));
+}
+
+// Runs `action` as the user nobody in a child process, as another user of a shared
+// folder would; returns whether it succeeded.
+template <typename Action> bool asNobody(Action action) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const bool dropped = ::setgroups(0, nullptr) == 0 &&
+                             ::setresgid(65534, 65534, 65534) == 0 &&
+                             ::setresuid(65534, 65534, 65534) == 0;
+        ::_exit(dropped && action() ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Sets what a new private folder meets at its stages, for the object's lifetime.
+class ScopedSeam {
+public:
+    explicit ScopedSeam(OutputSlot::Seam seam) { OutputSlot::setSeam(std::move(seam)); }
+    ~ScopedSeam() { OutputSlot::setSeam({}); }
+    ScopedSeam(const ScopedSeam&) = delete;
+    ScopedSeam& operator=(const ScopedSeam&) = delete;
+};
+
+TEST(OutputSlot, AFolderExchangedForTheNewOneIsLeftAsItWas) {
+    if (::geteuid() != 0) GTEST_SKIP() << "acting as a second user needs root";
+    test::ScratchDir dir;
+    std::filesystem::permissions(dir.path(), std::filesystem::perms(0755));
+    const auto out = dir / "out";
+    std::filesystem::create_directory(out);
+    std::filesystem::permissions(out, std::filesystem::perms(0777));
+    // Folders of ours, each unlike a new one in one respect only.
+    struct Case {
+        const char* name;
+        mode_t mode;
+        std::vector<std::string> files;
+        bool subfolder = false;
+    };
+    const Case cases[] = {
+        {"photos", 0755, {"a.jpg", "b.jpg"}}, {"open", 0755, {}}, {"private", 0700, {"notes.txt"}},
+        {"nested", 0700, {}, true},           {"old", 0700, {}}, // made before the output folder
+                                                                 // last changed
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(::mkdir((out / c.name).c_str(), c.mode), 0);
+        for (const auto& file : c.files)
+            test::writeFile(out / c.name / file, std::string("mine: ") + file);
+        if (c.subfolder) std::filesystem::create_directory(out / c.name / "inner");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    test::writeFile(out / "later.txt", "x");
+    const OutputFolder folder(out);
+    for (const Case& c : cases) {
+        const std::string victim = (out / c.name).string();
+        struct stat before {};
+        ASSERT_EQ(::stat(victim.c_str(), &before), 0);
+        std::string exchanged;
+        {
+            const ScopedSeam seam([&](OutputSlot::Stage stage, const std::string& name) {
+                if (stage != OutputSlot::Stage::created || !exchanged.empty()) return;
+                exchanged = name;
+                const auto fresh = out / name;
+                ASSERT_TRUE(asNobody([&] {
+                    return ::renameat2(AT_FDCWD, fresh.c_str(), AT_FDCWD, victim.c_str(),
+                                       RENAME_EXCHANGE) == 0;
+                })) << c.name;
+            });
+            const OutputSlot slot(folder, "json");
+            EXPECT_NE(slot.path().parent_path().filename(), exchanged) << c.name;
+            test::writeFile(slot.anchoredPath(), "result");
+            EXPECT_TRUE(slot.moveTo(std::string(c.name) + ".json"));
+        }
+        // Our folder, now under the new name: as it was, and nothing of the run in it.
+        const auto now = out / exchanged;
+        struct stat after {};
+        ASSERT_EQ(::stat(now.c_str(), &after), 0) << c.name;
+        EXPECT_EQ(after.st_ino, before.st_ino) << c.name;
+        EXPECT_EQ(after.st_mode, before.st_mode) << c.name;
+        std::vector<std::string> expected = c.files;
+        if (c.subfolder) expected.push_back("inner");
+        EXPECT_EQ(test::ScratchDir::entriesOf(now), expected) << c.name;
+        for (const auto& file : c.files)
+            EXPECT_EQ(test::readFile(now / file), "mine: " + file) << c.name;
+        EXPECT_EQ(test::readFile(out / (std::string(c.name) + ".json")), "result") << c.name;
+    }
 }
 
 // Leaves what a run killed in `folder` leaves: its private folder with the marker and
