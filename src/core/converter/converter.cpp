@@ -176,10 +176,9 @@ void Converter::convertInto(const OutputSlot& scratch, const std::filesystem::pa
                                   stop);
         break;
     case Kind::document:
-        // The text converter runs LibreOffice in a user namespace of its own, where this
-        // process's descriptors under /proc are out of reach: it writes by name, inside
-        // the private folder.
-        DocumentConverter(m_tools).convert(source, format, options.quality, scratch.path(),
+        // The text converter writes into the route's own scratch folder; the route
+        // moves its result in through our descriptor.
+        DocumentConverter(m_tools).convert(source, format, options.quality, scratch.anchoredPath(),
                                            progress, stop);
         break;
     case Kind::data: {

@@ -67,18 +67,33 @@ bool DocumentConverter::convert(const std::filesystem::path& source, Format targ
     }
 
     if (target == Format::pdf) {
-        toPDF(working, output, stop);
+        toPDF(working, output, scratch.path(), stop);
         return false;
     }
     const auto format = toolFormat(target);
     if (!format) throw ConvertError::unsupported("документ → " + std::string(title(target)));
-    textutil(working, *format, output, stop);
-    // The tool reports success only with its output in place; a tool that says
-    // otherwise is not believed.
-    std::error_code error;
-    if (!std::filesystem::exists(output, error))
-        throw ConvertError::failed("Конвертер документов не создал файл");
+    textutilInto(working, *format, output, scratch.path(), stop);
     return false;
+}
+
+void DocumentConverter::textutilInto(const std::filesystem::path& source, std::string_view format,
+                                     const std::filesystem::path& output,
+                                     const std::filesystem::path& scratch,
+                                     std::stop_token stop) const {
+    const auto result = scratch / ("result." + std::string(format));
+    try {
+        textutil(source, format, result, stop);
+    } catch (const ConvertError& error) {
+        if (error.errorCase() != ConvertError::Case::failed) throw;
+        // The tool names the output it was given: the user's is meant.
+        std::string text = error.errorDescription();
+        const std::string internal = result.string();
+        for (std::size_t at = 0; (at = text.find(internal, at)) != std::string::npos;
+             at += output.string().size())
+            text.replace(at, internal.size(), output.string());
+        throw ConvertError::failed(text);
+    }
+    deliverFile(result, output);
 }
 
 std::vector<std::string> DocumentConverter::textutilArguments(const std::filesystem::path& source,

@@ -22,8 +22,10 @@ public:
 
     explicit DocumentConverter(Tools tools) : m_tools(std::move(tools)) {}
 
-    /// Converts the document `source` to `target`, writing `output`. Returns true only
-    /// when the output is a folder of page pictures (PDF sources), false for one file.
+    /// Converts the document `source` to `target`, writing `output`, which no other
+    /// program opens: a caller may name it through a descriptor of its own
+    /// (/proc/<pid>/fd/<n>/…). Returns true only when the output is a folder of page
+    /// pictures (PDF sources), false for one file.
     ///
     /// Works in a private scratch folder "lumatra-<UUID>" in the temporary folder that
     /// is gone when the call returns, whatever the outcome. Failures, in this order:
@@ -63,7 +65,14 @@ private:
     /// the office engine's own PDF export, so tables, notes, headers, footers, lists and
     /// pictures keep their form.
     void toPDF(const std::filesystem::path& workingSource, const std::filesystem::path& output,
-               std::stop_token stop) const;
+               const std::filesystem::path& scratch, std::stop_token stop) const;
+
+    /// Runs the text converter into `scratch` and delivers its result to `output`
+    /// (deliverFile): the tool never opens the caller's output by name, which may lie
+    /// in a folder others can change.
+    void textutilInto(const std::filesystem::path& source, std::string_view format,
+                      const std::filesystem::path& output, const std::filesystem::path& scratch,
+                      std::stop_token stop) const;
 
     Tools m_tools;
 };

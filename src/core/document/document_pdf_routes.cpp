@@ -11,24 +11,19 @@ bool DocumentConverter::fromPDF(const std::filesystem::path& source, Format targ
                                 const std::filesystem::path& output,
                                 const std::filesystem::path& scratch, const Progress& progress,
                                 std::stop_token stop) const {
-    const auto convertText = [this, &stop](const std::filesystem::path& from,
-                                           const std::string& format,
-                                           const std::filesystem::path& to) {
-        textutil(from, format, to, stop);
-        std::error_code error;
-        if (!std::filesystem::exists(to, error))
-            throw ConvertError::failed("Конвертер документов не создал файл");
+    const auto convertText = [this, &stop, &scratch](const std::filesystem::path& from,
+                                                     const std::string& format,
+                                                     const std::filesystem::path& to) {
+        textutilInto(from, format, to, scratch, stop);
     };
     return pdfFamily().fromPDF(source, target, quality, output, scratch, convertText, stop,
                                progress);
 }
 
 void DocumentConverter::toPDF(const std::filesystem::path& workingSource,
-                              const std::filesystem::path& output, std::stop_token stop) const {
-    textutil(workingSource, "pdf", output, stop);
-    std::error_code error;
-    if (!std::filesystem::exists(output, error))
-        throw ConvertError::failed("Конвертер документов не создал файл");
+                              const std::filesystem::path& output,
+                              const std::filesystem::path& scratch, std::stop_token stop) const {
+    textutilInto(workingSource, "pdf", output, scratch, stop);
 }
 
 } // namespace lumatra

@@ -2,9 +2,11 @@
 
 #include "formats/convert_error.h"
 #include "tools/read_to_end.h"
+#include "tools/unique_fd.h"
 #include "tools/uuid.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -71,6 +73,62 @@ void writeFileAtomically(const std::filesystem::path& path, std::string_view byt
         ::unlink(temporary.c_str());
         throw SystemError("Не удалось записать", path, failure);
     }
+}
+
+namespace {
+
+// Copies the rest of `from` to `to`; 0 or the errno of the failure.
+int copyContent(int from, int to) {
+    for (bool ranges = true;;) {
+        if (ranges) {
+            const ssize_t n =
+                ::copy_file_range(from, nullptr, to, nullptr, std::size_t{1} << 30, 0);
+            if (n > 0) continue;
+            if (n == 0) return 0;
+            if (errno == EINTR) continue;
+            if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+                return errno;
+            ranges = false;
+        }
+        char buffer[64 * 1024];
+        const ssize_t n = ::read(from, buffer, sizeof buffer);
+        if (n == 0) return 0;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        for (ssize_t written = 0; written < n;) {
+            const ssize_t w = ::write(to, buffer + written, static_cast<std::size_t>(n - written));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) return w < 0 ? errno : EIO;
+            written += w;
+        }
+    }
+}
+
+} // namespace
+
+void deliverFile(const std::filesystem::path& result, const std::filesystem::path& output) {
+    const UniqueFd in(::open(result.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat info {};
+    // The tool reports success only with its output in place; a tool that says otherwise
+    // is not believed.
+    if (!in || ::fstat(in.get(), &info) != 0 || !S_ISREG(info.st_mode))
+        throw ConvertError::failed("Конвертер документов не создал файл");
+    if (::renameat2(AT_FDCWD, result.c_str(), AT_FDCWD, output.c_str(), RENAME_NOREPLACE) == 0)
+        return;
+    if (errno != EXDEV && errno != EINVAL && errno != ENOSYS)
+        throw SystemError("Не удалось записать", output, errno);
+    const int out =
+        ::open(output.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (out < 0) throw SystemError("Не удалось записать", output, errno);
+    int failure = copyContent(in.get(), out);
+    if (::close(out) != 0 && failure == 0) failure = errno;
+    if (failure != 0) {
+        ::unlink(output.c_str());
+        throw SystemError("Не удалось записать", output, failure);
+    }
+    ::unlink(result.c_str());
 }
 
 } // namespace lumatra

@@ -35,4 +35,11 @@ std::string readRegularFile(const std::filesystem::path& path, std::size_t limit
 /// reader never sees half a file. Throws SystemError.
 void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
 
+/// Puts the regular file `result` (in a scratch folder) at `output`, which must not
+/// exist: one rename where both lie on one file system, else a copy into a new file;
+/// no link is followed at either end. The result is gone afterwards. Throws
+/// ConvertError::failed("Конвертер документов не создал файл") when there is no result,
+/// SystemError("Не удалось записать", output, …) when the output cannot be made whole.
+void deliverFile(const std::filesystem::path& result, const std::filesystem::path& output);
+
 } // namespace lumatra

@@ -1,7 +1,9 @@
 #include "document/document_converter.h"
 
 #include "converter/converter.h"
+#include "converter/output_slot.h"
 #include "core/document/document_support.h"
+#include "core/pdf/pdf_samples.h"
 #include "formats/convert_error.h"
 
 #include <gmock/gmock.h>
@@ -16,8 +18,8 @@ namespace lumatra {
 namespace {
 
 using ::testing::HasSubstr;
-using ::testing::StartsWith;
 using ::testing::Not;
+using ::testing::StartsWith;
 
 Tools documentTools() {
     Tools tools = Tools::locate();
@@ -171,6 +173,47 @@ TEST_F(DocumentRoutes, OfficeDocumentsArchivesAndPackages) {
                           {"saved.webarchive", Format::docx, "Архив страницы"},
                       });
     EXPECT_TRUE(test::docxHasPicture(dir / "out" / "saved.docx"));
+}
+
+TEST_F(DocumentRoutes, ResultsNeverFollowTheirPrivateFolderSwappedForALink) {
+    // A folder others may write to, and theirs, where a link would send our text.
+    std::filesystem::permissions(dir.path(), std::filesystem::perms(0755));
+    const auto shared = dir / "shared";
+    const auto theirs = dir / "theirs";
+    for (const auto& folder : {shared, theirs}) {
+        std::filesystem::create_directory(folder);
+        std::filesystem::permissions(folder, std::filesystem::perms(0777));
+    }
+    test::writeFile(dir / "notes.md", "# SECRET42\n\nText.\n");
+    test::writeFile(dir / "notes.txt", "SECRET42\n");
+    test::writeFile(dir / "pages.pdf", test::samplePdf(test::textPages(2)));
+    // Once the run's private folder is ready, it is moved away and a link to their
+    // folder takes its name.
+    OutputSlot::setSeam([&](OutputSlot::Stage stage, const std::string& name) {
+        if (stage != OutputSlot::Stage::ready) return;
+        std::filesystem::rename(shared / name, shared / ("moved" + name));
+        std::filesystem::create_directory_symlink(theirs, shared / name);
+    });
+    const Converter converter(documentTools());
+    const std::pair<const char*, Format> routes[] = {
+        {"notes.md", Format::docx}, {"notes.md", Format::rtf},   {"notes.md", Format::txt},
+        {"notes.md", Format::html}, {"notes.md", Format::odt},   {"notes.md", Format::pdf},
+        {"notes.txt", Format::rtf}, {"pages.pdf", Format::txt},  {"pages.pdf", Format::docx},
+        {"pages.pdf", Format::rtf}, {"pages.pdf", Format::html}, {"pages.pdf", Format::png},
+    };
+    for (const auto& [source, target] : routes) {
+        SCOPED_TRACE(std::string(source) + " → " + std::string(rawValue(target)));
+        try {
+            const auto result =
+                converter.run(dir / source, target, {Quality::balanced, shared}, {});
+            EXPECT_EQ(result.output.parent_path(), shared);
+            EXPECT_GT(result.bytes, 0);
+        } catch (const std::exception& error) {
+            ADD_FAILURE() << describe(error);
+        }
+        EXPECT_TRUE(std::filesystem::is_empty(theirs));
+    }
+    OutputSlot::setSeam({});
 }
 
 TEST(DocumentConverter, TextutilArgumentsAddTheEncodingOnlyForUtf8Text) {
