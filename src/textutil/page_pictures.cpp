@@ -2,12 +2,16 @@
 
 #include "text/ascii.h"
 #include "tools/read_to_end.h"
+#include "tools/unique_fd.h"
 
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <memory>
 
 namespace lumatra::textutil {
 namespace {
@@ -44,8 +48,15 @@ std::string decodedAddress(std::string_view address) {
     return text;
 }
 
-std::optional<std::string> readPicture(const std::filesystem::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+// The picture at `relative` below the open folder `folderFd`, reached without any
+// symbolic link or ".." step: a page unpacked from an archive may carry links that lead
+// anywhere. Where the kernel cannot resolve so, nothing is read.
+std::optional<std::string> readPicture(int folderFd, const std::filesystem::path& relative) {
+    open_how how{};
+    how.flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS;
+    const int fd =
+        static_cast<int>(::syscall(SYS_openat2, folderFd, relative.c_str(), &how, sizeof how));
     if (fd < 0) return std::nullopt;
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
@@ -96,7 +107,10 @@ std::optional<std::string> pictureType(std::string_view bytes) {
 }
 
 PictureSource folderPictures(const std::filesystem::path& folder) {
-    return [folder](std::string_view address) -> std::optional<std::string> {
+    const auto folderFd = std::make_shared<UniqueFd>(::open(
+        folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK));
+    return [folderFd](std::string_view address) -> std::optional<std::string> {
+        if (!*folderFd) return std::nullopt;
         const std::string path = decodedAddress(address);
         if (path.empty() || path.front() == '/' || path.find(':') != std::string::npos ||
             path.find('\0') != std::string::npos)
@@ -104,7 +118,7 @@ PictureSource folderPictures(const std::filesystem::path& folder) {
         const std::filesystem::path relative(path.substr(0, path.find_first_of("?#")));
         for (const auto& step : relative)
             if (step == "..") return std::nullopt;
-        auto bytes = readPicture(folder / relative);
+        auto bytes = readPicture(folderFd->get(), relative);
         if (!bytes || !pictureType(*bytes)) return std::nullopt;
         return bytes;
     };

@@ -25,8 +25,8 @@ std::string inlinePictures(std::string_view html, const PictureSource& source);
 std::optional<std::string> pictureType(std::string_view bytes);
 
 /// Pictures below `folder` by relative addresses ("img/a.png", "b%20c.jpg"); addresses
-/// with a scheme, an absolute path or a ".." step, files that are not regular, larger
-/// than 16 MiB or not pictures give none.
+/// with a scheme, an absolute path or a ".." step, paths through a symbolic link, files
+/// that are not regular, larger than 16 MiB or not pictures give none.
 PictureSource folderPictures(const std::filesystem::path& folder);
 
 /// `bytes` in base64.

@@ -1,6 +1,7 @@
 #include "source_preparer.h"
 
 #include "active_content.h"
+#include "file_fields.h"
 #include "page_pictures.h"
 #include "tool_error.h"
 
@@ -270,6 +271,16 @@ bool zipComplete(std::string_view bytes) {
     return bytes.substr(bytes.size() - tail).rfind(record) != std::string_view::npos;
 }
 
+// Rich text, whatever the extension says (a .doc often is).
+bool isRichText(std::string_view bytes) {
+    std::string_view start = bytes.substr(0, 4096);
+    if (start.substr(0, 3) == "\xEF\xBB\xBF") start.remove_prefix(3);
+    while (!start.empty() &&
+           (start[0] == ' ' || start[0] == '\r' || start[0] == '\n' || start[0] == '\t'))
+        start.remove_prefix(1);
+    return start.substr(0, 5) == "{\\rtf";
+}
+
 } // namespace
 
 std::string unreadableDocument(const std::filesystem::path& source) {
@@ -370,7 +381,7 @@ std::filesystem::path prepareSource(const Request& request, const std::filesyste
         const std::string bytes = readSource(source);
         checkOfficeSignature(bytes, extension, source);
         const auto copy = scratch / ("source." + extension);
-        writeScratch(copy, bytes);
+        writeScratch(copy, isRichText(bytes) ? withoutFileFields(bytes) : bytes);
         return copy;
     }
     case SourceKind::html: {
@@ -419,7 +430,7 @@ std::filesystem::path prepareSource(const Request& request, const std::filesyste
         const auto copy = scratch / "source.rtf";
         const std::string bytes = readSource(rich);
         checkOfficeSignature(bytes, "rtf", rich);
-        writeScratch(copy, bytes);
+        writeScratch(copy, withoutFileFields(bytes));
         return copy;
     }
     case SourceKind::text: {

@@ -1,5 +1,6 @@
 // The text converter's own parts: its command line, text decoding, web pages' charset
 // declarations, web archives and text normalisation.
+#include "file_fields.h"
 #include "office.h"
 #include "output_writer.h"
 #include "request.h"
@@ -180,6 +181,35 @@ TEST(TextutilSources, DamagedDocumentsAreNamedWithWhatIsWrong) {
         EXPECT_EQ(problem, c.problem.empty() ? "" : "Файл «/x." + c.extension + "»" + c.problem)
             << c.extension << ": " << c.bytes;
     }
+}
+
+TEST(TextutilSources, RichTextFieldsThatNameAnotherFileLoseTheirInstruction) {
+    const std::string emptied = R"({\field{\*\fldinst }{\fldrslt x}})";
+    const std::pair<std::string, std::string> cases[] = {
+        {R"({\field{\*\fldinst INCLUDEPICTURE "/s.png" \\d}{\fldrslt x}})", emptied},
+        // As Word writes it: formatting first, lower case is the same field.
+        {R"({\field{\*\fldinst {\rtlch\fcs1 \af0  includepicture  "C:\\s.png" }}{\fldrslt x}})",
+         emptied},
+        {R"({\field{\*\fldinst INCLUDETEXT "/etc/passwd"}{\fldrslt x}})", emptied},
+        // Letters hidden behind escapes, groups and formatting.
+        {R"({\field{\*\fldinst \'49NCLUDEPICTURE "/s.png"}{\fldrslt x}})", emptied},
+        {R"({\field{\*\fldinst \u73?NCLUDEPICTURE "/s.png"}{\fldrslt x}})", emptied},
+        {R"({\field{\*\fldinst IN{}CLU{\b DE}PICTURE "/s.png"}{\fldrslt x}})", emptied},
+        {R"({\field{\*\fldinst LINKX "/s.png"}{\fldrslt x}})", emptied},
+        // A field inside another's instruction.
+        {R"({\field{\*\fldinst IF 1 = 1 "{\field{\*\fldinst INCLUDEPICTURE "/s.png"}}"}{\fldrslt x}})",
+         emptied},
+        // Raw bytes of a picture may hold braces.
+        {R"({\pict\bin4 {}{}{\field{\*\fldinst INCLUDEPICTURE "/s"}{\fldrslt x}}})",
+         R"({\pict\bin4 {}{}{\field{\*\fldinst }{\fldrslt x}}})"},
+        // Fields that read nothing, and the words in the text, stay as they are.
+        {R"({\field{\*\fldinst HYPERLINK "http://x.org/import/link"}{\fldrslt site}})",
+         R"({\field{\*\fldinst HYPERLINK "http://x.org/import/link"}{\fldrslt site}})"},
+        {R"({\rtf1 INCLUDEPICTURE {\field{\*\fldinst PAGE}{\fldrslt 1}}})",
+         R"({\rtf1 INCLUDEPICTURE {\field{\*\fldinst PAGE}{\fldrslt 1}}})"},
+    };
+    for (const auto& [rtf, expected] : cases)
+        EXPECT_EQ(withoutFileFields(rtf), expected) << rtf;
 }
 
 TEST(TextutilEngineSettings, MacrosLocksAndNetworkAreOffInEveryProfile) {

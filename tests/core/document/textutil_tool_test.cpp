@@ -96,6 +96,28 @@ TEST(Textutil, WritesTextPagesAndPackagesAsPromised) {
                                            "page.html", "page.rtfd"));
 }
 
+TEST(Textutil, NoPictureFromOutsideTheDocumentsFolderIsCarried) {
+    test::PrivateTemp temp;
+    test::ScratchDir dir;
+    test::ScratchDir outside;
+    test::writeFile(outside / "secret.png", test::onePixelPng());
+    std::filesystem::create_directories(dir / "page");
+    ::symlink((outside / "secret.png").c_str(), (dir / "page" / "link.png").c_str());
+    ::symlink(outside.path().c_str(), (dir / "page" / "img").c_str());
+    test::writeFile(dir / "page" / "page.html",
+                    "<p>Страница</p><img src=\"link.png\"><img src=\"img/secret.png\">");
+    test::writeFile(dir / "fields.rtf",
+                    "{\\rtf1\\ansi Text {\\field{\\*\\fldinst INCLUDEPICTURE \"" +
+                        (outside / "secret.png").string() + "\" \\\\d}{\\fldrslt }} end.\\par}");
+    for (const auto& source : {dir / "page" / "page.html", dir / "fields.rtf"}) {
+        const auto output = dir / (source.stem().string() + ".docx");
+        const auto run =
+            test::textutil({source.string(), "-convert", "docx", "-output", output.string()});
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_FALSE(test::docxHasPicture(output)) << source;
+    }
+}
+
 TEST(Textutil, ConcurrentRunsNeverShareAProfile) {
     test::PrivateTemp temp;
     test::ScratchDir dir;
