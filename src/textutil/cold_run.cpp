@@ -4,6 +4,8 @@
 #include "termination.h"
 #include "tool_error.h"
 
+#include "formats/convert_error.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -55,13 +57,13 @@ void convertInChild(const std::filesystem::path& input, OutputFormat format,
                     const std::filesystem::path& result, const std::filesystem::path& scratch) {
     int pipe[2];
     if (::pipe2(pipe, O_CLOEXEC) != 0)
-        throw ToolError("Не удалось запустить LibreOffice: " + std::string(std::strerror(errno)));
+        throw ToolError("Не удалось запустить LibreOffice: " + systemReason(errno));
     const pid_t parent = ::getpid();
     const pid_t child = ::fork();
     if (child < 0) {
         ::close(pipe[0]);
         ::close(pipe[1]);
-        throw ToolError("Не удалось запустить LibreOffice: " + std::string(std::strerror(errno)));
+        throw ToolError("Не удалось запустить LibreOffice: " + systemReason(errno));
     }
     if (child == 0) {
         ::close(pipe[0]);

@@ -7,8 +7,10 @@
 #include "tools/unique_fd.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -52,8 +54,31 @@ void refuseIrregular(const struct stat& info, const std::filesystem::path& sourc
         throw ConvertError::failed("Это не обычный файл: " + source.string());
 }
 
-// The source's status (links followed). Pipes, devices, sockets and folders are refused
-// here, before any program or reader could wait on them for ever.
+// Whether the open file lies on one of the kernel's own file systems, whose "regular"
+// files are views of the running system: some never end, and some block a reader until
+// the kernel has something to say (/proc/kmsg, trace pipes).
+bool onKernelFileSystem(int fd) {
+    struct statfs info {};
+    if (::fstatfs(fd, &info) != 0) return false;
+    switch (static_cast<unsigned long>(info.f_type)) {
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case DEBUGFS_MAGIC:
+    case TRACEFS_MAGIC:
+    case SECURITYFS_MAGIC:
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC:
+    case BPF_FS_MAGIC:
+    case PSTOREFS_MAGIC:
+    case EFIVARFS_MAGIC:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The source's status (links followed). Pipes, devices, sockets, folders and the kernel's
+// own files are refused here, before any program or reader could wait on them for ever.
 struct stat checkSource(const std::filesystem::path& source) {
     struct stat info {};
     if (::stat(source.c_str(), &info) != 0) {
@@ -68,6 +93,8 @@ struct stat checkSource(const std::filesystem::path& source) {
     if (!fd || ::fstat(fd.get(), &info) != 0)
         throw SystemError("Не удалось открыть", source, errno);
     refuseIrregular(info, source);
+    if (onKernelFileSystem(fd.get()))
+        throw ConvertError::failed("Это не обычный файл: " + source.string());
     return info;
 }
 

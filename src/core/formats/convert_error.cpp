@@ -75,8 +75,28 @@ std::string systemReason(int errorNumber) {
         return "перемещение между дисками невозможно";
     case ELOOP:
         return "слишком много символических ссылок";
+    case EAGAIN:
+        return "файл не читается без ожидания";
+    case EINVAL:
+        return "недопустимая операция";
+    case EFBIG:
+    case EOVERFLOW:
+        return "файл слишком большой";
+    case EBUSY:
+    case ETXTBSY:
+        return "файл занят";
+    case ENXIO:
+    case ENODEV:
+        return "устройство недоступно";
+    case ETIMEDOUT:
+        return "время ожидания истекло";
+    case ESTALE:
+        return "файл на сетевом диске больше недоступен";
+    case EOPNOTSUPP:
+        return "файловая система этого не позволяет";
     default:
-        return std::strerror(errorNumber);
+        // Never the system's English text.
+        return "системная ошибка " + std::to_string(errorNumber);
     }
 }
 

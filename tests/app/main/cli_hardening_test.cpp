@@ -7,6 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 
@@ -37,7 +38,13 @@ TEST(CommandLine, SourcesThatAreNoRegularFilesAreRefusedAtOnce) {
     const auto missing = [&](const char* name) {
         return "Ошибка: Файл не найден: " + (dir / name).string() + "\n";
     };
-    const std::pair<std::vector<std::string>, std::string> cases[] = {
+    // The kernel's files: "regular" to stat, yet endless or waiting for the kernel.
+    std::filesystem::create_symlink("/proc/self/status", dir / "status.json");
+    std::filesystem::create_symlink("/proc/kmsg", dir / "kmsg.json");
+    std::filesystem::create_symlink("/proc/kmsg", dir / "kmsg.mp3");
+    std::filesystem::create_symlink("/proc/kmsg", dir / "kmsg.md");
+    std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--cli", "status.json", "--to", "csv"}, notRegular("status.json")},
         {{"--cli", "f.json", "--to", "csv"}, notRegular("f.json")},
         {{"--cli", "song.mp3", "--to", "wav"}, notRegular("song.mp3")},
         {{"--cli", "zero.mp4", "--to", "webm"}, notRegular("zero.mp4")},
@@ -47,6 +54,14 @@ TEST(CommandLine, SourcesThatAreNoRegularFilesAreRefusedAtOnce) {
         {{"--cli", "missing", "--to", "mp3"}, missing("missing")},
         {{"--cli", "dangling.wav", "--to", "mp3"}, missing("dangling.wav")},
     };
+    // Only root may open /proc/kmsg, where a read waits for the kernel's next message.
+    if (const int kmsg = ::open("/proc/kmsg", O_RDONLY | O_NONBLOCK | O_CLOEXEC); kmsg >= 0) {
+        ::close(kmsg);
+        for (const auto& [name, target] :
+             {std::pair{"kmsg.json", "csv"}, std::pair{"kmsg.mp3", "wav"},
+              std::pair{"kmsg.md", "txt"}})
+            cases.push_back({{"--cli", name, "--to", target}, notRegular(name)});
+    }
     const auto before = dir.entries();
     for (const auto& [args, line] : cases) {
         const auto started = Clock::now();
