@@ -2,6 +2,7 @@
 
 #include "formats/byte_count.h"
 #include "store/conversion_pool.h"
+#include "text/utf8.h"
 
 #include <glib.h>
 #include <pthread.h>
@@ -188,7 +189,7 @@ int convertMany(const std::vector<std::string>& inputs, Format target, const Opt
     std::vector<std::string> skipped;
     const std::vector<Item> items = collect(inputs, target, skipped);
     for (const auto& line : skipped)
-        writeOut(line + "\n");
+        writeOut(utf8::withControlsEscaped(line) + "\n");
     const int total = static_cast<int>(items.size());
     if (total == 0) {
         writeOut("Нечего конвертировать в " + std::string(title(target)) + "\n");
@@ -224,7 +225,8 @@ int convertMany(const std::vector<std::string>& inputs, Format target, const Opt
     std::string shownLine; // the progress line on the terminal, empty when none
     int lastStep = 0;      // the last ten-percent step printed elsewhere
     const auto print = [&](const std::string& line) {
-        writeOut((shownLine.empty() ? "" : "\r\033[K") + line + "\n");
+        // A control character in a name is shown escaped: one line stays one line.
+        writeOut((shownLine.empty() ? "" : "\r\033[K") + utf8::withControlsEscaped(line) + "\n");
         shownLine.clear();
     };
 

@@ -6,6 +6,7 @@
 #include "formats/byte_count.h"
 #include "formats/convert_error.h"
 #include "formats/format.h"
+#include "text/utf8.h"
 #include "tools/tools.h"
 
 #include <pthread.h>
@@ -25,8 +26,10 @@ namespace lumatra::Main {
 namespace {
 
 // Each line goes out whole: progress may be printed from the runner's reading thread.
+// Names in a line (a result, a failure) may hold control characters: shown escaped,
+// one line stays one line.
 void printLine(const std::string& line) {
-    std::fputs((line + "\n").c_str(), stdout);
+    std::fputs((utf8::withControlsEscaped(line) + "\n").c_str(), stdout);
     std::fflush(stdout);
 }
 

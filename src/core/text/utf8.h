@@ -32,4 +32,9 @@ void appendCodePoint(std::string& out, char32_t codePoint);
 /// answer is false when it occurs.
 bool fromWindows1251(std::string_view bytes, std::string& out);
 
+/// `text` for one line of a terminal: each control character (C0, DEL, and the C1
+/// range U+0080–U+009F) written as an escape — \n, \r, \t, else \xHH per byte — so a
+/// file name holding one can neither break the line nor move the cursor.
+std::string withControlsEscaped(std::string_view text);
+
 } // namespace lumatra::utf8

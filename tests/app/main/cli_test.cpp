@@ -95,6 +95,41 @@ TEST(CommandLine, AwkwardNamesConvert) {
     }
 }
 
+TEST(CommandLine, ControlCharactersInNamesAreShownEscaped) {
+    test::ScratchDir dir;
+    test::writeFile(dir / "two\nlines.csv", "a;b\n1;2\n");
+    test::writeFile(dir / "bell\a\x1b[2J.csv", "a;b\n1;2\n");
+    test::writeFile(dir / "bad\tname.json", "{");
+    const std::string folder = dir.path().string();
+    struct Case {
+        std::vector<std::string> args;
+        std::vector<std::string> starts; // how each printed line begins
+    };
+    const Case cases[] = {
+        {{"--cli", "two\nlines.csv", "--to", "json"},
+         {"Готово: " + folder + "/two\\nlines.json · "}},
+        {{"--cli", "bad\tname.json", "--to", "csv"}, {"Ошибка: "}},
+        {{"--cli", "two\nlines.csv", "bell\a\x1b[2J.csv", "--to", "json"},
+         {"Готово: " + folder + "/two\\nlines 2.json · ",
+          "Готово: " + folder + "/bell\\x07\\x1B[2J.json · ", "Готово 2 из 2"}},
+    };
+    for (const auto& c : cases) {
+        const auto result = lumatra(c.args, dir.path());
+        auto printed = lines(result.out);
+        std::erase_if(printed, [](const std::string& line) { return line.starts_with("["); });
+        // One line each, in any order (a batch finishes as it goes).
+        ASSERT_EQ(printed.size(), c.starts.size()) << result.out;
+        for (const auto& start : c.starts)
+            EXPECT_TRUE(
+                std::any_of(printed.begin(), printed.end(),
+                            [&](const std::string& line) { return line.starts_with(start); }))
+                << start << " in " << result.out;
+        for (const char ch : result.out)
+            EXPECT_TRUE(ch == '\n' || (static_cast<unsigned char>(ch) >= 0x20 && ch != 0x7F))
+                << result.out;
+    }
+}
+
 TEST(CommandLine, MissingFFmpegAndReadOnlyFolder) {
     if (test::runProgram({"unshare", "--mount", "--map-root-user", "true"}).status != 0)
         GTEST_SKIP() << "no mount namespaces here";
