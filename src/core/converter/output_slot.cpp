@@ -93,10 +93,9 @@ bool isFreshFolder(int fd, const struct stat& parent) {
         const mode_t setgid = inheritsGroup ? S_ISGID : 0;
         if (bits != (setgid | 0700) && bits != (setgid | (0700 & ~currentUmask()))) return false;
     }
-    // An empty folder has two links ("." and its name), where the file system counts
-    // them: one that says 1 for a folder says so for its parent too.
-    if (info.st_nlink != (parent.st_nlink == 1 ? 1u : 2u) || !folderEntries(fd).empty())
-        return false;
+    // Empty: two links ("." and its name), or one where the file system does not count
+    // them (btrfs, and overlayfs for some folders), and no entries.
+    if (info.st_nlink > 2 || !folderEntries(fd).empty()) return false;
     struct statx birth {};
     if (::statx(fd, "", AT_EMPTY_PATH, STATX_BTIME, &birth) != 0 || !(birth.stx_mask & STATX_BTIME))
         return true;
