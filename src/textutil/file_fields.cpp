@@ -2,6 +2,7 @@
 
 #include "text/ascii.h"
 
+#include <algorithm>
 #include <array>
 
 namespace lumatra::textutil {
@@ -172,6 +173,12 @@ std::string withoutFileFields(std::string_view rtf) {
             }
         }
         out += rtf.substr(start, i - start);
+    }
+    // An instruction the text never closes is dropped just the same.
+    keyword.finish();
+    if (instructionDepth >= 0 && keyword.found()) {
+        out.resize(instructionStart);
+        out += "\\fldinst ";
     }
     return out;
 }

@@ -202,6 +202,7 @@ TEST(TextutilSources, RichTextFieldsThatNameAnotherFileLoseTheirInstruction) {
         // Raw bytes of a picture may hold braces.
         {R"({\pict\bin4 {}{}{\field{\*\fldinst INCLUDEPICTURE "/s"}{\fldrslt x}}})",
          R"({\pict\bin4 {}{}{\field{\*\fldinst }{\fldrslt x}}})"},
+        {R"({\field{\*\fldinst INCLUDEPICTURE "/s.png")", R"({\field{\*\fldinst )"},
         // Fields that read nothing, and the words in the text, stay as they are.
         {R"({\field{\*\fldinst HYPERLINK "http://x.org/import/link"}{\fldrslt site}})",
          R"({\field{\*\fldinst HYPERLINK "http://x.org/import/link"}{\fldrslt site}})"},
