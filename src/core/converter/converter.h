@@ -41,7 +41,8 @@ public:
     /// umask.
     ///
     /// Refused before any work: a missing source ("Файл не найден: <path>"), one that is
-    /// no regular file once links are followed (a folder, pipe, device or socket), and a
+    /// no regular file once links are followed (a folder, pipe, device or socket, or a
+    /// file of the kernel's own file systems such as /proc and /sys), and a
     /// final name longer than the output folder's file system takes. Hidden items that
     /// runs of dead processes left in the output folder are removed first.
     ///

@@ -64,9 +64,9 @@ public:
     OutputSlot& operator=(const OutputSlot&) = delete;
     ~OutputSlot();
 
-    /// The item's path by name: output folder / private folder / item. Writers in this
-    /// process or in programs it starts may use it; the private folder keeps other
-    /// users out.
+    /// The item's path by name: output folder / private folder / item. For names in
+    /// messages only: a rename in the output folder can redirect it, so writers use
+    /// `anchoredPath()`.
     const std::filesystem::path& path() const { return m_path; }
 
     /// The same item reached through this process's descriptor of the private folder
