@@ -10,6 +10,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -75,12 +76,21 @@ bool keepsOwnership(int fd) {
     }
 }
 
-// Whether the open folder `fd` is the one a mkdirat(0700) in the folder `parent` (as it
-// was right before) made: empty, on the same file system, ours with the mode and group a
-// new folder gets there (where the file system keeps them), and, where the file system
-// records births, born no earlier than the parent's last change — any folder that was
-// there already is older, by the file system's own clock.
-bool isFreshFolder(int fd, const struct stat& parent) {
+// The mode a new private folder is made with: the owner's, and passage for others, which
+// no folder of a user's is likely to have; the folder gets 0700 once it is proven ours.
+constexpr mode_t newFolderMode = 0701;
+
+// Whether the folder has a default ACL, which replaces the umask for what is made in it.
+bool hasDefaultAcl(int folderFd) {
+    return ::fgetxattr(folderFd, "system.posix_acl_default", nullptr, 0) > 0;
+}
+
+// Whether the open folder `fd` is the one a mkdirat(newFolderMode) in the folder `parent`
+// (as it was right before; `parentFd` now) made: empty, on the same file system, ours with
+// the mode and group a new folder gets there (where the file system keeps them), and,
+// where the file system records births, born no earlier than the parent's last change —
+// any folder that was there already is older, by the file system's own clock.
+bool isFreshFolder(int fd, int parentFd, const struct stat& parent) {
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISDIR(info.st_mode) || info.st_dev != parent.st_dev)
         return false;
@@ -88,10 +98,11 @@ bool isFreshFolder(int fd, const struct stat& parent) {
         if (info.st_uid != ::geteuid()) return false;
         const bool inheritsGroup = (parent.st_mode & S_ISGID) != 0;
         if (info.st_gid != (inheritsGroup ? parent.st_gid : ::getegid())) return false;
-        // The umask applies, unless a default ACL of the parent replaces it.
-        const mode_t bits = info.st_mode & 07777;
-        const mode_t setgid = inheritsGroup ? S_ISGID : 0;
-        if (bits != (setgid | 0700) && bits != (setgid | (0700 & ~currentUmask()))) return false;
+        const mode_t bits = info.st_mode & 07777 & ~(inheritsGroup ? S_ISGID : 0);
+        // A default ACL may take the passage away again.
+        const bool fits = bits == (newFolderMode & ~currentUmask()) ||
+                          (hasDefaultAcl(parentFd) && (bits == 0700 || bits == newFolderMode));
+        if (!fits) return false;
     }
     // Empty: two links ("." and its name), or one where the file system does not count
     // them (btrfs, and overlayfs for some folders), and no entries.
@@ -344,14 +355,14 @@ OutputSlot::OutputSlot(const OutputFolder& folder, const std::string& extension)
         struct stat parent {};
         if (::fstat(folder.fd(), &parent) != 0)
             throw SystemError("Не удалось записать в папку", folder.path(), errno);
-        if (::mkdirat(folder.fd(), m_folderName.c_str(), 0700) != 0) {
+        if (::mkdirat(folder.fd(), m_folderName.c_str(), newFolderMode) != 0) {
             if (errno == EEXIST) continue;
             throw SystemError("Не удалось записать в папку", folder.path(), errno);
         }
         passSeam(Stage::created, m_folderName);
         UniqueFd fd(::openat(folder.fd(), m_folderName.c_str(),
                              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-        if (fd && isFreshFolder(fd.get(), parent)) m_fd = std::move(fd);
+        if (fd && isFreshFolder(fd.get(), folder.fd(), parent)) m_fd = std::move(fd);
     }
     // Every new name was taken from under us: someone is at work in this folder.
     if (!m_fd) throw SystemError("Не удалось записать в папку", folder.path(), EACCES);

@@ -118,10 +118,10 @@ TEST(OutputSlot, AFolderExchangedForTheNewOneIsLeftAsItWas) {
         std::vector<std::string> files;
         bool subfolder = false;
     };
+    // The last one is made before the output folder last changes.
     const Case cases[] = {
-        {"photos", 0755, {"a.jpg", "b.jpg"}}, {"open", 0755, {}}, {"private", 0700, {"notes.txt"}},
-        {"nested", 0700, {}, true},           {"old", 0700, {}}, // made before the output folder
-                                                                 // last changed
+        {"photos", 0755, {"a.jpg", "b.jpg"}}, {"private", 0700, {}}, {"full", 0701, {"notes.txt"}},
+        {"nested", 0701, {}, true},           {"old", 0701, {}},
     };
     for (const Case& c : cases) {
         ASSERT_EQ(::mkdir((out / c.name).c_str(), c.mode), 0);
