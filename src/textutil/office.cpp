@@ -20,13 +20,6 @@
 #include <iterator>
 
 namespace lumatra::textutil {
-namespace {
-
-constexpr const char* missingOffice =
-    "Для документов нужен LibreOffice: sudo apt install libreoffice-writer-nogui";
-
-} // namespace
-
 std::string fileUrl(const std::filesystem::path& path) {
     static constexpr char hex[] = "0123456789ABCDEF";
     std::string url = "file://";
@@ -163,7 +156,7 @@ Office::Office(const std::filesystem::path& profile) {
     if (!program) throw ToolError(missingOffice);
     writeSettings(profile);
     m_kit = lok_init_2(program->c_str(), fileUrl(profile).c_str());
-    if (!m_kit) throw ToolError(std::string(missingOffice) + " (не запускается)");
+    if (!m_kit) throw ToolError("LibreOffice не запускается: переустановите его");
 }
 
 void Office::shutdown() {
