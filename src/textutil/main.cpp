@@ -125,6 +125,7 @@ int convert(const Request& request) {
     g_shown.names.emplace_back(result.string(), g_shownOutput);
     if (!Office::programFolder()) throw ToolError(missingOffice);
     try {
+        if (engineRefusesComments(input)) throw ToolError(openFailure);
         runEngine(input, request.format, result, scratch);
     } catch (const ToolError& error) {
         if (!std::string_view(error.what()).starts_with(openFailure)) throw;

@@ -115,6 +115,15 @@ std::optional<std::filesystem::path> Office::programFolder() {
     return std::nullopt;
 }
 
+bool Office::opensComments() {
+    const auto program = programFolder();
+    std::error_code error;
+    return program && std::filesystem::exists(program->parent_path() / "share/config/soffice.cfg/"
+                                                                       "modules/swriter/ui/"
+                                                                       "annotation.ui",
+                                              error);
+}
+
 void Office::writeSettings(const std::filesystem::path& profile) {
     const auto user = profile / "user";
     std::error_code error;

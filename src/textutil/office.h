@@ -32,6 +32,10 @@ public:
     /// install the same engine there), or none when it is not installed.
     static std::optional<std::filesystem::path> programFolder();
 
+    /// Whether the installed engine opens documents holding comments: the desktop Writer
+    /// brings the window they are shown in, the nogui one does not.
+    static bool opensComments();
+
     /// Starts the engine with the profile folder `profile` (made, with settings that
     /// forbid macros, lock files and network proxies, when it does not exist yet).
     /// Throws ToolError: missingOffice when it is not installed, "LibreOffice не

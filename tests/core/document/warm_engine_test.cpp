@@ -282,5 +282,41 @@ TEST(WarmEngine, AWaitForABusyEngineIsNotCountedAgainstTheDocument) {
     EXPECT_TRUE(test::processRuns(engine));
 }
 
+// A Word document holding comments goes straight to LibreOffice's own program where the
+// engine cannot open it (the nogui Writer), and opens in the engine where it can: either
+// way the warm engine stays at work for the documents that follow.
+TEST(WarmEngine, ADocumentWithCommentsLeavesTheEngineAtWork) {
+    Session session;
+    test::ScratchDir dir;
+    test::writeFile(dir / "s.txt", "Одна строка.\n");
+    ASSERT_EQ(test::textutil({(dir / "s.txt").string(), "-convert", "odt", "-output",
+                              (dir / "s.odt").string()})
+                  .status,
+              0);
+    const pid_t engine = session.enginePid();
+    test::writeFile(
+        dir / "remarks.fodt",
+        R"(<?xml version="1.0" encoding="UTF-8"?><office:document )"
+        R"(xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" )"
+        R"(xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" )"
+        R"(xmlns:dc="http://purl.org/dc/elements/1.1/" office:version="1.2" )"
+        R"(office:mimetype="application/vnd.oasis.opendocument.text"><office:body><office:text>)"
+        R"(<text:p>Текст письма<office:annotation><dc:creator>Иван</dc:creator><text:p>Заметка)"
+        R"(</text:p></office:annotation> с заметкой.</text:p></office:text></office:body>)"
+        R"(</office:document>)");
+    std::filesystem::create_directory(dir / "tmp");
+    test::runProgram({"env", "TMPDIR=" + (dir / "tmp").string(), "soffice",
+                      "-env:UserInstallation=file://" + (dir / "profile").string(), "--headless",
+                      "--convert-to", "docx", "--outdir", dir.path().string(),
+                      (dir / "remarks.fodt").string()});
+    ASSERT_THAT(test::readFile(dir / "remarks.docx"), HasSubstr("word/comments.xml"));
+    const auto run = test::textutil({(dir / "remarks.docx").string(), "-convert", "odt", "-output",
+                                     (dir / "remarks.odt").string()});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_THAT(test::textOf(dir / "remarks.odt"), HasSubstr("с заметкой"));
+    EXPECT_EQ(session.enginePid(), engine);
+    EXPECT_TRUE(test::processRuns(engine));
+}
+
 } // namespace
 } // namespace lumatra
