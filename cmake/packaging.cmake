@@ -22,7 +22,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_STRIP_FILES ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "ffmpeg, libreoffice-writer-nogui, shared-mime-info, \
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "ffmpeg, libreoffice-writer | libreoffice-writer-nogui, shared-mime-info, \
 qml6-module-qtquick, qml6-module-qtquick-controls, qml6-module-qtquick-layouts, \
 qml6-module-qtquick-templates, qml6-module-qtquick-window, qml6-module-qtquick-shapes, \
 qml6-module-qtquick-dialogs, qml6-module-qtqml-workerscript, \

@@ -1,5 +1,7 @@
 #include "isolation.h"
 
+#include "tools/private_folders.h"
+
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/stat.h>
@@ -18,12 +20,6 @@ bool writeProcFile(const char* path, const std::string& text) {
     const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
     ::close(fd);
     return written;
-}
-
-bool isPrivateFolder(const std::filesystem::path& path) {
-    struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
-           info.st_uid == ::getuid() && (info.st_mode & 077) == 0;
 }
 
 } // namespace

@@ -26,6 +26,9 @@
 #include "tool_error.h"
 #include "warm_engine.h"
 
+#include "formats/convert_error.h"
+#include "tools/private_folders.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -35,6 +38,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -60,13 +64,13 @@ void silenceEngine() {
     }
 }
 
-std::filesystem::path makeScratch() {
-    std::error_code error;
-    auto base = std::filesystem::temp_directory_path(error);
-    if (error) base = "/tmp";
-    std::string name = (base / "lumatra-textutil-XXXXXX").string();
-    if (!::mkdtemp(name.data())) throw systemFailure("Не удалось создать папку", name, errno);
-    return name;
+// The run's scratch folder, which the next run removes should this one be killed.
+std::unique_ptr<RunScratch> makeScratch() {
+    try {
+        return std::make_unique<RunScratch>("lumatra-textutil-");
+    } catch (const SystemError& error) {
+        throw ToolError(error.what());
+    }
 }
 
 void replaceAll(std::string& text, const std::string& from, const std::string& to) {
@@ -104,7 +108,8 @@ void runEngine(const std::filesystem::path& input, OutputFormat format,
 }
 
 int convert(const Request& request) {
-    const auto scratch = makeScratch();
+    const auto scratchFolder = makeScratch();
+    const auto& scratch = scratchFolder->path();
     Termination::setScratch(scratch);
     struct Remover {
         std::filesystem::path path;
@@ -118,10 +123,9 @@ int convert(const Request& request) {
     const auto result = scratch / (std::string("result.") + formatWord(request.format));
     g_shown.names.emplace_back(input.string(), request.source.string());
     g_shown.names.emplace_back(result.string(), g_shownOutput);
-    if (!Office::programFolder())
-        throw ToolError("Для документов нужен LibreOffice: sudo apt install "
-                        "libreoffice-writer-nogui");
+    if (!Office::programFolder()) throw ToolError(missingOffice);
     try {
+        if (engineRefusesComments(input)) throw ToolError(openFailure);
         runEngine(input, request.format, result, scratch);
     } catch (const ToolError& error) {
         if (!std::string_view(error.what()).starts_with(openFailure)) throw;
@@ -150,10 +154,12 @@ void pinOutputFolder(Request& request) {
 }
 
 // Asks again for the parent's wish that this process die with it, should the namespace
-// change have cleared it; a parent already gone means the run is of no use.
+// change have cleared it; a parent already gone means the run is of no use. The signal
+// is SIGTERM whatever the parent asked, so that the run removes what it made (its
+// scratch holds a copy of the user's document) before it ends.
 void keepDyingWithParent(int signal, pid_t parent) {
     if (signal == 0) return;
-    ::prctl(PR_SET_PDEATHSIG, signal);
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (::getppid() != parent) ::_exit(1);
 }
 

@@ -20,13 +20,6 @@
 #include <iterator>
 
 namespace lumatra::textutil {
-namespace {
-
-constexpr const char* missingOffice =
-    "Для документов нужен LibreOffice: sudo apt install libreoffice-writer-nogui";
-
-} // namespace
-
 std::string fileUrl(const std::filesystem::path& path) {
     static constexpr char hex[] = "0123456789ABCDEF";
     std::string url = "file://";
@@ -73,6 +66,7 @@ constexpr const char* settingsXml = R"(<?xml version="1.0" encoding="UTF-8"?>
 <item oor:path="/org.openoffice.Office.Common/Security/Scripting"><prop oor:name="BlockUntrustedRefererLinks" oor:op="fuse"><value>true</value></prop></item>
 <item oor:path="/org.openoffice.Office.Common/Misc"><prop oor:name="UseLocking" oor:op="fuse"><value>false</value></prop></item>
 <item oor:path="/org.openoffice.Office.Common/Misc"><prop oor:name="UseOpenCL" oor:op="fuse"><value>false</value></prop></item>
+<item oor:path="/org.openoffice.Office.Common/Save/Document"><prop oor:name="GenerateThumbnail" oor:op="fuse"><value>false</value></prop></item>
 <item oor:path="/org.openoffice.Inet/Settings"><prop oor:name="ooInetProxyType" oor:op="fuse"><value>2</value></prop></item>
 <item oor:path="/org.openoffice.Inet/Settings"><prop oor:name="ooInetHTTPProxyName" oor:op="fuse"><value>127.0.0.1</value></prop></item>
 <item oor:path="/org.openoffice.Inet/Settings"><prop oor:name="ooInetHTTPProxyPort" oor:op="fuse"><value>9</value></prop></item>
@@ -121,6 +115,15 @@ std::optional<std::filesystem::path> Office::programFolder() {
     return std::nullopt;
 }
 
+bool Office::opensComments() {
+    const auto program = programFolder();
+    std::error_code error;
+    return program && std::filesystem::exists(program->parent_path() / "share/config/soffice.cfg/"
+                                                                       "modules/swriter/ui/"
+                                                                       "annotation.ui",
+                                              error);
+}
+
 void Office::writeSettings(const std::filesystem::path& profile) {
     const auto user = profile / "user";
     std::error_code error;
@@ -163,7 +166,7 @@ Office::Office(const std::filesystem::path& profile) {
     if (!program) throw ToolError(missingOffice);
     writeSettings(profile);
     m_kit = lok_init_2(program->c_str(), fileUrl(profile).c_str());
-    if (!m_kit) throw ToolError(std::string(missingOffice) + " (не запускается)");
+    if (!m_kit) throw ToolError("LibreOffice не запускается: переустановите его");
 }
 
 void Office::shutdown() {

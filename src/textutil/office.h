@@ -20,15 +20,26 @@ std::string fileUrl(const std::filesystem::path& path);
 /// The start of the message when the engine cannot open a document at all.
 inline constexpr const char* openFailure = "LibreOffice не открыл документ";
 
+/// What to do when no LibreOffice is installed: the desktop's Writer, or the nogui one
+/// on a machine without a desktop (the two cannot be installed together).
+inline constexpr const char* missingOffice =
+    "Для документов нужен LibreOffice: sudo apt install libreoffice-writer "
+    "(без рабочего стола — libreoffice-writer-nogui)";
+
 class Office {
 public:
-    /// The folder of LibreOffice's program files, or none when it is not installed.
+    /// The folder of LibreOffice's program files (the desktop package and the nogui one
+    /// install the same engine there), or none when it is not installed.
     static std::optional<std::filesystem::path> programFolder();
+
+    /// Whether the installed engine opens documents holding comments: the desktop Writer
+    /// brings the window they are shown in, the nogui one does not.
+    static bool opensComments();
 
     /// Starts the engine with the profile folder `profile` (made, with settings that
     /// forbid macros, lock files and network proxies, when it does not exist yet).
-    /// Throws ToolError: "Для документов нужен LibreOffice: …" when it is not installed,
-    /// or when it does not start.
+    /// Throws ToolError: missingOffice when it is not installed, "LibreOffice не
+    /// запускается…" when it does not start.
     explicit Office(const std::filesystem::path& profile);
     ~Office();
     Office(const Office&) = delete;

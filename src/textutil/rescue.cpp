@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -78,7 +79,42 @@ int runQuietly(const std::vector<std::string>& arguments) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// The central directory of the ZIP archive `path` (its list of member names), read
+// through the end record in its last 64 KiB; empty when there is none or it is huge.
+std::string centralDirectory(const std::filesystem::path& path) {
+    constexpr std::size_t tailBytes = 65536 + 22;
+    constexpr std::uint32_t largest = 16 << 20;
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in) return {};
+    const auto size = static_cast<std::uint64_t>(in.tellg());
+    const auto tailStart = size > tailBytes ? size - tailBytes : 0;
+    std::string tail(size - tailStart, '\0');
+    in.seekg(static_cast<std::streamoff>(tailStart));
+    if (!in.read(tail.data(), static_cast<std::streamsize>(tail.size()))) return {};
+    const auto end = tail.rfind(std::string_view("PK\x05\x06", 4));
+    if (end == std::string::npos || tail.size() - end < 22) return {};
+    const auto number = [&](std::size_t at) {
+        std::uint32_t value = 0;
+        for (int i = 3; i >= 0; --i)
+            value = (value << 8) | static_cast<unsigned char>(tail[end + at + i]);
+        return value;
+    };
+    const std::uint32_t length = number(12);
+    const std::uint32_t offset = number(16);
+    if (length > largest || std::uint64_t{offset} + length > size) return {};
+    std::string directory(length, '\0');
+    in.seekg(offset);
+    if (!in.read(directory.data(), length)) return {};
+    return directory;
+}
+
 } // namespace
+
+bool engineRefusesComments(const std::filesystem::path& input) {
+    if (lowercased(input.extension().string()) != ".docx") return false;
+    return centralDirectory(input).find("word/comments.xml") != std::string::npos &&
+           !Office::opensComments();
+}
 
 std::optional<std::filesystem::path> rescueAsFlat(const std::filesystem::path& input,
                                                   const std::filesystem::path& scratch) {

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <thread>
 
 namespace lumatra::textutil::Termination {
@@ -20,6 +21,13 @@ std::filesystem::path g_socket;
 std::atomic<int> g_child{-1};
 std::atomic<bool> g_ending{false};
 bool g_placed = false; // under g_guard
+
+// The deadline's clock: the time it stood still, and since when it stands.
+std::mutex g_clockLock;
+std::condition_variable g_clockChanged;
+int g_pauses = 0; // under g_clockLock
+std::chrono::steady_clock::duration g_paused{};
+std::chrono::steady_clock::time_point g_pausedSince;
 
 sigset_t terminationSignals() {
     sigset_t set;
@@ -88,8 +96,20 @@ void endNow(int status) {
 }
 
 void startDeadline(std::chrono::milliseconds limit, std::function<void()> report) {
-    std::thread([limit, report = std::move(report)] {
-        std::this_thread::sleep_for(limit);
+    const auto start = std::chrono::steady_clock::now();
+    std::thread([start, limit, report = std::move(report)] {
+        {
+            std::unique_lock lock(g_clockLock);
+            for (;;) {
+                if (g_pauses > 0) {
+                    g_clockChanged.wait(lock);
+                    continue;
+                }
+                const auto due = start + limit + g_paused;
+                if (std::chrono::steady_clock::now() >= due) break;
+                g_clockChanged.wait_until(lock, due);
+            }
+        }
         g_guard.lock();
         if (g_placed) {
             g_guard.unlock();
@@ -101,6 +121,19 @@ void startDeadline(std::chrono::milliseconds limit, std::function<void()> report
         report();
         removeAndEnd(1);
     }).detach();
+}
+
+DeadlinePause::DeadlinePause() {
+    const std::lock_guard lock(g_clockLock);
+    if (g_pauses++ == 0) g_pausedSince = std::chrono::steady_clock::now();
+}
+
+DeadlinePause::~DeadlinePause() {
+    const std::lock_guard lock(g_clockLock);
+    if (--g_pauses == 0) {
+        g_paused += std::chrono::steady_clock::now() - g_pausedSince;
+        g_clockChanged.notify_all();
+    }
 }
 
 void setPlaced() {

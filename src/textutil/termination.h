@@ -37,10 +37,21 @@ void removeTree(const std::filesystem::path& path);
 /// Removes the registered items (under guard()) and ends the process with `status`.
 [[noreturn]] void endNow(int status);
 
-/// Starts a thread that, once `limit` has passed, ends the run as endNow(1) does, after
+/// Starts a thread that, once `limit` has passed (paused times not counted), ends the run
+/// as endNow(1) does, after
 /// `report` has said why — unless the output is in place by then (setPlaced), in which
 /// case the run goes on to end as it succeeded.
 void startDeadline(std::chrono::milliseconds limit, std::function<void()> report);
+
+/// While an object of this type lives, the time limit of startDeadline does not run:
+/// the run waits for something other than its document (an engine another run uses).
+class DeadlinePause {
+public:
+    DeadlinePause();
+    ~DeadlinePause();
+    DeadlinePause(const DeadlinePause&) = delete;
+    DeadlinePause& operator=(const DeadlinePause&) = delete;
+};
 
 /// Records, under guard(), that the output is in its final place.
 void setPlaced();

@@ -5,6 +5,8 @@
 #include "termination.h"
 #include "tool_error.h"
 
+#include "tools/private_folders.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -38,6 +40,9 @@ constexpr int idleMilliseconds = 60 * 1000;
 constexpr int conversionsPerEngine = 100;
 constexpr std::size_t maxRequestBytes = 16 * 1024;
 constexpr int quitAnswerMilliseconds = 2000;
+// How long a run waits for a busy engine before it converts cold: about what starting an
+// engine of its own costs.
+constexpr auto busyWait = std::chrono::seconds(2);
 
 // A file descriptor closed when it goes.
 class Descriptor {
@@ -164,25 +169,31 @@ pid_t startEngine(int slot) {
 }
 
 // Takes the busy lock of a slot no other run is using, trying them in order so that a
-// run alone keeps to the first engine. When every slot is in use, waits for one of them
-// (picked by process number, so that waiting runs spread). The slot, or -1.
+// run alone keeps to the first engine. When every slot is in use, waits a moment for one
+// to come free (the time limit stands still meanwhile: the wait is not the document's).
+// The slot, or -1: none came free, and the run converts cold rather than wait longer.
 int takeSlot(const std::filesystem::path& folder, Descriptor& busy) {
-    const auto open = [&](int slot) {
-        busy.reset(::open(slotFile(folder, slot, ".busy").c_str(),
-                          O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-        return busy.get() >= 0;
-    };
     const int count = engineCount();
-    for (int slot = 0; slot < count; ++slot) {
-        if (!open(slot)) return -1;
-        if (::flock(busy.get(), LOCK_EX | LOCK_NB) == 0) return slot;
+    const auto tryAll = [&] {
+        for (int slot = 0; slot < count; ++slot) {
+            busy.reset(::open(slotFile(folder, slot, ".busy").c_str(),
+                              O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+            if (busy.get() < 0) return -2;
+            if (::flock(busy.get(), LOCK_EX | LOCK_NB) == 0) return slot;
+        }
+        return -1;
+    };
+    int slot = tryAll();
+    if (slot != -1) return std::max(slot, -1); // a slot, or no lock file to be had
+    const Termination::DeadlinePause waiting;
+    const auto giveUp = std::chrono::steady_clock::now() + busyWait;
+    while (slot == -1 && std::chrono::steady_clock::now() < giveUp) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        slot = tryAll();
     }
-    const int slot = static_cast<int>(::getpid() % count);
-    if (!open(slot)) return -1;
-    for (;;) {
-        if (::flock(busy.get(), LOCK_EX) == 0) return slot;
-        if (errno != EINTR) return -1;
-    }
+    if (slot >= 0) return slot;
+    busy.reset(-1);
+    return -1;
 }
 
 // Connects to the slot's engine, starting one when none answers. -1: no engine to be had.
@@ -288,17 +299,11 @@ Answer answer(int client, Office& office) {
 } // namespace
 
 std::optional<std::filesystem::path> folder() {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (!runtime || runtime[0] != '/') return std::nullopt;
-    struct stat info {};
-    if (::stat(runtime, &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::getuid() ||
-        (info.st_mode & 077) != 0)
-        return std::nullopt;
-    const auto path = std::filesystem::path(runtime) / "lumatra";
+    const auto runtime = privateRuntimeFolder();
+    if (!runtime) return std::nullopt;
+    const auto path = *runtime / "lumatra";
     if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return std::nullopt;
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::getuid() ||
-        (info.st_mode & 077) != 0)
-        return std::nullopt;
+    if (!isPrivateFolder(path)) return std::nullopt;
     return path;
 }
 
@@ -329,8 +334,8 @@ bool warmUp(int wanted) {
     const int count = std::min(wanted, engineCount());
     for (int slot = 0; slot < count; ++slot) {
         // A slot whose lock is held has its engine, alive or starting.
-        const Descriptor lock(::open(slotFile(*place, slot, ".lock").c_str(),
-                                     O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+        const Descriptor lock(
+            ::open(slotFile(*place, slot, ".lock").c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
         if (lock.get() >= 0 && ::flock(lock.get(), LOCK_SH | LOCK_NB) != 0) continue;
         // The engine outlives this run; it is nobody's child to wait for once we end.
         startEngine(slot);

@@ -3,12 +3,12 @@
 // core.
 //
 // Starting LibreOffice costs far more than converting a small document (a quarter of a
-// second to a second, against tens of milliseconds). When the user's session has a
-// private runtime folder ($XDG_RUNTIME_DIR), a run hands the engine's open-and-save step
-// to a background copy of this program ("lumatra-textutil --serve K") that keeps an
-// engine loaded; every run still prepares its source and places its output itself. The
-// folder "lumatra" in the runtime folder holds, for each slot K (one per core, at most
-// four: each engine holds a few hundred MB):
+// second to a second, against tens of milliseconds). A run hands the engine's
+// open-and-save step to a background copy of this program ("lumatra-textutil --serve K")
+// that keeps an engine loaded, wherever the user has a private runtime folder (the
+// session's, or one of our own in the temporary folder); every run still prepares its source and
+// places its output itself. The folder "lumatra" in the runtime folder holds, for each slot K (one
+// per core, at most four: each engine holds a few hundred MB):
 //
 // - "textutil-K.sock", where slot K's engine listens;
 // - "textutil-K.lock", locked by that engine for its whole life and naming its process;
@@ -22,7 +22,8 @@
 //
 // - a run takes the first slot whose busy lock is free, so that runs one after another
 //   keep to one engine and runs side by side get an engine each; when every slot is
-//   busy it waits for one. It starts the slot's engine when none answers there, and
+//   busy it waits for one up to two seconds (not counted against its time limit), then
+//   converts cold. It starts the slot's engine when none answers there, and
 //   waits for no other slot's engine; two runs starting the same slot's engine end up
 //   with one, the slot's lock deciding;
 // - each engine converts one document at a time (LibreOffice is not safe for more) and
@@ -48,12 +49,14 @@
 
 namespace lumatra::textutil::WarmEngine {
 
-/// The folder of the engines' sockets: $XDG_RUNTIME_DIR/lumatra, made 0700 when
-/// missing; none when there is no runtime folder of ours alone.
+/// The folder of the engines' sockets: "lumatra" in the user's private runtime folder
+/// (privateRuntimeFolder: the session's, or one of our own in the temporary folder when
+/// there is none, as under cron or ssh), made 0700 when missing; none when there is no
+/// runtime folder of ours alone.
 std::optional<std::filesystem::path> folder();
 
-/// Has the engine of a free slot (started when none runs there; waiting for a slot when
-/// all are busy) open `input` and save it as `result`. Returns false when no warm engine
+/// Has the engine of a free slot (started when none runs there; waiting a moment for a
+/// slot when all are busy) open `input` and save it as `result`. Returns false when no warm engine
 /// can do it, so the caller converts cold. Throws ToolError when the engine could not
 /// convert the document.
 bool convert(const std::filesystem::path& input, OutputFormat format,

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -29,13 +28,6 @@ constexpr char confirmation = 'k';
 // A message larger than this, or slower than the time below, is dropped.
 constexpr qsizetype largestMessage = 16 * 1024 * 1024;
 constexpr int slowestMessageMs = 5000;
-
-// A folder of this user, not a link, that no one else may enter.
-bool isPrivateFolder(const fs::path& folder) {
-    struct stat info {};
-    if (::lstat(folder.c_str(), &info) != 0) return false;
-    return S_ISDIR(info.st_mode) && info.st_uid == ::getuid() && (info.st_mode & 077) == 0;
-}
 
 // Closes a file descriptor when it goes.
 class Descriptor {
@@ -73,19 +65,6 @@ bool sendAll(int fd, std::string_view data, std::chrono::steady_clock::time_poin
 }
 
 } // namespace
-
-std::optional<fs::path> privateRuntimeFolder() {
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) {
-        const fs::path folder(runtime);
-        if (folder.is_absolute() && isPrivateFolder(folder)) return folder;
-    }
-    const fs::path folder = fs::path("/tmp") / ("lumatra-" + std::to_string(::getuid()));
-    // An existing name is accepted only when it passes the same check: another user
-    // cannot have prepared it.
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return std::nullopt;
-    if (!isPrivateFolder(folder)) return std::nullopt;
-    return folder;
-}
 
 std::optional<fs::path> instanceSocketPath() {
     const auto folder = privateRuntimeFolder();

@@ -2,6 +2,8 @@
 // One window per user: a second launch hands its files to the running window over a
 // local socket in the user's private runtime folder, and exits.
 
+#include "tools/private_folders.h"
+
 #include <QObject>
 #include <QStringList>
 
@@ -15,11 +17,6 @@ class QLocalServer;
 class QLocalSocket;
 
 namespace lumatra {
-
-/// The user's private runtime folder: $XDG_RUNTIME_DIR when it is a real folder of this
-/// user that no one else may enter, else /tmp/lumatra-<uid>, made with mode 0700 and
-/// checked the same way. None when neither can be trusted.
-std::optional<std::filesystem::path> privateRuntimeFolder();
 
 /// Where the running window listens; none without a private runtime folder.
 std::optional<std::filesystem::path> instanceSocketPath();

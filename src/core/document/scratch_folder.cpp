@@ -3,34 +3,15 @@
 #include "formats/convert_error.h"
 #include "tools/read_to_end.h"
 #include "tools/unique_fd.h"
-#include "tools/uuid.h"
 
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
-#include <random>
 
 namespace lumatra {
-
-ScratchFolder::ScratchFolder() {
-    std::error_code error;
-    auto base = std::filesystem::temp_directory_path(error);
-    if (error) base = "/tmp";
-    std::filesystem::create_directories(base, error);
-    m_path = base / ("lumatra-" + makeUuid());
-    // A fresh name made by us alone: mkdir fails rather than reuse anything there.
-    if (::mkdir(m_path.c_str(), 0700) != 0)
-        throw SystemError("Не удалось создать временную папку", m_path, errno);
-}
-
-ScratchFolder::~ScratchFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(m_path, ignored);
-}
 
 std::string readRegularFile(const std::filesystem::path& path, std::size_t limit) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);

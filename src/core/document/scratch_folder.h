@@ -2,6 +2,8 @@
 // The private scratch folder of one document conversion, and the small file helpers
 // the document pipeline shares.
 
+#include "tools/private_folders.h"
+
 #include <cstddef>
 #include <filesystem>
 #include <string>
@@ -10,21 +12,19 @@
 namespace lumatra {
 
 /// A folder "lumatra-<UUID>" (upper-case, 8-4-4-4-12) in the temporary folder, made
-/// readable by its owner only. The folder and everything in it are removed when the
-/// object goes; a failure of that removal is ignored.
+/// readable by its owner only, and marked as this run's (RunScratch), so that what a
+/// killed run left is removed by the next one. The folder and everything in it are
+/// removed when the object goes; a failure of that removal is ignored.
 class ScratchFolder {
 public:
     /// Throws SystemError when the folder cannot be made.
-    ScratchFolder();
-    ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    ScratchFolder() : m_folder("lumatra-") {}
 
-    const std::filesystem::path& path() const { return m_path; }
-    std::filesystem::path operator/(std::string_view name) const { return m_path / name; }
+    const std::filesystem::path& path() const { return m_folder.path(); }
+    std::filesystem::path operator/(std::string_view name) const { return path() / name; }
 
 private:
-    std::filesystem::path m_path;
+    RunScratch m_folder;
 };
 
 /// The whole content of the regular file `path`, at most `limit` bytes. Throws

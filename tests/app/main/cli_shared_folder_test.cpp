@@ -5,6 +5,7 @@
 #include "app/main/cli_support.h"
 #include "core/pdf/pdf_samples.h"
 #include "support/fixtures.h"
+#include "tools/uuid.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -30,9 +31,8 @@ using Clock = std::chrono::steady_clock;
 
 // Runs a shell command as the user nobody, as another user of a shared folder would.
 test::ProcessOutput asNobody(const std::string& command, const std::filesystem::path& dir) {
-    return test::runProgram({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "sh",
-                             "-c", command},
-                            dir);
+    return test::runProgram(
+        {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "sh", "-c", command}, dir);
 }
 
 // Every item below `folder` with its owner, type and content, to tell whether any of it
@@ -84,18 +84,19 @@ TEST(CommandLine, WhatOthersRenameOrPlantInASharedFolderSurvivesEveryFamily) {
     test::writeFile(shared / crowded / "more.json", "mine");
 
     // The other user renames our folders into the pattern and plants look-alikes.
-    const auto planted = asNobody(
-        "mv shared/Photos shared/.lumatra-x && mv shared/Keep shared/.lumatra-" + uuid +
-            " && mkdir -m 700 shared/.lumatra-0C1D2E3F-4A5B-4C6D-8E7F-901A2B3C4D5E"
-            " && echo theirs > shared/.lumatra-0C1D2E3F-4A5B-4C6D-8E7F-901A2B3C4D5E/x"
-            " && ln -s Photos2 shared/.lumatra-1A2B3C4D-5E6F-4A7B-8C9D-0E1F2A3B4C5D",
-        dir.path());
+    const auto planted =
+        asNobody("mv shared/Photos shared/.lumatra-x && mv shared/Keep shared/.lumatra-" + uuid +
+                     " && mkdir -m 700 shared/.lumatra-0C1D2E3F-4A5B-4C6D-8E7F-901A2B3C4D5E"
+                     " && echo theirs > shared/.lumatra-0C1D2E3F-4A5B-4C6D-8E7F-901A2B3C4D5E/x"
+                     " && ln -s Photos2 shared/.lumatra-1A2B3C4D-5E6F-4A7B-8C9D-0E1F2A3B4C5D",
+                 dir.path());
     ASSERT_EQ(planted.status, 0) << planted.err;
     // Folders made long ago, as real ones are.
     for (const auto& entry : std::filesystem::directory_iterator(shared))
         if (!entry.is_symlink())
-            std::filesystem::last_write_time(entry.path(), std::filesystem::file_time_type::clock::now() -
-                                                               std::chrono::hours(2));
+            std::filesystem::last_write_time(entry.path(),
+                                             std::filesystem::file_time_type::clock::now() -
+                                                 std::chrono::hours(2));
     const auto ours = [](std::map<std::string, std::string> items) {
         std::erase_if(items, [](const auto& item) {
             return !item.first.starts_with(".lumatra-") && !item.first.starts_with("Photos2");
@@ -112,11 +113,12 @@ TEST(CommandLine, WhatOthersRenameOrPlantInASharedFolderSurvivesEveryFamily) {
     test::writeFile(dir / "notes.md", "# Заметки\n\nТекст.\n");
     test::writeFile(dir / "pages.pdf", test::samplePdf(test::textPages(2)));
     const std::pair<const char*, const char*> runs[] = {
-        {"table.csv", "json"}, {"tone.wav", "mp3"}, {"picture.png", "jpg"},
+        {"table.csv", "json"}, {"tone.wav", "mp3"},  {"picture.png", "jpg"},
         {"notes.md", "html"},  {"pages.pdf", "txt"}, {"pages.pdf", "png"},
     };
     for (const auto& [source, target] : runs) {
-        const auto result = lumatra({"--cli", source, "--to", target, "--out", "shared"}, dir.path());
+        const auto result =
+            lumatra({"--cli", source, "--to", target, "--out", "shared"}, dir.path());
         EXPECT_EQ(result.status, 0) << source << ": " << result.out;
         EXPECT_THAT(lines(result.out).back(), StartsWith("Готово: ")) << source;
     }
@@ -133,22 +135,41 @@ int countRunningWith(const std::string& mark) {
     return static_cast<int>(std::count(out.begin(), out.end(), '\n'));
 }
 
+// The scratch folders of runs in the temporary folder `dir`.
+std::vector<std::string> scratchIn(const test::ScratchDir& dir) {
+    std::vector<std::string> names = dir.entries();
+    std::erase_if(names, [](const std::string& name) {
+        return !name.starts_with("lumatra-") || name == "lumatra-" + std::to_string(::geteuid());
+    });
+    return names;
+}
+
+// Without a session runtime folder (cron, ssh), too: the engines then live in a private
+// folder the program makes in the temporary folder, and a batch shares them.
 TEST(CommandLine, AKilledRunTakesTheTextConverterAndItsEngineWithIt) {
     test::ScratchDir dir;
     std::string text;
     for (int i = 0; i < 60000; ++i)
         text += "Строка номер " + std::to_string(i) + " длинного документа.\n";
     test::writeFile(dir / "long.txt", text);
-    test::writeFile(dir / "short.txt", "Коротко.\n");
-    const auto runtime = dir / "runtime";
+    std::filesystem::create_directory(dir / "letters");
+    for (const char* name : {"a.txt", "b.txt", "c.txt"})
+        test::writeFile(dir / "letters" / name, "Коротко.\n");
+    const auto runtime = dir / ("lumatra-" + std::to_string(::geteuid()));
+    const auto textutil = std::filesystem::path(LUMATRA_BINARY).parent_path() / "lumatra-textutil";
+    // Taken by a folder others may enter, the runtime folder is refused: runs are cold.
     std::filesystem::create_directory(runtime);
-    std::filesystem::permissions(runtime, std::filesystem::perms(0700));
+    std::filesystem::permissions(runtime, std::filesystem::perms(0755));
     const test::ScopedVariable temp("TMPDIR", dir.path().c_str());
+    const test::ScopedVariable session("XDG_RUNTIME_DIR", nullptr);
     for (const bool warm : {false, true}) {
-        const test::ScopedVariable session("XDG_RUNTIME_DIR", warm ? runtime.c_str() : nullptr);
         // A warm engine is running before the long document reaches it.
         if (warm) {
-            ASSERT_EQ(lumatra({"--cli", "short.txt", "--to", "docx"}, dir.path()).status, 0);
+            std::filesystem::permissions(runtime, std::filesystem::perms(0700));
+            const auto batch = lumatra({"--cli", "letters", "--to", "docx"}, dir.path());
+            ASSERT_EQ(batch.status, 0) << batch.out;
+            ASSERT_TRUE(test::processRuns(
+                std::atoi(test::readFile(runtime / "lumatra" / "textutil-0.lock").c_str())));
         }
         const std::string mark = (dir / "long.txt").string();
         std::jthread killer([&] {
@@ -165,14 +186,23 @@ TEST(CommandLine, AKilledRunTakesTheTextConverterAndItsEngineWithIt) {
         while (runningWith(mark) && Clock::now() < until)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         EXPECT_FALSE(runningWith(mark)) << (warm ? "warm" : "cold");
+        // The converter removed its scratch, with the copy of the document, as it went;
+        // the program's own is left for the next run to prove abandoned and remove.
+        const auto left = scratchIn(dir);
+        ASSERT_EQ(left.size(), 1u) << (warm ? "warm" : "cold");
+        EXPECT_TRUE(isUuid(std::string_view(left[0]).substr(8))) << left[0];
         if (!warm) continue;
         // The engine was at work for the run that died: it ends too.
-        const pid_t engine = std::atoi(test::readFile(runtime / "lumatra" / "textutil-0.lock").c_str());
+        const pid_t engine =
+            std::atoi(test::readFile(runtime / "lumatra" / "textutil-0.lock").c_str());
         ASSERT_GT(engine, 0);
         while (test::processRuns(engine) && Clock::now() < until + std::chrono::seconds(2))
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         EXPECT_FALSE(test::processRuns(engine));
     }
+    EXPECT_EQ(lumatra({"--cli", "letters/a.txt", "--to", "odt"}, dir.path()).status, 0);
+    EXPECT_THAT(scratchIn(dir), ::testing::IsEmpty());
+    test::runProgram({textutil.string(), "--quit-engine"});
 }
 
 std::uint32_t crc32(std::string_view bytes) {
@@ -260,9 +290,8 @@ std::string laughingDocument() {
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?><!DOCTYPE w:document [" + entities +
         R"(]><w:document xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/2006/main">)"
         "<w:body><w:p><w:r><w:t>&l9;</w:t></w:r></w:p></w:body></w:document>";
-    return zipOf({{"[Content_Types].xml", types},
-                  {"_rels/.rels", rels},
-                  {"word/document.xml", document}});
+    return zipOf(
+        {{"[Content_Types].xml", types}, {"_rels/.rels", rels}, {"word/document.xml", document}});
 }
 
 TEST(CommandLine, FailuresNameTheFilesTheUserKnows) {
@@ -279,9 +308,9 @@ TEST(CommandLine, FailuresNameTheFilesTheUserKnows) {
     while (notes.size() < 400'000)
         notes += "Строка заметок, которая займёт место на маленьком диске.\n\n";
     test::writeFile(dir / "notes.md", notes);
-    const auto full = test::lumatraIsolated(
-        "mkdir -p small && mount -t tmpfs -o size=64k tmpfs small",
-        {"--cli", "notes.md", "--to", "html", "--out", "small"}, dir.path());
+    const auto full =
+        test::lumatraIsolated("mkdir -p small && mount -t tmpfs -o size=64k tmpfs small",
+                              {"--cli", "notes.md", "--to", "html", "--out", "small"}, dir.path());
     EXPECT_EQ(full.status, 1);
     EXPECT_EQ(lines(full.out).back(), "Ошибка: На диске не хватило места");
     for (const std::string& line : lines(full.out)) {

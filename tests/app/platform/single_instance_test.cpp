@@ -177,7 +177,7 @@ TEST(SingleInstance, OnlyAWellFormedCompleteMessageIsTaken) {
 
 TEST(SingleInstance, TheSocketLivesOnlyInAFolderNoOtherUserCanEnter) {
     ScratchDir dir;
-    const fs::path fallback = fs::path("/tmp") / ("lumatra-" + std::to_string(::getuid()));
+    const fs::path fallback = fs::temp_directory_path() / ("lumatra-" + std::to_string(::getuid()));
     {
         RuntimeFolder open(dir / "open", fs::perms::owner_all | fs::perms::group_read |
                                              fs::perms::group_exec | fs::perms::others_read |

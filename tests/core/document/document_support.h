@@ -22,14 +22,26 @@ inline std::filesystem::path textutilPath() {
     return LUMATRA_TEXTUTIL;
 }
 
+/// The name of the runtime folder the program makes in the temporary folder when the
+/// session has none.
+inline std::string runtimeFallbackName() {
+    return "lumatra-" + std::to_string(::geteuid());
+}
+
 /// Points TMPDIR at a folder of its own for the test's lifetime; at the end no
-/// "lumatra-" scratch folder may be left in it. Runs convert cold (no session runtime
-/// folder, so no warm engine).
+/// "lumatra-" scratch folder may be left in it. Runs convert cold: there is no session
+/// runtime folder, and the one the program would make in the temporary folder is taken
+/// by a folder others may enter, which it refuses.
 class PrivateTemp {
 public:
+    PrivateTemp() {
+        std::filesystem::create_directory(m_dir / runtimeFallbackName());
+        std::filesystem::permissions(m_dir / runtimeFallbackName(), std::filesystem::perms(0755));
+    }
     ~PrivateTemp() {
         for (const auto& name : m_dir.entries())
-            ADD_FAILURE() << "left behind in the temporary folder: " << name;
+            if (name != runtimeFallbackName())
+                ADD_FAILURE() << "left behind in the temporary folder: " << name;
     }
     const std::filesystem::path& path() const { return m_dir.path(); }
 

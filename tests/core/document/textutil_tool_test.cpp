@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -142,12 +143,13 @@ TEST(Textutil, TerminationEndsTheRunWithinASecondLeavingNothing) {
     test::ScratchDir dir;
     // Long enough that LibreOffice is still at work when the signal comes.
     test::writeLongText(dir / "long.txt", 60000);
-    for (const int delayMs : {100, 700}) {
+    for (const auto& [delayMs, signal] :
+         {std::pair{100, SIGTERM}, {700, SIGTERM}, {700, SIGKILL}}) {
         const pid_t pid = test::startTextutil(dir / "long.txt", "docx", dir / "long.docx");
         ASSERT_GT(pid, 0);
         std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
         const auto signalled = std::chrono::steady_clock::now();
-        ::kill(pid, SIGTERM);
+        ::kill(pid, signal);
         int status = 0;
         ASSERT_EQ(::waitpid(pid, &status, 0), pid);
         const std::chrono::duration<double> waited = std::chrono::steady_clock::now() - signalled;
@@ -158,6 +160,22 @@ TEST(Textutil, TerminationEndsTheRunWithinASecondLeavingNothing) {
         }
         EXPECT_THAT(dir.entries(), ElementsAre("long.txt")) << "after " << delayMs << " ms";
     }
+    // A run killed outright leaves its scratch (with the copy of the document); once its
+    // engine is gone too, the next run proves it abandoned and removes it.
+    for (int i = 0;
+         i < 100 &&
+         !test::runProgram({"pgrep", "-f", "--", (dir / "long.txt").string()}).out.empty();
+         ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(std::ranges::count_if(
+                  test::ScratchDir::entriesOf(temp.path()),
+                  [](const std::string& name) { return name.starts_with("lumatra-textutil-"); }),
+              1);
+    test::writeFile(dir / "short.txt", "Коротко.\n");
+    EXPECT_EQ(test::textutil({(dir / "short.txt").string(), "-convert", "odt", "-output",
+                              (dir / "short.odt").string()})
+                  .status,
+              0);
 }
 
 TEST(Textutil, AnEngineCrashIsReportedAndLeavesNothing) {

@@ -241,5 +241,82 @@ TEST(WarmEngine, RunsSideBySideGetAnEngineEachAndLeaveEachOthersFolders) {
     EXPECT_TRUE(waitUntilGone(restarted, std::chrono::seconds(2)));
 }
 
+// Waiting for a busy engine is not the document's time: a short wait does not count
+// against its limit, and a long one ends in a cold conversion, never in a time-out.
+TEST(WarmEngine, AWaitForABusyEngineIsNotCountedAgainstTheDocument) {
+    Session session;
+    test::ScratchDir dir;
+    test::writeFile(dir / "s.txt", "Одна строка.\n");
+    const auto convert = [&](const char* format, const char* limit) {
+        return test::textutil({(dir / "s.txt").string(), "-convert", format, "-output",
+                               (dir / (std::string("s.") + format)).string(), "-timelimit", limit});
+    };
+    ASSERT_EQ(convert("odt", "60").status, 0); // the first slot's engine is loaded
+    const pid_t engine = session.enginePid();
+    struct Case {
+        std::chrono::milliseconds held;
+        const char* format;
+        const char* limit;
+        bool warm;
+    };
+    for (const Case& c : {Case{std::chrono::milliseconds(1800), "docx", "1.2", true},
+                          Case{std::chrono::seconds(8), "rtf", "60", false}}) {
+        std::vector<std::unique_ptr<BusySlot>> held;
+        for (int slot = 0; slot < engineCount(); ++slot)
+            held.push_back(std::make_unique<BusySlot>(session, slot));
+        const auto start = std::chrono::steady_clock::now();
+        std::jthread release([held = std::move(held), wait = c.held]() mutable {
+            std::this_thread::sleep_for(wait);
+            held.clear();
+        });
+        const auto run = convert(c.format, c.limit);
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(run.status, 0) << c.format << ": " << run.err;
+        EXPECT_THAT(run.err, ::testing::Not(HasSubstr("слишком сложный")));
+        // A long wait ends in a cold conversion, long before the engines come free.
+        if (!c.warm) {
+            EXPECT_LT(took, c.held - std::chrono::seconds(1)) << c.format;
+        }
+    }
+    EXPECT_EQ(session.enginePid(), engine);
+    EXPECT_TRUE(test::processRuns(engine));
+}
+
+// A Word document holding comments goes straight to LibreOffice's own program where the
+// engine cannot open it (the nogui Writer), and opens in the engine where it can: either
+// way the warm engine stays at work for the documents that follow.
+TEST(WarmEngine, ADocumentWithCommentsLeavesTheEngineAtWork) {
+    Session session;
+    test::ScratchDir dir;
+    test::writeFile(dir / "s.txt", "Одна строка.\n");
+    ASSERT_EQ(test::textutil({(dir / "s.txt").string(), "-convert", "odt", "-output",
+                              (dir / "s.odt").string()})
+                  .status,
+              0);
+    const pid_t engine = session.enginePid();
+    test::writeFile(
+        dir / "remarks.fodt",
+        R"(<?xml version="1.0" encoding="UTF-8"?><office:document )"
+        R"(xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" )"
+        R"(xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" )"
+        R"(xmlns:dc="http://purl.org/dc/elements/1.1/" office:version="1.2" )"
+        R"(office:mimetype="application/vnd.oasis.opendocument.text"><office:body><office:text>)"
+        R"(<text:p>Текст письма<office:annotation><dc:creator>Иван</dc:creator><text:p>Заметка)"
+        R"(</text:p></office:annotation> с заметкой.</text:p></office:text></office:body>)"
+        R"(</office:document>)");
+    std::filesystem::create_directory(dir / "tmp");
+    test::runProgram({"env", "TMPDIR=" + (dir / "tmp").string(), "soffice",
+                      "-env:UserInstallation=file://" + (dir / "profile").string(), "--headless",
+                      "--convert-to", "docx", "--outdir", dir.path().string(),
+                      (dir / "remarks.fodt").string()});
+    ASSERT_THAT(test::readFile(dir / "remarks.docx"), HasSubstr("word/comments.xml"));
+    const auto run = test::textutil({(dir / "remarks.docx").string(), "-convert", "odt", "-output",
+                                     (dir / "remarks.odt").string()});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_THAT(test::textOf(dir / "remarks.odt"), HasSubstr("с заметкой"));
+    EXPECT_EQ(session.enginePid(), engine);
+    EXPECT_TRUE(test::processRuns(engine));
+}
+
 } // namespace
 } // namespace lumatra
