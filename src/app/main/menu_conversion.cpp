@@ -195,7 +195,12 @@ void MenuConversion::add(const std::vector<std::string>& inputs, Format target) 
 }
 
 void MenuConversion::stop() {
-    if (m_over || m_stopping) return;
+    // Over, and waiting for the user's answer: there is nothing left to stop.
+    if (m_over) {
+        emit finished();
+        return;
+    }
+    if (m_stopping) return;
     m_stopping = true;
     m_waiting.clear();
     m_pool->plan({});
@@ -299,7 +304,17 @@ void MenuConversion::conclude() {
         lines << QStringLiteral("Пропущено: %1 — не конвертируются в %2")
                      .arg(m_skipped)
                      .arg(targetsText());
-    if (m_done == 1 && failed == 0) lines.prepend(shownPath(m_outputs.front().filename()));
+    if (m_done == 1 && failed == 0) {
+        lines.prepend(shownPath(m_outputs.front().filename()));
+    } else if (!m_outputs.empty() && failed == 0) {
+        // Where they are, when they are together.
+        const auto folder = m_outputs.front().parent_path();
+        const bool together = std::all_of(m_outputs.begin(), m_outputs.end(), [&](const auto& out) {
+            return out.parent_path() == folder;
+        });
+        if (together)
+            lines.prepend(QStringLiteral("В папке «%1»").arg(shownPath(folder.filename())));
+    }
     say(summary.toStdString());
 
     QList<DesktopNotification::Action> actions;

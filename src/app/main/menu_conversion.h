@@ -40,7 +40,8 @@ public:
 
     /// Queues `inputs` (files or folders, as the batch command line takes them).
     void add(const std::vector<std::string>& inputs, Format target);
-    /// Stops every conversion of the batch; the ones not started never start.
+    /// Stops every conversion of the batch; the ones not started never start. After the
+    /// batch, stops waiting for the user's answer (emits finished()).
     void stop();
     /// 0 when every file of the batches so far was converted, else 1.
     int status() const { return m_status; }
