@@ -1,13 +1,13 @@
-// Converting from the file manager's menu without the window: the real executable
-// against a notification service of the test's own on a private bus (run under
-// dbus-run-session, see tests/CMakeLists.txt), and with no service at all.
+// Converting from the file manager's menu: the real executable against a notification
+// service of the test's own on a private bus (run under dbus-run-session, see
+// tests/CMakeLists.txt), and handing its files to a running window. (Without any
+// service it is tried by tests/desktop/check_file_manager_menus.py.)
 
 #include "app/store/store_fixture.h"
 #include "platform/notifications.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -210,23 +210,6 @@ TEST(Notifications, StopEndsTheBatchAndASecondMenuConversionJoinsIt) {
     EXPECT_EQ(first.process.exitCode(), 1);
     // The stopped conversion left nothing behind; the late file never started.
     EXPECT_EQ(scratch.entries(), (std::vector<std::string>{"home", "late.wav", "long.mp4"}));
-}
-
-TEST(Notifications, WithoutAServiceTheConversionStillRunsAndSaysSoOnStandardError) {
-    ScratchDir scratch;
-    makeTone(scratch / "a.wav", 0.3);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    // A bus address where no bus answers, as after a session's end.
-    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
-                       QStringLiteral("unix:path=") + path(scratch / "no-bus"));
-    QElapsedTimer clock;
-    clock.start();
-    MenuRun run(scratch / "home", {QStringLiteral("mp3"), path(scratch / "a.wav")}, environment);
-    ASSERT_TRUE(run.ended(30000));
-    EXPECT_EQ(run.process.exitCode(), 0);
-    EXPECT_THAT(run.errors().toStdString(), HasSubstr("Готово 1 → MP3"));
-    EXPECT_TRUE(fs::exists(scratch / "a.mp3"));
-    EXPECT_LT(clock.elapsed(), 20000);
 }
 
 TEST(Notifications, AMenuConversionGoesToTheRunningWindowWhichConvertsWithItsTarget) {
