@@ -275,8 +275,8 @@ void MenuConversion::report() {
                                              .arg(number)
                                              .arg(m_total)
                                              .arg(targetsText());
-    m_notification.show(summary, current.toHtmlEscaped(),
-                        {{QStringLiteral("stop"), QStringLiteral("Остановить")}}, percent);
+    m_notification.show(summary, current, {{QStringLiteral("stop"), QStringLiteral("Остановить")}},
+                        percent);
 }
 
 void MenuConversion::conclude() {
@@ -321,8 +321,7 @@ void MenuConversion::conclude() {
     if (!m_outputs.empty()) actions.append({QStringLiteral("show"), QStringLiteral("Показать")});
     if (m_total == 1 && m_outputs.size() == 1)
         actions.append({QStringLiteral("open"), QStringLiteral("Открыть")});
-    m_notification.show(summary, lines.join(QLatin1Char('\n')).toHtmlEscaped(), actions, -1,
-                        !actions.isEmpty());
+    m_notification.show(summary, lines.join(QLatin1Char('\n')), actions, -1, !actions.isEmpty());
     if (!m_notification.available()) {
         // No one to tell: the lines on standard error are all.
         QTimer::singleShot(0, this, [this] {

@@ -51,11 +51,53 @@ void DesktopNotification::show(const QString& summary, const QString& body,
     for (const auto& [key, label] : actions)
         content.actions << key << label;
     m_closeWanted = false;
-    if (m_waiting) {
+    if (m_waiting || !m_answered) {
         m_next = std::move(content);
+        if (!m_waiting) askCapabilities();
         return;
     }
     send(content);
+}
+
+void DesktopNotification::askCapabilities() {
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(service, path, service, QStringLiteral("GetCapabilities"));
+    m_waiting = true;
+    auto* watcher =
+        new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, answerMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this](QDBusPendingCallWatcher* answer) {
+                answer->deleteLater();
+                m_waiting = false;
+                m_answered = true;
+                const QDBusPendingReply<QStringList> reply = *answer;
+                if (reply.isError()) {
+                    fail();
+                    return;
+                }
+                // Without markup the service shows the body's characters as they are.
+                m_markup = reply.value().contains(QStringLiteral("body-markup"));
+                emit serverAnswered(true);
+                sendNext();
+            });
+}
+
+void DesktopNotification::fail() {
+    m_available = false;
+    m_next.reset();
+    emit serverAnswered(false);
+}
+
+void DesktopNotification::sendNext() {
+    if (m_next) {
+        const Content next = std::move(*m_next);
+        m_next.reset();
+        send(next);
+    } else if (m_closeWanted) {
+        close();
+    } else {
+        emit shown();
+    }
 }
 
 void DesktopNotification::send(const Content& content) {
@@ -67,7 +109,8 @@ void DesktopNotification::send(const Content& content) {
     QDBusMessage call =
         QDBusMessage::createMethodCall(service, path, service, QStringLiteral("Notify"));
     call << QStringLiteral("Lumatra") << m_id << QStringLiteral("lumatra") << content.summary
-         << content.body << content.actions << hints << -1;
+         << (m_markup ? content.body.toHtmlEscaped() : content.body) << content.actions << hints
+         << -1;
     m_waiting = true;
     auto* watcher =
         new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, answerMs), this);
@@ -76,25 +119,12 @@ void DesktopNotification::send(const Content& content) {
                 answer->deleteLater();
                 m_waiting = false;
                 const QDBusPendingReply<uint> reply = *answer;
-                const bool first = !m_answered;
-                m_answered = true;
                 if (reply.isError()) {
-                    m_available = false;
-                    m_next.reset();
-                    if (first) emit serverAnswered(false);
+                    fail();
                     return;
                 }
                 m_id = reply.value();
-                if (first) emit serverAnswered(true);
-                if (m_next) {
-                    const Content next = std::move(*m_next);
-                    m_next.reset();
-                    send(next);
-                } else if (m_closeWanted) {
-                    close();
-                } else {
-                    emit shown();
-                }
+                sendNext();
             });
 }
 

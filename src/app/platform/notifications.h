@@ -30,8 +30,8 @@ public:
     explicit DesktopNotification(QObject* parent = nullptr);
     ~DesktopNotification() override;
 
-    /// Shows the notification, or replaces what it shows. `percent` from 0 to 100 adds
-    /// the progress hint that services which draw a bar understand (the others ignore
+    /// Shows the notification, or replaces what it shows (`body` is plain text). `percent` from 0
+    /// to 100 adds the progress hint that services which draw a bar understand (the others ignore
     /// it); -1 shows none. `lasting` asks the service to keep it after its bubble has
     /// gone, until the user acts.
     /// Calls made while the service has not yet answered an earlier one are merged:
@@ -52,7 +52,8 @@ signals:
     void actionInvoked(const QString& key);
     /// The notification went away: dismissed, expired or closed by close().
     void closed();
-    /// The service answered the first show() (true), or failed to (false).
+    /// The service answered the first show() (true), or failed to answer a call (false:
+    /// from then on nothing is shown).
     void serverAnswered(bool present);
     /// The service shows what the latest show() asked for.
     void shown();
@@ -69,11 +70,15 @@ private:
         int percent = -1;
         bool lasting = false;
     };
+    void askCapabilities();
     void send(const Content& content);
+    void sendNext();
+    void fail();
 
     bool m_available;
-    bool m_waiting = false; // a call is on its way
-    bool m_answered = false;
+    bool m_waiting = false;  // a call is on its way
+    bool m_answered = false; // the service told its capabilities
+    bool m_markup = false;
     bool m_closeWanted = false;
     uint m_id = 0;
     std::optional<Content> m_next; // what to send once the call on its way is answered

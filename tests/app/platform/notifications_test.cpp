@@ -133,6 +133,7 @@ TEST(Notifications, AMenuConversionTellsItsProgressAndItsEnd) {
     ScratchDir scratch;
     makeTone(scratch / "a.wav", 0.3);
     makeTone(scratch / "b c.wav", 0.3);
+    makeTone(scratch / "r&b.wav", 0.3);
     writeFile(scratch / "broken.wav", "no sound here");
 
     struct Case {
@@ -145,7 +146,13 @@ TEST(Notifications, AMenuConversionTellsItsProgressAndItsEnd) {
     };
     const Case cases[] = {
         {{"a.wav", "b c.wav"}, "Готово 2 → MP3", {"show", "Показать"}, "В папке «", 0, false},
-        {{"a.wav"}, "Готово 1 → MP3", {"show", "Показать", "open", "Открыть"}, "a 2.mp3", 0, false},
+        // The service has no markup: the name arrives as it is.
+        {{"r&b.wav"},
+         "Готово 1 → MP3",
+         {"show", "Показать", "open", "Открыть"},
+         "r&b.mp3",
+         0,
+         false},
         {{"a.wav", "broken.wav"},
          "Готово 1, ошибок 1",
          {"show", "Показать"},
