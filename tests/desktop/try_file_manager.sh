@@ -39,7 +39,8 @@ mkdir -p "$HOME/Музыка" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 music=$HOME/Музыка
 for name in "Утро" "День" "Вечер"; do
-    ffmpeg -loglevel error -f lavfi -i "sine=frequency=440:duration=3" "$music/$name.wav"
+    # Long enough for the progress notification to be seen.
+    ffmpeg -loglevel error -f lavfi -i "sine=frequency=440:duration=240" "$music/$name.wav"
 done
 
 Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
@@ -86,6 +87,7 @@ sleep 0.4
 xdotool mousemove $((click_x + 330)) $((click_y + 220))
 shot mp3-entry 0.6
 xdotool click 1
+shot converting 1
 
 # The results beside the songs, and the notifications that told of them.
 for _ in $(seq 150); do

@@ -267,6 +267,7 @@ void MenuConversion::report() {
     }
     if (!m_running.empty())
         current = shownPath(m_entries[m_running.back() - 1].item.path.filename());
+    if (m_running.size() > 1) current += QStringLiteral(" и ещё %1").arg(m_running.size() - 1);
     const int percent =
         static_cast<int>(std::min(1.0, (m_ended + running) / std::max(1, m_total)) * 100);
     const int number = std::min(m_total, m_ended + 1);
