@@ -126,7 +126,9 @@ MenuConversion::MenuConversion(Options options, int budget, int lingerMs, QObjec
     m_linger.setSingleShot(true);
     connect(&m_linger, &QTimer::timeout, this, &MenuConversion::finished);
     connect(&m_notification, &DesktopNotification::actionInvoked, this, &MenuConversion::act);
-    connect(&m_notification, &DesktopNotification::closed, this, [this] {
+    connect(&m_notification, &DesktopNotification::closed, this, [this](bool byUser) {
+        // Dismissed while it runs: no more progress, only the end.
+        if (!m_over && byUser) m_quiet = true;
         if (m_over) emit finished();
     });
     connect(&m_notification, &DesktopNotification::shown, this, [this] {
@@ -276,12 +278,14 @@ void MenuConversion::report() {
                                              .arg(number)
                                              .arg(m_total)
                                              .arg(targetsText());
+    if (m_quiet && !m_stopping) return;
     m_notification.show(summary, current, {{QStringLiteral("stop"), QStringLiteral("Остановить")}},
                         percent);
 }
 
 void MenuConversion::conclude() {
     m_over = true;
+    m_quiet = false;
     m_tick.stop();
     const int failed = static_cast<int>(m_failures.size());
     if (m_done < m_total) m_status = 1;

@@ -81,6 +81,8 @@ private:
     bool m_stopping = false;
     bool m_over = true;
     bool m_lingerEndsShown = false;
+    bool m_quiet = false; // the user dismissed the progress
+
     std::vector<std::string> m_failures;
     std::vector<std::filesystem::path> m_outputs;
     std::vector<std::uint64_t> m_running;

@@ -146,10 +146,11 @@ void DesktopNotification::onActionInvoked(uint id, const QString& key) {
     if (id != 0 && id == m_id) emit actionInvoked(key);
 }
 
-void DesktopNotification::onClosed(uint id, uint) {
+void DesktopNotification::onClosed(uint id, uint reason) {
     if (id == 0 || id != m_id) return;
     m_id = 0;
-    emit closed();
+    // The reasons the specification numbers: 1 expired, 2 dismissed, 3 closed by a call.
+    emit closed(reason == 2);
 }
 
 } // namespace lumatra

@@ -50,8 +50,9 @@ public:
 signals:
     /// The user chose the action with this key.
     void actionInvoked(const QString& key);
-    /// The notification went away: dismissed, expired or closed by close().
-    void closed();
+    /// The notification went away: dismissed by the user (`byUser`), expired or closed
+    /// by close(). A later show() makes a new one.
+    void closed(bool byUser);
     /// The service answered the first show() (true), or failed to answer a call (false:
     /// from then on nothing is shown).
     void serverAnswered(bool present);

@@ -197,7 +197,7 @@ TEST(Notifications, StopEndsTheBatchAndASecondMenuConversionJoinsIt) {
     Service fake;
     ASSERT_TRUE(fake.registered);
     ScratchDir scratch;
-    makeClip(scratch / "long.mp4", 20, false);
+    makeClip(scratch / "long.mp4", 60, false);
     makeTone(scratch / "late.wav", 0.3);
 
     MenuRun first(scratch / "home", {QStringLiteral("hevc"), path(scratch / "long.mp4")});
@@ -217,6 +217,27 @@ TEST(Notifications, StopEndsTheBatchAndASecondMenuConversionJoinsIt) {
     EXPECT_EQ(first.process.exitCode(), 1);
     // The stopped conversion left nothing behind; the late file never started.
     EXPECT_EQ(scratch.entries(), (std::vector<std::string>{"home", "late.wav", "long.mp4"}));
+}
+
+TEST(Notifications, ProgressDismissedByTheUserStaysAwayUntilTheEnd) {
+    if (!privateBus()) GTEST_SKIP() << "needs the private bus of dbus-run-session";
+    Service fake;
+    ASSERT_TRUE(fake.registered);
+    ScratchDir scratch;
+    makeClip(scratch / "long.mp4", 120, false);
+    MenuRun run(scratch / "home", {QStringLiteral("hevc"), path(scratch / "long.mp4")});
+    // Once it has been updated: by then the program knows the notification's number.
+    ASSERT_TRUE(waitFor([&] { return fake.service.shown.size() >= 2; }));
+    fake.service.dismiss(fake.service.shown.back().id);
+    QTest::qWait(300);
+    const auto count = fake.service.shown.size();
+    QTest::qWait(1500);
+    EXPECT_EQ(fake.service.shown.size(), count);
+    // A signal stops it like «Остановить», and the end is shown again.
+    run.process.terminate();
+    ASSERT_TRUE(run.ended(10000));
+    ASSERT_NE(fake.service.latest("Остановлено"), nullptr);
+    EXPECT_EQ(scratch.entries(), (std::vector<std::string>{"home", "long.mp4"}));
 }
 
 TEST(Notifications, AMenuConversionGoesToTheRunningWindowWhichConvertsWithItsTarget) {
