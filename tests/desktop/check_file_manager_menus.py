@@ -223,10 +223,10 @@ else:
         def do_get_location(self):
             return Gio.File.new_for_path(os.fsdecode(self.path))
 
-    spec = importlib.util.spec_from_file_location(
+    module = importlib.util.spec_from_file_location(
         "lumatra_convert", share / "nautilus-python/extensions/lumatra-convert.py")
-    extension = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(extension)
+    extension = importlib.util.module_from_spec(module)
+    module.loader.exec_module(extension)
     provider = extension.LumatraConvertMenu()
 
     def labels(menu):

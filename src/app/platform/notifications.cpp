@@ -149,7 +149,7 @@ void DesktopNotification::onActionInvoked(uint id, const QString& key) {
 void DesktopNotification::onClosed(uint id, uint reason) {
     if (id == 0 || id != m_id) return;
     m_id = 0;
-    // The reasons the specification numbers: 1 expired, 2 dismissed, 3 closed by a call.
+    // The desktop notification protocol's reasons: 1 expired, 2 dismissed, 3 closed by a call.
     emit closed(reason == 2);
 }
 
