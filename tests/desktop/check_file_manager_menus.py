@@ -201,15 +201,19 @@ answer = run(["lumatra", "--convert-to", "flac", "--", uri])
 check(answer.returncode == 0 and made(files / "song one.flac"), "a file URI was not converted")
 
 # A read-only medium: the files fail, saying where to choose another folder; nothing hangs.
-medium = scratch / "medium"
-medium.mkdir()
-answer = run(["unshare", "-rm", "sh", "-c",
-              'mount -t tmpfs tmpfs "$1" && cp "$2" "$1/" && mount -o remount,ro "$1" && '
-              'lumatra --convert-to mp3 -- "$1/song one.wav"', "sh", str(medium),
-              str(songs[0])])
-errors = answer.stderr.decode()
-check(answer.returncode == 1 and "только для чтения" in errors and "Выбрать папку" in errors,
-      f"read-only medium: {answer.returncode} {errors}")
+# (A read-only mount needs a namespace of its own, which some containers forbid.)
+if run(["unshare", "-rm", "true"]).returncode != 0:
+    print("no mount namespace here: the read-only medium is skipped")
+else:
+    medium = scratch / "medium"
+    medium.mkdir()
+    answer = run(["unshare", "-rm", "sh", "-c",
+                  'mount -t tmpfs tmpfs "$1" && cp "$2" "$1/" && mount -o remount,ro "$1" && '
+                  'lumatra --convert-to mp3 -- "$1/song one.wav"', "sh", str(medium),
+                  str(songs[0])])
+    errors = answer.stderr.decode()
+    check(answer.returncode == 1 and "только для чтения" in errors and "Выбрать папку" in errors,
+          f"read-only medium: {answer.returncode} {errors}")
 
 # GNOME Files: the extension, loaded from where it was installed, asked for its menu.
 if Nautilus is None:
