@@ -30,4 +30,7 @@ qml6-module-qt-labs-folderlistmodel, qt6-translations-l10n, libqt6svg6, \
 qt6-xdgdesktopportal-platformtheme, fonts-material-design-icons-iconfont, \
 fonts-dejavu-core, fonts-noto-cjk, sound-theme-freedesktop")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-inter")
+# GNOME Files shows «Конвертировать в» through its Python extensions; the other file
+# managers read plain files.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-nautilus")
 include(CPack)

@@ -36,14 +36,6 @@ void writeOut(const std::string& text) {
     std::fflush(stdout);
 }
 
-struct Item {
-    // As the user wrote it, or the folder as written joined with the entry's name.
-    std::string shown;
-    fs::path path;
-    // Set for an entry that cannot be converted: the line printed for it.
-    std::optional<std::string> failure;
-};
-
 // What the pool's workers report, taken over by the main thread, which alone prints.
 class Board {
 public:
@@ -106,9 +98,51 @@ int terminalColumns() {
     return 80;
 }
 
-std::vector<Item> collect(const std::vector<std::string>& inputs, Format target,
-                          std::vector<std::string>& skipped) {
-    std::vector<Item> items;
+} // namespace
+
+bool isFolder(const fs::path& path) {
+    std::error_code error;
+    return fs::is_directory(path, error) && !kindOf(path);
+}
+
+std::vector<std::string> folderListing(const fs::path& folder) {
+    struct Entry {
+        std::string name;
+        std::string key;
+    };
+    std::vector<Entry> entries;
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        std::string name = it->path().filename().native();
+        if (name.empty() || name.front() == '.') continue;
+        // Case folded first: the collation key alone keeps case apart in the C locale.
+        const std::unique_ptr<char, decltype(&g_free)> folded(g_utf8_casefold(name.c_str(), -1),
+                                                              g_free);
+        const std::unique_ptr<char, decltype(&g_free)> key(
+            g_utf8_collate_key_for_filename(folded.get(), -1), g_free);
+        entries.push_back({std::move(name), key.get()});
+    }
+    if (error) throw SystemError("Не удалось прочитать папку", folder, error.value());
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+        return a.key != b.key ? a.key < b.key : a.name < b.name;
+    });
+    std::vector<std::string> names;
+    names.reserve(entries.size());
+    for (auto& entry : entries)
+        names.push_back(std::move(entry.name));
+    return names;
+}
+
+std::string pathFromArgument(const std::string& argument) {
+    if (!argument.starts_with("file://")) return argument;
+    const std::unique_ptr<gchar, decltype(&g_free)> path(
+        g_filename_from_uri(argument.c_str(), nullptr, nullptr), g_free);
+    return path ? std::string(path.get()) : argument;
+}
+
+std::vector<BatchItem> batchItems(const std::vector<std::string>& inputs, Format target,
+                                  std::vector<std::string>& skipped) {
+    std::vector<BatchItem> items;
     const auto consider = [&](std::string shown, fs::path path) {
         std::error_code error;
         const bool exists = fs::exists(fs::symlink_status(path, error));
@@ -145,41 +179,6 @@ std::vector<Item> collect(const std::vector<std::string>& inputs, Format target,
     return items;
 }
 
-} // namespace
-
-bool isFolder(const fs::path& path) {
-    std::error_code error;
-    return fs::is_directory(path, error) && !kindOf(path);
-}
-
-std::vector<std::string> folderListing(const fs::path& folder) {
-    struct Entry {
-        std::string name;
-        std::string key;
-    };
-    std::vector<Entry> entries;
-    std::error_code error;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        std::string name = it->path().filename().native();
-        if (name.empty() || name.front() == '.') continue;
-        // Case folded first: the collation key alone keeps case apart in the C locale.
-        const std::unique_ptr<char, decltype(&g_free)> folded(g_utf8_casefold(name.c_str(), -1),
-                                                              g_free);
-        const std::unique_ptr<char, decltype(&g_free)> key(
-            g_utf8_collate_key_for_filename(folded.get(), -1), g_free);
-        entries.push_back({std::move(name), key.get()});
-    }
-    if (error) throw SystemError("Не удалось прочитать папку", folder, error.value());
-    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-        return a.key != b.key ? a.key < b.key : a.name < b.name;
-    });
-    std::vector<std::string> names;
-    names.reserve(entries.size());
-    for (auto& entry : entries)
-        names.push_back(std::move(entry.name));
-    return names;
-}
-
 int convertMany(const std::vector<std::string>& inputs, Format target, const Options& options,
                 int budget) {
     const auto began = Clock::now();
@@ -187,7 +186,7 @@ int convertMany(const std::vector<std::string>& inputs, Format target, const Opt
     const bool terminal = ::isatty(STDOUT_FILENO) == 1;
 
     std::vector<std::string> skipped;
-    const std::vector<Item> items = collect(inputs, target, skipped);
+    const std::vector<BatchItem> items = batchItems(inputs, target, skipped);
     for (const auto& line : skipped)
         writeOut(utf8::withControlsEscaped(line) + "\n");
     const int total = static_cast<int>(items.size());
@@ -231,7 +230,7 @@ int convertMany(const std::vector<std::string>& inputs, Format target, const Opt
     };
 
     std::vector<ConversionPool::Request> plan;
-    for (const Item& item : items) {
+    for (const BatchItem& item : items) {
         if (item.failure) {
             print(*item.failure);
             ++ended;
@@ -261,7 +260,7 @@ int convertMany(const std::vector<std::string>& inputs, Format target, const Opt
             const bool settled = stopping && pool.idle();
             for (const auto& [ticket, outcome] : board.takeFinished()) {
                 ++ended;
-                const Item& item = items[ticket - 1];
+                const BatchItem& item = items[ticket - 1];
                 switch (outcome.kind) {
                 case ConversionPool::Outcome::Kind::done:
                     ++done;

@@ -6,6 +6,7 @@
 #include "formats/format.h"
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,24 @@ bool isFolder(const std::filesystem::path& path);
 /// sorted case-insensitively with numbers by value ("b2" before "B10"). Throws
 /// SystemError when the folder cannot be read.
 std::vector<std::string> folderListing(const std::filesystem::path& folder);
+
+/// A local path for what a file manager hands over: a "file://" URI is decoded (its
+/// bytes kept as they are, UTF-8 or not); anything else is taken as a path.
+std::string pathFromArgument(const std::string& argument);
+
+/// One file of a batch.
+struct BatchItem {
+    /// As the user wrote it, or the folder as written joined with the entry's name.
+    std::string shown;
+    std::filesystem::path path;
+    /// Set for an entry that cannot be converted: the line printed for it.
+    std::optional<std::string> failure;
+};
+
+/// The files `inputs` stand for, in order: a folder stands for its entries (one level).
+/// Files the target does not serve go to `skipped` as "Пропущен: …" lines instead.
+std::vector<BatchItem> batchItems(const std::vector<std::string>& inputs, Format target,
+                                  std::vector<std::string>& skipped);
 
 /// Converts every file of `inputs` to `target`; a folder among them stands for its
 /// entries (one level). Files the target does not serve are reported ("Пропущен: …")

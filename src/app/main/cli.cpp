@@ -184,6 +184,55 @@ int cli(const std::vector<std::string>& arguments, const std::string& file) {
     return status;
 }
 
+int listTargets(const std::vector<std::string>& inputs) {
+    if (inputs.empty()) {
+        std::fputs("Укажите файлы: lumatra --targets ФАЙЛ…\n", stderr);
+        return 2;
+    }
+    std::vector<std::filesystem::path> files;
+    for (const std::string& input : inputs) {
+        const std::filesystem::path path = pathFromArgument(input);
+        if (!isFolder(path)) {
+            files.push_back(path);
+            continue;
+        }
+        try {
+            for (const std::string& name : folderListing(path))
+                if (!isFolder(path / name)) files.push_back(path / name);
+        } catch (const std::exception&) {
+            // An unreadable folder offers nothing; converting it says why.
+        }
+    }
+    // The formats shared by the files of `kind` (every file when none), in catalog order.
+    const auto shared = [&](std::optional<Kind> kind) {
+        std::vector<Format> common;
+        bool first = true;
+        for (const auto& file : files) {
+            if (kind && kindOf(file) != kind) continue;
+            const auto targets = targetsFor(file);
+            if (first) {
+                common = targets;
+                first = false;
+                continue;
+            }
+            std::erase_if(common, [&](Format format) {
+                return std::find(targets.begin(), targets.end(), format) == targets.end();
+            });
+        }
+        std::string lines;
+        for (Format format : common)
+            lines += std::string(rawValue(format)) + "\t" + std::string(title(format)) + "\n";
+        return lines;
+    };
+    std::string text = shared(std::nullopt);
+    if (text.empty())
+        for (Kind kind : allKinds)
+            if (const std::string lines = shared(kind); !lines.empty())
+                text += "#\t" + std::string(title(kind)) + "\n" + lines;
+    std::fputs(text.c_str(), stdout);
+    return 0;
+}
+
 std::string usage() {
     std::string text =
         "Lumatra — конвертер файлов.\n"
@@ -191,6 +240,8 @@ std::string usage() {
         "Использование:\n"
         "  lumatra [ФАЙЛ…]   открыть окно с этими файлами\n"
         "  lumatra --cli ФАЙЛ… --to ФОРМАТ [--quality КАЧЕСТВО] [--out ПАПКА] [--jobs N]\n"
+        "  lumatra --convert-to ФОРМАТ ФАЙЛ…   как из меню файлового менеджера\n"
+        "  lumatra --targets ФАЙЛ…             во что можно конвертировать все эти файлы\n"
         "\n"
         "  --cli ФАЙЛ…         конвертировать без окна; папка — это её файлы (без скрытых\n"
         "                      и без вложенных папок), файлы другого рода пропускаются\n"
@@ -198,6 +249,9 @@ std::string usage() {
         "  --quality КАЧЕСТВО  best, balanced (обычно) или small\n"
         "  --out ПАПКА         куда сохранять; обычно рядом с исходным файлом\n"
         "  --jobs N            сколько ядер занять (обычно все); видео занимает все сразу\n"
+        "  --convert-to ФОРМАТ конвертировать в фоне с качеством и папкой, выбранными\n"
+        "                      в окне, и сообщать о ходе в уведомлениях; если окно\n"
+        "                      открыто, файлы идут в него\n"
         "  -h, --help          эта справка\n"
         "\n"
         "Готовый файл получает свободное имя («a.mp3», «a 2.mp3»): прежние файлы\n"

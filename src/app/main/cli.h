@@ -21,6 +21,13 @@ std::optional<std::string> value(const std::vector<std::string>& arguments, std:
 /// with the budget of `--jobs`, or every core.
 int cli(const std::vector<std::string>& arguments, const std::string& file);
 
+/// `--targets FILE…`, for the file manager's menu: prints the formats every one of the
+/// files can be converted to, one "format<TAB>title" line each, in the catalog's order.
+/// When they share none and are of several kinds, prints for each kind (in the
+/// catalog's order) a "#<TAB>kind title" line and the formats its files share. A folder
+/// stands for its entries, a "file://" URI for its path. Returns 0, or 2 without files.
+int listTargets(const std::vector<std::string>& inputs);
+
 /// The Russian usage text of `--help`, with the targets of each kind.
 std::string usage();
 

@@ -1,5 +1,7 @@
 #include "main/gui_entry.h"
 
+#include "main/menu_conversion.h"
+#include "platform/settings.h"
 #include "platform/single_instance.h"
 #include "platform/sounds.h"
 #include "store/lifecycle.h"
@@ -10,6 +12,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -21,6 +24,8 @@
 #include <QtQml/qqmlextensionplugin.h>
 
 #include <cstdio>
+#include <thread>
+#include <unordered_set>
 
 // The QML module is linked statically; this pulls in its type registrations.
 Q_IMPORT_QML_PLUGIN(LumatraPlugin)
@@ -49,18 +54,22 @@ public:
         if (m_fd >= 0) ::close(m_fd);
     }
 
-    /// Starts listening; call once the application object exists.
-    void listen() {
+    /// Starts listening; call once the application object exists. `quit` runs for every
+    /// signal; by default the window stops its conversions and quits.
+    void listen(std::function<void()> quit = {}) {
         if (m_fd < 0) return;
         // Owned by the application, so it goes before the event dispatcher does.
         auto* notifier =
             new QSocketNotifier(m_fd, QSocketNotifier::Read, QCoreApplication::instance());
-        QObject::connect(notifier, &QSocketNotifier::activated, [this] {
+        QObject::connect(notifier, &QSocketNotifier::activated, [this, quit] {
             signalfd_siginfo info{};
             while (::read(m_fd, &info, sizeof info) == sizeof info) {
             }
             // The same way out as "Выйти": the conversion stops before the program ends.
-            Lifecycle::shared()->quitAfterStopping();
+            if (quit)
+                quit();
+            else
+                Lifecycle::shared()->quitAfterStopping();
         });
     }
 
@@ -89,6 +98,32 @@ void raise(QQuickWindow& window) {
     if (!window.isVisible() || window.visibility() == QWindow::Minimized) window.showNormal();
     window.raise();
     window.requestActivate();
+}
+
+// Files the file manager's menu sent to the window: they join the list with `target`
+// chosen (where they can take it) and start at once, like ready rows of the list
+// that name them.
+void convertInWindow(const QStringList& paths, const QString& target) {
+    const auto format = formatFromRaw(target.toStdString());
+    Store& store = *Store::shared();
+    std::unordered_set<const Job*> before;
+    for (const auto& job : store.jobs()->jobs())
+        before.insert(job.get());
+    store.addPaths(paths);
+    if (!format) return;
+    std::unordered_set<std::string> named;
+    for (const QString& path : paths)
+        named.insert(QFile::encodeName(path).toStdString());
+    std::vector<Job*> chosen;
+    for (const auto& job : store.jobs()->jobs()) {
+        const bool fresh = !before.contains(job.get());
+        if (job->status() != Job::Status::Ready || !job->canProduce(*format)) continue;
+        if (fresh || named.contains(job->path().native())) chosen.push_back(job.get());
+    }
+    for (Job* job : chosen) {
+        job->setTarget(*format);
+        store.convert(job);
+    }
 }
 
 void setNames() {
@@ -126,6 +161,11 @@ int runWindow(int argc, char** argv, const std::vector<std::string>& files) {
                          Store::shared()->addPaths(paths);
                          raise(*window);
                      });
+    QObject::connect(&instance, &InstanceServer::conversionRequested, window,
+                     [window](const QStringList& paths, const QString& target) {
+                         convertInWindow(paths, target);
+                         raise(*window);
+                     });
     QTimer::singleShot(0, [] { prepareSystemSounds(); });
     // Files handed over while the window waits to quit would be lost with it.
     QObject::connect(Lifecycle::shared(), &Lifecycle::quittingChanged, &instance,
@@ -133,6 +173,51 @@ int runWindow(int argc, char** argv, const std::vector<std::string>& files) {
     const int status = QGuiApplication::exec();
     Store::shared()->releaseTextEngine();
     return status;
+}
+
+int convertFromMenu(int argc, char** argv, Format target, const std::vector<std::string>& files) {
+    QuitOnSignals quitOnSignals;
+    provideRuntimeFolder();
+    std::vector<std::string> paths;
+    for (const std::string& file : files)
+        paths.push_back(pathFromArgument(file));
+    const std::string raw(rawValue(target));
+    // The window, when it runs, takes them; else a conversion of the menu running already.
+    if (const auto window = instanceSocketPath(); window && forwardConversion(*window, paths, raw))
+        return 0;
+    const auto socketPath = conversionSocketPath();
+    if (socketPath && forwardConversion(*socketPath, paths, raw)) return 0;
+
+    setNames();
+    QCoreApplication app(argc, argv);
+    InstanceServer queue(socketPath.value_or(std::filesystem::path()));
+    // Two menu conversions started at once: the one that listens first takes both.
+    if (socketPath && !queue.listen() && forwardConversion(*socketPath, paths, raw)) return 0;
+
+    const AppSettings settings;
+    Options options;
+    options.quality = settings.quality();
+    options.outputDirectory = settings.outputDirectory();
+    const int budget = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    MenuConversion conversion(options, budget);
+    QObject::connect(&queue, &InstanceServer::conversionRequested, &conversion,
+                     [&conversion](const QStringList& more, const QString& name) {
+                         const auto format = formatFromRaw(name.toStdString());
+                         if (!format) return;
+                         std::vector<std::string> list;
+                         for (const QString& path : more)
+                             list.push_back(QFile::encodeName(path).toStdString());
+                         conversion.add(list, *format);
+                     });
+    QObject::connect(&conversion, &MenuConversion::finished, &app, [&queue] {
+        // Files handed over from now on start a conversion of their own.
+        queue.close();
+        QCoreApplication::quit();
+    });
+    quitOnSignals.listen([&conversion] { conversion.stop(); });
+    conversion.add(paths, target);
+    QCoreApplication::exec();
+    return conversion.status();
 }
 
 void snapshot(int argc, char** argv, const std::string& out,
@@ -162,6 +247,11 @@ void snapshot(int argc, char** argv, const std::string& out,
 
 extern "C" int lumatra_window_run(int argc, char** argv, const std::vector<std::string>& files) {
     return lumatra::Main::runWindow(argc, argv, files);
+}
+
+extern "C" int lumatra_window_convert(int argc, char** argv, lumatra::Format target,
+                                      const std::vector<std::string>& files) {
+    return lumatra::Main::convertFromMenu(argc, argv, target, files);
 }
 
 extern "C" void lumatra_window_snapshot(int argc, char** argv, const std::string& out,

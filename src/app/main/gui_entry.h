@@ -3,6 +3,8 @@
 // the window module, which the executable loads only for them: a command-line run starts
 // without Qt.
 
+#include "formats/format.h"
+
 #include <string>
 #include <vector>
 
@@ -14,11 +16,21 @@ int runWindow(int argc, char** argv, const std::vector<std::string>& files);
 /// Renders the window with `files` into the PNG `out` and prints "Снимок: <out>".
 void snapshot(int argc, char** argv, const std::string& out, const std::vector<std::string>& files);
 
+/// Converts `files` to `target` as the file manager's menu asks: handed to the window when
+/// one runs, else to a conversion of the menu already running, else converted here
+/// without a window, on the pool and its core budget, at the window's saved quality and
+/// into its saved output folder, with a desktop notification of the progress and the
+/// end (lines on standard error as well). Returns 0 when every file was converted or
+/// handed over, 1 otherwise.
+int convertFromMenu(int argc, char** argv, Format target, const std::vector<std::string>& files);
+
 } // namespace lumatra::Main
 
-/// The window module's entries: runWindow and snapshot.
+/// The window module's entries: runWindow, snapshot and convertFromMenu.
 extern "C" {
 int lumatra_window_run(int argc, char** argv, const std::vector<std::string>& files);
 void lumatra_window_snapshot(int argc, char** argv, const std::string& out,
                              const std::vector<std::string>& files);
+int lumatra_window_convert(int argc, char** argv, lumatra::Format target,
+                           const std::vector<std::string>& files);
 }

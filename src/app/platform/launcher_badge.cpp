@@ -1,24 +1,13 @@
 #include "platform/launcher_badge.h"
 
+#include "platform/notifications.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QFile>
 #include <QGuiApplication>
 #include <QVariantMap>
 
 namespace lumatra {
-namespace {
-
-// Whether a session bus can be there at all: its address, or the per-user socket that
-// the bus library falls back to. Without either, asking Qt for the bus would only start
-// a connection thread that finds nothing.
-bool sessionBusExpected() {
-    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) return true;
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    return !runtime.isEmpty() && QFile::exists(runtime + QLatin1String("/bus"));
-}
-
-} // namespace
 
 void showLauncherCount(int count) {
     static const bool expected = sessionBusExpected();

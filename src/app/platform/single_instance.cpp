@@ -21,9 +21,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A message opens with this line; each path follows ended by a NUL byte, and an empty
-// path ends the message. The window answers with one byte once it took the files.
+// A message opens with one of these lines; each path follows ended by a NUL byte, and an
+// empty path ends the message. The receiver answers with one byte once it took the
+// files. The conversion's line names its target: "lumatra-convert 1 mp3".
 constexpr std::string_view greeting = "lumatra-open 1\n";
+constexpr std::string_view conversionGreeting = "lumatra-convert 1 ";
+constexpr qsizetype longestGreeting = 64;
 constexpr char confirmation = 'k';
 // A message larger than this, or slower than the time below, is dropped.
 constexpr qsizetype largestMessage = 16 * 1024 * 1024;
@@ -72,14 +75,20 @@ std::optional<fs::path> instanceSocketPath() {
     return *folder / "lumatra.socket";
 }
 
-bool forwardToRunningInstance(const std::vector<std::string>& paths,
-                              std::chrono::milliseconds limit) {
-    const auto socketPath = instanceSocketPath();
-    if (!socketPath) return false;
+std::optional<fs::path> conversionSocketPath() {
+    const auto folder = privateRuntimeFolder();
+    if (!folder) return std::nullopt;
+    return *folder / "lumatra-convert.socket";
+}
+
+namespace {
+
+bool sendMessage(const fs::path& socketPath, std::string message,
+                 const std::vector<std::string>& paths, std::chrono::milliseconds limit) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    if (socketPath->native().size() >= sizeof address.sun_path) return false;
-    std::memcpy(address.sun_path, socketPath->c_str(), socketPath->native().size());
+    if (socketPath.native().size() >= sizeof address.sun_path) return false;
+    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.native().size());
 
     Descriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (fd.get() < 0) return false;
@@ -87,7 +96,6 @@ bool forwardToRunningInstance(const std::vector<std::string>& paths,
         return false;
     ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) | O_NONBLOCK);
 
-    std::string message(greeting);
     std::error_code ignored;
     for (const std::string& path : paths) {
         if (path.empty() || path.find('\0') != std::string::npos) continue;
@@ -108,6 +116,21 @@ bool forwardToRunningInstance(const std::vector<std::string>& paths,
         if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         return got == 1 && answer == confirmation;
     }
+}
+
+} // namespace
+
+bool forwardToRunningInstance(const std::vector<std::string>& paths,
+                              std::chrono::milliseconds limit) {
+    const auto socketPath = instanceSocketPath();
+    return socketPath && sendMessage(*socketPath, std::string(greeting), paths, limit);
+}
+
+bool forwardConversion(const fs::path& socketPath, const std::vector<std::string>& paths,
+                       const std::string& target, std::chrono::milliseconds limit) {
+    if (target.empty() || target.find_first_of(std::string_view("\n\0", 2)) != std::string::npos)
+        return false;
+    return sendMessage(socketPath, std::string(conversionGreeting) + target + '\n', paths, limit);
 }
 
 InstanceServer::InstanceServer(QObject* parent) : InstanceServer(fs::path(), parent) {}
@@ -157,16 +180,28 @@ void InstanceServer::read(QLocalSocket* socket) {
         return;
     }
     socket->setProperty("buffer", buffer);
-    const QByteArray opening = QByteArray::fromRawData(greeting.data(), greeting.size());
-    if (buffer.size() < opening.size()) return;
-    if (!buffer.startsWith(opening)) {
+    const qsizetype lineEnd = buffer.indexOf('\n');
+    if (lineEnd < 0) {
+        if (buffer.size() > longestGreeting) socket->abort();
+        return;
+    }
+    const QByteArray opening = buffer.left(lineEnd + 1);
+    QString target;
+    if (opening.startsWith(QByteArray(conversionGreeting.data(), conversionGreeting.size()))) {
+        target = QString::fromUtf8(opening.mid(conversionGreeting.size()).chopped(1));
+        if (target.isEmpty()) {
+            socket->abort();
+            return;
+        }
+    } else if (opening != QByteArray::fromRawData(greeting.data(), greeting.size())) {
         socket->abort();
         return;
     }
     // Complete when the last path's NUL is followed by the empty path's NUL.
-    const bool complete = buffer.size() == opening.size() + 1
-                              ? buffer.endsWith('\0')
-                              : buffer.endsWith(QByteArray(2, '\0'));
+    const bool complete =
+        buffer.size() == opening.size() + 1
+            ? buffer.endsWith('\0')
+            : buffer.size() > opening.size() + 1 && buffer.endsWith(QByteArray(2, '\0'));
     if (!complete) return;
 
     QStringList paths;
@@ -177,7 +212,10 @@ void InstanceServer::read(QLocalSocket* socket) {
     socket->write(&confirmation, 1);
     socket->flush();
     socket->disconnectFromServer();
-    emit filesReceived(paths);
+    if (target.isEmpty())
+        emit filesReceived(paths);
+    else
+        emit conversionRequested(paths, target);
 }
 
 } // namespace lumatra

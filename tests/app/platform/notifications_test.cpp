@@ -1,0 +1,272 @@
+// Converting from the file manager's menu: the real executable against a notification
+// service of the test's own on a private bus (run under dbus-run-session, see
+// tests/CMakeLists.txt), and handing its files to a running window. (Without any
+// service it is tried by tests/desktop/check_file_manager_menus.py.)
+
+#include "app/store/store_fixture.h"
+#include "platform/notifications.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gmock/gmock.h>
+
+namespace lumatra {
+namespace {
+
+using namespace lumatra::test;
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+
+bool privateBus() {
+    return qEnvironmentVariableIsSet("LUMATRA_TEST_PRIVATE_BUS") &&
+           QDBusConnection::sessionBus().isConnected();
+}
+
+// A notification service: remembers what it was asked to show, and sends the user's
+// actions and closings as a desktop's service does.
+class FakeService : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    struct Shown {
+        uint id;
+        QString summary;
+        QString body;
+        QStringList actions;
+        QVariantMap hints;
+    };
+    std::vector<Shown> shown;
+
+    explicit FakeService(QDBusConnection bus) : m_bus(bus) {}
+
+    void invoke(uint id, const QString& key) { emitSignal("ActionInvoked", {id, key}); }
+    void dismiss(uint id) { emitSignal("NotificationClosed", {id, 2u}); }
+    // The latest notification whose summary starts with `prefix`, if any.
+    const Shown* latest(const QString& prefix) const {
+        for (auto it = shown.rbegin(); it != shown.rend(); ++it)
+            if (it->summary.startsWith(prefix)) return &*it;
+        return nullptr;
+    }
+
+public slots:
+    uint Notify(const QString&, uint replaces, const QString&, const QString& summary,
+                const QString& body, const QStringList& actions, const QVariantMap& hints, int) {
+        const uint id = replaces ? replaces : ++m_last;
+        shown.push_back({id, summary, body, actions, hints});
+        return id;
+    }
+    void CloseNotification(uint id) { emitSignal("NotificationClosed", {id, 3u}); }
+    QStringList GetCapabilities() { return {QStringLiteral("actions"), QStringLiteral("body")}; }
+
+private:
+    void emitSignal(const char* name, const QVariantList& arguments) {
+        QDBusMessage signal = QDBusMessage::createSignal(
+            QStringLiteral("/org/freedesktop/Notifications"),
+            QStringLiteral("org.freedesktop.Notifications"), QString::fromLatin1(name));
+        signal.setArguments(arguments);
+        m_bus.send(signal);
+    }
+
+    QDBusConnection m_bus;
+    uint m_last = 0;
+};
+
+// The service under its well-known name, on a connection of its own.
+struct Service {
+    QDBusConnection bus =
+        QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("service"));
+    FakeService service{bus};
+    bool registered = false;
+    Service() {
+        bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &service,
+                           QDBusConnection::ExportAllSlots);
+        registered = bus.registerService(QStringLiteral("org.freedesktop.Notifications"));
+    }
+    ~Service() {
+        bus.unregisterService(QStringLiteral("org.freedesktop.Notifications"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("service"));
+    }
+};
+
+// `lumatra --convert-to` as the menu starts it: saved settings of its own, no window
+// socket of the user's.
+class MenuRun {
+public:
+    MenuRun(const fs::path& home, const QStringList& arguments,
+            const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
+        QProcessEnvironment env = environment;
+        const QString folder = QString::fromStdString(home.string());
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), folder + QStringLiteral("/config"));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder + QStringLiteral("/runtime"));
+        fs::create_directories(home / "runtime");
+        fs::permissions(home / "runtime", fs::perms::owner_all);
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(LUMATRA_BINARY),
+                      QStringList{QStringLiteral("--convert-to")} + arguments);
+        process.waitForStarted(5000);
+    }
+    ~MenuRun() {
+        if (process.state() == QProcess::NotRunning) return;
+        process.kill();
+        process.waitForFinished(5000);
+    }
+    bool ended(int ms = 60000) {
+        return waitFor([&] { return process.state() == QProcess::NotRunning; }, ms);
+    }
+    QString errors() { return QString::fromUtf8(process.readAllStandardError()); }
+
+    QProcess process;
+};
+
+QString path(const fs::path& file) {
+    return QString::fromStdString(file.string());
+}
+
+TEST(Notifications, AMenuConversionTellsItsProgressAndItsEnd) {
+    if (!privateBus()) GTEST_SKIP() << "needs the private bus of dbus-run-session";
+    Service fake;
+    ASSERT_TRUE(fake.registered);
+    ScratchDir scratch;
+    makeTone(scratch / "a.wav", 0.3);
+    makeTone(scratch / "b c.wav", 0.3);
+    makeTone(scratch / "r&b.wav", 0.3);
+    writeFile(scratch / "broken.wav", "no sound here");
+
+    struct Case {
+        std::vector<std::string> files;
+        const char* summary;
+        QStringList actions;
+        const char* body; // a part of the end's body
+        int status;
+        bool terminated; // ended by SIGTERM rather than by dismissing the notification
+    };
+    const Case cases[] = {
+        {{"a.wav", "b c.wav"}, "Готово 2 → MP3", {"show", "Показать"}, "В папке «", 0, false},
+        // The service has no markup: the name arrives as it is.
+        {{"r&b.wav"},
+         "Готово 1 → MP3",
+         {"show", "Показать", "open", "Открыть"},
+         "r&b.mp3",
+         0,
+         false},
+        {{"a.wav", "broken.wav"},
+         "Готово 1, ошибок 1",
+         {"show", "Показать"},
+         "broken.wav: ",
+         1,
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.summary);
+        fake.service.shown.clear();
+        QStringList arguments{QStringLiteral("mp3")};
+        for (const auto& file : c.files)
+            arguments << path(scratch / file);
+        MenuRun run(scratch / "home", arguments);
+        ASSERT_TRUE(waitFor([&] { return fake.service.latest(c.summary) != nullptr; }));
+        const auto* end = fake.service.latest(c.summary);
+        EXPECT_EQ(end->actions, c.actions);
+        EXPECT_THAT(end->body.toStdString(), HasSubstr(c.body));
+        // While it ran: "Конвертирую N из M → MP3" with a way to stop and a progress hint.
+        const auto* progress = fake.service.latest(QStringLiteral("Конвертирую 1 из "));
+        ASSERT_NE(progress, nullptr);
+        EXPECT_EQ(progress->summary,
+                  QStringLiteral("Конвертирую 1 из %1 → MP3").arg(c.files.size()));
+        EXPECT_EQ(progress->actions, (QStringList{"stop", "Остановить"}));
+        EXPECT_TRUE(progress->hints.contains(QStringLiteral("value")));
+        EXPECT_EQ(progress->id, end->id) << "one notification, updated";
+        // It waits for the user's answer, and ends with the notification (or a signal).
+        EXPECT_FALSE(run.ended(300));
+        if (c.terminated)
+            run.process.terminate();
+        else
+            fake.service.dismiss(end->id);
+        ASSERT_TRUE(run.ended(10000));
+        EXPECT_EQ(run.process.exitCode(), c.status);
+    }
+    EXPECT_TRUE(fs::exists(scratch / "a.mp3"));
+    EXPECT_TRUE(fs::exists(scratch / "b c.mp3"));
+}
+
+TEST(Notifications, StopEndsTheBatchAndASecondMenuConversionJoinsIt) {
+    if (!privateBus()) GTEST_SKIP() << "needs the private bus of dbus-run-session";
+    Service fake;
+    ASSERT_TRUE(fake.registered);
+    ScratchDir scratch;
+    makeClip(scratch / "long.mp4", 60, false);
+    makeTone(scratch / "late.wav", 0.3);
+
+    MenuRun first(scratch / "home", {QStringLiteral("hevc"), path(scratch / "long.mp4")});
+    ASSERT_TRUE(waitFor([&] { return fake.service.latest("Конвертирую") != nullptr; }));
+    // A second conversion from the menu hands its file over and leaves at once.
+    MenuRun second(scratch / "home", {QStringLiteral("mp3"), path(scratch / "late.wav")});
+    ASSERT_TRUE(second.ended(10000));
+    EXPECT_EQ(second.process.exitCode(), 0);
+    ASSERT_TRUE(waitFor([&] {
+        const auto* now = fake.service.latest("Конвертирую");
+        return now && now->summary.contains(QStringLiteral(" из 2 → MP4 HEVC, MP3"));
+    }));
+
+    fake.service.invoke(fake.service.shown.back().id, QStringLiteral("stop"));
+    ASSERT_TRUE(waitFor([&] { return fake.service.latest("Остановлено") != nullptr; }, 10000));
+    EXPECT_TRUE(first.ended(10000)) << "nothing to wait for once stopped without results";
+    EXPECT_EQ(first.process.exitCode(), 1);
+    // The stopped conversion left nothing behind; the late file never started.
+    EXPECT_EQ(scratch.entries(), (std::vector<std::string>{"home", "late.wav", "long.mp4"}));
+}
+
+TEST(Notifications, ProgressDismissedByTheUserStaysAwayUntilTheEnd) {
+    if (!privateBus()) GTEST_SKIP() << "needs the private bus of dbus-run-session";
+    Service fake;
+    ASSERT_TRUE(fake.registered);
+    ScratchDir scratch;
+    makeClip(scratch / "long.mp4", 120, false);
+    MenuRun run(scratch / "home", {QStringLiteral("hevc"), path(scratch / "long.mp4")});
+    // Once it has been updated: by then the program knows the notification's number.
+    ASSERT_TRUE(waitFor([&] { return fake.service.shown.size() >= 2; }));
+    fake.service.dismiss(fake.service.shown.back().id);
+    QTest::qWait(300);
+    const auto count = fake.service.shown.size();
+    QTest::qWait(1500);
+    EXPECT_EQ(fake.service.shown.size(), count);
+    // A signal stops it like «Остановить», and the end is shown again.
+    run.process.terminate();
+    ASSERT_TRUE(run.ended(10000));
+    ASSERT_NE(fake.service.latest("Остановлено"), nullptr);
+    EXPECT_EQ(scratch.entries(), (std::vector<std::string>{"home", "long.mp4"}));
+}
+
+TEST(Notifications, AMenuConversionGoesToTheRunningWindowWhichConvertsWithItsTarget) {
+    ScratchDir scratch;
+    makeTone(scratch / "a.wav", 0.3);
+    const fs::path home = scratch / "home";
+    fs::create_directories(home / "runtime");
+    fs::permissions(home / "runtime", fs::perms::owner_all);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), path(home / "config"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), path(home / "runtime"));
+    env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    QProcess window;
+    window.setProcessEnvironment(env);
+    window.start(QStringLiteral(LUMATRA_BINARY), {});
+    ASSERT_TRUE(waitFor([&] { return fs::exists(home / "runtime/lumatra.socket"); }, 30000));
+
+    // FLAC: not what the window proposes for a WAV file.
+    MenuRun run(home, {QStringLiteral("FLAC"), path(scratch / "a.wav")}, env);
+    ASSERT_TRUE(run.ended(10000));
+    EXPECT_EQ(run.process.exitCode(), 0);
+    EXPECT_EQ(run.errors(), QString()) << "it converted nothing itself";
+    EXPECT_TRUE(waitFor([&] { return fs::exists(scratch / "a.flac"); }, 30000));
+    window.terminate();
+    EXPECT_TRUE(window.waitForFinished(10000));
+}
+
+} // namespace
+} // namespace lumatra
+
+#include "notifications_test.moc"

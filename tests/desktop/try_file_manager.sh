@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# Converts from a real file manager's menu the way a user does, on a virtual display,
+# and keeps a screenshot of every step for a person to look at:
+#   tests/desktop/try_file_manager.sh [BUILD_DIR] [OUT_DIR]
+# Installs the program into a scratch prefix, opens Thunar on a folder of songs, selects
+# them all, opens the context menu with the pointer and picks «Отправить →
+# Конвертировать в MP3» with it. A notification service runs on a private session bus
+# (notification-daemon, which draws the bubbles) and the bus is watched: the run fails
+# when the results do not appear beside the songs, or the notifications do not say
+# «Конвертирую … → MP3» and «Готово 3 → MP3».
+# Needs Xvfb, xdotool, ImageMagick, Thunar and notification-daemon (not in the default
+# test suite: a file manager is a heavy install).
+set -euo pipefail
+top=$(cd "$(dirname "$0")/../.." && pwd)
+build=$(cd "${1:-$top/build}" && pwd)
+out=${2:-/tmp/lumatra-file-manager}
+mkdir -p "$out"
+rm -f "$out"/*.png
+
+if [[ -z ${LUMATRA_ON_PRIVATE_BUS:-} ]]; then
+    # Again, on a session bus of its own that ends with it.
+    LUMATRA_ON_PRIVATE_BUS=1 exec dbus-run-session -- "$0" "$build" "$out"
+fi
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+prefix=$work/prefix
+cmake --install "$build" --prefix "$prefix" >/dev/null
+export PATH=$prefix/bin:$PATH XDG_DATA_DIRS=$prefix/share:/usr/share
+export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_RUNTIME_DIR=$work/run
+mkdir -p "$HOME/Музыка" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+music=$HOME/Музыка
+for name in "Утро" "День" "Вечер"; do
+    # Long enough for the progress notification to be seen.
+    ffmpeg -loglevel error -f lavfi -i "sine=frequency=440:duration=240" "$music/$name.wav"
+done
+
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
+[[ -s $work/display ]] || fail "Xvfb did not start"
+export DISPLAY=:$(head -1 "$work/display")
+
+dbus-monitor "interface='org.freedesktop.Notifications',member='Notify'" >"$work/bus.log" 2>&1 &
+pids+=($!)
+/usr/lib/notification-daemon/notification-daemon >/dev/null 2>&1 &
+pids+=($!)
+
+step=0
+shot() { # NAME [PAUSE]: a picture of the whole screen
+    step=$((step + 1))
+    sleep "${2:-0.8}"
+    import -window root "$out/$(printf %02d "$step")-$1.png"
+}
+
+thunar "$music" >/dev/null 2>&1 &
+pids+=($!)
+window=$(xdotool search --sync --onlyvisible --class Thunar | head -1)
+xdotool windowsize "$window" 900 600 windowmove "$window" 40 40
+sleep 1
+xdotool windowfocus --sync "$window"
+# The detailed list: one row per song, at known heights.
+xdotool key --window "$window" ctrl+2
+sleep 0.5
+shot folder
+
+# Every song selected, then the context menu on the second row.
+xdotool key --window "$window" ctrl+a
+eval "$(xdotool getwindowgeometry --shell "$window")"
+click_x=$((X + 260)) click_y=$((Y + 168))
+xdotool mousemove "$click_x" "$click_y" click 3
+shot menu
+# «Send To», its submenu sorted by name, and «Конвертировать в MP3» in it: the pointer
+# goes along the «Send To» row into the submenu, then down to the entry.
+xdotool mousemove $((click_x + 60)) $((click_y + 43))
+shot send-to
+xdotool mousemove $((click_x + 330)) $((click_y + 43))
+sleep 0.4
+xdotool mousemove $((click_x + 330)) $((click_y + 220))
+shot mp3-entry 0.6
+xdotool click 1
+shot converting 1
+
+# The results beside the songs, and the notifications that told of them.
+for _ in $(seq 150); do
+    grep -q 'Готово 3 → MP3' "$work/bus.log" && break
+    sleep 0.2
+done
+shot done 0.3
+for name in "Утро" "День" "Вечер"; do
+    [[ -s $music/$name.mp3 ]] || fail "no $name.mp3 beside the song"
+done
+grep -q 'string "Конвертирую [0-9] из 3 → MP3"' "$work/bus.log" ||
+    fail "no progress notification"
+grep -q 'string "Остановить"' "$work/bus.log" || fail "the progress notification cannot stop"
+grep -q 'string "Готово 3 → MP3"' "$work/bus.log" || fail "no end notification"
+grep -q 'string "Показать"' "$work/bus.log" || fail "the end notification shows nothing"
+# The list shows the results (Thunar notices new files by itself).
+xdotool key --window "$window" ctrl+a
+shot results
+# Closing the notification ends the conversion's process, which waited for an answer.
+xdotool mousemove 1249 35 click 1
+for _ in $(seq 50); do
+    pgrep -f -- "--convert-to mp3 -- $music/" >/dev/null || break
+    sleep 0.2
+done
+shot closed 0.3
+if pgrep -f -- "--convert-to mp3 -- $music/" >/dev/null; then
+    fail "the conversion's process outlived its notification"
+fi
+echo "screenshots in $out"
