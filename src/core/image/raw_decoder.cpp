@@ -36,6 +36,25 @@ bool rawDataFits(LibRaw& raw, std::int64_t fileSize) {
     return true;
 }
 
+// Whether the unpacked sensor data holds anything but zeros. A file whose picture was
+// cut out (as sample collections strip theirs to stay small) still unpacks, to black.
+bool sensorDataPresent(const LibRaw& raw) {
+    const libraw_rawdata_t& data = raw.imgdata.rawdata;
+    const libraw_image_sizes_t& sizes = data.sizes;
+    const auto anyNonZero = [](const auto* samples, std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i)
+            if (samples[i] != 0) return true;
+        return false;
+    };
+    const std::size_t rows = sizes.raw_height;
+    const std::size_t pitch = sizes.raw_pitch;
+    if (data.raw_image) return anyNonZero(data.raw_image, rows * pitch / 2);
+    if (data.color3_image) return anyNonZero(&data.color3_image[0][0], rows * pitch / 2);
+    if (data.color4_image) return anyNonZero(&data.color4_image[0][0], rows * pitch / 2);
+    if (data.float_image) return anyNonZero(data.float_image, rows * pitch / 4);
+    return true;
+}
+
 } // namespace
 
 vips::VImage RawDecoder::decode(const std::string& path, std::int64_t fileSize,
@@ -68,7 +87,8 @@ vips::VImage RawDecoder::decode(const std::string& path, std::int64_t fileSize,
         throwUnreadableImage();
     if (!rawDataFits(*raw, fileSize)) throwUnreadableImage();
     check(raw->unpack());
-    if (dataErrors > 0 || raw->get_internal_data_pointer()->unpacker_data.data_error != 0)
+    if (dataErrors > 0 || raw->get_internal_data_pointer()->unpacker_data.data_error != 0 ||
+        !sensorDataPresent(*raw))
         throwUnreadableImage();
     check(raw->dcraw_process());
     if (dataErrors > 0) throwUnreadableImage();
