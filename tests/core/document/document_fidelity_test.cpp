@@ -506,5 +506,16 @@ TEST_F(DocumentFidelity, RelativeLinksKeepTheirTargetsInEveryFormat) {
     }
 }
 
+TEST_F(DocumentFidelity, MarkdownPdfSetsHeadingsInTheBodysFamilyAndCodeMonospaced) {
+    const auto folder = dir() / "fonts";
+    std::filesystem::create_directories(folder);
+    test::writeFile(folder / "fonts.md",
+                    "# Heading\n\nBody text.\n\n## Sub\n\n```\nblock code\n```\n");
+    ASSERT_NO_THROW(convert(folder / "fonts.md", Format::pdf, folder / "fonts.pdf"));
+    const std::string fonts = test::toolOutput({"pdffonts", (folder / "fonts.pdf").string()});
+    EXPECT_THAT(fonts, Not(HasSubstr("Serif")));
+    EXPECT_THAT(fonts, HasSubstr("Mono"));
+}
+
 } // namespace
 } // namespace lumatra
