@@ -78,8 +78,8 @@ std::string withoutEmptyAddress(std::string_view tag) {
     return std::string(tag);
 }
 
-constexpr std::array<std::string_view, 7> droppedTags = {"frame", "frameset", "iframe", "object",
-                                                         "embed", "applet",   "base"};
+constexpr std::array<std::string_view, 7> droppedTags = {"frame",  "frameset", "iframe", "object",
+                                                         "embed",  "applet",   "base"};
 
 } // namespace
 

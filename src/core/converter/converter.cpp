@@ -189,7 +189,8 @@ void Converter::convertInto(const OutputSlot& scratch, const std::filesystem::pa
         if (format == Format::mp4 || format == Format::webm)
             media(source, format, options.quality, scratch.anchoredPath(), progress, stop);
         else
-            imageFamily().convert(source, format, options.quality, scratch.anchoredPath(), stop);
+            imageFamily().convert(source, format, options.quality, scratch.anchoredPath(),
+                                  stop);
         break;
     case Kind::document:
         // The text converter runs LibreOffice in a user namespace of its own, where this
