@@ -281,10 +281,10 @@ TEST(CommandLine, FailuresNameTheFilesTheUserKnows) {
     test::writeFile(dir / "notes.md", notes);
     const auto full = test::lumatraIsolated(
         "mkdir -p small && mount -t tmpfs -o size=64k tmpfs small",
-        {"--cli", "notes.md", "--to", "html", "--out", "small"}, dir.path());
+        {"--cli", "notes.md", "--to", "rtf", "--out", "small"}, dir.path());
     EXPECT_EQ(full.status, 1);
     EXPECT_EQ(lines(full.out).back(), "Ошибка: Не удалось записать «" +
-                                          (dir / "small" / "notes.html").string() +
+                                          (dir / "small" / "notes.rtf").string() +
                                           "»: на диске нет места");
     for (const std::string& line : lines(full.out)) {
         EXPECT_THAT(line, ::testing::Not(::testing::HasSubstr("/proc/")));
