@@ -10,6 +10,7 @@
 #include "tools/unique_fd.h"
 
 #include <fcntl.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -70,7 +71,7 @@ std::string pictureBlock(std::string_view picture, std::string_view mime) {
 
 // Ogg and Opus keep a cover only as a METADATA_BLOCK_PICTURE comment. The source's
 // attached picture is copied out into `folder` and handed back as an ffmetadata file
-// that names it, or nothing when the source has no JPEG or PNG cover.
+// that holds it, or nothing when the source has no JPEG or PNG cover.
 std::optional<std::filesystem::path> coverComment(const std::filesystem::path& ffmpeg,
                                                   const std::filesystem::path& source,
                                                   const std::filesystem::path& folder,
@@ -111,6 +112,30 @@ std::optional<std::filesystem::path> coverComment(const std::filesystem::path& f
     return metaPath;
 }
 
+// A private folder in the temporary folder for the cover's files, removed with them
+// (by their names, nothing else) when the object goes. The output's own folder is no
+// place for them: a run killed there would leave more than its one result behind.
+class CoverFolder {
+public:
+    CoverFolder() {
+        std::error_code error;
+        std::string name = (std::filesystem::temp_directory_path(error) / "lumatra-cover-XXXXXX");
+        if (!error && ::mkdtemp(name.data())) m_path = name;
+    }
+    ~CoverFolder() {
+        if (m_path.empty()) return;
+        for (const char* name : {"cover", "cover.ffmeta"})
+            ::unlink((m_path / name).c_str());
+        ::rmdir(m_path.c_str());
+    }
+    CoverFolder(const CoverFolder&) = delete;
+    CoverFolder& operator=(const CoverFolder&) = delete;
+    const std::filesystem::path& path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+};
+
 } // namespace
 
 Converter::Probe Converter::probe(const std::filesystem::path& source, std::stop_token stop) const {
@@ -128,9 +153,10 @@ void Converter::media(const std::filesystem::path& source, Format format, Qualit
                       std::stop_token stop) const {
     if (!m_tools.ffmpeg) throw ConvertError::missingFFmpeg();
     std::vector<std::string> arguments = {"-hide_banner", "-nostdin", "-y", "-i", source.string()};
-    // The cover's comment is made beside the output, in the run's private folder.
-    const auto cover = format == Format::ogg || format == Format::opus
-                           ? coverComment(*m_tools.ffmpeg, source, output.parent_path(), stop)
+    const bool coverAsComment = format == Format::ogg || format == Format::opus;
+    const CoverFolder coverFolder;
+    const auto cover = coverAsComment && !coverFolder.path().empty()
+                           ? coverComment(*m_tools.ffmpeg, source, coverFolder.path(), stop)
                            : std::nullopt;
     if (stop.stop_requested()) throw CancelledError();
     if (cover) arguments.insert(arguments.end(), {"-f", "ffmetadata", "-i", cover->string()});
