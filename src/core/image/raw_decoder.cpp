@@ -61,7 +61,8 @@ vips::VImage RawDecoder::decode(const std::string& path, std::int64_t fileSize,
                                 std::int64_t maxPixels, std::stop_token stop) {
     // LibRaw keeps its whole state in one large object; it does not belong on the stack.
     auto raw = std::make_unique<LibRaw>();
-    raw->imgdata.params.output_bps = 8;
+    // Developed at 16 bits: lossless targets keep them, the others are made 8-bit sRGB.
+    raw->imgdata.params.output_bps = 16;
     raw->imgdata.params.output_color = 1; // sRGB
     raw->imgdata.params.use_camera_wb = 1;
     raw->set_progress_handler(onProgress, &stop);
@@ -97,14 +98,14 @@ vips::VImage RawDecoder::decode(const std::string& path, std::int64_t fileSize,
         raw->dcraw_make_mem_image(&status));
     check(status);
     // The memory image is already turned by the camera's recorded orientation.
-    if (!image || image->type != LIBRAW_IMAGE_BITMAP || image->colors != 3 || image->bits != 8 ||
-        static_cast<std::size_t>(image->width) * image->height * 3 > image->data_size)
+    if (!image || image->type != LIBRAW_IMAGE_BITMAP || image->colors != 3 || image->bits != 16 ||
+        static_cast<std::size_t>(image->width) * image->height * 3 * 2 > image->data_size)
         throwUnreadableImage();
     VipsImage* out = vips_image_new_from_memory_copy(image->data, image->data_size, image->width,
-                                                     image->height, 3, VIPS_FORMAT_UCHAR);
+                                                     image->height, 3, VIPS_FORMAT_USHORT);
     if (!out) throwUnreadableImage();
     vips::VImage result(out);
-    result.get_image()->Type = VIPS_INTERPRETATION_sRGB;
+    result.get_image()->Type = VIPS_INTERPRETATION_RGB16;
     return result;
 }
 

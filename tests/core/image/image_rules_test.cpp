@@ -100,6 +100,10 @@ TEST(ImageRules, LosslessTargetsKeepGreyAndDepth) {
         std::filesystem::remove(output);
         std::filesystem::remove(source);
     }
+    // Camera RAW is developed at 16 bits for TIFF.
+    test::writeFile(dir / "raw.dng", test::dngFile(64, 48, 1));
+    ImageConverter::convert(dir / "raw.dng", Format::tiff, Quality::best, dir / "raw.tiff");
+    EXPECT_EQ(header(dir / "raw.tiff"), "3 USHORT RGB16");
 }
 
 TEST(ImageRules, TurnedPhotosComeOutUprightWithTheirMetadata) {
