@@ -60,6 +60,24 @@ PY
     peak "lumatra → $target" "$lumatra" --cli "$work/p24.jpg" --to "$target" --out "$work/out"
 done
 
+echo "== 24-megapixel greyscale JPEG to PNG: grey stays one band"
+vips colourspace "$work/p24.jpg" "$work/grey.jpg[Q=92]" b-w
+hyperfine --warmup 1 --runs "${RUNS:-5}" --prepare "rm -f $work/out/*" \
+    --export-json "$work/grey.json" \
+    -n "vips grey" "vips copy $work/grey.jpg $work/out/v.png" \
+    -n "lumatra grey" "$lumatra --cli $work/grey.jpg --to png --out $work/out"
+python3 - "$work/grey.json" <<'PY'
+import json, sys
+r = {x["command"]: x["median"] for x in json.load(open(sys.argv[1]))["results"]}
+v, l = r["vips grey"], r["lumatra grey"]
+print(f"grey png: vips {v:.3f} s, lumatra {l:.3f} s; lumatra/vips {l / v:.2f}")
+PY
+vips copy "$work/grey.jpg" "$work/out/v.png"
+"$lumatra" --cli "$work/grey.jpg" --to png --out "$work/out" >/dev/null
+printf 'grey png bytes: vips %s, lumatra %s (bands %s)\n' "$(stat -c %s "$work/out/v.png")" \
+    "$(stat -c %s "$work/out/grey.png")" "$(vipsheader -f bands "$work/out/grey.png")"
+rm -f "$work/out"/*
+
 echo "== 24-megapixel PNG to icons"
 for target in ico icns; do
     peak "lumatra → $target" "$lumatra" --cli "$work/p24.png" --to "$target" --out "$work/out"

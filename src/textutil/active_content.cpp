@@ -59,6 +59,25 @@ void appendInert(std::string& out, std::string_view text) {
     }
 }
 
+// A link tag without its empty address: the engine would make the page's own folder of
+// it, a path of ours.
+std::string withoutEmptyAddress(std::string_view tag) {
+    for (std::size_t at = findNoCase(tag, "href", 0); at != std::string_view::npos;
+         at = findNoCase(tag, "href", at + 4)) {
+        if (at == 0 || (tag[at - 1] != ' ' && tag[at - 1] != '\t' && tag[at - 1] != '\n')) continue;
+        std::size_t p = at + 4;
+        while (p < tag.size() && (tag[p] == ' ' || tag[p] == '\t'))
+            ++p;
+        if (p >= tag.size() || tag[p] != '=') continue;
+        ++p;
+        while (p < tag.size() && (tag[p] == ' ' || tag[p] == '\t'))
+            ++p;
+        if (p + 1 < tag.size() && (tag[p] == '"' || tag[p] == '\'') && tag[p + 1] == tag[p])
+            return std::string(tag.substr(0, at)) + std::string(tag.substr(p + 2));
+    }
+    return std::string(tag);
+}
+
 constexpr std::array<std::string_view, 7> droppedTags = {"frame",  "frameset", "iframe", "object",
                                                          "embed",  "applet",   "base"};
 
@@ -129,7 +148,8 @@ std::string withoutActiveContent(std::string_view html) {
         for (const auto dropped : droppedTags)
             drop = drop || name == dropped;
         if (name == "meta" && findNoCase(tag, "refresh", 0) != std::string_view::npos) drop = true;
-        if (!drop) out.append(tag);
+        if (!drop)
+            out.append(name == "a" && !closing ? withoutEmptyAddress(tag) : std::string(tag));
         at = end;
     }
     return out;

@@ -79,6 +79,22 @@ void replaceAll(std::string& text, const std::string& from, const std::string& t
         text.replace(at, from.size(), to);
 }
 
+// The folder the document's copy and the result lie in. Relative links are resolved
+// against the copy's folder on the way in and written relative to the result's on the
+// way out: the same folder, and deep enough below the scratch folder that a link
+// climbing out of its document ("../other/x.md") still lands below it, so it comes out
+// as it went in and no path of ours reaches the document.
+std::filesystem::path workFolder(const std::filesystem::path& scratch) {
+    constexpr int depth = 16;
+    auto folder = scratch;
+    for (int level = 0; level < depth; ++level) {
+        folder /= "d";
+        if (::mkdir(folder.c_str(), 0700) != 0)
+            throw systemFailure("Не удалось создать папку", folder.string(), errno);
+    }
+    return folder;
+}
+
 // The names the caller gave, for the private copies the run works on.
 struct ShownNames {
     std::vector<std::pair<std::string, std::string>> names;
@@ -119,8 +135,9 @@ int convert(const Request& request) {
         }
     } remover{scratch};
 
-    const auto input = prepareSource(request, scratch);
-    const auto result = scratch / (std::string("result.") + formatWord(request.format));
+    const auto work = workFolder(scratch);
+    const auto input = prepareSource(request, work);
+    const auto result = work / (std::string("result.") + formatWord(request.format));
     g_shown.names.emplace_back(input.string(), request.source.string());
     g_shown.names.emplace_back(result.string(), g_shownOutput);
     if (!Office::programFolder()) throw ToolError(missingOffice);

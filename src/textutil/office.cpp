@@ -198,6 +198,30 @@ void replaceFile(const std::filesystem::path& path, std::string_view bytes) {
         throw systemFailure("Не удалось записать", path.filename().string(), EIO);
 }
 
+// LibreOffice writes links to files into RTF as absolute addresses, resolved against
+// the folder the document was read from. Those that lead below the run's scratch folder
+// (every relative link does, see workFolder) are made relative to `folder` again, as
+// they came.
+std::string relativeFileLinks(std::string rtf, const std::filesystem::path& folder) {
+    auto root = folder;
+    while (root.filename() == "d")
+        root = root.parent_path();
+    const std::string prefix = "HYPERLINK \"file://" + root.string() + "/";
+    for (std::size_t at = rtf.find(prefix); at != std::string::npos; at = rtf.find(prefix, at)) {
+        const std::size_t start = at + 11; // the address, after HYPERLINK and its quote
+        const std::size_t end = rtf.find('"', start);
+        if (end == std::string::npos) break;
+        const std::string target = rtf.substr(start + 7, end - start - 7);
+        std::string relative =
+            std::filesystem::path(target).lexically_relative(folder).generic_string();
+        if (relative == ".") relative.clear();
+        if (target.ends_with('/') && !relative.empty() && !relative.ends_with('/')) relative += '/';
+        rtf.replace(start, end - start, relative);
+        at = start + relative.size();
+    }
+    return rtf;
+}
+
 } // namespace
 
 LibreOfficeKitDocument* Office::open(const std::filesystem::path& input) {
@@ -231,11 +255,17 @@ void Office::convert(const std::filesystem::path& input, OutputFormat format,
         std::error_code error;
         std::filesystem::remove(flat, error);
     }
-    const char* options = format == OutputFormat::html ? "EmbedImages" : "";
+    // Links to files stay relative in PDF, as in every other format.
+    const char* options = format == OutputFormat::html  ? "EmbedImages"
+                          : format == OutputFormat::pdf ? R"({"ExportLinksRelativeFsys":)"
+                                                          R"({"type":"boolean","value":"true"}})"
+                                                        : "";
     if (!document->pClass->saveAs(document.get(), fileUrl(output).c_str(), lokFormat(format),
                                   options))
         throw ToolError("Не удалось записать «" + output.string() +
                         "»: LibreOffice не смог сохранить документ");
+    if (format == OutputFormat::rtf)
+        replaceFile(output, relativeFileLinks(readWhole(output), output.parent_path()));
 }
 
 } // namespace lumatra::textutil

@@ -177,6 +177,23 @@ std::string shownText(std::string text, const OutputSlot& slot, const std::files
     return text;
 }
 
+// The result keeps the source's modification time, so that converted photos and songs
+// sort as their sources do. A folder of pages gets it on every page and on itself; the
+// output folder's own time is left alone. Reached through the run's private folder, so
+// nothing another user renames is touched. Best effort: a file system without times
+// keeps the conversion's.
+void adoptModificationTime(const OutputSlot& slot, const struct stat& source) {
+    const struct timespec times[2] = {{0, UTIME_OMIT}, source.st_mtim};
+    const auto& item = slot.anchoredPath();
+    if (slot.holdsFolder()) {
+        std::error_code error;
+        for (std::filesystem::directory_iterator it(item, error), end; !error && it != end;
+             it.increment(error))
+            ::utimensat(AT_FDCWD, it->path().c_str(), times, AT_SYMLINK_NOFOLLOW);
+    }
+    ::utimensat(AT_FDCWD, item.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
 } // namespace
 
 std::filesystem::path freeOutputName(const std::filesystem::path& folder, const std::string& stem,
@@ -253,6 +270,7 @@ ConvertResult Converter::run(const std::filesystem::path& source, Format format,
     const bool isFolder = scratch.holdsFolder();
     // A private source stays private: the result gets its permission bits.
     scratch.adoptPermissions(sourceInfo.st_mode);
+    adoptModificationTime(scratch, sourceInfo);
 
     // Another run may take the name between the look and the move; the move never
     // replaces anything, so we simply take the next number.

@@ -4,12 +4,21 @@
 #include "converter/converter.h"
 #include "converter/families.h"
 #include "converter/media_args.h"
+#include "data/plist_bridge.h"
+#include "tools/read_to_end.h"
 #include "tools/shell.h"
+#include "tools/unique_fd.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <exception>
+#include <fstream>
 #include <latch>
 #include <string_view>
 #include <thread>
@@ -38,6 +47,95 @@ void refuseUnfit(const Converter::Probe& facts, Format format) {
     if (!facts.hasVideo) throw ConvertError::failed("В файле нет видеодорожки");
 }
 
+// Covers larger than this stay behind rather than swell every Ogg page of comments.
+constexpr std::size_t coverLimit = 16u << 20;
+
+void putBigEndian(std::string& out, std::uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out += static_cast<char>((value >> shift) & 0xff);
+}
+
+// A FLAC picture block for the front cover, as Vorbis comments carry it (base64).
+std::string pictureBlock(std::string_view picture, std::string_view mime) {
+    std::string block;
+    putBigEndian(block, 3); // front cover
+    putBigEndian(block, static_cast<std::uint32_t>(mime.size()));
+    block += mime;
+    // No description; size, depth and palette unknown (0), which readers accept.
+    for (int field = 0; field < 5; ++field)
+        putBigEndian(block, 0);
+    putBigEndian(block, static_cast<std::uint32_t>(picture.size()));
+    block += picture;
+    return block;
+}
+
+// Ogg and Opus keep a cover only as a METADATA_BLOCK_PICTURE comment. The source's
+// attached picture is copied out into `folder` and handed back as an ffmetadata file
+// that holds it, or nothing when the source has no JPEG or PNG cover.
+std::optional<std::filesystem::path> coverComment(const std::filesystem::path& ffmpeg,
+                                                  const std::filesystem::path& source,
+                                                  const std::filesystem::path& folder,
+                                                  std::stop_token stop) {
+    const auto picturePath = folder / "cover";
+    try {
+        Shell::run(ffmpeg,
+                   {"-hide_banner", "-nostdin", "-v", "error", "-y", "-i", source.string(), "-map",
+                    "0:v?", "-map", "-0:V?", "-frames:v", "1", "-c", "copy", "-f", "image2",
+                    picturePath.string()},
+                   {}, stop);
+    } catch (const ConvertError&) {
+        return std::nullopt; // no cover, or one ffmpeg cannot copy out
+    }
+    std::string picture;
+    const UniqueFd fd(::open(picturePath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd || readToEnd(fd.get(), 0, coverLimit, picture, stop) != 0) return std::nullopt;
+    std::string_view mime;
+    if (picture.starts_with("\xff\xd8\xff"))
+        mime = "image/jpeg";
+    else if (picture.starts_with("\x89PNG\r\n\x1a\n"))
+        mime = "image/png";
+    else
+        return std::nullopt;
+    // ffmetadata escapes '=' (base64's padding) with a backslash.
+    std::string encoded = Plist::base64(pictureBlock(picture, mime));
+    std::string text = ";FFMETADATA1\nMETADATA_BLOCK_PICTURE=";
+    for (char c : encoded) {
+        if (c == '=') text += '\\';
+        text += c;
+    }
+    text += '\n';
+    const auto metaPath = folder / "cover.ffmeta";
+    std::ofstream out(metaPath, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out) return std::nullopt;
+    return metaPath;
+}
+
+// A private folder in the temporary folder for the cover's files, removed with them
+// (by their names, nothing else) when the object goes. The output's own folder is no
+// place for them: a run killed there would leave more than its one result behind.
+class CoverFolder {
+public:
+    CoverFolder() {
+        std::error_code error;
+        std::string name = (std::filesystem::temp_directory_path(error) / "lumatra-cover-XXXXXX");
+        if (!error && ::mkdtemp(name.data())) m_path = name;
+    }
+    ~CoverFolder() {
+        if (m_path.empty()) return;
+        for (const char* name : {"cover", "cover.ffmeta"})
+            ::unlink((m_path / name).c_str());
+        ::rmdir(m_path.c_str());
+    }
+    CoverFolder(const CoverFolder&) = delete;
+    CoverFolder& operator=(const CoverFolder&) = delete;
+    const std::filesystem::path& path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+};
+
 } // namespace
 
 Converter::Probe Converter::probe(const std::filesystem::path& source, std::stop_token stop) const {
@@ -55,8 +153,16 @@ void Converter::media(const std::filesystem::path& source, Format format, Qualit
                       std::stop_token stop) const {
     if (!m_tools.ffmpeg) throw ConvertError::missingFFmpeg();
     std::vector<std::string> arguments = {"-hide_banner", "-nostdin", "-y", "-i", source.string()};
+    const bool coverAsComment = format == Format::ogg || format == Format::opus;
+    const CoverFolder coverFolder;
+    const auto cover = coverAsComment && !coverFolder.path().empty()
+                           ? coverComment(*m_tools.ffmpeg, source, coverFolder.path(), stop)
+                           : std::nullopt;
+    if (stop.stop_requested()) throw CancelledError();
+    if (cover) arguments.insert(arguments.end(), {"-f", "ffmetadata", "-i", cover->string()});
     const auto middle = MediaArgs::make(format, quality);
     arguments.insert(arguments.end(), middle.begin(), middle.end());
+    if (cover) arguments.insert(arguments.end(), {"-map_metadata:s:a:0", "1:g"});
     arguments.insert(arguments.end(), {"-progress", "pipe:1", "-nostats", output.string()});
 
     // The facts about the source are read while ffmpeg starts, which is most of a short

@@ -73,10 +73,32 @@ void audioCodec(std::vector<std::string>& args, Format format, Quality quality) 
 
 } // namespace
 
+bool holdsCoverStream(Format format) {
+    switch (format) {
+    case Format::mp3:
+    case Format::m4a:
+    case Format::alac:
+    case Format::flac:
+    case Format::aiff:
+        return true;
+    default:
+        return false;
+    }
+}
+
 std::vector<std::string> make(Format format, Quality quality) {
     std::vector<std::string> args;
     if (isAudioOnly(format)) {
-        args = {"-map", "0:a:0", "-vn", "-sn", "-dn", "-map_metadata", "0"};
+        if (holdsCoverStream(format)) {
+            // The cover: every picture stream the source marks as attached, copied as it
+            // is; "0:V" is a real video track, which a song never takes.
+            args = {"-map", "0:a:0", "-map",          "0:v?", "-map", "-0:V?",
+                    "-sn",  "-dn",   "-map_metadata", "0",    "-c:v", "copy"};
+            // AIFF keeps only a title in its own chunks; the ID3 chunk holds the rest.
+            if (format == Format::aiff) args.insert(args.end(), {"-write_id3v2", "1"});
+        } else {
+            args = {"-map", "0:a:0", "-vn", "-sn", "-dn", "-map_metadata", "0"};
+        }
         audioCodec(args, format, quality);
         return args;
     }

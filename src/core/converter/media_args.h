@@ -13,4 +13,8 @@ namespace lumatra::MediaArgs {
 /// so the list does not wait for the probe.
 std::vector<std::string> make(Format format, Quality quality);
 
+/// Whether the target's container takes the source's cover as a picture stream of its
+/// own. Ogg and Opus hold it as a comment instead, which the media route adds.
+bool holdsCoverStream(Format format);
+
 } // namespace lumatra::MediaArgs

@@ -61,9 +61,16 @@ bool DocumentConverter::convert(const std::filesystem::path& source, Format targ
                                        "»: это не текст в кодировке UTF-8");
         const std::string name = source.filename().string();
         const std::string title = name.substr(0, name.size() - pathExtension(source).size() - 1);
+        const std::string page =
+            MarkdownPictures::embed(Markdown::html(text, title), source.parent_path());
+        // The renderer's page is the web page itself; a round trip through the office
+        // engine would only lose what it holds.
+        if (target == Format::html) {
+            writeFileAtomically(output, page);
+            return false;
+        }
         working = scratch / "document.html";
-        writeFileAtomically(
-            working, MarkdownPictures::embed(Markdown::html(text, title), source.parent_path()));
+        writeFileAtomically(working, page);
     }
 
     if (target == Format::pdf) {

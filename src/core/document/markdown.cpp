@@ -1,6 +1,7 @@
 #include "document/markdown.h"
 
 #include "document/markdown_blocks.h"
+#include "document/markdown_html.h"
 #include "document/markdown_inlines.h"
 #include "document/markdown_text.h"
 
@@ -191,6 +192,15 @@ void Renderer::render(std::string& out, int index, bool tight) {
     case BlockKind::table:
         table(out, b);
         return;
+    case BlockKind::html: {
+        // Without the blank lines it ends with.
+        std::string_view text = b.text;
+        while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
+            text.remove_suffix(1);
+        appendSafeHtml(out, text);
+        out += '\n';
+        return;
+    }
     }
 }
 
@@ -234,7 +244,11 @@ std::string bodyHtml(std::string_view markdown) {
 std::string html(std::string_view markdown, std::string_view title) {
     std::string page = "<!doctype html><html><head><meta charset=\"utf-8\"><title>";
     appendEscaped(page, title);
-    page += "</title></head>\n<body style=\"font-family: -apple-system, Helvetica; "
+    // Headings in the body's sans family, code in its monospaced sibling, whoever lays
+    // the page out.
+    page += "</title><style>h1, h2, h3, h4, h5, h6, th, summary { font-family: \"DejaVu Sans\", "
+            "Helvetica, sans-serif } pre, code, kbd, samp { font-family: \"DejaVu Sans Mono\", "
+            "monospace }</style></head>\n<body style=\"font-family: -apple-system, Helvetica; "
             "font-size: 13pt\">\n";
     page += bodyHtml(markdown);
     page += "\n</body></html>";

@@ -1,7 +1,7 @@
 #pragma once
 // The Markdown renderer: CommonMark blocks and inlines, with GitHub's pipe tables,
 // strike-through and task lists, turned into one self-contained HTML page. Raw HTML in
-// the document is shown as text, never passed through.
+// the document is kept only as far as it is safe (markdown_html.h).
 
 #include <string>
 #include <string_view>

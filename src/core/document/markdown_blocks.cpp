@@ -1,5 +1,6 @@
 #include "document/markdown_blocks.h"
 
+#include "document/markdown_html.h"
 #include "document/markdown_links.h"
 #include "document/markdown_text.h"
 
@@ -24,13 +25,15 @@ bool canContain(BlockKind parent, BlockKind child) {
     case BlockKind::rule:
     case BlockKind::code:
     case BlockKind::table:
+    case BlockKind::html:
         return false;
     }
     return false;
 }
 
 bool acceptsLines(BlockKind kind) {
-    return kind == BlockKind::paragraph || kind == BlockKind::code || kind == BlockKind::table;
+    return kind == BlockKind::paragraph || kind == BlockKind::code || kind == BlockKind::table ||
+           kind == BlockKind::html;
 }
 
 // The column alignment of a table's delimiter cell (":--", "--:", ":-:", "---"), or 0.
@@ -174,6 +177,9 @@ Continuation BlockParser::continues(int container) {
     case BlockKind::heading:
     case BlockKind::rule:
         return Continuation::unmatched;
+    case BlockKind::html:
+        return m_blank && (b.htmlKind == 6 || b.htmlKind == 7) ? Continuation::unmatched
+                                                               : Continuation::matched;
     case BlockKind::code:
         if (!b.fenced) {
             if (m_indent >= codeIndent) {
@@ -414,6 +420,19 @@ Start BlockParser::tryStarts(int& container) {
                 return Start::leaf;
             }
         }
+        if (c == '<') {
+            // A lone tag cannot interrupt a paragraph, lazy continuation lines included.
+            const bool inParagraph =
+                kind == BlockKind::paragraph ||
+                (!m_allClosed && !m_blank && block(m_tip).kind == BlockKind::paragraph);
+            const int htmlKind = htmlBlockStart(m_line.substr(m_nextNonspace), inParagraph);
+            if (htmlKind > 0) {
+                closeUnmatched();
+                container = addChild(BlockKind::html);
+                block(container).htmlKind = htmlKind;
+                return Start::leaf;
+            }
+        }
         if (c == '`' || c == '~') {
             std::size_t at = m_nextNonspace;
             while (at < m_line.size() && m_line[at] == c)
@@ -514,7 +533,8 @@ void BlockParser::addLine(std::string_view line) {
         findNextNonspace();
         const char c = peek(m_nextNonspace);
         if (!m_indented && c != '>' && c != '#' && c != '`' && c != '~' && c != '=' && c != '-' &&
-            c != '*' && c != '_' && c != '+' && c != '|' && c != ':' && !(c >= '0' && c <= '9')) {
+            c != '*' && c != '_' && c != '+' && c != '|' && c != ':' && c != '<' &&
+            !(c >= '0' && c <= '9')) {
             advanceNextNonspace();
             break;
         }
@@ -550,6 +570,9 @@ void BlockParser::addLine(std::string_view line) {
             return;
         }
         appendLineText();
+        if (target.kind == BlockKind::html &&
+            htmlBlockEnds(target.htmlKind, m_line.substr(m_offset)))
+            finalize(container);
     } else if (m_offset < m_line.size() && !m_blank) {
         addChild(BlockKind::paragraph);
         advanceNextNonspace();
@@ -652,6 +675,7 @@ void BlockParser::finalize(int index) {
     case BlockKind::heading:
     case BlockKind::rule:
     case BlockKind::table:
+    case BlockKind::html:
         break;
     }
     m_tip = parent;

@@ -3,15 +3,15 @@
 // splits the text into containers (block quotes, lists, items) and leaf blocks
 // (paragraphs, headings, rules, code, tables) and collects the link references.
 
+#include <deque>
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <deque>
 #include <vector>
 
 namespace lumatra::Markdown {
 
-enum class BlockKind { document, quote, list, item, paragraph, heading, rule, code, table };
+enum class BlockKind { document, quote, list, item, paragraph, heading, rule, code, table, html };
 
 /// One block of the tree; blocks refer to each other by their index in `Document::blocks`
 /// (-1: none).
@@ -42,6 +42,8 @@ struct Block {
     int fenceLength = 0;
     int fenceOffset = 0;
     std::string info;
+    // HTML blocks: how they end (1 to 7, as htmlBlockStart tells).
+    int htmlKind = 0;
     /// Paragraph and heading text, code, or table rows, each line ending in "\n" (for a
     /// table: the header row, then the body rows).
     std::string text;

@@ -1,6 +1,7 @@
 #include "document/markdown_inlines.h"
 
 #include "document/markdown.h"
+#include "document/markdown_html.h"
 #include "document/markdown_links.h"
 #include "document/markdown_text.h"
 
@@ -27,6 +28,7 @@ enum class NodeKind : std::uint8_t {
     strongClose,
     strikeOpen,
     strikeClose,
+    html, // already made safe
 };
 
 // One piece of the inline content, in a doubly linked list. Text lies in the subject or,
@@ -93,6 +95,7 @@ private:
     void handleDelimiterRun();
     void handleCloseBracket();
     bool handleAutolink();
+    bool handleRawHtml();
     void skipLineStartSpaces();
 
     void removeDelimiter(int index);
@@ -109,6 +112,7 @@ private:
     int m_lastDelimiter = -1;
     std::vector<Bracket> m_brackets;
     std::size_t m_links = 0;
+    HtmlScan m_htmlScan;
     // Backtick runs by length, each a list of start positions, and how far each list has
     // been passed: every closing run is looked for once.
     bool m_ticksScanned = false;
@@ -488,6 +492,16 @@ void InlineParser::handleCloseBracket() {
     m_position = end;
 }
 
+bool InlineParser::handleRawHtml() {
+    const std::size_t length = rawHtmlLength(m_subject.substr(m_position), m_htmlScan);
+    if (length == 0) return false;
+    const auto start = static_cast<std::uint32_t>(m_arena.size());
+    appendSafeHtml(m_arena, m_subject.substr(m_position, length));
+    addNode(NodeKind::html, start, m_arena.size() - start, true);
+    m_position += length;
+    return true;
+}
+
 bool InlineParser::handleAutolink() {
     // Neither form holds "<", white space or control characters: the search for ">"
     // stops at the first of them.
@@ -606,7 +620,7 @@ void InlineParser::parse() {
             handleCloseBracket();
             break;
         case '<':
-            if (!handleAutolink()) {
+            if (!handleAutolink() && !handleRawHtml()) {
                 addNode(NodeKind::text, m_position, 1);
                 ++m_position;
             }
@@ -646,6 +660,9 @@ void InlineParser::render(std::string& out) const {
             if (tags) out += "<code>";
             appendEscaped(out, textOf(node));
             if (tags) out += "</code>";
+            break;
+        case NodeKind::html:
+            if (tags) out += textOf(node);
             break;
         case NodeKind::softBreak:
             out += '\n';

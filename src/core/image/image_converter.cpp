@@ -230,7 +230,9 @@ void ImageConverter::convert(const std::filesystem::path& source, Format format,
     const auto stream = [&](const char* saver, auto save) {
         if (!hasOperation(saver)) cannotEncode(format);
         OutputFile out(output, writeFailure(format));
-        streamInto(out, decoded.image, stop, save);
+        // PNG and TIFF hold grey and 16-bit pictures as they are.
+        const bool lossless = format == Format::png || format == Format::tiff;
+        streamInto(out, lossless ? decoded.lossless : decoded.image, stop, save);
     };
     if (format == Format::jpg) {
         if (!hasOperation("jpegsave_target")) cannotEncode(format);

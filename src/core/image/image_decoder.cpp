@@ -251,6 +251,35 @@ VImage toEightBitSrgb(VImage image) {
     return image;
 }
 
+// The picture as the lossless encoders take it: grey stays grey (with its alpha) and 16
+// bits stay 16 bits, in sRGB where the source says which colours it means; anything
+// else is the 8-bit sRGB picture.
+VImage inOwnModel(VImage image, const VImage& eightBit) {
+    const VipsBandFormat format = image.format();
+    if (format != VIPS_FORMAT_UCHAR && format != VIPS_FORMAT_USHORT) return eightBit;
+    const bool deep = format == VIPS_FORMAT_USHORT;
+    const VipsInterpretation model = image.interpretation();
+    const bool grey = model == VIPS_INTERPRETATION_B_W || model == VIPS_INTERPRETATION_GREY16;
+    if (grey && (image.bands() == 1 || image.bands() == 2)) {
+        // A grey picture's profile is almost always a plain gamma; its levels stay.
+        image.get_image()->Type = deep ? VIPS_INTERPRETATION_GREY16 : VIPS_INTERPRETATION_B_W;
+        return image;
+    }
+    const bool colour = model == VIPS_INTERPRETATION_sRGB || model == VIPS_INTERPRETATION_RGB16;
+    if (!deep || !colour || (image.bands() != 3 && image.bands() != 4)) return eightBit;
+    if (image.get_typeof(VIPS_META_ICC_NAME) == VIPS_TYPE_BLOB) {
+        try {
+            image = image.icc_transform("srgb",
+                                        VImage::option()->set("embedded", true)->set("depth", 16));
+        } catch (const vips::VError&) {
+            return eightBit;
+        }
+    }
+    if (image.format() != VIPS_FORMAT_USHORT) return eightBit;
+    image.get_image()->Type = VIPS_INTERPRETATION_RGB16;
+    return image;
+}
+
 void checkPixels(const VImage& image) {
     if (static_cast<std::int64_t>(image.width()) * image.height() > ImageDecoder::maxPixels)
         throwUnreadableImage();
@@ -372,6 +401,7 @@ DecodedImage ImageDecoder::decode(const SourceFile& source, std::string_view ext
         }
         if (orientationOf(image) != 1) image = image.autorot();
         decoded.image = toEightBitSrgb(image);
+        decoded.lossless = inOwnModel(image, decoded.image);
     } catch (const vips::VError&) {
         if (stop.stop_requested()) throw CancelledError();
         throwUnreadableImage();

@@ -18,6 +18,9 @@ struct DecodedImage {
     /// Upright, 8 bits a sample, sRGB, 3 bands or 4 when it has transparency. It may
     /// still be computed lazily from the source file as it is read.
     vips::VImage image;
+    /// The same picture for lossless targets: grey (1 band, or 2 with transparency) and
+    /// 16-bit sources keep their model and depth; otherwise `image` itself.
+    vips::VImage lossless;
     /// The source's EXIF block (with its GPS directory) as libvips holds it
     /// ("Exif\0\0" and a TIFF structure); empty when there is none.
     std::string exif;

@@ -36,13 +36,33 @@ bool rawDataFits(LibRaw& raw, std::int64_t fileSize) {
     return true;
 }
 
+// Whether the unpacked sensor data holds anything but zeros. A file whose picture was
+// cut out (as sample collections strip theirs to stay small) still unpacks, to black.
+bool sensorDataPresent(const LibRaw& raw) {
+    const libraw_rawdata_t& data = raw.imgdata.rawdata;
+    const libraw_image_sizes_t& sizes = data.sizes;
+    const auto anyNonZero = [](const auto* samples, std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i)
+            if (samples[i] != 0) return true;
+        return false;
+    };
+    const std::size_t rows = sizes.raw_height;
+    const std::size_t pitch = sizes.raw_pitch;
+    if (data.raw_image) return anyNonZero(data.raw_image, rows * pitch / 2);
+    if (data.color3_image) return anyNonZero(&data.color3_image[0][0], rows * pitch / 2);
+    if (data.color4_image) return anyNonZero(&data.color4_image[0][0], rows * pitch / 2);
+    if (data.float_image) return anyNonZero(data.float_image, rows * pitch / 4);
+    return true;
+}
+
 } // namespace
 
 vips::VImage RawDecoder::decode(const std::string& path, std::int64_t fileSize,
                                 std::int64_t maxPixels, std::stop_token stop) {
     // LibRaw keeps its whole state in one large object; it does not belong on the stack.
     auto raw = std::make_unique<LibRaw>();
-    raw->imgdata.params.output_bps = 8;
+    // Developed at 16 bits: lossless targets keep them, the others are made 8-bit sRGB.
+    raw->imgdata.params.output_bps = 16;
     raw->imgdata.params.output_color = 1; // sRGB
     raw->imgdata.params.use_camera_wb = 1;
     raw->set_progress_handler(onProgress, &stop);
@@ -68,7 +88,8 @@ vips::VImage RawDecoder::decode(const std::string& path, std::int64_t fileSize,
         throwUnreadableImage();
     if (!rawDataFits(*raw, fileSize)) throwUnreadableImage();
     check(raw->unpack());
-    if (dataErrors > 0 || raw->get_internal_data_pointer()->unpacker_data.data_error != 0)
+    if (dataErrors > 0 || raw->get_internal_data_pointer()->unpacker_data.data_error != 0 ||
+        !sensorDataPresent(*raw))
         throwUnreadableImage();
     check(raw->dcraw_process());
     if (dataErrors > 0) throwUnreadableImage();
@@ -77,14 +98,14 @@ vips::VImage RawDecoder::decode(const std::string& path, std::int64_t fileSize,
         raw->dcraw_make_mem_image(&status));
     check(status);
     // The memory image is already turned by the camera's recorded orientation.
-    if (!image || image->type != LIBRAW_IMAGE_BITMAP || image->colors != 3 || image->bits != 8 ||
-        static_cast<std::size_t>(image->width) * image->height * 3 > image->data_size)
+    if (!image || image->type != LIBRAW_IMAGE_BITMAP || image->colors != 3 || image->bits != 16 ||
+        static_cast<std::size_t>(image->width) * image->height * 3 * 2 > image->data_size)
         throwUnreadableImage();
     VipsImage* out = vips_image_new_from_memory_copy(image->data, image->data_size, image->width,
-                                                     image->height, 3, VIPS_FORMAT_UCHAR);
+                                                     image->height, 3, VIPS_FORMAT_USHORT);
     if (!out) throwUnreadableImage();
     vips::VImage result(out);
-    result.get_image()->Type = VIPS_INTERPRETATION_sRGB;
+    result.get_image()->Type = VIPS_INTERPRETATION_RGB16;
     return result;
 }
 

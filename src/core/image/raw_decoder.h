@@ -1,5 +1,5 @@
 #pragma once
-// Camera RAW files through LibRaw: demosaiced to 8-bit sRGB, turned upright by the
+// Camera RAW files through LibRaw: demosaiced to 16-bit sRGB, turned upright by the
 // orientation the camera recorded.
 
 #include <vips/vips8>
@@ -12,7 +12,7 @@ namespace lumatra {
 
 class RawDecoder {
 public:
-    /// Decodes the RAW file at `path`, of `fileSize` bytes, into an upright 3-band 8-bit
+    /// Decodes the RAW file at `path`, of `fileSize` bytes, into an upright 3-band 16-bit
     /// sRGB image held in memory. Throws "Не удалось открыть изображение" for a file
     /// LibRaw cannot read (including camera bodies newer than it knows), one whose
     /// sensor data is cut short or damaged, or one of more than `maxPixels`, and

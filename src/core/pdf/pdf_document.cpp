@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <glib.h>
 #include <poppler-document.h>
 #include <poppler-image.h>
 #include <poppler-page-renderer.h>
@@ -66,8 +67,26 @@ CharacterStyle styleOf(const poppler::text_box& box) {
 
 // Poppler's text of a page, which it ends with a form feed and blank lines, ending with
 // its last character.
+// Bidirectional embedding and isolate controls (U+202A–U+202E, U+2066–U+2069), which
+// poppler's layout wraps right-to-left runs in: invisible, and no reader needs them.
+void eraseBidiControls(std::string& text) {
+    std::size_t kept = 0;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+        if (at + 2 < text.size() && byte(at) == 0xE2 &&
+            ((byte(at + 1) == 0x80 && byte(at + 2) >= 0xAA && byte(at + 2) <= 0xAE) ||
+             (byte(at + 1) == 0x81 && byte(at + 2) >= 0xA6 && byte(at + 2) <= 0xA9))) {
+            at += 2;
+            continue;
+        }
+        text[kept++] = text[at];
+    }
+    text.resize(kept);
+}
+
 std::string layoutText(const poppler::ustring& page) {
     std::string text = toUtf8(page);
+    eraseBidiControls(text);
     std::erase(text, '\f');
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
         text.pop_back();
@@ -90,25 +109,42 @@ std::u32string codePoints(const poppler::ustring& text) {
     return out;
 }
 
+// A box in the frame of the text's own lines: reading to the right, lines going down,
+// whichever quarter turn (poppler's rotation, 0 to 3) the words were drawn at.
+poppler::rectf upright(const poppler::rectf& r, int rotation) {
+    switch (rotation) {
+    case 1: // reading down the page
+        return {r.top(), -r.right(), r.height(), r.width()};
+    case 2: // upside down
+        return {-r.right(), -r.bottom(), r.width(), r.height()};
+    case 3: // reading up the page
+        return {-r.bottom(), r.left(), r.height(), r.width()};
+    default:
+        return r;
+    }
+}
+
 // A line holding right-to-left text, in reading order. A word whose characters all got
 // the same width is text the producer attached in reading order (poppler spreads such
 // text evenly over what it covers); any other word with right-to-left letters is read
 // glyph by glyph, as drawn.
 void appendReadingOrder(AttributedText& text, const std::vector<poppler::text_box>& boxes,
+                        const std::vector<poppler::rectf>& areas,
                         const std::vector<std::u32string>& words,
                         const std::vector<std::size_t>& line, bool rightToLeftLine) {
     std::vector<VisualOrder::Piece> pieces;
     double height = 0;
     for (const std::size_t i : line) {
         const poppler::text_box& box = boxes[i];
+        const int rotation = box.rotation();
         const std::u32string& word = words[i];
-        height = std::max(height, box.bbox().bottom() - box.bbox().top());
+        height = std::max(height, areas[i].bottom() - areas[i].top());
         bool asGiven = !std::any_of(word.begin(), word.end(), VisualOrder::isRightToLeft);
         if (!asGiven && word.size() >= 2) {
-            const double width = box.char_bbox(0).width();
+            const double width = upright(box.char_bbox(0), rotation).width();
             asGiven = width > 0;
             for (std::size_t c = 1; c < word.size() && asGiven; ++c)
-                asGiven = std::abs(box.char_bbox(c).width() - width) < 0.01;
+                asGiven = std::abs(upright(box.char_bbox(c), rotation).width() - width) < 0.01;
         }
         // Glyph boxes stand for the characters only when there is one for each: poppler
         // answers an empty box past the last glyph.
@@ -116,11 +152,11 @@ void appendReadingOrder(AttributedText& text, const std::vector<poppler::text_bo
         const bool boxed =
             past.left() == 0 && past.right() == 0 && past.top() == 0 && past.bottom() == 0;
         if (asGiven || !boxed || word.empty()) {
-            pieces.push_back({word, box.bbox().left(), box.bbox().right(), i});
+            pieces.push_back({word, areas[i].left(), areas[i].right(), i});
             continue;
         }
         for (std::size_t c = 0; c < word.size(); ++c) {
-            const poppler::rectf glyph = box.char_bbox(c);
+            const poppler::rectf glyph = upright(box.char_bbox(c), rotation);
             pieces.push_back({std::u32string(1, word[c]), glyph.left(), glyph.right(), i});
         }
     }
@@ -164,6 +200,70 @@ std::vector<unsigned char> packedRgb(poppler::image& image) {
         }
     }
     return rgb;
+}
+
+// How a line follows the one before it.
+enum class LineJoin { separate, space, mended };
+
+bool isLowerLetter(char32_t c) {
+    return g_unichar_islower(static_cast<gunichar>(c)) != 0;
+}
+
+bool isLetter(char32_t c) {
+    return g_unichar_isalpha(static_cast<gunichar>(c)) != 0;
+}
+
+// Which lines of a page continue the paragraph of the line before them. A PDF knows no
+// paragraphs, only lines: a line belongs to the one before when both are left to right
+// in one size, nothing but the usual leading lies between them, it is not indented
+// against it, and its first word would not have fit at the end of the line before. A
+// word split by a hyphen at the line's end is mended when the next line goes on in
+// lower case.
+std::vector<LineJoin> lineJoins(const std::vector<poppler::rectf>& areas,
+                                const std::vector<std::u32string>& words,
+                                const std::vector<std::vector<std::size_t>>& lines) {
+    struct Extent {
+        double left = 0, top = 0, right = 0, bottom = 0;
+        bool leftToRight = true;
+    };
+    std::vector<Extent> extents;
+    double textRight = 0;
+    for (const auto& line : lines) {
+        Extent extent;
+        for (std::size_t k = 0; k < line.size(); ++k) {
+            const poppler::rectf& area = areas[line[k]];
+            if (k == 0 || area.left() < extent.left) extent.left = area.left();
+            if (k == 0 || area.top() < extent.top) extent.top = area.top();
+            if (k == 0 || area.right() > extent.right) extent.right = area.right();
+            if (k == 0 || area.bottom() > extent.bottom) extent.bottom = area.bottom();
+            for (const char32_t c : words[line[k]])
+                if (VisualOrder::isRightToLeft(c)) extent.leftToRight = false;
+        }
+        textRight = std::max(textRight, extent.right);
+        extents.push_back(extent);
+    }
+    std::vector<LineJoin> joins(lines.size(), LineJoin::separate);
+    for (std::size_t l = 1; l < lines.size(); ++l) {
+        const Extent& before = extents[l - 1];
+        const Extent& line = extents[l];
+        const double height = before.bottom - before.top;
+        if (height <= 0 || !before.leftToRight || !line.leftToRight) continue;
+        const bool sameSize = std::abs((line.bottom - line.top) - height) <= 0.2 * height;
+        const double gap = line.top - before.bottom;
+        const bool leading = gap > -0.2 * height && gap < 0.6 * height;
+        const bool notIndented = line.left < before.left + 0.5 * height;
+        // The line before was full when the next line's first word would not have fit.
+        const poppler::rectf& next = areas[lines[l].front()];
+        const bool runsOn = before.right + next.width() + 0.3 * height > textRight;
+        if (!sameSize || !leading || !notIndented || !runsOn) continue;
+        const std::u32string& last = words[lines[l - 1].back()];
+        const std::u32string& first = words[lines[l].front()];
+        const bool hyphenated = last.size() >= 2 && last.back() == U'-' &&
+                                isLetter(last[last.size() - 2]) && !first.empty() &&
+                                isLowerLetter(first.front());
+        joins[l] = hyphenated ? LineJoin::mended : LineJoin::space;
+    }
+    return joins;
 }
 
 } // namespace
@@ -232,7 +332,7 @@ AttributedText PdfDocument::attributedText(std::stop_token stop) const {
     const int count = pageCount();
     for (int i = 0; i < count; ++i) {
         if (stop.stop_requested()) throw CancelledError();
-        const AttributedText page = pageAttributedText(i);
+        const AttributedText page = pageAttributedText(i, true);
         if (page.empty()) continue;
         text.append(page);
         text.append("\n");
@@ -240,27 +340,33 @@ AttributedText PdfDocument::attributedText(std::stop_token stop) const {
     return text;
 }
 
-AttributedText PdfDocument::pageAttributedText(int index) const {
+AttributedText PdfDocument::pageAttributedText(int index, bool paragraphs) const {
     AttributedText text;
     if (index < 0 || index >= pageCount()) return text;
     const std::unique_ptr<poppler::page> page = this->page(index);
     const std::vector<poppler::text_box> boxes =
         page->text_list(poppler::page::text_list_include_font);
-    // Words set at an angle or top to bottom have no lines we could tell apart here.
-    const bool straight = std::all_of(boxes.begin(), boxes.end(), [](const auto& box) {
-        return box.rotation() == 0 && box.get_wmode() != poppler::text_box::vertical_wmode;
+    // Words set at different angles or top to bottom have no lines we could tell apart
+    // here; a page turned as a whole reads in the frame of its words.
+    const int rotation = boxes.empty() ? 0 : boxes.front().rotation();
+    const bool straight = std::all_of(boxes.begin(), boxes.end(), [rotation](const auto& box) {
+        return box.rotation() == rotation && box.get_wmode() != poppler::text_box::vertical_wmode;
     });
     if (!straight) {
         text.append(
             layoutText(page->text(poppler::rectf(), poppler::page::non_raw_non_physical_layout)));
         return text;
     }
+    std::vector<poppler::rectf> areas;
+    areas.reserve(boxes.size());
+    for (const poppler::text_box& box : boxes)
+        areas.push_back(upright(box.bbox(), rotation));
     // Lines: runs of words whose middles lie within the height of the line so far.
     std::vector<std::vector<std::size_t>> lines;
     double lineTop = 0;
     double lineBottom = 0;
     for (std::size_t i = 0; i < boxes.size(); ++i) {
-        const poppler::rectf area = boxes[i].bbox();
+        const poppler::rectf& area = areas[i];
         const double middle = (area.top() + area.bottom()) / 2;
         if (i == 0 || middle < lineTop || middle > lineBottom) {
             lines.emplace_back();
@@ -277,8 +383,11 @@ AttributedText PdfDocument::pageAttributedText(int index) const {
     for (const poppler::text_box& box : boxes)
         words.push_back(codePoints(box.text()));
 
+    const std::vector<LineJoin> joins =
+        paragraphs ? lineJoins(areas, words, lines) : std::vector<LineJoin>(lines.size());
     for (std::size_t l = 0; l < lines.size(); ++l) {
-        if (l > 0) text.append("\n");
+        if (l > 0 && joins[l] == LineJoin::separate) text.append("\n");
+        if (l > 0 && joins[l] == LineJoin::space) text.append(" ");
         const std::vector<std::size_t>& line = lines[l];
         // A line reads in the direction most of its letters take.
         std::size_t rightToLeft = 0;
@@ -291,7 +400,7 @@ AttributedText PdfDocument::pageAttributedText(int index) const {
                     ++leftToRight;
             }
         if (rightToLeft > 0) {
-            appendReadingOrder(text, boxes, words, line, rightToLeft > leftToRight);
+            appendReadingOrder(text, boxes, areas, words, line, rightToLeft > leftToRight);
             continue;
         }
         CharacterStyle previous;
@@ -300,13 +409,20 @@ AttributedText PdfDocument::pageAttributedText(int index) const {
             if (k > 0) {
                 // Poppler misses the space between words of different fonts; a gap tells.
                 const poppler::text_box& before = boxes[line[k - 1]];
-                const double gap = box.bbox().left() - before.bbox().right();
+                const poppler::rectf& area = areas[line[k]];
+                const poppler::rectf& previousArea = areas[line[k - 1]];
+                const double gap = area.left() - previousArea.right();
                 if (before.has_space_after() ||
-                    gap > 0.15 * (before.bbox().bottom() - before.bbox().top()))
+                    gap > 0.15 * (previousArea.bottom() - previousArea.top()))
                     text.append(" ", previous);
             }
             previous = styleOf(box);
-            text.append(toUtf8(box.text()), previous);
+            std::string word = toUtf8(box.text());
+            // The hyphen of a word mended with the next line's start goes.
+            if (k + 1 == line.size() && l + 1 < lines.size() && joins[l + 1] == LineJoin::mended &&
+                !word.empty() && word.back() == '-')
+                word.pop_back();
+            text.append(word, previous);
         }
     }
     return text;

@@ -52,8 +52,11 @@ public:
     std::string plainText(std::stop_token stop = {}) const;
 
     /// The words of page `index` in reading order with the family, size, weight and
-    /// slant their fonts tell; lines end with "\n", the last without.
-    AttributedText pageAttributedText(int index) const;
+    /// slant their fonts tell; lines end with "\n", the last without. With `paragraphs`,
+    /// the lines of one paragraph (same size, no gap, the line before running on to the
+    /// right edge) are joined by a space instead, and a word hyphenated at a line's end
+    /// is mended.
+    AttributedText pageAttributedText(int index, bool paragraphs = false) const;
 
     /// Every page's styled text, each followed by one "\n".
     AttributedText attributedText(std::stop_token stop = {}) const;

@@ -310,7 +310,7 @@ TEST(CommandLine, FailuresNameTheFilesTheUserKnows) {
     test::writeFile(dir / "notes.md", notes);
     const auto full =
         test::lumatraIsolated("mkdir -p small && mount -t tmpfs -o size=64k tmpfs small",
-                              {"--cli", "notes.md", "--to", "html", "--out", "small"}, dir.path());
+                              {"--cli", "notes.md", "--to", "rtf", "--out", "small"}, dir.path());
     EXPECT_EQ(full.status, 1);
     EXPECT_EQ(lines(full.out).back(), "Ошибка: На диске не хватило места");
     for (const std::string& line : lines(full.out)) {

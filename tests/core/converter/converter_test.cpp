@@ -1,9 +1,11 @@
+#include "../pdf/pdf_samples.h"
 #include "converter/converter.h"
 #include "support/fixtures.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <atomic>
@@ -262,6 +264,36 @@ TEST(Converter, CancellationStopsFFmpegAndRemovesTheScratchItem) {
     std::filesystem::remove_all(dir / "bin");
     std::filesystem::remove(dir / "ffmpeg-ran");
     EXPECT_THAT(dir.entries(), ElementsAre("long.wav"));
+}
+
+TEST(Converter, ResultsKeepTheSourcesModificationTime) {
+    test::ScratchDir dir;
+    test::makeTone(dir / "song.wav", 0.2);
+    test::writeFile(dir / "table.json", R"([{"a": 1}, {"a": 2}])");
+    test::writeFile(dir / "pages.pdf", test::samplePdf(test::textPages(2)));
+    test::makeMedia(dir / "photo.png", {"-f", "lavfi", "-i", "testsrc=s=32x32", "-frames:v", "1"});
+    const auto seconds = [](const std::filesystem::path& path) {
+        return test::runProgram({"stat", "-c", "%Y", path.string()}).out;
+    };
+    const struct timespec then[2] = {{0, UTIME_OMIT}, {981'173'106, 0}}; // 2001-02-03
+    const std::pair<const char*, Format> cases[] = {{"song.wav", Format::mp3},
+                                                    {"table.json", Format::csv},
+                                                    {"pages.pdf", Format::png},
+                                                    {"photo.png", Format::jpg}};
+    const Converter converter(realTools());
+    for (const auto& [name, format] : cases) {
+        SCOPED_TRACE(name);
+        ASSERT_EQ(::utimensat(AT_FDCWD, (dir / name).c_str(), then, 0), 0);
+        Options options;
+        options.outputDirectory = dir / "out";
+        const auto output = converter.run(dir / name, format, options, {}).output;
+        EXPECT_EQ(seconds(output), "981173106\n");
+        if (std::filesystem::is_directory(output)) {
+            for (const auto& page : std::filesystem::directory_iterator(output))
+                EXPECT_EQ(seconds(page.path()), "981173106\n") << page.path();
+        }
+    }
+    EXPECT_NE(seconds(dir / "out"), "981173106\n");
 }
 
 TEST(Converter, SizeOfFilesAndFolders) {

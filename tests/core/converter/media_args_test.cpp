@@ -20,8 +20,11 @@ Args tail(const Args& args, std::size_t count) {
 
 TEST(MediaArgs, FullyExpandedLists) {
     EXPECT_EQ(MediaArgs::make(Format::mp3, Quality::balanced),
-              (Args{"-map", "0:a:0", "-vn", "-sn", "-dn", "-map_metadata", "0", "-c:a",
-                    "libmp3lame", "-b:a", "192k"}));
+              (Args{"-map", "0:a:0", "-map", "0:v?", "-map", "-0:V?", "-sn", "-dn", "-map_metadata",
+                    "0", "-c:v", "copy", "-c:a", "libmp3lame", "-b:a", "192k"}));
+    EXPECT_EQ(
+        MediaArgs::make(Format::wav, Quality::balanced),
+        (Args{"-map", "0:a:0", "-vn", "-sn", "-dn", "-map_metadata", "0", "-c:a", "pcm_s16le"}));
     EXPECT_EQ(MediaArgs::make(Format::mp4, Quality::best),
               (Args{"-map",          "0:v:0",
                     "-sn",           "-dn",

@@ -112,6 +112,87 @@ TEST_F(MediaRoute, VideoTargetsAtEveryQuality) {
     }
 }
 
+// Each stream as ffprobe sees it: its type, and 1 when it is an attached picture.
+std::string streamsOf(const std::filesystem::path& file) {
+    return test::runProgram({"ffprobe", "-v", "error", "-show_entries",
+                             "stream=codec_type:stream_disposition=attached_pic", "-of", "csv=p=0",
+                             file.string()})
+        .out;
+}
+
+TEST_F(MediaRoute, SongsKeepTheirCoverAndTags) {
+    const auto song = *s_dir / "song.flac";
+    test::makeMedia(song, {"-f",
+                           "lavfi",
+                           "-i",
+                           "sine=d=0.5",
+                           "-f",
+                           "lavfi",
+                           "-i",
+                           "testsrc=s=64x64:d=1",
+                           "-map",
+                           "0:a",
+                           "-map",
+                           "1:v",
+                           "-frames:v",
+                           "1",
+                           "-c:v",
+                           "mjpeg",
+                           "-disposition:v",
+                           "attached_pic",
+                           "-metadata",
+                           "artist=Артист",
+                           "-metadata",
+                           "album=Альбом",
+                           "-metadata",
+                           "date=2021",
+                           "-metadata",
+                           "track=7",
+                           "-metadata",
+                           "title=Песня"});
+    struct Expect {
+        Format format;
+        bool cover;
+    };
+    const Expect expects[] = {{Format::mp3, true},  {Format::m4a, true}, {Format::alac, true},
+                              {Format::flac, true}, {Format::ogg, true}, {Format::opus, true},
+                              {Format::aiff, true}, {Format::wav, false}};
+    for (const auto& expect : expects) {
+        SCOPED_TRACE(rawValue(expect.format));
+        const auto out = convert("song.flac", expect.format, Quality::small).output;
+        EXPECT_EQ(streamsOf(out), expect.cover ? "audio,0\nvideo,1\n" : "audio,0\n");
+        // Tags of the file and of its sound, whatever case the container gives names.
+        const std::string tags =
+            test::runProgram({"ffprobe", "-v", "error", "-show_entries", "format_tags:stream_tags",
+                              "-of", "default=nw=1", out.string()})
+                .out;
+        const auto tag = [&](const std::string& name) {
+            for (std::size_t at = 0; at < tags.size();) {
+                const std::size_t end = std::min(tags.find('\n', at), tags.size());
+                const std::string line = tags.substr(at, end - at);
+                const std::size_t equals = line.find('=');
+                std::string key = line.substr(0, equals);
+                for (char& c : key)
+                    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                if (equals != std::string::npos && key == "tag:" + name)
+                    return line.substr(equals + 1);
+                at = end + 1;
+            }
+            return std::string();
+        };
+        EXPECT_EQ(tag("artist"), "Артист");
+        EXPECT_EQ(tag("album"), "Альбом");
+        EXPECT_EQ(tag("title"), "Песня");
+        EXPECT_TRUE(tag("track").starts_with("7"));
+        if (expect.format != Format::wav) {
+            EXPECT_TRUE(tag("date").starts_with("2021"));
+        }
+    }
+    // A film's picture track is no cover.
+    for (const Format format : {Format::mp3, Format::ogg})
+        EXPECT_EQ(streamsOf(convert("clip.mkv", format, Quality::small).output), "audio,0\n");
+}
+
 TEST_F(MediaRoute, EverySourceExtensionFFmpegCanWrite) {
     // How ffmpeg writes each extension of the catalog; the ones it cannot write here
     // (ape and amr have no encoder, alac no container of that name) are left out.

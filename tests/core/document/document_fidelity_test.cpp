@@ -19,6 +19,7 @@
 #include <chrono>
 #include <map>
 #include <regex>
+#include <set>
 #include <thread>
 
 namespace lumatra {
@@ -427,6 +428,93 @@ TEST_F(DocumentFidelity, MarkdownPicturesBesideTheFileAreCarriedEverywhere) {
             EXPECT_THAT(list, HasSubstr(" 60    40 "));
         }
     }
+}
+
+// Every link target a file holds, each once, read by the format's own rules.
+std::set<std::string> linksOf(const std::filesystem::path& file) {
+    const std::string extension = file.extension().string();
+    std::string text;
+    std::string before = "href=\"";
+    std::string after = "\"";
+    if (extension == ".pdf") {
+        // "   1  Annotation    docs/guide.html", a line each.
+        text = test::toolOutput({"pdfinfo", "-url", file.string()});
+        before = "Annotation";
+        after = "\n";
+    } else if (extension == ".docx") {
+        text = test::toolOutput({"unzip", "-p", file.string(), "word/_rels/document.xml.rels"});
+        before = "Target=\"";
+    } else if (extension == ".odt") {
+        text = test::toolOutput({"unzip", "-p", file.string(), "content.xml"});
+        before = "xlink:href=\"";
+    } else if (extension == ".rtf") {
+        text = test::readFile(file);
+        before = "HYPERLINK \"";
+    } else {
+        text = test::readFile(file);
+    }
+    std::set<std::string> links;
+    for (std::size_t at = text.find(before); at != std::string::npos;
+         at = text.find(before, at + 1)) {
+        const std::size_t start = at + before.size();
+        std::string link = text.substr(start, text.find(after, start) - start);
+        while (!link.empty() && link.front() == ' ')
+            link.erase(0, 1);
+        while (!link.empty() && link.back() == ' ')
+            link.pop_back();
+        // A package's own parts are no links.
+        const std::size_t element = text.rfind('<', at);
+        const std::size_t elementEnd = text.find('>', at);
+        if (extension == ".docx" &&
+            text.substr(element, elementEnd - element).find("TargetMode=\"External\"") ==
+                std::string::npos)
+            continue;
+        links.insert(link);
+    }
+    return links;
+}
+
+TEST_F(DocumentFidelity, RelativeLinksKeepTheirTargetsInEveryFormat) {
+    const auto folder = dir() / "links";
+    std::filesystem::create_directories(folder);
+    test::writeFile(folder / "links.md", "[guide](docs/guide.html), [up](../other/x.md), "
+                                         "[web](https://example.org/a), [none]()\n");
+    test::writeFile(folder / "links.html",
+                    "<p><a href=\"docs/guide.html\">guide</a> <a href=\"../other/x.md\">up</a> "
+                    "<a href=\"https://example.org/a\">web</a> <a href=\"\">none</a></p>");
+    // ODF addresses count from inside the package, one folder further down.
+    const std::set<std::string> plain = {"docs/guide.html", "../other/x.md",
+                                         "https://example.org/a"};
+    const std::set<std::string> package = {"../docs/guide.html", "../../other/x.md",
+                                           "https://example.org/a"};
+    for (const char* source : {"links.md", "links.html"}) {
+        for (const auto& [target, extension] :
+             std::vector<std::pair<Format, std::string>>{{Format::pdf, "pdf"},
+                                                         {Format::docx, "docx"},
+                                                         {Format::odt, "odt"},
+                                                         {Format::rtf, "rtf"},
+                                                         {Format::html, "html"}}) {
+            SCOPED_TRACE(std::string(source) + " to " + extension);
+            const auto output = folder / ("out." + extension);
+            ASSERT_NO_THROW(convert(folder / source, target, output));
+            auto links = linksOf(output);
+            if (extension == "html") links.erase("");
+            EXPECT_EQ(links, extension == "odt" ? package : plain);
+            EXPECT_THAT(test::readFile(output), Not(HasSubstr("lumatra-")));
+            std::filesystem::remove(output);
+        }
+    }
+}
+
+TEST_F(DocumentFidelity, MarkdownPdfSetsHeadingsInTheBodysFamilyAndCodeMonospaced) {
+    const auto folder = dir() / "fonts";
+    std::filesystem::create_directories(folder);
+    test::writeFile(folder / "fonts.md",
+                    "# Heading\n\nBody text.\n\n## Sub\n\n```\nblock code\n```\n");
+    ASSERT_NO_THROW(convert(folder / "fonts.md", Format::pdf, folder / "fonts.pdf"));
+    const std::string fonts = test::toolOutput({"pdffonts", (folder / "fonts.pdf").string()});
+    EXPECT_THAT(fonts, Not(HasSubstr("Serif")));
+    EXPECT_THAT(fonts, HasSubstr("Mono"));
 }
 
 } // namespace

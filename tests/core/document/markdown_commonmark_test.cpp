@@ -1,9 +1,12 @@
-// The renderer against CommonMark's own examples (version 0.31.2),
-// read at test time from the shared corpora beside the source tree. Outputs are compared
-// by meaning the way CommonMark's own test harness does: tags and attributes in one
-// form, entities resolved, white space next to block tags ignored.
+// Markdown to HTML against CommonMark's own examples (version 0.31.2), every section,
+// read at test time from the shared corpora beside the source tree. Each example is
+// converted as a user converts a file, and the page that lands in the output folder is
+// what is compared, by meaning, the way CommonMark's own test harness does: tags and
+// attributes in one form, entities resolved, white space next to block tags ignored.
+#include "converter/converter.h"
 #include "document/markdown.h"
 #include "document/markdown_text.h"
+#include "support/fixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -209,28 +212,15 @@ std::string normalizedHtml(std::string_view html) {
     return out;
 }
 
-// The CommonMark sections this renderer implements.
-const std::set<std::string> sections = {"Thematic breaks",
-                                        "ATX headings",
-                                        "Setext headings",
-                                        "Indented code blocks",
-                                        "Fenced code blocks",
-                                        "Link reference definitions",
-                                        "Paragraphs",
-                                        "Block quotes",
-                                        "List items",
-                                        "Lists",
-                                        "Backslash escapes",
-                                        "Entity and numeric character references",
-                                        "Code spans",
-                                        "Emphasis and strong emphasis",
-                                        "Links",
-                                        "Images",
-                                        "Autolinks",
-                                        "Hard line breaks",
-                                        "Soft line breaks"};
+// The body of a converted page, as the renderer wrote it.
+std::string pageBody(const std::string& page) {
+    const std::size_t open = page.find("<body");
+    const std::size_t start = open == std::string::npos ? 0 : page.find(">\n", open) + 2;
+    const std::size_t end = page.rfind("\n</body>");
+    return page.substr(start, end == std::string::npos || end < start ? 0 : end - start);
+}
 
-TEST(MarkdownCommonMark, AtLeast95PercentOfTheExamplesOfTheImplementedSections) {
+TEST(MarkdownCommonMark, TheExamplesInThePagesUsersGet) {
     const std::string path = LUMATRA_COMMONMARK_EXAMPLES;
     if (!std::ifstream(path)) GTEST_SKIP() << "no CommonMark examples at " << path;
     const auto examples = readExamples(path);
@@ -239,10 +229,16 @@ TEST(MarkdownCommonMark, AtLeast95PercentOfTheExamplesOfTheImplementedSections) 
     int passed = 0;
     int total = 0;
     std::ostringstream failures;
+    test::ScratchDir dir;
+    const Converter converter(Tools::locate());
+    Options options;
+    options.outputDirectory = dir / "out";
     for (const auto& example : examples) {
-        if (sections.count(example.section) == 0) continue;
-        const bool ok =
-            normalizedHtml(Markdown::bodyHtml(example.markdown)) == normalizedHtml(example.html);
+        const auto source = dir / ("example " + std::to_string(example.number) + ".md");
+        test::writeFile(source, example.markdown);
+        const auto output = converter.run(source, Format::html, options, {}).output;
+        const std::string got = normalizedHtml(pageBody(test::readFile(output)));
+        const bool ok = got == normalizedHtml(example.html);
         auto& [sectionPassed, sectionTotal] = bySection[example.section];
         ++sectionTotal;
         ++total;
@@ -253,15 +249,17 @@ TEST(MarkdownCommonMark, AtLeast95PercentOfTheExamplesOfTheImplementedSections) 
             failures << "example " << example.number << " (" << example.section << ")\n"
                      << example.markdown << "--- expected\n"
                      << normalizedHtml(example.html) << "\n--- got\n"
-                     << normalizedHtml(Markdown::bodyHtml(example.markdown)) << "\n\n";
+                     << got << "\n\n";
         }
     }
     for (const auto& [name, counts] : bySection)
         std::printf("%-42s %3d of %3d\n", name.c_str(), counts.first, counts.second);
     std::printf("%-42s %3d of %3d\n", "all", passed, total);
     if (std::getenv("LUMATRA_COMMONMARK_FAILURES")) std::printf("%s", failures.str().c_str());
-    EXPECT_EQ(bySection.size(), sections.size());
-    EXPECT_GE(passed * 100, total * 95) << passed << " of " << total << " examples pass";
+    // What the page may not hold stays out of it: pictures that are no file beside the
+    // document give way to their description (19 of the pictures examples), comments
+    // and tags outside the kept set are hidden (27 of the HTML examples).
+    EXPECT_GE(passed * 100, total * 91) << passed << " of " << total << " examples pass";
 }
 
 } // namespace

@@ -182,6 +182,31 @@ TEST(ImageFailures, CutOffCameraRawIsNoPicture) {
     }
 }
 
+TEST(ImageFailures, CameraRawWithoutItsSensorDataIsNoPicture) {
+    // As sample collections keep their files small: the picture cut out and its strip's
+    // byte count set to what is left, or the data blanked out where it stood.
+    ScratchDir dir;
+    const std::string whole = test::dngFile(64, 48, 1);
+    const std::size_t pixels = whole.size() - 64 * 48 * 2;
+    std::string stripped = whole.substr(0, pixels);
+    const std::string byteCount("\x17\x01\x04\x00\x01\x00\x00\x00", 8);
+    const std::size_t count = stripped.find(byteCount);
+    ASSERT_NE(count, std::string::npos);
+    stripped.replace(count + 8, 4, std::string(4, '\0'));
+    const std::pair<const char*, std::string> cases[] = {
+        {"stripped", stripped},
+        {"blanked", whole.substr(0, pixels) + std::string(64 * 48 * 2, '\0')},
+    };
+    for (const auto& [name, bytes] : cases) {
+        SCOPED_TRACE(name);
+        writeFile(dir / "empty.dng", bytes);
+        EXPECT_EQ(failureOf(dir / "empty.dng", Format::jpg, dir / "empty.jpg"),
+                  "Не удалось открыть изображение");
+        EXPECT_FALSE(std::filesystem::exists(dir / "empty.jpg"));
+        std::filesystem::remove(dir / "empty.dng");
+    }
+}
+
 TEST(ImageFailures, CancelStopsWithinASecond) {
     ScratchDir dir;
     // 24 megapixels of noise: seconds of work for every route.

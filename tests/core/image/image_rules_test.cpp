@@ -48,6 +48,64 @@ std::string heifIptc(const std::filesystem::path& file) {
     return stream;
 }
 
+TEST(ImageRules, LosslessTargetsKeepGreyAndDepth) {
+    // vipsheader reads back bands, sample format and colour model ("3 USHORT RGB16").
+    const auto header = [](const std::filesystem::path& file) {
+        std::string out;
+        for (const char* field : {"bands", "format", "interpretation"}) {
+            std::string value = test::runProgram({"vipsheader", "-f", field, file.string()}).out;
+            for (const std::string_view prefix : {"VIPS_FORMAT_", "VIPS_INTERPRETATION_"})
+                if (const auto at = value.find(prefix); at != std::string::npos)
+                    value = value.substr(at + prefix.size());
+            value = value.substr(0, value.find_first_of(")\n"));
+            out += (out.empty() ? "" : " ") + value;
+        }
+        return out;
+    };
+    const VImage ramp = VImage::black(64, 32).linear(1, 0) + VImage::xyz(64, 32).extract_band(0);
+    const VImage grey = (ramp * 4)
+                            .cast(VIPS_FORMAT_UCHAR)
+                            .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_B_W));
+    const VImage deep = (ramp * 1000).cast(VIPS_FORMAT_USHORT);
+    const VImage deepColour =
+        VImage::bandjoin({deep, deep, deep})
+            .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_RGB16));
+    struct Case {
+        const char* name;
+        VImage picture;
+        Format target;
+        const char* expected;
+    };
+    const VImage deepGrey =
+        deep.copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_GREY16));
+    const Case cases[] = {
+        {"grey.jpg", grey, Format::png, "1 UCHAR B_W"},
+        {"grey.jpg", grey, Format::tiff, "1 UCHAR B_W"},
+        {"grey-alpha.png", grey.bandjoin_const({255}), Format::png, "2 UCHAR B_W"},
+        {"deep.png", deepColour, Format::tiff, "3 USHORT RGB16"},
+        {"deep.png", deepColour, Format::png, "3 USHORT RGB16"},
+        {"deep-grey.tif", deepGrey, Format::png, "1 USHORT GREY16"},
+        // Lossy and 8-bit targets as ever.
+        {"deep-grey.tif", deepGrey, Format::jpg, "3 UCHAR sRGB"},
+    };
+    ScratchDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " to " + std::string(rawValue(c.target)));
+        const auto source = dir / c.name;
+        c.picture.write_to_file(source.c_str());
+        const auto output = dir / ("out." + std::string(ext(c.target)));
+        ImageConverter::convert(source, c.target, Quality::best, output);
+        SCOPED_TRACE("source " + header(source));
+        EXPECT_EQ(header(output), c.expected);
+        std::filesystem::remove(output);
+        std::filesystem::remove(source);
+    }
+    // Camera RAW is developed at 16 bits for TIFF.
+    test::writeFile(dir / "raw.dng", test::dngFile(64, 48, 1));
+    ImageConverter::convert(dir / "raw.dng", Format::tiff, Quality::best, dir / "raw.tiff");
+    EXPECT_EQ(header(dir / "raw.tiff"), "3 USHORT RGB16");
+}
+
 TEST(ImageRules, TurnedPhotosComeOutUprightWithTheirMetadata) {
     // The stored picture is 60 × 40 with its red mark top left; where the mark lands once
     // the orientation is applied, on the 40 × 60 or 60 × 40 upright picture.
@@ -286,8 +344,8 @@ TEST(ImageRules, GimpImagesAndBitmapsShowWhatTheirEditorsShow) {
     // In a bitmap 1 is black.
     test::writeFile(dir / "plain.pbm", "P1\n# two pixels\n2 1\n1 0\n");
     ImageConverter::convert(dir / "plain.pbm", Format::png, Quality::balanced, dir / "pbm.png");
-    EXPECT_EQ(pixelAt(dir / "pbm.png", 0, 0), (std::vector<double>{0, 0, 0}));
-    EXPECT_TRUE(isWhite(pixelAt(dir / "pbm.png", 1, 0)));
+    EXPECT_EQ(pixelAt(dir / "pbm.png", 0, 0), (std::vector<double>{0}));
+    EXPECT_EQ(pixelAt(dir / "pbm.png", 1, 0), (std::vector<double>{255}));
 }
 
 TEST(ImageRules, HeicIsSmallerThanJpegOfItsQualityAndTiffIsCompressed) {

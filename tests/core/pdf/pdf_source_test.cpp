@@ -331,7 +331,21 @@ TEST_F(PdfSourceTest, RightToLeftTextComesOutInReadingOrder) {
         {drawn("mixed.pdf", "Hello حَبيبي world"), "Hello حَبيبي world"},
         {attached, "حَبيبي مرحبا"},
     };
-    for (const Case& c : cases) {
+    // Pages turned by a quarter, half and three quarters read the same.
+    std::vector<Case> all(std::begin(cases), std::end(cases));
+    for (const char* turn : {"90", "180", "270"}) {
+        for (const auto& [name, text] :
+             {std::pair{"mixed", "Hello حَبيبي world"}, std::pair{"arabic", "حَبيبي"}}) {
+            const auto turned = m_dir / (name + std::string(turn) + ".pdf");
+            ASSERT_EQ(
+                test::runProgram({"qpdf", std::string("--rotate=+") + turn,
+                                  (m_dir / (std::string(name) + ".pdf")).string(), turned.string()})
+                    .status,
+                0);
+            all.push_back({turned, text});
+        }
+    }
+    for (const Case& c : all) {
         const std::string name = c.source.stem().string();
         EXPECT_FALSE(convert(c.source, Format::txt, m_dir / (name + ".txt")));
         EXPECT_EQ(test::readFile(m_dir / (name + ".txt")), c.text) << name;
@@ -339,6 +353,23 @@ TEST_F(PdfSourceTest, RightToLeftTextComesOutInReadingOrder) {
         EXPECT_EQ(RtfReader::read(test::readFile(m_dir / (name + ".rtf"))).text(), c.text + "\n")
             << name;
     }
+}
+
+TEST_F(PdfSourceTest, LinesOfOneParagraphAreJoinedAndHyphensMended) {
+    SamplePage page;
+    page.width = 600;
+    page.height = 400;
+    page.content =
+        "BT /F1 12 Tf 14 TL 20 350 Td (Lorem ipsum dolor sit amet, consetetur sadipscing elitr, "
+        "sed diam nonumy taki-) Tj T* (mata sanctus est lorem ipsum dolor sit amet, consetetur "
+        "sadipscing elitr, sed diam) Tj T* (voluptua. At vero eos.) Tj T* (Short line) Tj "
+        "0 -40 Td (Second paragraph, well-known.) Tj ET";
+    const auto source = pdf("paragraphs.pdf", {page});
+    ASSERT_FALSE(convert(source, Format::rtf, m_dir / "paragraphs.rtf"));
+    EXPECT_EQ(RtfReader::read(test::readFile(m_dir / "paragraphs.rtf")).text(),
+              "Lorem ipsum dolor sit amet, consetetur sadipscing elitr, sed diam nonumy takimata "
+              "sanctus est lorem ipsum dolor sit amet, consetetur sadipscing elitr, sed diam "
+              "voluptua. At vero eos.\nShort line\nSecond paragraph, well-known.\n");
 }
 
 } // namespace
