@@ -6,6 +6,8 @@
 #include <QGuiApplication>
 #include <QVariantMap>
 
+#include <algorithm>
+
 namespace lumatra {
 namespace {
 
@@ -20,7 +22,7 @@ bool sessionBusExpected() {
 
 } // namespace
 
-void showLauncherCount(int count) {
+void showLauncherCount(int count, double progress) {
     static const bool expected = sessionBusExpected();
     if (!expected) return;
     auto bus = QDBusConnection::sessionBus();
@@ -33,7 +35,9 @@ void showLauncherCount(int count) {
                                              QStringLiteral("com.canonical.Unity.LauncherEntry"),
                                              QStringLiteral("Update"));
     const QVariantMap properties{{QStringLiteral("count"), static_cast<qint64>(count)},
-                                 {QStringLiteral("count-visible"), count > 0}};
+                                 {QStringLiteral("count-visible"), count > 0},
+                                 {QStringLiteral("progress"), std::clamp(progress, 0.0, 1.0)},
+                                 {QStringLiteral("progress-visible"), progress >= 0}};
     signal << QStringLiteral("application://") + desktopFile << properties;
     bus.send(signal);
 }
