@@ -45,10 +45,14 @@ Item {
         anchors.fill: parent
         hoverEnabled: true
         cursorShape: Qt.PointingHandCursor
+        onPressed: root.tipDismissed = true
+        onContainsMouseChanged: if (!containsMouse) root.tipDismissed = false
         onClicked: root.clicked()
     }
 
-    ToolTip.visible: (hovered || activeFocus) && help !== ""
+    /// A click hides the tooltip until the pointer comes back.
+    property bool tipDismissed: false
+    ToolTip.visible: ((hovered && !tipDismissed) || activeFocus) && help !== ""
     ToolTip.text: help
     ToolTip.delay: 600
 }

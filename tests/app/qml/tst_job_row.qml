@@ -189,6 +189,7 @@ Item {
             const menu = findChild(row, "contextMenu")
             tryVerify(() => menu.opened)
             compare(findChild(menu, "revealResultItem").visible, data.result)
+            compare(findChild(menu, "openResultItem").visible, data.result)
             compare(findChild(menu, "removeItem").enabled, data.remove)
             menu.close()
         }
