@@ -40,7 +40,7 @@ Item {
         // Jobs that start or end in a batch change what is ready, not the user.
         if (!Store.busy) requestBulkSettle()
     }
-    onPointerOverListChanged: if (!pointerOverList && bulkSettlePending) settleBulk()
+    onPointerOverListChanged: if (!pointerOverList && bulkSettlePending && !Store.busy) settleBulk()
     property var bulkShown: Store.bulkKinds
     readonly property bool bulkHeld: Store.bulkKinds.length === 0 && bulkHeight > 0
     Connections {
@@ -49,7 +49,11 @@ Item {
             if (Store.bulkKinds.length > 0) view.bulkShown = Store.bulkKinds
         }
         function onBusyChanged() {
-            if (Store.busy) view.userScrolled = false
+            if (!Store.busy) return
+            view.userScrolled = false
+            // A change still waiting for the pointer to leave waits for the user's next
+            // one: the rows stay put while the batch runs.
+            view.bulkSettlePending = false
         }
         function onActiveRowChanged() { view.followBatch() }
     }
@@ -366,8 +370,16 @@ Item {
                     delegate: JobRow {
                         id: jobRow
                         required property int index
-                        x: view.side
                         width: list.width - 2 * view.side
+                        // The view's transitions set x when they end, which would break a
+                        // plain binding: this one is applied again whenever the margin
+                        // changes.
+                        Binding {
+                            target: jobRow
+                            property: "x"
+                            value: view.side
+                            restoreMode: Binding.RestoreNone
+                        }
                         selected: list.activeFocus && view.selectedRow === index
                         onPicked: {
                             view.selectedRow = index

@@ -45,7 +45,7 @@ T.Button {
     /// A click hides the tooltip until the pointer comes back.
     property bool tipDismissed: false
     onPressed: tipDismissed = true
-    onHoveredChanged: if (!hovered) tipDismissed = false
+    onHoveredChanged: if (!hovered && visible) tipDismissed = false
     ToolTip.visible: ((hovered && !tipDismissed) || keyMarked) && detail !== ""
     ToolTip.text: detail
     ToolTip.delay: 600

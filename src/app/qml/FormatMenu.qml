@@ -84,7 +84,7 @@ Item {
             root.tipDismissed = true
             root.openMenu(false)
         }
-        onContainsMouseChanged: if (!containsMouse) root.tipDismissed = false
+        onContainsMouseChanged: if (!containsMouse && root.visible) root.tipDismissed = false
     }
 
     ToolTip.visible: ((area.containsMouse && !root.tipDismissed) || (root.activeFocus && !root.pointerFocus))

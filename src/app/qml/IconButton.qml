@@ -46,13 +46,16 @@ Item {
         hoverEnabled: true
         cursorShape: Qt.PointingHandCursor
         onPressed: root.tipDismissed = true
-        onContainsMouseChanged: if (!containsMouse) root.tipDismissed = false
+        // Only a real leave brings it back: a button hidden under the pointer (a job
+        // that started) and shown again is no new visit.
+        onContainsMouseChanged: if (!containsMouse && root.visible) root.tipDismissed = false
         onClicked: root.clicked()
     }
 
     /// A click hides the tooltip until the pointer comes back.
     property bool tipDismissed: false
-    ToolTip.visible: ((hovered && !tipDismissed) || activeFocus) && help !== ""
+    readonly property bool tipShown: ((hovered && !tipDismissed) || activeFocus) && help !== ""
+    ToolTip.visible: tipShown
     ToolTip.text: help
     ToolTip.delay: 600
 }

@@ -34,7 +34,7 @@ T.Button {
     /// A click hides the tooltip until the pointer comes back.
     property bool tipDismissed: false
     onPressed: tipDismissed = true
-    onHoveredChanged: if (!hovered) tipDismissed = false
+    onHoveredChanged: if (!hovered && visible) tipDismissed = false
     ToolTip.visible: ((hovered && !tipDismissed) || visualFocus) && ToolTip.text !== ""
     ToolTip.text: iconOnly ? (help !== "" ? text + " — " + help : text) : help
     ToolTip.delay: 600
