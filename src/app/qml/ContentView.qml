@@ -55,7 +55,7 @@ Item {
             // one: the rows stay put while the batch runs.
             view.bulkSettlePending = false
         }
-        function onActiveRowChanged() { view.followBatch() }
+        function onActiveRowChanged() { if (!followClock.running) followClock.start() }
     }
     Connections {
         target: Store.jobs
@@ -75,6 +75,13 @@ Item {
 
     /// The user moved the list during the batch: it no longer follows the running rows.
     property bool userScrolled: false
+    // At most once a second: a batch of quick jobs would otherwise scroll the list, and
+    // make and paint new rows, on every step.
+    Timer {
+        id: followClock
+        interval: 1000
+        onTriggered: view.followBatch()
+    }
     /// Keeps the first running row in view while a batch runs, unless the user scrolled
     /// the list or the pointer rests on it (nothing moves under the pointer).
     function followBatch() {
@@ -343,6 +350,11 @@ Item {
                                 && view.focusItem === list) view.selectRow(0)
                     }
                     onMovementStarted: if (Store.busy) view.userScrolled = true
+                    // A smaller window keeps the row the keyboard is on in view.
+                    onHeightChanged: {
+                        if (activeFocus && view.selectedRow >= 0)
+                            positionViewAtIndex(view.selectedRow, ListView.Contain)
+                    }
                     Keys.onUpPressed: view.selectRow(Math.max(0, view.selectedRow - 1))
                     Keys.onDownPressed: view.selectRow(Math.min(count - 1, view.selectedRow + 1))
                     Keys.onPressed: (event) => {

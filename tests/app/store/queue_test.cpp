@@ -502,5 +502,30 @@ TEST(StoreQueue, ABatchIsCountedTitledSummedUpAndItsFailuresRetried) {
     EXPECT_EQ(store->windowTitle(), QStringLiteral("Lumatra"));
 }
 
+TEST(StoreQueue, AnOutputFolderThatIsGoneIsSaidOnceWithARetry) {
+    ScratchDir dir;
+    writeFile(dir / "a.json", R"([{"n": 1}])");
+    writeFile(dir / "b.json", R"([{"n": 2}])");
+    // Where the folder was, something else now lies: nothing can be written there.
+    writeFile(dir / "out", "no folder");
+    auto store = freshStore();
+    store->runner().setBudget(1);
+    store->setOutputDirectory(dir / "out");
+    store->add(std::vector<fs::path>{dir / "a.json", dir / "b.json"});
+    QSignalSpy notices(store.get(), &Store::noticeChanged);
+    store->convertAll();
+    ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }));
+    EXPECT_EQ(statuses(*store), std::vector<Job::Status>(2, Job::Status::Failed));
+    EXPECT_EQ(notices.count(), 1);
+    EXPECT_TRUE(store->notice().startsWith(QStringLiteral("Папки «out» больше нет")));
+    EXPECT_EQ(store->noticeAction(), QStringLiteral("Повторить"));
+
+    fs::remove(dir / "out");
+    store->runNoticeAction();
+    EXPECT_EQ(store->notice(), QString());
+    ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }));
+    EXPECT_EQ(statuses(*store), std::vector<Job::Status>(2, Job::Status::Done));
+}
+
 } // namespace
 } // namespace lumatra
