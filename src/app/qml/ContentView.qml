@@ -21,7 +21,7 @@ Item {
                                        || quitDialog.visible || portalShade.visible
     readonly property alias jobList: list
     /// The window is too narrow for every footer button's text next to the whole
-    /// quality selector: "Остановить" and "Очистить готовые" show their symbol only.
+    /// quality selector: "Остановить" shows its symbol only.
     readonly property bool narrow: width < 980
     /// The side margin of the content: 24, and more on a wide window, so that rows and
     /// bars are at most about 1,100 wide, centred.
