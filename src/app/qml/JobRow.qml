@@ -34,10 +34,19 @@ Card {
 
     HoverHandler { id: hover }
 
+    // When the last click landed, for a double click (the handler's own count does not
+    // survive the focus moving to the list on the first click).
+    property double lastTap: 0
     TapHandler {
         acceptedButtons: Qt.LeftButton
-        onTapped: row.picked()
-        onDoubleTapped: if (row.status === Job.Done) Store.openResult(row.job)
+        onTapped: {
+            row.picked()
+            const now = Date.now()
+            const twice = now - row.lastTap < Qt.styleHints.mouseDoubleClickInterval
+            row.lastTap = twice ? 0 : now
+            // A double click opens a done job's result.
+            if (twice && row.status === Job.Done) Store.openResult(row.job)
+        }
     }
 
     // The keyboard's selection: a light tint and a neutral outline, unlike the red

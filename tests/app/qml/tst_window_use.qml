@@ -484,6 +484,24 @@ Item {
             compare(focused().objectName, "qualitySelector")
         }
 
+        function test_enter_and_a_double_click_open_a_done_rows_result() {
+            // The results were never written: opening them finds that out instead of
+            // starting a program, and the rows say so.
+            const first = stage.addJob("a.json")
+            const second = stage.addJob("b.json")
+            stage.done(first, 1)
+            stage.done(second, 1)
+            settle()
+            const list = part("jobList")
+            list.forceActiveFocus(Qt.TabFocusReason)
+            keyClick(Qt.Key_Return)
+            verify(first.resultMissing)
+            compare(first.statusText, "a.csv · файла больше нет")
+            verify(!second.resultMissing)
+            mouseDoubleClickSequence(list.itemAtIndex(1), 300, 20)
+            verify(second.resultMissing)
+        }
+
         function test_ctrl_l_in_the_file_panel_goes_to_the_path_field() {
             Store.openPanel()
             const panel = part("openPanel")
