@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the built program into a scratch prefix and checks what a desktop needs of
 # it: the executable, the desktop entry (valid, listing the types the catalog accepts),
-# the icon and the AppStream metainfo (valid).
+# the icon, the AppStream metainfo (valid) and the MIME type of property lists.
 #   check_install.sh BUILD_DIR
 set -euo pipefail
 build=$1
@@ -18,6 +18,18 @@ entry=$prefix/share/applications/lumatra.desktop
 metainfo=$prefix/share/metainfo/io.github.lumatra.Lumatra.metainfo.xml
 [[ -f $metainfo ]] || fail "no metainfo"
 
+mime=$prefix/share/mime/packages/lumatra.xml
+[[ -f $mime ]] || fail "no MIME definition for property lists"
+grep -q 'type="application/x-plist"' "$mime" && grep -q 'pattern="\*.plist"' "$mime" ||
+    fail "the MIME definition does not name *.plist"
+# The desktop's database takes it in, and a property list gets its type.
+mkdir -p "$prefix/mimedb/mime/packages"
+cp /usr/share/mime/packages/freedesktop.org.xml "$mime" "$prefix/mimedb/mime/packages/"
+update-mime-database "$prefix/mimedb/mime" >/dev/null 2>&1 || fail "update-mime-database refused it"
+printf 'bplist00\x01' >"$prefix/x.plist"
+XDG_DATA_DIRS=$prefix/mimedb XDG_DATA_HOME=$prefix/nodata \
+    gio info -a standard::content-type "$prefix/x.plist" 2>/dev/null | grep -q application/x-plist ||
+    fail "a .plist file does not get application/x-plist"
 desktop-file-validate "$entry" || fail "desktop entry is not valid"
 appstreamcli validate --no-net "$metainfo" >/dev/null || fail "metainfo is not valid"
 

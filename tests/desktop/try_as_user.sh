@@ -6,8 +6,14 @@
 # window from a second launch, removes a row with the keyboard, converts with the
 # pointer resting on a row's cancel button (the row must neither move when the batch
 # starts nor go when two clicks land there after it finished), looks at the
-# smallest and a large window, opens a row's format menu, and quits during a conversion. It fails when the quit
-# leaves an unfinished output or an ffmpeg behind, or a step does not happen.
+# smallest and a large window, opens a row's format menu, and quits during a conversion.
+# A second session then starts where the first window was left, converts 20 songs (one
+# of them broken) at 1000 × 680 with a click on «Конвертировать» (the rows stay put, the
+# title counts, the end is summed up, «Повторить неудавшиеся» converts the mended song),
+# double-clicks where «Остановить» was (no row goes), checks that a letter added after a
+# PDF is proposed as PDF, and picks a format with the keyboard alone (Tab then rings the
+# next control of that row). It fails when the quit leaves an unfinished output or an
+# ffmpeg behind, or a step does not happen.
 # Needs Xvfb, xdotool and ImageMagick's `import`.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
@@ -67,7 +73,7 @@ app_pid=$!
 # The main window: Qt makes small helper windows of the same name as well.
 main_window() {
     for _ in $(seq 100); do
-        for id in $(xdotool search --onlyvisible --name '^Lumatra$' 2>/dev/null); do
+        for id in $(xdotool search --onlyvisible --name 'Lumatra$' 2>/dev/null); do
             local width
             width=$(xdotool getwindowgeometry "$id" 2>/dev/null | sed -n 's/.*Geometry: \([0-9]*\)x.*/\1/p')
             if [[ -n $width && $width -ge 800 ]]; then echo "$id"; return; fi
@@ -103,9 +109,10 @@ xdotool windowfocus --sync "$window"
 shot large-window
 # The first row's format chip opens its menu (made on that first click); Escape
 # closes it again.
-menu_crop() { import -window root -crop "300x130+1240+345" "$1"; }
+# Rows are at most 1,100 wide, centred: the chip's centre is 1204 across.
+menu_crop() { import -window root -crop "300x130+960+345" "$1"; }
 menu_crop "$work/menu-closed.png"
-xdotool mousemove --window "$window" 1430 335 click 1
+xdotool mousemove --window "$window" 1204 335 click 1
 shot format-menu 0.6
 menu_crop "$work/menu-open.png"
 opened=$(compare -metric AE -fuzz 8% "$work/menu-closed.png" "$work/menu-open.png" null: 2>&1 || true)
@@ -120,8 +127,8 @@ shot row-removed
 # stay where they are when it starts (the bulk bar keeps its room), and once the job
 # has finished under the pointer two clicks meant for cancel leave the row in place.
 last_row_y=704
-xdotool mousemove --window "$window" 1544 "$last_row_y"
-row_crop() { import -window root -crop "1500x60+30+$((last_row_y - 30))" "$1"; }
+xdotool mousemove --window "$window" 1319 "$last_row_y"
+row_crop() { import -window root -crop "1100x60+250+$((last_row_y - 30))" "$1"; }
 row_crop "$work/row-before.png"
 count_before=$(ls "$files" | wc -l)
 key ctrl+Return
@@ -171,6 +178,100 @@ for lock in "${engines[@]}"; do
     [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null && fail "a text engine outlived the window ($lock)"
 done
 if ls -A "$work" | grep -q '^\.lumatra-'; then fail "an unfinished output was left"; fi
+
+# ---- A second session: a batch of 20 songs, followed from the screen and the title.
+batch=$work/Песни
+mkdir -p "$batch"
+for i in $(seq -w 1 20); do
+    ff -f lavfi -i "sine=frequency=$((200 + 10#$i * 20)):duration=30" -ac 2 "$batch/Песня $i.wav"
+done
+printf 'это не звук' >"$batch/Песня 07.wav"
+"$lumatra" "$batch"/*.wav 2>>"$out/stderr.txt" &
+app_pid=$!
+window=$(main_window)
+title() { xdotool getwindowname "$window"; }
+# The window comes back at the size it was closed with.
+size=$(xdotool getwindowgeometry "$window" | sed -n 's/.*Geometry: //p')
+[[ $size == 820x560 ]] || fail "the window did not keep its size ($size)"
+xdotool windowsize --sync "$window" 1000 680
+xdotool windowmove --sync "$window" 0 0
+xdotool windowfocus --sync "$window"
+shot batch-ready 1.5
+rows_crop() { import -window root -crop "560x200+60+$1" "$2"; }
+# The rows' names, clear of the status lines that change when the batch starts.
+rows_crop 170 "$work/rows-before.png"
+# A mouse click on «Конвертировать» at the footer's right end.
+xdotool mousemove --window "$window" 880 643 click 1
+for _ in $(seq 40); do [[ $(title) == *" из 20 — Lumatra" ]] && break; sleep 0.1; done
+[[ $(title) == *" из 20 — Lumatra" ]] || fail "the title does not count the batch ($(title))"
+sleep 0.4
+rows_crop 170 "$work/rows-started.png"
+shot batch-running 0.2
+moved=$(compare -metric AE -fuzz 8% "$work/rows-before.png" "$work/rows-started.png" null: 2>&1 || true)
+[[ ${moved%% *} -lt 6000 ]] || fail "the rows moved when the batch started ($moved pixels)"
+for _ in $(seq 240); do [[ $(title) == Готово* ]] && break; sleep 0.5; done
+shot batch-summary 1
+[[ $(title) == "Готово 19, 1 ошибка — Lumatra" ]] || fail "the end is not summed up ($(title))"
+# A late double click where «Остановить» was removes no row.
+import -window root -crop "1000x560+0+0" "$work/list-before.png"
+xdotool mousemove --window "$window" 660 643 click --repeat 2 --delay 150 1
+shot double-click-where-stop-was 1
+import -window root -crop "1000x560+0+0" "$work/list-after.png"
+changed=$(compare -metric AE -fuzz 8% "$work/list-before.png" "$work/list-after.png" null: 2>&1 || true)
+[[ ${changed%% *} -lt 4000 ]] || fail "a double click where Stop was changed the list ($changed pixels)"
+# The broken song is mended; «Повторить неудавшиеся», in the summary's strip, converts it.
+ff -f lavfi -i sine=duration=2 "$batch/Песня 07.wav"
+xdotool mousemove --window "$window" 840 584 click 1
+for _ in $(seq 60); do [[ $(title) == "Готово 1 — Lumatra" ]] && break; sleep 0.25; done
+shot retried 0.5
+[[ $(title) == "Готово 1 — Lumatra" ]] || fail "«Повторить неудавшиеся» did not convert the song ($(title))"
+[[ -s "$batch/Песня 07.mp3" ]] || fail "the retried song has no result"
+xdotool windowsize --sync "$window" 1600 1000
+shot batch-large 1
+
+# A letter added after a PDF is proposed as PDF, not as the PDF's own default (TXT).
+printf '# Письмо\n\nДобрый день.\n' >"$work/письмо.md"
+"$lumatra" --cli "$work/письмо.md" --to docx >/dev/null || fail "no letter to add"
+"$lumatra" --cli "$work/письмо.md" --to pdf >/dev/null || fail "no PDF to add"
+mv "$work/письмо.pdf" "$work/отчёт.pdf"
+timeout 10 "$lumatra" "$work/отчёт.pdf"
+timeout 10 "$lumatra" "$work/письмо.docx"
+xdotool windowfocus --sync "$window"
+shot letter-after-pdf 1
+[[ $(title) == Lumatra ]] || fail "adding files did not end the summary ($(title))"
+key ctrl+Return
+for _ in $(seq 120); do [[ $(title) == Готово* ]] && break; sleep 0.5; done
+[[ $(title) == "Готово 2 — Lumatra" ]] || fail "the PDF and the letter did not convert ($(title))"
+[[ -s $work/письмо.pdf ]] || fail "the letter was not proposed as PDF"
+[[ ! -e $work/письмо.txt ]] || fail "the letter became TXT"
+
+# The keyboard alone: F6 to the list (the dimmed bulk bar is no stop), End to the letter, Space opens its format menu,
+# Down and Enter pick the next format; the focus is back on the row's chip, and Tab puts
+# the ring on the next control of that row.
+xdotool windowsize --sync "$window" 1000 680
+key F6
+key End
+sleep 0.5
+shot keyboard-row-selected 0.3
+key space
+shot keyboard-menu 0.6
+key Down Return
+shot keyboard-picked 0.6
+import -window root "$work/picked.png"
+key Tab
+shot keyboard-tab 0.6
+import -window root "$work/tabbed.png"
+# The ring (an accent outline) left the chip for the row's next control: the accent
+# pixels of the row's right end changed places.
+ring_moved=$(compare -metric AE -fuzz 10% "$work/picked.png" "$work/tabbed.png" null: 2>&1 || true)
+[[ ${ring_moved%% *} -gt 40 ]] || fail "Tab after a keyboard pick did not move the focus ring ($ring_moved)"
+[[ ${ring_moved%% *} -lt 20000 ]] || fail "Tab after a keyboard pick changed more than the ring ($ring_moved)"
+xdotool windowsize --sync "$window" 820 560
+shot end-smallest 1
+kill "$app_pid"
+wait "$app_pid" 2>/dev/null || true
+app_pid=
+
 if [[ -s $out/stderr.txt ]]; then echo "standard error:"; cat "$out/stderr.txt"; fi
 if grep -q 'ALSA' "$out/stderr.txt"; then fail "sound errors on standard error"; fi
 echo "done; screenshots in $out"

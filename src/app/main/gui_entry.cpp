@@ -19,6 +19,7 @@
 #include <QIcon>
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
+#include <QSettings>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QtQml/qqmlextensionplugin.h>
@@ -153,9 +154,12 @@ int runWindow(int argc, char** argv, const std::vector<std::string>& files) {
     Store::shared()->setPreparesConversions(true);
     Store::shared()->addPaths(absolutePaths(files));
     Lifecycle::shared();
+    // Outlives the window, which saves its place here when it closes.
+    QSettings windowPlace;
     QQmlApplicationEngine engine;
     QQuickWindow* window = MainWindow::load(engine);
     if (!window) return 1;
+    MainWindow::rememberGeometry(*window, windowPlace);
     QObject::connect(&instance, &InstanceServer::filesReceived, window,
                      [window](const QStringList& paths) {
                          Store::shared()->addPaths(paths);

@@ -7,9 +7,11 @@
 #include <QGuiApplication>
 #include <QVariantMap>
 
+#include <algorithm>
+
 namespace lumatra {
 
-void showLauncherCount(int count) {
+void showLauncherCount(int count, double progress) {
     static const bool expected = sessionBusExpected();
     if (!expected) return;
     auto bus = QDBusConnection::sessionBus();
@@ -22,7 +24,9 @@ void showLauncherCount(int count) {
                                              QStringLiteral("com.canonical.Unity.LauncherEntry"),
                                              QStringLiteral("Update"));
     const QVariantMap properties{{QStringLiteral("count"), static_cast<qint64>(count)},
-                                 {QStringLiteral("count-visible"), count > 0}};
+                                 {QStringLiteral("count-visible"), count > 0},
+                                 {QStringLiteral("progress"), std::clamp(progress, 0.0, 1.0)},
+                                 {QStringLiteral("progress-visible"), progress >= 0}};
     signal << QStringLiteral("application://") + desktopFile << properties;
     bus.send(signal);
 }

@@ -23,6 +23,20 @@ bool sessionBusExpected() {
     return !runtime.isEmpty() && QFile::exists(runtime + QLatin1String("/bus"));
 }
 
+void showDesktopNotification(const QString& summary, const QString& body) {
+    if (!sessionBusExpected()) return;
+    auto bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) return;
+    auto call = QDBusMessage::createMethodCall(service, path, service, QStringLiteral("Notify"));
+    // app name, id to replace, icon, summary, body, actions, hints, time-out (-1: the
+    // server's own).
+    call << QStringLiteral("Lumatra") << 0u << QStringLiteral("lumatra") << summary << body
+         << QStringList()
+         << QVariantMap{{QStringLiteral("desktop-entry"), QStringLiteral("lumatra")}} << -1;
+    // Sent without waiting: a missing server answers with an error nobody reads.
+    bus.send(call);
+}
+
 DesktopNotification::DesktopNotification(QObject* parent)
     : QObject(parent), m_available(sessionBusExpected()) {
     if (!m_available) return;

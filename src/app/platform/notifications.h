@@ -16,6 +16,10 @@ namespace lumatra {
 /// would only start a connection thread that finds nothing.
 bool sessionBusExpected();
 
+/// Shows `summary` and `body` once, with no actions and no update. Returns at once and
+/// never waits for an answer: without a bus or a notification server nothing is shown.
+void showDesktopNotification(const QString& summary, const QString& body);
+
 /// One notification on the desktop, shown and then updated in place. Every call returns
 /// at once: the service is asked asynchronously with a short time-out, so a missing or
 /// hung service never blocks the caller; its absence is reported by serverAnswered.

@@ -85,8 +85,20 @@ MenuBar {
             text: "Конвертировать"
             shortcut: "Ctrl+Return"
             hint: "Ctrl+Enter"
-            enabled: bar.actionsEnabled && Store.readyCount > 0
+            enabled: bar.actionsEnabled && Store.canConvert
             onTriggered: Store.convertAll()
+        }
+        ShortcutAction {
+            objectName: "retryFailedAction"
+            text: "Повторить неудавшиеся"
+            enabled: bar.actionsEnabled && Store.failedCount > 0
+            onTriggered: Store.retryFailed()
+        }
+        ShortcutAction {
+            objectName: "removeUnstartedAction"
+            text: "Убрать неначатые"
+            enabled: bar.actionsEnabled && (Store.readyCount > 0 || Store.pendingCount > 0)
+            onTriggered: Store.removeUnstarted()
         }
         MenuSeparator {}
         ShortcutAction {

@@ -16,6 +16,18 @@ Item {
     /// The chip rows shown: the store's, or the last ones while the bar is held open
     /// after the store's went (see ContentView).
     property var kinds: Store.bulkKinds
+    /// The side margin of its rows (the window's content margin).
+    property real side: 24
+    /// Some row has chips to choose from.
+    readonly property bool canFocus: kinds.some(row => row.targets.length > 0)
+
+    /// F6 lands on the first row's chips.
+    function focusFirst() {
+        for (let i = 0; i < kindRows.count; ++i) {
+            const row = kindRows.itemAt(i)
+            if (row && row.focusChips()) return
+        }
+    }
 
     /// The kind whose chip row had the keyboard when the rows were rebuilt (a choice
     /// rebuilds them); its new row takes the keyboard back.
@@ -35,12 +47,13 @@ Item {
 
         Column {
             id: rows
-            x: 24
+            x: bar.side
             y: 10
-            width: bar.width - 48
+            width: bar.width - 2 * bar.side
             spacing: 4
 
             Repeater {
+                id: kindRows
                 model: bar.kinds
 
                 delegate: RowLayout {
@@ -49,6 +62,12 @@ Item {
                     objectName: "bulk_" + modelData.kind
                     width: rows.width
                     spacing: 12
+
+                    function focusChips() {
+                        if (!chipScroller.activeFocusOnTab) return false
+                        chipScroller.forceActiveFocus(Qt.TabFocusReason)
+                        return true
+                    }
 
                     Row {
                         Layout.preferredWidth: 150
@@ -84,8 +103,8 @@ Item {
                         clip: true
 
                         // One Tab stop per row: the arrows go from chip to chip, Space or
-                        // Enter chooses the marked one.
-                        activeFocusOnTab: true
+                        // Enter chooses the marked one. A row without chips is none.
+                        activeFocusOnTab: kindRow.modelData.targets.length > 0 && bar.enabled
                         property int keyIndex: Math.max(0, kindRow.modelData.targets.findIndex(
                             t => t.format === kindRow.modelData.common))
                         Keys.onLeftPressed: keyIndex = Math.max(0, keyIndex - 1)

@@ -21,20 +21,26 @@ Item {
                                        || quitDialog.visible || portalShade.visible
     readonly property alias jobList: list
     /// The window is too narrow for every footer button's text next to the whole
-    /// quality selector: "Остановить" and "Очистить готовые" show their symbol only.
+    /// quality selector: "Остановить" shows its symbol only.
     readonly property bool narrow: width < 980
+    /// The side margin of the content: 24, and more on a wide window, so that rows and
+    /// bars are at most about 1,100 wide, centred.
+    readonly property real side: Math.max(24, (width - 1100) / 2)
     /// The bulk bar's height as shown. It follows the bar (shown while more than one
-    /// job is ready) only while the pointer is not over the list, so that the rows
-    /// never move under the pointer when a batch starts or jobs become ready.
+    /// job of a kind is ready) only on the user's own changes of the list: a batch that
+    /// starts or ends leaves it as it is, dimmed while its chips have nothing to act on,
+    /// so the rows never move then. A change the user made with the pointer on the list
+    /// waits until the pointer leaves it.
     property real bulkHeight: 0
-    readonly property real bulkWanted: Store.readyCount > 1 ? bulkBar.implicitHeight : 0
+    readonly property real bulkWanted: Store.bulkKinds.length > 0 && Store.readyCount > 1
+                                       ? bulkBar.implicitHeight : 0
     readonly property bool pointerOverList: listHover.hovered
-    onBulkWantedChanged: settleBulk()
-    onPointerOverListChanged: settleBulk()
-    // While the pointer rests on the list the bar keeps its height, so the rows stay
-    // where they are; when its chips go (a batch started), it keeps showing them dimmed
-    // and inactive rather than an empty band, until the pointer leaves the list. A
-    // hidden bar keeps its last chips too: starting a batch destroys none of them.
+    property bool bulkSettlePending: false
+    onBulkWantedChanged: {
+        // Jobs that start or end in a batch change what is ready, not the user.
+        if (!Store.busy) requestBulkSettle()
+    }
+    onPointerOverListChanged: if (!pointerOverList && bulkSettlePending && !Store.busy) settleBulk()
     property var bulkShown: Store.bulkKinds
     readonly property bool bulkHeld: Store.bulkKinds.length === 0 && bulkHeight > 0
     Connections {
@@ -42,13 +48,96 @@ Item {
         function onBulkChanged() {
             if (Store.bulkKinds.length > 0) view.bulkShown = Store.bulkKinds
         }
+        function onBusyChanged() {
+            if (!Store.busy) return
+            view.userScrolled = false
+            // A change still waiting for the pointer to leave waits for the user's next
+            // one: the rows stay put while the batch runs.
+            view.bulkSettlePending = false
+        }
+        function onActiveRowChanged() { if (!followClock.running) followClock.start() }
+    }
+    Connections {
+        target: Store.jobs
+        // Rows added or removed: the user's change.
+        function onCountChanged() { view.requestBulkSettle() }
+    }
+    function requestBulkSettle() {
+        bulkSettlePending = true
+        if (!pointerOverList) settleBulk()
     }
     function settleBulk() {
-        if (pointerOverList) return
+        bulkSettlePending = false
         bulkHeight = bulkWanted
         if (Store.bulkKinds.length > 0) bulkShown = Store.bulkKinds
     }
     Component.onCompleted: settleBulk()
+
+    /// The user moved the list during the batch: it no longer follows the running rows.
+    property bool userScrolled: false
+    // At most once a second: a batch of quick jobs would otherwise scroll the list, and
+    // make and paint new rows, on every step.
+    Timer {
+        id: followClock
+        interval: 1000
+        onTriggered: view.followBatch()
+    }
+    /// Keeps the first running row in view while a batch runs, unless the user scrolled
+    /// the list or the pointer rests on it (nothing moves under the pointer).
+    function followBatch() {
+        if (!Store.busy || userScrolled || pointerOverList || Store.activeRow < 0) return
+        list.positionViewAtIndex(Math.min(Store.activeRow + 1, list.count - 1), ListView.Contain)
+        list.positionViewAtIndex(Store.activeRow, ListView.Contain)
+    }
+
+    /// The keyboard focus went into a row (Tab, a menu that closed): that row becomes the
+    /// selected one and is brought into view.
+    readonly property Item focusItem: Window.activeFocusItem
+    onFocusItemChanged: {
+        for (let node = focusItem; node && node !== list; node = node.parent) {
+            if (node.isJobRow === true) {
+                selectedRow = node.index
+                list.positionViewAtIndex(node.index, ListView.Contain)
+                return
+            }
+        }
+    }
+
+    /// F6 and Shift+F6: the bulk bar, the list and the footer, in turn.
+    function cycleRegion(step) {
+        const regions = []
+        if (bulkBar.visible && !bulkHeld && bulkBar.canFocus) regions.push(bulkBar)
+        if (list.count > 0) regions.push(list)
+        regions.push(footer)
+        let current = -1
+        for (let node = focusItem; node && current < 0; node = node.parent)
+            current = regions.indexOf(node)
+        const next = current < 0 ? (step > 0 ? 0 : regions.length - 1)
+                                 : (current + step + regions.length) % regions.length
+        const region = regions[next]
+        if (region === bulkBar) bulkBar.focusFirst()
+        else if (region === list) list.forceActiveFocus(Qt.TabFocusReason)
+        else qualitySelector.forceActiveFocus(Qt.TabFocusReason)
+    }
+    Shortcut {
+        sequence: "F6"
+        enabled: view.hasJobs && !view.dialogOpen
+        onActivated: view.cycleRegion(1)
+    }
+    Shortcut {
+        sequence: "Shift+F6"
+        enabled: view.hasJobs && !view.dialogOpen
+        onActivated: view.cycleRegion(-1)
+    }
+
+    /// «К ошибке»: selects the next failed row and brings it into view.
+    function showNextFailed() {
+        const row = Store.nextFailedRow(selectedRow)
+        if (row < 0) return
+        userScrolled = true
+        list.forceActiveFocus(Qt.TabFocusReason)
+        selectRow(row)
+    }
 
     implicitWidth: 1000
     implicitHeight: 680
@@ -82,8 +171,8 @@ Item {
         RowLayout {
             objectName: "header"
             Layout.fillWidth: true
-            Layout.leftMargin: 24
-            Layout.rightMargin: 24
+            Layout.leftMargin: view.side
+            Layout.rightMargin: view.side
             Layout.topMargin: 18
             Layout.bottomMargin: 12
             spacing: 14
@@ -126,6 +215,17 @@ Item {
 
             Item { Layout.fillWidth: true }
 
+            // Tidying has its own place, far from «Остановить»: a late click on Stop
+            // never lands on it.
+            PillButtonStyle {
+                objectName: "clearButton"
+                visible: view.hasJobs && Store.hasFinished && !Store.busy
+                text: "Очистить готовые"
+                symbol: "clear_all"
+                help: "Убрать из списка готовые, отменённые и неудачные"
+                onClicked: Store.clearFinished()
+            }
+
             PillButtonStyle {
                 objectName: "addButton"
                 visible: view.hasJobs
@@ -141,8 +241,8 @@ Item {
             objectName: "ffmpegWarning"
             visible: Store.ffmpegMissing
             Layout.fillWidth: true
-            Layout.leftMargin: 24
-            Layout.rightMargin: 24
+            Layout.leftMargin: view.side
+            Layout.rightMargin: view.side
             Layout.bottomMargin: 8
             Layout.preferredHeight: warning.implicitHeight + 24
             radius: 12
@@ -217,6 +317,7 @@ Item {
                     Layout.maximumHeight: Math.max(51, mainArea.height - 3 * 64 - 2 * 10 - 28)
                     Layout.preferredHeight: view.bulkHeight
                     visible: view.bulkHeight > 0
+                    side: view.side
                     kinds: view.bulkShown
                     enabled: !view.bulkHeld
                     opacity: view.bulkHeld ? 0.35 : 1
@@ -236,12 +337,23 @@ Item {
                     // without its fade-out.
                     currentIndex: -1
                     boundsBehavior: Flickable.StopAtBounds
-                    ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
+                    ScrollBar.vertical: ScrollBar {
+                        policy: ScrollBar.AsNeeded
+                        onPressedChanged: if (pressed && Store.busy) view.userScrolled = true
+                    }
                     activeFocusOnTab: true
                     keyNavigationEnabled: false
 
+                    // Focus on the list itself (not on a control of a row) selects a row.
                     onActiveFocusChanged: {
-                        if (activeFocus && view.selectedRow < 0 && count > 0) view.selectRow(0)
+                        if (activeFocus && view.selectedRow < 0 && count > 0
+                                && view.focusItem === list) view.selectRow(0)
+                    }
+                    onMovementStarted: if (Store.busy) view.userScrolled = true
+                    // A smaller window keeps the row the keyboard is on in view.
+                    onHeightChanged: {
+                        if (activeFocus && view.selectedRow >= 0)
+                            positionViewAtIndex(view.selectedRow, ListView.Contain)
                     }
                     Keys.onUpPressed: view.selectRow(Math.max(0, view.selectedRow - 1))
                     Keys.onDownPressed: view.selectRow(Math.min(count - 1, view.selectedRow + 1))
@@ -256,7 +368,9 @@ Item {
                                    || event.key === Qt.Key_Enter) {
                             if (event.modifiers & Qt.ControlModifier) return
                             const row = list.itemAtIndex(view.selectedRow)
-                            if (row) row.openFormatMenu()
+                            // Enter opens a done row's result; Space its format menu.
+                            if (row && event.key === Qt.Key_Space) row.openFormatMenu()
+                            else if (row) row.activate()
                         } else if (event.key === Qt.Key_Escape && view.selectedRow >= 0) {
                             view.selectedRow = -1
                         } else {
@@ -268,8 +382,16 @@ Item {
                     delegate: JobRow {
                         id: jobRow
                         required property int index
-                        x: 24
-                        width: list.width - 48
+                        width: list.width - 2 * view.side
+                        // The view's transitions set x when they end, which would break a
+                        // plain binding: this one is applied again whenever the margin
+                        // changes.
+                        Binding {
+                            target: jobRow
+                            property: "x"
+                            value: view.side
+                            restoreMode: Binding.RestoreNone
+                        }
                         selected: list.activeFocus && view.selectedRow === index
                         onPicked: {
                             view.selectedRow = index
@@ -328,11 +450,178 @@ Item {
             }
         }
 
+        // How the batch goes while it runs, and how it ended afterwards, until the user's
+        // next change. Below the list, so that the rows stay where they are.
+        Item {
+            id: batchStrip
+            objectName: "batchStrip"
+            readonly property bool ended: !Store.busy && Store.summary !== ""
+            readonly property bool hasFailures: ended && Store.failedCount > 0
+            Layout.fillWidth: true
+            Layout.preferredHeight: 44
+            visible: view.hasJobs && (Store.busy || ended)
+
+            Rectangle {
+                width: parent.width
+                height: 1
+                color: Theme.line
+            }
+
+            RowLayout {
+                anchors.fill: parent
+                anchors.leftMargin: view.side
+                anchors.rightMargin: view.side
+                spacing: 10
+
+                Glyph {
+                    visible: batchStrip.ended
+                    name: batchStrip.hasFailures ? "exclamationmark.circle.fill" : "checkmark.circle.fill"
+                    size: 14
+                    color: batchStrip.hasFailures ? Theme.accent : Theme.success
+                }
+                Text {
+                    objectName: "batchText"
+                    text: Store.busy ? Store.batchText : Store.summary
+                    font.family: Theme.font
+                    font.pixelSize: 13
+                    font.weight: Font.DemiBold
+                    color: Theme.text
+                }
+                Text {
+                    objectName: "qualityNote"
+                    Layout.fillWidth: true
+                    visible: Store.busy
+                    text: Store.qualityNote !== "" ? "· Качество " + Store.qualityNote : ""
+                    elide: Text.ElideRight
+                    font.family: Theme.font
+                    font.pixelSize: 12
+                    color: Theme.muted
+                }
+                Item {
+                    Layout.fillWidth: true
+                    visible: !Store.busy
+                }
+                PillButtonStyle {
+                    objectName: "nextFailedButton"
+                    visible: batchStrip.hasFailures
+                    symbol: "arrow_downward"
+                    text: "К ошибке"
+                    help: "Показать следующий файл с ошибкой"
+                    onClicked: view.showNextFailed()
+                }
+                PillButtonStyle {
+                    objectName: "retryFailedButton"
+                    visible: batchStrip.hasFailures
+                    symbol: "arrow.clockwise"
+                    text: "Повторить неудавшиеся"
+                    onClicked: Store.retryFailed()
+                }
+                IconButton {
+                    objectName: "summaryClose"
+                    visible: batchStrip.ended
+                    symbol: "xmark"
+                    help: "Скрыть итог"
+                    onClicked: Store.dismissSummary()
+                }
+            }
+
+            // The whole batch's progress, along the strip's bottom edge.
+            Rectangle {
+                objectName: "batchBar"
+                visible: Store.busy
+                x: view.side
+                y: parent.height - 6
+                width: parent.width - 2 * view.side
+                height: 3
+                radius: 1.5
+                color: Theme.alpha(Theme.text, 0.08)
+                Rectangle {
+                    objectName: "batchBarFill"
+                    width: parent.width * Store.batchProgress
+                    height: parent.height
+                    radius: parent.radius
+                    color: Theme.accent
+                }
+            }
+        }
+
+        // What the window has to tell: skipped files, a file manager that did not answer,
+        // an output folder that went away. In the layout, under the list: it never covers
+        // a row.
+        Item {
+            id: notice
+            objectName: "notice"
+            visible: Store.notice !== ""
+            Layout.fillWidth: true
+            Layout.preferredHeight: noticeCard.height + 12
+
+            Card {
+                id: noticeCard
+                radius: 12
+                x: view.side
+                y: 6
+                width: parent.width - 2 * view.side
+                height: noticeRow.implicitHeight + 16
+
+                RowLayout {
+                    id: noticeRow
+                    anchors.fill: parent
+                    anchors.leftMargin: 14
+                    anchors.rightMargin: 8
+                    spacing: 10
+                    Glyph {
+                        name: "exclamationmark.triangle.fill"
+                        size: 13
+                        color: Theme.accent
+                    }
+                    Text {
+                        objectName: "noticeText"
+                        Layout.fillWidth: true
+                        text: Store.notice
+                        wrapMode: Text.Wrap
+                        maximumLineCount: 3
+                        elide: Text.ElideRight
+                        font.family: Theme.font
+                        font.pixelSize: 12
+                        color: Theme.text
+                    }
+                    PillButtonStyle {
+                        objectName: "noticeAction"
+                        visible: Store.noticeAction !== ""
+                        text: Store.noticeAction
+                        onClicked: Store.runNoticeAction()
+                    }
+                    IconButton {
+                        objectName: "noticeClose"
+                        symbol: "xmark"
+                        help: "Закрыть"
+                        onClicked: Store.dismissNotice()
+                    }
+                }
+            }
+
+            // A notice goes by itself after a while; one with a button stays longer.
+            Timer {
+                id: noticeTimer
+                interval: Store.noticeAction !== "" ? 60000 : 12000
+                onTriggered: Store.dismissNotice()
+            }
+            Connections {
+                target: Store
+                function onNoticeChanged() {
+                    if (Store.notice !== "") noticeTimer.restart()
+                    else noticeTimer.stop()
+                }
+            }
+        }
+
         // Footer
         Item {
             id: footer
             objectName: "footer"
             Layout.fillWidth: true
+            // Its controls take no focus while it is closed (the start screen).
+            enabled: view.hasJobs
             Layout.preferredHeight: view.hasJobs ? footerRow.implicitHeight + 28 : 0
             clip: true
 
@@ -364,8 +653,8 @@ Item {
                 RowLayout {
                     id: footerRow
                     anchors.fill: parent
-                    anchors.leftMargin: 24
-                    anchors.rightMargin: 24
+                    anchors.leftMargin: view.side
+                    anchors.rightMargin: view.side
                     anchors.topMargin: 14
                     anchors.bottomMargin: 14
                     spacing: 14
@@ -379,6 +668,7 @@ Item {
                         Layout.maximumWidth: 360
                         Caption { text: "КАЧЕСТВО" }
                         Segmented {
+                            id: qualitySelector
                             objectName: "qualitySelector"
                             Layout.fillWidth: true
                             Layout.preferredWidth: 360
@@ -397,15 +687,6 @@ Item {
                     Item { Layout.fillWidth: true }
 
                     PillButtonStyle {
-                        objectName: "clearButton"
-                        visible: Store.hasFinished && !Store.busy
-                        text: "Очистить готовые"
-                        symbol: view.narrow ? "clear_all" : ""
-                        iconOnly: view.narrow
-                        help: "Убрать из списка готовые, отменённые и неудачные"
-                        onClicked: Store.clearFinished()
-                    }
-                    PillButtonStyle {
                         objectName: "stopButton"
                         visible: Store.busy
                         large: true
@@ -422,8 +703,9 @@ Item {
                         text: Store.convertTitle
                         // A batch's start takes the count away.
                         preparedText: "Конвертировать"
-                        help: "Конвертировать все готовые файлы — Ctrl+Enter"
-                        enabled: Store.readyCount > 0
+                        help: Store.readyCount > 0 ? "Конвертировать все готовые файлы — Ctrl+Enter"
+                                                   : "Повторить неудавшиеся — Ctrl+Enter"
+                        enabled: Store.canConvert
                         onClicked: Store.convertAll()
                     }
                 }
@@ -435,7 +717,7 @@ Item {
     // Enter joins them here.
     Shortcut {
         sequence: "Ctrl+Enter"
-        enabled: view.hasJobs && Store.readyCount > 0 && !view.dialogOpen
+        enabled: view.hasJobs && Store.canConvert && !view.dialogOpen
         onActivated: Store.convertAll()
     }
 
@@ -446,6 +728,8 @@ Item {
             return
         }
         selectedRow = Math.max(0, Math.min(list.count - 1, row))
+        // Moving through the rows during a batch ends following the running ones.
+        if (Store.busy) userScrolled = true
         list.positionViewAtIndex(selectedRow, ListView.Contain)
     }
 
@@ -457,64 +741,6 @@ Item {
         if (!job || job.status === Job.Running || job.status === Job.Queued) return
         Store.remove(job)
         selectedRow = Math.min(selectedRow, Store.jobs.count - 1)
-    }
-
-    // What the window has to tell: skipped files, a file manager that did not answer.
-    // It lies over the bottom of the list, so nothing moves when it comes or goes.
-    Card {
-        id: notice
-        objectName: "notice"
-        visible: Store.notice !== ""
-        radius: 12
-        anchors.horizontalCenter: parent.horizontalCenter
-        anchors.bottom: parent.bottom
-        anchors.bottomMargin: footer.height + 12
-        width: Math.min(parent.width - 48, noticeRow.implicitWidth + 28)
-        height: noticeRow.implicitHeight + 20
-        z: 10
-
-        RowLayout {
-            id: noticeRow
-            anchors.fill: parent
-            anchors.leftMargin: 14
-            anchors.rightMargin: 8
-            spacing: 10
-            Glyph {
-                name: "exclamationmark.triangle.fill"
-                size: 13
-                color: Theme.accent
-            }
-            Text {
-                objectName: "noticeText"
-                Layout.fillWidth: true
-                Layout.maximumWidth: 640
-                text: Store.notice
-                wrapMode: Text.Wrap
-                font.family: Theme.font
-                font.pixelSize: 12
-                color: Theme.text
-            }
-            IconButton {
-                objectName: "noticeClose"
-                symbol: "xmark"
-                help: "Закрыть"
-                onClicked: Store.dismissNotice()
-            }
-        }
-
-        // A notice goes by itself after a while.
-        Timer {
-            id: noticeTimer
-            interval: 12000
-            onTriggered: Store.dismissNotice()
-        }
-        Connections {
-            target: Store
-            function onNoticeChanged() {
-                if (Store.notice !== "") noticeTimer.restart()
-                else noticeTimer.stop()
-            }
-        }
     }
 
     DropArea {

@@ -54,6 +54,16 @@ Popup {
         shadowY: 10
     }
 
+    // Ctrl+L, as in a file manager: type a path.
+    Shortcut {
+        sequence: "Ctrl+L"
+        enabled: panel.visible
+        onActivated: {
+            pathField.forceActiveFocus(Qt.ShortcutFocusReason)
+            pathField.selectAll()
+        }
+    }
+
     FolderModel {
         id: folderModel
         foldersOnly: panel.foldersOnly

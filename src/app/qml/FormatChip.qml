@@ -42,7 +42,11 @@ T.Button {
         shadowBlur: 6
     }
 
-    ToolTip.visible: (hovered || keyMarked) && detail !== ""
+    /// A click hides the tooltip until the pointer comes back.
+    property bool tipDismissed: false
+    onPressed: tipDismissed = true
+    onHoveredChanged: if (!hovered && visible) tipDismissed = false
+    ToolTip.visible: ((hovered && !tipDismissed) || keyMarked) && detail !== ""
     ToolTip.text: detail
     ToolTip.delay: 600
 }

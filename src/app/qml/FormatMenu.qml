@@ -17,19 +17,29 @@ Item {
     implicitHeight: 32
     opacity: enabled ? 1 : 0.5
     activeFocusOnTab: true
-    Keys.onSpacePressed: root.openMenu()
-    Keys.onReturnPressed: root.openMenu()
-    Keys.onEnterPressed: root.openMenu()
+    Keys.onSpacePressed: root.openMenu(true)
+    Keys.onReturnPressed: root.openMenu(true)
+    Keys.onEnterPressed: root.openMenu(true)
+
+    /// The keyboard was last used on it: its focus ring shows.
+    property bool byKeyboard: false
+    /// A click hides the tooltip until the pointer comes back.
+    property bool tipDismissed: false
 
     /// Opens the menu with the current target marked for the keyboard.
-    function openMenu() {
+    function openMenu(viaKeyboard) {
         if (!enabled || !job) return
+        byKeyboard = viaKeyboard === true
         if (!menu) menu = menuComponent.createObject(root) as Popup
         menu.open()
         menu.keyIndex = Math.max(0, menu.formats.indexOf(job.target))
     }
 
-    FocusRing { shown: root.activeFocus }
+    /// The focus came back from a menu opened with the pointer: no ring for that.
+    property bool pointerFocus: false
+    onActiveFocusChanged: if (!activeFocus) pointerFocus = false
+
+    FocusRing { shown: root.activeFocus && !root.pointerFocus }
 
     Surface {
         anchors.fill: parent
@@ -70,10 +80,15 @@ Item {
         anchors.fill: parent
         hoverEnabled: true
         cursorShape: Qt.PointingHandCursor
-        onClicked: root.openMenu()
+        onClicked: {
+            root.tipDismissed = true
+            root.openMenu(false)
+        }
+        onContainsMouseChanged: if (!containsMouse && root.visible) root.tipDismissed = false
     }
 
-    ToolTip.visible: (area.containsMouse || root.activeFocus) && (root.menu === null || !root.menu.visible)
+    ToolTip.visible: ((area.containsMouse && !root.tipDismissed) || (root.activeFocus && !root.pointerFocus))
+                     && (root.menu === null || !root.menu.visible)
     ToolTip.text: job?.targetDetail ?? ""
     ToolTip.delay: 600
 
@@ -89,6 +104,13 @@ Item {
             modal: false
             focus: true
             closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutside
+
+            // The focus goes back to the chip that opened the menu, and with it the
+            // row stays the selected one.
+            onClosed: {
+                root.pointerFocus = !root.byKeyboard
+                root.forceActiveFocus(root.byKeyboard ? Qt.TabFocusReason : Qt.MouseFocusReason)
+            }
 
             /// Every format of the menu in its order, and the one the keyboard marks.
             readonly property var formats: {

@@ -45,10 +45,17 @@ Item {
         anchors.fill: parent
         hoverEnabled: true
         cursorShape: Qt.PointingHandCursor
+        onPressed: root.tipDismissed = true
+        // Only a real leave brings it back: a button hidden under the pointer (a job
+        // that started) and shown again is no new visit.
+        onContainsMouseChanged: if (!containsMouse && root.visible) root.tipDismissed = false
         onClicked: root.clicked()
     }
 
-    ToolTip.visible: (hovered || activeFocus) && help !== ""
+    /// A click hides the tooltip until the pointer comes back.
+    property bool tipDismissed: false
+    readonly property bool tipShown: ((hovered && !tipDismissed) || activeFocus) && help !== ""
+    ToolTip.visible: tipShown
     ToolTip.text: help
     ToolTip.delay: 600
 }

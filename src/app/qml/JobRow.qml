@@ -18,8 +18,15 @@ Card {
     property bool selected: false
     /// The row was clicked: it should become the selected row.
     signal picked
+    /// Marks a job row for the window, which follows the keyboard focus into rows.
+    readonly property bool isJobRow: true
 
-    function openFormatMenu() { formatMenu.openMenu() }
+    function openFormatMenu() { formatMenu.openMenu(true) }
+    /// What a double click or Enter does: opens a done job's result.
+    function activate() {
+        if (status === Job.Done) Store.openResult(job)
+        else formatMenu.openMenu(true)
+    }
 
     radius: 14
     highlighted: converting
@@ -27,9 +34,19 @@ Card {
 
     HoverHandler { id: hover }
 
+    // When the last click landed, for a double click (the handler's own count does not
+    // survive the focus moving to the list on the first click).
+    property double lastTap: 0
     TapHandler {
         acceptedButtons: Qt.LeftButton
-        onTapped: row.picked()
+        onTapped: {
+            row.picked()
+            const now = Date.now()
+            const twice = now - row.lastTap < Qt.styleHints.mouseDoubleClickInterval
+            row.lastTap = twice ? 0 : now
+            // A double click opens a done job's result.
+            if (twice && row.status === Job.Done) Store.openResult(row.job)
+        }
     }
 
     // The keyboard's selection: a light tint and a neutral outline, unlike the red
@@ -72,33 +89,21 @@ Card {
             Layout.preferredWidth: 40
             Layout.preferredHeight: 40
 
-            Image {
-                id: icon
+            // One family of monochrome symbols, one per kind, on a quiet tile: the
+            // desktop's coloured file icons mixed with them looked like a mistake.
+            Rectangle {
                 anchors.fill: parent
-                visible: status === Image.Ready
-                source: row.job && row.job.icon !== "" ? "image://fileicon/" + row.job.icon : ""
-                sourceSize: Qt.size(80, 80)
-                fillMode: Image.PreserveAspectFit
-                smooth: true
+                radius: 10
+                color: Theme.alpha(Theme.text, 0.05)
+                border.width: 1
+                border.color: Theme.line
             }
             Glyph {
+                objectName: "kindSymbol"
                 anchors.centerIn: parent
-                visible: !icon.visible
                 name: row.job ? row.job.kindSymbol : ""
                 size: 22
                 color: Theme.muted
-            }
-            Glyph {
-                width: 16
-                height: 16
-                anchors.right: parent.right
-                anchors.bottom: parent.bottom
-                anchors.rightMargin: -3
-                anchors.bottomMargin: -3
-                name: row.job ? row.job.kindSymbol : ""
-                size: 8
-                font.weight: Font.Bold
-                color: "white"
             }
         }
 
@@ -158,6 +163,9 @@ Card {
                 objectName: "removeButton"
                 x: 0
                 visible: !row.converting && !row.waiting
+                // Next to «Показать» or «Повторить» it is no Tab stop of its own: Delete
+                // removes the selected row.
+                activeFocusOnTab: !revealButton.visible && !retryButton.visible
                 symbol: "xmark"
                 help: "Убрать из списка"
                 onClicked: Store.remove(row.job)
@@ -171,6 +179,7 @@ Card {
                 onClicked: Store.cancel(row.job)
             }
             IconButton {
+                id: revealButton
                 objectName: "revealButton"
                 x: 38
                 visible: row.status === Job.Done
@@ -179,6 +188,7 @@ Card {
                 onClicked: Store.reveal(row.job.outputUrl)
             }
             IconButton {
+                id: retryButton
                 objectName: "retryButton"
                 x: 38
                 visible: row.status === Job.Failed || row.status === Job.Cancelled
@@ -227,6 +237,13 @@ Card {
             objectName: "contextMenu"
 
             MenuItem {
+                objectName: "openResultItem"
+                text: "Открыть"
+                visible: row.status === Job.Done
+                height: visible ? implicitHeight : 0
+                onTriggered: Store.openResult(row.job)
+            }
+            MenuItem {
                 text: "Показать исходный файл в файловом менеджере"
                 onTriggered: Store.reveal(row.job.url)
             }
@@ -243,6 +260,12 @@ Card {
                 text: "Убрать из списка"
                 enabled: !row.converting
                 onTriggered: Store.remove(row.job)
+            }
+            MenuItem {
+                objectName: "removeUnstartedItem"
+                text: "Убрать неначатые"
+                enabled: Store.readyCount > 0 || Store.pendingCount > 0
+                onTriggered: Store.removeUnstarted()
             }
         }
     }

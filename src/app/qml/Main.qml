@@ -2,12 +2,14 @@ import QtQuick
 import Lumatra
 
 Window {
+    id: window
     width: 1000
     height: 680
     minimumWidth: 820
     minimumHeight: 560
     visible: true
-    title: "Lumatra"
+    // How the batch goes, or how it ended, is seen in the task bar too.
+    title: Store.windowTitle
     color: Theme.background
 
     // The controls' own parts (menus, tooltips, the file panels) follow the window's
@@ -34,6 +36,20 @@ Window {
     palette.disabled.windowText: Theme.muted
     palette.disabled.text: Theme.muted
     palette.disabled.buttonText: Theme.muted
+
+    // The end of a batch in a window the user is not looking at is told by the desktop.
+    Connections {
+        target: Store
+        function onBatchFinished() {
+            if (!window.active) Store.notifyBatchEnd()
+        }
+    }
+    // Results may have been moved or deleted while the user was elsewhere.
+    property bool wasAway: false
+    onActiveChanged: {
+        if (!active) wasAway = true
+        else if (wasAway) Store.checkResults()
+    }
 
     // Closing the window quits; while files convert, the user is asked first.
     onClosing: (close) => {

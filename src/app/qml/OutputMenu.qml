@@ -119,7 +119,7 @@ Item {
             visible: root.hasFolder
             height: visible ? implicitHeight : 0
         }
-        MenuItem {
+        ChoiceItem {
             objectName: "showFolderItem"
             visible: root.hasFolder
             height: visible ? implicitHeight : 0

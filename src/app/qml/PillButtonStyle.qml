@@ -31,7 +31,11 @@ T.Button {
     Keys.onReturnPressed: button.clicked()
     Keys.onEnterPressed: button.clicked()
 
-    ToolTip.visible: (hovered || visualFocus) && ToolTip.text !== ""
+    /// A click hides the tooltip until the pointer comes back.
+    property bool tipDismissed: false
+    onPressed: tipDismissed = true
+    onHoveredChanged: if (!hovered && visible) tipDismissed = false
+    ToolTip.visible: ((hovered && !tipDismissed) || visualFocus) && ToolTip.text !== ""
     ToolTip.text: iconOnly ? (help !== "" ? text + " — " + help : text) : help
     ToolTip.delay: 600
 

@@ -74,10 +74,12 @@ Item {
         Glyph {
             id: statusSymbol
             anchors.verticalCenter: parent.verticalCenter
+            // A done job whose result has gone shows no success mark.
+            readonly property bool gone: line.status === Job.Done && line.job && line.job.resultMissing
             visible: line.status === Job.Done || line.status === Job.Failed
-            name: line.status === Job.Done ? "checkmark.circle.fill" : "exclamationmark.circle.fill"
+            name: line.status === Job.Done && !gone ? "checkmark.circle.fill" : "exclamationmark.circle.fill"
             size: 11
-            color: line.status === Job.Done ? Theme.success : Theme.accent
+            color: gone ? Theme.muted : line.status === Job.Done ? Theme.success : Theme.accent
         }
 
         Text {

@@ -62,6 +62,18 @@ bool Job::canProduce(Format format) const {
     return std::find(m_targets.begin(), m_targets.end(), format) != m_targets.end();
 }
 
+void Job::dropSoundTargets() {
+    std::vector<Format> kept = m_targets;
+    std::erase_if(kept, [](Format format) { return isAudioOnly(format); });
+    if (kept.empty() || kept.size() == m_targets.size()) return;
+    m_targets = std::move(kept);
+    emit targetsChanged();
+    if (isAudioOnly(m_target)) {
+        m_target = m_targets.front();
+        emit targetChanged();
+    }
+}
+
 void Job::setTarget(Format format) {
     if (!canProduce(format)) return;
     if (format != m_target) {
@@ -76,8 +88,14 @@ QString Job::targetName() const {
     return qtText(rawValue(m_target));
 }
 
+void Job::choose(Format format) {
+    if (!canProduce(format)) return;
+    m_chosen = true;
+    setTarget(format);
+}
+
 void Job::setTargetName(const QString& name) {
-    if (const auto format = formatFromRaw(name.toStdString())) setTarget(*format);
+    if (const auto format = formatFromRaw(name.toStdString())) choose(*format);
 }
 
 QString Job::targetLabel() const {
@@ -127,7 +145,10 @@ void Job::setStatus(Status status, double progress) {
     const bool phase = status != m_status;
     m_status = status;
     m_progress = progress;
-    if (status != Status::Done) m_result.reset();
+    if (status != Status::Done) {
+        m_result.reset();
+        m_resultMissing = false;
+    }
     if (status != Status::Failed) m_message.clear();
     emit statusChanged();
     if (phase) emit phaseChanged();
@@ -148,6 +169,7 @@ void Job::markRunning(double fraction) {
 
 void Job::markDone(ConvertResult result) {
     m_result = std::move(result);
+    m_resultMissing = false;
     m_status = Status::Done;
     m_progress = 0;
     m_message.clear();
@@ -157,6 +179,7 @@ void Job::markDone(ConvertResult result) {
 
 void Job::markFailed(QString message) {
     m_result.reset();
+    m_resultMissing = false;
     m_message = std::move(message);
     m_status = Status::Failed;
     m_progress = 0;
@@ -166,6 +189,17 @@ void Job::markFailed(QString message) {
 
 void Job::markCancelled() {
     setStatus(Status::Cancelled);
+}
+
+bool Job::checkResult() {
+    if (m_status != Status::Done || !m_result) return false;
+    std::error_code error;
+    const bool missing = !std::filesystem::exists(m_result->output, error) && !error;
+    if (missing == m_resultMissing) return false;
+    m_resultMissing = missing;
+    emit statusChanged();
+    emit phaseChanged();
+    return true;
 }
 
 void Job::measure() {
@@ -197,6 +231,8 @@ QString Job::statusText() const {
         return QString::number(static_cast<int>(m_progress * 100)) + QLatin1Char('%');
     case Status::Done:
         if (!m_result) return {};
+        if (m_resultMissing)
+            return qtPath(m_result->output.filename()) + QStringLiteral(" · файла больше нет");
         return qtPath(m_result->output.filename()) + QStringLiteral(" · ") +
                QString::fromStdString(formatByteCount(m_result->bytes)) + QStringLiteral(" · ") +
                durationText(m_result->seconds);

@@ -38,10 +38,10 @@ class Job : public QObject {
     Q_PROPERTY(QString kind READ kindName CONSTANT FINAL)
     Q_PROPERTY(QString kindTitle READ kindTitle CONSTANT FINAL)
     Q_PROPERTY(QString kindSymbol READ kindSymbol CONSTANT FINAL)
-    Q_PROPERTY(QStringList targets READ targetNames CONSTANT FINAL)
+    Q_PROPERTY(QStringList targets READ targetNames NOTIFY targetsChanged FINAL)
     Q_PROPERTY(qint64 bytes READ bytes NOTIFY bytesChanged FINAL)
     Q_PROPERTY(QString sourceText READ sourceText NOTIFY bytesChanged FINAL)
-    Q_PROPERTY(QVariantList menuGroups READ menuGroups CONSTANT FINAL)
+    Q_PROPERTY(QVariantList menuGroups READ menuGroups NOTIFY targetsChanged FINAL)
 
     Q_PROPERTY(QString target READ targetName WRITE setTargetName NOTIFY targetChanged FINAL)
     Q_PROPERTY(QString targetLabel READ targetLabel NOTIFY targetChanged FINAL)
@@ -57,6 +57,7 @@ class Job : public QObject {
     Q_PROPERTY(bool pending READ isPending NOTIFY phaseChanged FINAL)
 
     Q_PROPERTY(QString icon READ icon NOTIFY iconChanged FINAL)
+    Q_PROPERTY(bool resultMissing READ resultMissing NOTIFY phaseChanged FINAL)
 
 public:
     /// Where a job stands. In QML: `Job.Ready`… or `job.statusName` ("ready"…).
@@ -80,6 +81,9 @@ public:
     const std::vector<Format>& targets() const { return m_targets; }
     QStringList targetNames() const;
     bool canProduce(Format format) const;
+    /// A video found to have no sound track: the sound-only targets go, and a target
+    /// among them gives way to the first that is left.
+    void dropSoundTargets();
     std::int64_t bytes() const { return m_bytes; }
     /// Measures the source again (a retry converts the file as it is now).
     void measure();
@@ -89,7 +93,13 @@ public:
     /// format the job cannot produce is ignored.
     void setTarget(Format format);
     QString targetName() const;
-    /// Unknown names and formats outside `targets` are ignored.
+    /// The user's own pick (the row's menu, the bulk bar): like setTarget, and the
+    /// choice may be carried over to files of the kind added later.
+    void choose(Format format);
+    /// Whether the target is one the user picked, not the file's default.
+    bool isChosen() const { return m_chosen; }
+    /// The user's pick by name (the row's menu); unknown names and formats outside
+    /// `targets` are ignored.
     void setTargetName(const QString& name);
     /// The menu chip's face: the raw value in upper case ("HEVC").
     QString targetLabel() const;
@@ -120,6 +130,17 @@ public:
     void markFailed(QString message);
     void markCancelled();
 
+    /// A done job whose output is no longer where it was put (checked by
+    /// checkResult()); the row says so.
+    bool resultMissing() const { return m_resultMissing; }
+    /// Looks whether a done job's output still exists; true when that changed.
+    bool checkResult();
+
+    /// Whether the job belongs to the batch under way (or that ended last): the store's
+    /// bookkeeping for the batch's count and summary.
+    bool inBatch() const { return m_inBatch; }
+    void setInBatch(bool member) { m_inBatch = member; }
+
     /// Theme icon name of the file's type; empty until the store looks it up, or when
     /// the theme has none. QML shows it as "image://fileicon/" + icon.
     QString icon() const { return m_icon; }
@@ -136,6 +157,8 @@ public:
 
 signals:
     void targetChanged();
+    /// The list of targets shrank (a video without sound).
+    void targetsChanged();
     /// Any change of the status, including a new progress fraction while running.
     void statusChanged();
     /// The status moved to another case (not fired for progress alone).
@@ -159,6 +182,9 @@ private:
     std::optional<ConvertResult> m_result;
     QString m_message;
     QString m_icon;
+    bool m_chosen = false;
+    bool m_inBatch = false;
+    bool m_resultMissing = false;
 };
 
 /// The duration of a conversion as a row shows it: "меньше секунды", "2,4 с" (one

@@ -115,6 +115,7 @@ void JobListModel::watch(Job* job) {
         rowChanged(job, TargetRole);
         emit jobChanged(job);
     });
+    connect(job, &Job::targetsChanged, this, [this, job] { emit jobChanged(job); });
     connect(job, &Job::phaseChanged, this, [this, job] {
         rowChanged(job, StatusRole);
         emit jobChanged(job);

@@ -2,10 +2,12 @@
 
 #include "store/qt_text.h"
 
+#include "converter/converter.h"
 #include "converter/families.h"
 #include "platform/file_icons.h"
 #include "platform/file_manager.h"
 #include "platform/launcher_badge.h"
+#include "platform/notifications.h"
 #include "platform/settings.h"
 #include "platform/sounds.h"
 #include "tools/tools.h"
@@ -20,6 +22,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <unordered_set>
 #include <utility>
 
@@ -45,8 +48,9 @@ fs::path normalised(const fs::path& path) {
 }
 
 // Files and folders as the user handed them, with folders replaced by their visible
-// entries sorted the way a file manager lists them. Paths that do not exist vanish.
-std::vector<fs::path> expand(const std::vector<fs::path>& paths) {
+// entries sorted the way a file manager lists them. Paths that do not exist vanish;
+// their names go to `missing`.
+std::vector<fs::path> expand(const std::vector<fs::path>& paths, QStringList& missing) {
     // The C locale collates by code point and ignores numeric mode; a real locale's
     // rules stand in for it.
     QLocale locale;
@@ -60,7 +64,10 @@ std::vector<fs::path> expand(const std::vector<fs::path>& paths) {
         const fs::path path = normalised(given);
         std::error_code error;
         const auto status = fs::status(path, error);
-        if (error || !fs::exists(status)) continue;
+        if (error || !fs::exists(status)) {
+            if (path.has_filename()) missing.append(qtPath(path.filename()));
+            continue;
+        }
         if (!fs::is_directory(status) || lowercased(pathExtension(path)) == "rtfd") {
             expanded.push_back(path);
             continue;
@@ -87,32 +94,51 @@ const QString fileManagerMissingText =
     QStringLiteral("Не удалось открыть файловый менеджер: ни один не ответил. "
                    "Установите файловый менеджер или откройте папку вручную.");
 
-// "1 файл", "2 файла", "5 файлов", "21 файл".
 QString filesText(int count) {
-    const int tens = count % 100;
-    const int ones = count % 10;
-    const char* word = (tens >= 11 && tens <= 14) ? "файлов"
-                       : ones == 1                ? "файл"
-                       : (ones >= 2 && ones <= 4) ? "файла"
-                                                  : "файлов";
-    return QString::number(count) + QLatin1Char(' ') + QString::fromUtf8(word);
+    return countText(count, "файл", "файла", "файлов");
+}
+
+QString namesText(const QStringList& names) {
+    QStringList shown = names.mid(0, 3);
+    if (names.size() > 3) shown.append(QStringLiteral("…"));
+    return QStringLiteral(" (") + shown.join(QStringLiteral(", ")) + QStringLiteral(")");
 }
 
 } // namespace
 
-QString skippedText(const QStringList& unknown, int twice) {
+QString countText(int count, const char* one, const char* few, const char* many) {
+    const int tens = std::abs(count) % 100;
+    const int ones = std::abs(count) % 10;
+    const char* word = (tens >= 11 && tens <= 14) ? many
+                       : ones == 1                ? one
+                       : (ones >= 2 && ones <= 4) ? few
+                                                  : many;
+    return QString::number(count) + QLatin1Char(' ') + QString::fromUtf8(word);
+}
+
+QString timeLeftText(double seconds) {
+    if (!std::isfinite(seconds) || seconds < 10) return QStringLiteral("несколько секунд");
+    if (seconds < 60)
+        return QStringLiteral("~") + QString::number(static_cast<int>(std::ceil(seconds / 5)) * 5) +
+               QStringLiteral(" с");
+    return QStringLiteral("~") +
+           QString::number(static_cast<long long>(std::lround(seconds / 60))) +
+           QStringLiteral(" мин");
+}
+
+QString skippedText(const QStringList& unknown, int twice, const QStringList& missing) {
     QStringList parts;
+    const auto lead = [&] { return parts.isEmpty() ? QStringLiteral("Пропущено: ") : QString(); };
+    if (!missing.isEmpty()) {
+        parts.append(lead() + filesText(static_cast<int>(missing.size())) +
+                     QStringLiteral(" — не найден") +
+                     (missing.size() > 1 ? QStringLiteral("о") : QString()) + namesText(missing));
+    }
     if (!unknown.isEmpty()) {
-        QStringList names = unknown.mid(0, 3);
-        if (unknown.size() > 3) names.append(QStringLiteral("…"));
-        parts.append(QStringLiteral("Пропущено: ") + filesText(static_cast<int>(unknown.size())) +
-                     QStringLiteral(" — такие файлы Lumatra не конвертирует (") +
-                     names.join(QStringLiteral(", ")) + QStringLiteral(")"));
+        parts.append(lead() + filesText(static_cast<int>(unknown.size())) +
+                     QStringLiteral(" — такие файлы Lumatra не конвертирует") + namesText(unknown));
     }
-    if (twice > 0) {
-        parts.append((unknown.isEmpty() ? QStringLiteral("Пропущено: ") : QString()) +
-                     filesText(twice) + QStringLiteral(" уже в списке"));
-    }
+    if (twice > 0) parts.append(lead() + filesText(twice) + QStringLiteral(" уже в списке"));
     return parts.join(QStringLiteral("; ")) + QStringLiteral(".");
 }
 
@@ -142,8 +168,9 @@ Store::Store(QObject* parent)
       m_runner(new QueueRunner(
           *m_jobs,
           [this] {
+              // A batch converts at the quality it started with.
               Options options;
-              options.quality = m_quality;
+              options.quality = m_runner && m_runner->isActive() ? m_batchQuality : m_quality;
               options.outputDirectory = m_outputDirectory;
               return options;
           },
@@ -164,11 +191,31 @@ Store::Store(QObject* parent)
     connect(m_runner, &QueueRunner::ticked, this, [this] {
         ++m_tick;
         emit tickChanged();
+        updateBatch();
+    });
+    connect(this, &Store::qualityChanged, this, &Store::qualityNoteChanged);
+    connect(m_runner, &QueueRunner::activeChanged, this, [this] {
+        emit qualityNoteChanged();
+        // The title of an ended batch comes with its summary (endBatch).
+        updateBatch();
+        if (m_runner->isActive()) emit windowTitleChanged();
     });
     connect(this, &Store::qualityChanged, m_runner, &QueueRunner::optionsChanged);
     connect(this, &Store::outputDirectoryChanged, m_runner, &QueueRunner::optionsChanged);
     connect(m_runner, &QueueRunner::jobFinished, this, [this](Job* job) {
         if (job->kind() == Kind::document) m_usedTextEngine = true;
+        // A chosen folder that went away mid-batch fails every job running then: said
+        // once, with a way to convert them again.
+        if (job->status() == Job::Status::Failed && m_outputDirectory && !m_toldFolderGone) {
+            std::error_code error;
+            if (!fs::is_directory(*m_outputDirectory, error)) {
+                m_toldFolderGone = true;
+                say(QStringLiteral("Папки «") + outputDirectoryName() +
+                        QStringLiteral("» больше нет: файлы, которые конвертировались в неё, "
+                                       "не сохранены."),
+                    NoticeAction::retryFailed);
+            }
+        }
         updateBadge();
     });
     connect(m_runner, &QueueRunner::batchFinished, this, &Store::endBatch);
@@ -280,6 +327,13 @@ bool Store::hasFinished() const {
     return std::any_of(jobs.begin(), jobs.end(), [](const auto& job) { return job->isFinished(); });
 }
 
+int Store::failedCount() const {
+    const auto& jobs = m_jobs->jobs();
+    return static_cast<int>(std::count_if(jobs.begin(), jobs.end(), [](const auto& job) {
+        return job->status() == Job::Status::Failed;
+    }));
+}
+
 QString Store::convertTitle() const {
     const int ready = readyCount();
     if (ready > 1) return QStringLiteral("Конвертировать · ") + QString::number(ready);
@@ -295,13 +349,18 @@ void Store::jobChanged() {
     const int ready = readyCount();
     const int pending = pendingCount();
     const bool finished = hasFinished();
-    if (ready != m_lastReady || pending != m_lastPending || finished != m_lastFinished) {
+    // A finished job made ready again (a new target) is the user's next step.
+    if (!isBusy() && ready > m_lastReady && m_lastReady >= 0) dismissSummary();
+    if (ready != m_lastReady || pending != m_lastPending || finished != m_lastFinished ||
+        failedCount() != m_lastFailed) {
+        m_lastFailed = failedCount();
         m_lastReady = ready;
         m_lastPending = pending;
         m_lastFinished = finished;
         emit countsChanged();
     }
     updateBadge();
+    updateBatch();
     // The bar rebuilds its rows on this signal: only for a real change, not for every
     // job that starts or ends.
     QVariantList bulk = bulkKinds();
@@ -328,7 +387,9 @@ int Store::addPaths(const QStringList& paths) {
 }
 
 int Store::add(const std::vector<fs::path>& paths) {
-    const auto expanded = expand(paths);
+    QStringList missing;
+    const auto expanded = expand(paths, missing);
+    dismissSummary();
 
     std::unordered_set<std::string> active;
     for (const auto& job : m_jobs->jobs())
@@ -342,7 +403,8 @@ int Store::add(const std::vector<fs::path>& paths) {
         const auto kind = static_cast<std::size_t>((*it)->kind());
         if (looked[kind] || (*it)->status() != Job::Status::Ready) continue;
         looked[kind] = true;
-        carried[kind] = (*it)->target();
+        // Only the user's own pick travels: a file's default is its own.
+        if ((*it)->isChosen()) carried[kind] = (*it)->target();
     }
 
     int refused = 0;
@@ -365,14 +427,21 @@ int Store::add(const std::vector<fs::path>& paths) {
         // A choice made for other files of the kind is carried over, but a file is not
         // proposed to become its own format (a PNG after JPG → PNG keeps its default).
         if (carried[kind] && !isSameFormat(*carried[kind], lowercased(pathExtension(path))))
-            job->setTarget(*carried[kind]);
+            job->choose(*carried[kind]);
         job->setIcon(fileIconName(path));
         active.insert(path.native());
-        carried[kind] = job->target();
+        // A file that could not take the choice passes it on to the next one.
+        if (job->isChosen()) carried[kind] = job->target();
         fresh.push_back(std::move(job));
     }
+    std::vector<Job*> videos;
+    for (const auto& job : fresh)
+        if (job->kind() == Kind::video) videos.push_back(job.get());
     m_jobs->append(std::move(fresh));
-    if (!unknown.isEmpty() || twice > 0) say(skippedText(unknown, twice));
+    for (Job* video : videos)
+        probeSound(video);
+    if (!unknown.isEmpty() || twice > 0 || !missing.isEmpty())
+        say(skippedText(unknown, twice, missing));
     if (m_preparesConversions) {
         prepareLibraries();
         prepareTextEngine();
@@ -402,6 +471,23 @@ void Store::prepareLibraries() {
     if (images && !std::exchange(m_imagesPrepared, true)) load(imageFamily);
 }
 
+// A video without a sound track cannot become a song: its sound-only targets go as soon
+// as a look into the file (on a pool thread, a few milliseconds) says so.
+void Store::probeSound(Job* job) {
+    QThreadPool::globalInstance()->start([job = QPointer<Job>(job), path = job->path()] {
+        bool silent = false;
+        try {
+            const auto probe = Converter(Tools::locate()).probe(path);
+            silent = probe.readable && probe.hasVideo && !probe.hasAudio;
+        } catch (const std::exception&) {
+        }
+        if (!silent) return;
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [job] {
+            if (job && job->status() == Job::Status::Ready) job->dropSoundTargets();
+        });
+    });
+}
+
 void Store::prepareTextEngine() {
     // Every document but a PDF goes through the text converter.
     int documents = 0;
@@ -422,10 +508,20 @@ void Store::prepareTextEngine() {
     m_usedTextEngine = true;
 }
 
-void Store::say(const QString& text) {
-    if (text == m_notice) return;
+void Store::say(const QString& text, NoticeAction action) {
+    const QString label =
+        action == NoticeAction::retryFailed ? QStringLiteral("Повторить") : QString();
+    if (text == m_notice && label == m_noticeAction) return;
     m_notice = text;
+    m_noticeAction = label;
+    m_noticeDoes = action;
     emit noticeChanged();
+}
+
+void Store::runNoticeAction() {
+    const NoticeAction action = m_noticeDoes;
+    say({});
+    if (action == NoticeAction::retryFailed) retryFailed();
 }
 
 void Store::dismissNotice() {
@@ -452,12 +548,50 @@ void Store::remove(Job* job) {
     if (job->status() == Job::Status::Queued && !m_runner->withdraw(job)) return;
     if (job->status() == Job::Status::Running) return;
     const QUuid id = job->id();
+    dismissSummary();
     m_jobs->removeIf([&](const Job& candidate) { return candidate.id() == id; });
     updateBadge();
 }
 
 void Store::clearFinished() {
+    dismissSummary();
     m_jobs->removeIf([](const Job& job) { return job.isFinished(); });
+}
+
+void Store::removeUnstarted() {
+    dismissSummary();
+    {
+        Batch batch(*this);
+        // A queued job a worker has just taken is running, and stays.
+        for (const auto& job : m_jobs->jobs())
+            if (job->status() == Job::Status::Queued) m_runner->withdraw(job.get());
+    }
+    m_jobs->removeIf([](const Job& job) {
+        return job.status() == Job::Status::Ready || job.status() == Job::Status::Queued;
+    });
+    updateBadge();
+}
+
+int Store::nextFailedRow(int after) const {
+    const int count = m_jobs->count();
+    for (int step = 1; step <= count; ++step) {
+        const int row = ((after < 0 ? -1 : after) + step) % count;
+        if (m_jobs->at(row)->status() == Job::Status::Failed) return row;
+    }
+    return -1;
+}
+
+void Store::openResult(Job* job) {
+    if (!owns(job) || job->status() != Job::Status::Done) return;
+    if (job->checkResult() || job->resultMissing()) return; // the row says it is gone
+    if (!FileManager::open(job->outputUrl()))
+        say(QStringLiteral("Не удалось открыть «") + qtPath(job->result()->output.filename()) +
+            QStringLiteral("»: для таких файлов нет программы."));
+}
+
+void Store::checkResults() {
+    for (const auto& job : m_jobs->jobs())
+        job->checkResult();
 }
 
 // The queue
@@ -466,16 +600,34 @@ void Store::convert(Job* job) {
     if (!owns(job) || job->isPending()) return;
     // A retry converts the file as it is now, and the row says how large that is.
     if (job->isFinished()) job->measure();
+    // The views hear of the job leaving the ready ones once the batch is under way.
+    Batch batch(*this);
     job->markQueued();
     startIfNeeded();
 }
 
-void Store::convertAll() {
+void Store::retryFailed() {
     {
         Batch batch(*this);
-        for (const auto& job : m_jobs->jobs())
-            if (job->status() == Job::Status::Ready) job->markQueued();
+        for (const auto& job : m_jobs->jobs()) {
+            if (job->status() != Job::Status::Failed) continue;
+            job->measure();
+            job->markQueued();
+        }
+        startIfNeeded();
     }
+}
+
+void Store::convertAll() {
+    // With only failed jobs left, the main button tries them again.
+    if (readyCount() == 0 && failedCount() > 0) {
+        retryFailed();
+        return;
+    }
+    // The views hear of the jobs leaving the ready ones once the batch is under way.
+    Batch batch(*this);
+    for (const auto& job : m_jobs->jobs())
+        if (job->status() == Job::Status::Ready) job->markQueued();
     startIfNeeded();
 }
 
@@ -528,13 +680,141 @@ void Store::releaseTextEngine() {
 
 void Store::startIfNeeded() {
     // During a batch the runner looks again for room; the badge catches up as jobs end.
-    if (!m_runner->isActive()) updateBadge();
+    if (!m_runner->isActive()) {
+        // A new batch: its own count, clock and quality.
+        for (const auto& job : m_jobs->jobs())
+            job->setInBatch(false);
+        m_batchQuality = m_quality;
+        m_batchClock.start();
+        m_toldFolderGone = false;
+        dismissSummary();
+        updateBadge();
+    }
+    // Jobs queued while a batch runs join it.
+    for (const auto& job : m_jobs->jobs())
+        if (job->status() == Job::Status::Queued) job->setInBatch(true);
     m_runner->start();
+    updateBatch();
+}
+
+void Store::updateBatch() {
+    int finished = 0;
+    int total = 0;
+    int firstRunning = -1;
+    double doneWork = 0;
+    double allWork = 0;
+    if (m_runner->isActive()) {
+        const auto& jobs = m_jobs->jobs();
+        for (std::size_t row = 0; row < jobs.size(); ++row) {
+            const Job& job = *jobs[row];
+            // A job taken out of the queue is no longer part of the batch.
+            if (!job.inBatch() || job.status() == Job::Status::Ready) continue;
+            // Sizes weigh the jobs: a long song counts for more than a short one.
+            const double work = static_cast<double>(std::max<std::int64_t>(job.bytes(), 1));
+            ++total;
+            allWork += work;
+            if (job.isFinished()) {
+                ++finished;
+                doneWork += work;
+            } else if (job.status() == Job::Status::Running) {
+                doneWork += work * job.progress();
+                if (firstRunning < 0) firstRunning = static_cast<int>(row);
+            }
+        }
+    }
+    const double progress = allWork > 0 ? std::clamp(doneWork / allWork, 0.0, 1.0) : 0;
+    QString text;
+    if (m_runner->isActive()) {
+        text = QStringLiteral("Конвертирую ") + QString::number(finished) + QStringLiteral(" из ") +
+               QString::number(total);
+        // Once enough has been done to go by.
+        const double elapsed = m_batchClock.isValid() ? m_batchClock.elapsed() / 1000.0 : 0;
+        if (elapsed >= 3 && progress >= 0.03 && progress < 1)
+            text +=
+                QStringLiteral(" · осталось ") + timeLeftText(elapsed * (1 - progress) / progress);
+    }
+    // The counts of an ended batch stay as they were; only a running one is counted.
+    const bool counted =
+        m_runner->isActive() && (finished != m_batchFinished || total != m_batchTotal);
+    if (m_runner->isActive()) {
+        m_batchFinished = finished;
+        m_batchTotal = total;
+    }
+    if (text != m_batchText) {
+        m_batchText = text;
+        emit batchTextChanged();
+    }
+    if (counted) emit windowTitleChanged();
+    if (progress != m_batchProgress) {
+        m_batchProgress = progress;
+        emit batchProgressChanged();
+    }
+    if (firstRunning != m_activeRow) {
+        m_activeRow = firstRunning;
+        emit activeRowChanged();
+    }
+    const int percent = m_runner->isActive() ? static_cast<int>(progress * 100) : -1;
+    if (percent != m_launcherPercent) {
+        m_launcherPercent = percent;
+        pushLauncher();
+    }
+}
+
+QString Store::windowTitle() const {
+    if (m_runner->isActive())
+        return QString::number(m_batchFinished) + QStringLiteral(" из ") +
+               QString::number(m_batchTotal) + QStringLiteral(" — Lumatra");
+    if (!m_summaryTitle.isEmpty()) return m_summaryTitle + QStringLiteral(" — Lumatra");
+    return QStringLiteral("Lumatra");
+}
+
+QString Store::qualityNote() const {
+    if (!m_runner->isActive() || m_quality == m_batchQuality) return {};
+    return QStringLiteral("«") + qtText(title(m_quality)) +
+           QStringLiteral("» — со следующего запуска");
+}
+
+void Store::setSummary(QString summary, QString title) {
+    if (summary == m_summary && title == m_summaryTitle) return;
+    m_summary = std::move(summary);
+    m_summaryTitle = std::move(title);
+    emit summaryChanged();
+    emit windowTitleChanged();
+}
+
+void Store::dismissSummary() {
+    setSummary({}, {});
+}
+
+void Store::notifyBatchEnd() {
+    if (m_summary.isEmpty()) return;
+    showDesktopNotification(QStringLiteral("Lumatra: конвертирование закончено"), m_summary);
 }
 
 void Store::endBatch(const QString& sound) {
     updateBadge();
-    if (sound.isEmpty()) return;
+    updateBatch();
+    if (sound.isEmpty()) {
+        emit windowTitleChanged();
+        return;
+    }
+    int done = 0;
+    int failed = 0;
+    int cancelled = 0;
+    for (const auto& job : m_jobs->jobs()) {
+        if (!job->inBatch()) continue;
+        done += job->status() == Job::Status::Done;
+        failed += job->status() == Job::Status::Failed;
+        cancelled += job->status() == Job::Status::Cancelled;
+    }
+    if (done + failed + cancelled > 0) {
+        QStringList parts{QStringLiteral("Готово ") + QString::number(done)};
+        if (failed > 0) parts.append(countText(failed, "ошибка", "ошибки", "ошибок"));
+        if (cancelled > 0) parts.append(QStringLiteral("отменено ") + QString::number(cancelled));
+        setSummary(parts.join(QStringLiteral(" · ")), parts.join(QStringLiteral(", ")));
+    } else {
+        emit windowTitleChanged();
+    }
     playSystemSound(sound);
     emit batchFinished(sound);
 }
@@ -543,8 +823,12 @@ void Store::updateBadge() {
     const int count = pendingCount();
     if (count == m_badge) return;
     m_badge = count;
-    showLauncherCount(count);
+    pushLauncher();
     emit badgeChanged();
+}
+
+void Store::pushLauncher() {
+    showLauncherCount(m_badge, m_launcherPercent < 0 ? -1.0 : m_launcherPercent / 100.0);
 }
 
 // Bulk target choice
@@ -553,7 +837,7 @@ void Store::setTarget(Format format, Kind kind) {
     Batch batch(*this);
     for (const auto& job : m_jobs->jobs())
         if (job->kind() == kind && job->status() == Job::Status::Ready && job->canProduce(format))
-            job->setTarget(format);
+            job->choose(format);
     m_batchDirty = true;
 }
 
@@ -611,13 +895,16 @@ QVariantList Store::bulkKinds() const {
             return job->kind() == kind && job->status() == Job::Status::Ready;
         });
         if (!shown) continue;
+        const auto common = commonTargets(kind);
+        // A kind whose files share no target has nothing to choose here.
+        if (common.empty()) continue;
         QVariantList targets;
-        for (Format format : commonTargets(kind))
+        for (Format format : common)
             targets.append(
                 QVariantMap{{QStringLiteral("format"), qtText(rawValue(format))},
                             {QStringLiteral("label"), qtText(rawValue(format)).toUpper()},
                             {QStringLiteral("detail"), qtText(detail(format))}});
-        const auto common = commonTarget(kind);
+        const auto selected = commonTarget(kind);
         rows.append(QVariantMap{
             {QStringLiteral("kind"), qtText(rawValue(kind))},
             {QStringLiteral("title"), qtText(title(kind))},
@@ -625,7 +912,7 @@ QVariantList Store::bulkKinds() const {
             {QStringLiteral("label"),
              QStringLiteral("Все ") + qtText(title(kind)).toLower() + QStringLiteral(" в")},
             {QStringLiteral("targets"), targets},
-            {QStringLiteral("common"), common ? qtText(rawValue(*common)) : QString()},
+            {QStringLiteral("common"), selected ? qtText(rawValue(*selected)) : QString()},
         });
     }
     return rows;

@@ -23,11 +23,32 @@
 //                                     ("Все аудио в"), targets: [{format, label,
 //                                     detail}], common: format or ""}]
 //   badge              int            what the launcher badge shows (0 = none)
+//   failedCount        int            jobs that failed
+//   canConvert         bool           «Конвертировать» does something: a ready job, or
+//                                     only failed ones left (it retries them)
+//   batchText          string         while a batch runs: "Конвертирую 12 из 40 ·
+//                                     осталось ~1 мин"; "" otherwise
+//   batchProgress      double         the batch's share done, 0…1, weighed by size
+//   summary            string         after a batch: "Готово 37 · 3 ошибки", until the
+//                                     user's next change of the list
+//   windowTitle        string         "12 из 40 — Lumatra", "Готово 37, 3 ошибки —
+//                                     Lumatra" or "Lumatra"
+//   qualityNote        string         a quality picked during a batch waits for the next
+//                                     one, and this says so; "" otherwise
+//   activeRow          int            row of the first running job of the batch, or -1
+//   noticeAction       string         the notice's button ("Повторить", "Вернуть"), or ""
 //
 // Actions
 //   add(urls) -> refused count   files and folders (one level, hidden skipped)
 //   addPaths(paths)              the same for local paths (command line)
 //   remove(job), convert(job), convertAll(), cancel(job), cancelAll(), clearFinished()
+//   retryFailed()                every failed job back into the queue
+//   removeUnstarted()            removes every job that has not started (ready, queued)
+//   nextFailedRow(after) -> row  the next failed row after `after`, wrapping; -1 = none
+//   openResult(job)              a done job's output, with the desktop's default program
+//   checkResults()               done rows whose output went say so
+//   notifyBatchEnd()             the summary as a desktop notification
+//   runNoticeAction()            what the notice's button does
 //   setTarget(format, kind), commonTargets(kind) -> [format], commonTarget(kind) -> format|""
 //   openPanel()                  emits openPanelRequested(); the view shows its file
 //                                dialog ("Добавить") and calls add(urls)
@@ -81,7 +102,16 @@ class AppSettings;
 /// The notice after adding: how many files were skipped and why ("Пропущено: 2 файла —
 /// такие файлы Lumatra не конвертирует (a.xyz, b.exe)." and/or "… уже в списке").
 /// `unknown` are the names of files of no kind; `twice` counts files already active.
-QString skippedText(const QStringList& unknown, int twice);
+/// `missing` are the names of files that were not there ("… — не найден (a.wav)").
+QString skippedText(const QStringList& unknown, int twice, const QStringList& missing = {});
+
+/// A count with its noun in the right Russian form: countText(2, "ошибка", "ошибки",
+/// "ошибок") is "2 ошибки"; 1, 21 take the first form, 2–4, 22–24 the second, the rest
+/// (11–14 among them) the third.
+QString countText(int count, const char* one, const char* few, const char* many);
+
+/// Time left as the batch line says it: "несколько секунд", "~25 с", "~3 мин".
+QString timeLeftText(double seconds);
 
 /// Confined to the main thread. The queue itself is worked off by a QueueRunner.
 class Store : public QObject {
@@ -106,6 +136,15 @@ class Store : public QObject {
     Q_PROPERTY(int badge READ badge NOTIFY badgeChanged)
     Q_PROPERTY(QString notice READ notice NOTIFY noticeChanged)
     Q_PROPERTY(int tick READ tick NOTIFY tickChanged)
+    Q_PROPERTY(int failedCount READ failedCount NOTIFY countsChanged)
+    Q_PROPERTY(bool canConvert READ canConvert NOTIFY countsChanged)
+    Q_PROPERTY(QString batchText READ batchText NOTIFY batchTextChanged)
+    Q_PROPERTY(double batchProgress READ batchProgress NOTIFY batchProgressChanged)
+    Q_PROPERTY(QString summary READ summary NOTIFY summaryChanged)
+    Q_PROPERTY(QString windowTitle READ windowTitle NOTIFY windowTitleChanged)
+    Q_PROPERTY(QString qualityNote READ qualityNote NOTIFY qualityNoteChanged)
+    Q_PROPERTY(int activeRow READ activeRow NOTIFY activeRowChanged)
+    Q_PROPERTY(QString noticeAction READ noticeAction NOTIFY noticeChanged)
 
 public:
     /// Reads the saved settings and looks for ffmpeg.
@@ -147,6 +186,8 @@ public:
     int pendingCount() const;
     bool hasFinished() const;
     QString convertTitle() const;
+    int failedCount() const;
+    bool canConvert() const { return readyCount() > 0 || failedCount() > 0; }
     bool isBusy() const { return m_runner->isActive(); }
     int badge() const { return m_badge; }
 
@@ -162,6 +203,22 @@ public:
     Q_INVOKABLE void cancel(lumatra::Job* job);
     Q_INVOKABLE void cancelAll();
     Q_INVOKABLE void clearFinished();
+    Q_INVOKABLE void retryFailed();
+    Q_INVOKABLE void removeUnstarted();
+    Q_INVOKABLE int nextFailedRow(int after) const;
+    Q_INVOKABLE void openResult(lumatra::Job* job);
+    Q_INVOKABLE void checkResults();
+    Q_INVOKABLE void notifyBatchEnd();
+    Q_INVOKABLE void runNoticeAction();
+    Q_INVOKABLE void dismissSummary();
+
+    QString batchText() const { return m_batchText; }
+    double batchProgress() const { return m_batchProgress; }
+    QString summary() const { return m_summary; }
+    QString windowTitle() const;
+    QString qualityNote() const;
+    int activeRow() const { return m_activeRow; }
+    QString noticeAction() const { return m_noticeAction; }
 
     void setTarget(Format format, Kind kind);
     std::vector<Format> commonTargets(Kind kind) const;
@@ -221,6 +278,12 @@ signals:
     void badgeChanged();
     void noticeChanged();
     void tickChanged();
+    void batchTextChanged();
+    void batchProgressChanged();
+    void summaryChanged();
+    void windowTitleChanged();
+    void qualityNoteChanged();
+    void activeRowChanged();
     void openPanelRequested();
     void outputDirectoryPanelRequested();
     /// A batch ended; `sound` is "Glass", or "Basso" when a conversion failed.
@@ -229,14 +292,19 @@ signals:
 private:
     class Batch;
 
-    void say(const QString& text);
+    enum class NoticeAction { none, retryFailed };
+    void say(const QString& text, NoticeAction action = NoticeAction::none);
     void startIfNeeded();
+    void updateBatch();
+    void setSummary(QString summary, QString title);
+    void pushLauncher();
     void endBatch(const QString& sound);
     void updateBadge();
     void jobChanged();
     bool owns(const Job* job) const;
     void prepareTextEngine();
     void prepareLibraries();
+    void probeSound(Job* job);
 
     JobListModel* m_jobs;
     AppSettings* m_settings;
@@ -253,7 +321,22 @@ private:
     QueueRunner* m_runner;
     int m_badge = 0;
     QString m_notice;
+    QString m_noticeAction;
+    NoticeAction m_noticeDoes = NoticeAction::none;
     int m_tick = 0;
+
+    // The batch under way, or the one that ended last.
+    Quality m_batchQuality = Quality::balanced;
+    QElapsedTimer m_batchClock;
+    QString m_batchText;
+    double m_batchProgress = 0;
+    int m_batchFinished = 0;
+    int m_batchTotal = 0;
+    int m_activeRow = -1;
+    int m_launcherPercent = -1;
+    bool m_toldFolderGone = false;
+    QString m_summary;
+    QString m_summaryTitle;
 
     int m_batchDepth = 0;
     bool m_batchDirty = false;
@@ -263,6 +346,7 @@ private:
     int m_lastReady = -1;
     int m_lastPending = -1;
     bool m_lastFinished = false;
+    int m_lastFailed = 0;
     QVariantList m_lastBulk;
 };
 

@@ -16,6 +16,8 @@
 #include <QQmlApplicationEngine>
 #include <QQuickStyle>
 #include <QQuickWindow>
+#include <QScreen>
+#include <QSettings>
 #include <QTimer>
 #include <QTranslator>
 
@@ -81,7 +83,8 @@ void chooseRenderer() {
     const auto* name = reinterpret_cast<const char*>(context.functions()->glGetString(GL_RENDERER));
     const QString renderer = name ? QString::fromLatin1(name) : QString();
     context.doneCurrent();
-    if (isSoftwareRasterizer(renderer)) QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    if (isSoftwareRasterizer(renderer))
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
 }
 
 void prepareApplication() {
@@ -119,6 +122,41 @@ QQuickWindow* load(QQmlApplicationEngine& engine) {
     engine.load(QUrl(QStringLiteral("qrc:/qt/qml/Lumatra/qml/Main.qml")));
     if (engine.rootObjects().isEmpty()) return nullptr;
     return qobject_cast<QQuickWindow*>(engine.rootObjects().constFirst());
+}
+
+std::optional<QRect> savedGeometry(const QSettings& settings, const QList<QRect>& screens,
+                                   QSize minimum) {
+    const QRect saved = settings.value(QStringLiteral("window/geometry")).toRect();
+    if (!saved.isValid() || saved.width() < minimum.width() || saved.height() < minimum.height())
+        return std::nullopt;
+    // A screen that went away (an unplugged monitor) must not keep the window out of
+    // sight.
+    for (const QRect& screen : screens) {
+        const QRect seen = screen.intersected(saved);
+        if (2 * static_cast<qint64>(seen.width()) * seen.height() >=
+            static_cast<qint64>(saved.width()) * saved.height())
+            return saved;
+    }
+    return std::nullopt;
+}
+
+void rememberGeometry(QQuickWindow& window, QSettings& settings) {
+    QList<QRect> screens;
+    for (const QScreen* screen : QGuiApplication::screens())
+        screens.append(screen->availableGeometry());
+    if (const auto saved = savedGeometry(settings, screens, window.minimumSize()))
+        window.setGeometry(*saved);
+    if (settings.value(QStringLiteral("window/maximized")).toBool()) window.showMaximized();
+
+    const auto save = [&window, &settings] {
+        const bool maximized = window.visibility() == QWindow::Maximized;
+        settings.setValue(QStringLiteral("window/maximized"), maximized);
+        // A maximised window keeps the place it had before.
+        if (!maximized && window.visibility() != QWindow::FullScreen)
+            settings.setValue(QStringLiteral("window/geometry"), window.geometry());
+        settings.sync();
+    };
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, &window, save);
 }
 
 void stageDemoStates(Store& store) {

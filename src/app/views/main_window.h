@@ -3,9 +3,14 @@
 // the off-screen picture of it.
 
 #include <QImage>
+#include <QList>
+#include <QRect>
 #include <QString>
 
+#include <optional>
+
 class QQmlApplicationEngine;
+class QSettings;
 class QQmlEngine;
 class QQuickWindow;
 
@@ -46,6 +51,15 @@ void prepareEngine(QQmlEngine& engine);
 /// Loads the main view into a prepared `engine` and returns its window; null when
 /// loading failed.
 QQuickWindow* load(QQmlApplicationEngine& engine);
+
+/// Puts `window` where `settings` saw it last (keys "window/geometry", a rectangle,
+/// and "window/maximized") when that place is still on one of the screens, and saves its
+/// place there when the program quits.
+void rememberGeometry(QQuickWindow& window, QSettings& settings);
+/// The saved place of the window, when it fits one of `screens` (at least half of it
+/// visible) and the window's minimum size; none otherwise.
+std::optional<QRect> savedGeometry(const QSettings& settings, const QList<QRect>& screens,
+                                   QSize minimum);
 
 /// The demonstration states of a snapshot: with more than three jobs, the first runs
 /// at 42 %, the second is done (a third of its size, 2.4 s, named for its target),

@@ -56,6 +56,17 @@ QLinearGradient accentGradient() {
     return gradient;
 }
 
+// The same diagonal through the deeper stops that white text stays readable on.
+QLinearGradient accentFillGradient() {
+    const auto stops = Theme::accentFillColors();
+    QLinearGradient gradient(0, 0, 1, 1);
+    gradient.setCoordinateMode(QGradient::ObjectMode);
+    gradient.setColorAt(0, stops[0]);
+    gradient.setColorAt(0.5, stops[1]);
+    gradient.setColorAt(1, stops[2]);
+    return gradient;
+}
+
 QLinearGradient verticalGradient(const QColor& top, const QColor& bottom) {
     QLinearGradient gradient(0, 0, 0, 1);
     gradient.setCoordinateMode(QGradient::ObjectMode);
@@ -163,7 +174,7 @@ QImage paintShape(const SurfaceLook& look, QSizeF size, qreal scale) {
     const qreal radius = cornerRadius(look, size);
 
     if (look.accentFill) {
-        painter.fillPath(roundedRect(rect, radius), accentGradient());
+        painter.fillPath(roundedRect(rect, radius), accentFillGradient());
     } else if (look.gradientTop.isValid()) {
         painter.fillPath(roundedRect(rect, radius),
                          verticalGradient(look.gradientTop, look.gradientBottom));

@@ -9,6 +9,7 @@
 #include <QTextLayout>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -49,6 +50,23 @@ QColor Theme::accentDeepColor() {
 }
 QColor Theme::accentGlowColor() {
     return {255, 74, 46};
+}
+
+std::array<QColor, 3> Theme::accentFillColors() {
+    return {QColor(222, 46, 28), QColor(200, 30, 18), accentDeepColor()};
+}
+
+double Theme::contrast(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& color) {
+        const auto linear = [](double channel) {
+            return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(color.redF()) + 0.7152 * linear(color.greenF()) +
+               0.0722 * linear(color.blueF());
+    };
+    const double first = luminance(a);
+    const double second = luminance(b);
+    return (std::max(first, second) + 0.05) / (std::min(first, second) + 0.05);
 }
 
 QColor Theme::alpha(const QColor& color, double opacity) {

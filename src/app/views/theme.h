@@ -8,6 +8,8 @@
 #include <QSet>
 #include <QtQml/qqmlregistration.h>
 
+#include <array>
+
 namespace lumatra {
 
 /// Constants of the theme, read by every view. The colours never follow a system
@@ -48,6 +50,12 @@ public:
     static QColor accentColor();
     static QColor accentDeepColor();
     static QColor accentGlowColor();
+    /// The stops of the accent gradient where white text lies on it (filled buttons,
+    /// chips, the selected segment): the accent a little deeper, so that the text keeps
+    /// a contrast of at least 4.5:1 (WCAG AA) on every part of the fill.
+    static std::array<QColor, 3> accentFillColors();
+    /// The WCAG contrast ratio of two opaque colours (1 to 21).
+    static double contrast(const QColor& a, const QColor& b);
 
     /// SpringAnimation's `spring` for a spring of the given response (the period of the
     /// undamped oscillation, seconds) and damping fraction (1 = critical), unit mass.

@@ -47,6 +47,22 @@ Item {
             if (data.shown) compare(detail(row).text, data.text)
         }
 
+        function test_a_click_hides_a_buttons_tooltip_until_the_pointer_comes_back() {
+            const job = stage.addJob("song.wav", 1000)
+            stage.cancelled(job)
+            const row = rowFor(job)
+            const retry = findChild(row, "retryButton")
+            mouseMove(retry, 15, 15)
+            tryVerify(() => retry.tipShown, 3000)
+            mouseClick(retry)
+            wait(900)
+            verify(!retry.tipShown)
+            tryVerify(() => !Store.busy, 30000)
+            mouseMove(row, 5, 5)
+            mouseMove(retry, 15, 15)
+            tryVerify(() => retry.tipShown, 3000)
+        }
+
         function test_failure_shows_its_first_line_with_the_whole_message_as_tooltip() {
             const job = stage.addJob("song.wav")
             const message = "Первая строка\nвторая\nтретья"
@@ -189,6 +205,7 @@ Item {
             const menu = findChild(row, "contextMenu")
             tryVerify(() => menu.opened)
             compare(findChild(menu, "revealResultItem").visible, data.result)
+            compare(findChild(menu, "openResultItem").visible, data.result)
             compare(findChild(menu, "removeItem").enabled, data.remove)
             menu.close()
         }

@@ -329,5 +329,201 @@ Item {
             tryVerify(() => !dialog.visible)
             verify(!Lifecycle.quitting)
         }
+
+        function rowY(index) {
+            return part("jobList").itemAtIndex(index).mapToItem(view, 0, 0).y
+        }
+        /// The rows are where they were (a moved row moves a whole bar's height).
+        function samePlaces(now, before) {
+            verify(now.every((y, i) => Math.abs(y - before[i]) < 1.5),
+                   "rows moved: " + now + " against " + before)
+        }
+        function focused() { return view.Window.activeFocusItem }
+        function ringShown(item) {
+            for (let i = 0; i < item.children.length; ++i) {
+                const child = item.children[i]
+                if (child.shown === true && child.visible) return true
+            }
+            return false
+        }
+
+        function test_a_batch_neither_moves_the_rows_nor_puts_tidying_where_stop_was() {
+            // Three files that are no JSON: every one fails.
+            const jobs = ["a.json", "b.json", "c.json"].map(name => stage.addJob(name))
+            settle()
+            const bar = part("bulkBar")
+            verify(bar.visible)
+            const before = [0, 1, 2].map(rowY)
+            Store.convertAll()
+            verify(Store.busy)
+            const stop = findChild(part("footer"), "stopButton") // rows have their own
+            waitForItemPolished(stop.parent)
+            const stopPlace = rectOf(stop)
+            settle()
+            samePlaces([0, 1, 2].map(rowY), before)
+            tryVerify(() => !Store.busy, 30000)
+            settle()
+            // The band stays, dimmed, and the rows with it, wherever the pointer is.
+            samePlaces([0, 1, 2].map(rowY), before)
+            verify(bar.visible && bar.opacity < 1)
+            mouseMove(part("jobList"), 300, 30)
+            mouseMove(view, 500, 5)
+            settle()
+            samePlaces([0, 1, 2].map(rowY), before)
+            // «Очистить готовые» has a place of its own: a late double click on Stop
+            // removes nothing.
+            verify(part("clearButton").visible)
+            verify(!overlap(rectOf(part("clearButton")), stopPlace))
+            mouseDoubleClickSequence(view, stopPlace.x + stopPlace.w / 2, stopPlace.y + stopPlace.h / 2)
+            settle()
+            compare(Store.jobs.count, 3)
+
+            // The end is summed up under the list, with a way to the failures.
+            compare(findChild(part("batchStrip"), "batchText").text, "Готово 0 · 3 ошибки")
+            compare(Store.windowTitle, "Готово 0, 3 ошибки — Lumatra")
+            const strip = rectOf(part("batchStrip"))
+            verify(strip.y >= rectOf(part("jobList")).y + part("jobList").height - 0.5)
+            mouseClick(part("nextFailedButton"))
+            compare(view.selectedRow, 0)
+            mouseClick(part("nextFailedButton"))
+            compare(view.selectedRow, 1)
+            mouseClick(part("retryFailedButton"))
+            verify(jobs.every(job => job.status !== Job.Failed))
+            tryVerify(() => !Store.busy, 30000)
+        }
+
+        function test_a_menu_gives_the_keyboard_back_to_its_row() {
+            stage.addJob("a.json")
+            stage.addJob("b.json")
+            settle()
+            const list = part("jobList")
+            list.forceActiveFocus(Qt.TabFocusReason)
+            keyClick(Qt.Key_Down)
+            compare(view.selectedRow, 1)
+            keyClick(Qt.Key_Space)
+            const chip = findChild(list.itemAtIndex(1), "formatMenu")
+            tryVerify(() => chip.menu !== null && chip.menu.opened)
+            keyClick(Qt.Key_Down)
+            keyClick(Qt.Key_Return)
+            tryVerify(() => !chip.menu.visible)
+            // The focus is back on the chip, with its ring, and the row still selected.
+            tryVerify(() => chip.activeFocus)
+            verify(ringShown(chip))
+            compare(view.selectedRow, 1)
+            verify(list.itemAtIndex(1).selected)
+            compare(Store.jobs.jobAt(1).target, "plist")
+            // Tab goes on to the next control of that row, which shows its ring too.
+            keyClick(Qt.Key_Tab)
+            compare(focused().objectName, "removeButton")
+            verify(ringShown(focused()))
+            verify(list.itemAtIndex(1).selected)
+            // Escape closes a menu the same way.
+            keyClick(Qt.Key_Tab, Qt.ShiftModifier)
+            keyClick(Qt.Key_Space)
+            tryVerify(() => chip.menu.opened)
+            keyClick(Qt.Key_Escape)
+            tryVerify(() => chip.activeFocus)
+        }
+
+        function test_tab_skips_hidden_controls_and_a_done_row_takes_two_stops() {
+            // The start screen: nothing of the closed footer is reached.
+            settle()
+            const seen = []
+            for (let i = 0; i < 8; ++i) {
+                keyClick(Qt.Key_Tab)
+                if (focused()) seen.push(focused().objectName)
+            }
+            for (const name of ["qualitySelector", "outputMenu", "convertButton"])
+                verify(seen.indexOf(name) < 0, name + " in " + seen)
+
+            const done = stage.addJob("done.json")
+            stage.addJob("next.json")
+            stage.done(done, 1)
+            settle()
+            const chip = findChild(part("jobList").itemAtIndex(0), "formatMenu")
+            chip.forceActiveFocus(Qt.TabFocusReason)
+            keyClick(Qt.Key_Tab)
+            compare(focused().objectName, "revealButton")
+            keyClick(Qt.Key_Tab)
+            compare(focused(), findChild(part("jobList").itemAtIndex(1), "formatMenu"))
+            compare(view.selectedRow, 1)
+        }
+
+        function test_a_row_reached_by_tab_is_scrolled_into_view() {
+            for (let i = 0; i < 14; ++i) stage.addJob("f" + i + ".json")
+            settle()
+            const list = part("jobList")
+            list.positionViewAtBeginning()
+            // The first row not wholly in view, and the one before it.
+            let next = 0
+            while (list.itemAtIndex(next).mapToItem(list, 0, list.itemAtIndex(next).height).y
+                   <= list.height) ++next
+            findChild(list.itemAtIndex(next - 1), "removeButton").forceActiveFocus(Qt.TabFocusReason)
+            keyClick(Qt.Key_Tab)
+            compare(view.selectedRow, next)
+            const row = list.itemAtIndex(next)
+            compare(focused(), findChild(row, "formatMenu"))
+            tryVerify(() => {
+                const y = row.mapToItem(list, 0, 0).y
+                return y >= -0.5 && y + row.height <= list.height + 0.5
+            }, 1000, "the row is not in view")
+        }
+
+        function test_f6_goes_round_the_bulk_bar_the_list_and_the_footer() {
+            stage.addJob("a.wav")
+            stage.addJob("b.wav")
+            settle()
+            part("addButton").forceActiveFocus(Qt.TabFocusReason)
+            const regions = []
+            for (let i = 0; i < 4; ++i) {
+                keyClick(Qt.Key_F6)
+                regions.push(focused().objectName)
+            }
+            compare(regions, ["chipScroller", "jobList", "qualitySelector", "chipScroller"])
+            keyClick(Qt.Key_F6, Qt.ShiftModifier)
+            compare(focused().objectName, "qualitySelector")
+        }
+
+        function test_enter_and_a_double_click_open_a_done_rows_result() {
+            // The results were never written: opening them finds that out instead of
+            // starting a program, and the rows say so.
+            const first = stage.addJob("a.json")
+            const second = stage.addJob("b.json")
+            stage.done(first, 1)
+            stage.done(second, 1)
+            settle()
+            const list = part("jobList")
+            list.forceActiveFocus(Qt.TabFocusReason)
+            keyClick(Qt.Key_Return)
+            verify(first.resultMissing)
+            compare(first.statusText, "a.csv · файла больше нет")
+            verify(!second.resultMissing)
+            mouseDoubleClickSequence(list.itemAtIndex(1), 300, 20)
+            verify(second.resultMissing)
+        }
+
+        function test_ctrl_l_in_the_file_panel_goes_to_the_path_field() {
+            Store.openPanel()
+            const panel = part("openPanel")
+            tryVerify(() => panel.opened)
+            const field = findChild(panel.contentItem, "pathField")
+            verify(!field.activeFocus)
+            keyClick(Qt.Key_L, Qt.ControlModifier)
+            verify(field.activeFocus)
+            keyClick(Qt.Key_Escape)
+            tryVerify(() => !panel.visible)
+        }
+
+        function test_a_notice_lies_under_the_list_not_over_a_row() {
+            for (let i = 0; i < 8; ++i) stage.addJob("n" + i + ".json")
+            Store.addPaths(["/nonexistent/missing.wav"])
+            settle()
+            const notice = part("notice")
+            verify(notice.visible)
+            compare(findChild(notice, "noticeText").text, "Пропущено: 1 файл — не найден (missing.wav).")
+            const list = rectOf(part("jobList"))
+            verify(rectOf(notice).y >= list.y + part("jobList").height - 0.5)
+            Store.dismissNotice()
+        }
     }
 }

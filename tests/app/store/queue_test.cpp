@@ -134,7 +134,9 @@ TEST(StoreQueue, AFailureIsRecordedAndTheBatchGoesOnToBasso) {
     EXPECT_EQ(broken->status(), Job::Status::Failed);
     EXPECT_EQ(finished.at(1).at(0).toString(), QStringLiteral("Basso"));
 
-    // Nothing ready: the runner still starts and ends at once, with Glass.
+    // Nothing to do: the runner still starts and ends at once, with Glass. (With only
+    // failed jobs left the button would try them again.)
+    store->remove(broken);
     store->convertAll();
     EXPECT_TRUE(store->isBusy());
     ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }));
@@ -194,7 +196,7 @@ TEST(StoreQueue, CancellingTheRunningJobStopsItAndTheQueueGoesOn) {
     EXPECT_TRUE(a->status() == Job::Status::Cancelled || a->status() == Job::Status::Done);
 }
 
-TEST(StoreQueue, OptionsAreTakenWhenEachJobStarts) {
+TEST(StoreQueue, TheQualityWaitsForTheNextBatchTheFolderForTheNextJob) {
     ScratchDir dir;
     makeSlowClip(dir / "first.mkv");
     makeTone(dir / "second.wav", 2);
@@ -206,15 +208,24 @@ TEST(StoreQueue, OptionsAreTakenWhenEachJobStarts) {
 
     store->convertAll();
     ASSERT_TRUE(waitFor([&] { return store->jobs()->at(0)->status() == Job::Status::Running; }));
+    EXPECT_EQ(store->qualityNote(), QString());
     store->setOutputDirectory(dir / "two");
     store->setQuality(Quality::small);
+    // The whole batch converts at the quality shown when it started, and says so.
+    EXPECT_EQ(store->qualityNote(), QStringLiteral("«Компактно» — со следующего запуска"));
     ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }));
+    EXPECT_EQ(store->qualityNote(), QString());
 
     ASSERT_EQ(statuses(*store), (std::vector<Job::Status>{Job::Status::Done, Job::Status::Done}));
     EXPECT_EQ(store->jobs()->at(0)->result()->output, dir / "one" / "first.mp3");
     EXPECT_EQ(store->jobs()->at(1)->result()->output, dir / "two" / "second.mp3");
     EXPECT_EQ(probeField(dir / "one" / "first.mp3", "a", "bit_rate"), "320000");
-    EXPECT_EQ(probeField(dir / "two" / "second.mp3", "a", "bit_rate"), "128000");
+    EXPECT_EQ(probeField(dir / "two" / "second.mp3", "a", "bit_rate"), "320000");
+
+    // The next batch takes the new quality.
+    store->convert(store->jobs()->at(1));
+    ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }));
+    EXPECT_EQ(probeField(dir / "two" / "second 2.mp3", "a", "bit_rate"), "128000");
 }
 
 TEST(StoreQueue, ProgressOfAnEndedConversionIsIgnored) {
@@ -450,6 +461,70 @@ TEST(StoreQueue, ClosingTheStoreStopsItsConversionAndLeavesNothingBehind) {
     store.reset();
     EXPECT_FALSE(hasScratchItems(dir.path()));
     EXPECT_FALSE(fs::exists(dir / "slow.mp4"));
+}
+
+TEST(StoreQueue, ABatchIsCountedTitledSummedUpAndItsFailuresRetried) {
+    ScratchDir dir;
+    writeFile(dir / "a.json", R"([{"n": 1}])");
+    writeFile(dir / "b.json", "{");
+    writeFile(dir / "c.json", R"([{"n": 2}])");
+    auto store = freshStore();
+    store->runner().setBudget(1);
+    store->add(std::vector<fs::path>{dir / "a.json", dir / "b.json", dir / "c.json"});
+    QStringList titles;
+    QObject::connect(store.get(), &Store::windowTitleChanged,
+                     [&] { titles.append(store->windowTitle()); });
+
+    store->convertAll();
+    EXPECT_EQ(store->windowTitle(), QStringLiteral("0 из 3 — Lumatra"));
+    EXPECT_EQ(store->batchText(), QStringLiteral("Конвертирую 0 из 3"));
+    ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }));
+    // Counted up while it ran (quick jobs that end together are counted together).
+    for (const QString& title : titles.mid(0, titles.size() - 1))
+        EXPECT_TRUE(title.endsWith(QStringLiteral(" из 3 — Lumatra"))) << title.toStdString();
+    EXPECT_EQ(store->batchText(), QString());
+    EXPECT_EQ(store->summary(), QStringLiteral("Готово 2 · 1 ошибка"));
+    EXPECT_EQ(store->windowTitle(), QStringLiteral("Готово 2, 1 ошибка — Lumatra"));
+
+    // Only the failed job is left: the main button is there for it, and tries it again.
+    EXPECT_EQ(store->readyCount(), 0);
+    EXPECT_TRUE(store->canConvert());
+    writeFile(dir / "b.json", R"([{"n": 3}])");
+    store->convertAll();
+    EXPECT_EQ(store->summary(), QString());
+    ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }));
+    EXPECT_EQ(store->summary(), QStringLiteral("Готово 1"));
+    EXPECT_EQ(store->windowTitle(), QStringLiteral("Готово 1 — Lumatra"));
+    EXPECT_FALSE(store->canConvert());
+
+    // The summary stays until the user's next change of the list.
+    store->clearFinished();
+    EXPECT_EQ(store->windowTitle(), QStringLiteral("Lumatra"));
+}
+
+TEST(StoreQueue, AnOutputFolderThatIsGoneIsSaidOnceWithARetry) {
+    ScratchDir dir;
+    writeFile(dir / "a.json", R"([{"n": 1}])");
+    writeFile(dir / "b.json", R"([{"n": 2}])");
+    // Where the folder was, something else now lies: nothing can be written there.
+    writeFile(dir / "out", "no folder");
+    auto store = freshStore();
+    store->runner().setBudget(1);
+    store->setOutputDirectory(dir / "out");
+    store->add(std::vector<fs::path>{dir / "a.json", dir / "b.json"});
+    QSignalSpy notices(store.get(), &Store::noticeChanged);
+    store->convertAll();
+    ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }));
+    EXPECT_EQ(statuses(*store), std::vector<Job::Status>(2, Job::Status::Failed));
+    EXPECT_EQ(notices.count(), 1);
+    EXPECT_TRUE(store->notice().startsWith(QStringLiteral("Папки «out» больше нет")));
+    EXPECT_EQ(store->noticeAction(), QStringLiteral("Повторить"));
+
+    fs::remove(dir / "out");
+    store->runNoticeAction();
+    EXPECT_EQ(store->notice(), QString());
+    ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }));
+    EXPECT_EQ(statuses(*store), std::vector<Job::Status>(2, Job::Status::Done));
 }
 
 } // namespace

@@ -73,7 +73,7 @@ TEST(StoreAdd, CarriesTheLastReadyChoiceOfAKindOver) {
         writeFile(dir / name, "x");
     auto store = freshStore();
     store->add(std::vector<fs::path>{dir / "a.png"});
-    store->jobs()->at(0)->setTarget(Format::avif);
+    store->jobs()->at(0)->setTargetName(QStringLiteral("avif")); // the row's menu
 
     store->add(std::vector<fs::path>{dir / "b.heic", dir / "c.jpg", dir / "tone.wav"});
     EXPECT_EQ(store->jobs()->at(1)->target(), Format::avif);
@@ -81,16 +81,37 @@ TEST(StoreAdd, CarriesTheLastReadyChoiceOfAKindOver) {
     EXPECT_EQ(store->jobs()->at(3)->target(), Format::mp3); // other kinds are untouched
 
     // The last ready job of the kind decides; a choice a file cannot make is not carried.
-    store->jobs()->at(2)->setTarget(Format::png);
+    store->jobs()->at(2)->choose(Format::png);
     store->add(std::vector<fs::path>{dir / "d.webp"});
     EXPECT_EQ(store->jobs()->at(4)->target(), Format::png);
     ScratchDir docs;
-    writeFile(docs / "r.pdf", "x");
-    writeFile(docs / "n.md", "x");
+    for (const char* name : {"r.pdf", "n.md", "letter.docx", "s.pdf", "memo.docx"})
+        writeFile(docs / name, "x");
     store->add(std::vector<fs::path>{docs / "r.pdf"});
-    store->jobs()->at(5)->setTarget(Format::png);
+    store->jobs()->at(5)->choose(Format::png);
     store->add(std::vector<fs::path>{docs / "n.md"});
     EXPECT_EQ(store->jobs()->at(6)->target(), Format::pdf);
+
+    // Another type's default is no choice: a letter after a PDF (default TXT) gets PDF,
+    // in one drop as in two; a format the user picked on the PDF does travel.
+    for (const auto& order :
+         {std::vector<const char*>{"s.pdf", "letter.docx"}, std::vector<const char*>{"s.pdf"}}) {
+        auto fresh = freshStore();
+        std::vector<fs::path> paths;
+        for (const char* name : order)
+            paths.push_back(docs / name);
+        fresh->add(paths);
+        fresh->add(std::vector<fs::path>{docs / "memo.docx"});
+        EXPECT_EQ(fresh->jobs()->at(0)->target(), Format::txt);
+        for (int row = 1; row < fresh->jobs()->count(); ++row)
+            EXPECT_EQ(fresh->jobs()->at(row)->target(), Format::pdf) << order.size();
+    }
+    auto picked = freshStore();
+    picked->add(std::vector<fs::path>{docs / "s.pdf"});
+    picked->setTarget(Format::rtf, Kind::document); // the bulk bar
+    picked->add(std::vector<fs::path>{docs / "letter.docx", docs / "memo.docx"});
+    EXPECT_EQ(picked->jobs()->at(1)->target(), Format::rtf);
+    EXPECT_EQ(picked->jobs()->at(2)->target(), Format::rtf);
 
     // Once the images are no longer ready, new ones arrive with their own default.
     for (int row : {0, 1, 2, 4})
@@ -105,7 +126,7 @@ TEST(StoreAdd, NeverProposesAFileItsOwnFormat) {
         writeFile(dir / name, "x");
     auto store = freshStore();
     store->add(std::vector<fs::path>{dir / "a.jpg"});
-    store->jobs()->at(0)->setTarget(Format::png);
+    store->jobs()->at(0)->choose(Format::png);
     // After JPG → PNG a PNG arrives with its own default, and the next JPEG (same format
     // as JPG) too; the user may still pick the same format by hand.
     store->add(std::vector<fs::path>{dir / "b.png", dir / "c.jpeg", dir / "d.gif"});
@@ -123,8 +144,8 @@ TEST(StoreAdd, SaysHowManyFilesWereSkippedAndWhy) {
         writeFile(dir / name, "x");
     auto store = freshStore();
     QSignalSpy notices(store.get(), &Store::noticeChanged);
-    EXPECT_EQ(store->add(std::vector<fs::path>{dir / "a.wav", dir / "notes.xyz", dir / "setup.exe"}),
-              2);
+    EXPECT_EQ(
+        store->add(std::vector<fs::path>{dir / "a.wav", dir / "notes.xyz", dir / "setup.exe"}), 2);
     EXPECT_EQ(store->jobs()->count(), 1);
     EXPECT_EQ(store->notice(), QStringLiteral("Пропущено: 2 файла — такие файлы Lumatra не "
                                               "конвертирует (notes.xyz, setup.exe)."));
@@ -134,16 +155,87 @@ TEST(StoreAdd, SaysHowManyFilesWereSkippedAndWhy) {
     store->add(std::vector<fs::path>{dir / "a.wav", dir / "b.json"});
     EXPECT_EQ(store->notice(), QStringLiteral("Пропущено: 1 файл уже в списке."));
     EXPECT_EQ(notices.count(), 3);
+    // A file that is not there (a second launch naming it) is said too, not refused.
+    EXPECT_EQ(store->addPaths({QString::fromStdString((dir / "gone.wav").string())}), 0);
+    EXPECT_EQ(store->notice(), QStringLiteral("Пропущено: 1 файл — не найден (gone.wav)."));
 
     // The counts read as Russian does.
     const std::vector<std::pair<int, const char*>> words{
-        {1, "1 файл"}, {3, "3 файла"}, {5, "5 файлов"}, {11, "11 файлов"}, {21, "21 файл"},
-        {22, "22 файла"}, {112, "112 файлов"}};
+        {1, "1 файл"},   {3, "3 файла"},   {5, "5 файлов"},    {11, "11 файлов"},
+        {21, "21 файл"}, {22, "22 файла"}, {112, "112 файлов"}};
     for (const auto& [count, text] : words)
         EXPECT_TRUE(skippedText({}, count).contains(QString::fromUtf8(text))) << count;
     EXPECT_EQ(skippedText({"a", "b", "c", "d"}, 1),
               QStringLiteral("Пропущено: 4 файла — такие файлы Lumatra не конвертирует "
                              "(a, b, c, …); 1 файл уже в списке."));
+    EXPECT_EQ(skippedText({"x.exe"}, 0, {"a.wav", "b.wav"}),
+              QStringLiteral("Пропущено: 2 файла — не найдено (a.wav, b.wav); 1 файл — такие "
+                             "файлы Lumatra не конвертирует (x.exe)."));
+}
+
+TEST(StoreTexts, CountsAndTimeLeftReadAsRussianDoes) {
+    const std::vector<std::pair<int, const char*>> errors{
+        {1, "1 ошибка"},   {2, "2 ошибки"},     {4, "4 ошибки"},    {5, "5 ошибок"},
+        {11, "11 ошибок"}, {12, "12 ошибок"},   {21, "21 ошибка"},  {22, "22 ошибки"},
+        {0, "0 ошибок"},   {111, "111 ошибок"}, {101, "101 ошибка"}};
+    for (const auto& [count, text] : errors)
+        EXPECT_EQ(countText(count, "ошибка", "ошибки", "ошибок"), QString::fromUtf8(text));
+    const std::vector<std::pair<double, const char*>> left{
+        {2, "несколько секунд"}, {12, "~15 с"},  {55.5, "~60 с"},
+        {61, "~1 мин"},          {95, "~2 мин"}, {3600, "~60 мин"}};
+    for (const auto& [seconds, text] : left)
+        EXPECT_EQ(timeLeftText(seconds), QString::fromUtf8(text)) << seconds;
+}
+
+TEST(StoreActions, RemovesUnstartedFindsFailuresAndSaysWhenAResultIsGone) {
+    ScratchDir dir;
+    for (const char* name : {"a.json", "b.json", "c.json", "d.json", "e.json"})
+        writeFile(dir / name, "{}");
+    auto store = freshStore();
+    store->add(std::vector<fs::path>{dir / "a.json", dir / "b.json", dir / "c.json", dir / "d.json",
+                                     dir / "e.json"});
+    auto& jobs = *store->jobs();
+    writeFile(dir / "a.csv", "x");
+    jobs.at(0)->markDone({dir / "a.csv", 1, 0.1});
+    jobs.at(1)->markFailed(QStringLiteral("Нет"));
+    jobs.at(3)->markFailed(QStringLiteral("Нет"));
+    jobs.at(4)->markQueued();
+
+    EXPECT_EQ(store->failedCount(), 2);
+    EXPECT_EQ(store->nextFailedRow(-1), 1);
+    EXPECT_EQ(store->nextFailedRow(1), 3);
+    EXPECT_EQ(store->nextFailedRow(3), 1); // round again
+
+    // A result moved away: the row says so instead of a name that leads nowhere.
+    EXPECT_FALSE(jobs.at(0)->checkResult());
+    fs::remove(dir / "a.csv");
+    store->checkResults();
+    EXPECT_TRUE(jobs.at(0)->resultMissing());
+    EXPECT_EQ(jobs.at(0)->statusText(), QStringLiteral("a.csv · файла больше нет"));
+
+    store->removeUnstarted(); // c (ready) and e (queued) go
+    EXPECT_EQ(fileNames(*store), (std::vector<std::string>{"a.json", "b.json", "d.json"}));
+    EXPECT_EQ(store->nextFailedRow(1), 2);
+    store->clearFinished();
+    EXPECT_EQ(store->nextFailedRow(-1), -1);
+}
+
+TEST(StoreAdd, AVideoWithoutSoundIsOfferedNoSoundOnlyTarget) {
+    ScratchDir dir;
+    makeClip(dir / "silent.mp4", 1, false);
+    makeClip(dir / "talk.mp4", 1, true);
+    auto store = freshStore();
+    store->add(std::vector<fs::path>{dir / "silent.mp4", dir / "talk.mp4"});
+    Job* silent = store->jobs()->at(0);
+    Job* talk = store->jobs()->at(1);
+    silent->choose(Format::mp3);
+    ASSERT_TRUE(waitFor([&] { return !silent->canProduce(Format::mp3); }, 10000));
+    for (Format format : silent->targets())
+        EXPECT_FALSE(isAudioOnly(format)) << rawValue(format);
+    EXPECT_FALSE(isAudioOnly(silent->target()));
+    EXPECT_FALSE(silent->menuGroups().isEmpty());
+    QTest::qWait(300);
+    EXPECT_TRUE(talk->canProduce(Format::mp3));
 }
 
 TEST(StoreReveal, SaysSoWhenNoFileManagerAnswers) {
@@ -232,6 +324,19 @@ TEST(StoreBulk, CommonTargetsFollowTheFirstReadyJob) {
               (QStringList{"docx", "rtf", "txt", "html"}));
     mdFirst->jobs()->at(0)->markQueued(); // only ready jobs take part
     EXPECT_EQ(mdFirst->commonTargets(QStringLiteral("document")).size(), 6);
+}
+
+TEST(StoreBulk, KindsWhoseFilesShareNoTargetHaveNoRow) {
+    ScratchDir dir;
+    for (const char* name : {"a.json", "b.csv", "c.plist", "d.wav", "e.wav"})
+        writeFile(dir / name, "x");
+    auto store = freshStore();
+    // json → (csv, plist), csv → (json, plist), plist → (json, csv): nothing in common.
+    store->add(std::vector<fs::path>{dir / "a.json", dir / "b.csv", dir / "c.plist", dir / "d.wav",
+                                     dir / "e.wav"});
+    const auto rows = store->bulkKinds();
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(rows[0].toMap()[QStringLiteral("kind")].toString(), QStringLiteral("audio"));
 }
 
 TEST(StoreBulk, BulkRowsAndCountsNotifyOncePerChange) {

@@ -10,6 +10,8 @@
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -33,6 +35,27 @@ TEST(MainWindowRenderer, TellsASoftwareRasterizerFromAGraphicsCard) {
     for (const auto& [renderer, software] : renderers)
         EXPECT_EQ(MainWindow::isSoftwareRasterizer(QString::fromLatin1(renderer)), software)
             << renderer;
+}
+
+TEST(MainWindowPlace, ASavedPlaceIsUsedOnlyWhereItCanBeSeen) {
+    QTemporaryDir dir;
+    QSettings settings(dir.filePath(QStringLiteral("place.ini")), QSettings::IniFormat);
+    const QList<QRect> screens{{0, 0, 1920, 1080}, {1920, 0, 1280, 1024}};
+    const QSize minimum(820, 560);
+    const std::vector<std::pair<QRect, bool>> places{
+        {{100, 80, 1200, 800}, true},    // on the first screen
+        {{2000, 50, 1000, 700}, true},   // on the second
+        {{1500, 100, 1000, 700}, true},  // across both
+        {{3300, 100, 1000, 700}, false}, // a screen that is gone
+        {{1500, 800, 1000, 700}, false}, // mostly below the screens
+        {{100, 80, 600, 400}, false},    // below the window's minimum
+        {{}, false}};                    // never saved
+    for (const auto& [place, used] : places) {
+        settings.setValue(QStringLiteral("window/geometry"), place);
+        const auto saved = MainWindow::savedGeometry(settings, screens, minimum);
+        EXPECT_EQ(saved.has_value(), used) << place.x() << "," << place.y();
+        if (saved) EXPECT_EQ(*saved, place);
+    }
 }
 
 class MainWindowTest : public testing::Test {

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cmath>
 #include <numbers>
 #include <tuple>
@@ -55,8 +57,17 @@ TEST(Surface, AccentFillRunsFromGlowToDeep) {
     const QRgb start = image.pixel(22, 8);
     const QRgb end = image.pixel(178, 32);
     EXPECT_GT(qRed(start), qRed(end));
-    EXPECT_NEAR(qRed(image.pixel(100, 20)), 241, 12);
     EXPECT_NEAR(qRed(end), 160, 25);
+    // White text on it reads at 4.5:1 or better everywhere (WCAG AA).
+    double lowest = 21;
+    for (int y = 4; y < 36; y += 4)
+        for (int x = 20; x < 180; x += 8)
+            if (qAlpha(image.pixel(x, y)) == 255)
+                lowest = std::min(lowest, Theme::contrast(Qt::white, QColor(image.pixel(x, y))));
+    EXPECT_GE(lowest, 4.5);
+    for (const QColor& stop : Theme::accentFillColors())
+        EXPECT_GE(Theme::contrast(Qt::white, stop), 4.5) << stop.name().toStdString();
+    EXPECT_NEAR(Theme::contrast(Qt::white, Qt::black), 21, 0.01);
 }
 
 TEST(Surface, BordersAreStrokedInsideTheEdge) {
