@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <mutex>
 
 namespace lumatra {
 namespace {
@@ -166,10 +167,9 @@ void writeIcon(const DecodedImage& decoded, Format format, const std::filesystem
         sizes.assign(ImageConverter::icoSizes.begin(), ImageConverter::icoSizes.end());
     else
         sizes.assign(ImageConverter::icnsSizes.begin(), ImageConverter::icnsSizes.end());
-    // A picture larger than the largest rendition is shrunk to it as it is read, so that
-    // memory holds that much and no more; every rendition is drawn from the copy.
-    // A box filter in whole steps reads the picture in strips; the renditions are then
-    // drawn from at least twice their size.
+    // A picture more than twice the largest rendition is shrunk as it is read, by a box
+    // filter in whole steps, so that memory holds the shrunk copy alone; every rendition
+    // is drawn from that copy, at least twice its size.
     VImage source = decoded.image;
     const int shrink = std::max(source.width(), source.height()) / (2 * sizes.front());
     if (shrink > 1) {
@@ -195,24 +195,51 @@ void writeIcon(const DecodedImage& decoded, Format format, const std::filesystem
 void writePdf(const DecodedImage& decoded, const std::filesystem::path& path,
               std::stop_token stop) {
     OutputFile output(path, writeFailure(Format::pdf));
-    bool written = true;
+    // Cairo compresses the whole picture in one call that cannot be interrupted: the page
+    // is made aside, writing here until a cancel lets go of the output.
+    struct Target {
+        std::mutex mutex;
+        OutputFile* file = nullptr;
+        bool failed = false;
+    };
+    const auto target = std::make_shared<Target>();
+    target->file = &output;
+    const auto letGo = [&target] {
+        const std::lock_guard lock(target->mutex);
+        target->file = nullptr;
+    };
     try {
-        ImagePdf::render(
-            decoded.image,
-            [&output, &written](std::string_view bytes) {
-                try {
-                    output.write(bytes);
-                } catch (const ConvertError&) {
-                    written = false;
-                }
-                return written;
+        runStoppable(
+            [image = decoded.image, target, stop] {
+                const struct ThreadBuffers {
+                    ~ThreadBuffers() { vips_thread_shutdown(); }
+                } threadBuffers;
+                ImagePdf::render(
+                    image,
+                    [&target](std::string_view bytes) {
+                        const std::lock_guard lock(target->mutex);
+                        if (!target->file) return false;
+                        try {
+                            target->file->write(bytes);
+                        } catch (const ConvertError&) {
+                            target->failed = true;
+                        }
+                        return !target->failed;
+                    },
+                    stop);
+                return std::string();
             },
             stop);
     } catch (const vips::VError&) {
+        letGo();
         if (stop.stop_requested()) throw CancelledError();
         throwUnreadableImage();
     } catch (const ConvertError&) {
-        if (!written) output.throwWriteFailed();
+        letGo();
+        if (target->failed) output.throwWriteFailed();
+        throw;
+    } catch (...) {
+        letGo();
         throw;
     }
     output.finish();
@@ -316,6 +343,21 @@ void ImageConverter::convert(const std::filesystem::path& source, Format format,
             static_cast<double>(width * height) *
             (decoded.bytesPerPixel + PictureMemory::encoderBytesPerPixel(format))),
         stop);
+    // Decoders that hold the whole frame decode it at the first request, in one call that
+    // cannot be interrupted (seconds for the largest GIF): it runs aside, so that a cancel
+    // is answered at once. A failure here is met again, and reported, by the encoder.
+    if (decoded.bytesPerPixel > 0)
+        runStoppable(
+            [image = decoded.image] {
+                VipsRegion* region = vips_region_new(image.get_image());
+                VipsRect first{0, 0, image.width(), 1};
+                vips_region_prepare(region, &first);
+                g_object_unref(region);
+                vips_error_clear();
+                vips_thread_shutdown();
+                return std::string();
+            },
+            stop);
 
     const auto stream = [&](const char* saver, auto save) {
         if (!hasOperation(saver)) cannotEncode(format);
