@@ -129,6 +129,14 @@ int cli(const std::vector<std::string>& arguments, const std::string& file) {
     const auto to = value(arguments, "--to");
     const auto format = to ? formatFromRaw(lowercased(*to)) : std::nullopt;
     if (!format) {
+        // A file of a type nothing is made from: no list of targets, but the refusal the
+        // conversion would give.
+        if (!several && targetsFor(source).empty()) {
+            printLine("Ошибка: " +
+                      ConvertError::unsupported("неизвестный тип ." + pathExtension(source))
+                          .errorDescription());
+            return 1;
+        }
         printLine(several ? "Укажите --to ФОРМАТ. Форматы: lumatra --help"
                           : "Укажите --to. Для этого файла: " + joinedTargets(source));
         return 2;

@@ -40,7 +40,9 @@ constexpr std::string_view progressKey = "out_time_us=";
 // ffmpeg's own words for these cases are English and name streams and muxers.
 void refuseUnfit(const Converter::Probe& facts, Format format) {
     if (isAudioOnly(format)) {
-        if (!facts.readable || !facts.hasAudio) throw ConvertError::noAudio();
+        if (!facts.readable)
+            throw ConvertError::failed("Файл повреждён или это не аудио и не видео");
+        if (!facts.hasAudio) throw ConvertError::noAudio();
         return;
     }
     if (!facts.readable) throw ConvertError::failed("Файл повреждён или это не видео");
@@ -136,6 +138,39 @@ private:
     std::filesystem::path m_path;
 };
 
+bool mentions(std::string_view text, std::initializer_list<std::string_view> phrases) {
+    for (const std::string_view phrase : phrases)
+        if (text.find(phrase) != std::string_view::npos) return true;
+    return false;
+}
+
+// ffmpeg's failure told in our words. Its error lines are English, name streams, codecs
+// and temporary files, and say little a user can act on; what they tell is one of a few
+// reasons, and the exit status is kept for whoever reports a fault.
+std::string ffmpegReason(std::string_view text, Format format) {
+    if (mentions(text, {"No space left on device", "Disk quota exceeded", "File too large"}))
+        return diskFullText;
+    if (mentions(text, {"Sample rate", "sample rate", "channel count", "channel layout",
+                        "Invalid channel", "Audio packet"}) ||
+        (isAudioOnly(format) && mentions(text, {"Output file is empty"})))
+        return "В файле нет звука, который можно прочитать";
+    if (mentions(text,
+                 {"Invalid data found", "Cannot determine format", "moov atom",
+                  "could not find codec parameters", "Error while decoding", "Error opening input",
+                  "Error while opening decoder", "Decoder (codec", "decoding for stream",
+                  "Invalid frame", "corrupt", "truncat", "End of file", "Unknown input format",
+                  "Invalid NAL", "missing picture", "non-existing PPS", "Output file is empty"}))
+        return "Файл повреждён или записан так, что его не удаётся прочитать";
+    if (mentions(text, {"Error while opening encoder", "Error initializing output stream",
+                        "Could not write header", "Error muxing", "not supported in container",
+                        "Could not find tag for codec"}))
+        return "Не удалось закодировать файл в " + std::string(title(format));
+    if (mentions(text, {"Permission denied"})) return "Нет доступа к файлу";
+    // "ffmpeg завершился с кодом 1" or "ffmpeg аварийно завершился (сигнал 9)": ours.
+    const std::string_view first = text.substr(0, text.find('\n'));
+    return "Не удалось конвертировать файл — возможно, он повреждён (" + std::string(first) + ")";
+}
+
 } // namespace
 
 Converter::Probe Converter::probe(const std::filesystem::path& source, std::stop_token stop) const {
@@ -212,12 +247,7 @@ void Converter::media(const std::filesystem::path& source, Format format, Qualit
     try {
         std::rethrow_exception(failure);
     } catch (const ConvertError& error) {
-        // ffmpeg names the temporary file it could not finish; the user needs the reason.
-        const std::string& text = error.errorDescription();
-        if (text.find("No space left on device") != std::string::npos ||
-            text.find("Disk quota exceeded") != std::string::npos)
-            throw ConvertError::failed(diskFullText);
-        throw;
+        throw ConvertError::failed(ffmpegReason(error.errorDescription(), format));
     }
 }
 

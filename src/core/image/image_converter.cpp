@@ -7,8 +7,11 @@
 #include "image/image_io.h"
 #include "image/image_pdf.h"
 #include "image/iptc_xmp.h"
+#include "image/picture_memory.h"
 
 #include <algorithm>
+#include <memory>
+#include <mutex>
 
 namespace lumatra {
 namespace {
@@ -159,12 +162,24 @@ void writeIcon(const DecodedImage& decoded, Format format, const std::filesystem
                std::stop_token stop) {
     if (!hasOperation("pngsave_buffer")) cannotEncode(format);
     OutputFile output(path, writeFailure(format));
-    const VImage picture = wholePicture(decoded.image, stop);
     std::vector<int> sizes;
     if (format == Format::ico)
         sizes.assign(ImageConverter::icoSizes.begin(), ImageConverter::icoSizes.end());
     else
         sizes.assign(ImageConverter::icnsSizes.begin(), ImageConverter::icnsSizes.end());
+    // A picture more than twice the largest rendition is shrunk as it is read, by a box
+    // filter in whole steps, so that memory holds the shrunk copy alone; every rendition
+    // is drawn from that copy, at least twice its size.
+    VImage source = decoded.image;
+    const int shrink = std::max(source.width(), source.height()) / (2 * sizes.front());
+    if (shrink > 1) {
+        const bool alpha = source.has_alpha();
+        if (alpha) source = source.premultiply();
+        source = source.shrink(shrink, shrink);
+        if (alpha) source = source.unpremultiply();
+        source = source.cast(VIPS_FORMAT_UCHAR);
+    }
+    const VImage picture = wholePicture(source, stop);
     std::vector<IconRendition> renditions;
     try {
         renditions = iconRenditions(picture, sizes, stop);
@@ -180,30 +195,118 @@ void writeIcon(const DecodedImage& decoded, Format format, const std::filesystem
 void writePdf(const DecodedImage& decoded, const std::filesystem::path& path,
               std::stop_token stop) {
     OutputFile output(path, writeFailure(Format::pdf));
-    const VImage picture = wholePicture(decoded.image, stop);
-    output.write(runStoppable([picture] { return ImagePdf::render(picture); }, stop));
+    // Cairo compresses the whole picture in one call that cannot be interrupted: the page
+    // is made aside, writing here until a cancel lets go of the output.
+    struct Target {
+        std::mutex mutex;
+        OutputFile* file = nullptr;
+        bool failed = false;
+    };
+    const auto target = std::make_shared<Target>();
+    target->file = &output;
+    const auto letGo = [&target] {
+        const std::lock_guard lock(target->mutex);
+        target->file = nullptr;
+    };
+    try {
+        runStoppable(
+            [image = decoded.image, target, stop] {
+                const struct ThreadBuffers {
+                    ~ThreadBuffers() { vips_thread_shutdown(); }
+                } threadBuffers;
+                ImagePdf::render(
+                    image,
+                    [&target](std::string_view bytes) {
+                        const std::lock_guard lock(target->mutex);
+                        if (!target->file) return false;
+                        try {
+                            target->file->write(bytes);
+                        } catch (const ConvertError&) {
+                            target->failed = true;
+                        }
+                        return !target->failed;
+                    },
+                    stop);
+                return std::string();
+            },
+            stop);
+    } catch (const vips::VError&) {
+        letGo();
+        if (stop.stop_requested()) throw CancelledError();
+        throwUnreadableImage();
+    } catch (const ConvertError&) {
+        letGo();
+        if (target->failed) output.throwWriteFailed();
+        throw;
+    } catch (...) {
+        letGo();
+        throw;
+    }
     output.finish();
 }
 
+void putLe(std::string& bytes, std::size_t at, std::uint32_t value, int count) {
+    for (int i = 0; i < count; ++i)
+        bytes[at + static_cast<std::size_t>(i)] = static_cast<char>(value >> (8 * i) & 0xFF);
+}
+
+// A 24-bit BMP, the picture flattened onto white. BMP stores its rows from the bottom up;
+// the picture is read from the top in strips and each strip lands at its place in the
+// file, so memory holds one strip.
 void writeBmp(const DecodedImage& decoded, const std::filesystem::path& path,
               std::stop_token stop) {
-    if (!hasOperation("magicksave_buffer")) cannotEncode(Format::bmp);
     OutputFile output(path, writeFailure(Format::bmp));
     const VImage flat = flatten(decoded.image);
-    VipsBlob* blob = nullptr;
+    const auto width = static_cast<std::uint64_t>(flat.width());
+    const auto height = static_cast<std::uint64_t>(flat.height());
+    const std::uint64_t rowBytes = (width * 3 + 3) & ~std::uint64_t{3};
+    constexpr std::uint32_t headerBytes = 14 + 40;
+    if (headerBytes + rowBytes * height > 0xFFFFFFFFu) output.throwWriteFailed();
+    std::string header(headerBytes, '\0');
+    header[0] = 'B';
+    header[1] = 'M';
+    putLe(header, 2, static_cast<std::uint32_t>(headerBytes + rowBytes * height), 4);
+    putLe(header, 10, headerBytes, 4);
+    putLe(header, 14, 40, 4);
+    putLe(header, 18, static_cast<std::uint32_t>(width), 4);
+    putLe(header, 22, static_cast<std::uint32_t>(height), 4);
+    putLe(header, 26, 1, 2);  // planes
+    putLe(header, 28, 24, 2); // bits per pixel
+    putLe(header, 34, static_cast<std::uint32_t>(rowBytes * height), 4);
+    putLe(header, 38, 2835, 4); // 72 dots per inch, in dots per metre
+    putLe(header, 42, 2835, 4);
+    output.write(header);
+
+    constexpr int stripRows = 64;
+    struct RegionDeleter {
+        void operator()(VipsRegion* region) const { g_object_unref(region); }
+    };
     try {
-        const KillSwitch kill(flat, stop);
-        blob = flat.magicksave_buffer(VImage::option()->set("format", "bmp")->set("strip", true));
+        const std::unique_ptr<VipsRegion, RegionDeleter> region(vips_region_new(flat.get_image()));
+        std::string block;
+        for (std::uint64_t top = 0; top < height; top += stripRows) {
+            if (stop.stop_requested()) throw CancelledError();
+            const std::uint64_t rows = std::min<std::uint64_t>(stripRows, height - top);
+            VipsRect strip{0, static_cast<int>(top), static_cast<int>(width),
+                           static_cast<int>(rows)};
+            if (vips_region_prepare(region.get(), &strip) != 0) throw vips::VError();
+            block.assign(rows * rowBytes, '\0');
+            for (std::uint64_t i = 0; i < rows; ++i) {
+                const auto* in = reinterpret_cast<const std::uint8_t*>(
+                    VIPS_REGION_ADDR(region.get(), 0, static_cast<int>(top + i)));
+                char* out = block.data() + (rows - 1 - i) * rowBytes;
+                for (std::uint64_t x = 0; x < width; ++x, in += 3, out += 3) {
+                    out[0] = static_cast<char>(in[2]);
+                    out[1] = static_cast<char>(in[1]);
+                    out[2] = static_cast<char>(in[0]);
+                }
+            }
+            output.writeAt(headerBytes + (height - top - rows) * rowBytes, block);
+        }
     } catch (const vips::VError&) {
         if (stop.stop_requested()) throw CancelledError();
         throwUnreadableImage();
     }
-    std::size_t length = 0;
-    const void* data = vips_blob_get(blob, &length);
-    const std::string bytes(static_cast<const char*>(data), length);
-    vips_area_unref(VIPS_AREA(blob));
-    if (stop.stop_requested()) throw CancelledError();
-    output.write(bytes);
     output.finish();
 }
 
@@ -226,6 +329,35 @@ void ImageConverter::convert(const std::filesystem::path& source, Format format,
     const DecodedImage decoded =
         ImageDecoder::decode(file, lowercased(pathExtension(source)), stop);
     if (stop.stop_requested()) throw CancelledError();
+    // The encoders that take the picture whole have a bound of their own; the memory the
+    // conversion holds is taken from the process's budget, waiting while others hold it.
+    const std::int64_t width = decoded.image.width();
+    const std::int64_t height = decoded.image.height();
+    const std::int64_t limit =
+        std::min(ImageDecoder::maxPixels, PictureMemory::maxPixels(decoded.bytesPerPixel, format));
+    if (width * height > limit)
+        throw ConvertError::failed(
+            PictureMemory::tooLargeText(width, height, limit, title(format)));
+    const PictureMemory::Lease lease = PictureMemory::reserve(
+        static_cast<std::int64_t>(
+            static_cast<double>(width * height) *
+            (decoded.bytesPerPixel + PictureMemory::encoderBytesPerPixel(format))),
+        stop);
+    // Decoders that hold the whole frame decode it at the first request, in one call that
+    // cannot be interrupted (seconds for the largest GIF): it runs aside, so that a cancel
+    // is answered at once. A failure here is met again, and reported, by the encoder.
+    if (decoded.bytesPerPixel > 0)
+        runStoppable(
+            [image = decoded.image] {
+                VipsRegion* region = vips_region_new(image.get_image());
+                VipsRect first{0, 0, image.width(), 1};
+                vips_region_prepare(region, &first);
+                g_object_unref(region);
+                vips_error_clear();
+                vips_thread_shutdown();
+                return std::string();
+            },
+            stop);
 
     const auto stream = [&](const char* saver, auto save) {
         if (!hasOperation(saver)) cannotEncode(format);

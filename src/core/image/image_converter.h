@@ -21,11 +21,13 @@ public:
     /// and ICNS hold the renditions above, PDF one page (see ImagePdf).
     ///
     /// Throws ConvertError: unsupported("фото → <title>") for a target that is not an
-    /// image format or pdf, "Не удалось открыть изображение" for a source that is not a
-    /// readable image (or claims more than ImageDecoder::maxPixels), "Система не умеет
-    /// писать <title>" when no encoder for the format is installed, "Не удалось записать
-    /// <title>" (for PDF "Не удалось создать PDF") when encoding or writing fails; and
-    /// CancelledError within a second of `stop` being requested. On failure nothing is
+    /// image format or pdf, the failures of ImageDecoder::decode for the source, "Изображение
+    /// слишком большое для <title>: …" when the encoder of the target would hold more than
+    /// PictureMemory::perConversion, "Система не умеет писать <title>" when no encoder for
+    /// the format is installed, "Не удалось записать <title>" (for PDF "Не удалось создать
+    /// PDF") when encoding or writing fails, diskFullText when the disk is full; and
+    /// CancelledError within a second of `stop` being requested, also while it waits for
+    /// the memory other conversions hold (PictureMemory::reserve). On failure nothing is
     /// left at `output`.
     static void convert(const std::filesystem::path& source, Format format, Quality quality,
                         const std::filesystem::path& output, std::stop_token stop = {});

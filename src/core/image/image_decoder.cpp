@@ -3,7 +3,9 @@
 #include "formats/convert_error.h"
 #include "image/icon_container.h"
 #include "image/iptc_xmp.h"
+#include "image/picture_memory.h"
 #include "image/raw_decoder.h"
+#include "image/svg_drawing.h"
 #include "image/xcf_layers.h"
 
 #include <array>
@@ -87,7 +89,56 @@ SourceType sniff(std::string_view head, std::string_view extension) {
     if (starts("gimp xcf "sv)) return SourceType::xcf;
     // SVG is XML text, plain or gzipped: its name tells, and librsvg checks the rest.
     if (extension == "svg" || extension == "svgz") return SourceType::svg;
-    throwUnreadableImage();
+    throw ConvertError::failed(head.empty() ? "Не удалось открыть изображение: файл пуст"
+                                            : "Не удалось открыть изображение: формат файла "
+                                              "не распознан");
+}
+
+// Bytes per pixel each decoder holds while the picture is read (measured, rounded up):
+// libvips reads JPEG, PNG, TIFF, PNM and SVG in strips; WebP, GIF and HEIF are decoded
+// whole into a frame of their own; ImageMagick holds 16-bit samples besides libvips' copy.
+double decoderBytesPerPixel(SourceType type) {
+    switch (type) {
+    case SourceType::jpeg:
+    case SourceType::png:
+    case SourceType::tiff:
+    case SourceType::pnm:
+    case SourceType::svg:
+    case SourceType::ico:
+    case SourceType::icns:
+        return 0;
+    case SourceType::gif:
+        return 6;
+    case SourceType::webp:
+    case SourceType::heif:
+    case SourceType::jpeg2000:
+    case SourceType::exr:
+        return 8;
+    case SourceType::raw:
+        return 10;
+    case SourceType::xcf:
+        return 12;
+    case SourceType::bmp:
+    case SourceType::psd:
+    case SourceType::tga:
+    case SourceType::pcx:
+        // Also ImageMagick's own bound here: 128 megapixels.
+        return 16;
+    }
+    return 16;
+}
+
+// A picture of more than maxPixels, or more than its decoder may hold, is refused with
+// its size.
+void checkSize(std::int64_t width, std::int64_t height, double bytesPerPixel) {
+    std::int64_t limit = ImageDecoder::maxPixels;
+    if (bytesPerPixel > 0)
+        limit =
+            std::min(limit, static_cast<std::int64_t>(
+                                static_cast<double>(PictureMemory::perConversion) / bytesPerPixel));
+    // Each side first, so that the product cannot overflow.
+    if (width > limit || height > limit || width * height > limit)
+        throw ConvertError::failed(PictureMemory::tooLargeText(width, height, limit));
 }
 
 std::uint32_t le(std::string_view bytes, std::size_t at, int count) {
@@ -125,10 +176,8 @@ void checkMagickHeader(SourceType type, std::string_view head) {
         throwUnreadableImage();
     }
     if (height < 0) height = -height; // top-down bitmaps
-    // Each side first, so that the product cannot overflow.
-    if (width <= 0 || height <= 0 || width > ImageDecoder::maxPixels ||
-        height > ImageDecoder::maxPixels || width * height > ImageDecoder::maxPixels)
-        throwUnreadableImage();
+    if (width <= 0 || height <= 0) throwUnreadableImage();
+    checkSize(width, height, decoderBytesPerPixel(type));
 }
 
 VImage blobImage(const std::string_view bytes, bool jpeg2000) {
@@ -280,9 +329,8 @@ VImage inOwnModel(VImage image, const VImage& eightBit) {
     return image;
 }
 
-void checkPixels(const VImage& image) {
-    if (static_cast<std::int64_t>(image.width()) * image.height() > ImageDecoder::maxPixels)
-        throwUnreadableImage();
+void checkPixels(const VImage& image, SourceType type) {
+    checkSize(image.width(), image.height(), decoderBytesPerPixel(type));
 }
 
 // A GIMP image as GIMP shows it: its visible layers stacked from the bottom up at their
@@ -295,8 +343,8 @@ VImage loadXcf(const SourceFile& source, std::stop_token stop) {
         Xcf::readLayers([&source](std::uint64_t offset, std::size_t count) {
             return source.readAt(offset, count);
         });
-    if (!xcf || static_cast<std::int64_t>(xcf->width) * xcf->height > ImageDecoder::maxPixels)
-        throwUnreadableImage();
+    if (!xcf) throwUnreadableImage();
+    checkSize(xcf->width, xcf->height, decoderBytesPerPixel(SourceType::xcf));
     const int count = static_cast<int>(xcf->layers.size());
     const auto shown = [](const Xcf::Layer& layer) {
         return layer.visible && !layer.inGroup && layer.opacity > 0;
@@ -348,7 +396,11 @@ DecodedImage ImageDecoder::decode(const SourceFile& source, std::string_view ext
         VImage image;
         switch (type) {
         case SourceType::raw:
-            image = RawDecoder::decode(source.path(), source.size(), maxPixels, stop);
+            image = RawDecoder::decode(
+                source.path(), source.size(),
+                std::min<std::int64_t>(maxPixels,
+                                       PictureMemory::perConversion / decoderBytesPerPixel(type)),
+                stop);
             break;
         case SourceType::ico:
         case SourceType::icns:
@@ -382,12 +434,21 @@ DecodedImage ImageDecoder::decode(const SourceFile& source, std::string_view ext
             // Read front to back while the encoder writes, unless the picture must be
             // turned: that needs it whole.
             image = loadNative(type, source, VIPS_ACCESS_SEQUENTIAL);
-            checkPixels(image);
+            checkPixels(image, type);
             if (orientationOf(image) != 1) image = loadNative(type, source, VIPS_ACCESS_RANDOM);
+            // Filters are drawn over their whole region whatever strip is asked for:
+            // such a drawing is rendered once, whole.
+            if (type == SourceType::svg) {
+                const std::optional<std::string> text = SvgDrawing::text(source);
+                if (const double cost = SvgDrawing::filterCost(text); cost > 0)
+                    image =
+                        SvgDrawing::renderWhole(*text, image.width(), image.height(), cost, stop);
+            }
             break;
         }
         }
-        checkPixels(image);
+        checkPixels(image, type);
+        decoded.bytesPerPixel = decoderBytesPerPixel(type);
         decoded.exif = blobField(image, VIPS_META_EXIF_NAME);
         decoded.iptc = blobField(image, VIPS_META_IPTC_NAME);
         decoded.xmp = blobField(image, VIPS_META_XMP_NAME);

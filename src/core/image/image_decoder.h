@@ -29,6 +29,9 @@ struct DecodedImage {
     std::string iptc;
     /// The source's XMP packet; empty when there is none.
     std::string xmp;
+    /// Bytes per pixel the decoder holds while the picture is read: none for the formats
+    /// read in strips, the whole frame (and the library's own copy) for the others.
+    double bytesPerPixel = 0;
 };
 
 class ImageDecoder {
@@ -43,8 +46,10 @@ public:
     /// reads it is decided by its first bytes, the extension only for camera RAW, TGA and
     /// SVG, which have no signature of their own. GIMP images (XCF up to version 3) come
     /// out as GIMP shows them, their visible layers stacked. Throws "Не удалось открыть
-    /// изображение" for anything unreadable, truncated or too large, and CancelledError
-    /// when `stop` is requested.
+    /// изображение" for anything unreadable or truncated, with ": формат файла не
+    /// распознан" or ": файл пуст" when that is why, the text of
+    /// PictureMemory::tooLargeText for a picture claiming more than maxPixels (or more
+    /// than its decoder may hold), and CancelledError when `stop` is requested.
     static DecodedImage decode(const SourceFile& source, std::string_view extension,
                                std::stop_token stop);
 };

@@ -99,6 +99,7 @@ OutputFile::~OutputFile() {
 }
 
 void OutputFile::throwWriteFailed() const {
+    if (m_errno == ENOSPC || m_errno == EDQUOT) throw ConvertError::failed(diskFullText);
     throw ConvertError::failed(m_failure);
 }
 
@@ -118,6 +119,19 @@ bool OutputFile::writeAll(const char* data, std::size_t length) {
 
 void OutputFile::write(std::string_view bytes) {
     if (!writeAll(bytes.data(), bytes.size())) throwWriteFailed();
+}
+
+void OutputFile::writeAt(std::uint64_t offset, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::pwrite(m_fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            m_errno = n < 0 ? errno : EIO;
+            throwWriteFailed();
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+        offset += static_cast<std::uint64_t>(n);
+    }
 }
 
 void OutputFile::finish() {
@@ -172,7 +186,8 @@ void KillSwitch::onEval(VipsImage* image, VipsProgress*, KillSwitch* self) {
     if (self->m_stop.stop_requested()) vips_image_set_kill(image, TRUE);
 }
 
-std::string runStoppable(std::function<std::string()> work, std::stop_token stop) {
+std::string runStoppable(std::function<std::string()> work, std::stop_token stop,
+                         std::chrono::seconds limit, const std::string& overtime) {
     struct Shared {
         std::mutex mutex;
         std::condition_variable_any done;
@@ -196,7 +211,11 @@ std::string runStoppable(std::function<std::string()> work, std::stop_token stop
         shared->done.notify_all();
     }).detach();
     std::unique_lock lock(shared->mutex);
-    if (!shared->done.wait(lock, stop, [&] { return shared->finished; })) throw CancelledError();
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    if (!shared->done.wait_until(lock, stop, deadline, [&] { return shared->finished; })) {
+        if (stop.stop_requested()) throw CancelledError();
+        throw ConvertError::failed(overtime);
+    }
     if (shared->error) std::rethrow_exception(shared->error);
     return std::move(shared->result);
 }

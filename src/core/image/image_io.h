@@ -7,6 +7,7 @@
 
 #include <vips/vips8>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -58,7 +59,8 @@ private:
 class OutputFile {
 public:
     /// `failure` is the whole text of every failure to write here ("Не удалось записать
-    /// PNG"); it is thrown at once when the file cannot be created.
+    /// PNG"), but for a full disk (diskFullText); it is thrown at once when the file
+    /// cannot be created.
     OutputFile(const std::filesystem::path& path, std::string failure);
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
@@ -66,6 +68,8 @@ public:
 
     /// Appends bytes; throws the failure text when they do not land.
     void write(std::string_view bytes);
+    /// Writes bytes at `offset`, wherever the file ends; throws as write() does.
+    void writeAt(std::uint64_t offset, std::string_view bytes);
     /// Closes the file; throws the failure text when the data did not land.
     void finish();
 
@@ -108,7 +112,10 @@ private:
 
 /// Runs `work`, which cannot be interrupted, on a thread of its own and returns its bytes.
 /// When `stop` is requested first, the thread is left to finish and drop its result and
-/// CancelledError is thrown at once. Exceptions of `work` reach the caller.
-std::string runStoppable(std::function<std::string()> work, std::stop_token stop);
+/// CancelledError is thrown at once; when `limit` passes first, likewise, and
+/// ConvertError::failed(`overtime`) is thrown. Exceptions of `work` reach the caller.
+std::string runStoppable(std::function<std::string()> work, std::stop_token stop,
+                         std::chrono::seconds limit = std::chrono::hours(24),
+                         const std::string& overtime = {});
 
 } // namespace lumatra

@@ -98,6 +98,11 @@ bool convert(const std::filesystem::path& source, Format target, Quality quality
     case Format::jpg: {
         requirePages(document);
         const int count = document.pageCount();
+        if (count > maxPicturePages)
+            throw ConvertError::failed("Страниц в PDF: " + std::to_string(count) +
+                                       ", а в картинки переводятся документы до " +
+                                       std::to_string(maxPicturePages) +
+                                       " страниц. Разделите его на части.");
         const int resolution = dpi(quality);
         if (count == 1) {
             document.renderPage(0, resolution, target, output);

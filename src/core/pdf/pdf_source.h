@@ -19,6 +19,10 @@ using TextConverter =
 /// Dots per inch of page pictures: 300, 200, 120.
 int dpi(Quality quality);
 
+/// The most pages turned into pictures: a thousand pages take about ten minutes and a
+/// few gigabytes of files already.
+inline constexpr int maxPicturePages = 1000;
+
 /// "Страница " and the page number (from 1) padded with zeros to the digits of
 /// `pageCount`, then "." and the format's extension.
 std::string pageFileName(int number, int pageCount, Format format);
@@ -35,11 +39,11 @@ std::string pageFileName(int number, int pageCount, Format format);
 /// Throws ConvertError::failed with "Не удалось открыть PDF", "PDF защищён паролем",
 /// "В PDF нет текста — похоже, это скан. Переведите его в PNG или JPG." (text targets of
 /// a PDF whose pages all read but hold no text), "PDF повреждён: в нём не найдено ни
-/// одной страницы." or the page errors of PdfDocument (a page that cannot be read fails
-/// every target);
-/// ConvertError::unsupported("PDF → <title>") for other targets; CancelledError when
-/// `stop` is requested; SystemError when a file or folder cannot be written.
-/// `progress` hears the fraction of pages drawn.
+/// одной страницы.", "Страниц в PDF: <n>, а в картинки переводятся документы до 1000
+/// страниц. Разделите его на части." (png, jpg) or the page errors of PdfDocument (a page that
+/// cannot be read fails every target); ConvertError::unsupported("PDF → <title>") for other
+/// targets; CancelledError when `stop` is requested; SystemError when a file or folder cannot be
+/// written. `progress` hears the fraction of pages drawn.
 bool convert(const std::filesystem::path& source, Format target, Quality quality,
              const std::filesystem::path& output, const std::filesystem::path& scratch,
              const TextConverter& textConverter, std::stop_token stop = {},

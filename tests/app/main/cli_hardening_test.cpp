@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <regex>
 #include <thread>
 
 namespace lumatra {
@@ -73,21 +74,63 @@ TEST(CommandLine, SourcesThatAreNoRegularFilesAreRefusedAtOnce) {
     EXPECT_EQ(dir.entries(), before);
 }
 
+// Unusual media files: cut short, garbage under media names, sound that cannot be decoded.
+// Each failure is one Russian line; ffmpeg's own English never reaches the user.
 TEST(CommandLine, MediaFailuresReadInRussian) {
     test::ScratchDir dir;
     test::makeMedia(dir / "voice.mp4", {"-f", "lavfi", "-i", "sine=duration=0.5", "-c:a", "aac"});
-    test::writeFile(dir / "garbage.mp4", std::string(5000, 'g'));
-    test::writeFile(dir / "garbage.mp3", std::string(5000, 'g'));
-    const std::pair<std::vector<std::string>, std::string> cases[] = {
-        {{"--cli", "voice.mp4", "--to", "mp4"}, "Ошибка: В файле нет видеодорожки\n"},
-        {{"--cli", "garbage.mp4", "--to", "webm"}, "Ошибка: Файл повреждён или это не видео\n"},
-        {{"--cli", "garbage.mp3", "--to", "wav"}, "Ошибка: В файле нет звуковой дорожки\n"},
+    test::makeMedia(dir / "tone.wav", {"-f", "lavfi", "-i", "sine=duration=0.5"});
+    test::makeMedia(dir / "clip.m2ts",
+                    {"-f", "lavfi", "-i", "sine=duration=1", "-f", "lavfi", "-i",
+                     "testsrc=size=160x120:duration=1", "-c:v", "mpeg2video", "-c:a", "ac3"});
+    const std::string wav = test::readFile(dir / "tone.wav");
+    const std::string clip = test::readFile(dir / "clip.m2ts");
+    // A WAV header's fields: format tag at 20, channels at 22, sample rate at 24.
+    const auto patched = [&wav](std::size_t at, std::string_view bytes) {
+        std::string out = wav;
+        out.replace(at, bytes.size(), bytes);
+        return out;
     };
+    std::string noisy = clip.substr(0, 2000);
+    std::uint32_t seed = 1;
+    while (noisy.size() < clip.size()) {
+        seed = seed * 1103515245 + 12345;
+        noisy += static_cast<char>(seed >> 16);
+    }
+    const std::string corrupt = "Ошибка: Файл повреждён или это не аудио и не видео";
+    const std::string noSound = "Ошибка: В файле нет звука, который можно прочитать";
+    struct Case {
+        std::string name, bytes, target, line; // an empty line: any Russian reason
+    } cases[] = {
+        {"voice.mp4", "", "mp4", "Ошибка: В файле нет видеодорожки"},
+        {"garbage.mp4", std::string(5000, 'g'), "webm", "Ошибка: Файл повреждён или это не видео"},
+        {"garbage.mp3", std::string(5000, 'g'), "wav", corrupt},
+        {"empty.avi", "", "mp3", corrupt},
+        {"cut.m2ts", clip.substr(0, 1500), "mp3", "Ошибка: В файле нет звуковой дорожки"},
+        {"text.mov", "просто текст\n", "mp4", "Ошибка: Файл повреждён или это не видео"},
+        {"no-channels.wav", patched(22, std::string("\0\0", 2)), "mp3", noSound},
+        {"ac3-named.wav", patched(20, std::string("\0\x20", 2)), "mp3", noSound},
+        {"zero-rate.wav", patched(24, std::string(4, '\0')), "ogg", ""},
+        {"noise.m2ts", noisy, "mp4", ""},
+        {"noise.mts", noisy, "mp3", ""},
+    };
+    for (const Case& c : cases)
+        if (!c.bytes.empty() || c.name == "empty.avi") test::writeFile(dir / c.name, c.bytes);
     const auto before = dir.entries();
-    for (const auto& [args, line] : cases) {
-        const auto result = lumatra(args, dir.path());
-        EXPECT_EQ(result.out, line);
-        EXPECT_EQ(result.status, 1);
+    for (const Case& c : cases) {
+        const auto result = lumatra({"--cli", c.name, "--to", c.target}, dir.path());
+        const auto out = lines(result.out);
+        ASSERT_FALSE(out.empty()) << c.name;
+        EXPECT_EQ(result.status, 1) << c.name;
+        if (!c.line.empty()) EXPECT_EQ(out.back(), c.line) << c.name;
+        EXPECT_TRUE(out.back().starts_with("Ошибка: ")) << c.name;
+        // One line, and no English word in it but the program's name.
+        EXPECT_EQ(out.size() - (out.front().starts_with("[") ? 1 : 0), 1u) << result.out;
+        std::string words = out.back();
+        for (std::size_t at; (at = words.find("ffmpeg")) != std::string::npos;)
+            words.erase(at, 6);
+        EXPECT_FALSE(std::regex_search(words, std::regex("[a-z]{2,}")))
+            << c.name << ": " << out.back();
     }
     EXPECT_EQ(dir.entries(), before);
 }
@@ -115,7 +158,14 @@ TEST(CommandLine, AFullDiskIsSaidSoAndLeavesNothing) {
     while (table.size() < 300'000)
         table += "строка;12345\n";
     test::writeFile(dir / "table.csv", table);
-    for (const auto& [file, target] : {std::pair{"tone.wav", "wav"}, {"table.csv", "json"}}) {
+    test::makeMedia(dir / "noise.png",
+                    {"-f", "lavfi", "-i",
+                     "nullsrc=size=320x320,geq=lum=random(1)*255:cb=128:cr=128,format=rgb24",
+                     "-frames:v", "1"});
+    for (const auto& [file, target] : {std::pair{"tone.wav", "wav"},
+                                       {"table.csv", "json"},
+                                       {"noise.png", "png"},
+                                       {"noise.png", "pdf"}}) {
         // A 64 KiB disk of its own; what is on it afterwards is listed after the status.
         const auto result = test::runProgram(
             {"unshare", "--mount", "--map-root-user", "sh", "-c",

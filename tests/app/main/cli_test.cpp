@@ -54,9 +54,13 @@ TEST(CommandLine, MissingOrUnknownTargetListsTheTargets) {
         EXPECT_EQ(result.status, 2);
         EXPECT_EQ(result.out, list);
     }
-    const auto none = lumatra({"--cli", "notes.xyzzy"}, dir.path());
-    EXPECT_EQ(none.out, "Укажите --to. Для этого файла: \n");
-    EXPECT_EQ(none.status, 2);
+    // A type nothing is made from says so, with or without a target.
+    for (const auto& args : std::vector<std::vector<std::string>>{{"--cli", "photo.jxl"},
+                                                                  {"--cli", "photo.jxl", "--to"}}) {
+        const auto none = lumatra(args, dir.path());
+        EXPECT_EQ(none.out, "Ошибка: Так конвертировать нельзя: неизвестный тип .jxl\n");
+        EXPECT_EQ(none.status, 1);
+    }
 }
 
 TEST(CommandLine, FailuresPrintOneErrorLineAndLeaveNothing) {

@@ -48,7 +48,8 @@ TEST(ImageCli, TextNamedLikeAPictureFails) {
     const auto run =
         runProgram({LUMATRA_BINARY, "--cli", (dir / "notes.png").string(), "--to", "ico"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(lastLine(run.out), "Ошибка: Не удалось открыть изображение");
+    EXPECT_EQ(lastLine(run.out),
+              "Ошибка: Не удалось открыть изображение: формат файла не распознан");
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"notes.png"});
 }
 

@@ -66,29 +66,35 @@ TEST(ImageFailures, UnreadableSourcesFailAndLeaveNothing) {
     const std::string png = pictureBytes(true, ".png");
     std::string bmpBomb = "BM" + std::string(16, '\0');
     bmpBomb += std::string("\x40\x9C\0\0\x40\x9C\0\0", 8) + std::string(40, '\0'); // 40000²
+    const std::string unreadable = "Не удалось открыть изображение";
+    const auto tooLarge = [](const char* size, const char* limits) {
+        return std::string("Изображение слишком большое: ") + size + " пикселей " + limits;
+    };
     struct Case {
-        std::string name, bytes;
+        std::string name, bytes, failure;
     } cases[] = {
-        {"notes.png", "Это просто текст, а не картинка.\n"},
-        {"empty.jpg", ""},
-        {"cut.jpg", jpeg.substr(0, jpeg.size() / 2)},
-        {"cut.png", png.substr(0, png.size() / 2)},
-        {"bomb.png", pngClaiming(20000, 20000)},
-        {"wide.png", pngClaiming(0x7FFFFFFF, 1)},
-        {"bomb.bmp", bmpBomb},
-        {"bomb.tga", std::string("\0\0\x02\0\0\0\0\0\0\0\0\0\xFF\xFF\xFF\xFF\x20\0", 18)},
-        {"junk.ico", std::string("\0\0\1\0\xFF\xFF", 6) + std::string(64, '\x7F')},
-        {"none.icns", "icns" + be32(16) + "TOC " + be32(8)},
-        {"junk.cr2", std::string(4096, '\x5A')},
-        {"cut.dng", test::dngFile(64, 48, 1).substr(0, 300)},
-        {"psd.psd", "8BPS" + std::string(40, '\xFF')},
+        {"notes.png", "Это просто текст, а не картинка.\n",
+         unreadable + ": формат файла не распознан"},
+        {"empty.jpg", "", unreadable + ": файл пуст"},
+        {"cut.jpg", jpeg.substr(0, jpeg.size() / 2), unreadable},
+        {"cut.png", png.substr(0, png.size() / 2), unreadable},
+        {"bomb.png", pngClaiming(20000, 20000),
+         tooLarge("20000 × 20000", "(400 Мп), можно не больше 300 Мп")},
+        {"wide.png", pngClaiming(0x7FFFFFFF, 1), unreadable},
+        {"bomb.bmp", bmpBomb, tooLarge("40000 × 40000", "(1600 Мп), можно не больше 125 Мп")},
+        {"bomb.tga", std::string("\0\0\x02\0\0\0\0\0\0\0\0\0\xFF\xFF\xFF\xFF\x20\0", 18),
+         tooLarge("65535 × 65535", "(4295 Мп), можно не больше 125 Мп")},
+        {"junk.ico", std::string("\0\0\1\0\xFF\xFF", 6) + std::string(64, '\x7F'), unreadable},
+        {"none.icns", "icns" + be32(16) + "TOC " + be32(8), unreadable},
+        {"junk.cr2", std::string(4096, '\x5A'), unreadable},
+        {"cut.dng", test::dngFile(64, 48, 1).substr(0, 300), unreadable},
+        {"psd.psd", "8BPS" + std::string(40, '\xFF'),
+         tooLarge("4294967295 × 4294967295", "(18446744065120 Мп), можно не больше 125 Мп")},
     };
     for (const Case& c : cases) {
         ScratchDir dir;
         writeFile(dir / c.name, c.bytes);
-        EXPECT_EQ(failureOf(dir / c.name, Format::jpg, dir / "out.jpg"),
-                  "Не удалось открыть изображение")
-            << c.name;
+        EXPECT_EQ(failureOf(dir / c.name, Format::jpg, dir / "out.jpg"), c.failure) << c.name;
         EXPECT_EQ(dir.entries(), std::vector<std::string>{c.name}) << c.name;
     }
     // Not a regular file, and no file at all.
@@ -98,6 +104,63 @@ TEST(ImageFailures, UnreadableSourcesFailAndLeaveNothing) {
               "Не удалось открыть изображение");
     EXPECT_EQ(failureOf(dir / "missing.png", Format::jpg, dir / "out.jpg"),
               "Не удалось открыть изображение");
+}
+
+// Targets whose encoders take the whole picture refuse it above their own bound, before
+// any pixel is read; the others read it (here: find it cut short).
+TEST(ImageFailures, PicturesTooLargeForTheirTarget) {
+    ScratchDir dir;
+    writeFile(dir / "wide.png", pngClaiming(14000, 13000));
+    const std::string size = "14000 × 13000 пикселей (182 Мп), можно не больше ";
+    struct Case {
+        Format target;
+        std::string failure;
+    } cases[] = {
+        {Format::heic, "Изображение слишком большое для HEIC: " + size + "83 Мп"},
+        {Format::avif, "Изображение слишком большое для AVIF: " + size + "91 Мп"},
+        {Format::gif, "Изображение слишком большое для GIF: " + size + "166 Мп"},
+        {Format::pdf, "Не удалось открыть изображение"},
+        {Format::ico, "Не удалось открыть изображение"},
+        {Format::bmp, "Не удалось открыть изображение"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(failureOf(dir / "wide.png", c.target, dir / "out"), c.failure) << title(c.target);
+        EXPECT_FALSE(std::filesystem::exists(dir / "out"));
+    }
+}
+
+// A drawing whose filters would take minutes and gigabytes is refused from its text; a
+// small one is drawn whole, filters and all.
+TEST(ImageFailures, SvgFiltersAreBoundedByAreaAndCost) {
+    ScratchDir dir;
+    writeFile(dir / "bomb.svg",
+              "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"16000\" height=\"16000\">"
+              "<filter id=\"f\"><feTurbulence baseFrequency=\"0.01\" numOctaves=\"10\"/>"
+              "<feGaussianBlur stdDeviation=\"3000\"/></filter>"
+              "<rect width=\"16000\" height=\"16000\" filter=\"url(#f)\"/></svg>");
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(failureOf(dir / "bomb.svg", Format::png, dir / "bomb.png"),
+              "Рисунок SVG с фильтрами слишком большой: 16000 × 16000 пикселей, с его фильтрами "
+              "можно не больше 6 Мп");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    EXPECT_FALSE(std::filesystem::exists(dir / "bomb.png"));
+
+    writeFile(dir / "soft.svg",
+              "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"200\" height=\"100\">"
+              "<defs><svg:filter xmlns:svg=\"http://www.w3.org/2000/svg\" id=\"b\">"
+              "<svg:feGaussianBlur stdDeviation=\"8\"/></svg:filter></defs>"
+              "<rect x=\"50\" y=\"25\" width=\"100\" height=\"50\" fill=\"#f00\" "
+              "filter=\"url(#b)\"/></svg>");
+    ASSERT_EQ(failureOf(dir / "soft.svg", Format::png, dir / "soft.png"), "no failure");
+    const VImage soft = VImage::new_from_file((dir / "soft.png").c_str());
+    EXPECT_EQ(soft.width(), 200);
+    EXPECT_EQ(soft.height(), 100);
+    const auto pixel = [&soft](int x, int y) { return soft.getpoint(x, y); };
+    EXPECT_EQ(pixel(100, 50), (std::vector<double>{255, 0, 0, 255})); // the middle is red
+    EXPECT_EQ(pixel(5, 5)[3], 0);                                     // the corner is clear
+    const double edge = pixel(50, 50)[3];                             // the edge is blurred
+    EXPECT_GT(edge, 60);
+    EXPECT_LT(edge, 200);
 }
 
 TEST(ImageFailures, UnwritableOutputsAndForeignTargets) {

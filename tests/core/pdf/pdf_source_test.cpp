@@ -270,7 +270,7 @@ TEST_F(PdfSourceTest, PictureSizeFollowsCropBoxTurnAndQuality) {
     EXPECT_EQ(PdfSource::dpi(Quality::small), 120);
 }
 
-TEST_F(PdfSourceTest, PagesTooLargeToDrawFailWithTheirNumber) {
+TEST_F(PdfSourceTest, PagesTooLargeOrTooManyToDrawAreRefused) {
     // 14400 points square is the largest page PDF allows: 3.6 gigapixels at 300 dpi.
     const auto source = pdf("huge.pdf", {{200, 300, 0, "small"}, {14400, 14400, 0, "huge"}});
     try {
@@ -281,6 +281,12 @@ TEST_F(PdfSourceTest, PagesTooLargeToDrawFailWithTheirNumber) {
     }
     // The page already written stays.
     EXPECT_TRUE(std::filesystem::exists(m_dir / "huge" / "Страница 1.png"));
+    // Past a thousand pages nothing is drawn; the text targets still read them all.
+    const auto thick = pdf("thick.pdf", test::textPages(PdfSource::maxPicturePages + 1));
+    EXPECT_EQ(failure(thick, Format::jpg), "Страниц в PDF: 1001, а в картинки переводятся "
+                                           "документы до 1000 страниц. Разделите его на части.");
+    EXPECT_FALSE(std::filesystem::exists(m_dir / "out.jpg"));
+    EXPECT_EQ(failure(thick, Format::txt), "no failure");
 }
 
 TEST_F(PdfSourceTest, CancellationStopsBeforeTheNextPage) {
