@@ -164,7 +164,10 @@ void DesktopNotification::onClosed(uint id, uint reason) {
     if (id == 0 || id != m_id) return;
     m_id = 0;
     // The desktop notification protocol's reasons: 1 expired, 2 dismissed, 3 closed by a call.
-    emit closed(reason == 2);
+    const bool byUser = reason == 2;
+    // Progress still waiting to be sent would bring back what the user just put away.
+    if (byUser && m_next && m_next->percent >= 0) m_next.reset();
+    emit closed(byUser);
 }
 
 } // namespace lumatra
