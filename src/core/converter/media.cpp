@@ -5,6 +5,7 @@
 #include "converter/families.h"
 #include "converter/media_args.h"
 #include "data/plist_bridge.h"
+#include "tools/private_folders.h"
 #include "tools/read_to_end.h"
 #include "tools/shell.h"
 #include "tools/unique_fd.h"
@@ -20,6 +21,7 @@
 #include <exception>
 #include <fstream>
 #include <latch>
+#include <memory>
 #include <string_view>
 #include <thread>
 
@@ -114,30 +116,6 @@ std::optional<std::filesystem::path> coverComment(const std::filesystem::path& f
     return metaPath;
 }
 
-// A private folder in the temporary folder for the cover's files, removed with them
-// (by their names, nothing else) when the object goes. The output's own folder is no
-// place for them: a run killed there would leave more than its one result behind.
-class CoverFolder {
-public:
-    CoverFolder() {
-        std::error_code error;
-        std::string name = (std::filesystem::temp_directory_path(error) / "lumatra-cover-XXXXXX");
-        if (!error && ::mkdtemp(name.data())) m_path = name;
-    }
-    ~CoverFolder() {
-        if (m_path.empty()) return;
-        for (const char* name : {"cover", "cover.ffmeta"})
-            ::unlink((m_path / name).c_str());
-        ::rmdir(m_path.c_str());
-    }
-    CoverFolder(const CoverFolder&) = delete;
-    CoverFolder& operator=(const CoverFolder&) = delete;
-    const std::filesystem::path& path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-};
-
 bool mentions(std::string_view text, std::initializer_list<std::string_view> phrases) {
     for (const std::string_view phrase : phrases)
         if (text.find(phrase) != std::string_view::npos) return true;
@@ -171,6 +149,18 @@ std::string ffmpegReason(std::string_view text, Format format) {
     return "Не удалось конвертировать файл — возможно, он повреждён (" + std::string(first) + ")";
 }
 
+// The cover's files live in a scratch folder of the run's own in the temporary folder,
+// not in the output's private folder (a run killed there would leave more than its one
+// result behind); one a killed run leaves is removed by the next. None when it cannot be
+// made: the song then has no cover.
+std::unique_ptr<RunScratch> coverScratch() {
+    try {
+        return std::make_unique<RunScratch>("lumatra-cover-");
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+}
+
 } // namespace
 
 Converter::Probe Converter::probe(const std::filesystem::path& source, std::stop_token stop) const {
@@ -189,9 +179,9 @@ void Converter::media(const std::filesystem::path& source, Format format, Qualit
     if (!m_tools.ffmpeg) throw ConvertError::missingFFmpeg();
     std::vector<std::string> arguments = {"-hide_banner", "-nostdin", "-y", "-i", source.string()};
     const bool coverAsComment = format == Format::ogg || format == Format::opus;
-    const CoverFolder coverFolder;
-    const auto cover = coverAsComment && !coverFolder.path().empty()
-                           ? coverComment(*m_tools.ffmpeg, source, coverFolder.path(), stop)
+    const auto coverFolder = coverAsComment ? coverScratch() : nullptr;
+    const auto cover = coverFolder
+                           ? coverComment(*m_tools.ffmpeg, source, coverFolder->path(), stop)
                            : std::nullopt;
     if (stop.stop_requested()) throw CancelledError();
     if (cover) arguments.insert(arguments.end(), {"-f", "ffmetadata", "-i", cover->string()});
