@@ -49,7 +49,11 @@ Item {
             if (Store.bulkKinds.length > 0) view.bulkShown = Store.bulkKinds
         }
         function onBusyChanged() {
-            if (!Store.busy) return
+            // An ended batch has nothing left to follow: no wake-up after it.
+            if (!Store.busy) {
+                followClock.stop()
+                return
+            }
             view.userScrolled = false
             // A change still waiting for the pointer to leave waits for the user's next
             // one: the rows stay put while the batch runs.

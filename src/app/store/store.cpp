@@ -191,14 +191,14 @@ Store::Store(QObject* parent)
     connect(m_runner, &QueueRunner::ticked, this, [this] {
         ++m_tick;
         emit tickChanged();
-        updateBatch();
+        updateBatch(true);
     });
     connect(this, &Store::qualityChanged, this, &Store::qualityNoteChanged);
     connect(m_runner, &QueueRunner::activeChanged, this, [this] {
         emit qualityNoteChanged();
         // The title of an ended batch comes with its summary (endBatch).
         updateBatch();
-        if (m_runner->isActive()) emit windowTitleChanged();
+        if (m_runner->isActive()) refreshTitle();
     });
     connect(this, &Store::qualityChanged, m_runner, &QueueRunner::optionsChanged);
     connect(this, &Store::outputDirectoryChanged, m_runner, &QueueRunner::optionsChanged);
@@ -697,7 +697,7 @@ void Store::startIfNeeded() {
     updateBatch();
 }
 
-void Store::updateBatch() {
+void Store::updateBatch(bool tick) {
     int finished = 0;
     int total = 0;
     int firstRunning = -1;
@@ -723,28 +723,31 @@ void Store::updateBatch() {
         }
     }
     const double progress = allWork > 0 ? std::clamp(doneWork / allWork, 0.0, 1.0) : 0;
-    QString text;
-    if (m_runner->isActive()) {
-        text = QStringLiteral("Конвертирую ") + QString::number(finished) + QStringLiteral(" из ") +
-               QString::number(total);
+    const bool active = m_runner->isActive();
+    // The counts in the strip, the title and the launcher move with the progress clock,
+    // a few times a second, not with every outcome: a batch of quick jobs would lay out
+    // the line anew and retitle the window dozens of times a second. A batch that starts,
+    // grows or ends is shown at once. The counts of an ended batch stay as they were.
+    const bool recount = active && (tick || m_batchText.isEmpty() || total != m_batchTotal);
+    if (recount) {
+        m_batchFinished = finished;
+        m_batchTotal = total;
+        QString text = QStringLiteral("Конвертирую ") + QString::number(finished) +
+                       QStringLiteral(" из ") + QString::number(total);
         // Once enough has been done to go by.
         const double elapsed = m_batchClock.isValid() ? m_batchClock.elapsed() / 1000.0 : 0;
         if (elapsed >= 3 && progress >= 0.03 && progress < 1)
             text +=
                 QStringLiteral(" · осталось ") + timeLeftText(elapsed * (1 - progress) / progress);
-    }
-    // The counts of an ended batch stay as they were; only a running one is counted.
-    const bool counted =
-        m_runner->isActive() && (finished != m_batchFinished || total != m_batchTotal);
-    if (m_runner->isActive()) {
-        m_batchFinished = finished;
-        m_batchTotal = total;
-    }
-    if (text != m_batchText) {
-        m_batchText = text;
+        if (text != m_batchText) {
+            m_batchText = std::move(text);
+            emit batchTextChanged();
+        }
+        refreshTitle();
+    } else if (!active && !m_batchText.isEmpty()) {
+        m_batchText.clear();
         emit batchTextChanged();
     }
-    if (counted) emit windowTitleChanged();
     if (progress != m_batchProgress) {
         m_batchProgress = progress;
         emit batchProgressChanged();
@@ -753,14 +756,23 @@ void Store::updateBatch() {
         m_activeRow = firstRunning;
         emit activeRowChanged();
     }
-    const int percent = m_runner->isActive() ? static_cast<int>(progress * 100) : -1;
-    if (percent != m_launcherPercent) {
+    const int percent = active ? static_cast<int>(progress * 100) : -1;
+    if ((recount || !active) && percent != m_launcherPercent) {
         m_launcherPercent = percent;
         pushLauncher();
     }
 }
 
-QString Store::windowTitle() const {
+// The window's title is set only when its text changes: each setting goes to the display
+// server.
+void Store::refreshTitle() {
+    QString title = titleText();
+    if (title == m_title) return;
+    m_title = std::move(title);
+    emit windowTitleChanged();
+}
+
+QString Store::titleText() const {
     if (m_runner->isActive())
         return QString::number(m_batchFinished) + QStringLiteral(" из ") +
                QString::number(m_batchTotal) + QStringLiteral(" — Lumatra");
@@ -779,7 +791,7 @@ void Store::setSummary(QString summary, QString title) {
     m_summary = std::move(summary);
     m_summaryTitle = std::move(title);
     emit summaryChanged();
-    emit windowTitleChanged();
+    refreshTitle();
 }
 
 void Store::dismissSummary() {
@@ -795,7 +807,7 @@ void Store::endBatch(const QString& sound) {
     updateBadge();
     updateBatch();
     if (sound.isEmpty()) {
-        emit windowTitleChanged();
+        refreshTitle();
         return;
     }
     int done = 0;
@@ -813,7 +825,7 @@ void Store::endBatch(const QString& sound) {
         if (cancelled > 0) parts.append(QStringLiteral("отменено ") + QString::number(cancelled));
         setSummary(parts.join(QStringLiteral(" · ")), parts.join(QStringLiteral(", ")));
     } else {
-        emit windowTitleChanged();
+        refreshTitle();
     }
     playSystemSound(sound);
     emit batchFinished(sound);

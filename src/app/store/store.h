@@ -215,7 +215,7 @@ public:
     QString batchText() const { return m_batchText; }
     double batchProgress() const { return m_batchProgress; }
     QString summary() const { return m_summary; }
-    QString windowTitle() const;
+    QString windowTitle() const { return m_title; }
     QString qualityNote() const;
     int activeRow() const { return m_activeRow; }
     QString noticeAction() const { return m_noticeAction; }
@@ -295,7 +295,10 @@ private:
     enum class NoticeAction { none, retryFailed };
     void say(const QString& text, NoticeAction action = NoticeAction::none);
     void startIfNeeded();
-    void updateBatch();
+    /// `tick`: called by the progress clock.
+    void updateBatch(bool tick = false);
+    void refreshTitle();
+    QString titleText() const;
     void setSummary(QString summary, QString title);
     void pushLauncher();
     void endBatch(const QString& sound);
@@ -337,6 +340,7 @@ private:
     bool m_toldFolderGone = false;
     QString m_summary;
     QString m_summaryTitle;
+    QString m_title = QStringLiteral("Lumatra");
 
     int m_batchDepth = 0;
     bool m_batchDirty = false;

@@ -471,13 +471,16 @@ void Surface::geometryChange(const QRectF& newGeometry, const QRectF& oldGeometr
     QQuickItem::geometryChange(newGeometry, oldGeometry);
     if (newGeometry.size() != oldGeometry.size()) {
         m_dirty = true;
-        update();
+        // A hidden surface is painted when it shows (from the pictures prepared
+        // meanwhile, if it asked for them).
+        if (isVisible()) update();
         prepareHidden();
     }
 }
 
 void Surface::itemChange(ItemChange change, const ItemChangeData& value) {
     QQuickItem::itemChange(change, value);
+    if (change == ItemVisibleHasChanged && isVisible() && m_dirty) update();
     if (change == ItemVisibleHasChanged || change == ItemSceneChange) prepareHidden();
 }
 
@@ -495,7 +498,8 @@ QSGNode* Surface::updatePaintNode(QSGNode* old, UpdatePaintNodeData*) {
         root->appendChildNode(new PictureNode);
         m_dirty = true;
     }
-    if (!m_dirty) return root;
+    // Nothing of a hidden surface is seen: its pictures wait until it shows.
+    if (!m_dirty || !isVisible()) return root;
     m_dirty = false;
 
     const qreal scale = window()->effectiveDevicePixelRatio();

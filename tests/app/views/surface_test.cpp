@@ -218,6 +218,29 @@ TEST(Surface, APreparedWidthIsPaintedInBothLooks) {
     EXPECT_TRUE(narrowerPressed.hasPictures(QSizeF(197, 47), 1));
 }
 
+TEST(Surface, AHiddenSurfaceIsPaintedOnlyOnceItShows) {
+    // The start screen's dashed frame, hidden behind the list and resized with it.
+    QQuickWindow window;
+    window.resize(400, 100);
+    Surface frame(window.contentItem());
+    frame.setRadius(28);
+    frame.setDash(10);
+    frame.setBorderWidth(1.2);
+    frame.setSize(QSizeF(331, 73)); // sizes no other test paints
+    window.grabWindow();
+    EXPECT_TRUE(frame.hasPictures(QSizeF(331, 73), 1));
+
+    frame.setVisible(false);
+    frame.setSize(QSizeF(331, 79));
+    window.grabWindow();
+    QThreadPool::globalInstance()->waitForDone();
+    EXPECT_FALSE(frame.hasPictures(QSizeF(331, 79), 1));
+
+    frame.setVisible(true);
+    window.grabWindow();
+    EXPECT_TRUE(frame.hasPictures(QSizeF(331, 79), 1));
+}
+
 /// Steps a value from 0 to 1 the way Qt's SpringAnimation does (16 ms steps) and returns
 /// the largest overshoot and the time it first stays within 1 % of the target.
 std::pair<double, double> springResponse(double spring, double damping) {
