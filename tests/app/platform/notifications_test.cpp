@@ -242,6 +242,18 @@ TEST(Notifications, ProgressDismissedByTheUserStaysAwayUntilTheEnd) {
     EXPECT_EQ(scratch.entries(), (std::vector<std::string>{"home", "long.mp4"}));
 }
 
+// The window's one-off line at a batch's end: a call the service would refuse (a wrong
+// argument type) is dropped without a word, so it is checked against a service.
+TEST(Notifications, TheWindowsEndOfABatchReachesTheService) {
+    if (!privateBus()) GTEST_SKIP() << "needs the private bus of dbus-run-session";
+    Service fake;
+    ASSERT_TRUE(fake.registered);
+    showDesktopNotification(QStringLiteral("Lumatra: конвертирование закончено"),
+                            QStringLiteral("Готово 19 · 1 ошибка"));
+    ASSERT_TRUE(waitFor([&] { return fake.service.latest("Lumatra") != nullptr; }, 5000));
+    EXPECT_EQ(fake.service.latest("Lumatra")->body, QStringLiteral("Готово 19 · 1 ошибка"));
+}
+
 TEST(Notifications, AMenuConversionGoesToTheRunningWindowWhichConvertsWithItsTarget) {
     ScratchDir scratch;
     makeTone(scratch / "a.wav", 0.3);
