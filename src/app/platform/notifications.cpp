@@ -3,7 +3,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
+#include <QDBusReply>
 #include <QFile>
 #include <QVariantMap>
 
@@ -76,23 +76,30 @@ void DesktopNotification::show(const QString& summary, const QString& body,
 void DesktopNotification::askCapabilities() {
     QDBusMessage call =
         QDBusMessage::createMethodCall(service, path, service, QStringLiteral("GetCapabilities"));
+    ask(call, [this](const QDBusMessage& answer) {
+        m_answered = true;
+        const QDBusReply<QStringList> reply(answer);
+        if (!reply.isValid()) {
+            fail();
+            return;
+        }
+        // Without markup the service shows the body's characters as they are.
+        m_markup = reply.value().contains(QStringLiteral("body-markup"));
+        emit serverAnswered(true);
+        sendNext();
+    });
+}
+
+void DesktopNotification::ask(const QDBusMessage& call,
+                              std::function<void(const QDBusMessage&)> answered) {
     m_waiting = true;
     auto* watcher =
         new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, answerMs), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this](QDBusPendingCallWatcher* answer) {
+            [this, answered = std::move(answered)](QDBusPendingCallWatcher* answer) {
                 answer->deleteLater();
                 m_waiting = false;
-                m_answered = true;
-                const QDBusPendingReply<QStringList> reply = *answer;
-                if (reply.isError()) {
-                    fail();
-                    return;
-                }
-                // Without markup the service shows the body's characters as they are.
-                m_markup = reply.value().contains(QStringLiteral("body-markup"));
-                emit serverAnswered(true);
-                sendNext();
+                answered(answer->reply());
             });
 }
 
@@ -125,21 +132,15 @@ void DesktopNotification::send(const Content& content) {
     call << QStringLiteral("Lumatra") << m_id << QStringLiteral("lumatra") << content.summary
          << (m_markup ? content.body.toHtmlEscaped() : content.body) << content.actions << hints
          << -1;
-    m_waiting = true;
-    auto* watcher =
-        new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, answerMs), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this](QDBusPendingCallWatcher* answer) {
-                answer->deleteLater();
-                m_waiting = false;
-                const QDBusPendingReply<uint> reply = *answer;
-                if (reply.isError()) {
-                    fail();
-                    return;
-                }
-                m_id = reply.value();
-                sendNext();
-            });
+    ask(call, [this](const QDBusMessage& answer) {
+        const QDBusReply<uint> reply(answer);
+        if (!reply.isValid()) {
+            fail();
+            return;
+        }
+        m_id = reply.value();
+        sendNext();
+    });
 }
 
 void DesktopNotification::close() {

@@ -2,11 +2,13 @@
 // Desktop notifications through the freedesktop notification service
 // (org.freedesktop.Notifications on the session bus).
 
+#include <QDBusMessage>
 #include <QObject>
 #include <QPair>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 namespace lumatra {
@@ -76,6 +78,8 @@ private:
         bool lasting = false;
     };
     void askCapabilities();
+    /// Sends `call` without waiting; `answered` gets its answer on this thread.
+    void ask(const QDBusMessage& call, std::function<void(const QDBusMessage&)> answered);
     void send(const Content& content);
     void sendNext();
     void fail();
