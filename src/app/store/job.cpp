@@ -209,12 +209,6 @@ void Job::measure() {
     emit bytesChanged();
 }
 
-void Job::setIcon(const QString& icon) {
-    if (icon == m_icon) return;
-    m_icon = icon;
-    emit iconChanged();
-}
-
 QString Job::sourceText() const {
     return qtPath(pathExtension(m_path)).toUpper() + QStringLiteral(" · ") +
            QString::fromStdString(formatByteCount(m_bytes));

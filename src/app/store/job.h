@@ -56,7 +56,6 @@ class Job : public QObject {
     Q_PROPERTY(bool finished READ isFinished NOTIFY phaseChanged FINAL)
     Q_PROPERTY(bool pending READ isPending NOTIFY phaseChanged FINAL)
 
-    Q_PROPERTY(QString icon READ icon NOTIFY iconChanged FINAL)
     Q_PROPERTY(bool resultMissing READ resultMissing NOTIFY phaseChanged FINAL)
 
 public:
@@ -141,10 +140,6 @@ public:
     bool inBatch() const { return m_inBatch; }
     void setInBatch(bool member) { m_inBatch = member; }
 
-    /// Theme icon name of the file's type; empty until the store looks it up, or when
-    /// the theme has none. QML shows it as "image://fileicon/" + icon.
-    QString icon() const { return m_icon; }
-    void setIcon(const QString& icon);
 
     /// "WAV · 12 КБ": the extension in upper case and the source size.
     QString sourceText() const;
@@ -163,7 +158,6 @@ signals:
     void statusChanged();
     /// The status moved to another case (not fired for progress alone).
     void phaseChanged();
-    void iconChanged();
     void bytesChanged();
 
 private:
@@ -181,7 +175,6 @@ private:
     double m_progress = 0;
     std::optional<ConvertResult> m_result;
     QString m_message;
-    QString m_icon;
     bool m_chosen = false;
     bool m_inBatch = false;
     bool m_resultMissing = false;

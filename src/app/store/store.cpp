@@ -4,7 +4,6 @@
 
 #include "converter/converter.h"
 #include "converter/families.h"
-#include "platform/file_icons.h"
 #include "platform/file_manager.h"
 #include "platform/launcher_badge.h"
 #include "platform/notifications.h"
@@ -428,7 +427,6 @@ int Store::add(const std::vector<fs::path>& paths) {
         // proposed to become its own format (a PNG after JPG → PNG keeps its default).
         if (carried[kind] && !isSameFormat(*carried[kind], lowercased(pathExtension(path))))
             job->choose(*carried[kind]);
-        job->setIcon(fileIconName(path));
         active.insert(path.native());
         // A file that could not take the choice passes it on to the next one.
         if (job->isChosen()) carried[kind] = job->target();

@@ -69,7 +69,7 @@
 // Job (see job.h): id, url, fileName, kind, kindTitle, kindSymbol, targets, bytes,
 // sourceText ("WAV · 12 КБ"), menuGroups, target (rw), targetLabel, targetDetail,
 // status (Job.Ready…), statusName, progress, statusText, message, outputUrl, finished,
-// pending, icon (theme icon name for "image://fileicon/").
+// pending.
 
 #include "formats/convert_error.h"
 #include "formats/format.h"

@@ -1,6 +1,5 @@
 #include "views/main_window.h"
 
-#include "platform/file_icons.h"
 #include "store/store.h"
 
 #include <QEventLoop>
@@ -114,7 +113,6 @@ void prepareApplication() {
 void prepareEngine(QQmlEngine& engine) {
     // Qt 6.4 does not search the resources' module root on its own.
     engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
-    engine.addImageProvider(QStringLiteral("fileicon"), new FileIconProvider);
 }
 
 QQuickWindow* load(QQmlApplicationEngine& engine) {

@@ -25,7 +25,6 @@ TEST(Job, IsMadeOnlyForNamesWithAKindAndADefaultTarget) {
     EXPECT_EQ(job->target(), Format::png);
     EXPECT_EQ(job->targets().size(), 10u);
     EXPECT_EQ(job->status(), Job::Status::Ready);
-    EXPECT_TRUE(job->icon().isEmpty());
     EXPECT_EQ(job->bytes(), 0); // the file is missing
     EXPECT_EQ(job->sourceText(), QStringLiteral("JPEG · 0 байт"));
     EXPECT_EQ(job->fileName(), QStringLiteral("Photo.JPEG"));
