@@ -7,12 +7,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <signal.h>
-
 #include <algorithm>
-#include <chrono>
 #include <regex>
-#include <thread>
 
 namespace lumatra {
 namespace {
@@ -46,8 +42,11 @@ std::vector<std::string> resultLines(const std::string& out) {
     return kept;
 }
 
-std::string escaped(const std::string& text) {
-    return std::regex_replace(text, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
+// The line of a result at `path`.
+::testing::Matcher<std::string> doneAt(const std::filesystem::path& path) {
+    const auto escaped =
+        std::regex_replace(path.string(), std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
+    return MatchesRegex("Готово: " + escaped + doneLine);
 }
 
 TEST(CommandLineBatch, ConvertsSeveralKindsAndSkipsWhatTheTargetDoesNotServe) {
@@ -65,11 +64,8 @@ TEST(CommandLineBatch, ConvertsSeveralKindsAndSkipsWhatTheTargetDoesNotServe) {
     ASSERT_EQ(out.size(), 4u) << result.out;
     EXPECT_EQ(out[0], "Пропущен: song.wav: не конвертируется в GIF");
     const std::vector<std::string> finished(out.begin() + 1, out.end() - 1);
-    EXPECT_THAT(
-        finished,
-        UnorderedElementsAre(
-            MatchesRegex("Готово: " + escaped((dir / "out/picture.gif").string()) + doneLine),
-            MatchesRegex("Готово: " + escaped((dir / "out/clip.gif").string()) + doneLine)));
+    EXPECT_THAT(finished, UnorderedElementsAre(doneAt(dir / "out/picture.gif"),
+                                               doneAt(dir / "out/clip.gif")));
     EXPECT_THAT(out.back(), MatchesRegex("Готово 2 из 2" + summary));
     EXPECT_THAT(test::ScratchDir::entriesOf(dir / "out"), ElementsAre("clip.gif", "picture.gif"));
 }
@@ -85,11 +81,10 @@ TEST(CommandLineBatch, AFailureLeavesTheOthersDone) {
     const auto out = resultLines(result.out);
     ASSERT_EQ(out.size(), 5u) << result.out;
     EXPECT_THAT(std::vector<std::string>(out.begin(), out.end() - 1),
-                UnorderedElementsAre(
-                    MatchesRegex("Готово: " + escaped((dir / "one.mp3").string()) + doneLine),
-                    MatchesRegex("Готово: " + escaped((dir / "two.mp3").string()) + doneLine),
-                    MatchesRegex("Ошибка: broken\\.wav: .+"),
-                    "Ошибка: missing.wav: Файл не найден: " + (dir / "missing.wav").string()));
+                UnorderedElementsAre(doneAt(dir / "one.mp3"), doneAt(dir / "two.mp3"),
+                                     MatchesRegex("Ошибка: broken\\.wav: .+"),
+                                     "Ошибка: missing.wav: Файл не найден: " +
+                                         (dir / "missing.wav").string()));
     EXPECT_THAT(out.back(), MatchesRegex("Готово 2 из 4" + summary));
     EXPECT_THAT(dir.entries(),
                 ElementsAre("broken.wav", "one.mp3", "one.wav", "two.mp3", "two.wav"));
@@ -107,9 +102,7 @@ TEST(CommandLineBatch, AFolderGivesItsVisibleEntriesInTheOrderOfAFileManager) {
         lumatra({"--cli", "in", "--to", "opus", "--out", "out", "--jobs", "1"}, dir.path());
     EXPECT_EQ(result.status, 0) << result.out;
     const auto out = resultLines(result.out);
-    const auto done = [&](const std::string& name) {
-        return MatchesRegex("Готово: " + escaped((dir / "out" / name).string()) + doneLine);
-    };
+    const auto done = [&](const std::string& name) { return doneAt(dir / "out" / name); };
     EXPECT_THAT(out,
                 ElementsAre("Пропущен: in/notes.xyzzy: неизвестный тип файла",
                             "Пропущен: in/readme.txt: не конвертируется в OPUS",
@@ -153,74 +146,6 @@ TEST(CommandLineBatch, OnATerminalProgressIsOneLineRewrittenInPlace) {
     EXPECT_TRUE(
         std::regex_search(result.out, std::regex("\r\x1b\\[KГотово 2 из 2" + summary + "\r\n$")))
         << result.out;
-}
-
-TEST(CommandLineBatch, UsageErrorsAndHelp) {
-    test::ScratchDir dir;
-    struct Case {
-        std::vector<std::string> args;
-        std::string out;
-    };
-    const Case cases[] = {
-        {{"--cli", "a.wav", "b.wav"}, "Укажите --to ФОРМАТ. Форматы: lumatra --help\n"},
-        {{"--cli", "a.wav", "--to", "mp3", "--jobs", "0"}, "Укажите --jobs числом от 1 до 256\n"},
-        {{"--cli", "a.wav", "--to", "mp3", "--jobs", "2x"}, "Укажите --jobs числом от 1 до 256\n"},
-        {{"--cli", "a.wav", "--to", "mp3", "--jobs"}, "Укажите --jobs числом от 1 до 256\n"},
-        {{"--cli", "a.wav", "--to", "mp3", "--fast"},
-         "Неизвестный ключ --fast. Справка: lumatra --help\n"},
-    };
-    for (const auto& c : cases) {
-        const auto result = lumatra(c.args, dir.path());
-        EXPECT_EQ(result.status, 2) << c.args.back();
-        EXPECT_EQ(result.out, c.out);
-    }
-    EXPECT_TRUE(dir.entries().empty());
-    for (const char* flag : {"--help", "-h"}) {
-        const auto help = lumatra({flag}, dir.path());
-        EXPECT_EQ(help.status, 0);
-        EXPECT_THAT(help.out, HasSubstr("lumatra --cli ФАЙЛ… --to ФОРМАТ"));
-        EXPECT_THAT(help.out, HasSubstr("\n  Аудио: mp3, m4a, wav, flac, alac, opus, ogg, aiff\n"));
-        EXPECT_THAT(help.out, HasSubstr("\n  Видео: mp3, m4a, wav, flac, alac, opus, ogg, aiff, "
-                                        "mp4, hevc, mov, webm, mkv, gif\n"));
-    }
-}
-
-TEST(CommandLineBatch, InterruptionStopsEverythingAndLeavesNothing) {
-    test::ScratchDir dir;
-    test::makeMedia(dir / "long.mkv",
-                    {"-f", "lavfi", "-i", "testsrc=size=640x480:rate=25:duration=20", "-c:v",
-                     "libx264", "-preset", "ultrafast"});
-    test::makeTone(dir / "tone.wav", 0.2);
-    for (int signal : {SIGINT, SIGTERM}) {
-        std::chrono::steady_clock::time_point sent;
-        std::jthread sender([&] {
-            for (int i = 0; i < 200; ++i) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-                if (!test::runProgram({"pgrep", "-f", "--", "-i " + (dir / "long.mkv").string()})
-                         .out.empty())
-                    break;
-            }
-            sent = std::chrono::steady_clock::now();
-            test::runProgram({"pkill", "-" + std::to_string(signal), "-f", "--",
-                              "^" LUMATRA_BINARY " --cli " + (dir / "tone.wav").string()});
-        });
-        const auto result =
-            lumatra({"--cli", (dir / "tone.wav").string(), (dir / "long.mkv").string(),
-                     (dir / "long.mkv").string(), "--to", "webm", "--jobs", "2"},
-                    dir.path());
-        sender.join();
-        const auto took = std::chrono::steady_clock::now() - sent;
-        EXPECT_EQ(result.status, 1);
-        EXPECT_THAT(
-            resultLines(result.out),
-            ElementsAre("Пропущен: " + (dir / "tone.wav").string() + ": не конвертируется в WEBM",
-                        MatchesRegex("Остановлено\\. Готово 0 из 2" + summary)));
-        // A second is the goal; the margin is for a loaded machine.
-        EXPECT_LT(took, std::chrono::seconds(3));
-        EXPECT_EQ(test::runProgram({"pgrep", "-f", "--", dir.path().string()}).out, "")
-            << "orphan left";
-        EXPECT_THAT(dir.entries(), ElementsAre("long.mkv", "tone.wav"));
-    }
 }
 
 } // namespace

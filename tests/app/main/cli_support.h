@@ -3,7 +3,10 @@
 
 #include "support/fixtures.h"
 
+#include <algorithm>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace lumatra::test {
@@ -38,6 +41,33 @@ inline ProcessOutput lumatraIsolated(const std::string& setup, std::vector<std::
                                      LUMATRA_BINARY};
     argv.insert(argv.end(), args.begin(), args.end());
     return runProgram(argv, dir);
+}
+
+/// How many processes run whose command line holds `mark`.
+inline int countRunning(const std::string& mark) {
+    const std::string out = runProgram({"pgrep", "-f", "--", mark}).out;
+    return static_cast<int>(std::count(out.begin(), out.end(), '\n'));
+}
+
+/// Twenty seconds of video that takes ffmpeg a while to convert.
+inline void makeLongVideo(const std::filesystem::path& path) {
+    makeMedia(path, {"-f", "lavfi", "-i", "testsrc=size=640x480:rate=25:duration=20", "-c:v",
+                     "libx264", "-preset", "ultrafast"});
+}
+
+/// Once `count` processes hold `mark` (or ten seconds have passed) and `after` more,
+/// sends `signal` to this test's own run, the one started as `lumatra --cli first…`
+/// (other tests may run the program at the same time). Returns when it was sent.
+inline std::chrono::steady_clock::time_point
+signalOnceRunning(const std::string& mark, int signal, const std::string& first, int count = 1,
+                  std::chrono::milliseconds after = {}) {
+    for (int i = 0; i < 200 && countRunning(mark) < count; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(after);
+    const auto sent = std::chrono::steady_clock::now();
+    runProgram(
+        {"pkill", "-" + std::to_string(signal), "-f", "--", "^" LUMATRA_BINARY " --cli " + first});
+    return sent;
 }
 
 } // namespace lumatra::test

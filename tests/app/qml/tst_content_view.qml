@@ -7,48 +7,9 @@ Item {
     width: 1000
     height: 680
 
-    Component { id: viewComponent; ContentView { width: 1000; height: 680 } }
-
-    SignalSpy { id: openSpy; target: Store; signalName: "openPanelRequested" }
-
-    TestCase {
+    ViewCase {
         id: testCase
         name: "ContentView"
-        when: windowShown
-
-        property var view
-
-        function init() {
-            stage.clear()
-            Store.quality = "balanced"
-            Store.outputDirectory = ""
-            view = createTemporaryObject(viewComponent, root)
-            // The pointer rests on the header unless a test moves it.
-            mouseMove(view, 990, 5)
-        }
-        function cleanup() { stage.clear() }
-
-        function part(name) { return findChild(view, name) }
-
-        function list(children) {
-            const items = []
-            for (let i = 0; i < children.length; ++i) items.push(children[i])
-            return items
-        }
-
-        /// Visible descendants whose object name starts with `prefix`. Rows and chips
-        /// that a store change replaced may linger until deleted; they are hidden.
-        function descendants(item, prefix) {
-            const found = []
-            const walk = node => {
-                for (const child of list(node.children ?? [])) {
-                    if (child.visible && child.objectName.startsWith(prefix)) found.push(child)
-                    walk(child)
-                }
-            }
-            walk(item)
-            return found
-        }
 
         function bulkRow(kind) { return descendants(view, "bulk_" + kind)[0] ?? null }
 
@@ -94,22 +55,6 @@ Item {
             mouseClick(part("clearButton"))
             compare(Store.jobs.count, 0)
             tryVerify(() => part("dropHero").visible)
-        }
-
-        function test_stop_replaces_clear_while_a_batch_runs() {
-            const finished = stage.addJob("old.json")
-            stage.done(finished, 1)
-            stage.addJob("table.json")
-            verify(part("clearButton").visible)
-
-            Store.convertAll()
-            verify(Store.busy)
-            verify(part("stopButton").visible)
-            verify(!part("clearButton").visible)
-
-            tryVerify(() => !Store.busy, 30000)
-            verify(!part("stopButton").visible)
-            verify(part("clearButton").visible)
         }
 
         function test_command_return_converts_only_with_ready_jobs() {
@@ -207,12 +152,19 @@ Item {
             verify(!pill.visible)
         }
 
-        function folderItemShown() {
+        /// The output menu as it opens: its label, the folder item's text (if shown) and
+        /// which items carry the check mark.
+        function outputMenu() {
             const menu = part("outputMenu").menu
             menu.open()
             tryVerify(() => menu.opened)
             const item = findChild(menu, "showFolderItem")
-            const shown = item.visible ? item.text : ""
+            const checked = ["besideItem", "folderItem", "chooseItem"].filter(name => {
+                const item = findChild(menu, name)
+                return item.visible && findChild(item, "checkMark").visible
+            })
+            const shown = [findChild(part("outputMenu"), "outputLabel").text,
+                           item.visible ? item.text : "", checked]
             menu.close()
             tryVerify(() => !menu.visible)
             return shown
@@ -220,40 +172,16 @@ Item {
 
         function test_output_folder_menu() {
             stage.addJob("a.wav")
-            compare(findChild(part("outputMenu"), "outputLabel").text, "Рядом с файлом")
-            compare(folderItemShown(), "")
+            compare(outputMenu(), ["Рядом с файлом", "", ["besideItem"]])
 
             const folder = stage.makeFolder("Результаты", [])
             Store.outputDirectory = "file://" + folder
-            compare(findChild(part("outputMenu"), "outputLabel").text, "Результаты")
-            compare(folderItemShown(), "Показать «Результаты» в файловом менеджере")
+            compare(outputMenu(), ["Результаты", "Показать «Результаты» в файловом менеджере",
+                                   ["folderItem"]])
+            compare(findChild(part("outputMenu").menu, "folderItem").text, "В папку «Результаты»")
 
             Store.outputDirectory = ""
-            compare(findChild(part("outputMenu"), "outputLabel").text, "Рядом с файлом")
-            compare(folderItemShown(), "")
-        }
-
-        /// Which items of the output menu carry the check mark.
-        function checkedItems() {
-            const menu = part("outputMenu").menu
-            menu.open()
-            tryVerify(() => menu.opened)
-            const names = ["besideItem", "folderItem", "chooseItem"].filter(name => {
-                const item = findChild(menu, name)
-                return item.visible && findChild(item, "checkMark").visible
-            })
-            menu.close()
-            tryVerify(() => !menu.visible)
-            return names
-        }
-
-        function test_the_output_menu_marks_the_current_choice() {
-            stage.addJob("a.wav")
-            compare(checkedItems(), ["besideItem"])
-            const folder = stage.makeFolder("Итоги", [])
-            Store.outputDirectory = "file://" + folder
-            compare(checkedItems(), ["folderItem"])
-            compare(findChild(part("outputMenu").menu, "folderItem").text, "В папку «Итоги»")
+            compare(outputMenu(), ["Рядом с файлом", "", ["besideItem"]])
         }
 
         function test_a_click_anywhere_on_the_drop_area_asks_for_files() {
@@ -313,24 +241,6 @@ Item {
             compare(name.text, "leaving.wav")
             tryVerify(() => descendants(view, "fileName").length === 1, 3000)
             compare(descendants(view, "fileName")[0].text, "staying.wav")
-        }
-
-        function test_the_footer_fits_the_smallest_window() {
-            const done = stage.addJob("a.wav")
-            stage.done(done, 1)
-            stage.addJob("b.wav")
-            view.width = 820
-            view.height = 560
-            tryVerify(() => part("footer").height > 60)
-            const convert = part("convertButton")
-            waitForItemPolished(convert.parent)
-            verify(part("clearButton").visible)
-            tryVerify(() => convert.mapToItem(view, convert.width, 0).x <= 820 - 24 + 0.5)
-            verify(part("qualitySelector").width >= 200)
-
-            view.width = 1000
-            waitForItemPolished(convert.parent)
-            tryCompare(part("qualitySelector"), "width", 360)
         }
 
         function test_ffmpeg_warning_follows_the_flag() {

@@ -85,14 +85,5 @@ Item {
             verify(item(menu, "hevc").current)
             verify(!item(menu, "mp4").current)
         }
-
-        function test_choosing_a_format_puts_a_finished_job_back_to_ready() {
-            const job = stage.addJob("song.wav")
-            stage.done(job, 2)
-            compare(job.status, Job.Done)
-            const menu = openMenu(job)
-            mouseClick(item(menu, job.target))
-            compare(job.status, Job.Ready)
-        }
     }
 }

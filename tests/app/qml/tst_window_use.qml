@@ -9,40 +9,13 @@ Item {
     width: 1000
     height: 680
 
-    Component { id: viewComponent; ContentView { width: 1000; height: 680 } }
-
-    SignalSpy { id: openSpy; target: Store; signalName: "openPanelRequested" }
-
-    TestCase {
+    ViewCase {
         id: testCase
         name: "WindowUse"
-        when: windowShown
 
-        property var view
-
-        function init() {
-            stage.clear()
-            Store.quality = "balanced"
-            Store.outputDirectory = ""
-            openSpy.clear()
-            view = createTemporaryObject(viewComponent, root)
-        }
-        function cleanup() { stage.clear() }
-
-        function part(name) { return findChild(view, name) }
-
-        function rectOf(item) {
-            const p = item.mapToItem(view, 0, 0)
-            return { x: p.x, y: p.y, w: item.width * item.scale, h: item.height * item.scale,
-                     name: item.objectName }
-        }
         function inside(r) {
             return r.x >= -0.5 && r.y >= -0.5 && r.x + r.w <= view.width + 0.5
                 && r.y + r.h <= view.height + 0.5
-        }
-        function overlap(a, b) {
-            return a.x + 0.5 < b.x + b.w && b.x + 0.5 < a.x + a.w
-                && a.y + 0.5 < b.y + b.h && b.y + 0.5 < a.y + a.h
         }
         /// The named controls that are shown: each wholly inside the window, no two
         /// overlapping.
@@ -64,9 +37,6 @@ Item {
                            label + ": " + rects[i].name + " overlaps " + rects[j].name)
             return rects.length
         }
-        function settle() {
-            wait(700) // springs and fades come to rest
-        }
 
         function test_nothing_is_clipped_or_overlapping_at_the_smallest_size() {
             view.width = 820
@@ -74,7 +44,6 @@ Item {
             settle()
             // The empty window: the drop area's content stays inside its dashed frame.
             const zone = rectOf(part("dropZone"))
-            const content = rectOf(part("heroContent"))
             const scaled = part("heroContent")
             const p = scaled.mapToItem(view, 0, 0)
             const bottom = scaled.mapToItem(view, scaled.width, scaled.height)
@@ -98,8 +67,14 @@ Item {
             stage.done(jobs[1], 1)
             settle()
             verify(checkLayout(controls, "running") >= 6)
-            // The quality titles keep their room (the other buttons give way).
+            // The quality titles keep their room (the other buttons give way), and the main
+            // button keeps the window's margin.
             verify(part("qualitySelector").width >= 268, "quality " + part("qualitySelector").width)
+            const convert = part("convertButton")
+            tryVerify(() => convert.mapToItem(view, convert.width, 0).x <= 820 - 24 + 0.5)
+            view.width = 1000
+            waitForItemPolished(convert.parent)
+            tryCompare(part("qualitySelector"), "width", 360)
 
             // The same at a large size.
             view.width = 1600
@@ -212,6 +187,11 @@ Item {
             // The window's shortcuts rest while the panel is up.
             keyClick(Qt.Key_Return, Qt.ControlModifier)
             compare(job.status, Job.Ready)
+            // Ctrl+L goes to the path field.
+            const field = findChild(panel.contentItem, "pathField")
+            verify(!field.activeFocus)
+            keyClick(Qt.Key_L, Qt.ControlModifier)
+            verify(field.activeFocus)
             keyClick(Qt.Key_Escape)
             tryVerify(() => !panel.visible)
         }
@@ -330,15 +310,11 @@ Item {
             verify(!Lifecycle.quitting)
         }
 
-        function rowY(index) {
-            return part("jobList").itemAtIndex(index).mapToItem(view, 0, 0).y
-        }
         /// The rows are where they were (a moved row moves a whole bar's height).
         function samePlaces(now, before) {
             verify(now.every((y, i) => Math.abs(y - before[i]) < 1.5),
                    "rows moved: " + now + " against " + before)
         }
-        function focused() { return view.Window.activeFocusItem }
         function ringShown(item) {
             for (let i = 0; i < item.children.length; ++i) {
                 const child = item.children[i]
@@ -357,6 +333,8 @@ Item {
             Store.convertAll()
             verify(Store.busy)
             const stop = findChild(part("footer"), "stopButton") // rows have their own
+            verify(stop.visible)
+            verify(!part("clearButton").visible)
             waitForItemPolished(stop.parent)
             const stopPlace = rectOf(stop)
             settle()
@@ -500,18 +478,6 @@ Item {
             verify(!second.resultMissing)
             mouseDoubleClickSequence(list.itemAtIndex(1), 300, 20)
             verify(second.resultMissing)
-        }
-
-        function test_ctrl_l_in_the_file_panel_goes_to_the_path_field() {
-            Store.openPanel()
-            const panel = part("openPanel")
-            tryVerify(() => panel.opened)
-            const field = findChild(panel.contentItem, "pathField")
-            verify(!field.activeFocus)
-            keyClick(Qt.Key_L, Qt.ControlModifier)
-            verify(field.activeFocus)
-            keyClick(Qt.Key_Escape)
-            tryVerify(() => !panel.visible)
         }
 
         function test_a_notice_lies_under_the_list_not_over_a_row() {

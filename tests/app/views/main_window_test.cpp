@@ -140,27 +140,19 @@ TEST_F(MainWindowTest, DroppedFilesAndFoldersEndInTheStore) {
         << add->x();
 }
 
-TEST_F(MainWindowTest, DragsWithoutLocalFilesAreRefused) {
-    QMimeData remote;
-    remote.setUrls({QUrl(QStringLiteral("https://example.org/a.mp3"))});
-    EXPECT_FALSE(dragIn(remote));
-    EXPECT_FALSE(targeted());
-
-    QMimeData text;
-    text.setText(QStringLiteral("/tmp/a.mp3"));
-    EXPECT_FALSE(dragIn(text));
-    EXPECT_FALSE(targeted());
-    EXPECT_EQ(Store::shared()->jobs()->count(), 0);
-}
-
-TEST_F(MainWindowTest, DragLeavingClearsTheHover) {
+TEST_F(MainWindowTest, DragsWithoutLocalFilesAreRefusedAndALeavingDragAddsNothing) {
     ScratchDir dir;
     writeFile(dir / "a.json", "{}");
-    QMimeData mime;
-    mime.setUrls({fileUrl(dir / "a.json")});
-    ASSERT_TRUE(dragIn(mime));
+    QMimeData remote, text, local;
+    remote.setUrls({QUrl(QStringLiteral("https://example.org/a.mp3"))});
+    text.setText(QStringLiteral("/tmp/a.mp3"));
+    local.setUrls({fileUrl(dir / "a.json")});
+    ASSERT_TRUE(dragIn(local));
     QDragLeaveEvent leave;
     QCoreApplication::sendEvent(m_window, &leave);
+    EXPECT_FALSE(targeted());
+    EXPECT_FALSE(dragIn(remote));
+    EXPECT_FALSE(dragIn(text));
     EXPECT_FALSE(targeted());
     EXPECT_EQ(Store::shared()->jobs()->count(), 0);
 }

@@ -11,13 +11,24 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
 #include <cmath>
+#include <memory>
 #include <numbers>
 #include <tuple>
 
 namespace lumatra {
 namespace {
+
+// Sets the named properties of a surface, as a view does.
+void look(Surface& surface, const QVariantMap& properties) {
+    for (auto it = properties.begin(); it != properties.end(); ++it)
+        surface.setProperty(it.key().toUtf8().constData(), it.value());
+}
+
+QVariantMap with(QVariantMap properties, const QVariantMap& changes) {
+    properties.insert(changes);
+    return properties;
+}
 
 long long alphaSum(const QImage& image) {
     long long sum = 0;
@@ -90,11 +101,10 @@ TEST(Surface, BordersAreStrokedInsideTheEdge) {
 }
 
 TEST(Surface, ShadowLiesAroundTheShapeAtItsOffset) {
+    const QVariantMap shape{
+        {"radius", 10}, {"shadowColor", QColor(0, 0, 0, 140)}, {"shadowBlur", 18}};
     Surface surface;
-    surface.setRadius(10);
-    surface.setShadowColor(QColor(0, 0, 0, 140));
-    surface.setShadowBlur(18);
-    surface.setShadowY(10);
+    look(surface, with(shape, {{"shadowY", 10}}));
     QRectF placement;
     const QImage shadow = surface.shadowImage(QSizeF(100, 60), 1, &placement);
     // Room for the blur on every side, shifted down by the offset.
@@ -108,9 +118,7 @@ TEST(Surface, ShadowLiesAroundTheShapeAtItsOffset) {
 
     // The same look and size is blurred once and shared.
     Surface twin;
-    twin.setRadius(10);
-    twin.setShadowColor(QColor(0, 0, 0, 140));
-    twin.setShadowBlur(18);
+    look(twin, shape);
     EXPECT_EQ(twin.shadowImage(QSizeF(100, 60), 1, nullptr).cacheKey(), shadow.cacheKey());
 }
 
@@ -148,11 +156,11 @@ TEST(Surface, AWideShadowMatchesOneBlurredWhole) {
     }
 }
 
-TEST(Surface, APreparedLookIsPaintedBeforeItIsShown) {
+TEST(Surface, APreparedLookOrWidthIsPaintedBeforeItIsShown) {
     // The outline a row takes while it converts, named the way a view names it.
     const QVariantMap outline{{"accentBorder", true},
                               {"borderWidth", 1.4},
-                              {"borderTop", "transparent"},
+                              {"borderTop", QColor(Qt::transparent)},
                               {"notAProperty", 3}};
     SurfaceLook plain;
     plain.radius = 14;
@@ -165,57 +173,42 @@ TEST(Surface, APreparedLookIsPaintedBeforeItIsShown) {
     EXPECT_DOUBLE_EQ(accent.radius, 14); // what the change does not name stays
     EXPECT_EQ(plain.with({}), plain);
 
-    QQuickWindow window;
-    window.resize(400, 100);
-    Surface shown(window.contentItem());
-    shown.setRadius(14);
-    shown.setBorderWidth(1);
-    shown.setBorderTop(Qt::white);
-    shown.setPreparedLook(outline);
-    shown.setSize(QSizeF(317, 61)); // a size no other test paints
-    Surface converting;
-    converting.setRadius(14);
-    converting.setAccentBorder(true);
-    converting.setBorderWidth(1.4);
-    converting.setBorderTop(Qt::transparent);
-    EXPECT_FALSE(converting.hasPictures(QSizeF(317, 61), 1));
-
-    window.grabWindow(); // one frame of the plain look
-    QThreadPool::globalInstance()->waitForDone();
-    EXPECT_TRUE(shown.hasPictures(QSizeF(317, 61), 1));
-    EXPECT_TRUE(converting.hasPictures(QSizeF(317, 61), 1));
-}
-
-TEST(Surface, APreparedWidthIsPaintedInBothLooks) {
-    // A pill button whose title is about to lose its count.
+    const QVariantMap row{{"radius", 14}, {"borderWidth", 1}, {"borderTop", QColor(Qt::white)}};
+    const QVariantMap pill{{"radius", -1},
+                           {"accentFill", true},
+                           {"shadowColor", QColor(241, 38, 23, 115)},
+                           {"shadowBlur", 14}};
     const QVariantMap pressed{{"shadowColor", QColor(241, 38, 23, 50)}};
-    QQuickWindow window;
-    window.resize(400, 100);
-    Surface shown(window.contentItem());
-    shown.setRadius(-1);
-    shown.setAccentFill(true);
-    shown.setShadowColor(QColor(241, 38, 23, 115));
-    shown.setShadowBlur(14);
-    shown.setPreparedLook(pressed);
-    shown.setPreparedWidth(197);
-    shown.setSize(QSizeF(229, 47)); // sizes no other test paints
-    Surface narrower;
-    narrower.setRadius(-1);
-    narrower.setAccentFill(true);
-    narrower.setShadowColor(QColor(241, 38, 23, 115));
-    narrower.setShadowBlur(14);
-    Surface narrowerPressed;
-    narrowerPressed.setRadius(-1);
-    narrowerPressed.setAccentFill(true);
-    narrowerPressed.setShadowColor(QColor(241, 38, 23, 50));
-    narrowerPressed.setShadowBlur(14);
-    EXPECT_FALSE(narrower.hasPictures(QSizeF(197, 47), 1));
-    EXPECT_FALSE(narrowerPressed.hasPictures(QSizeF(197, 47), 1));
-
-    window.grabWindow();
-    QThreadPool::globalInstance()->waitForDone();
-    EXPECT_TRUE(narrower.hasPictures(QSizeF(197, 47), 1));
-    EXPECT_TRUE(narrowerPressed.hasPictures(QSizeF(197, 47), 1));
+    struct Case {
+        QVariantMap shown;
+        QSizeF size; // sizes no other test paints
+        std::vector<std::pair<QVariantMap, QSizeF>> ahead;
+    };
+    const Case cases[] = {
+        {with(row, {{"preparedLook", outline}}), {317, 61}, {{with(row, outline), {317, 61}}}},
+        // A pill button whose title is about to lose its count.
+        {with(pill, {{"preparedLook", pressed}, {"preparedWidth", 197}}),
+         {229, 47},
+         {{pill, {197, 47}}, {with(pill, pressed), {197, 47}}}},
+    };
+    for (const Case& c : cases) {
+        QQuickWindow window;
+        window.resize(400, 100);
+        Surface shown(window.contentItem());
+        look(shown, c.shown);
+        shown.setSize(c.size);
+        std::vector<std::unique_ptr<Surface>> soon;
+        for (const auto& [properties, size] : c.ahead) {
+            soon.push_back(std::make_unique<Surface>());
+            look(*soon.back(), properties);
+            EXPECT_FALSE(soon.back()->hasPictures(size, 1)) << size.width();
+        }
+        window.grabWindow(); // one frame of the shown look
+        QThreadPool::globalInstance()->waitForDone();
+        EXPECT_TRUE(shown.hasPictures(c.size, 1));
+        for (std::size_t i = 0; i < soon.size(); ++i)
+            EXPECT_TRUE(soon[i]->hasPictures(c.ahead[i].second, 1)) << c.ahead[i].second.width();
+    }
 }
 
 TEST(Surface, AHiddenSurfaceIsPaintedOnlyOnceItShows) {
@@ -223,9 +216,7 @@ TEST(Surface, AHiddenSurfaceIsPaintedOnlyOnceItShows) {
     QQuickWindow window;
     window.resize(400, 100);
     Surface frame(window.contentItem());
-    frame.setRadius(28);
-    frame.setDash(10);
-    frame.setBorderWidth(1.2);
+    look(frame, {{"radius", 28}, {"dash", 10}, {"borderWidth", 1.2}});
     frame.setSize(QSizeF(331, 73)); // sizes no other test paints
     window.grabWindow();
     EXPECT_TRUE(frame.hasPictures(QSizeF(331, 73), 1));
@@ -276,14 +267,6 @@ TEST(Theme, SpringsKeepTheirResponseAndDamping) {
         springResponse(theme.pressSpring(), theme.pressSpringDamping());
     EXPECT_NEAR(pressOvershoot, expectedOvershoot(0.7), 0.002);
     EXPECT_LT(pressSettled, 0.3);
-}
-
-TEST(Theme, SymbolsMapToTheIconFont) {
-    EXPECT_EQ(Theme::symbol(QStringLiteral("arrow.right")), QStringLiteral("arrow_forward"));
-    EXPECT_EQ(Theme::symbol(QStringLiteral("waveform")), QStringLiteral("graphic_eq"));
-    EXPECT_EQ(Theme::symbol(QStringLiteral("graphic_eq")), QStringLiteral("graphic_eq"));
-    EXPECT_EQ(Theme::alpha(QColor(241, 38, 23), 0.4).alphaF(),
-              QColor::fromRgbF(0, 0, 0, 0.4f).alphaF());
 }
 
 } // namespace
