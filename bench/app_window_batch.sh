@@ -18,25 +18,11 @@ lumatra=$build/lumatra
 textutil=$build/lumatra-textutil
 [[ -x $lumatra && -x $textutil ]] || { echo "build lumatra first" >&2; exit 1; }
 
-work=$(mktemp -d)
-xvfb_pid=
-app_pid=
-cleanup() {
-    [[ -n $app_pid ]] && kill "$app_pid" 2>/dev/null || true
-    [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null || true
-    "$textutil" --quit-engine >/dev/null 2>&1 || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_RUNTIME_DIR=$work/run
-mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
-export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent
+. "$top/tests/desktop/session.sh"
+at_exit='"$textutil" --quit-engine >/dev/null 2>&1 || true'
+scratch_user
 export PATH=$build:$PATH
-unset QT_QPA_PLATFORM
 
-ff() { ffmpeg -nostdin -loglevel error -y "$@"; }
 mkdir -p "$work/songs" "$work/photos" "$work/letters"
 for i in $(seq -w 1 20); do
     ff -f lavfi -i "sine=frequency=$((200 + 10#$i * 15)):duration=20" -ac 2 -ar 44100 \
@@ -51,10 +37,7 @@ for i in $(seq -w 1 20); do
     done >"$work/letters/letter $i.txt"
 done
 
-Xvfb -displayfd 3 -screen 0 1920x1200x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
-export DISPLAY=:$(head -1 "$work/display")
+start_display 1920x1200
 
 now() { echo "$EPOCHREALTIME"; }
 # CPU nanoseconds of the window's own threads, left in $window_ns: all but the conversion
@@ -116,39 +99,19 @@ windowed() {
     rm -rf "$dir"; cp -r "$2" "$dir"
     n=$(ls "$dir" | wc -l)
     "$textutil" --quit-engine >/dev/null 2>&1 || true
-    "$lumatra" "$dir"/* 2>>"$work/stderr.txt" &
-    app_pid=$!
-    local id=
-    for _ in $(seq 200); do
-        id=$(xdotool search --onlyvisible --name '^Lumatra$' 2>/dev/null | head -1) && [[ -n $id ]] && break
-        sleep 0.1
-    done
-    [[ -n $id ]] || { echo "no window" >&2; exit 1; }
-    xdotool windowsize --sync "$id" 1000 680
-    xdotool windowfocus --sync "$id"
+    window_with "$dir"/*
     xdotool mousemove 1900 1190
-    # The first key xdotool sends comes from the server's test keyboard, a device the
-    # window has not heard from: the server announces a new keyboard and Qt reloads the
-    # keymap (a few milliseconds). A person's keyboard has long been known by the time
-    # they start a batch, so a Shift press takes that reload out of the measurement.
-    xdotool key shift
     sleep 2
     window_cpu "$app_pid"; cpu0=$window_ns
     start=$(now)
     xdotool key ctrl+Return
-    # Counted with the shell's own globbing: a poll that started programs would take
-    # the CPU the conversions need. Nor does it start a `sleep` twenty times a second:
-    # the shell waits on a pipe that never speaks, which costs no process.
-    local outputs nap
-    shopt -s nullglob
-    exec {nap}<> <(:)
-    while outputs=("$dir"/*."$3"); [[ ${#outputs[@]} -lt $n ]]; do read -rt 0.02 -u "$nap" || true; done
-    shopt -u nullglob
+    wait_for_outputs "$dir" "$3" "$n"
     # The batch is over for the window once it has shown it: after the last output its
     # threads fall quiet (an idle window uses no CPU at all). The end is their last
     # activity, looked for until they have been quiet for longer than a tick of the
     # progress clock.
-    local last end_us
+    local last end_us nap
+    exec {nap}<> <(:)
     window_cpu "$app_pid"; last=$window_ns; end_us=${EPOCHREALTIME/./}
     while (( ${EPOCHREALTIME/./} - end_us < 500000 )); do
         read -rt 0.02 -u "$nap" || true

@@ -12,14 +12,7 @@
 # Needs: jq, miller, python3, /usr/bin/time (package "time").
 set -euo pipefail
 
-here=$(cd "$(dirname "$0")" && pwd)
-lumatra=$(realpath "${1:-build/lumatra}")
-megabytes=${2:-100}
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-
-python3 "$here/data_generate.py" json "$megabytes" > "$work/input.json"
-python3 "$here/data_generate.py" csv "$megabytes" > "$work/input.csv"
+. "$(dirname "$0")/data_setup.sh"
 python3 "$here/data_generate.py" short-json 120000 > "$work/short.json"
 python3 "$here/data_generate.py" short-csv 120000 > "$work/short.csv"
 
@@ -49,15 +42,15 @@ ratio() { # ratio LABEL "wall cpu" "wall cpu" (theirs, ours)
         printf "%-34s %.1f× faster (wall), %.1f× (cpu)\n", l, t[1] / o[1], t[2] / o[2] }'
 }
 
-echo "Input: $(stat -c %s "$work/input.json") bytes of JSON, $(stat -c %s "$work/input.csv") bytes of CSV"
+echo "Input: $(stat -c %s "$work/records.json") bytes of JSON, $(stat -c %s "$work/records.csv") bytes of CSV"
 mkdir "$work/out"
-measure "lumatra JSON → CSV" /dev/null "$lumatra" --cli "$work/input.json" --to csv --out "$work/out"
+measure "lumatra JSON → CSV" /dev/null "$lumatra" --cli "$work/records.json" --to csv --out "$work/out"
 ours_json=$last
-measure "jq . (JSON → JSON)" "$work/jq.json" jq . "$work/input.json"
+measure "jq . (JSON → JSON)" "$work/jq.json" jq . "$work/records.json"
 theirs_json=$last
-measure "lumatra CSV → JSON" /dev/null "$lumatra" --cli "$work/input.csv" --to json --out "$work/out"
+measure "lumatra CSV → JSON" /dev/null "$lumatra" --cli "$work/records.csv" --to json --out "$work/out"
 ours_csv=$last
-measure "mlr --icsv --ojson cat" "$work/mlr.json" mlr --icsv --ojson cat "$work/input.csv"
+measure "mlr --icsv --ojson cat" "$work/mlr.json" mlr --icsv --ojson cat "$work/records.csv"
 theirs_csv=$last
 echo "Short records: $(stat -c %s "$work/short.json") bytes of JSON, $(stat -c %s "$work/short.csv") bytes of CSV"
 measure "lumatra JSON → CSV (short)" /dev/null "$lumatra" --cli "$work/short.json" --to csv --out "$work/out"

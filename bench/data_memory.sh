@@ -7,14 +7,7 @@
 # Needs: python3, /usr/bin/time (package "time").
 set -euo pipefail
 
-here=$(cd "$(dirname "$0")" && pwd)
-lumatra=$(realpath "${1:-build/lumatra}")
-megabytes=${2:-100}
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-
-python3 "$here/data_generate.py" csv "$megabytes" > "$work/records.csv"
-python3 "$here/data_generate.py" json "$megabytes" > "$work/records.json"
+. "$(dirname "$0")/data_setup.sh"
 python3 - "$work" "$megabytes" <<'PY'
 import plistlib, sys
 work, megabytes = sys.argv[1], float(sys.argv[2])

@@ -22,22 +22,9 @@ textutil=$build/lumatra-textutil
 [[ -x $lumatra && -x $textutil ]] || { echo "build lumatra first" >&2; exit 1; }
 command -v soffice >/dev/null || { echo "needs LibreOffice's soffice" >&2; exit 1; }
 
-work=$(mktemp -d)
-xvfb_pid=
-app_pid=
-cleanup() {
-    [[ -n $app_pid ]] && kill "$app_pid" 2>/dev/null || true
-    [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null || true
-    "$textutil" --quit-engine >/dev/null 2>&1 || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_RUNTIME_DIR=$work/run
-mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
-export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent
-unset QT_QPA_PLATFORM
+. "$top/tests/desktop/session.sh"
+at_exit='"$textutil" --quit-engine >/dev/null 2>&1 || true'
+scratch_user
 
 # The letters: a heading, an address and four paragraphs, one page each.
 mkdir -p "$work/txt" "$work/docx" "$work/odt"
@@ -90,45 +77,21 @@ by_cli() {
     echo "$end - $start" | bc
 }
 
-window=false
+with_window=false
 if command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
-    # XVFB_DISPLAY=N picks the display; otherwise the server takes a free one.
-    if [[ -n ${XVFB_DISPLAY:-} ]]; then
-        Xvfb ":$XVFB_DISPLAY" -screen 0 1920x1200x24 -nolisten tcp >/dev/null 2>&1 &
-        echo "$XVFB_DISPLAY" >"$work/display"
-        sleep 1
-    else
-        Xvfb -displayfd 3 -screen 0 1920x1200x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-    fi
-    xvfb_pid=$!
-    for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
-    export DISPLAY=:$(head -1 "$work/display")
-    window=true
+    start_display 1920x1200 # on display $XVFB_DISPLAY if set
+    with_window=true
 fi
 by_window() {
-    local dir=$work/win start end id=
+    local dir=$work/win start end
     rm -rf "$dir"; cp -r "$1" "$dir"
     engines_gone
-    "$lumatra" "$dir"/* 2>>"$work/stderr.txt" &
-    app_pid=$!
-    for _ in $(seq 200); do
-        id=$(xdotool search --onlyvisible --name '^Lumatra$' 2>/dev/null | head -1) && [[ -n $id ]] && break
-        sleep 0.1
-    done
-    [[ -n $id ]] || { echo "no window" >&2; exit 1; }
-    xdotool windowsize --sync "$id" 1000 680
-    xdotool windowfocus --sync "$id"
-    xdotool key shift
+    window_with "$dir"/*
     # The engines load while the user looks at the list.
     sleep 4
     start=$(now)
     xdotool key ctrl+Return
-    local outputs nap
-    shopt -s nullglob
-    exec {nap}<> <(:)
-    while outputs=("$dir"/*."$2"); [[ ${#outputs[@]} -lt 20 ]]; do read -rt 0.01 -u "$nap" || true; done
-    exec {nap}>&-
-    shopt -u nullglob
+    wait_for_outputs "$dir" "$2" 20
     end=$(now)
     xdotool key ctrl+q
     for _ in $(seq 50); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
@@ -144,7 +107,7 @@ for batch in "docx pdf" "docx odt" "odt docx"; do
     declare -A best=()
     ways=(soffice cli)
     # The window proposes PDF for a Word document: it is timed for that target.
-    $window && [[ $from == docx && $to == pdf ]] && ways+=(window)
+    $with_window && [[ $from == docx && $to == pdf ]] && ways+=(window)
     for _ in $(seq "$rounds"); do
         for way in "${ways[@]}"; do
             t=$("by_$way" "$work/$from" "$to")

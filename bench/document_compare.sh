@@ -29,21 +29,20 @@ profile="file://$work/soffice-profile"
 soffice -env:UserInstallation="$profile" --headless --convert-to odt --outdir "$work/out" \
     "$work/page.docx" >/dev/null 2>&1 # makes soffice's profile once, as a user has it
 
-echo "== docx -> odt, one file, cold"
-hyperfine -N -w 1 -r 5 --export-json "$work/a.json" \
-    "soffice -env:UserInstallation=$profile --headless --convert-to odt --outdir $work/out $work/page.docx" \
-    "env -u XDG_RUNTIME_DIR $tool $work/page.docx -convert odt -output $work/out/ours.odt" >/dev/null
-soffice_docx=$(jq -r '.results[0].mean' "$work/a.json")
-ours_docx=$(jq -r '.results[1].mean' "$work/a.json")
-echo "soffice $soffice_docx s, lumatra-textutil $ours_docx s, ratio $(ratio "$ours_docx" "$soffice_docx")"
-
-echo "== html -> docx, one file, cold"
-hyperfine -N -w 1 -r 5 --export-json "$work/b.json" \
-    "soffice -env:UserInstallation=$profile --headless --convert-to docx:MS\ Word\ 2007\ XML --outdir $work/out $work/page.html" \
-    "env -u XDG_RUNTIME_DIR $tool $work/page.html -convert docx -output $work/out/ours.docx" >/dev/null
-soffice_html=$(jq -r '.results[0].mean' "$work/b.json")
-ours_html=$(jq -r '.results[1].mean' "$work/b.json")
-echo "soffice $soffice_html s, lumatra-textutil $ours_html s, ratio $(ratio "$ours_html" "$soffice_html")"
+# versus LABEL SOFFICE_TARGET SOURCE OUR_TARGET: one file, cold, soffice against ours;
+# leaves soffice's mean in $soffice.
+versus() {
+    echo "== $1, one file, cold"
+    hyperfine -N -w 1 -r 5 --export-json "$work/versus.json" \
+        "soffice -env:UserInstallation=$profile --headless --convert-to $2 --outdir $work/out $work/$3" \
+        "env -u XDG_RUNTIME_DIR $tool $work/$3 -convert $4 -output $work/out/ours.$4" >/dev/null
+    soffice=$(jq -r '.results[0].mean' "$work/versus.json")
+    ours=$(jq -r '.results[1].mean' "$work/versus.json")
+    echo "soffice $soffice s, lumatra-textutil $ours s, ratio $(ratio "$ours" "$soffice")"
+}
+versus "docx -> odt" odt page.docx odt
+versus "html -> docx" "docx:MS\ Word\ 2007\ XML" page.html docx
+soffice_html=$soffice
 
 echo "== burst of 20 small documents (html -> docx), warm engine, engine start included"
 i=0

@@ -22,26 +22,11 @@ out=${2:-/tmp/lumatra-try}
 lumatra=$build/lumatra
 mkdir -p "$out"
 rm -f "$out"/*.png
+. "$top/tests/desktop/session.sh"
 
-work=$(mktemp -d)
-xvfb_pid=
-app_pid=
-cleanup() {
-    [[ -n $app_pid ]] && kill "$app_pid" 2>/dev/null || true
-    [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-# A user of our own: home, settings and runtime folder in the scratch folder.
-export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_RUNTIME_DIR=$work/run
-mkdir -p "$HOME/Файлы" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
-unset QT_QPA_PLATFORM
-# No session bus: the window's own file panel, whatever portal the desktop has.
-export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent
+scratch_user
 files=$HOME/Файлы
-ff() { ffmpeg -loglevel error -y "$@"; }
+mkdir -p "$files"
 ff -f lavfi -i sine=frequency=440:duration=2 "$files/Мелодия.wav"
 ff -f lavfi -i sine=frequency=660:duration=2 "$files/Звонок.flac"
 ff -f lavfi -i testsrc=size=320x240:rate=25:duration=2 "$files/Заставка.mp4"
@@ -52,36 +37,11 @@ ff -f lavfi -i sine=duration=1 "$work/Ещё.wav"
 ff -f lavfi -i testsrc=size=640x480:rate=25:duration=40 -f lavfi -i sine=duration=40 \
     -c:v mpeg4 -q:v 5 -shortest "$work/Длинное видео.mkv"
 
-# The server picks a free display and names it once it is ready.
-Xvfb -displayfd 3 -screen 0 1920x1200x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
-[[ -s $work/display ]] || { echo "FAIL: Xvfb did not start" >&2; exit 1; }
-export DISPLAY=:$(head -1 "$work/display")
-
-step=0
-shot() { # NAME: a picture of the whole screen
-    step=$((step + 1))
-    sleep "${2:-0.8}"
-    import -window root "$out/$(printf %02d "$step")-$1.png"
-}
-fail() { echo "FAIL: $*" >&2; exit 1; }
+start_display 1920x1200
 key() { xdotool key --delay 60 "$@"; }
 
 "$lumatra" 2>"$out/stderr.txt" &
 app_pid=$!
-# The main window: Qt makes small helper windows of the same name as well.
-main_window() {
-    for _ in $(seq 100); do
-        for id in $(xdotool search --onlyvisible --name 'Lumatra$' 2>/dev/null); do
-            local width
-            width=$(xdotool getwindowgeometry "$id" 2>/dev/null | sed -n 's/.*Geometry: \([0-9]*\)x.*/\1/p')
-            if [[ -n $width && $width -ge 800 ]]; then echo "$id"; return; fi
-        done
-        sleep 0.1
-    done
-    fail "no window appeared"
-}
 window=$(main_window)
 xdotool windowfocus --sync "$window"
 shot empty-window 1.5

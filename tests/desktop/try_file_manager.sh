@@ -22,44 +22,26 @@ if [[ -z ${LUMATRA_ON_PRIVATE_BUS:-} ]]; then
     LUMATRA_ON_PRIVATE_BUS=1 exec dbus-run-session -- "$0" "$build" "$out"
 fi
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
-
+. "$top/tests/desktop/session.sh"
 prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
 export PATH=$prefix/bin:$PATH XDG_DATA_DIRS=$prefix/share:/usr/share
-export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_RUNTIME_DIR=$work/run
-mkdir -p "$HOME/Музыка" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
+bus=$DBUS_SESSION_BUS_ADDRESS
+scratch_user
+export DBUS_SESSION_BUS_ADDRESS=$bus
 music=$HOME/Музыка
+mkdir -p "$music"
 for name in "Утро" "День" "Вечер"; do
     # Long enough for the progress notification to be seen.
-    ffmpeg -loglevel error -f lavfi -i "sine=frequency=440:duration=240" "$music/$name.wav"
+    ff -f lavfi -i "sine=frequency=440:duration=240" "$music/$name.wav"
 done
 
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
-[[ -s $work/display ]] || fail "Xvfb did not start"
-export DISPLAY=:$(head -1 "$work/display")
+start_display 1280x800
 
 dbus-monitor "interface='org.freedesktop.Notifications',member='Notify'" >"$work/bus.log" 2>&1 &
 pids+=($!)
 /usr/lib/notification-daemon/notification-daemon >/dev/null 2>&1 &
 pids+=($!)
-
-step=0
-shot() { # NAME [PAUSE]: a picture of the whole screen
-    step=$((step + 1))
-    sleep "${2:-0.8}"
-    import -window root "$out/$(printf %02d "$step")-$1.png"
-}
 
 thunar "$music" >/dev/null 2>&1 &
 pids+=($!)
