@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <initializer_list>
 #include <mutex>
 
 namespace lumatra::test {
@@ -23,9 +24,11 @@ void be16(std::string& out, unsigned value) {
     out += static_cast<char>(value & 0xFF);
 }
 
-void be32(std::string& out, unsigned value) {
-    be16(out, value >> 16);
-    be16(out, value & 0xFFFF);
+void be32(std::string& out, std::initializer_list<unsigned> values) {
+    for (const unsigned value : values) {
+        be16(out, value >> 16);
+        be16(out, value & 0xFFFF);
+    }
 }
 
 // A little-endian TIFF directory entry whose value fits in four bytes or sits at `value`.
@@ -102,7 +105,7 @@ std::string iptcBlock(const std::string& title) {
     block += "8BIM";
     be16(block, 0x0404);
     block += std::string(2, '\0'); // empty name, padded
-    be32(block, static_cast<unsigned>(iim.size()));
+    be32(block, {static_cast<unsigned>(iim.size())});
     block += iim;
     if (iim.size() % 2) block += '\0';
     return block;
@@ -110,50 +113,35 @@ std::string iptcBlock(const std::string& title) {
 
 std::string xcfFile(int width, int height, const std::vector<XcfLayer>& layers) {
     const auto property = [](std::string& out, unsigned type, const std::string& payload) {
-        be32(out, type);
-        be32(out, static_cast<unsigned>(payload.size()));
+        be32(out, {type, static_cast<unsigned>(payload.size())});
         out += payload;
     };
     std::string out("gimp xcf file\0", 14);
-    be32(out, static_cast<unsigned>(width));
-    be32(out, static_cast<unsigned>(height));
-    be32(out, 0);                            // RGB
+    be32(out, {static_cast<unsigned>(width), static_cast<unsigned>(height), 0}); // RGB
     property(out, 17, std::string(1, '\1')); // run-length encoded tiles
     property(out, 0, "");
     const std::size_t pointers = out.size();
     out.append(4 * (layers.size() + 1) + 4, '\0'); // layer pointers, 0, no channels
     for (std::size_t i = 0; i < layers.size(); ++i) {
         const XcfLayer& layer = layers[i];
-        std::string pointer;
-        be32(pointer, static_cast<unsigned>(out.size()));
+        std::string pointer, offsets, on;
+        be32(pointer, {static_cast<unsigned>(out.size())});
         out.replace(pointers + 4 * i, 4, pointer);
-        be32(out, static_cast<unsigned>(layer.width));
-        be32(out, static_cast<unsigned>(layer.height));
-        be32(out, 1); // RGBA
-        be32(out, 2);
+        const auto w = static_cast<unsigned>(layer.width);
+        const auto h = static_cast<unsigned>(layer.height);
+        be32(out, {w, h, 1, 2}); // RGBA, a name of two bytes
         out += std::string("L\0", 2);
-        std::string offsets;
-        be32(offsets, static_cast<unsigned>(layer.x));
-        be32(offsets, static_cast<unsigned>(layer.y));
+        be32(offsets, {static_cast<unsigned>(layer.x), static_cast<unsigned>(layer.y)});
         property(out, 15, offsets);
-        std::string on;
-        be32(on, layer.visible ? 1 : 0);
+        be32(on, {layer.visible ? 1u : 0u});
         property(out, 8, on);
         property(out, 0, "");
-        // Hierarchy, then its one level, then the one tile: each channel in runs of at
-        // most 127 pixels (a count byte of 127 would announce a two-byte count).
-        const std::size_t hierarchy = out.size() + 8;
-        be32(out, static_cast<unsigned>(hierarchy));
-        be32(out, 0); // no mask
-        be32(out, static_cast<unsigned>(layer.width));
-        be32(out, static_cast<unsigned>(layer.height));
-        be32(out, 4);
-        be32(out, static_cast<unsigned>(hierarchy + 20));
-        be32(out, 0);
-        be32(out, static_cast<unsigned>(layer.width));
-        be32(out, static_cast<unsigned>(layer.height));
-        be32(out, static_cast<unsigned>(out.size() + 8));
-        be32(out, 0);
+        // No mask; the hierarchy (four bytes a pixel), then its one level, then the one
+        // tile: each channel in runs of at most 127 pixels (a count byte of 127 would
+        // announce a two-byte count).
+        const auto hierarchy = static_cast<unsigned>(out.size() + 8);
+        be32(out, {hierarchy, 0, w, h, 4, hierarchy + 20, 0, w, h});
+        be32(out, {static_cast<unsigned>(out.size() + 8), 0});
         for (const unsigned char channel : layer.rgba)
             for (int left = layer.width * layer.height; left > 0; left -= 127) {
                 out += static_cast<char>(std::min(left, 127) - 1);

@@ -92,18 +92,25 @@ struct Service {
     }
 };
 
+// The environment of a run with saved settings and a runtime folder of its own in `home`.
+QProcessEnvironment environmentIn(const fs::path& home) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    fs::create_directories(home / "runtime");
+    fs::permissions(home / "runtime", fs::perms::owner_all);
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"),
+               QString::fromStdString((home / "config").string()));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"),
+               QString::fromStdString((home / "runtime").string()));
+    return env;
+}
+
 // `lumatra --convert-to` as the menu starts it: saved settings of its own, no window
 // socket of the user's.
 class MenuRun {
 public:
-    MenuRun(const fs::path& home, const QStringList& arguments,
-            const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
-        QProcessEnvironment env = environment;
-        const QString folder = QString::fromStdString(home.string());
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), folder + QStringLiteral("/config"));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder + QStringLiteral("/runtime"));
-        fs::create_directories(home / "runtime");
-        fs::permissions(home / "runtime", fs::perms::owner_all);
+    MenuRun(const fs::path& home, const QStringList& arguments)
+        : MenuRun(environmentIn(home), arguments) {}
+    MenuRun(const QProcessEnvironment& env, const QStringList& arguments) {
         process.setProcessEnvironment(env);
         process.start(QStringLiteral(LUMATRA_BINARY),
                       QStringList{QStringLiteral("--convert-to")} + arguments);
@@ -117,7 +124,6 @@ public:
     bool ended(int ms = 60000) {
         return waitFor([&] { return process.state() == QProcess::NotRunning; }, ms);
     }
-    QString errors() { return QString::fromUtf8(process.readAllStandardError()); }
 
     QProcess process;
 };
@@ -144,22 +150,15 @@ TEST(Notifications, AMenuConversionTellsItsProgressAndItsEnd) {
         int status;
         bool terminated; // ended by SIGTERM rather than by dismissing the notification
     };
+    const QStringList show{"show", "Показать"};
+    // clang-format off
     const Case cases[] = {
-        {{"a.wav", "b c.wav"}, "Готово 2 → MP3", {"show", "Показать"}, "В папке «", 0, false},
+        {{"a.wav", "b c.wav"}, "Готово 2 → MP3", show, "В папке «", 0, false},
         // The service has no markup: the name arrives as it is.
-        {{"r&b.wav"},
-         "Готово 1 → MP3",
-         {"show", "Показать", "open", "Открыть"},
-         "r&b.mp3",
-         0,
-         false},
-        {{"a.wav", "broken.wav"},
-         "Готово 1, ошибок 1",
-         {"show", "Показать"},
-         "broken.wav: ",
-         1,
-         true},
+        {{"r&b.wav"}, "Готово 1 → MP3", show + QStringList{"open", "Открыть"}, "r&b.mp3", 0, false},
+        {{"a.wav", "broken.wav"}, "Готово 1, ошибок 1", show, "broken.wav: ", 1, true},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.summary);
         fake.service.shown.clear();
@@ -258,12 +257,8 @@ TEST(Notifications, AMenuConversionGoesToTheRunningWindowWhichConvertsWithItsTar
     ScratchDir scratch;
     makeTone(scratch / "a.wav", 0.3);
     const fs::path home = scratch / "home";
-    fs::create_directories(home / "runtime");
-    fs::permissions(home / "runtime", fs::perms::owner_all);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment env = environmentIn(home);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), path(home / "config"));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), path(home / "runtime"));
     env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
     QProcess window;
     window.setProcessEnvironment(env);
@@ -271,10 +266,10 @@ TEST(Notifications, AMenuConversionGoesToTheRunningWindowWhichConvertsWithItsTar
     ASSERT_TRUE(waitFor([&] { return fs::exists(home / "runtime/lumatra.socket"); }, 30000));
 
     // FLAC: not what the window proposes for a WAV file.
-    MenuRun run(home, {QStringLiteral("FLAC"), path(scratch / "a.wav")}, env);
+    MenuRun run(env, {QStringLiteral("FLAC"), path(scratch / "a.wav")});
     ASSERT_TRUE(run.ended(10000));
     EXPECT_EQ(run.process.exitCode(), 0);
-    EXPECT_EQ(run.errors(), QString()) << "it converted nothing itself";
+    EXPECT_EQ(run.process.readAllStandardError(), QByteArray()) << "it converted nothing itself";
     EXPECT_TRUE(waitFor([&] { return fs::exists(scratch / "a.flac"); }, 30000));
     window.terminate();
     EXPECT_TRUE(window.waitForFinished(10000));
