@@ -151,18 +151,22 @@ Item {
             stage.cancelled(c)
         }
 
+        /// The names of the controls `count` presses of Tab reach.
+        function tabStops(count) {
+            const seen = []
+            for (let i = 0; i < count; ++i) {
+                keyClick(Qt.Key_Tab)
+                if (focused() && focused().objectName !== "") seen.push(focused().objectName)
+            }
+            return seen
+        }
+
         function test_tab_reaches_the_controls_and_shows_where_it_is() {
             stage.addJob("a.json")
             settle()
             part("addButton").forceActiveFocus(Qt.TabFocusReason)
-            const seen = []
-            for (let i = 0; i < 12; ++i) {
-                const item = view.Window.activeFocusItem
-                if (item && item.objectName !== "") seen.push(item.objectName)
-                keyClick(Qt.Key_Tab)
-            }
-            for (const name of ["addButton", "jobList", "qualitySelector", "outputMenu",
-                                "convertButton"])
+            const seen = ["addButton"].concat(tabStops(11))
+            for (const name of ["jobList", "qualitySelector", "outputMenu", "convertButton"])
                 verify(seen.indexOf(name) >= 0, name + " in " + seen)
             verify(seen.indexOf("jobList") < seen.indexOf("qualitySelector"))
             // Space presses the focused control.
@@ -406,11 +410,7 @@ Item {
         function test_tab_skips_hidden_controls_and_a_done_row_takes_two_stops() {
             // The start screen: nothing of the closed footer is reached.
             settle()
-            const seen = []
-            for (let i = 0; i < 8; ++i) {
-                keyClick(Qt.Key_Tab)
-                if (focused()) seen.push(focused().objectName)
-            }
+            const seen = tabStops(8)
             for (const name of ["qualitySelector", "outputMenu", "convertButton"])
                 verify(seen.indexOf(name) < 0, name + " in " + seen)
 
