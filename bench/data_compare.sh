@@ -42,27 +42,23 @@ ratio() { # ratio LABEL "wall cpu" "wall cpu" (theirs, ours)
         printf "%-34s %.1f× faster (wall), %.1f× (cpu)\n", l, t[1] / o[1], t[2] / o[2] }'
 }
 
-echo "Input: $(stat -c %s "$work/records.json") bytes of JSON, $(stat -c %s "$work/records.csv") bytes of CSV"
 mkdir "$work/out"
-measure "lumatra JSON → CSV" /dev/null "$lumatra" --cli "$work/records.json" --to csv --out "$work/out"
-ours_json=$last
-measure "jq . (JSON → JSON)" "$work/jq.json" jq . "$work/records.json"
-theirs_json=$last
-measure "lumatra CSV → JSON" /dev/null "$lumatra" --cli "$work/records.csv" --to json --out "$work/out"
-ours_csv=$last
-measure "mlr --icsv --ojson cat" "$work/mlr.json" mlr --icsv --ojson cat "$work/records.csv"
-theirs_csv=$last
-echo "Short records: $(stat -c %s "$work/short.json") bytes of JSON, $(stat -c %s "$work/short.csv") bytes of CSV"
-measure "lumatra JSON → CSV (short)" /dev/null "$lumatra" --cli "$work/short.json" --to csv --out "$work/out"
-ours_short_json=$last
-measure "jq . (short)" "$work/jq-short.json" jq . "$work/short.json"
-theirs_short_json=$last
-measure "lumatra CSV → JSON (short)" /dev/null "$lumatra" --cli "$work/short.csv" --to json --out "$work/out"
-ours_short_csv=$last
-measure "mlr --icsv --ifs ';' --ojson cat (short)" "$work/mlr-short.json" mlr --icsv --ifs ';' --ojson cat "$work/short.csv"
-theirs_short_csv=$last
+ratios=()
+# SHAPE TITLE SUFFIX PREFIX MILLER_OPTIONS…: both directions on $work/SHAPE.json and .csv.
+compare_shape() {
+    local shape=$1 label=$2 suffix=$3 prefix=$4 ours_json ours_csv
+    shift 4
+    echo "$label: $(stat -c %s "$work/$shape.json") bytes of JSON, $(stat -c %s "$work/$shape.csv") bytes of CSV"
+    measure "lumatra JSON → CSV$suffix" /dev/null "$lumatra" --cli "$work/$shape.json" --to csv --out "$work/out"
+    ours_json=$last
+    measure "jq .${suffix:- (JSON → JSON)}" "$work/jq-$shape.json" jq . "$work/$shape.json"
+    ratios+=("$(ratio "${prefix}JSON → CSV against jq" "$last" "$ours_json")")
+    measure "lumatra CSV → JSON$suffix" /dev/null "$lumatra" --cli "$work/$shape.csv" --to json --out "$work/out"
+    ours_csv=$last
+    measure "mlr --icsv ${*:+$* }--ojson cat$suffix" "$work/mlr-$shape.json" mlr --icsv "$@" --ojson cat "$work/$shape.csv"
+    ratios+=("$(ratio "${prefix}CSV → JSON against Miller" "$last" "$ours_csv")")
+}
+compare_shape records Input "" "lumatra "
+compare_shape short "Short records" " (short)" "short: " --ifs ';'
 echo
-ratio "lumatra JSON → CSV against jq" "$theirs_json" "$ours_json"
-ratio "lumatra CSV → JSON against Miller" "$theirs_csv" "$ours_csv"
-ratio "short: JSON → CSV against jq" "$theirs_short_json" "$ours_short_json"
-ratio "short: CSV → JSON against Miller" "$theirs_short_csv" "$ours_short_csv"
+printf '%s\n' "${ratios[@]}"
