@@ -191,12 +191,9 @@ TEST(SingleInstance, TheSocketLivesOnlyInAFolderNoOtherUserCanEnter) {
     {
         // A link is not the folder itself, whatever it points to.
         fs::create_directories(dir / "real");
-        fs::permissions(dir / "real", fs::perms::owner_all);
         fs::create_directory_symlink(dir / "real", dir / "link");
-        const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
-        qputenv("XDG_RUNTIME_DIR", (dir / "link").c_str());
+        RuntimeFolder link(dir / "link");
         EXPECT_EQ(privateRuntimeFolder(), fallback);
-        qputenv("XDG_RUNTIME_DIR", saved);
     }
     struct stat info {};
     ASSERT_EQ(::lstat(fallback.c_str(), &info), 0);
