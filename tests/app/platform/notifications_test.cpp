@@ -13,6 +13,8 @@
 
 #include <gmock/gmock.h>
 
+#include <optional>
+
 namespace lumatra {
 namespace {
 
@@ -92,6 +94,17 @@ struct Service {
     }
 };
 
+// The tests against the service: only on the private bus of dbus-run-session.
+class Notifications : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!privateBus()) GTEST_SKIP() << "needs the private bus of dbus-run-session";
+        fake.emplace();
+        ASSERT_TRUE(fake->registered);
+    }
+    std::optional<Service> fake;
+};
+
 // The environment of a run with saved settings and a runtime folder of its own in `home`.
 QProcessEnvironment environmentIn(const fs::path& home) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -132,10 +145,7 @@ QString path(const fs::path& file) {
     return QString::fromStdString(file.string());
 }
 
-TEST(Notifications, AMenuConversionTellsItsProgressAndItsEnd) {
-    if (!privateBus()) GTEST_SKIP() << "needs the private bus of dbus-run-session";
-    Service fake;
-    ASSERT_TRUE(fake.registered);
+TEST_F(Notifications, AMenuConversionTellsItsProgressAndItsEnd) {
     ScratchDir scratch;
     makeTone(scratch / "a.wav", 0.3);
     makeTone(scratch / "b c.wav", 0.3);
@@ -161,17 +171,17 @@ TEST(Notifications, AMenuConversionTellsItsProgressAndItsEnd) {
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.summary);
-        fake.service.shown.clear();
+        fake->service.shown.clear();
         QStringList arguments{QStringLiteral("mp3")};
         for (const auto& file : c.files)
             arguments << path(scratch / file);
         MenuRun run(scratch / "home", arguments);
-        ASSERT_TRUE(waitFor([&] { return fake.service.latest(c.summary) != nullptr; }));
-        const auto* end = fake.service.latest(c.summary);
+        ASSERT_TRUE(waitFor([&] { return fake->service.latest(c.summary) != nullptr; }));
+        const auto* end = fake->service.latest(c.summary);
         EXPECT_EQ(end->actions, c.actions);
         EXPECT_THAT(end->body.toStdString(), HasSubstr(c.body));
         // While it ran: "Конвертирую N из M → MP3" with a way to stop and a progress hint.
-        const auto* progress = fake.service.latest(QStringLiteral("Конвертирую 1 из "));
+        const auto* progress = fake->service.latest(QStringLiteral("Конвертирую 1 из "));
         ASSERT_NE(progress, nullptr);
         EXPECT_EQ(progress->summary,
                   QStringLiteral("Конвертирую 1 из %1 → MP3").arg(c.files.size()));
@@ -183,7 +193,7 @@ TEST(Notifications, AMenuConversionTellsItsProgressAndItsEnd) {
         if (c.terminated)
             run.process.terminate();
         else
-            fake.service.dismiss(end->id);
+            fake->service.dismiss(end->id);
         ASSERT_TRUE(run.ended(10000));
         EXPECT_EQ(run.process.exitCode(), c.status);
     }
@@ -191,69 +201,60 @@ TEST(Notifications, AMenuConversionTellsItsProgressAndItsEnd) {
     EXPECT_TRUE(fs::exists(scratch / "b c.mp3"));
 }
 
-TEST(Notifications, StopEndsTheBatchAndASecondMenuConversionJoinsIt) {
-    if (!privateBus()) GTEST_SKIP() << "needs the private bus of dbus-run-session";
-    Service fake;
-    ASSERT_TRUE(fake.registered);
+TEST_F(Notifications, StopEndsTheBatchAndASecondMenuConversionJoinsIt) {
     ScratchDir scratch;
     makeClip(scratch / "long.mp4", 60, false);
     makeTone(scratch / "late.wav", 0.3);
 
     MenuRun first(scratch / "home", {QStringLiteral("hevc"), path(scratch / "long.mp4")});
-    ASSERT_TRUE(waitFor([&] { return fake.service.latest("Конвертирую") != nullptr; }));
+    ASSERT_TRUE(waitFor([&] { return fake->service.latest("Конвертирую") != nullptr; }));
     // A second conversion from the menu hands its file over and leaves at once.
     MenuRun second(scratch / "home", {QStringLiteral("mp3"), path(scratch / "late.wav")});
     ASSERT_TRUE(second.ended(10000));
     EXPECT_EQ(second.process.exitCode(), 0);
     ASSERT_TRUE(waitFor([&] {
-        const auto* now = fake.service.latest("Конвертирую");
+        const auto* now = fake->service.latest("Конвертирую");
         return now && now->summary.contains(QStringLiteral(" из 2 → MP4 HEVC, MP3"));
     }));
 
-    fake.service.invoke(fake.service.shown.back().id, QStringLiteral("stop"));
-    ASSERT_TRUE(waitFor([&] { return fake.service.latest("Остановлено") != nullptr; }, 10000));
+    fake->service.invoke(fake->service.shown.back().id, QStringLiteral("stop"));
+    ASSERT_TRUE(waitFor([&] { return fake->service.latest("Остановлено") != nullptr; }, 10000));
     EXPECT_TRUE(first.ended(10000)) << "nothing to wait for once stopped without results";
     EXPECT_EQ(first.process.exitCode(), 1);
     // The stopped conversion left nothing behind; the late file never started.
     EXPECT_EQ(scratch.entries(), (std::vector<std::string>{"home", "late.wav", "long.mp4"}));
 }
 
-TEST(Notifications, ProgressDismissedByTheUserStaysAwayUntilTheEnd) {
-    if (!privateBus()) GTEST_SKIP() << "needs the private bus of dbus-run-session";
-    Service fake;
-    ASSERT_TRUE(fake.registered);
+TEST_F(Notifications, ProgressDismissedByTheUserStaysAwayUntilTheEnd) {
     ScratchDir scratch;
     // Long enough to be still converting when the test ends it, on a fast machine too.
     makeClip(scratch / "long.mp4", 600, false);
     MenuRun run(scratch / "home", {QStringLiteral("hevc"), path(scratch / "long.mp4")});
     // Once it has been updated: by then the program knows the notification's number.
-    ASSERT_TRUE(waitFor([&] { return fake.service.shown.size() >= 2; }));
-    fake.service.dismiss(fake.service.shown.back().id);
+    ASSERT_TRUE(waitFor([&] { return fake->service.shown.size() >= 2; }));
+    fake->service.dismiss(fake->service.shown.back().id);
     // An update already on its way when the user dismissed it may still arrive.
     QTest::qWait(1000);
-    const auto count = fake.service.shown.size();
+    const auto count = fake->service.shown.size();
     QTest::qWait(1500);
-    EXPECT_EQ(fake.service.shown.size(), count);
+    EXPECT_EQ(fake->service.shown.size(), count);
     // A signal stops it like «Остановить», and the end is shown again.
     run.process.terminate();
     ASSERT_TRUE(run.ended(10000));
-    ASSERT_NE(fake.service.latest("Остановлено"), nullptr);
+    ASSERT_NE(fake->service.latest("Остановлено"), nullptr);
     EXPECT_EQ(scratch.entries(), (std::vector<std::string>{"home", "long.mp4"}));
 }
 
 // The window's one-off line at a batch's end: a call the service would refuse (a wrong
 // argument type) is dropped without a word, so it is checked against a service.
-TEST(Notifications, TheWindowsEndOfABatchReachesTheService) {
-    if (!privateBus()) GTEST_SKIP() << "needs the private bus of dbus-run-session";
-    Service fake;
-    ASSERT_TRUE(fake.registered);
+TEST_F(Notifications, TheWindowsEndOfABatchReachesTheService) {
     showDesktopNotification(QStringLiteral("Lumatra: конвертирование закончено"),
                             QStringLiteral("Готово 19 · 1 ошибка"));
-    ASSERT_TRUE(waitFor([&] { return fake.service.latest("Lumatra") != nullptr; }, 5000));
-    EXPECT_EQ(fake.service.latest("Lumatra")->body, QStringLiteral("Готово 19 · 1 ошибка"));
+    ASSERT_TRUE(waitFor([&] { return fake->service.latest("Lumatra") != nullptr; }, 5000));
+    EXPECT_EQ(fake->service.latest("Lumatra")->body, QStringLiteral("Готово 19 · 1 ошибка"));
 }
 
-TEST(Notifications, AMenuConversionGoesToTheRunningWindowWhichConvertsWithItsTarget) {
+TEST(MenuConversion, GoesToTheRunningWindowWhichConvertsWithItsTarget) {
     ScratchDir scratch;
     makeTone(scratch / "a.wav", 0.3);
     const fs::path home = scratch / "home";
