@@ -32,15 +32,6 @@ Item {
             return items
         }
 
-        function byY(items) { return items.sort((a, b) => a.y - b.y) }
-
-        /// [[title, [formats…]], …] as the open menu shows them, top to bottom.
-        function sections(menu) {
-            const groups = byY(list(menu.menu.contentItem.children).filter(c => c.objectName.startsWith("group")))
-            return groups.map(group => [group.title,
-                byY(list(group.children).filter(c => c.objectName.startsWith("format_"))).map(i => i.format)])
-        }
-
         function item(menu, format) {
             for (const group of list(menu.menu.contentItem.children)) {
                 for (const child of list(group.children ?? [])) {
@@ -48,22 +39,6 @@ Item {
                 }
             }
             return null
-        }
-
-        function test_sections_data() {
-            const audio = ["mp3", "m4a", "wav", "flac", "alac", "opus", "ogg", "aiff"]
-            return [
-                { tag: "video", file: "clip.mp4", expected: [
-                    ["Видео", ["mp4", "hevc", "mov", "webm", "mkv", "gif"]], ["Только звук", audio]] },
-                { tag: "image", file: "photo.png", expected: [
-                    ["Изображение", ["jpg", "png", "heic", "avif", "tiff", "gif", "bmp"]],
-                    ["Значок", ["ico", "icns"]], ["Документ", ["pdf"]]] }
-            ]
-        }
-
-        function test_sections(data) {
-            const menu = openMenu(stage.addJob(data.file))
-            compare(sections(menu), data.expected)
         }
 
         function test_chip_shows_the_raw_value_and_items_title_and_detail() {
