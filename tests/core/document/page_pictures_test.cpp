@@ -1,4 +1,6 @@
 #include "page_pictures.h"
+
+#include "data/plist_bridge.h"
 #include "source_preparer.h"
 #include "tool_error.h"
 
@@ -17,7 +19,7 @@ TEST(PagePictures, ImgSourcesTheSourceKnowsBecomeDataAddresses) {
         if (address == "text.png") return std::string("not a picture");
         return std::nullopt;
     };
-    const std::string data = "data:image/png;base64," + base64(png);
+    const std::string data = "data:image/png;base64," + Plist::base64(png);
     struct Case {
         std::string html;
         std::string expected;
@@ -57,8 +59,6 @@ TEST(PagePictures, PictureKindsAndAddresses) {
     EXPECT_EQ(pictureType("RIFF....WEBPVP8 "), "image/webp");
     EXPECT_EQ(pictureType("  <svg xmlns='http://www.w3.org/2000/svg'/>"), "image/svg+xml");
     EXPECT_EQ(pictureType("<html>"), std::nullopt);
-    EXPECT_EQ(base64("Ma"), "TWE=");
-    EXPECT_EQ(base64("Man"), "TWFu");
 
     const std::string page = "https://x.org/docs/p.html?q=1";
     EXPECT_EQ(resolveAddress(page, "img/a.png"), "https://x.org/docs/img/a.png");
@@ -76,11 +76,11 @@ TEST(PagePictures, WebArchivesGiveTheirPageInUtf8AndTheirPictures) {
                main + "</dict>" + rest + "</dict></plist>";
     };
     const auto read = readWebArchive(
-        archive("<key>WebResourceData</key><data>" + base64("<img src=\"pic.png\">") +
+        archive("<key>WebResourceData</key><data>" + Plist::base64("<img src=\"pic.png\">") +
                     "</data><key>WebResourceURL</key><string>https://x.org/a/</string>",
                 "<key>WebSubresources</key><array><dict><key>WebResourceURL</key>"
                 "<string>https://x.org/a/pic.png</string><key>WebResourceData</key><data>" +
-                    base64(png) +
+                    Plist::base64(png) +
                     "</data></dict><dict><key>WebResourceURL</key><string>broken</string>"
                     "</dict></array>"));
     EXPECT_EQ(read.page, "<img src=\"pic.png\">");
