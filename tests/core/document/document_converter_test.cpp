@@ -69,9 +69,11 @@ void expectRoutes(const test::ScratchDir& dir, const std::vector<Route>& routes)
     }
 }
 
+// Runs share warm engines, as a session's do (the cold runs are the text converter's
+// own suite).
 class DocumentRoutes : public ::testing::Test {
 protected:
-    test::PrivateTemp temp;
+    test::Session session;
     test::ScratchDir dir;
 };
 
@@ -105,12 +107,12 @@ TEST_F(DocumentRoutes, PlainTextInAnyEncodingAndUnderAnyName) {
 }
 
 TEST_F(DocumentRoutes, OfficeDocumentsArchivesAndPackages) {
-    // Word, OpenDocument and rich text made by LibreOffice from a page.
+    // OpenDocument and rich text made by LibreOffice from a page (both, and Word, as
+    // sources are the fidelity suite's).
     test::writeFile(dir / "page.html", test::samplePage());
-    for (const char* format : {"docx", "odt", "rtf"}) {
+    for (const char* format : {"odt", "rtf"}) {
         const auto run =
-            test::textutil({(dir / "page.html").string(), "-convert", format, "-output",
-                            (dir / (std::string("report.") + format)).string()});
+            test::convertText(dir / "page.html", format, (dir / (std::string("report.") + format)));
         ASSERT_EQ(run.status, 0) << run.err;
     }
     // Word 97 is no target of ours: LibreOffice itself writes one.
@@ -137,9 +139,6 @@ TEST_F(DocumentRoutes, OfficeDocumentsArchivesAndPackages) {
                         "<data>iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8BQDw"
                         "AEhQGAhKmMIQAAAABJRU5ErkJggg==</data></dict></array></dict></plist>");
     expectRoutes(dir, {
-                          {"report.docx", Format::odt, "Квартальный отчёт"},
-                          {"report.odt", Format::docx, "французских булок"},
-                          {"report.rtf", Format::html, "Ячейка"},
                           {"report.doc", Format::rtf, "Квартальный отчёт"},
                           {"package.rtfd", Format::txt, "Квартальный отчёт"},
                           {"saved.webarchive", Format::docx, "Архив страницы"},

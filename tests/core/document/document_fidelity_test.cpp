@@ -164,48 +164,22 @@ std::string member(const std::filesystem::path& package, const std::string& name
     return test::runProgram({"unzip", "-p", package.string(), name}).out;
 }
 
-// A session runtime folder of the suite's own, so that its runs share warm engines;
-// the engines are ended with it.
-class Session {
-public:
-    Session() { std::filesystem::permissions(m_dir.path(), std::filesystem::perms::owner_all); }
-    ~Session() {
-        for (int slot = 0; slot < 4; ++slot) {
-            std::error_code error;
-            const auto lock = m_dir / "lumatra" / ("textutil-" + std::to_string(slot) + ".lock");
-            if (!std::filesystem::exists(lock, error)) continue;
-            const std::string text = test::readFile(lock);
-            const pid_t pid = text.empty() ? -1 : static_cast<pid_t>(std::stol(text));
-            if (pid <= 0 || ::kill(pid, SIGTERM) != 0) continue;
-            for (int i = 0; i < 250 && ::kill(pid, 0) == 0; ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-    }
-    const std::filesystem::path& path() const { return m_dir.path(); }
-
-private:
-    test::ScratchDir m_dir;
-};
-
 class DocumentFidelity : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         s_dir = new test::ScratchDir;
-        s_session = new Session;
-        s_runtime = new test::ScopedVariable("XDG_RUNTIME_DIR", s_session->path().c_str());
+        s_session = new test::Session;
         test::toolOutput(
             {"convert", "-size", "60x40", "xc:green", (*s_dir / "green.png").string()});
         s_png = test::readFile(*s_dir / "green.png");
         test::writeFile(*s_dir / "shapes.fodt", shapesDocument(s_png));
         for (const char* format : {"docx", "odt", "rtf", "html"}) {
-            const auto run =
-                test::textutil({(*s_dir / "shapes.fodt").string(), "-convert", format, "-output",
-                                (*s_dir / (std::string("shapes.") + format)).string()});
+            const auto run = test::convertText(*s_dir / "shapes.fodt", format,
+                                               (*s_dir / (std::string("shapes.") + format)));
             ASSERT_EQ(run.status, 0) << format << ": " << run.err;
         }
     }
     static void TearDownTestSuite() {
-        delete s_runtime;
         delete s_session;
         delete s_dir;
     }
@@ -232,8 +206,7 @@ protected:
     }
 
     static inline test::ScratchDir* s_dir = nullptr;
-    static inline Session* s_session = nullptr;
-    static inline test::ScopedVariable* s_runtime = nullptr;
+    static inline test::Session* s_session = nullptr;
     static inline std::string s_png;
 };
 
@@ -339,8 +312,7 @@ TEST_F(DocumentFidelity, CommentsAndTrackedChangesNeverStopAConversion) {
                "</text:tracked-changes>");
     test::writeFile(dir() / "remarks.fodt", xml);
     const auto docx = dir() / "remarks.docx";
-    const auto made = test::textutil(
-        {(dir() / "remarks.fodt").string(), "-convert", "docx", "-output", docx.string()});
+    const auto made = test::convertText((dir() / "remarks.fodt"), "docx", docx);
     ASSERT_EQ(made.status, 0) << made.err;
     const auto pdf = dir() / "remarks.pdf";
     ASSERT_NO_THROW(convert(docx, Format::pdf, pdf));

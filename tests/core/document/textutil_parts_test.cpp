@@ -224,8 +224,7 @@ TEST(TextutilEngineSettings, AStartSkipsTheChecksOfAVersionsFirstStart) {
     test::ScratchDir dir;
     const test::ScopedVariable cache("XDG_CACHE_HOME", (dir / "cache").c_str());
     test::writeFile(dir / "note.txt", "заметка\n");
-    const auto run = test::textutil(
-        {(dir / "note.txt").string(), "-convert", "odt", "-output", (dir / "note.odt").string()});
+    const auto run = test::convertText(dir / "note.txt", "odt", dir / "note.odt");
     ASSERT_EQ(run.status, 0) << run.err;
     const auto profile = dir / "cache" / "lumatra" / "office-profile" / "user";
     EXPECT_TRUE(std::filesystem::exists(profile / "registrymodifications.xcu"));
