@@ -73,13 +73,6 @@ TEST(Textutil, WritesTextPagesAndPackagesAsPromised) {
     };
     convert("rtfd", "page.rtfd");
     convert("html", "again.html");
-    // A picture beside the page travels into the document; a remote one is not fetched.
-    std::filesystem::create_directory(dir / "img");
-    test::writeFile(dir / "img" / "dot.png", test::onePixelPng());
-    test::writeFile(dir / "local.html", "<p>Точка</p><img src=\"img/dot.png\">");
-    const auto local = test::convertText(dir / "local.html", "docx", dir / "local.docx");
-    EXPECT_EQ(local.status, 0) << local.err;
-    EXPECT_TRUE(test::docxHasPicture(dir / "local.docx"));
     // An RTFD package is a folder holding the rich text.
     ASSERT_TRUE(std::filesystem::is_directory(dir / "page.rtfd"));
     EXPECT_THAT(test::readFile(dir / "page.rtfd" / "TXT.rtf"), StartsWith("{\\rtf"));
@@ -91,8 +84,7 @@ TEST(Textutil, WritesTextPagesAndPackagesAsPromised) {
     test::writeFile(dir / "again.html", "old");
     convert("html", "again.html");
     EXPECT_THAT(test::readFile(dir / "again.html"), HasSubstr("Квартальный отчёт"));
-    EXPECT_THAT(dir.entries(), ElementsAre("again.html", "img", "local.docx", "local.html",
-                                           "page.html", "page.rtfd"));
+    EXPECT_THAT(dir.entries(), ElementsAre("again.html", "page.html", "page.rtfd"));
 }
 
 TEST(Textutil, NoPictureFromOutsideTheDocumentsFolderIsCarried) {
