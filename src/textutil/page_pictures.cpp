@@ -1,5 +1,6 @@
 #include "page_pictures.h"
 
+#include "data/plist_bridge.h"
 #include "text/ascii.h"
 #include "tools/read_to_end.h"
 #include "tools/unique_fd.h"
@@ -73,23 +74,6 @@ std::optional<std::string> readPicture(int folderFd, const std::filesystem::path
 }
 
 } // namespace
-
-std::string base64(std::string_view bytes) {
-    static constexpr char alphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        unsigned value = static_cast<unsigned char>(bytes[i]) << 16;
-        if (i + 1 < bytes.size()) value |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-        if (i + 2 < bytes.size()) value |= static_cast<unsigned char>(bytes[i + 2]);
-        out += alphabet[(value >> 18) & 63];
-        out += alphabet[(value >> 12) & 63];
-        out += i + 1 < bytes.size() ? alphabet[(value >> 6) & 63] : '=';
-        out += i + 2 < bytes.size() ? alphabet[value & 63] : '=';
-    }
-    return out;
-}
 
 std::optional<std::string> pictureType(std::string_view bytes) {
     if (bytes.substr(0, 8) == "\x89PNG\r\n\x1A\n") return "image/png";
@@ -166,7 +150,7 @@ std::string inlinePictures(std::string_view html, const PictureSource& source) {
                         carried += picture->size();
                         out.append(html.substr(copied, first - copied));
                         out.append("data:").append(*type).append(";base64,");
-                        out.append(base64(*picture));
+                        out.append(Plist::base64(*picture));
                         copied = last;
                     }
                     break;

@@ -29,7 +29,4 @@ std::optional<std::string> pictureType(std::string_view bytes);
 /// that are not regular, larger than 16 MiB or not pictures give none.
 PictureSource folderPictures(const std::filesystem::path& folder);
 
-/// `bytes` in base64.
-std::string base64(std::string_view bytes);
-
 } // namespace lumatra::textutil

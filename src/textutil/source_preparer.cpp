@@ -350,10 +350,6 @@ WebArchive readWebArchive(std::string_view archive) {
     return result;
 }
 
-std::string webArchivePage(std::string_view archive) {
-    return readWebArchive(archive).page;
-}
-
 std::string resolveAddress(std::string_view base, std::string_view relative) {
     const auto scheme = relative.find(':');
     if (scheme != std::string_view::npos && relative.find('/') > scheme)
@@ -387,10 +383,10 @@ std::filesystem::path prepareSource(const Request& request, const std::filesyste
     case SourceKind::html: {
         const std::string bytes = readSource(source);
         // Dates go first: their removal may bring a charset declaration together.
-        const auto page = inlinePictures(
-            withoutActiveContent(declareUtf8(withoutEmptyDates(
-                decodeText(bytes, request.inputEncoding, declaredCharset(bytes))))),
-            folderPictures(source.parent_path()));
+        const auto page =
+            inlinePictures(withoutActiveContent(declareUtf8(withoutEmptyDates(
+                               decodeText(bytes, request.inputEncoding, declaredCharset(bytes))))),
+                           folderPictures(source.parent_path()));
         const auto copy = scratch / "source.html";
         writeScratch(copy, page);
         return copy;
@@ -416,9 +412,9 @@ std::filesystem::path prepareSource(const Request& request, const std::filesyste
                 if (known == wanted) return bytes;
             return std::nullopt;
         };
-        writeScratch(copy, inlinePictures(withoutActiveContent(declareUtf8(
-                                              withoutEmptyDates(archive.page))),
-                                          picture));
+        writeScratch(
+            copy, inlinePictures(withoutActiveContent(declareUtf8(withoutEmptyDates(archive.page))),
+                                 picture));
         return copy;
     }
     case SourceKind::rtfd: {

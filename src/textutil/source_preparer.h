@@ -65,9 +65,6 @@ struct WebArchive {
 /// нет главной страницы", lower-case: the caller names the file first).
 WebArchive readWebArchive(std::string_view archive);
 
-/// The HTML of a web archive's main resource, as UTF-8. Throws ToolError.
-std::string webArchivePage(std::string_view archive);
-
 /// The address `relative` means on the page at `base` ("img/a.png" on
 /// "https://x.org/docs/p.html" is "https://x.org/docs/img/a.png").
 std::string resolveAddress(std::string_view base, std::string_view relative);

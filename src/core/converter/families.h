@@ -34,9 +34,6 @@ struct PdfFamily {
                     const std::filesystem::path& output, const std::filesystem::path& scratch,
                     const TextConverter& textConverter, std::stop_token stop,
                     const std::function<void(double)>& progress);
-    /// The text of the RTFD package `package` laid out on pages, written to `output`.
-    void (*packageToPDF)(const std::filesystem::path& package, const std::filesystem::path& output,
-                         std::stop_token stop);
 };
 
 /// Entries of the media module.

@@ -333,16 +333,6 @@ std::vector<Row> parse(std::string_view text, char delimiter) {
     return rows;
 }
 
-Node objects(std::vector<Row> rows) {
-    TableBuilder builder;
-    Cells cells;
-    for (const Row& row : rows) {
-        cells.assign(row.begin(), row.end());
-        builder.add(cells);
-    }
-    return builder.result();
-}
-
 Node table(std::string_view text, char delimiter) {
     TableBuilder builder;
     splitRows(text, delimiter, [&](const Cells& row) { builder.add(row); });

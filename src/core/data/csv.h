@@ -26,12 +26,10 @@ std::vector<Row> parse(std::string_view text, char delimiter);
 /// need to be held all at once. `onRow` may move the cells out of the row.
 void forEachRow(std::string_view text, char delimiter, const std::function<void(Row&)>& onRow);
 
-/// Rows as records: the first row names the columns (as `columnNames` does), each later row becomes
-/// an object with one member per column. Cells that are short JSON numbers become number nodes, all
-/// others strings.
-Node objects(std::vector<Row> rows);
-
-/// `parse` followed by `objects`, without holding all the rows at once.
+/// The rows of `parse` as records, without holding all the rows at once: the first row
+/// names the columns (as `columnNames` does), each later row becomes an object with one
+/// member per column. Cells that are short JSON numbers become number nodes, all others
+/// strings.
 Node table(std::string_view text, char delimiter);
 
 /// As `table`, handing each record to `onRecord` as soon as its row is read.

@@ -38,19 +38,15 @@ bool isBlankText(std::string_view text) {
     return true;
 }
 
-AttributedText::AttributedText() {
-    m_paragraphs.push_back({});
-}
-
-void AttributedText::appendRun(std::size_t length, const CharacterStyle& style, int image) {
-    if (length == 0) return;
-    const std::size_t start = m_text.size() - length;
-    if (image < 0 && !m_runs.empty() && m_runs.back().image < 0 && m_runs.back().style == style &&
-        m_runs.back().start + m_runs.back().length == start) {
-        m_runs.back().length += length;
+// Adjacent runs of one style are one run.
+void AttributedText::appendRun(const Run& run) {
+    if (run.length == 0) return;
+    if (!m_runs.empty() && m_runs.back().style == run.style &&
+        m_runs.back().start + m_runs.back().length == run.start) {
+        m_runs.back().length += run.length;
         return;
     }
-    m_runs.push_back({start, length, style, image});
+    m_runs.push_back(run);
 }
 
 void AttributedText::append(std::string_view text, const CharacterStyle& style) {
@@ -60,48 +56,15 @@ void AttributedText::append(std::string_view text, const CharacterStyle& style) 
         utf8::appendRepaired(repaired, text);
         text = repaired;
     }
-    const std::size_t before = m_text.size();
     m_text.append(text);
-    appendRun(text.size(), style, -1);
-    for (std::size_t at = text.find('\n'); at != std::string_view::npos;
-         at = text.find('\n', at + 1))
-        m_paragraphs.push_back({before + at + 1, m_paragraphs.back().style});
-}
-
-void AttributedText::appendImage(InlineImage image, const CharacterStyle& style) {
-    m_images.push_back(std::move(image));
-    m_text.append(objectReplacement);
-    appendRun(objectReplacement.size(), style, static_cast<int>(m_images.size() - 1));
+    appendRun({m_text.size() - text.size(), text.size(), style});
 }
 
 void AttributedText::append(const AttributedText& other) {
     const std::size_t offset = m_text.size();
-    const int imageOffset = static_cast<int>(m_images.size());
     m_text.append(other.m_text);
-    for (const Run& run : other.m_runs) {
-        Run moved{offset + run.start, run.length, run.style,
-                  run.image < 0 ? -1 : run.image + imageOffset};
-        if (moved.image < 0 && !m_runs.empty() && m_runs.back().image < 0 &&
-            m_runs.back().style == moved.style &&
-            m_runs.back().start + m_runs.back().length == moved.start) {
-            m_runs.back().length += moved.length;
-            continue;
-        }
-        m_runs.push_back(std::move(moved));
-    }
-    m_images.insert(m_images.end(), other.m_images.begin(), other.m_images.end());
-    // The other's first paragraph continues ours and takes its style; the rest follow.
-    if (!other.m_text.empty()) m_paragraphs.back().style = other.m_paragraphs.front().style;
-    for (std::size_t i = 1; i < other.m_paragraphs.size(); ++i)
-        m_paragraphs.push_back({offset + other.m_paragraphs[i].start, other.m_paragraphs[i].style});
-}
-
-void AttributedText::setParagraphStyle(const ParagraphStyle& style) {
-    m_paragraphs.back().style = style;
-}
-
-bool AttributedText::isBlank() const {
-    return m_images.empty() && isBlankText(m_text);
+    for (const Run& run : other.m_runs)
+        appendRun({offset + run.start, run.length, run.style});
 }
 
 } // namespace lumatra

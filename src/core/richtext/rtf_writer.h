@@ -7,11 +7,9 @@
 
 namespace lumatra::RtfWriter {
 
-/// The whole text as an RTF document: a font table of the families used, a colour
-/// table, paragraphs with their alignment, indents and spacing, runs with their font,
-/// size, weight, slant, underline, strike-through and colours, hyperlinks as fields and
-/// pictures as \pict groups. Every character outside ASCII is written as \uN, so the
-/// document is plain ASCII. Never fails.
+/// The whole text as an RTF document: a font table of the families used, left-aligned
+/// paragraphs, runs with their font, size, weight and slant. Every character outside
+/// ASCII is written as \uN, so the document is plain ASCII. Never fails.
 std::string write(const AttributedText& text);
 
 } // namespace lumatra::RtfWriter

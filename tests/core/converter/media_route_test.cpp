@@ -53,17 +53,16 @@ TEST_F(MediaRoute, AudioTargetsAtEveryQuality) {
         {Format::ogg, "opus", "ogg"},
         {Format::aiff, "pcm_s", "aiff"},
     };
-    for (const auto& expect : expects) {
-        for (Quality quality : allQualities) {
-            SCOPED_TRACE(std::string(rawValue(expect.format)) + " " +
-                         std::string(rawValue(quality)));
-            const auto result = convert("clip.mkv", expect.format, quality);
-            EXPECT_EQ(result.output.extension().string(), "." + std::string(ext(expect.format)));
-            EXPECT_TRUE(
-                test::probeField(result.output, "a", "codec_name").starts_with(expect.codec));
-            EXPECT_EQ(test::probeField(result.output, "format", "format_name"), expect.container);
-            EXPECT_EQ(test::probeField(result.output, "v", "codec_name"), "") << "video kept";
-        }
+    // Each format at one quality, in turn; what a quality changes is checked below.
+    for (std::size_t i = 0; i < std::size(expects); ++i) {
+        const Expect& expect = expects[i];
+        const Quality quality = allQualities[i % allQualities.size()];
+        SCOPED_TRACE(std::string(rawValue(expect.format)) + " " + std::string(rawValue(quality)));
+        const auto result = convert("clip.mkv", expect.format, quality);
+        EXPECT_EQ(result.output.extension().string(), "." + std::string(ext(expect.format)));
+        EXPECT_TRUE(test::probeField(result.output, "a", "codec_name").starts_with(expect.codec));
+        EXPECT_EQ(test::probeField(result.output, "format", "format_name"), expect.container);
+        EXPECT_EQ(test::probeField(result.output, "v", "codec_name"), "") << "video kept";
     }
     const auto out = [&](Format format, Quality quality) {
         return convert("tone.wav", format, quality).output;
@@ -92,9 +91,15 @@ TEST_F(MediaRoute, VideoTargetsAtEveryQuality) {
         {Format::mp4, "h264", "aac"},  {Format::hevc, "hevc", "aac"}, {Format::mov, "h264", "aac"},
         {Format::webm, "vp9", "opus"}, {Format::mkv, "h264", "aac"},  {Format::gif, "gif", ""},
     };
-    for (const auto& expect : expects) {
+    // HEVC at every quality, the others at one each, in turn.
+    for (std::size_t i = 0; i < std::size(expects); ++i) {
+        const Expect& expect = expects[i];
         std::vector<std::int64_t> sizes;
-        for (Quality quality : allQualities) {
+        const std::vector<Quality> qualities =
+            expect.format == Format::hevc
+                ? std::vector<Quality>(allQualities.begin(), allQualities.end())
+                : std::vector<Quality>{allQualities[i % allQualities.size()]};
+        for (Quality quality : qualities) {
             SCOPED_TRACE(std::string(rawValue(expect.format)) + " " +
                          std::string(rawValue(quality)));
             const auto result = convert("clip.mkv", expect.format, quality);
@@ -194,8 +199,9 @@ TEST_F(MediaRoute, SongsKeepTheirCoverAndTags) {
 }
 
 TEST_F(MediaRoute, EverySourceExtensionFFmpegCanWrite) {
-    // How ffmpeg writes each extension of the catalog; the ones it cannot write here
-    // (ape and amr have no encoder, alac no container of that name) are left out.
+    // How ffmpeg writes each container of the catalog; the ones it cannot write here
+    // (ape and amr have no encoder, alac no container of that name) are left out, and
+    // so are other names of a container listed (aif, m4b, m4v, mpeg, 3g2, mts, oga).
     struct Source {
         const char* extension;
         std::vector<std::string> args;
@@ -222,19 +228,15 @@ TEST_F(MediaRoute, EverySourceExtensionFFmpegCanWrite) {
         {"wav", audio({})},
         {"flac", audio({})},
         {"ogg", audio({})},
-        {"oga", audio({"-f", "ogg"})},
         {"opus", audio({})},
         {"aiff", audio({})},
-        {"aif", audio({})},
         {"aifc", audio({"-f", "aiff"})},
         {"wma", audio({})},
         {"caf", audio({})},
-        {"m4b", audio({"-f", "ipod"})},
         {"ac3", audio({})},
         {"mka", audio({})},
         {"wv", audio({})},
         {"mp4", video({})},
-        {"m4v", video({"-f", "mp4"})},
         {"mov", video({})},
         {"mkv", video({})},
         {"avi", video({})},
@@ -242,11 +244,8 @@ TEST_F(MediaRoute, EverySourceExtensionFFmpegCanWrite) {
         {"flv", video({})},
         {"wmv", video({})},
         {"mpg", video({"-f", "mpeg"})},
-        {"mpeg", video({"-f", "mpeg"})},
         {"3gp", video({"-c:v", "libx264", "-c:a", "aac"})},
-        {"3g2", video({"-c:v", "libx264", "-c:a", "aac"})},
         {"ts", video({})},
-        {"mts", video({"-f", "mpegts"})},
         {"m2ts", video({"-f", "mpegts"})},
         {"vob", video({"-f", "vob"})},
         {"ogv", video({})},

@@ -1,7 +1,6 @@
 // The private folder a run writes into: what others may plant around it, and what a
 // dead run leaves behind.
 
-#include "converter/converter.h"
 #include "converter/output_slot.h"
 #include "support/fixtures.h"
 
@@ -12,14 +11,11 @@
 #include <grp.h>
 #include <stdio.h>
 #include <sys/file.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <set>
 #include <thread>
 
 namespace lumatra {
@@ -257,112 +253,6 @@ TEST(OutputSlot, OnlyWhatADeadRunProvablyLeftIsRemoved) {
     EXPECT_EQ(test::readFile(live.path()), "growing");
     EXPECT_EQ(test::ScratchDir::entriesOf(dir / "elsewhere" / away).size(), 2u);
     EXPECT_EQ(test::readFile(out / ".lumatra-x" / ".lumatra-x.json"), "mine");
-}
-
-// Plants, for every new hidden name in `folder`, links to the victim at the names a run
-// might use next; with `swap`, also moves a new private folder away and puts a link to
-// the victim's folder in its place.
-class Attacker {
-public:
-    Attacker(std::filesystem::path folder, std::filesystem::path victim, bool swap)
-        : m_folder(std::move(folder)), m_victim(std::move(victim)), m_swap(swap),
-          m_watch(watch(m_folder)), m_thread([this](std::stop_token stop) { attack(stop); }) {}
-    ~Attacker() {
-        m_thread.request_stop();
-        m_thread.join();
-        ::close(m_watch);
-    }
-    int planted() const { return m_planted; }
-
-private:
-    // Watching starts before the run does, so no name is missed.
-    static int watch(const std::filesystem::path& folder) {
-        const int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        ::inotify_add_watch(fd, folder.c_str(), IN_CREATE | IN_MOVED_TO);
-        return fd;
-    }
-
-    void attack(std::stop_token stop) {
-        std::set<std::string> seen;
-        while (!stop.stop_requested()) {
-            alignas(inotify_event) char buffer[4096];
-            const ssize_t n = ::read(m_watch, buffer, sizeof buffer);
-            if (n <= 0) {
-                std::this_thread::sleep_for(std::chrono::microseconds(200));
-                continue;
-            }
-            for (ssize_t at = 0; at < n;) {
-                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-                const std::string name = event->len ? event->name : "";
-                if (!name.starts_with(".lumatra-") || !seen.insert(name).second) continue;
-                plant(name);
-            }
-        }
-    }
-
-    void plant(const std::string& name) {
-        std::error_code ignored;
-        for (const char* ext : {".mp3", ".json", ".part"}) {
-            std::filesystem::create_symlink(m_victim / "precious", m_folder / (name + ext),
-                                            ignored);
-            if (!ignored) ++m_planted;
-        }
-        if (!m_swap || !std::filesystem::is_directory(m_folder / name, ignored)) return;
-        std::filesystem::rename(m_folder / name, m_folder / ("moved" + name), ignored);
-        if (!ignored) std::filesystem::create_directory_symlink(m_victim, m_folder / name, ignored);
-        if (!ignored) ++m_planted;
-    }
-
-    std::filesystem::path m_folder;
-    std::filesystem::path m_victim;
-    bool m_swap;
-    int m_watch;
-    std::atomic<int> m_planted = 0;
-    std::jthread m_thread;
-};
-
-TEST(OutputSlot, PlantedLinksNeverMakeARunWriteOutsideTheOutputFolder) {
-    test::ScratchDir dir;
-    std::filesystem::create_directories(dir / "victim");
-    test::writeFile(dir / "victim" / "precious", "mine");
-    test::makeTone(dir / "tone.wav", 1);
-    test::makeClip(dir / "clip.mkv", 1, true);
-    test::writeFile(dir / "table.csv", "a;b\n1;2\n");
-    const Converter converter(Tools::locate());
-    struct Case {
-        const char* source;
-        Format format;
-        bool swap; // writers that reach the item through the anchored path only
-    };
-    for (const Case& c : {Case{"tone.wav", Format::mp3, true}, Case{"clip.mkv", Format::mp4, true},
-                          Case{"table.csv", Format::json, false}}) {
-        std::filesystem::remove_all(dir / "out");
-        std::filesystem::create_directory(dir / "out");
-        Options options;
-        options.outputDirectory = dir / "out";
-        int planted = 0;
-        int converted = 0;
-        for (int round = 0; round < 3; ++round) {
-            Attacker attacker(dir / "out", dir / "victim", c.swap);
-            try {
-                converter.run(dir / c.source, c.format, options, {});
-                ++converted;
-            } catch (const std::exception& error) {
-                // Failing under attack is allowed; writing elsewhere is not.
-                EXPECT_THAT(describe(error), ::testing::StartsWith("Не удалось")) << c.source;
-            }
-            planted += attacker.planted();
-        }
-        EXPECT_GT(converted, 0) << c.source;
-        // The attack did take place (a short data run may be over before it starts).
-        if (c.swap) {
-            EXPECT_GT(planted, 0) << c.source;
-        }
-        EXPECT_THAT(test::ScratchDir::entriesOf(dir / "victim"), ElementsAre("precious"))
-            << c.source;
-        EXPECT_EQ(test::readFile(dir / "victim" / "precious"), "mine") << c.source;
-    }
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-// The data routes end to end: the built program converts files given on its command line.
+// Unreadable data end to end: the built program's one error line, and nothing left.
 #include "support/fixtures.h"
 
 #include <gtest/gtest.h>
@@ -9,45 +9,9 @@ namespace lumatra {
 namespace {
 
 using test::lastLine;
-using test::readFile;
 using test::runProgram;
 using test::ScratchDir;
 using test::writeFile;
-
-TEST(DataCli, ConvertsEveryDataRoute) {
-    struct Case {
-        std::string name, source, to, output, bytes;
-    } cases[] = {
-        {"data.json", R"([{"a":1,"b":[1,2]},{"a":"x;y","c":null}])", "csv", "data.csv",
-         "\xEF\xBB\xBF"
-         "a;b;c\r\n1;[1,2];\r\n\"x;y\";;\r\n"},
-        {"table.csv", "name;n\nАня;007\nБорис;-0.5\n", "json", "table.json",
-         "[\n  {\n    \"name\": \"Аня\",\n    \"n\": \"007\"\n  },\n"
-         "  {\n    \"name\": \"Борис\",\n    \"n\": -0.5\n  }\n]\n"},
-        {"table.tsv", "k,x\tv\n1,5\t2\n", "json", "table.json",
-         "[\n  {\n    \"k,x\": \"1,5\",\n    \"v\": 2\n  }\n]\n"},
-        {"Info.plist",
-         "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>b</key><integer>-1</integer>"
-         "<key>A</key><true/></dict></plist>",
-         "json", "Info.json", "{\n  \"A\": true,\n  \"b\": -1\n}\n"},
-        {"list.json", "[1, 2.5]", "plist", "list.plist",
-         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-         "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
-         "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-         "<plist version=\"1.0\">\n<array>\n\t<integer>1</integer>\n\t<real>2.5</real>\n"
-         "</array>\n</plist>\n"},
-    };
-    for (const Case& c : cases) {
-        ScratchDir dir;
-        writeFile(dir / c.name, c.source);
-        const auto run =
-            runProgram({LUMATRA_BINARY, "--cli", (dir / c.name).string(), "--to", c.to});
-        EXPECT_EQ(run.status, 0) << c.name << run.out;
-        EXPECT_TRUE(lastLine(run.out).starts_with("Готово: " + (dir / c.output).string() + " · "))
-            << run.out;
-        EXPECT_EQ(readFile(dir / c.output), c.bytes) << c.name;
-    }
-}
 
 TEST(DataCli, UnreadableDataFailsAndLeavesNothing) {
     std::string nestedArrays = "<plist>";

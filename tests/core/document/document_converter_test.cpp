@@ -4,6 +4,7 @@
 #include "converter/output_slot.h"
 #include "core/document/document_support.h"
 #include "core/pdf/pdf_samples.h"
+#include "data/plist_bridge.h"
 #include "formats/convert_error.h"
 
 #include <gmock/gmock.h>
@@ -18,7 +19,6 @@ namespace lumatra {
 namespace {
 
 using ::testing::HasSubstr;
-using ::testing::Not;
 using ::testing::StartsWith;
 
 Tools documentTools() {
@@ -69,32 +69,13 @@ void expectRoutes(const test::ScratchDir& dir, const std::vector<Route>& routes)
     }
 }
 
+// Runs share warm engines, as a session's do (the cold runs are the text converter's
+// own suite).
 class DocumentRoutes : public ::testing::Test {
 protected:
-    test::PrivateTemp temp;
+    test::Session session;
     test::ScratchDir dir;
 };
-
-TEST_F(DocumentRoutes, PagesAndMarkdownReachEveryTextTarget) {
-    test::writeFile(dir / "page.html", test::samplePage());
-    test::writeFile(dir / "old.htm",
-                    "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
-                    "charset=windows-1251\"></head><body><p>" +
-                        toWindows1251("Старая страница") + "</p></body></html>");
-    test::writeFile(dir / "README.MD", "# Заголовок\n\n- пункт **жирный**\n- [x] готово\n\n"
-                                       "Текст со [ссылкой](https://example.com).\n");
-    expectRoutes(dir, {
-                          {"page.html", Format::docx, "французских булок"},
-                          {"page.html", Format::odt, "Квартальный отчёт"},
-                          {"page.html", Format::txt, "Ячейка"},
-                          {"old.htm", Format::rtf, "Старая страница"},
-                          {"README.MD", Format::txt, "Заголовок"},
-                          {"README.MD", Format::html, "пункт"},
-                          {"README.MD", Format::docx, "\u2611 готово"},
-                      });
-    // The Markdown route renders the page first: the text holds no Markdown marks.
-    EXPECT_THAT(test::readFile(dir / "out" / "README.txt"), Not(HasSubstr("**")));
-}
 
 TEST_F(DocumentRoutes, PlainTextInAnyEncodingAndUnderAnyName) {
     test::writeFile(dir / "utf8.txt", "Строка один\nСтрока два\n");
@@ -103,6 +84,10 @@ TEST_F(DocumentRoutes, PlainTextInAnyEncodingAndUnderAnyName) {
     test::writeFile(dir / "notes.text", "Заметка\n");
     test::writeFile(dir / "server.log", "2024-01-01 запуск сервера\n");
     test::writeFile(dir / "build.cpp", "int main() { return 0; } // пример\n");
+    test::writeFile(dir / "old.htm",
+                    "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+                    "charset=windows-1251\"></head><body><p>" +
+                        toWindows1251("Старая страница") + "</p></body></html>");
     ASSERT_EQ(kindOf(dir / "server.log"), Kind::document);
     ASSERT_EQ(kindOf(dir / "build.cpp"), Kind::document);
     expectRoutes(dir, {
@@ -112,6 +97,7 @@ TEST_F(DocumentRoutes, PlainTextInAnyEncodingAndUnderAnyName) {
                           {"notes.text", Format::html, "Заметка"},
                           {"server.log", Format::txt, "запуск сервера"},
                           {"build.cpp", Format::rtf, "// пример"},
+                          {"old.htm", Format::rtf, "Старая страница"},
                       });
     // Text targets are UTF-8 without a byte-order mark, lines ended by LF.
     const std::string text = test::readFile(dir / "out" / "legacy.txt");
@@ -121,12 +107,12 @@ TEST_F(DocumentRoutes, PlainTextInAnyEncodingAndUnderAnyName) {
 }
 
 TEST_F(DocumentRoutes, OfficeDocumentsArchivesAndPackages) {
-    // Word, OpenDocument and rich text made by LibreOffice from a page.
+    // OpenDocument and rich text made by LibreOffice from a page (both, and Word, as
+    // sources are the fidelity suite's).
     test::writeFile(dir / "page.html", test::samplePage());
-    for (const char* format : {"docx", "odt", "rtf"}) {
+    for (const char* format : {"odt", "rtf"}) {
         const auto run =
-            test::textutil({(dir / "page.html").string(), "-convert", format, "-output",
-                            (dir / (std::string("report.") + format)).string()});
+            test::convertText(dir / "page.html", format, (dir / (std::string("report.") + format)));
         ASSERT_EQ(run.status, 0) << run.err;
     }
     // Word 97 is no target of ours: LibreOffice itself writes one.
@@ -141,22 +127,10 @@ TEST_F(DocumentRoutes, OfficeDocumentsArchivesAndPackages) {
     // picture among the other resources.
     const std::string page =
         "<html><body><p>Архив страницы</p><img src=\"https://example.com/dot.png\"></body></html>";
-    static constexpr char base64[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string encoded;
-    for (std::size_t i = 0; i < page.size(); i += 3) {
-        unsigned value = static_cast<unsigned char>(page[i]) << 16;
-        if (i + 1 < page.size()) value |= static_cast<unsigned char>(page[i + 1]) << 8;
-        if (i + 2 < page.size()) value |= static_cast<unsigned char>(page[i + 2]);
-        encoded += base64[(value >> 18) & 63];
-        encoded += base64[(value >> 12) & 63];
-        encoded += i + 1 < page.size() ? base64[(value >> 6) & 63] : '=';
-        encoded += i + 2 < page.size() ? base64[value & 63] : '=';
-    }
     test::writeFile(dir / "saved.webarchive",
                     "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"
                     "<key>WebMainResource</key><dict><key>WebResourceData</key><data>" +
-                        encoded +
+                        Plist::base64(page) +
                         "</data><key>WebResourceMIMEType</key><string>text/html</string>"
                         "<key>WebResourceTextEncodingName</key><string>UTF-8</string>"
                         "<key>WebResourceURL</key><string>https://example.com/</string>"
@@ -165,9 +139,6 @@ TEST_F(DocumentRoutes, OfficeDocumentsArchivesAndPackages) {
                         "<data>iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8BQDw"
                         "AEhQGAhKmMIQAAAABJRU5ErkJggg==</data></dict></array></dict></plist>");
     expectRoutes(dir, {
-                          {"report.docx", Format::odt, "Квартальный отчёт"},
-                          {"report.odt", Format::docx, "французских булок"},
-                          {"report.rtf", Format::html, "Ячейка"},
                           {"report.doc", Format::rtf, "Квартальный отчёт"},
                           {"package.rtfd", Format::txt, "Квартальный отчёт"},
                           {"saved.webarchive", Format::docx, "Архив страницы"},
@@ -264,10 +235,10 @@ TEST(DocumentConverter, FailuresComeInOrderAndLeaveNoScratch) {
     EXPECT_EQ(failure("ok.md", Format::png),
               "ConvertError: Так конвертировать нельзя: документ → PNG");
     EXPECT_THAT(failure("pipe.txt", Format::docx), HasSubstr("не обычный файл"));
-    // The tool's own words come first, its exit status after them.
-    EXPECT_THAT(failure("a.docx", Format::odt), HasSubstr("ConvertError: Файл «"));
-    EXPECT_THAT(failure("a.docx", Format::odt),
-                StartsWith("ConvertError: Файл «" + (dir / "a.docx").string() + "»"));
+    // The tool's own line alone: no program name, no exit status.
+    const std::string damaged = failure("a.docx", Format::odt);
+    EXPECT_THAT(damaged, StartsWith("ConvertError: Файл «" + (dir / "a.docx").string() + "»"));
+    EXPECT_THAT(damaged, ::testing::Not(HasSubstr("lumatra-textutil")));
     EXPECT_FALSE(std::filesystem::exists(dir / "out.bin"));
 
     Tools missing = documentTools();

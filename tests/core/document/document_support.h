@@ -7,13 +7,16 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <spawn.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace lumatra::test {
@@ -57,6 +60,12 @@ inline ProcessOutput textutil(std::vector<std::string> arguments) {
     return runProgram(arguments);
 }
 
+/// Runs the built text converter on `source`, writing `format` to `output`.
+inline ProcessOutput convertText(const std::filesystem::path& source, const std::string& format,
+                                 const std::filesystem::path& output) {
+    return textutil({source.string(), "-convert", format, "-output", output.string()});
+}
+
 /// Starts the built text converter on `source` without waiting for it, its error output
 /// on `errorFd` when one is given; the process id, or -1 when it could not start.
 inline pid_t startTextutil(const std::filesystem::path& source, const std::string& format,
@@ -85,6 +94,46 @@ inline void writeLongText(const std::filesystem::path& file, int lines) {
         text += "Строка номер " + std::to_string(i) + " длинного документа.\n";
     writeFile(file, text);
 }
+
+/// Whether process `pid` is gone within `limit`.
+inline bool waitUntilGone(pid_t pid, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (processRuns(pid) && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return !processRuns(pid);
+}
+
+/// A session runtime folder of the test's own, so that its runs share warm engines, and
+/// a private temporary folder; the engines are ended with it.
+class Session {
+public:
+    /// The engines the converter keeps side by side: one per core, at most four.
+    static constexpr int maxEngines = 4;
+
+    Session() { std::filesystem::permissions(m_dir.path(), std::filesystem::perms::owner_all); }
+    ~Session() {
+        for (int slot = 0; slot < maxEngines; ++slot)
+            if (const pid_t pid = enginePid(slot); processRuns(pid)) {
+                ::kill(pid, SIGTERM);
+                waitUntilGone(pid, std::chrono::seconds(5));
+            }
+    }
+    std::filesystem::path folder() const { return m_dir / "lumatra"; }
+    std::filesystem::path slotFile(int slot, const char* ending) const {
+        return folder() / ("textutil-" + std::to_string(slot) + ending);
+    }
+    pid_t enginePid(int slot = 0) const {
+        std::error_code error;
+        if (!std::filesystem::exists(slotFile(slot, ".lock"), error)) return -1;
+        const std::string text = readFile(slotFile(slot, ".lock"));
+        return text.empty() ? -1 : static_cast<pid_t>(std::stol(text));
+    }
+
+private:
+    ScratchDir m_dir;
+    PrivateTemp m_temp;
+    ScopedVariable m_runtime{"XDG_RUNTIME_DIR", m_dir.path().c_str()};
+};
 
 /// The text of a document as LibreOffice reads it (converted to txt by the tool).
 inline std::string textOf(const std::filesystem::path& document) {

@@ -1,5 +1,8 @@
 #include "page_pictures.h"
+
+#include "data/plist_bridge.h"
 #include "source_preparer.h"
+#include "tool_error.h"
 
 #include "support/fixtures.h"
 
@@ -16,7 +19,7 @@ TEST(PagePictures, ImgSourcesTheSourceKnowsBecomeDataAddresses) {
         if (address == "text.png") return std::string("not a picture");
         return std::nullopt;
     };
-    const std::string data = "data:image/png;base64," + base64(png);
+    const std::string data = "data:image/png;base64," + Plist::base64(png);
     struct Case {
         std::string html;
         std::string expected;
@@ -56,8 +59,6 @@ TEST(PagePictures, PictureKindsAndAddresses) {
     EXPECT_EQ(pictureType("RIFF....WEBPVP8 "), "image/webp");
     EXPECT_EQ(pictureType("  <svg xmlns='http://www.w3.org/2000/svg'/>"), "image/svg+xml");
     EXPECT_EQ(pictureType("<html>"), std::nullopt);
-    EXPECT_EQ(base64("Ma"), "TWE=");
-    EXPECT_EQ(base64("Man"), "TWFu");
 
     const std::string page = "https://x.org/docs/p.html?q=1";
     EXPECT_EQ(resolveAddress(page, "img/a.png"), "https://x.org/docs/img/a.png");
@@ -68,23 +69,41 @@ TEST(PagePictures, PictureKindsAndAddresses) {
     EXPECT_EQ(resolveAddress("", "a.png"), "a.png");
 }
 
-TEST(PagePictures, WebArchivesCarryTheirPictures) {
-    const std::string archive =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"
-        "<key>WebMainResource</key><dict><key>WebResourceData</key><data>" +
-        base64("<img src=\"pic.png\">") +
-        "</data><key>WebResourceURL</key><string>https://x.org/a/</string></dict>"
-        "<key>WebSubresources</key><array><dict><key>WebResourceURL</key>"
-        "<string>https://x.org/a/pic.png</string><key>WebResourceData</key><data>" +
-        base64(png) +
-        "</data></dict><dict><key>WebResourceURL</key><string>broken</string>"
-        "</dict></array></dict></plist>";
-    const auto read = readWebArchive(archive);
+TEST(PagePictures, WebArchivesGiveTheirPageInUtf8AndTheirPictures) {
+    const auto archive = [](const std::string& main, const std::string& rest = {}) {
+        return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"
+               "<key>WebMainResource</key><dict>" +
+               main + "</dict>" + rest + "</dict></plist>";
+    };
+    const auto read = readWebArchive(
+        archive("<key>WebResourceData</key><data>" + Plist::base64("<img src=\"pic.png\">") +
+                    "</data><key>WebResourceURL</key><string>https://x.org/a/</string>",
+                "<key>WebSubresources</key><array><dict><key>WebResourceURL</key>"
+                "<string>https://x.org/a/pic.png</string><key>WebResourceData</key><data>" +
+                    Plist::base64(png) +
+                    "</data></dict><dict><key>WebResourceURL</key><string>broken</string>"
+                    "</dict></array>"));
     EXPECT_EQ(read.page, "<img src=\"pic.png\">");
     EXPECT_EQ(read.address, "https://x.org/a/");
     ASSERT_EQ(read.pictures.size(), 1u);
     EXPECT_EQ(read.pictures[0].first, "https://x.org/a/pic.png");
     EXPECT_EQ(read.pictures[0].second, png);
+    // The page in its declared encoding ("<p>Привет</p>" in Windows-1251) becomes UTF-8.
+    EXPECT_EQ(readWebArchive(archive("<key>WebResourceData</key><data>PHA+z/Do4uXyPC9wPg==</data>"
+                                     "<key>WebResourceTextEncodingName</key>"
+                                     "<string>windows-1251</string>"))
+                  .page,
+              "<p>Привет</p>");
+    for (const std::string& broken : {std::string("not a property list"), archive(""),
+                                      archive("<key>WebResourceData</key><string>x</string>"),
+                                      std::string("<plist><array/></plist>")}) {
+        try {
+            readWebArchive(broken);
+            ADD_FAILURE() << "read: " << broken;
+        } catch (const ToolError& error) {
+            EXPECT_STREQ(error.what(), "в веб-архиве нет главной страницы");
+        }
+    }
 }
 
 } // namespace

@@ -1,5 +1,5 @@
 // The text converter's own parts: its command line, text decoding, web pages' charset
-// declarations, web archives and text normalisation.
+// declarations, damaged sources, engine settings and text normalisation.
 #include "file_fields.h"
 #include "office.h"
 #include "output_writer.h"
@@ -36,13 +36,14 @@ TEST(TextutilArguments, AcceptExactlyTheConverterCommandLine) {
     EXPECT_EQ(request.inputEncoding, "UTF-8");
     EXPECT_EQ(request.timeLimit, std::chrono::minutes(3));
     EXPECT_EQ(parseArguments({"-convert", "odt", "-output", "o", "s"}).source, "s");
-    EXPECT_EQ(parseArguments({"s", "-convert", "txt", "-output", "o", "-timelimit", "0.25"})
-                  .timeLimit,
-              std::chrono::milliseconds(250));
+    EXPECT_EQ(
+        parseArguments({"s", "-convert", "txt", "-output", "o", "-timelimit", "0.25"}).timeLimit,
+        std::chrono::milliseconds(250));
 
-    const std::string usage = "Использование: lumatra-textutil ФАЙЛ -convert "
-                              "txt|html|rtf|rtfd|docx|odt|pdf -output ФАЙЛ [-inputencoding КОДИРОВКА] "
-                              "[-timelimit СЕКУНДЫ]";
+    const std::string usage =
+        "Использование: lumatra-textutil ФАЙЛ -convert "
+        "txt|html|rtf|rtfd|docx|odt|pdf -output ФАЙЛ [-inputencoding КОДИРОВКА] "
+        "[-timelimit СЕКУНДЫ]";
     for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
              {},
              {"s"},
@@ -105,29 +106,6 @@ TEST(TextutilPages, CharsetDeclarationsAreFoundAndReplaced) {
     EXPECT_EQ(declaredCharset("<p>charset=cp1251</p>"), std::nullopt);
     EXPECT_EQ(declaredCharset("<meta charset"), std::nullopt);
     EXPECT_EQ(declareUtf8("<meta name=x>"), "<meta name=x>");
-}
-
-TEST(TextutilPages, WebArchivesGiveTheirMainPage) {
-    const auto archive = [](const std::string& resource) {
-        return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"
-               "<key>WebMainResource</key><dict>" +
-               resource + "</dict></dict></plist>";
-    };
-    // "<p>\xCF\xF0\xE8\xE2\xE5\xF2</p>" (Windows-1251) in base64.
-    EXPECT_EQ(webArchivePage(archive("<key>WebResourceData</key><data>PHA+z/Do4uXyPC9wPg==</data>"
-                                     "<key>WebResourceTextEncodingName</key>"
-                                     "<string>windows-1251</string>")),
-              "<p>Привет</p>");
-    for (const std::string& broken : {std::string("not a property list"), archive(""),
-                                      archive("<key>WebResourceData</key><string>x</string>"),
-                                      std::string("<plist><array/></plist>")}) {
-        try {
-            webArchivePage(broken);
-            ADD_FAILURE() << "read: " << broken;
-        } catch (const ToolError& error) {
-            EXPECT_STREQ(error.what(), "в веб-архиве нет главной страницы");
-        }
-    }
 }
 
 TEST(TextutilPages, LibreOfficesEmptyDatesAreDropped) {
@@ -246,8 +224,7 @@ TEST(TextutilEngineSettings, AStartSkipsTheChecksOfAVersionsFirstStart) {
     test::ScratchDir dir;
     const test::ScopedVariable cache("XDG_CACHE_HOME", (dir / "cache").c_str());
     test::writeFile(dir / "note.txt", "заметка\n");
-    const auto run = test::textutil(
-        {(dir / "note.txt").string(), "-convert", "odt", "-output", (dir / "note.odt").string()});
+    const auto run = test::convertText(dir / "note.txt", "odt", dir / "note.odt");
     ASSERT_EQ(run.status, 0) << run.err;
     const auto profile = dir / "cache" / "lumatra" / "office-profile" / "user";
     EXPECT_TRUE(std::filesystem::exists(profile / "registrymodifications.xcu"));

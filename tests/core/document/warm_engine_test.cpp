@@ -26,46 +26,14 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-bool waitUntilGone(pid_t pid, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (test::processRuns(pid) && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    return !test::processRuns(pid);
-}
+using test::Session;
+using test::waitUntilGone;
 
 // The engines the converter keeps side by side: one per core, at most four.
-constexpr int maxEngines = 4;
 int engineCount() {
-    return std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, maxEngines);
+    return std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1,
+                      Session::maxEngines);
 }
-
-// A session runtime folder of the test's own; the engines it holds are ended with it.
-class Session {
-public:
-    Session() { std::filesystem::permissions(m_dir.path(), std::filesystem::perms::owner_all); }
-    ~Session() {
-        for (int slot = 0; slot < maxEngines; ++slot)
-            if (const pid_t pid = enginePid(slot); test::processRuns(pid)) {
-                ::kill(pid, SIGTERM);
-                waitUntilGone(pid, std::chrono::seconds(5));
-            }
-    }
-    std::filesystem::path folder() const { return m_dir / "lumatra"; }
-    std::filesystem::path slotFile(int slot, const char* ending) const {
-        return folder() / ("textutil-" + std::to_string(slot) + ending);
-    }
-    pid_t enginePid(int slot = 0) const {
-        std::error_code error;
-        if (!std::filesystem::exists(slotFile(slot, ".lock"), error)) return -1;
-        const std::string text = test::readFile(slotFile(slot, ".lock"));
-        return text.empty() ? -1 : static_cast<pid_t>(std::stol(text));
-    }
-
-private:
-    test::ScratchDir m_dir;
-    test::PrivateTemp m_temp;
-    test::ScopedVariable m_runtime{"XDG_RUNTIME_DIR", m_dir.path().c_str()};
-};
 
 TEST(WarmEngine, ABurstSharesOneEngine) {
     Session session;
@@ -73,8 +41,7 @@ TEST(WarmEngine, ABurstSharesOneEngine) {
     test::writeFile(dir / "page.html", test::samplePage());
     const auto convert = [&](const char* format) {
         const auto output = dir / (std::string("page.") + format);
-        const auto run = test::textutil(
-            {(dir / "page.html").string(), "-convert", format, "-output", output.string()});
+        const auto run = test::convertText(dir / "page.html", format, output);
         EXPECT_EQ(run.status, 0) << run.err;
         return output;
     };
@@ -94,8 +61,7 @@ TEST(WarmEngine, ABurstSharesOneEngine) {
     // document retires, since such a document may leave it unable to open the next.
     test::writeFile(dir / "empty.docx", std::string("PK\x03\x04", 4) + "word/document.xml" +
                                             std::string("PK\x05\x06", 4) + std::string(18, '\0'));
-    const auto failed = test::textutil({(dir / "empty.docx").string(), "-convert", "odt", "-output",
-                                        (dir / "empty.odt").string()});
+    const auto failed = test::convertText(dir / "empty.docx", "odt", dir / "empty.odt");
     EXPECT_EQ(failed.status, 1);
     EXPECT_THAT(failed.err, HasSubstr("»: файл повреждён или это не документ DOCX"));
     EXPECT_FALSE(std::filesystem::exists(dir / "empty.odt"));
@@ -106,10 +72,7 @@ TEST(WarmEngine, ACancelledRunEndsTheEngineWork) {
     Session session;
     test::ScratchDir dir;
     test::writeFile(dir / "warmup.txt", "разогрев\n");
-    ASSERT_EQ(test::textutil({(dir / "warmup.txt").string(), "-convert", "odt", "-output",
-                              (dir / "warmup.odt").string()})
-                  .status,
-              0);
+    ASSERT_EQ(test::convertText(dir / "warmup.txt", "odt", dir / "warmup.odt").status, 0);
     const pid_t engine = session.enginePid();
     ASSERT_TRUE(test::processRuns(engine));
     test::writeLongText(dir / "long.txt", 100000);
@@ -125,10 +88,7 @@ TEST(WarmEngine, ACancelledRunEndsTheEngineWork) {
     EXPECT_THAT(dir.entries(), ElementsAre("long.txt", "warmup.odt", "warmup.txt"));
     // The next run starts a new engine (once the old one has let go of its lock).
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_EQ(test::textutil({(dir / "warmup.txt").string(), "-convert", "docx", "-output",
-                              (dir / "warmup.docx").string()})
-                  .status,
-              0);
+    EXPECT_EQ(test::convertText(dir / "warmup.txt", "docx", dir / "warmup.docx").status, 0);
     EXPECT_NE(session.enginePid(), engine);
 }
 
@@ -140,10 +100,7 @@ TEST(WarmEngine, AQuitRequestEndsAnIdleEngineAndStartsNone) {
     EXPECT_EQ(session.enginePid(), -1);
 
     test::writeFile(dir / "note.txt", "заметка\n");
-    ASSERT_EQ(test::textutil({(dir / "note.txt").string(), "-convert", "odt", "-output",
-                              (dir / "note.odt").string()})
-                  .status,
-              0);
+    ASSERT_EQ(test::convertText(dir / "note.txt", "odt", dir / "note.odt").status, 0);
     const pid_t engine = session.enginePid();
     ASSERT_TRUE(test::processRuns(engine));
     EXPECT_EQ(test::textutil({"--quit-engine"}).status, 0);
@@ -199,9 +156,7 @@ TEST(WarmEngine, RunsSideBySideGetAnEngineEachAndLeaveEachOthersFolders) {
     test::writeFile(session.folder() / "engine-1" / "stale", "");
     test::writeFile(dir / "c.txt", "третий\n");
     const auto convertC = [&] {
-        return test::textutil({(dir / "c.txt").string(), "-convert", "docx", "-output",
-                               (dir / "c.docx").string()})
-            .status;
+        return test::convertText(dir / "c.txt", "docx", dir / "c.docx").status;
     };
     {
         const BusySlot held(session, 0);
@@ -289,10 +244,7 @@ TEST(WarmEngine, ADocumentWithCommentsLeavesTheEngineAtWork) {
     Session session;
     test::ScratchDir dir;
     test::writeFile(dir / "s.txt", "Одна строка.\n");
-    ASSERT_EQ(test::textutil({(dir / "s.txt").string(), "-convert", "odt", "-output",
-                              (dir / "s.odt").string()})
-                  .status,
-              0);
+    ASSERT_EQ(test::convertText(dir / "s.txt", "odt", dir / "s.odt").status, 0);
     const pid_t engine = session.enginePid();
     test::writeFile(
         dir / "remarks.fodt",
@@ -310,8 +262,7 @@ TEST(WarmEngine, ADocumentWithCommentsLeavesTheEngineAtWork) {
                       "--convert-to", "docx", "--outdir", dir.path().string(),
                       (dir / "remarks.fodt").string()});
     ASSERT_THAT(test::readFile(dir / "remarks.docx"), HasSubstr("word/comments.xml"));
-    const auto run = test::textutil({(dir / "remarks.docx").string(), "-convert", "odt", "-output",
-                                     (dir / "remarks.odt").string()});
+    const auto run = test::convertText(dir / "remarks.docx", "odt", dir / "remarks.odt");
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_THAT(test::textOf(dir / "remarks.odt"), HasSubstr("с заметкой"));
     EXPECT_EQ(session.enginePid(), engine);

@@ -90,20 +90,6 @@ TEST(IconContainer, FindsTheLargestEntry) {
     EXPECT_EQ(j.width, 512);
 }
 
-TEST(IconContainer, WritesDirectoriesOtherReadersExpect) {
-    const std::string file =
-        IconContainer::writeIco({{256, pngStub(256, 256)}, {16, pngStub(16, 16)}});
-    ASSERT_EQ(file.size(), 6 + 2 * 16 + 2 * pngStub(1, 1).size());
-    EXPECT_EQ(file.substr(0, 6), std::string("\0\0\1\0\2\0", 6));
-    EXPECT_EQ(file[6], '\0'); // 256 is written as 0
-    EXPECT_EQ(file[22], '\x10');
-    EXPECT_EQ(IconContainer::largestIcoEntry(file).width, 256);
-
-    const std::string icns = IconContainer::writeIcns({{64, pngStub(64, 64)}});
-    EXPECT_EQ(icns.substr(0, 8), std::string("icns\0\0\0\x39", 8));
-    EXPECT_EQ(icns.substr(8, 4), "icp6");
-}
-
 TEST(IconContainer, DecodesBitmapEntriesWithTheirMasks) {
     // 4 bits a pixel, 8 × 2: palette red, blue; every row red, blue alternating in pairs
     // of pixels; the mask hides the left half of the top row.

@@ -209,30 +209,25 @@ TEST(ImageFailures, CameraRawIsTurnedByItsOrientation) {
     EXPECT_LT(sideways.extract_area(0, 0, 48, 8).avg(), sideways.extract_area(0, 56, 48, 8).avg());
 }
 
-TEST(ImageFailures, CutOffCameraRawIsNoPicture) {
+TEST(ImageFailures, CameraRawCutOffOrWithoutItsSensorDataIsNoPicture) {
     ScratchDir dir;
+    const auto refused = [&dir](const std::string& bytes) {
+        writeFile(dir / "cut.dng", bytes);
+        EXPECT_EQ(failureOf(dir / "cut.dng", Format::png, dir / "cut.png"),
+                  "Не удалось открыть изображение");
+        EXPECT_FALSE(std::filesystem::exists(dir / "cut.png"));
+        std::filesystem::remove(dir / "cut.dng");
+    };
     // The mosaic fills the end of each file, raw or as lossless JPEG (which LibRaw
     // decodes to black when the data is missing).
     for (const bool lossless : {false, true}) {
         const std::string whole = test::dngFile(64, 48, 1, lossless);
         const std::size_t pixels = lossless ? whole.find("\xFF\xD8") : whole.size() - 64 * 48 * 2;
         const std::size_t data = whole.size() - pixels;
-        struct Case {
-            const char* name;
-            std::size_t keep;
-        } cases[] = {
-            {"no pixels", pixels},
-            {"a little", pixels + data / 20},
-            {"half", pixels + data / 2},
-            {"all but a byte", whole.size() - 1},
-        };
-        for (const Case& c : cases) {
-            SCOPED_TRACE(std::string(c.name) + (lossless ? ", lossless" : ", raw"));
-            writeFile(dir / "cut.dng", whole.substr(0, c.keep));
-            EXPECT_EQ(failureOf(dir / "cut.dng", Format::png, dir / "cut.png"),
-                      "Не удалось открыть изображение");
-            EXPECT_FALSE(std::filesystem::exists(dir / "cut.png"));
-            std::filesystem::remove(dir / "cut.dng");
+        for (const std::size_t keep :
+             {pixels, pixels + data / 20, pixels + data / 2, whole.size() - 1}) {
+            SCOPED_TRACE(std::to_string(keep) + (lossless ? ", lossless" : ", raw"));
+            refused(whole.substr(0, keep));
         }
         // Whole, it is the mosaic: brighter to the right.
         writeFile(dir / "whole.dng", whole);
@@ -243,31 +238,16 @@ TEST(ImageFailures, CutOffCameraRawIsNoPicture) {
         std::filesystem::remove(dir / "whole.dng");
         std::filesystem::remove(dir / "whole.png");
     }
-}
-
-TEST(ImageFailures, CameraRawWithoutItsSensorDataIsNoPicture) {
     // As sample collections keep their files small: the picture cut out and its strip's
     // byte count set to what is left, or the data blanked out where it stood.
-    ScratchDir dir;
     const std::string whole = test::dngFile(64, 48, 1);
     const std::size_t pixels = whole.size() - 64 * 48 * 2;
     std::string stripped = whole.substr(0, pixels);
-    const std::string byteCount("\x17\x01\x04\x00\x01\x00\x00\x00", 8);
-    const std::size_t count = stripped.find(byteCount);
+    const std::size_t count = stripped.find(std::string("\x17\x01\x04\x00\x01\x00\x00\x00", 8));
     ASSERT_NE(count, std::string::npos);
     stripped.replace(count + 8, 4, std::string(4, '\0'));
-    const std::pair<const char*, std::string> cases[] = {
-        {"stripped", stripped},
-        {"blanked", whole.substr(0, pixels) + std::string(64 * 48 * 2, '\0')},
-    };
-    for (const auto& [name, bytes] : cases) {
-        SCOPED_TRACE(name);
-        writeFile(dir / "empty.dng", bytes);
-        EXPECT_EQ(failureOf(dir / "empty.dng", Format::jpg, dir / "empty.jpg"),
-                  "Не удалось открыть изображение");
-        EXPECT_FALSE(std::filesystem::exists(dir / "empty.jpg"));
-        std::filesystem::remove(dir / "empty.dng");
-    }
+    refused(stripped);
+    refused(whole.substr(0, pixels) + std::string(64 * 48 * 2, '\0'));
 }
 
 TEST(ImageFailures, CancelStopsWithinASecond) {

@@ -1,11 +1,15 @@
 #pragma once
-// Small PDF files written byte by byte for the tests, and ways to look inside PDFs and
-// pictures with the packaged poppler tools.
+// Small PDF files written byte by byte for the tests, and ways to look inside PDFs,
+// pictures and rich text without the converters themselves.
 
 #include "support/fixtures.h"
 
+#include <glib.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -95,6 +99,87 @@ inline std::string toolOutput(const std::vector<std::string>& argv) {
     const ProcessOutput result = runProgram(argv);
     EXPECT_EQ(result.status, 0) << argv[0] << ": " << result.err;
     return result.out;
+}
+
+/// The text of an RTF document as a reader shows it: font, colour, style, information,
+/// picture and other destination groups skipped; paragraph, line, row and page ends as
+/// line feeds, tabs and cell ends as tabs, \uN as its character without its fallback.
+inline std::string rtfText(std::string_view rtf) {
+    struct Group {
+        bool hidden = false;
+        int fallback = 1; // \ucN
+    };
+    std::vector<Group> groups(1);
+    std::string out;
+    int skip = 0;      // fallback characters still to skip
+    char32_t high = 0; // the first half of a surrogate pair
+    const auto put = [&](char32_t c) {
+        if (skip > 0) {
+            --skip;
+        } else if (!groups.back().hidden) {
+            if (c < 0x80) {
+                out += static_cast<char>(c);
+            } else {
+                char bytes[8];
+                const int n = g_unichar_to_utf8(static_cast<gunichar>(c), bytes);
+                out.append(bytes, static_cast<std::size_t>(n));
+            }
+        }
+    };
+    const std::string_view hidden[] = {"fonttbl",     "colortbl",  "stylesheet",        "info",
+                                       "pict",        "listtable", "listoverridetable", "rsidtbl",
+                                       "fldinst",     "xmlnstbl",  "generator",         "themedata",
+                                       "latentstyles"};
+    for (std::size_t at = 0; at < rtf.size();) {
+        const char c = rtf[at++];
+        if (c == '{' || c == '}') {
+            if (c == '{') groups.push_back(groups.back());
+            if (c == '}' && groups.size() > 1) groups.pop_back();
+            skip = 0;
+        } else if (c != '\\') {
+            if (c != '\r' && c != '\n') put(static_cast<unsigned char>(c));
+        } else if (at < rtf.size() && !std::isalpha(static_cast<unsigned char>(rtf[at]))) {
+            const char symbol = rtf[at++];
+            if (symbol == '*') groups.back().hidden = true;
+            if (symbol == '\\' || symbol == '{' || symbol == '}')
+                put(static_cast<unsigned char>(symbol));
+            if (symbol == '~') put(0xA0);
+            if (symbol == '\'' && at + 2 <= rtf.size()) {
+                put(static_cast<char32_t>(std::stoi(std::string(rtf.substr(at, 2)), nullptr, 16)));
+                at += 2;
+            }
+        } else {
+            const std::size_t start = at;
+            while (at < rtf.size() && std::isalpha(static_cast<unsigned char>(rtf[at])))
+                ++at;
+            const std::string_view word = rtf.substr(start, at - start);
+            const std::size_t number = at;
+            if (at < rtf.size() && rtf[at] == '-') ++at;
+            while (at < rtf.size() && std::isdigit(static_cast<unsigned char>(rtf[at])))
+                ++at;
+            const int value =
+                at > number ? std::stoi(std::string(rtf.substr(number, at - number))) : 0;
+            if (at < rtf.size() && rtf[at] == ' ') ++at;
+            if (std::find(std::begin(hidden), std::end(hidden), word) != std::end(hidden))
+                groups.back().hidden = true;
+            if (word == "par" || word == "line" || word == "row" || word == "page") put('\n');
+            if (word == "tab" || word == "cell") put('\t');
+            if (word == "uc") groups.back().fallback = value;
+            if (word == "u") {
+                const auto unit = static_cast<char32_t>(value < 0 ? value + 65536 : value);
+                if (unit >= 0xD800 && unit < 0xDC00) {
+                    high = unit;
+                } else {
+                    put(unit >= 0xDC00 && unit < 0xE000 && high
+                            ? 0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00)
+                            : unit);
+                    high = 0;
+                }
+                skip = groups.back().fallback;
+            }
+        }
+    }
+    return out;
 }
 
 } // namespace lumatra::test

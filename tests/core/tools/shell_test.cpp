@@ -53,31 +53,49 @@ std::string failureText(const std::string& script) {
     return "(no failure)";
 }
 
-TEST(Shell, SplitsLinesAtCrAndLfAndJoinsTheOutput) {
+TEST(Shell, OutputArrivesInWholeLinesOfText) {
     const auto result = runScript(R"(printf 'x\ry\n\nz')");
     EXPECT_THAT(result.lines, ElementsAre("x", "y", "z"));
     EXPECT_EQ(result.text, "x\ny\nz");
     EXPECT_EQ(runScript("true").text, "");
-}
-
-TEST(Shell, ReassemblesLinesAndCharactersWrittenInPieces) {
     // A line in two writes arrives once; a Cyrillic letter split between writes survives;
     // bytes that are not UTF-8 become U+FFFD instead of losing the line.
-    const auto result = runScript(R"(printf 'out_ti'; sleep 0.2; printf 'me_us=5\n\320'; sleep 0.2;
-                                     printf '\260\n'; printf 'a\377b\n')");
-    EXPECT_THAT(result.lines, ElementsAre("out_time_us=5", "а",
-                                          "a\xEF\xBF\xBD"
-                                          "b"));
-}
-
-TEST(Shell, FailureNamesTheProgramStatusAndLastErrorLines) {
-    EXPECT_EQ(failureText("for i in 1 2 3 4 5 6; do echo e$i >&2; done; exit 1"),
-              "sh завершился с кодом 1\ne3\ne4\ne5\ne6");
-    EXPECT_EQ(failureText("exit 2"), "sh завершился с кодом 2\n");
-    EXPECT_EQ(failureText("i=1; while [ $i -le 60 ]; do echo line$i >&2; i=$((i+1)); done; exit 3"),
-              "sh завершился с кодом 3\nline57\nline58\nline59\nline60");
+    EXPECT_THAT(runScript(R"(printf 'out_ti'; sleep 0.2; printf 'me_us=5\n\320'; sleep 0.2;
+                             printf '\260\n'; printf 'a\377b\n')")
+                    .lines,
+                ElementsAre("out_time_us=5", "а",
+                            "a\xEF\xBF\xBD"
+                            "b"));
     // Error output alone is no failure.
     EXPECT_EQ(runScript("echo warning >&2; echo ok").text, "ok");
+}
+
+TEST(Shell, FailuresNameTheProgramHowItEndedAndItsLastCleanedLines) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"for i in 1 2 3 4 5 6; do echo e$i >&2; done; exit 1",
+         "sh завершился с кодом 1\ne3\ne4\ne5\ne6"},
+        {"exit 2", "sh завершился с кодом 2\n"},
+        {"i=1; while [ $i -le 60 ]; do echo line$i >&2; i=$((i+1)); done; exit 3",
+         "sh завершился с кодом 3\nline57\nline58\nline59\nline60"},
+        // A signal is no exit status.
+        {"echo before >&2; kill -SEGV $$", "sh аварийно завершился (сигнал 11)\nbefore"},
+        {"kill -KILL $$", "sh аварийно завершился (сигнал 9)\n"},
+        // What reaches the user carries no addresses and no terminal escapes.
+        {R"(printf '[mp3 @ 0x5642a8c0ff10] Failed to read frame size\n' >&2;
+            printf '\033[1;31mred\033[0m \033]0;title\007ok\tx\n' >&2;
+            printf '[IMGUTILS @ 0x7ffe125d6b40] size 0x0 at 0xdeadbeef00 end\n' >&2; exit 1)",
+         "sh завершился с кодом 1\n[mp3] Failed to read frame size\nred ok\tx\n"
+         "[IMGUTILS] size 0x0 at end"},
+    };
+    for (const auto& [script, text] : cases)
+        EXPECT_EQ(failureText(script), text) << script;
+    // 20 MB on the error output, no line breaks in parts of it: the run neither blocks on
+    // a full pipe nor keeps what it does not need.
+    const auto chatty = failureText(
+        "head -c 20000000 /dev/zero | tr '\\0' 'x' >&2; echo >&2; echo last >&2; exit 4");
+    EXPECT_EQ(chatty.substr(0, chatty.find('\n')), "sh завершился с кодом 4");
+    EXPECT_TRUE(chatty.ends_with("\nlast"));
+    EXPECT_LT(chatty.size(), 100'000u);
 }
 
 TEST(Shell, MissingProgramFailsToLaunchWithoutCallingBack) {
@@ -121,30 +139,6 @@ TEST(Shell, WhatTheProgramLeftRunningDoesNotHoldTheRunUp) {
     });
     EXPECT_THROW(runScript("sleep 30; echo never", stop.get_token()), CancelledError);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
-}
-
-TEST(Shell, ChattyErrorOutputIsConsumedWhileRunning) {
-    // 20 MB on the error output, no line breaks in parts of it: the run neither blocks on
-    // a full pipe nor keeps what it does not need.
-    const auto text = failureText(
-        "head -c 20000000 /dev/zero | tr '\\0' 'x' >&2; echo >&2; echo last >&2; exit 4");
-    EXPECT_EQ(text.substr(0, text.find('\n')), "sh завершился с кодом 4");
-    EXPECT_TRUE(text.ends_with("\nlast"));
-    EXPECT_LT(text.size(), 100'000u);
-}
-
-TEST(Shell, ProgramsEndingBadlyAreToldApartAndTheirLinesCleaned) {
-    // A signal is no exit status.
-    EXPECT_EQ(failureText("echo before >&2; kill -SEGV $$"),
-              "sh аварийно завершился (сигнал 11)\nbefore");
-    EXPECT_EQ(failureText("kill -KILL $$"), "sh аварийно завершился (сигнал 9)\n");
-    // What reaches the user carries no addresses and no terminal escapes.
-    EXPECT_EQ(failureText(R"(printf '[mp3 @ 0x5642a8c0ff10] Failed to read frame size\n' >&2;
-                             printf '\033[1;31mred\033[0m \033]0;title\007ok\tx\n' >&2;
-                             printf '[IMGUTILS @ 0x7ffe125d6b40] size 0x0 at 0xdeadbeef00 end\n' >&2;
-                             exit 1)"),
-              "sh завершился с кодом 1\n[mp3] Failed to read frame size\nred ok\tx\n"
-              "[IMGUTILS] size 0x0 at end");
 }
 
 TEST(Shell, ProgramsStartWithDefaultSignalsWhateverWeIgnoreOrBlock) {

@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 namespace lumatra {
 namespace {
 
@@ -26,7 +24,7 @@ TEST(Tools, SearchListIsPathPiecesThenFixedFolders) {
     EXPECT_EQ(Tools::searchList(".")[0], std::filesystem::absolute("."));
 }
 
-TEST(Tools, FindTakesTheFirstExecutableRegularFile) {
+TEST(Tools, FindTakesTheFirstExecutableRegularFileAndLocateThePathFirst) {
     test::ScratchDir dir;
     for (auto name : {"first", "second", "third"})
         std::filesystem::create_directory(dir / name);
@@ -37,17 +35,10 @@ TEST(Tools, FindTakesTheFirstExecutableRegularFile) {
                                                         dir / "second", dir / "third"};
     EXPECT_EQ(Tools::find("ffmpeg", folders), dir / "third" / "ffmpeg");
     EXPECT_FALSE(Tools::find("ffprobe", folders));
-}
 
-TEST(Tools, LocateFindsThePathFolderFirst) {
-    test::ScratchDir dir;
-    makeProgram(dir / "ffmpeg", true);
-    const char* saved = std::getenv("PATH");
-    const std::string previous = saved ? saved : "";
-    setenv("PATH", dir.path().c_str(), 1);
+    const test::ScopedVariable path("PATH", (dir / "third").c_str());
     const auto tools = Tools::locate();
-    setenv("PATH", previous.c_str(), 1);
-    EXPECT_EQ(tools.ffmpeg, dir / "ffmpeg");
+    EXPECT_EQ(tools.ffmpeg, dir / "third" / "ffmpeg");
     EXPECT_FALSE(tools.textutil.empty());
 }
 
