@@ -19,6 +19,7 @@
 #include <QIcon>
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
+#include <QSaveFile>
 #include <QSettings>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -224,8 +225,7 @@ int convertFromMenu(int argc, char** argv, Format target, const std::vector<std:
     return conversion.status();
 }
 
-void snapshot(int argc, char** argv, const std::string& out,
-              const std::vector<std::string>& files) {
+int snapshot(int argc, char** argv, const std::string& out, const std::vector<std::string>& files) {
     MainWindow::selectOffscreenRendering();
     provideRuntimeFolder();
     setNames();
@@ -238,13 +238,21 @@ void snapshot(int argc, char** argv, const std::string& out,
 
     QQmlApplicationEngine engine;
     QQuickWindow* window = MainWindow::load(engine);
-    if (!window) return;
-    const QImage picture = MainWindow::settleAndGrab(*window, 1500);
-    if (picture.isNull()) return;
-    // A failed write still reports the line: the picture was made.
-    picture.save(QString::fromStdString(out), "PNG");
+    const QImage picture = window ? MainWindow::settleAndGrab(*window, 1500) : QImage();
+    if (picture.isNull()) {
+        std::fputs("Не удалось нарисовать окно для снимка\n", stderr);
+        return 1;
+    }
+    // Written whole or not at all: a picture that is already there is replaced only by a
+    // complete one.
+    QSaveFile file(QString::fromStdString(out));
+    if (!file.open(QIODevice::WriteOnly) || !picture.save(&file, "PNG") || !file.commit()) {
+        std::fprintf(stderr, "Не удалось записать снимок в %s\n", out.c_str());
+        return 1;
+    }
     std::printf("Снимок: %s\n", out.c_str());
     std::fflush(stdout);
+    return 0;
 }
 
 } // namespace lumatra::Main
@@ -258,7 +266,7 @@ extern "C" int lumatra_window_convert(int argc, char** argv, lumatra::Format tar
     return lumatra::Main::convertFromMenu(argc, argv, target, files);
 }
 
-extern "C" void lumatra_window_snapshot(int argc, char** argv, const std::string& out,
-                                        const std::vector<std::string>& files) {
-    lumatra::Main::snapshot(argc, argv, out, files);
+extern "C" int lumatra_window_snapshot(int argc, char** argv, const std::string& out,
+                                       const std::vector<std::string>& files) {
+    return lumatra::Main::snapshot(argc, argv, out, files);
 }

@@ -13,8 +13,9 @@ namespace lumatra::Main {
 /// Runs the windowed application with `files` added; returns its exit status.
 int runWindow(int argc, char** argv, const std::vector<std::string>& files);
 
-/// Renders the window with `files` into the PNG `out` and prints "Снимок: <out>".
-void snapshot(int argc, char** argv, const std::string& out, const std::vector<std::string>& files);
+/// Renders the window with `files` into the PNG `out` and prints "Снимок: <out>"; returns 0,
+/// or says on standard error why no picture was written and returns 1.
+int snapshot(int argc, char** argv, const std::string& out, const std::vector<std::string>& files);
 
 /// Converts `files` to `target` as the file manager's menu asks: handed to the window when
 /// one runs, else to a conversion of the menu already running, else converted here
@@ -29,8 +30,8 @@ int convertFromMenu(int argc, char** argv, Format target, const std::vector<std:
 /// The window module's entries: runWindow, snapshot and convertFromMenu.
 extern "C" {
 int lumatra_window_run(int argc, char** argv, const std::vector<std::string>& files);
-void lumatra_window_snapshot(int argc, char** argv, const std::string& out,
-                             const std::vector<std::string>& files);
+int lumatra_window_snapshot(int argc, char** argv, const std::string& out,
+                            const std::vector<std::string>& files);
 int lumatra_window_convert(int argc, char** argv, lumatra::Format target,
                            const std::vector<std::string>& files);
 }

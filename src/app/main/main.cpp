@@ -65,8 +65,7 @@ int main(int argc, char** argv) {
         const auto snapshot =
             windowEntry<decltype(&lumatra_window_snapshot)>("lumatra_window_snapshot");
         if (!snapshot) return 1;
-        snapshot(argc, argv, *out, files);
-        return 0;
+        return snapshot(argc, argv, *out, files);
     }
     // Both would otherwise end in Qt aborting for want of a display.
     if (std::find(arguments.begin(), arguments.end(), "--cli") != arguments.end())

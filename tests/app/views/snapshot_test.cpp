@@ -122,12 +122,13 @@ TEST(Snapshot, ThreeReadyFilesShowTheBulkBar) {
     EXPECT_TRUE(chip);
 }
 
-TEST(Snapshot, UnwritablePathStillReports) {
+TEST(Snapshot, AnUnwritablePathIsAFailureNotAReport) {
     ScratchDir dir;
     const std::string out = (dir / "missing" / "shot.png").string();
     const ProcessOutput run = runProgram({LUMATRA_BINARY, "--snapshot", out}, dir.path());
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, "Снимок: " + out + "\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("Не удалось записать снимок в " + out + "\n"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(out));
 }
 

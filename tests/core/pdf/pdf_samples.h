@@ -3,8 +3,8 @@
 // pictures and rich text without the converters themselves.
 
 #include "support/fixtures.h"
+#include "text/utf8.h"
 
-#include <glib.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -117,13 +117,7 @@ inline std::string rtfText(std::string_view rtf) {
         if (skip > 0) {
             --skip;
         } else if (!groups.back().hidden) {
-            if (c < 0x80) {
-                out += static_cast<char>(c);
-            } else {
-                char bytes[8];
-                const int n = g_unichar_to_utf8(static_cast<gunichar>(c), bytes);
-                out.append(bytes, static_cast<std::size_t>(n));
-            }
+            utf8::appendCodePoint(out, c);
         }
     };
     const std::string_view hidden[] = {"fonttbl",     "colortbl",  "stylesheet",        "info",
