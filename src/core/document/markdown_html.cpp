@@ -240,10 +240,15 @@ void appendTag(std::string& out, const Tag& tag, const Allowed& allowed) {
     out += tag.closing ? "</" : "<";
     out += tag.name;
     if (!tag.closing) {
+        std::vector<std::string_view> written;
         for (const Attribute& attribute : tag.attributes) {
             const std::string& name = attribute.name;
             const bool own = oneOf(allowed.attributes, name) && !name.empty();
             if (!own && !oneOf(commonAttributes, name) && !name.starts_with("aria-")) continue;
+            // A name written twice counts once, the first time, as browsers read it: what
+            // comes later (a second src or href) is never checked and never written.
+            if (oneOf(written, name)) continue;
+            written.push_back(name);
             // Written back with every "&" escaped, the value means exactly this to every
             // reader, however leniently it resolves references ("&#58" without its
             // semicolon is a colon to a browser).
