@@ -61,8 +61,13 @@ bool DocumentConverter::convert(const std::filesystem::path& source, Format targ
                                        "»: это не текст в кодировке UTF-8");
         const std::string name = source.filename().string();
         const std::string title = name.substr(0, name.size() - pathExtension(source).size() - 1);
-        const std::string page =
-            MarkdownPictures::embed(Markdown::html(text, title), source.parent_path());
+        // A picture left out keeps its local address only in a web page, which its reader
+        // resolves beside the page; the office engine would read it itself, from wherever
+        // the address leads.
+        const std::string page = MarkdownPictures::embed(
+            Markdown::html(text, title), source.parent_path(),
+            target == Format::html ? MarkdownPictures::Unembedded::localAddressKept
+                                   : MarkdownPictures::Unembedded::altText);
         // The renderer's page is the web page itself; a round trip through the office
         // engine would only lose what it holds.
         if (target == Format::html) {

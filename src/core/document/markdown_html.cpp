@@ -1,5 +1,6 @@
 #include "document/markdown_html.h"
 
+#include "document/markdown.h"
 #include "document/markdown_text.h"
 
 #include <array>
@@ -142,6 +143,7 @@ constexpr Allowed allowedTags[] = {
     {"abbr", {}},
     {"b", {}},
     {"bdi", {}},
+    {"bdo", {}},
     {"blockquote", {}},
     {"br", {}},
     {"caption", {}},
@@ -166,7 +168,7 @@ constexpr Allowed allowedTags[] = {
     {"h6", {}},
     {"hr", {}},
     {"i", {}},
-    {"img", {"src", "alt", "width", "height"}},
+    {"img", {"src", "alt", "border", "hspace", "vspace"}},
     {"ins", {}},
     {"kbd", {}},
     {"li", {"value"}},
@@ -175,6 +177,9 @@ constexpr Allowed allowedTags[] = {
     {"p", {}},
     {"pre", {}},
     {"q", {}},
+    {"rp", {}},
+    {"rt", {}},
+    {"ruby", {}},
     {"s", {}},
     {"samp", {}},
     {"small", {}},
@@ -189,16 +194,22 @@ constexpr Allowed allowedTags[] = {
     {"td", {"colspan", "rowspan", "valign", "width"}},
     {"th", {"colspan", "rowspan", "valign", "width"}},
     {"thead", {}},
+    {"time", {"datetime"}},
     {"tr", {"valign"}},
     {"tfoot", {}},
+    {"tt", {}},
     {"u", {}},
     {"ul", {}},
     {"var", {}},
+    {"wbr", {}},
 };
-constexpr std::string_view commonAttributes[] = {"align", "id", "class", "title", "lang", "dir"};
+// Beside these, every "aria-" attribute: none of them does anything but describe.
+constexpr std::string_view commonAttributes[] = {"align", "id",    "class",  "title", "lang",
+                                                 "dir",   "width", "height", "role"};
 // Tags whose content is no text to show either.
-constexpr std::string_view hiddenContent[] = {"script",   "style",  "textarea", "title", "template",
-                                              "noscript", "iframe", "object",   "select"};
+constexpr std::string_view hiddenContent[] = {"script",   "style",    "textarea", "title",
+                                              "template", "noscript", "iframe",   "object",
+                                              "select",   "xmp",      "noembed",  "noframes"};
 
 const Allowed* allowedTag(std::string_view name) {
     for (const Allowed& allowed : allowedTags)
@@ -214,61 +225,74 @@ template <typename Names> bool oneOf(const Names& names, std::string_view name) 
 
 // A link's address is kept when it is relative or a web or mail address: scripts and
 // data hidden in other schemes never reach the page.
-bool safeAddress(std::string_view raw) {
-    std::string address;
-    for (std::size_t at = 0; at < raw.size(); ++at) {
-        if (raw[at] == '&') {
-            const std::size_t length = decodeEntity(raw.substr(at), address);
-            if (length > 0) {
-                at += length - 1;
-                continue;
-            }
-        }
-        address += raw[at];
-    }
+bool safeAddress(std::string_view address) {
     std::string scheme;
     for (const char c : address) {
-        if (static_cast<unsigned char>(c) <= ' ') continue; // browsers skip these too
-        if (c == ':') {
-            return scheme == "http" || scheme == "https" || scheme == "mailto";
-        }
+        if (static_cast<unsigned char>(c) <= ' ') continue; // readers skip these too
+        if (c == ':') return scheme == "http" || scheme == "https" || scheme == "mailto";
         if (c == '/' || c == '?' || c == '#') return true;
         scheme += lower(c);
     }
     return true;
 }
 
-void appendAttributeValue(std::string& out, std::string_view value) {
-    for (const char c : value) {
-        if (c == '"')
-            out += "&quot;";
-        else if (c == '<')
+void appendTag(std::string& out, const Tag& tag, const Allowed& allowed) {
+    out += tag.closing ? "</" : "<";
+    out += tag.name;
+    if (!tag.closing) {
+        std::vector<std::string_view> written;
+        for (const Attribute& attribute : tag.attributes) {
+            const std::string& name = attribute.name;
+            const bool own = oneOf(allowed.attributes, name) && !name.empty();
+            if (!own && !oneOf(commonAttributes, name) && !name.starts_with("aria-")) continue;
+            // A name written twice counts once, the first time, as browsers read it: what
+            // comes later (a second src or href) is never checked and never written.
+            if (oneOf(written, name)) continue;
+            written.push_back(name);
+            // Written back with every "&" escaped, the value means exactly this to every
+            // reader, however leniently it resolves references ("&#58" without its
+            // semicolon is a colon to a browser).
+            const std::string value = resolvedReferences(attribute.value);
+            if (name == "href" && !safeAddress(value)) continue;
+            out += ' ';
+            out += name;
+            if (!attribute.hasValue) continue;
+            out += "=\"";
+            appendEscaped(out, value);
+            out += '"';
+        }
+    }
+    out += '>';
+}
+
+// Comments, processing instructions and declarations show nothing in a page; they pass
+// as written, but with no "<" or ">" inside, so that no reader can find their end, or a
+// tag, anywhere but where CommonMark found it. CDATA sections, which an HTML page never
+// shows either, are left out: the office engine would show their content.
+void appendInert(std::string& out, std::string_view html) {
+    if (html.starts_with("<![CDATA[")) return;
+    std::size_t open = 2;
+    std::size_t close = 1;
+    if (html.starts_with("<!--")) {
+        if (html == "<!-->" || html == "<!--->") {
+            out += html;
+            return;
+        }
+        open = 4;
+        close = 3;
+    } else if (html.starts_with("<?")) {
+        close = 2;
+    }
+    out += html.substr(0, open);
+    for (const char c : html.substr(open, html.size() - open - close)) {
+        if (c == '<')
             out += "&lt;";
         else if (c == '>')
             out += "&gt;";
         else
             out += c;
     }
-}
-
-void appendTag(std::string& out, const Tag& tag, const Allowed& allowed) {
-    out += tag.closing ? "</" : "<";
-    out += tag.name;
-    if (!tag.closing) {
-        for (const Attribute& attribute : tag.attributes) {
-            const std::string& name = attribute.name;
-            const bool own = oneOf(allowed.attributes, name) && !name.empty();
-            if (!own && !oneOf(commonAttributes, name)) continue;
-            if (name == "href" && !safeAddress(attribute.value)) continue;
-            out += ' ';
-            out += name;
-            if (!attribute.hasValue) continue;
-            out += "=\"";
-            appendAttributeValue(out, attribute.value);
-            out += '"';
-        }
-    }
-    out += '>';
+    out += html.substr(html.size() - close);
 }
 
 std::size_t closedBy(std::string_view text, std::size_t from, std::string_view end, bool& missing) {
@@ -380,7 +404,10 @@ void appendSafeHtml(std::string& out, std::string_view html) {
             continue;
         }
         at = open + length;
-        if (rest[1] == '!' || rest[1] == '?') continue; // comments and the like: hidden
+        if (rest[1] == '!' || rest[1] == '?') {
+            appendInert(out, rest.substr(0, length));
+            continue;
+        }
         const Tag tag = parseTag(rest.substr(0, length), scan);
         if (!tag.closing && oneOf(hiddenContent, tag.name)) {
             // Up to the matching closing tag, or the end of what was written.

@@ -1,10 +1,12 @@
 #pragma once
 // HTML written into a Markdown document, as READMEs use it: recognised where CommonMark
 // recognises it, and passed on only as far as it is safe in a page that is opened
-// offline. Comments, processing instructions and declarations are hidden; a fixed set of
-// formatting, table and picture tags is kept with a fixed set of attributes; scripts,
-// styles, frames, forms, event attributes and addresses with a scheme other than http,
-// https and mailto never reach the page. Other tags are dropped and their content kept.
+// offline. Comments, processing instructions and declarations pass inert (they show
+// nothing); CDATA sections are hidden. A fixed set of formatting, table and picture tags
+// is kept with a fixed set of descriptive attributes; scripts, styles, frames, forms,
+// event attributes and links with a scheme other than http, https and mailto never reach
+// the page. Other tags are dropped and their content kept. Pictures are settled later,
+// with the whole page (markdown_pictures.h).
 
 #include <string>
 #include <string_view>

@@ -2,6 +2,7 @@
 
 #include "data/plist_bridge.h"
 #include "document/markdown.h"
+#include "document/markdown_text.h"
 #include "text/ascii.h"
 #include "tools/read_to_end.h"
 #include "tools/unique_fd.h"
@@ -86,6 +87,20 @@ std::vector<Attribute> attributes(std::string_view tag) {
         found.push_back(attribute);
     }
     return found;
+}
+
+// An address a reader of the page resolves without leaving the machine: no scheme and no
+// host, however written ("//host", "\\host" and "/\\host" name a host).
+bool isLocalAddress(std::string_view address) {
+    std::string kept;
+    for (const char c : address)
+        if (static_cast<unsigned char>(c) > ' ') kept += c; // readers skip these
+    if (kept.empty()) return false;
+    if (kept.size() > 1 && (kept[0] == '/' || kept[0] == '\\') &&
+        (kept[1] == '/' || kept[1] == '\\'))
+        return false;
+    const auto scheme = kept.find(':');
+    return scheme == std::string::npos || scheme > kept.find_first_of("/?#");
 }
 
 bool sameName(std::string_view name, std::string_view wanted) {
@@ -201,7 +216,8 @@ std::optional<std::string> readPicture(std::string_view address,
     return bytes;
 }
 
-std::string embed(std::string_view html, const std::filesystem::path& folder) {
+std::string embed(std::string_view html, const std::filesystem::path& folder,
+                  Unembedded unembedded) {
     std::string out;
     out.reserve(html.size());
     std::size_t copied = 0;
@@ -222,14 +238,24 @@ std::string embed(std::string_view html, const std::filesystem::path& folder) {
             if (sameName(attribute.name, "alt")) alt = decoded(value, false);
         }
         std::optional<std::string> picture;
-        if (source)
-            picture = readPicture(tag.substr(source->valueStart, source->valueLength), folder);
+        std::string address;
+        if (source) {
+            const auto written = tag.substr(source->valueStart, source->valueLength);
+            picture = readPicture(written, folder);
+            address = Markdown::resolvedReferences(written);
+        }
         out.append(html.substr(copied, at - copied));
         if (picture && carried + picture->size() <= maxTotalBytes) {
             carried += picture->size();
             out.append(tag.substr(0, source->valueStart));
             out.append("data:").append(*pictureType(*picture)).append(";base64,");
             out.append(Plist::base64(*picture));
+            out.append(tag.substr(source->valueStart + source->valueLength));
+        } else if (source && unembedded == Unembedded::localAddressKept &&
+                   isLocalAddress(address)) {
+            // Written back with every reference escaped: what was checked is what is read.
+            out.append(tag.substr(0, source->valueStart));
+            Markdown::appendEscaped(out, address);
             out.append(tag.substr(source->valueStart + source->valueLength));
         } else {
             Markdown::appendEscaped(out, alt);

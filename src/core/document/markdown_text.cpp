@@ -140,6 +140,21 @@ std::size_t decodeEntity(std::string_view text, std::string& out) {
     return at + 1;
 }
 
+std::string resolvedReferences(std::string_view text) {
+    std::string out;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        if (text[at] == '&') {
+            const std::size_t length = decodeEntity(text.substr(at), out);
+            if (length > 0) {
+                at += length - 1;
+                continue;
+            }
+        }
+        out += text[at];
+    }
+    return out;
+}
+
 void appendUnescaped(std::string& out, std::string_view text) {
     std::size_t copied = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {

@@ -43,6 +43,9 @@ std::string_view namedEntity(std::string_view name);
 /// `text`, its text appended to `out`; 0 (and `out` unchanged) when there is none.
 std::size_t decodeEntity(std::string_view text, std::string& out);
 
+/// `text` (an HTML attribute's value) with its character references resolved.
+std::string resolvedReferences(std::string_view text);
+
 /// `text` with its backslash escapes and character references resolved, appended to
 /// `out` (for link addresses, titles and info strings).
 void appendUnescaped(std::string& out, std::string_view text);

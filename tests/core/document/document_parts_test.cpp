@@ -187,6 +187,23 @@ TEST(MarkdownPictures, OnlyPicturesInsideTheDocumentsFolderAreRead) {
             "<img alt=\"Logo\" src=\"data:image/png;base64,iVBORw0KGgoAAAANSUhEUgAAAAIAAAAD\">"));
     EXPECT_THAT(page, HasSubstr("> and Far &amp; away</p>"));
     EXPECT_THAT(page, Not(HasSubstr("192.0.2.1")));
+    // A web page keeps the local address of a picture it does not carry, written so that a
+    // browser reads it as it was checked; never an address that names a host or a scheme.
+    for (const auto& [address, kept] : std::vector<std::pair<std::string, std::string>>{
+             {up, up},
+             {"/abs/x.png", "/abs/x.png"},
+             {"&#47&#47h/x.png", "&amp;#47&amp;#47h/x.png"},
+             {"&#47;&#47;h/x.png", ""},
+             {"/\\h/x.png", ""},
+             {"\\\\h\\x.png", ""},
+             {"http://h/x.png", ""},
+             {" java\tscript:x", ""},
+             {"", ""}}) {
+        EXPECT_EQ(MarkdownPictures::embed("<img alt=\"d\" src=\"" + address + "\">", dir.path(),
+                                          MarkdownPictures::Unembedded::localAddressKept),
+                  kept.empty() ? "d" : "<img alt=\"d\" src=\"" + kept + "\">")
+            << address;
+    }
 }
 
 } // namespace
