@@ -73,22 +73,28 @@ std::string pictureBlock(std::string_view picture, std::string_view mime) {
     return block;
 }
 
-// Ogg and Opus keep a cover only as a METADATA_BLOCK_PICTURE comment. The source's
-// attached picture is copied out into `folder` and handed back as an ffmetadata file
-// that holds it, or nothing when the source has no JPEG or PNG cover.
+// Ogg and Opus keep a cover only as a METADATA_BLOCK_PICTURE comment. The source's first
+// cover that fits is copied out into `folder` (as PNG when it is neither JPEG nor PNG) and
+// handed back as an ffmetadata file that holds it; nothing when there is none.
 std::optional<std::filesystem::path> coverComment(const std::filesystem::path& ffmpeg,
                                                   const std::filesystem::path& source,
+                                                  const std::vector<MediaArgs::Cover>& covers,
                                                   const std::filesystem::path& folder,
                                                   std::stop_token stop) {
+    const auto first = std::find_if(covers.begin(), covers.end(), [](const MediaArgs::Cover& c) {
+        return c.fit != MediaArgs::CoverFit::none;
+    });
+    if (first == covers.end()) return std::nullopt;
     const auto picturePath = folder / "cover";
     try {
         Shell::run(ffmpeg,
                    {"-hide_banner", "-nostdin", "-v", "error", "-y", "-i", source.string(), "-map",
-                    "0:v?", "-map", "-0:V?", "-frames:v", "1", "-c", "copy", "-f", "image2",
+                    "0:" + std::to_string(first->stream), "-frames:v", "1", "-c:v",
+                    first->fit == MediaArgs::CoverFit::asIs ? "copy" : "png", "-f", "image2",
                     picturePath.string()},
                    {}, stop);
     } catch (const ConvertError&) {
-        return std::nullopt; // no cover, or one ffmpeg cannot copy out
+        return std::nullopt; // one ffmpeg cannot copy out
     }
     std::string picture;
     const UniqueFd fd(::open(picturePath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
@@ -178,15 +184,24 @@ void Converter::media(const std::filesystem::path& source, Format format, Qualit
                       std::stop_token stop) const {
     if (!m_tools.ffmpeg) throw ConvertError::missingFFmpeg();
     std::vector<std::string> arguments = {"-hide_banner", "-nostdin", "-y", "-i", source.string()};
+    // The covers are read from the header first (milliseconds): what each needs decides
+    // the arguments.
     const bool coverAsComment = format == Format::ogg || format == Format::opus;
-    const auto coverFolder = coverAsComment ? coverScratch() : nullptr;
-    const auto cover = coverFolder
-                           ? coverComment(*m_tools.ffmpeg, source, coverFolder->path(), stop)
-                           : std::nullopt;
+    std::vector<MediaArgs::Cover> covers;
+    if (coverAsComment || MediaArgs::holdsCoverStream(format))
+        covers = mediaFamily().covers(source, stop);
+    const auto coverFolder = coverAsComment && !covers.empty() ? coverScratch() : nullptr;
+    const auto cover =
+        coverFolder ? coverComment(*m_tools.ffmpeg, source, covers, coverFolder->path(), stop)
+                    : std::nullopt;
     if (stop.stop_requested()) throw CancelledError();
     if (cover) arguments.insert(arguments.end(), {"-f", "ffmetadata", "-i", cover->string()});
     const auto middle = MediaArgs::make(format, quality);
     arguments.insert(arguments.end(), middle.begin(), middle.end());
+    if (MediaArgs::holdsCoverStream(format)) {
+        const auto codecs = MediaArgs::coverCodecs(covers);
+        arguments.insert(arguments.end(), codecs.begin(), codecs.end());
+    }
     if (cover) arguments.insert(arguments.end(), {"-map_metadata:s:a:0", "1:g"});
     arguments.insert(arguments.end(), {"-progress", "pipe:1", "-nostats", output.string()});
 
