@@ -198,12 +198,19 @@ void Converter::media(const std::filesystem::path& source, Format format, Qualit
     if (cover) arguments.insert(arguments.end(), {"-f", "ffmetadata", "-i", cover->string()});
     const auto middle = MediaArgs::make(format, quality);
     arguments.insert(arguments.end(), middle.begin(), middle.end());
-    if (MediaArgs::holdsCoverStream(format)) {
-        const auto codecs = MediaArgs::coverCodecs(covers);
-        arguments.insert(arguments.end(), codecs.begin(), codecs.end());
-    }
     if (cover) arguments.insert(arguments.end(), {"-map_metadata:s:a:0", "1:g"});
-    arguments.insert(arguments.end(), {"-progress", "pipe:1", "-nostats", output.string()});
+    arguments.insert(arguments.end(), {"-progress", "pipe:1", "-nostats"});
+    // The covers' arguments and the output close the list, so that a second run can leave
+    // the covers behind.
+    const auto withCovers = [&](const std::vector<MediaArgs::Cover>& kept) {
+        std::vector<std::string> all = arguments;
+        if (MediaArgs::holdsCoverStream(format)) {
+            const auto codecs = MediaArgs::coverCodecs(kept);
+            all.insert(all.end(), codecs.begin(), codecs.end());
+        }
+        all.push_back(output.string());
+        return all;
+    };
 
     // The facts about the source are read while ffmpeg starts, which is most of a short
     // conversion. When they refuse the source, ffmpeg is stopped, whatever it wrote is
@@ -240,9 +247,23 @@ void Converter::media(const std::filesystem::path& source, Format format, Qualit
     };
     std::exception_ptr failure;
     try {
-        Shell::run(*m_tools.ffmpeg, arguments, onLine, abort.get_token());
+        Shell::run(*m_tools.ffmpeg, withCovers(covers), onLine, abort.get_token());
     } catch (...) {
         failure = std::current_exception();
+    }
+    // A damaged cover picture fails the whole run; the sound is converted again without
+    // the pictures rather than lost.
+    if (failure && !abort.get_token().stop_requested() && MediaArgs::holdsCoverStream(format) &&
+        !covers.empty()) {
+        std::vector<MediaArgs::Cover> none = covers;
+        for (MediaArgs::Cover& left : none)
+            left.fit = MediaArgs::CoverFit::none;
+        failure = nullptr;
+        try {
+            Shell::run(*m_tools.ffmpeg, withCovers(none), onLine, abort.get_token());
+        } catch (...) {
+            failure = std::current_exception();
+        }
     }
     prober.join();
     if (stop.stop_requested()) throw CancelledError();
