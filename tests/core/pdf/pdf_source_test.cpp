@@ -346,8 +346,16 @@ TEST_F(PdfSourceTest, RightToLeftTextComesOutInReadingOrder) {
         {pdf("fixed.pdf", {fixedPitch}), "حَبيبي السلام"},
         {pdf("mark.pdf", {narrowMark}), "حَبيبي"},
     };
-    // Pages turned by a quarter, half and three quarters read the same.
     std::vector<Case> all(std::begin(cases), std::end(cases));
+    // Text set turned on an upright page: a quarter, half and three quarters.
+    for (const auto& [name, matrix] :
+         {std::pair{"set90", "0 1 -1 0 100 10"}, std::pair{"set180", "-1 0 0 -1 190 200"},
+          std::pair{"set270", "0 -1 1 0 100 290"}}) {
+        SamplePage turnedText;
+        turnedText.content = std::string("BT /F2 24 Tf ") + matrix + " Tm (HIGEF DCDCAB) Tj ET";
+        all.push_back({pdf(std::string(name) + ".pdf", {turnedText}), "حَبيبي السلام"});
+    }
+    // Pages turned by a quarter, half and three quarters read the same.
     for (const char* turn : {"90", "180", "270"}) {
         for (const auto& [name, text] :
              {std::pair{"mixed", "Hello حَبيبي world"}, std::pair{"arabic", "حَبيبي"},
