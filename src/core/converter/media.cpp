@@ -232,6 +232,8 @@ void Converter::media(const std::filesystem::path& source, Format format, Qualit
         probed.count_down();
     });
 
+    double shown = 0;
+    bool again = false;
     const auto onLine = [&](std::string_view line) {
         if (!progress || !line.starts_with(progressKey)) return;
         // A report that comes before the probe's answer waits for it (milliseconds, and
@@ -243,7 +245,11 @@ void Converter::media(const std::filesystem::path& source, Format format, Qualit
         if (!microseconds) return;
         double fraction = *microseconds / 1'000'000 / seconds;
         if (!(fraction >= 0)) fraction = 0;
-        progress(std::min(fraction, 0.99));
+        fraction = std::min(fraction, 0.99);
+        // A second run (without the covers) starts again from nothing: the bar holds.
+        if (again && fraction < shown) return;
+        shown = std::max(shown, fraction);
+        progress(fraction);
     };
     std::exception_ptr failure;
     try {
@@ -259,6 +265,7 @@ void Converter::media(const std::filesystem::path& source, Format format, Qualit
         for (MediaArgs::Cover& left : none)
             left.fit = MediaArgs::CoverFit::none;
         failure = nullptr;
+        again = true;
         try {
             Shell::run(*m_tools.ffmpeg, withCovers(none), onLine, abort.get_token());
         } catch (...) {
