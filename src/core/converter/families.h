@@ -6,12 +6,14 @@
 // table never maps them (loading one costs tens of milliseconds, once).
 
 #include "converter/converter.h"
+#include "converter/media_args.h"
 #include "formats/format.h"
 
 #include <filesystem>
 #include <functional>
 #include <stop_token>
 #include <string>
+#include <vector>
 
 namespace lumatra {
 
@@ -40,6 +42,10 @@ struct PdfFamily {
 struct MediaFamily {
     /// Converter::probe.
     Converter::Probe (*probe)(const std::filesystem::path& source, std::stop_token stop);
+    /// The source's cover pictures (attached picture streams) in stream order, read from
+    /// the container's header alone; none when it cannot be read.
+    std::vector<MediaArgs::Cover> (*covers)(const std::filesystem::path& source,
+                                            std::stop_token stop);
 };
 
 /// The loaded families. Throws ConvertError::failed ("Не удалось загрузить часть

@@ -73,22 +73,28 @@ std::string pictureBlock(std::string_view picture, std::string_view mime) {
     return block;
 }
 
-// Ogg and Opus keep a cover only as a METADATA_BLOCK_PICTURE comment. The source's
-// attached picture is copied out into `folder` and handed back as an ffmetadata file
-// that holds it, or nothing when the source has no JPEG or PNG cover.
+// Ogg and Opus keep a cover only as a METADATA_BLOCK_PICTURE comment. The source's first
+// cover that fits is copied out into `folder` (as PNG when it is neither JPEG nor PNG) and
+// handed back as an ffmetadata file that holds it; nothing when there is none.
 std::optional<std::filesystem::path> coverComment(const std::filesystem::path& ffmpeg,
                                                   const std::filesystem::path& source,
+                                                  const std::vector<MediaArgs::Cover>& covers,
                                                   const std::filesystem::path& folder,
                                                   std::stop_token stop) {
+    const auto first = std::find_if(covers.begin(), covers.end(), [](const MediaArgs::Cover& c) {
+        return c.fit != MediaArgs::CoverFit::none;
+    });
+    if (first == covers.end()) return std::nullopt;
     const auto picturePath = folder / "cover";
     try {
         Shell::run(ffmpeg,
                    {"-hide_banner", "-nostdin", "-v", "error", "-y", "-i", source.string(), "-map",
-                    "0:v?", "-map", "-0:V?", "-frames:v", "1", "-c", "copy", "-f", "image2",
+                    "0:" + std::to_string(first->stream), "-frames:v", "1", "-c:v",
+                    first->fit == MediaArgs::CoverFit::asIs ? "copy" : "png", "-f", "image2",
                     picturePath.string()},
                    {}, stop);
     } catch (const ConvertError&) {
-        return std::nullopt; // no cover, or one ffmpeg cannot copy out
+        return std::nullopt; // one ffmpeg cannot copy out
     }
     std::string picture;
     const UniqueFd fd(::open(picturePath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
@@ -178,17 +184,33 @@ void Converter::media(const std::filesystem::path& source, Format format, Qualit
                       std::stop_token stop) const {
     if (!m_tools.ffmpeg) throw ConvertError::missingFFmpeg();
     std::vector<std::string> arguments = {"-hide_banner", "-nostdin", "-y", "-i", source.string()};
+    // The covers are read from the header first (milliseconds): what each needs decides
+    // the arguments.
     const bool coverAsComment = format == Format::ogg || format == Format::opus;
-    const auto coverFolder = coverAsComment ? coverScratch() : nullptr;
-    const auto cover = coverFolder
-                           ? coverComment(*m_tools.ffmpeg, source, coverFolder->path(), stop)
-                           : std::nullopt;
+    std::vector<MediaArgs::Cover> covers;
+    if (coverAsComment || MediaArgs::holdsCoverStream(format))
+        covers = mediaFamily().covers(source, stop);
+    const auto coverFolder = coverAsComment && !covers.empty() ? coverScratch() : nullptr;
+    const auto cover =
+        coverFolder ? coverComment(*m_tools.ffmpeg, source, covers, coverFolder->path(), stop)
+                    : std::nullopt;
     if (stop.stop_requested()) throw CancelledError();
     if (cover) arguments.insert(arguments.end(), {"-f", "ffmetadata", "-i", cover->string()});
     const auto middle = MediaArgs::make(format, quality);
     arguments.insert(arguments.end(), middle.begin(), middle.end());
     if (cover) arguments.insert(arguments.end(), {"-map_metadata:s:a:0", "1:g"});
-    arguments.insert(arguments.end(), {"-progress", "pipe:1", "-nostats", output.string()});
+    arguments.insert(arguments.end(), {"-progress", "pipe:1", "-nostats"});
+    // The covers' arguments and the output close the list, so that a second run can leave
+    // the covers behind.
+    const auto withCovers = [&](const std::vector<MediaArgs::Cover>& kept) {
+        std::vector<std::string> all = arguments;
+        if (MediaArgs::holdsCoverStream(format)) {
+            const auto codecs = MediaArgs::coverCodecs(kept);
+            all.insert(all.end(), codecs.begin(), codecs.end());
+        }
+        all.push_back(output.string());
+        return all;
+    };
 
     // The facts about the source are read while ffmpeg starts, which is most of a short
     // conversion. When they refuse the source, ffmpeg is stopped, whatever it wrote is
@@ -210,6 +232,8 @@ void Converter::media(const std::filesystem::path& source, Format format, Qualit
         probed.count_down();
     });
 
+    double shown = 0;
+    bool again = false;
     const auto onLine = [&](std::string_view line) {
         if (!progress || !line.starts_with(progressKey)) return;
         // A report that comes before the probe's answer waits for it (milliseconds, and
@@ -221,13 +245,32 @@ void Converter::media(const std::filesystem::path& source, Format format, Qualit
         if (!microseconds) return;
         double fraction = *microseconds / 1'000'000 / seconds;
         if (!(fraction >= 0)) fraction = 0;
-        progress(std::min(fraction, 0.99));
+        fraction = std::min(fraction, 0.99);
+        // A second run (without the covers) starts again from nothing: the bar holds.
+        if (again && fraction < shown) return;
+        shown = std::max(shown, fraction);
+        progress(fraction);
     };
     std::exception_ptr failure;
     try {
-        Shell::run(*m_tools.ffmpeg, arguments, onLine, abort.get_token());
+        Shell::run(*m_tools.ffmpeg, withCovers(covers), onLine, abort.get_token());
     } catch (...) {
         failure = std::current_exception();
+    }
+    // A damaged cover picture fails the whole run; the sound is converted again without
+    // the pictures rather than lost.
+    if (failure && !abort.get_token().stop_requested() && MediaArgs::holdsCoverStream(format) &&
+        !covers.empty()) {
+        std::vector<MediaArgs::Cover> none = covers;
+        for (MediaArgs::Cover& left : none)
+            left.fit = MediaArgs::CoverFit::none;
+        failure = nullptr;
+        again = true;
+        try {
+            Shell::run(*m_tools.ffmpeg, withCovers(none), onLine, abort.get_token());
+        } catch (...) {
+            failure = std::current_exception();
+        }
     }
     prober.join();
     if (stop.stop_requested()) throw CancelledError();

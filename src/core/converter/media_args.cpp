@@ -86,6 +86,26 @@ bool holdsCoverStream(Format format) {
     }
 }
 
+std::vector<std::string> coverCodecs(const std::vector<Cover>& covers) {
+    std::vector<std::string> args;
+    // Output picture streams are numbered among those kept.
+    int kept = 0;
+    for (const Cover& cover : covers) {
+        switch (cover.fit) {
+        case CoverFit::asIs:
+            break;
+        case CoverFit::png:
+            args.insert(args.end(), {"-c:v:" + std::to_string(kept), "png"});
+            break;
+        case CoverFit::none:
+            args.insert(args.end(), {"-map", "-0:" + std::to_string(cover.stream)});
+            continue;
+        }
+        ++kept;
+    }
+    return args;
+}
+
 std::vector<std::string> make(Format format, Quality quality) {
     std::vector<std::string> args;
     if (isAudioOnly(format)) {

@@ -8,6 +8,7 @@
 #include "image/image_pdf.h"
 #include "image/iptc_xmp.h"
 #include "image/picture_memory.h"
+#include "image/tiff_exif.h"
 
 #include <algorithm>
 #include <memory>
@@ -78,8 +79,9 @@ VImage wholePicture(const VImage& image, std::stop_token stop) {
     }
 }
 
-// Runs a libvips save into `output`. A failure that is neither a cancellation nor a
-// failed write can only come from decoding the source, which the save drives.
+// Runs a libvips save into `output`, not yet finished. A failure that is neither a
+// cancellation nor a failed write can only come from decoding the source, which the save
+// drives.
 template <typename Save>
 void streamInto(OutputFile& output, const VImage& image, std::stop_token stop, Save save) {
     try {
@@ -91,7 +93,6 @@ void streamInto(OutputFile& output, const VImage& image, std::stop_token stop, S
         throwUnreadableImage();
     }
     if (stop.stop_requested()) throw CancelledError();
-    output.finish();
 }
 
 // Pictures from this size on (a third of a megapixel) have their HEIC file held below
@@ -365,6 +366,9 @@ void ImageConverter::convert(const std::filesystem::path& source, Format format,
         // PNG and TIFF hold grey and 16-bit pictures as they are.
         const bool lossless = format == Format::png || format == Format::tiff;
         streamInto(out, lossless ? decoded.lossless : decoded.image, stop, save);
+        // TIFF keeps the photograph's EXIF data as JPEG does; libvips' saver writes none.
+        if (format == Format::tiff && !decoded.exif.empty()) addExifToTiff(out, decoded.exif);
+        out.finish();
     };
     if (format == Format::jpg) {
         if (!hasOperation("jpegsave_target")) cannotEncode(format);
@@ -373,6 +377,7 @@ void ImageConverter::convert(const std::filesystem::path& source, Format format,
         streamInto(out, photo, stop, [quality](const VImage& image, vips::VTarget target) {
             image.jpegsave_target(target, VImage::option()->set("Q", lossyQuality(quality)));
         });
+        out.finish();
         return;
     }
     if (format == Format::png)

@@ -96,7 +96,9 @@ SourceType sniff(std::string_view head, std::string_view extension) {
 
 // Bytes per pixel each decoder holds while the picture is read (measured, rounded up):
 // libvips reads JPEG, PNG, TIFF, PNM and SVG in strips; WebP, GIF and HEIF are decoded
-// whole into a frame of their own; ImageMagick holds 16-bit samples besides libvips' copy.
+// whole into a frame of their own; LibRaw holds the sensor data, its four-channel working
+// copy and the 16-bit picture at once; ImageMagick holds 16-bit samples besides libvips'
+// copy.
 double decoderBytesPerPixel(SourceType type) {
     switch (type) {
     case SourceType::jpeg:
@@ -114,10 +116,10 @@ double decoderBytesPerPixel(SourceType type) {
     case SourceType::jpeg2000:
     case SourceType::exr:
         return 8;
-    case SourceType::raw:
-        return 10;
     case SourceType::xcf:
         return 12;
+    case SourceType::raw:
+        return 16;
     case SourceType::bmp:
     case SourceType::psd:
     case SourceType::tga:

@@ -103,6 +103,11 @@ void OutputFile::throwWriteFailed() const {
     throw ConvertError::failed(m_failure);
 }
 
+void OutputFile::throwWriteFailed(int error) {
+    if (error != 0) m_errno = error;
+    throwWriteFailed();
+}
+
 bool OutputFile::writeAll(const char* data, std::size_t length) {
     while (length > 0) {
         const ssize_t n = ::write(m_fd, data, length);

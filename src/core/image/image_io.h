@@ -78,6 +78,12 @@ public:
     vips::VTarget target();
     bool failed() const { return m_errno != 0; }
     [[noreturn]] void throwWriteFailed() const;
+    /// Throws the failure text for a write that failed with `error` (0 when unknown).
+    [[noreturn]] void throwWriteFailed(int error);
+
+    /// The open file, readable and writable, for a library that changes what was written
+    /// in place; the file stays this object's.
+    int descriptor() const { return m_fd; }
 
 private:
     static gint64 onTargetWrite(VipsTargetCustom*, const void* data, gint64 length,

@@ -6,6 +6,7 @@
 #include <libraw.h>
 
 #include <memory>
+#include <optional>
 
 namespace lumatra {
 namespace {
@@ -73,7 +74,9 @@ vips::VImage RawDecoder::decode(const std::string& path, std::int64_t fileSize,
                                &dataErrors);
     // The progress handler is asked between stages; the cancel flag is also looked at
     // inside the long loops of a stage.
-    const std::stop_callback cancel(stop, [&raw] { raw->setCancelFlag(); });
+    const auto setCancelFlag = [&raw] { raw->setCancelFlag(); };
+    std::optional<std::stop_callback<decltype(setCancelFlag)>> cancel(std::in_place, stop,
+                                                                      setCancelFlag);
 
     const auto check = [&stop](int status) {
         if (status == LIBRAW_SUCCESS) return;
@@ -94,16 +97,24 @@ vips::VImage RawDecoder::decode(const std::string& path, std::int64_t fileSize,
     check(raw->dcraw_process());
     if (dataErrors > 0) throwUnreadableImage();
     int status = LIBRAW_SUCCESS;
-    const std::unique_ptr<libraw_processed_image_t, ProcessedImageDeleter> image(
+    std::unique_ptr<libraw_processed_image_t, ProcessedImageDeleter> image(
         raw->dcraw_make_mem_image(&status));
     check(status);
+    // The sensor data and LibRaw's four-channel working copy (10 bytes a pixel) go before
+    // the picture is used; the picture itself is what the image reads, not copied.
+    cancel.reset();
+    raw.reset();
     // The memory image is already turned by the camera's recorded orientation.
     if (!image || image->type != LIBRAW_IMAGE_BITMAP || image->colors != 3 || image->bits != 16 ||
         static_cast<std::size_t>(image->width) * image->height * 3 * 2 > image->data_size)
         throwUnreadableImage();
-    VipsImage* out = vips_image_new_from_memory_copy(image->data, image->data_size, image->width,
-                                                     image->height, 3, VIPS_FORMAT_USHORT);
+    VipsImage* out = vips_image_new_from_memory(image->data, image->data_size, image->width,
+                                                image->height, 3, VIPS_FORMAT_USHORT);
     if (!out) throwUnreadableImage();
+    g_signal_connect(out, "close", G_CALLBACK(+[](VipsImage*, libraw_processed_image_t* data) {
+                         LibRaw::dcraw_clear_mem(data);
+                     }),
+                     image.release());
     vips::VImage result(out);
     result.get_image()->Type = VIPS_INTERPRETATION_RGB16;
     return result;

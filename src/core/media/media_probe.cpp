@@ -5,6 +5,7 @@
 #include "tools/unique_fd.h"
 
 extern "C" {
+#include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/log.h>
 }
@@ -87,42 +88,60 @@ private:
     AVFormatContext* m_context = nullptr;
 };
 
+// A source opened for libavformat through its own descriptor: only a regular file is
+// read, and a stop ends the reading.
+class OpenedSource {
+public:
+    OpenedSource(const std::filesystem::path& source, std::stop_token stop)
+        : m_fd(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)),
+          m_io(m_input) {
+        static std::once_flag quiet;
+        std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
+        struct stat info {};
+        if (!m_fd || ::fstat(m_fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return;
+        ::fcntl(m_fd.get(), F_SETFL, ::fcntl(m_fd.get(), F_GETFL) & ~O_NONBLOCK);
+        m_input.fd = m_fd.get();
+        m_input.stop = std::move(stop);
+        m_format.get() = avformat_alloc_context();
+        if (!m_io.get() || !m_format.get()) return;
+        m_format.get()->pb = m_io.get();
+        m_format.get()->flags |= AVFMT_FLAG_CUSTOM_IO;
+        m_format.get()->interrupt_callback = {interrupted, &m_input};
+        // The name lends its extension to the format guess, as it does for ffprobe.
+        m_opened = avformat_open_input(&m_format.get(), source.c_str(), nullptr, nullptr) >= 0;
+    }
+    OpenedSource(const OpenedSource&) = delete;
+    OpenedSource& operator=(const OpenedSource&) = delete;
+
+    /// The container with its header read; null when the source could not be opened.
+    AVFormatContext* container() { return m_opened ? m_format.get() : nullptr; }
+
+private:
+    UniqueFd m_fd;
+    ProbeInput m_input;
+    IoContext m_io;
+    FormatContext m_format;
+    bool m_opened = false;
+};
+
 Converter::Probe probeContainer(const std::filesystem::path& source, std::stop_token stop) {
     using Probe = Converter::Probe;
-    static std::once_flag quiet;
-    std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
-
     Probe unreadable;
     unreadable.readable = false;
-    // Opened without waiting, and only a regular file is read.
-    ProbeInput input;
-    const UniqueFd fd(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    struct stat info {};
-    if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return unreadable;
-    ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
-    input.fd = fd.get();
-    input.stop = stop;
-
-    const IoContext io(input);
-    FormatContext format;
-    format.get() = avformat_alloc_context();
-    if (!io.get() || !format.get()) return unreadable;
-    format.get()->pb = io.get();
-    format.get()->flags |= AVFMT_FLAG_CUSTOM_IO;
-    format.get()->interrupt_callback = {interrupted, &input};
-    // The name lends its extension to the format guess, as it does for ffprobe.
-    if (avformat_open_input(&format.get(), source.c_str(), nullptr, nullptr) < 0) return unreadable;
+    OpenedSource opened(source, std::move(stop));
+    AVFormatContext* const context = opened.container();
+    if (!context) return unreadable;
     // Finding the streams decodes a little of each, as ffprobe does (durations of raw and
     // transport streams come from it); one decoder thread each is plenty for that.
-    std::vector<AVDictionary*> options(format.get()->nb_streams, nullptr);
+    std::vector<AVDictionary*> options(context->nb_streams, nullptr);
     for (auto*& streamOptions : options)
         av_dict_set(&streamOptions, "threads", "1", 0);
-    const int found = avformat_find_stream_info(format.get(), options.data());
+    const int found = avformat_find_stream_info(context, options.data());
     for (auto*& streamOptions : options)
         av_dict_free(&streamOptions);
     if (found < 0) return unreadable;
 
-    const AVFormatContext& container = *format.get();
+    const AVFormatContext& container = *context;
     Probe probe;
     if (container.duration != AV_NOPTS_VALUE) {
         probe.duration = static_cast<double>(container.duration) / AV_TIME_BASE;
@@ -147,10 +166,35 @@ Converter::Probe probeContainer(const std::filesystem::path& source, std::stop_t
     return probe;
 }
 
+// The attached pictures as the container's header lists them. JPEG and PNG go into every
+// container that takes a cover; other pictures (GIF, TIFF, WebP…) only into some, so they
+// are drawn again as PNG, and one no decoder here reads stays behind.
+std::vector<MediaArgs::Cover> coverPictures(const std::filesystem::path& source,
+                                            std::stop_token stop) {
+    OpenedSource opened(source, std::move(stop));
+    const AVFormatContext* const context = opened.container();
+    std::vector<MediaArgs::Cover> covers;
+    if (!context) return covers;
+    for (unsigned i = 0; i < context->nb_streams; ++i) {
+        const AVStream& stream = *context->streams[i];
+        if (stream.codecpar->codec_type != AVMEDIA_TYPE_VIDEO ||
+            !(stream.disposition & AV_DISPOSITION_ATTACHED_PIC))
+            continue;
+        const AVCodecID codec = stream.codecpar->codec_id;
+        auto fit = MediaArgs::CoverFit::png;
+        if (codec == AV_CODEC_ID_MJPEG || codec == AV_CODEC_ID_PNG)
+            fit = MediaArgs::CoverFit::asIs;
+        else if (!avcodec_find_decoder(codec))
+            fit = MediaArgs::CoverFit::none;
+        covers.push_back({static_cast<int>(i), fit});
+    }
+    return covers;
+}
+
 } // namespace
 } // namespace lumatra
 
 extern "C" const lumatra::MediaFamily* lumatra_media_family() {
-    static const lumatra::MediaFamily family{&lumatra::probeContainer};
+    static const lumatra::MediaFamily family{&lumatra::probeContainer, &lumatra::coverPictures};
     return &family;
 }

@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <map>
 #include <vector>
 
 namespace lumatra {
@@ -124,13 +125,61 @@ poppler::rectf upright(const poppler::rectf& r, int rotation) {
     }
 }
 
+// Widths of characters within 2 % of each other.
+bool sameWidth(double a, double b) {
+    return std::abs(a - b) <= 0.02 * std::max(a, b);
+}
+
+// The width of every character set in a font of fixed pitch (Courier, DejaVu Sans
+// Mono…) on a page, by the font's name and size: the one width nearly all of its
+// characters have. Fonts of varying widths are not listed.
+using FixedPitches = std::map<std::pair<std::string, double>, double>;
+
+FixedPitches fixedPitches(const std::vector<poppler::text_box>& boxes,
+                          const std::vector<std::u32string>& words) {
+    std::map<std::pair<std::string, double>, std::vector<double>> widths;
+    for (std::size_t i = 0; i < boxes.size(); ++i) {
+        const poppler::text_box& box = boxes[i];
+        if (!box.has_font_info()) continue;
+        auto& found = widths[{box.get_font_name(), box.get_font_size()}];
+        for (std::size_t c = 0; c < words[i].size(); ++c) {
+            const double width = upright(box.char_bbox(c), box.rotation()).width();
+            if (width > 0) found.push_back(width);
+        }
+    }
+    FixedPitches pitches;
+    for (auto& [font, found] : widths) {
+        if (found.size() < 6) continue;
+        std::sort(found.begin(), found.end());
+        // The largest group of widths within 2 % of the group's smallest.
+        std::size_t best = 0;
+        std::size_t bestCount = 0;
+        for (std::size_t first = 0, last = 0; first < found.size(); ++first) {
+            while (last < found.size() && found[last] <= found[first] * 1.02)
+                ++last;
+            if (last - first > bestCount) {
+                best = first;
+                bestCount = last - first;
+            }
+        }
+        if (bestCount * 5 >= found.size() * 4) pitches[font] = found[best];
+    }
+    return pitches;
+}
+
+bool isAlef(char32_t c) {
+    return c == U'\u0627' || c == U'\u0622' || c == U'\u0623' || c == U'\u0625';
+}
+
 // A line holding right-to-left text, in reading order. A word whose characters all got
 // the same width is text the producer attached in reading order (poppler spreads such
-// text evenly over what it covers); any other word with right-to-left letters is read
-// glyph by glyph, as drawn.
+// text evenly over what it covers), unless that width is the pitch of a fixed-pitch
+// font; any other word with right-to-left letters is read glyph by glyph, as drawn. The
+// characters one glyph stands for (a lam-alef ligature, a letter with its vowel mark)
+// are spread evenly over it the same way, and stay together in their order.
 void appendReadingOrder(AttributedText& text, const std::vector<poppler::text_box>& boxes,
                         const std::vector<poppler::rectf>& areas,
-                        const std::vector<std::u32string>& words,
+                        const std::vector<std::u32string>& words, const FixedPitches& pitches,
                         const std::vector<std::size_t>& line, bool rightToLeftLine) {
     std::vector<VisualOrder::Piece> pieces;
     double height = 0;
@@ -139,12 +188,21 @@ void appendReadingOrder(AttributedText& text, const std::vector<poppler::text_bo
         const int rotation = box.rotation();
         const std::u32string& word = words[i];
         height = std::max(height, areas[i].bottom() - areas[i].top());
+        const auto glyph = [&](std::size_t c) { return upright(box.char_bbox(c), rotation); };
+        // In a font of fixed pitch, a character as wide as the pitch is a glyph of its own.
+        const auto pitch = box.has_font_info()
+                               ? pitches.find({box.get_font_name(), box.get_font_size()})
+                               : pitches.end();
+        const auto wholeGlyph = [&](double width) {
+            return pitch != pitches.end() && sameWidth(width, pitch->second);
+        };
         bool asGiven = !std::any_of(word.begin(), word.end(), VisualOrder::isRightToLeft);
         if (!asGiven && word.size() >= 2) {
-            const double width = upright(box.char_bbox(0), rotation).width();
+            const double width = glyph(0).width();
             asGiven = width > 0;
             for (std::size_t c = 1; c < word.size() && asGiven; ++c)
-                asGiven = std::abs(upright(box.char_bbox(c), rotation).width() - width) < 0.01;
+                asGiven = std::abs(glyph(c).width() - width) < 0.01;
+            if (asGiven && wholeGlyph(width)) asGiven = false;
         }
         // Glyph boxes stand for the characters only when there is one for each: poppler
         // answers an empty box past the last glyph.
@@ -156,8 +214,21 @@ void appendReadingOrder(AttributedText& text, const std::vector<poppler::text_bo
             continue;
         }
         for (std::size_t c = 0; c < word.size(); ++c) {
-            const poppler::rectf glyph = upright(box.char_bbox(c), rotation);
-            pieces.push_back({std::u32string(1, word[c]), glyph.left(), glyph.right(), i});
+            const poppler::rectf drawn = glyph(c);
+            if (c > 0) {
+                const poppler::rectf before = glyph(c - 1);
+                const bool spread = sameWidth(drawn.width(), before.width()) &&
+                                    !wholeGlyph(drawn.width()) &&
+                                    std::abs(drawn.left() - before.right()) < 0.02 * drawn.width();
+                const bool follows = g_unichar_ismark(static_cast<gunichar>(word[c])) ||
+                                     (isAlef(word[c]) && word[c - 1] == U'\u0644');
+                if (spread && follows) {
+                    pieces.back().text += word[c];
+                    pieces.back().right = drawn.right();
+                    continue;
+                }
+            }
+            pieces.push_back({std::u32string(1, word[c]), drawn.left(), drawn.right(), i});
         }
     }
     for (const VisualOrder::Token& token :
@@ -383,6 +454,10 @@ AttributedText PdfDocument::pageAttributedText(int index, bool paragraphs) const
     for (const poppler::text_box& box : boxes)
         words.push_back(codePoints(box.text()));
 
+    const bool anyRightToLeft = std::any_of(words.begin(), words.end(), [](const auto& word) {
+        return std::any_of(word.begin(), word.end(), VisualOrder::isRightToLeft);
+    });
+    const FixedPitches pitches = anyRightToLeft ? fixedPitches(boxes, words) : FixedPitches();
     const std::vector<LineJoin> joins =
         paragraphs ? lineJoins(areas, words, lines) : std::vector<LineJoin>(lines.size());
     for (std::size_t l = 0; l < lines.size(); ++l) {
@@ -400,7 +475,7 @@ AttributedText PdfDocument::pageAttributedText(int index, bool paragraphs) const
                     ++leftToRight;
             }
         if (rightToLeft > 0) {
-            appendReadingOrder(text, boxes, areas, words, line, rightToLeft > leftToRight);
+            appendReadingOrder(text, boxes, areas, words, pitches, line, rightToLeft > leftToRight);
             continue;
         }
         CharacterStyle previous;

@@ -5,6 +5,7 @@
 #include <glib.h>
 
 #include <algorithm>
+#include <cmath>
 
 namespace lumatra::VisualOrder {
 namespace {
@@ -88,6 +89,9 @@ std::vector<Token> logicalLine(std::vector<Piece> pieces, bool rightToLeft, doub
                      [](const Piece& a, const Piece& b) { return a.left < b.left; });
     for (const Piece& mark : marks) {
         const double middle = (mark.left + mark.right) / 2;
+        // A right-to-left shaper draws a mark from its base's left edge, shifted over it;
+        // one that lies over no glyph goes to the glyph whose left edge is nearest.
+        const bool fromLeftEdge = isRightToLeft(mark.text.front());
         std::size_t best = 0;
         double bestDistance = -1;
         for (std::size_t i = 0; i < bases.size(); ++i) {
@@ -99,7 +103,15 @@ std::vector<Token> logicalLine(std::vector<Piece> pieces, bool rightToLeft, doub
                 bestDistance = distance;
             }
         }
+        if (bestDistance > 0 && fromLeftEdge) {
+            for (std::size_t i = 0; i < bases.size(); ++i)
+                if (std::abs(bases[i].left - mark.left) < std::abs(bases[best].left - mark.left))
+                    best = i;
+        }
+        // The mark's room belongs to its glyph: no gap opens beside it.
         bases[best].text += mark.text;
+        bases[best].left = std::min(bases[best].left, mark.left);
+        bases[best].right = std::max(bases[best].right, mark.right);
     }
 
     // Left to right as drawn, spaces where the gaps are.

@@ -39,7 +39,8 @@ struct Token {
 };
 
 /// The line made of `pieces` (in any order), in reading order. Combining marks drawn
-/// on their own join the piece they sit on; pieces further apart than `spaceGap` are
+/// on their own join the piece they sit on (a right-to-left mark that sits on none, the
+/// piece whose left edge is nearest its own); pieces further apart than `spaceGap` are
 /// separated by a space. In a right-to-left paragraph (`rightToLeft`) the whole line
 /// reads from the right, runs of left-to-right text and numbers from their left; in a
 /// left-to-right one only the runs of right-to-left text are turned.

@@ -155,6 +155,19 @@ TEST_F(MediaRoute, SongsKeepTheirCoverAndTags) {
                            "track=7",
                            "-metadata",
                            "title=Песня"});
+    // A GIF cover, which MP4 and FLAC refuse to hold, goes in as PNG; JPEG as it is.
+    test::makeMedia(*s_dir / "gif-cover.mp3",
+                    {"-i", song.string(), "-f", "lavfi", "-i", "testsrc=s=64x64:d=1", "-map", "0:a",
+                     "-map", "1:v", "-frames:v", "1", "-c:v", "gif", "-disposition:v",
+                     "attached_pic", "-map_metadata", "0"});
+    // A cover that cannot be read stays behind; the song converts.
+    test::makeMedia(*s_dir / "damaged-cover.mp3",
+                    {"-i", song.string(), "-f", "lavfi", "-i", "testsrc=s=64x64:d=1", "-map", "0:a",
+                     "-map", "1:v", "-frames:v", "1", "-c:v", "tiff", "-disposition:v",
+                     "attached_pic", "-map_metadata", "0"});
+    std::string damaged = test::readFile(*s_dir / "damaged-cover.mp3");
+    damaged.replace(damaged.find(std::string("II*\0", 4)) + 4, 32, 32, '\xEE');
+    test::writeFile(*s_dir / "damaged-cover.mp3", damaged);
     struct Expect {
         Format format;
         bool cover;
@@ -162,37 +175,51 @@ TEST_F(MediaRoute, SongsKeepTheirCoverAndTags) {
     const Expect expects[] = {{Format::mp3, true},  {Format::m4a, true}, {Format::alac, true},
                               {Format::flac, true}, {Format::ogg, true}, {Format::opus, true},
                               {Format::aiff, true}, {Format::wav, false}};
-    for (const auto& expect : expects) {
-        SCOPED_TRACE(rawValue(expect.format));
-        const auto out = convert("song.flac", expect.format, Quality::small).output;
-        EXPECT_EQ(streamsOf(out), expect.cover ? "audio,0\nvideo,1\n" : "audio,0\n");
-        // Tags of the file and of its sound, whatever case the container gives names.
-        const std::string tags =
-            test::runProgram({"ffprobe", "-v", "error", "-show_entries", "format_tags:stream_tags",
-                              "-of", "default=nw=1", out.string()})
-                .out;
-        const auto tag = [&](const std::string& name) {
-            for (std::size_t at = 0; at < tags.size();) {
-                const std::size_t end = std::min(tags.find('\n', at), tags.size());
-                const std::string line = tags.substr(at, end - at);
-                const std::size_t equals = line.find('=');
-                std::string key = line.substr(0, equals);
-                for (char& c : key)
-                    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-                if (equals != std::string::npos && key == "tag:" + name)
-                    return line.substr(equals + 1);
-                at = end + 1;
+    for (const auto& [source, coverCodec] :
+         {std::pair{"song.flac", "mjpeg"}, std::pair{"gif-cover.mp3", "png"},
+          std::pair{"damaged-cover.mp3", ""}})
+        for (const auto& expect : expects) {
+            // The other sources go to the targets that take a cover, the damaged one to
+            // one of each way a cover is written.
+            const bool damagedOnes = expect.format == Format::mp3 || expect.format == Format::m4a ||
+                                     expect.format == Format::ogg;
+            if ((source != std::string("song.flac") && !expect.cover) ||
+                (!*coverCodec && !damagedOnes))
+                continue;
+            SCOPED_TRACE(std::string(source) + " → " + std::string(rawValue(expect.format)));
+            const auto out = convert(source, expect.format, Quality::small).output;
+            const bool cover = expect.cover && *coverCodec;
+            EXPECT_EQ(streamsOf(out), cover ? "audio,0\nvideo,1\n" : "audio,0\n");
+            if (cover) {
+                EXPECT_EQ(test::probeField(out, "v", "codec_name"), coverCodec);
             }
-            return std::string();
-        };
-        EXPECT_EQ(tag("artist"), "Артист");
-        EXPECT_EQ(tag("album"), "Альбом");
-        EXPECT_EQ(tag("title"), "Песня");
-        EXPECT_TRUE(tag("track").starts_with("7"));
-        if (expect.format != Format::wav) {
-            EXPECT_TRUE(tag("date").starts_with("2021"));
+            // Tags of the file and of its sound, whatever case the container gives names.
+            const std::string tags =
+                test::runProgram({"ffprobe", "-v", "error", "-show_entries",
+                                  "format_tags:stream_tags", "-of", "default=nw=1", out.string()})
+                    .out;
+            const auto tag = [&](const std::string& name) {
+                for (std::size_t at = 0; at < tags.size();) {
+                    const std::size_t end = std::min(tags.find('\n', at), tags.size());
+                    const std::string line = tags.substr(at, end - at);
+                    const std::size_t equals = line.find('=');
+                    std::string key = line.substr(0, equals);
+                    for (char& c : key)
+                        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                    if (equals != std::string::npos && key == "tag:" + name)
+                        return line.substr(equals + 1);
+                    at = end + 1;
+                }
+                return std::string();
+            };
+            EXPECT_EQ(tag("artist"), "Артист");
+            EXPECT_EQ(tag("album"), "Альбом");
+            EXPECT_EQ(tag("title"), "Песня");
+            EXPECT_TRUE(tag("track").starts_with("7"));
+            if (expect.format != Format::wav) {
+                EXPECT_TRUE(tag("date").starts_with("2021"));
+            }
         }
-    }
     // A film's picture track is no cover.
     for (const Format format : {Format::mp3, Format::ogg})
         EXPECT_EQ(streamsOf(convert("clip.mkv", format, Quality::small).output), "audio,0\n");

@@ -1,5 +1,6 @@
 // A photograph's description (IPTC), wherever the source keeps it, reaches HEIC and AVIF
-// as the XMP that photo software reads, read back here by exiftool.
+// as the XMP that photo software reads, and its camera data (EXIF) reaches TIFF as it
+// reaches JPEG; read back here by exiftool.
 #include "image/image_converter.h"
 #include "support/fixtures.h"
 #include "support/image_fixtures.h"
@@ -174,6 +175,55 @@ TEST(ImageMetadata, IptcReachesHeicAndAvifAsXmpWhereverTheSourceKeepsIt) {
     EXPECT_EQ(iptc, (std::map<std::string, std::string>{{"IPTC:City", "Санкт-Петербург"},
                                                         {"IPTC:Keywords", "закат, река"},
                                                         {"IPTC:By-line", "Анна Петрова"}}));
+}
+
+TEST(ImageMetadata, TiffKeepsTheCameraDataJpegKeeps) {
+    ScratchDir dir;
+    const std::vector<std::string> tags{"IFD0:Make",           "IFD0:Model",
+                                        "IFD0:Orientation",    "IFD0:Artist",
+                                        "IFD0:ModifyDate",     "ExifIFD:ExposureTime",
+                                        "ExifIFD:FNumber",     "ExifIFD:ISO",
+                                        "ExifIFD:FocalLength", "ExifIFD:DateTimeOriginal",
+                                        "ExifIFD:UserComment", "ExifIFD:ExifVersion",
+                                        "GPS:GPSLatitudeRef",  "GPS:GPSLatitude"};
+    // Cameras write either byte order; the picture is stored turned.
+    for (const std::string order : {"II", "MM"}) {
+        SCOPED_TRACE(order);
+        const auto source = dir / (order + ".jpg");
+        test::markedPicture(60, 40, false).jpegsave(source.c_str());
+        const auto tagged = runProgram({"exiftool",
+                                        "-q",
+                                        "-overwrite_original",
+                                        "-exif:all=",
+                                        "-ExifByteOrder=" + order,
+                                        "-Orientation#=6",
+                                        "-Make=Canon",
+                                        "-Model=EOS 5D",
+                                        "-Artist=Анна",
+                                        "-ModifyDate=2021:06:22 08:00:00",
+                                        "-DateTimeOriginal=2021:06:21 22:30:00",
+                                        "-ExposureTime=1/200",
+                                        "-FNumber=2.8",
+                                        "-ISO=400",
+                                        "-FocalLength=50",
+                                        "-UserComment=Белые ночи",
+                                        "-ExifVersion=0230",
+                                        "-GPSLatitude=55.75",
+                                        "-GPSLatitudeRef=N",
+                                        source.string()});
+        ASSERT_EQ(tagged.status, 0) << tagged.err;
+        const auto jpeg = dir / (order + " out.jpg");
+        const auto tiff = dir / (order + " out.tiff");
+        ImageConverter::convert(source, Format::jpg, Quality::best, jpeg);
+        ImageConverter::convert(source, Format::tiff, Quality::best, tiff);
+        const auto kept = exiftoolTags(jpeg, tags);
+        EXPECT_EQ(kept.size(), tags.size());
+        EXPECT_EQ(kept.at("IFD0:Orientation"), "Horizontal (normal)");
+        EXPECT_EQ(exiftoolTags(tiff, tags), kept);
+        const VImage upright = VImage::new_from_file(tiff.c_str());
+        EXPECT_EQ(upright.width(), 40);
+        EXPECT_EQ(upright.height(), 60);
+    }
 }
 
 } // namespace

@@ -27,10 +27,25 @@ struct SamplePage {
     std::string content = {}; // the page's content stream as it stands, when set
 };
 
+/// Besides /F1 (Helvetica), pages may draw Arabic with /F2 (Courier: every code 600 units
+/// wide) and /F3 (Helvetica with the widths below), whose codes stand for these letters:
+/// A ح, B the vowel mark fatha, C ب, D ي, E ل, F ا, G س, H م, I the ligature لا, space.
+inline const std::string arabicCodes =
+    "/CIDInit /ProcSet findresource begin 12 dict begin begincmap /CMapName /Arabic def "
+    "1 begincodespacerange <00> <FF> endcodespacerange 10 beginbfchar <20> <0020> "
+    "<41> <062D> <42> <064E> <43> <0628> <44> <064A> <45> <0644> <46> <0627> <47> <0633> "
+    "<48> <0645> <49> <06440627> endbfchar endcmap CMapName currentdict /CMap defineresource "
+    "pop end end";
+
 /// A PDF with the given pages, in plain uncompressed PDF 1.4.
 inline std::string samplePdf(const std::vector<SamplePage>& pages) {
     std::vector<std::string> objects;
     const int pagesFirst = 4; // 1 catalog, 2 page tree, 3 font, then page and content pairs
+    // The Arabic fonts and their code map follow the pages.
+    const std::string arabic = std::to_string(pagesFirst + 2 * pages.size());
+    const std::string fonts = "/F1 3 0 R /F2 " + arabic + " 0 R /F3 " +
+                              std::to_string(pagesFirst + 2 * pages.size() + 1) + " 0 R";
+    const std::string codes = std::to_string(pagesFirst + 2 * pages.size() + 2) + " 0 R";
     std::string kids;
     for (std::size_t i = 0; i < pages.size(); ++i)
         kids += std::to_string(pagesFirst + 2 * i) + " 0 R ";
@@ -46,9 +61,8 @@ inline std::string samplePdf(const std::vector<SamplePage>& pages) {
             box += " /CropBox [0 0 " + std::to_string(page.cropWidth) + " " +
                    std::to_string(page.cropHeight) + "]";
         objects.push_back("<< /Type /Page /Parent 2 0 R " + box + " /Rotate " +
-                          std::to_string(page.rotate) +
-                          " /Resources << /Font << /F1 3 0 R >> >> /Contents " +
-                          std::to_string(pagesFirst + 2 * i + 1) + " 0 R >>");
+                          std::to_string(page.rotate) + " /Resources << /Font << " + fonts +
+                          " >> >> /Contents " + std::to_string(pagesFirst + 2 * i + 1) + " 0 R >>");
         const std::string content = !page.content.empty() ? page.content
                                     : page.text.empty()
                                         ? "0.2 0.4 0.8 rg 10 10 50 50 re f"
@@ -56,6 +70,12 @@ inline std::string samplePdf(const std::vector<SamplePage>& pages) {
         objects.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" +
                           content + "\nendstream");
     }
+    objects.push_back("<< /Type /Font /Subtype /Type1 /BaseFont /Courier /ToUnicode " + codes +
+                      " >>");
+    objects.push_back("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /ToUnicode " + codes +
+                      " /FirstChar 65 /LastChar 68 /Widths [700 150 450 600] >>");
+    objects.push_back("<< /Length " + std::to_string(arabicCodes.size()) + " >>\nstream\n" +
+                      arabicCodes + "\nendstream");
     std::string pdf = "%PDF-1.4\n";
     std::vector<std::size_t> offsets;
     for (std::size_t i = 0; i < objects.size(); ++i) {

@@ -341,6 +341,13 @@ TEST_F(PdfSourceTest, RightToLeftTextComesOutInReadingOrder) {
                    " >> BDC (ghijk) Tj EMC ( ) Tj /Span << /ActualText " + pdfHexText(u"حَبيبي") +
                    " >> BDC (abcdef) Tj EMC ET";
     const auto attached = pdf("attached.pdf", {page});
+    // Drawn in one string as it shows, in a font of fixed pitch: the letters and the vowel
+    // mark as wide as each other (the ligature لا halved); and with a narrow mark drawn
+    // just before its letter, as LibreOffice draws one.
+    SamplePage fixedPitch;
+    fixedPitch.content = "BT /F2 24 Tf 10 100 Td (HIGEF DCDCAB) Tj ET";
+    SamplePage narrowMark;
+    narrowMark.content = "BT /F3 24 Tf 20 100 Td (DCDCBA) Tj ET";
     struct Case {
         std::filesystem::path source;
         std::string text;
@@ -348,12 +355,23 @@ TEST_F(PdfSourceTest, RightToLeftTextComesOutInReadingOrder) {
         {drawn("arabic.pdf", "حَبيبي"), "حَبيبي"},
         {drawn("mixed.pdf", "Hello حَبيبي world"), "Hello حَبيبي world"},
         {attached, "حَبيبي مرحبا"},
+        {pdf("fixed.pdf", {fixedPitch}), "حَبيبي السلام"},
+        {pdf("mark.pdf", {narrowMark}), "حَبيبي"},
     };
-    // Pages turned by a quarter, half and three quarters read the same.
     std::vector<Case> all(std::begin(cases), std::end(cases));
+    // Text set turned on an upright page: a quarter, half and three quarters.
+    for (const auto& [name, matrix] :
+         {std::pair{"set90", "0 1 -1 0 100 10"}, std::pair{"set180", "-1 0 0 -1 190 200"},
+          std::pair{"set270", "0 -1 1 0 100 290"}}) {
+        SamplePage turnedText;
+        turnedText.content = std::string("BT /F2 24 Tf ") + matrix + " Tm (HIGEF DCDCAB) Tj ET";
+        all.push_back({pdf(std::string(name) + ".pdf", {turnedText}), "حَبيبي السلام"});
+    }
+    // Pages turned by a quarter, half and three quarters read the same.
     for (const char* turn : {"90", "180", "270"}) {
         for (const auto& [name, text] :
-             {std::pair{"mixed", "Hello حَبيبي world"}, std::pair{"arabic", "حَبيبي"}}) {
+             {std::pair{"mixed", "Hello حَبيبي world"}, std::pair{"arabic", "حَبيبي"},
+              std::pair{"fixed", "حَبيبي السلام"}, std::pair{"mark", "حَبيبي"}}) {
             const auto turned = m_dir / (name + std::string(turn) + ".pdf");
             ASSERT_EQ(
                 test::runProgram({"qpdf", std::string("--rotate=+") + turn,
