@@ -15,25 +15,6 @@
 namespace lumatra {
 namespace {
 
-TEST(Job, IsMadeOnlyForNamesWithAKindAndADefaultTarget) {
-    EXPECT_EQ(Job::make("/nowhere/notes.xyz"), nullptr);
-    EXPECT_EQ(Job::make("/nowhere/folder"), nullptr);
-
-    auto job = Job::make("/nowhere/Photo.JPEG");
-    ASSERT_NE(job, nullptr);
-    EXPECT_EQ(job->kind(), Kind::image);
-    EXPECT_EQ(job->target(), Format::png);
-    EXPECT_EQ(job->targets().size(), 10u);
-    EXPECT_EQ(job->status(), Job::Status::Ready);
-    EXPECT_EQ(job->sourceText(), QStringLiteral("JPEG · 0 байт")); // the file is missing
-    EXPECT_EQ(job->fileName(), QStringLiteral("Photo.JPEG"));
-    EXPECT_EQ(job->url(), QUrl::fromLocalFile(QStringLiteral("/nowhere/Photo.JPEG")));
-
-    // The same file twice makes two distinct jobs.
-    auto again = Job::make("/nowhere/Photo.JPEG");
-    EXPECT_NE(again->id(), job->id());
-}
-
 TEST(Job, ChoosingATargetPutsAFinishedJobBackToReady) {
     auto job = Job::make("/nowhere/song.wav");
     ASSERT_NE(job, nullptr);

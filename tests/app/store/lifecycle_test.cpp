@@ -1,6 +1,6 @@
-// Quitting: an idle queue quits without a question; a running one asks, "Остаться"
-// leaves it converting, and "Выйти" ends the program only once every conversion's
-// program is gone and its unfinished output removed.
+// Quitting: an idle queue quits without a question; a running one asks, and "Выйти"
+// ends the program only once every conversion's program is gone and its unfinished
+// output removed.
 
 #include "store/lifecycle.h"
 #include "store_fixture.h"
@@ -13,43 +13,7 @@ namespace {
 using namespace lumatra::test;
 namespace fs = std::filesystem;
 
-TEST(Lifecycle, AnIdleQueueQuitsAtOnceAndStayingKeepsABatchConverting) {
-    ScratchDir dir;
-    makeClip(dir / "clip.mkv", 3, true);
-    makeTone(dir / "a.wav");
-    auto store = freshStore();
-    store->add(std::vector<fs::path>{dir / "clip.mkv", dir / "a.wav"});
-    {
-        // Quitting closes the window, which asks again: it may close, and nothing is asked.
-        Lifecycle idle(*store);
-        int quits = 0;
-        idle.setQuitAction([&] { ++quits; });
-        QSignalSpy asked(&idle, &Lifecycle::confirmationNeeded);
-        EXPECT_TRUE(idle.requestQuit());
-        EXPECT_TRUE(idle.requestQuit());
-        EXPECT_EQ(quits, 1);
-        EXPECT_EQ(asked.count(), 0);
-        EXPECT_EQ(statuses(*store), std::vector<Job::Status>(2, Job::Status::Ready));
-    }
-
-    Lifecycle lifecycle(*store);
-    int quits = 0;
-    lifecycle.setQuitAction([&] { ++quits; });
-    QSignalSpy asked(&lifecycle, &Lifecycle::confirmationNeeded);
-    store->convertAll();
-    ASSERT_TRUE(waitFor([&] { return store->jobs()->at(0)->status() == Job::Status::Running; }));
-    EXPECT_FALSE(lifecycle.requestQuit());
-    EXPECT_EQ(asked.count(), 1);
-    // "Остаться" does nothing: the conversions go on to their end.
-    ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }));
-    EXPECT_EQ(statuses(*store), std::vector<Job::Status>(2, Job::Status::Done));
-    EXPECT_EQ(quits, 0);
-    EXPECT_FALSE(lifecycle.isQuitting());
-    EXPECT_TRUE(lifecycle.requestQuit());
-    EXPECT_EQ(asked.count(), 1);
-}
-
-TEST(Lifecycle, LeavingDuringABatchStopsItCompletelyBeforeTheProgramEnds) {
+TEST(Lifecycle, IdleItQuitsAtOnceDuringABatchOnlyOnceEverythingStopped) {
     ScratchDir dir;
     for (const char* name : {"a.wav", "b.wav"})
         makeTone(dir / name, 60);
@@ -61,6 +25,18 @@ TEST(Lifecycle, LeavingDuringABatchStopsItCompletelyBeforeTheProgramEnds) {
     store->convertAll();
     ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }));
     store->add(std::vector<fs::path>{dir / "a.wav", dir / "b.wav", dir / "c.wav"});
+    {
+        // Idle, it quits at once; quitting closes the window, which asks again: it may
+        // close, and nothing is asked.
+        Lifecycle idle(*store);
+        int quits = 0;
+        idle.setQuitAction([&] { ++quits; });
+        QSignalSpy asked(&idle, &Lifecycle::confirmationNeeded);
+        EXPECT_TRUE(idle.requestQuit());
+        EXPECT_TRUE(idle.requestQuit());
+        EXPECT_EQ(quits, 1);
+        EXPECT_EQ(asked.count(), 0);
+    }
 
     Lifecycle lifecycle(*store);
     std::multiset<std::string> childrenAtQuit{"none yet"};
@@ -72,10 +48,13 @@ TEST(Lifecycle, LeavingDuringABatchStopsItCompletelyBeforeTheProgramEnds) {
         scratchAtQuit = hasScratchItems(dir.path());
     });
     QSignalSpy sounds(store.get(), &Store::batchFinished);
+    QSignalSpy asked(&lifecycle, &Lifecycle::confirmationNeeded);
 
     store->convertAll();
     ASSERT_TRUE(waitFor([&] { return encoders() == 2; }));
-    EXPECT_FALSE(lifecycle.requestQuit());
+    EXPECT_FALSE(lifecycle.requestQuit()); // asks; "Остаться" would change nothing
+    EXPECT_EQ(asked.count(), 1);
+    EXPECT_EQ(quits, 0);
     lifecycle.quitAfterStopping(); // "Выйти"
     EXPECT_TRUE(lifecycle.isQuitting());
     EXPECT_EQ(store->jobs()->at(3)->status(), Job::Status::Ready);
