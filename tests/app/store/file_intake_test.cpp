@@ -1,11 +1,14 @@
 // Adding files and folders to the store: folders listed one level deep in a file
 // manager's order, files already active refused, the user's last choice of a kind
-// carried over to new files, and the notice of what was skipped.
+// carried over to new files (never a file's own format), and the notice of what was
+// skipped.
 
 #include "store_fixture.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
+
+#include <tuple>
 
 namespace lumatra {
 namespace {
@@ -13,35 +16,32 @@ namespace {
 using namespace lumatra::test;
 namespace fs = std::filesystem;
 
-TEST(FileIntake, ExpandsFoldersOneLevelInFileManagerOrder) {
+TEST(FileIntake, ExpandsFoldersOneLevelAndTakesAPackageAsOneFile) {
+    // The file manager's order and what is no job are the window's drop test; here the
+    // hidden, the package and the spellings of a path.
     ScratchDir dir;
     const fs::path folder = dir / "in";
-    fs::create_directories(folder / "sub");
     fs::create_directories(folder / "Notes.rtfd");
     writeFile(folder / "Notes.rtfd" / "TXT.rtf", "{\\rtf1 hi}");
-    for (const char* name :
-         {"file10.wav", "file2.wav", "File1.json", ".hidden.wav", "readme.xyz", "sub/inner.wav"})
+    for (const char* name : {"B.wav", "a.json", ".hidden.wav"})
         writeFile(folder / name, "x");
 
     auto store = freshStore();
     QAbstractItemModelTester tester(store->jobs(),
                                     QAbstractItemModelTester::FailureReportingMode::Warning);
     QSignalSpy inserted(store->jobs(), &QAbstractItemModel::rowsInserted);
-
-    // Missing paths vanish uncounted; the subfolder and the unknown file are refused.
-    const int refused = store->add(std::vector<fs::path>{folder, dir / "missing.wav"});
-    EXPECT_EQ(refused, 2);
-    EXPECT_EQ(fileNames(*store),
-              (std::vector<std::string>{"File1.json", "file2.wav", "file10.wav", "Notes.rtfd"}));
+    // Missing paths vanish uncounted.
+    EXPECT_EQ(store->add(std::vector<fs::path>{folder, dir / "missing.wav"}), 0);
+    EXPECT_EQ(fileNames(*store), (std::vector<std::string>{"a.json", "B.wav", "Notes.rtfd"}));
     EXPECT_EQ(inserted.count(), 1); // one insertion for the whole folder
-    EXPECT_EQ(store->jobs()->at(3)->kind(), Kind::document);
+    EXPECT_EQ(store->jobs()->at(2)->kind(), Kind::document);
 
     // A package folder named on its own is one document, and a relative or untidy
     // spelling of a listed file is the same file.
     auto other = freshStore();
     EXPECT_EQ(other->addPaths({QString::fromStdString((folder / "Notes.rtfd").string() + "/")}), 0);
     EXPECT_EQ(fileNames(*other), std::vector<std::string>{"Notes.rtfd"});
-    EXPECT_EQ(other->add(std::vector<fs::path>{folder / "sub" / ".." / "Notes.rtfd"}), 1);
+    EXPECT_EQ(other->add(std::vector<fs::path>{folder / "x" / ".." / "Notes.rtfd"}), 1);
 }
 
 TEST(FileIntake, RefusesFilesThatAreStillActiveOnly) {
@@ -63,75 +63,55 @@ TEST(FileIntake, RefusesFilesThatAreStillActiveOnly) {
     EXPECT_NE(store->jobs()->at(1)->id(), first->id());
 }
 
-TEST(FileIntake, CarriesTheLastReadyChoiceOfAKindOver) {
-    ScratchDir dir;
-    for (const char* name : {"a.png", "b.heic", "c.jpg", "d.webp", "e.png", "tone.wav"})
-        writeFile(dir / name, "x");
+// Two drops, "a.png=avif / e.heic c.jpg": a file's "=format" is the user's pick in its
+// row's menu, and a "!" ends the first drop with its jobs queued (no longer ready).
+std::vector<Format> targetsAfter(const fs::path& dir, const QString& drops) {
     auto store = freshStore();
-    store->add(std::vector<fs::path>{dir / "a.png"});
-    store->jobs()->at(0)->setTargetName(QStringLiteral("avif")); // the row's menu
-
-    store->add(std::vector<fs::path>{dir / "b.heic", dir / "c.jpg", dir / "tone.wav"});
-    EXPECT_EQ(store->jobs()->at(1)->target(), Format::avif);
-    EXPECT_EQ(store->jobs()->at(2)->target(), Format::avif);
-    EXPECT_EQ(store->jobs()->at(3)->target(), Format::mp3); // other kinds are untouched
-
-    // The last ready job of the kind decides; a choice a file cannot make is not carried.
-    store->jobs()->at(2)->choose(Format::png);
-    store->add(std::vector<fs::path>{dir / "d.webp"});
-    EXPECT_EQ(store->jobs()->at(4)->target(), Format::png);
-    ScratchDir docs;
-    for (const char* name : {"r.pdf", "n.md", "letter.docx", "s.pdf", "memo.docx"})
-        writeFile(docs / name, "x");
-    store->add(std::vector<fs::path>{docs / "r.pdf"});
-    store->jobs()->at(5)->choose(Format::png);
-    store->add(std::vector<fs::path>{docs / "n.md"});
-    EXPECT_EQ(store->jobs()->at(6)->target(), Format::pdf);
-
-    // Another type's default is no choice: a letter after a PDF (default TXT) gets PDF,
-    // in one drop as in two; a format the user picked on the PDF does travel.
-    for (const auto& order :
-         {std::vector<const char*>{"s.pdf", "letter.docx"}, std::vector<const char*>{"s.pdf"}}) {
-        auto fresh = freshStore();
+    for (const QString& drop : drops.split(QLatin1Char('/'))) {
+        const int start = store->jobs()->count();
+        std::vector<std::pair<int, QString>> picks;
         std::vector<fs::path> paths;
-        for (const char* name : order)
-            paths.push_back(docs / name);
-        fresh->add(paths);
-        fresh->add(std::vector<fs::path>{docs / "memo.docx"});
-        EXPECT_EQ(fresh->jobs()->at(0)->target(), Format::txt);
-        for (int row = 1; row < fresh->jobs()->count(); ++row)
-            EXPECT_EQ(fresh->jobs()->at(row)->target(), Format::pdf) << order.size();
+        for (const QString& file : drop.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            if (file == QStringLiteral("!")) continue;
+            const QStringList parts = file.split(QLatin1Char('='));
+            if (parts.size() > 1) picks.emplace_back(start + paths.size(), parts[1]);
+            paths.push_back(dir / parts[0].toStdString());
+        }
+        store->add(paths);
+        for (const auto& [row, format] : picks)
+            store->jobs()->at(row)->setTargetName(format);
+        if (drop.contains(QLatin1Char('!')))
+            for (const auto& job : store->jobs()->jobs())
+                job->markQueued();
     }
-    auto picked = freshStore();
-    picked->add(std::vector<fs::path>{docs / "s.pdf"});
-    picked->setTarget(Format::rtf, Kind::document); // the bulk bar
-    picked->add(std::vector<fs::path>{docs / "letter.docx", docs / "memo.docx"});
-    EXPECT_EQ(picked->jobs()->at(1)->target(), Format::rtf);
-    EXPECT_EQ(picked->jobs()->at(2)->target(), Format::rtf);
-
-    // Once the images are no longer ready, new ones arrive with their own default.
-    for (int row : {0, 1, 2, 4})
-        store->jobs()->at(row)->markQueued();
-    store->add(std::vector<fs::path>{dir / "e.png"});
-    EXPECT_EQ(store->jobs()->at(7)->target(), Format::jpg);
+    std::vector<Format> targets;
+    for (const auto& job : store->jobs()->jobs())
+        targets.push_back(job->target());
+    return targets;
 }
 
-TEST(FileIntake, NeverProposesAFileItsOwnFormat) {
+TEST(FileIntake, NewFilesTakeTheUsersLastChoiceForTheirKind) {
     ScratchDir dir;
-    for (const char* name : {"a.jpg", "b.png", "c.jpeg", "d.gif"})
+    for (const char* name : {"a.png", "b.png", "c.jpg", "d.webp", "e.heic", "f.jpeg", "g.gif",
+                             "tone.wav", "r.pdf", "s.pdf", "n.md", "letter.docx", "memo.docx"})
         writeFile(dir / name, "x");
-    auto store = freshStore();
-    store->add(std::vector<fs::path>{dir / "a.jpg"});
-    store->jobs()->at(0)->choose(Format::png);
-    // After JPG → PNG a PNG arrives with its own default, and the next JPEG (same format
-    // as JPG) too; the user may still pick the same format by hand.
-    store->add(std::vector<fs::path>{dir / "b.png", dir / "c.jpeg", dir / "d.gif"});
-    EXPECT_EQ(store->jobs()->at(1)->target(), *defaultTargetFor(dir / "b.png"));
-    EXPECT_NE(store->jobs()->at(1)->target(), Format::png);
-    EXPECT_EQ(store->jobs()->at(2)->target(), Format::png);
-    EXPECT_EQ(store->jobs()->at(3)->target(), Format::png);
-    store->jobs()->at(1)->setTarget(Format::png);
-    EXPECT_EQ(store->jobs()->at(1)->target(), Format::png);
+    using enum Format;
+    const std::vector<std::tuple<const char*, const char*, std::vector<Format>>> cases{
+        {"a pick travels within its kind",
+         "a.png=avif / e.heic c.jpg tone.wav",
+         {avif, avif, avif, mp3}},
+        {"the last ready job decides", "a.png=avif c.jpg=png / d.webp", {avif, png, png}},
+        {"a pick a file cannot make stays", "r.pdf=png / n.md", {png, pdf}},
+        {"another type's default is no pick", "s.pdf letter.docx / memo.docx", {txt, pdf, pdf}},
+        {"nor in two drops", "s.pdf / memo.docx", {txt, pdf}},
+        {"a pick on a PDF travels", "s.pdf=rtf / letter.docx memo.docx", {rtf, rtf, rtf}},
+        {"only a ready job passes its pick on", "a.png=avif ! / b.png", {avif, jpg}},
+        {"never a file's own format (JPEG is JPG)",
+         "c.jpg=png / b.png f.jpeg g.gif",
+         {png, jpg, png, png}},
+    };
+    for (const auto& [rule, drops, targets] : cases)
+        EXPECT_EQ(targetsAfter(dir.path(), QString::fromUtf8(drops)), targets) << rule;
 }
 
 TEST(FileIntake, SaysHowManyFilesWereSkippedAndWhy) {

@@ -46,6 +46,10 @@ TEST(Job, ChoosingATargetPutsAFinishedJobBackToReady) {
     job->setTarget(Format::png);
     job->setTargetName(QStringLiteral("MP3"));
     EXPECT_EQ(job->target(), Format::opus);
+    // Its own format is never proposed, but may be picked by hand.
+    auto png = Job::make("/nowhere/b.png");
+    png->setTarget(Format::png);
+    EXPECT_EQ(png->target(), Format::png);
 }
 
 TEST(Job, StatusTextTellsTheState) {
