@@ -80,14 +80,12 @@ TEST(BulkTarget, BulkRowsAndCountsNotifyOncePerChange) {
     store->setTarget(Format::ogg, Kind::audio);
     EXPECT_EQ(bulk.count(), 1);
 
+    // A job that ends changes the counts once.
+    counts.clear();
     store->jobs()->at(2)->markCancelled();
+    EXPECT_EQ(counts.count(), 1);
     EXPECT_EQ(store->readyCount(), 2);
     EXPECT_TRUE(store->hasFinished());
-    store->clearFinished();
-    EXPECT_FALSE(store->hasFinished());
-
-    store->remove(store->jobs()->at(0));
-    EXPECT_EQ(store->readyCount(), 1);
 }
 
 } // namespace

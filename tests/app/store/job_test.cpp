@@ -52,25 +52,16 @@ TEST(Job, ChoosingATargetPutsAFinishedJobBackToReady) {
     EXPECT_EQ(png->target(), Format::png);
 }
 
-TEST(Job, StatusTextTellsTheState) {
+TEST(Job, StatusTextTellsTheStateAndTheTimeTaken) {
+    // Each state's line is the row's test (tst_job_row); here what it is made of.
     QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
     auto job = Job::make("/nowhere/clip.mov");
-    EXPECT_EQ(job->statusText(), QString());
-    job->markQueued();
-    EXPECT_EQ(job->statusText(), QStringLiteral("В очереди"));
-    job->markRunning(0);
-    EXPECT_EQ(job->statusText(), QStringLiteral("Конвертирую…"));
-    job->markRunning(0.379);
-    EXPECT_EQ(job->statusText(), QStringLiteral("37%"));
     job->markDone({"/out/clip 2.mp4", 12'000, 75.9});
     EXPECT_EQ(job->statusText(), QStringLiteral("clip 2.mp4 · 12 КБ · 1 мин 15 с"));
     EXPECT_EQ(job->outputUrl(), QUrl::fromLocalFile(QStringLiteral("/out/clip 2.mp4")));
-    job->markFailed(QStringLiteral("Первая строка\nвторая\nтретья"));
-    EXPECT_EQ(job->statusText(), QStringLiteral("Первая строка"));
-    EXPECT_EQ(job->message(), QStringLiteral("Первая строка\nвторая\nтретья"));
+    job->markFailed(QStringLiteral("Первая строка\nвторая"));
     job->markCancelled();
-    EXPECT_EQ(job->statusText(), QStringLiteral("Отменено"));
-    EXPECT_TRUE(job->message().isEmpty());
+    EXPECT_TRUE(job->message().isEmpty()); // a cancelled job keeps no old failure
 
     const std::vector<std::pair<double, const char*>> durations{
         {0.4, "меньше секунды"}, {2.4, "2,4 с"},    {59.94, "59,9 с"},
