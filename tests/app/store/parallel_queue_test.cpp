@@ -1,6 +1,7 @@
 // The queue on more than one core, with the real engine: audio jobs converting side by
 // side (seen as two encoders alive at once), a video job asking for the whole budget,
-// two jobs aiming at one name, cancelling one row or all of them.
+// cancelling one row or all of them. (Runs racing for one output name are the
+// converter's own test.)
 
 #include "store_fixture.h"
 
@@ -59,33 +60,6 @@ TEST(ParallelQueue, AudioJobsShareTheCoresAndAVideoJobTakesTheWholeBudget) {
         job->setTarget(target);
         EXPECT_EQ(store->runner().weightOf(*job), weight) << name << " " << rawValue(target);
     }
-    EXPECT_FALSE(hasScratchItems(dir.path()));
-}
-
-TEST(ParallelQueue, SimultaneousJobsAimingAtOneNameGetTwoNames) {
-    ScratchDir dir;
-    makeTone(dir / "song.wav", 5);
-    makeMedia(dir / "song.flac", {"-f", "lavfi", "-i", "sine=frequency=880:duration=3"});
-    auto store = freshStore();
-    store->runner().setBudget(2);
-    store->add(files(dir.path(), {"song.wav", "song.flac"}));
-    Job* wav = store->jobs()->at(0);
-    Job* flac = store->jobs()->at(1);
-    ASSERT_EQ(flac->target(), Format::mp3);
-    StartLog log(*store);
-
-    store->convertAll();
-    ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }));
-    EXPECT_EQ(log.starts.at(1).second, (Names{"song.wav", "song.flac"}));
-    ASSERT_EQ(statuses(*store), (std::vector<Job::Status>{Job::Status::Done, Job::Status::Done}));
-    const fs::path first = wav->result()->output;
-    const fs::path second = flac->result()->output;
-    EXPECT_NE(first, second);
-    EXPECT_EQ((Names{first.filename().string(), second.filename().string()}),
-              (Names{"song.mp3", "song 2.mp3"}));
-    // Each name holds its own source's sound, whole.
-    EXPECT_EQ(probeField(first, "a", "duration").substr(0, 2), "5.");
-    EXPECT_EQ(probeField(second, "a", "duration").substr(0, 2), "3.");
     EXPECT_FALSE(hasScratchItems(dir.path()));
 }
 
