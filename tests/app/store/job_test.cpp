@@ -102,6 +102,8 @@ TEST(Job, MenuGroupsFollowTheTargetsAndTheKind) {
                     {"Документ", {"pdf"}}}));
     EXPECT_EQ(menuOf("/a/report.pdf"), (Menu{{"Документ", {"txt", "docx", "rtf", "html"}},
                                              {"Страницы картинками", {"png", "jpg"}}}));
+    EXPECT_EQ(menuOf("/a/song.mp3").size(), 1u);
+    EXPECT_EQ(menuOf("/a/song.mp3").front().first, QStringLiteral("Аудио"));
 
     auto job = Job::make("/a/clip.mov");
     job->setTarget(Format::hevc);
