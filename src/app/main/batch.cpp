@@ -1,7 +1,7 @@
 #include "main/batch.h"
 
 #include "formats/byte_count.h"
-#include "store/conversion_pool.h"
+#include "pool/conversion_pool.h"
 #include "text/utf8.h"
 
 #include <glib.h>

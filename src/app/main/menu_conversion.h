@@ -7,7 +7,7 @@
 #include "formats/format.h"
 #include "main/batch.h"
 #include "platform/notifications.h"
-#include "store/conversion_pool.h"
+#include "pool/conversion_pool.h"
 
 #include <QObject>
 #include <QStringList>

@@ -21,6 +21,18 @@ Item {
     /// Some row has chips to choose from.
     readonly property bool canFocus: kinds.some(row => row.targets.length > 0)
 
+    /// The tallest height up to `limit` that shows only whole chip rows: all of them
+    /// when they fit, else as many as fit (at least one), cut in the gap below the last
+    /// one, so that no sliver of the next row shows above the bar's edge.
+    function heightWithin(limit) {
+        if (implicitHeight <= limit) return implicitHeight
+        const step = rowHeight + rows.spacing
+        const whole = Math.max(1, Math.floor((limit - rows.y - 1) / step))
+        return rows.y + whole * step + 1
+    }
+    /// A chip row's height.
+    readonly property real rowHeight: 30
+
     /// F6 lands on the first row's chips.
     function focusFirst() {
         for (let i = 0; i < kindRows.count; ++i) {
@@ -95,7 +107,7 @@ Item {
                         readonly property bool moreRight: contentX < contentWidth - width - 1
                         readonly property bool moreLeft: contentX > 1
                         Layout.fillWidth: true
-                        Layout.preferredHeight: 30
+                        Layout.preferredHeight: bar.rowHeight
                         contentWidth: chips.implicitWidth + 8
                         contentHeight: height
                         flickableDirection: Flickable.HorizontalFlick

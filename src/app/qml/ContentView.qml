@@ -121,7 +121,7 @@ Item {
         const region = regions[next]
         if (region === bulkBar) bulkBar.focusFirst()
         else if (region === list) list.forceActiveFocus(Qt.TabFocusReason)
-        else qualitySelector.forceActiveFocus(Qt.TabFocusReason)
+        else footer.focusFirst()
     }
     Shortcut {
         sequence: "F6"
@@ -171,115 +171,12 @@ Item {
             actionsEnabled: !view.dialogOpen
         }
 
-        // Header
-        RowLayout {
-            objectName: "header"
-            Layout.fillWidth: true
-            Layout.leftMargin: view.side
-            Layout.rightMargin: view.side
-            Layout.topMargin: 18
-            Layout.bottomMargin: 12
-            spacing: 14
-
-            Item {
-                Layout.preferredWidth: 44
-                Layout.preferredHeight: 44
-                Surface {
-                    anchors.fill: parent
-                    anchors.margins: 2
-                    radius: 10
-                    shadowColor: Theme.alpha(Theme.accent, 0.35)
-                    shadowBlur: 12
-                }
-                Image {
-                    anchors.fill: parent
-                    source: "qrc:/qt/qml/Lumatra/resources/lumatra.svg"
-                    sourceSize: Qt.size(88, 88)
-                    smooth: true
-                }
-            }
-
-            ColumnLayout {
-                spacing: 2
-                Text {
-                    text: "Lumatra"
-                    font.family: Theme.font
-                    font.pixelSize: 22
-                    font.weight: Font.ExtraBold
-                    font.letterSpacing: -0.4
-                    color: Theme.text
-                }
-                Text {
-                    text: "Музыка, видео, фото, документы — в любой формат"
-                    font.family: Theme.font
-                    font.pixelSize: 12
-                    color: Theme.muted
-                }
-            }
-
-            Item { Layout.fillWidth: true }
-
-            // Tidying has its own place, far from «Остановить»: a late click on Stop
-            // never lands on it.
-            PillButtonStyle {
-                objectName: "clearButton"
-                visible: view.hasJobs && Store.hasFinished && !Store.busy
-                text: "Очистить готовые"
-                symbol: "clear_all"
-                help: "Убрать из списка готовые, отменённые и неудачные"
-                onClicked: Store.clearFinished()
-            }
-
-            PillButtonStyle {
-                objectName: "addButton"
-                visible: view.hasJobs
-                symbol: "plus"
-                text: "Добавить"
-                help: "Добавить файлы и папки — Ctrl+O"
-                onClicked: Store.openPanel()
-            }
+        WindowHeader {
+            hasJobs: view.hasJobs
+            side: view.side
         }
 
-        // ffmpeg warning
-        Card {
-            objectName: "ffmpegWarning"
-            visible: Store.ffmpegMissing
-            Layout.fillWidth: true
-            Layout.leftMargin: view.side
-            Layout.rightMargin: view.side
-            Layout.bottomMargin: 8
-            Layout.preferredHeight: warning.implicitHeight + 24
-            radius: 12
-
-            RowLayout {
-                id: warning
-                anchors.fill: parent
-                anchors.margins: 12
-                spacing: 10
-
-                Glyph {
-                    name: "exclamationmark.triangle.fill"
-                    size: 13
-                    color: Theme.accent
-                }
-                Text {
-                    Layout.fillWidth: true
-                    elide: Text.ElideRight
-                    textFormat: Text.StyledText
-                    text: "Для аудио и видео нужен ffmpeg. В Терминале: "
-                          + "<font face=\"" + Theme.monoFont + "\" color=\"" + Theme.text + "\">"
-                          + "sudo apt install ffmpeg</font>"
-                    font.family: Theme.font
-                    font.pixelSize: 12
-                    color: Theme.muted
-                }
-                PillButtonStyle {
-                    objectName: "recheckButton"
-                    text: "Проверить снова"
-                    onClicked: Store.checkFfmpeg()
-                }
-            }
-        }
+        FfmpegWarning { side: view.side }
 
         // Main area: the drop area while the list is empty, else the bulk bar and list.
         Item {
@@ -318,7 +215,7 @@ Item {
                     objectName: "bulkBar"
                     Layout.fillWidth: true
                     // The list keeps room for three rows; the bar scrolls beyond that.
-                    Layout.maximumHeight: Math.max(51, mainArea.height - 3 * 64 - 2 * 10 - 28)
+                    Layout.maximumHeight: heightWithin(Math.max(51, mainArea.height - 3 * 64 - 2 * 10 - 28))
                     Layout.preferredHeight: view.bulkHeight
                     visible: view.bulkHeight > 0
                     side: view.side
@@ -453,267 +350,19 @@ Item {
                 }
             }
         }
-
-        // How the batch goes while it runs, and how it ended afterwards, until the user's
-        // next change. Below the list, so that the rows stay where they are.
-        Item {
-            id: batchStrip
-            objectName: "batchStrip"
-            readonly property bool ended: !Store.busy && Store.summary !== ""
-            readonly property bool hasFailures: ended && Store.failedCount > 0
-            Layout.fillWidth: true
-            Layout.preferredHeight: 44
-            visible: view.hasJobs && (Store.busy || ended)
-
-            Rectangle {
-                width: parent.width
-                height: 1
-                color: Theme.line
-            }
-
-            RowLayout {
-                anchors.fill: parent
-                anchors.leftMargin: view.side
-                anchors.rightMargin: view.side
-                spacing: 10
-
-                Glyph {
-                    visible: batchStrip.ended
-                    name: batchStrip.hasFailures ? "exclamationmark.circle.fill" : "checkmark.circle.fill"
-                    size: 14
-                    color: batchStrip.hasFailures ? Theme.accent : Theme.success
-                }
-                Text {
-                    objectName: "batchText"
-                    text: Store.busy ? Store.batchText : Store.summary
-                    font.family: Theme.font
-                    font.pixelSize: 13
-                    font.weight: Font.DemiBold
-                    color: Theme.text
-                }
-                Text {
-                    objectName: "qualityNote"
-                    Layout.fillWidth: true
-                    visible: Store.busy
-                    text: Store.qualityNote !== "" ? "· Качество " + Store.qualityNote : ""
-                    elide: Text.ElideRight
-                    font.family: Theme.font
-                    font.pixelSize: 12
-                    color: Theme.muted
-                }
-                Item {
-                    Layout.fillWidth: true
-                    visible: !Store.busy
-                }
-                PillButtonStyle {
-                    objectName: "nextFailedButton"
-                    visible: batchStrip.hasFailures
-                    symbol: "arrow_downward"
-                    text: "К ошибке"
-                    help: "Показать следующий файл с ошибкой"
-                    onClicked: view.showNextFailed()
-                }
-                PillButtonStyle {
-                    objectName: "retryFailedButton"
-                    visible: batchStrip.hasFailures
-                    symbol: "arrow.clockwise"
-                    text: "Повторить неудавшиеся"
-                    onClicked: Store.retryFailed()
-                }
-                IconButton {
-                    objectName: "summaryClose"
-                    visible: batchStrip.ended
-                    symbol: "xmark"
-                    help: "Скрыть итог"
-                    onClicked: Store.dismissSummary()
-                }
-            }
-
-            // The whole batch's progress, along the strip's bottom edge.
-            Rectangle {
-                objectName: "batchBar"
-                visible: Store.busy
-                x: view.side
-                y: parent.height - 6
-                width: parent.width - 2 * view.side
-                height: 3
-                radius: 1.5
-                color: Theme.alpha(Theme.text, 0.08)
-                Rectangle {
-                    objectName: "batchBarFill"
-                    width: parent.width * Store.batchProgress
-                    height: parent.height
-                    radius: parent.radius
-                    color: Theme.accent
-                }
-            }
+        BatchStrip {
+            hasJobs: view.hasJobs
+            side: view.side
+            onNextFailedRequested: view.showNextFailed()
         }
 
-        // What the window has to tell: skipped files, a file manager that did not answer,
-        // an output folder that went away. In the layout, under the list: it never covers
-        // a row.
-        Item {
-            id: notice
-            objectName: "notice"
-            visible: Store.notice !== ""
-            Layout.fillWidth: true
-            Layout.preferredHeight: noticeCard.height + 12
+        NoticeBar { side: view.side }
 
-            Card {
-                id: noticeCard
-                radius: 12
-                x: view.side
-                y: 6
-                width: parent.width - 2 * view.side
-                height: noticeRow.implicitHeight + 16
-
-                RowLayout {
-                    id: noticeRow
-                    anchors.fill: parent
-                    anchors.leftMargin: 14
-                    anchors.rightMargin: 8
-                    spacing: 10
-                    Glyph {
-                        name: "exclamationmark.triangle.fill"
-                        size: 13
-                        color: Theme.accent
-                    }
-                    Text {
-                        objectName: "noticeText"
-                        Layout.fillWidth: true
-                        text: Store.notice
-                        wrapMode: Text.Wrap
-                        maximumLineCount: 3
-                        elide: Text.ElideRight
-                        font.family: Theme.font
-                        font.pixelSize: 12
-                        color: Theme.text
-                    }
-                    PillButtonStyle {
-                        objectName: "noticeAction"
-                        visible: Store.noticeAction !== ""
-                        text: Store.noticeAction
-                        onClicked: Store.runNoticeAction()
-                    }
-                    IconButton {
-                        objectName: "noticeClose"
-                        symbol: "xmark"
-                        help: "Закрыть"
-                        onClicked: Store.dismissNotice()
-                    }
-                }
-            }
-
-            // A notice goes by itself after a while; one with a button stays longer.
-            Timer {
-                id: noticeTimer
-                interval: Store.noticeAction !== "" ? 60000 : 12000
-                onTriggered: Store.dismissNotice()
-            }
-            Connections {
-                target: Store
-                function onNoticeChanged() {
-                    if (Store.notice !== "") noticeTimer.restart()
-                    else noticeTimer.stop()
-                }
-            }
-        }
-
-        // Footer
-        Item {
+        WindowFooter {
             id: footer
-            objectName: "footer"
-            Layout.fillWidth: true
-            // Its controls take no focus while it is closed (the start screen).
-            enabled: view.hasJobs
-            Layout.preferredHeight: view.hasJobs ? footerRow.implicitHeight + 28 : 0
-            clip: true
-
-            Behavior on Layout.preferredHeight {
-                SpringAnimation { spring: Theme.spring; damping: Theme.springDamping; epsilon: 0.25 }
-            }
-
-            // Held at the bottom edge, so it slides in from there as the footer opens.
-            Item {
-                anchors.bottom: parent.bottom
-                width: parent.width
-                height: footerRow.implicitHeight + 28
-                opacity: view.hasJobs ? 1 : 0
-
-                Behavior on opacity {
-                    SpringAnimation { spring: Theme.spring; damping: Theme.springDamping; epsilon: 0.005 }
-                }
-
-                Rectangle {
-                    anchors.fill: parent
-                    color: Theme.alpha(Theme.surface, 0.9)
-                }
-                Rectangle {
-                    width: parent.width
-                    height: 1
-                    color: Theme.line
-                }
-
-                RowLayout {
-                    id: footerRow
-                    anchors.fill: parent
-                    anchors.leftMargin: view.side
-                    anchors.rightMargin: view.side
-                    anchors.topMargin: 14
-                    anchors.bottomMargin: 14
-                    spacing: 14
-
-                    // 360 wide when there is room; at the window's smallest width the
-                    // selector gives way so that the main button stays whole.
-                    ColumnLayout {
-                        spacing: 6
-                        Layout.fillWidth: true
-                        Layout.minimumWidth: 268
-                        Layout.maximumWidth: 360
-                        Caption { text: "КАЧЕСТВО" }
-                        Segmented {
-                            id: qualitySelector
-                            objectName: "qualitySelector"
-                            Layout.fillWidth: true
-                            Layout.preferredWidth: 360
-                            options: Store.qualities.map(q => ({ value: q.quality, title: q.title }))
-                            selection: Store.quality
-                            onActivated: (value) => Store.quality = value
-                        }
-                    }
-
-                    ColumnLayout {
-                        spacing: 6
-                        Caption { text: "СОХРАНЯТЬ" }
-                        OutputMenu { objectName: "outputMenu" }
-                    }
-
-                    Item { Layout.fillWidth: true }
-
-                    PillButtonStyle {
-                        objectName: "stopButton"
-                        visible: Store.busy
-                        large: true
-                        symbol: "stop.fill"
-                        text: "Остановить"
-                        iconOnly: view.narrow
-                        onClicked: Store.cancelAll()
-                    }
-                    PillButtonStyle {
-                        objectName: "convertButton"
-                        filled: true
-                        large: true
-                        symbol: "arrow.triangle.2.circlepath"
-                        text: Store.convertTitle
-                        // A batch's start takes the count away.
-                        preparedText: "Конвертировать"
-                        help: Store.readyCount > 0 ? "Конвертировать все готовые файлы — Ctrl+Enter"
-                                                   : "Повторить неудавшиеся — Ctrl+Enter"
-                        enabled: Store.canConvert
-                        onClicked: Store.convertAll()
-                    }
-                }
-            }
+            hasJobs: view.hasJobs
+            side: view.side
+            narrow: view.narrow
         }
     }
 

@@ -1,6 +1,10 @@
 import QtQuick
 import Lumatra
 
+// The window. This folder holds the QML module "Lumatra": the window (Main), its one
+// view (ContentView) and the parts that view is made of — the header, the ffmpeg
+// warning, the drop area, the bulk bar, the job rows and their menus, the batch strip,
+// the notice, the footer, the file panel and the quit dialog — over the C++ Store.
 Window {
     id: window
     width: 1000

@@ -140,7 +140,6 @@ public:
     bool inBatch() const { return m_inBatch; }
     void setInBatch(bool member) { m_inBatch = member; }
 
-
     /// "WAV · 12 КБ": the extension in upper case and the source size.
     QString sourceText() const;
     /// The rest of the status line: "" (ready), "В очереди", "37%", "Конвертирую…",

@@ -14,6 +14,26 @@ JobListModel::JobListModel(QObject* parent) : QAbstractListModel(parent) {}
 
 JobListModel::~JobListModel() = default;
 
+JobCounts JobListModel::counts() const {
+    JobCounts counts;
+    for (const auto& job : m_jobs) {
+        counts.ready += job->status() == Job::Status::Ready;
+        counts.pending += job->isPending();
+        counts.failed += job->status() == Job::Status::Failed;
+        counts.finished = counts.finished || job->isFinished();
+    }
+    return counts;
+}
+
+int JobListModel::nextFailedRow(int after) const {
+    const int total = count();
+    for (int step = 1; step <= total; ++step) {
+        const int row = ((after < 0 ? -1 : after) + step) % total;
+        if (at(row)->status() == Job::Status::Failed) return row;
+    }
+    return -1;
+}
+
 int JobListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : count();
 }

@@ -1,5 +1,6 @@
 #pragma once
-// The store's job list as a Qt list model: one row per job, in list order.
+// The store's job list as a Qt list model: one row per job, in list order; and its
+// counts by status.
 
 #include "store/job.h"
 
@@ -11,6 +12,19 @@
 #include <vector>
 
 namespace lumatra {
+
+/// How many jobs of the list stand where: what the footer, the main button and the
+/// launcher's badge show.
+struct JobCounts {
+    int ready = 0;
+    /// Queued or running.
+    int pending = 0;
+    int failed = 0;
+    /// Any done, failed or cancelled.
+    bool finished = false;
+
+    bool operator==(const JobCounts&) const = default;
+};
 
 /// Owns the jobs. Rows change precisely: insertions and removals by range,
 /// `dataChanged` for the row whose job changed. QML delegates take the `job` role
@@ -38,6 +52,9 @@ public:
     /// Row of the job, or -1.
     int rowOf(const Job* job) const;
     const std::vector<std::unique_ptr<Job>>& jobs() const { return m_jobs; }
+    JobCounts counts() const;
+    /// The next failed row after `after`, wrapping round; -1 when none failed.
+    int nextFailedRow(int after) const;
 
     /// Appends the jobs at the end in one insertion.
     void append(std::vector<std::unique_ptr<Job>> jobs);

@@ -3,7 +3,7 @@
 // worker threads that start as many at once as the machine's cores allow and take the
 // next one the moment one ends; records starts, progress and outcomes in the jobs.
 
-#include "store/conversion_pool.h"
+#include "pool/conversion_pool.h"
 #include "store/job_list_model.h"
 
 #include <QObject>

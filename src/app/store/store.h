@@ -1,6 +1,15 @@
 #pragma once
-// The window's one model object: the job list, the two saved settings, the ffmpeg
-// flag and the conversion queue.
+// The window's one model object, the facade QML sees: the job list, the settings, the
+// queue and what the window says about them. The work is done by its parts:
+//   JobListModel (job_list_model.h)       the jobs and their counts
+//   takeIn (file_intake.h)                files and folders the user adds become jobs
+//   ConversionSettings (conversion_settings.h)  quality, output folder, ffmpeg flag
+//   QueueRunner (queue_runner.h)          works the queued jobs off on the pool
+//   BatchStatus (batch_status.h)          the batch line, title, summary, badge
+//   BulkTarget (bulk_target.h)            the bulk bar's choice of target per kind
+//   Preparation (preparation.h)           libraries and text engines loaded ahead
+//   view_texts.h                          catalog names and Russian counts for the view
+// The store itself adds and removes jobs, starts and cancels them, and keeps the notice.
 //
 // QML-facing API (singleton `Store` of module `Lumatra`; every call on the main thread)
 //
@@ -73,21 +82,22 @@
 
 #include "formats/convert_error.h"
 #include "formats/format.h"
+#include "store/batch_status.h"
+#include "store/bulk_target.h"
+#include "store/conversion_settings.h"
 #include "store/job.h"
 #include "store/job_list_model.h"
+#include "store/preparation.h"
 #include "store/queue_runner.h"
+#include "store/view_texts.h"
 
-#include <QElapsedTimer>
 #include <QObject>
-#include <QPointer>
 #include <QQmlEngine>
 #include <QStringList>
 #include <QUrl>
 #include <QVariantList>
 #include <QtQml/qqmlregistration.h>
 
-#include <chrono>
-#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -96,22 +106,6 @@
 class QJSEngine;
 
 namespace lumatra {
-
-class AppSettings;
-
-/// The notice after adding: how many files were skipped and why ("Пропущено: 2 файла —
-/// такие файлы Lumatra не конвертирует (a.xyz, b.exe)." and/or "… уже в списке").
-/// `unknown` are the names of files of no kind; `twice` counts files already active.
-/// `missing` are the names of files that were not there ("… — не найден (a.wav)").
-QString skippedText(const QStringList& unknown, int twice, const QStringList& missing = {});
-
-/// A count with its noun in the right Russian form: countText(2, "ошибка", "ошибки",
-/// "ошибок") is "2 ошибки"; 1, 21 take the first form, 2–4, 22–24 the second, the rest
-/// (11–14 among them) the third.
-QString countText(int count, const char* one, const char* few, const char* many);
-
-/// Time left as the batch line says it: "несколько секунд", "~25 с", "~3 мин".
-QString timeLeftText(double seconds);
 
 /// Confined to the main thread. The queue itself is worked off by a QueueRunner.
 class Store : public QObject {
@@ -159,37 +153,35 @@ public:
 
     JobListModel* jobs() const { return m_jobs; }
 
-    Quality quality() const { return m_quality; }
-    void setQuality(Quality quality);
-    QString qualityName() const;
-    /// Unknown names are ignored.
-    void setQualityName(const QString& name);
-    static QVariantList qualities();
-
+    // Settings (see ConversionSettings)
+    Quality quality() const { return m_settings->quality(); }
+    void setQuality(Quality quality) { m_settings->setQuality(quality); }
+    QString qualityName() const { return m_settings->qualityName(); }
+    void setQualityName(const QString& name) { m_settings->setQualityName(name); }
+    static QVariantList qualities() { return qualityMenu(); }
     const std::optional<std::filesystem::path>& outputDirectory() const {
-        return m_outputDirectory;
+        return m_settings->outputDirectory();
     }
-    void setOutputDirectory(std::optional<std::filesystem::path> folder);
-    QUrl outputDirectoryUrl() const;
-    /// An empty url means "next to each source"; a url that is not a local folder is
-    /// ignored.
-    void setOutputDirectoryUrl(const QUrl& url);
-    QString outputDirectoryName() const;
-    /// The folder's whole path; "" when none.
-    QString outputDirectoryPath() const;
+    void setOutputDirectory(std::optional<std::filesystem::path> folder) {
+        m_settings->setOutputDirectory(std::move(folder));
+    }
+    QUrl outputDirectoryUrl() const { return m_settings->outputDirectoryUrl(); }
+    void setOutputDirectoryUrl(const QUrl& url) { m_settings->setOutputDirectoryUrl(url); }
+    QString outputDirectoryName() const { return m_settings->outputDirectoryName(); }
+    QString outputDirectoryPath() const { return m_settings->outputDirectoryPath(); }
+    bool ffmpegMissing() const { return m_settings->ffmpegMissing(); }
+    void setFfmpegMissing(bool missing) { m_settings->setFfmpegMissing(missing); }
+    Q_INVOKABLE void checkFfmpeg() { m_settings->checkFfmpeg(); }
 
-    bool ffmpegMissing() const { return m_ffmpegMissing; }
-    void setFfmpegMissing(bool missing);
-    Q_INVOKABLE void checkFfmpeg();
-
-    int readyCount() const;
-    int pendingCount() const;
-    bool hasFinished() const;
+    // Counts
+    int readyCount() const { return m_jobs->counts().ready; }
+    int pendingCount() const { return m_jobs->counts().pending; }
+    bool hasFinished() const { return m_jobs->counts().finished; }
+    int failedCount() const { return m_jobs->counts().failed; }
     QString convertTitle() const;
-    int failedCount() const;
     bool canConvert() const { return readyCount() > 0 || failedCount() > 0; }
     bool isBusy() const { return m_runner->isActive(); }
-    int badge() const { return m_badge; }
+    Q_INVOKABLE int nextFailedRow(int after) const { return m_jobs->nextFailedRow(after); }
 
     /// Adds files and folders; returns how many items were refused (existing paths
     /// that gave no job, or that are already active in the list).
@@ -205,40 +197,51 @@ public:
     Q_INVOKABLE void clearFinished();
     Q_INVOKABLE void retryFailed();
     Q_INVOKABLE void removeUnstarted();
-    Q_INVOKABLE int nextFailedRow(int after) const;
     Q_INVOKABLE void openResult(lumatra::Job* job);
     Q_INVOKABLE void checkResults();
-    Q_INVOKABLE void notifyBatchEnd();
     Q_INVOKABLE void runNoticeAction();
-    Q_INVOKABLE void dismissSummary();
 
-    QString batchText() const { return m_batchText; }
-    double batchProgress() const { return m_batchProgress; }
-    QString summary() const { return m_summary; }
-    QString windowTitle() const { return m_title; }
+    // The batch (see BatchStatus)
+    QString batchText() const { return m_status->text(); }
+    double batchProgress() const { return m_status->progress(); }
+    QString summary() const { return m_status->summary(); }
+    QString windowTitle() const { return m_status->windowTitle(); }
+    int activeRow() const { return m_status->activeRow(); }
+    int badge() const { return m_status->badge(); }
     QString qualityNote() const;
-    int activeRow() const { return m_activeRow; }
-    QString noticeAction() const { return m_noticeAction; }
+    Q_INVOKABLE void dismissSummary() { m_status->dismissSummary(); }
+    Q_INVOKABLE void notifyBatchEnd() { m_status->notifyEnd(); }
 
+    // The bulk bar (see BulkTarget)
     void setTarget(Format format, Kind kind);
-    std::vector<Format> commonTargets(Kind kind) const;
-    std::optional<Format> commonTarget(Kind kind) const;
     Q_INVOKABLE void setTarget(const QString& format, const QString& kind);
-    Q_INVOKABLE QStringList commonTargets(const QString& kind) const;
-    Q_INVOKABLE QString commonTarget(const QString& kind) const;
-    QVariantList bulkKinds() const;
+    std::vector<Format> commonTargets(Kind kind) const { return m_bulk.commonTargets(kind); }
+    std::optional<Format> commonTarget(Kind kind) const { return m_bulk.commonTarget(kind); }
+    Q_INVOKABLE QStringList commonTargets(const QString& kind) const {
+        return m_bulk.commonTargets(kind);
+    }
+    Q_INVOKABLE QString commonTarget(const QString& kind) const {
+        return m_bulk.commonTarget(kind);
+    }
+    QVariantList bulkKinds() const { return m_bulk.rows(); }
 
-    Q_INVOKABLE void openPanel();
-    Q_INVOKABLE void chooseOutputDirectory();
+    Q_INVOKABLE void openPanel() { emit openPanelRequested(); }
+    Q_INVOKABLE void chooseOutputDirectory() { emit outputDirectoryPanelRequested(); }
 
-    Q_INVOKABLE static QString kindTitle(const QString& kind);
-    Q_INVOKABLE static QString kindSymbol(const QString& kind);
-    Q_INVOKABLE static QString formatTitle(const QString& format);
-    Q_INVOKABLE static QString formatDetail(const QString& format);
+    // Catalog texts (see view_texts.h)
+    Q_INVOKABLE static QString kindTitle(const QString& kind) { return lumatra::kindTitle(kind); }
+    Q_INVOKABLE static QString kindSymbol(const QString& kind) { return lumatra::kindSymbol(kind); }
+    Q_INVOKABLE static QString formatTitle(const QString& format) {
+        return lumatra::formatTitle(format);
+    }
+    Q_INVOKABLE static QString formatDetail(const QString& format) {
+        return lumatra::formatDetail(format);
+    }
 
     /// A line the window shows until the user dismisses it or the next one comes:
     /// files that were skipped and why, a file manager that did not answer. "" = none.
     QString notice() const { return m_notice; }
+    QString noticeAction() const { return m_noticeAction; }
     /// Counts up each time the running jobs' progress is shown: what moves while jobs
     /// convert (the spinner) steps with it, in the same frame.
     int tick() const { return m_tick; }
@@ -258,15 +261,11 @@ public:
     /// output removed).
     bool conversionsStopped() const { return m_runner->workerIdle(); }
     /// Whether files added to the list have what converts them loaded ahead of their
-    /// conversion, while the user picks targets and options (the window's store does):
-    /// the engine's media and image libraries on a background thread, once, and for
-    /// documents the text converter's engines, one per document up to one per core
-    /// (starting one costs about a second). Off by default.
+    /// conversion, while the user picks targets and options (the window's store does;
+    /// see Preparation). Off by default.
     void setPreparesConversions(bool prepares) { m_preparesConversions = prepares; }
-    /// The window quits: asks the text converter's warm engines, which a document of
-    /// this window may have started, to end as soon as no other run waits for them.
-    /// Waits at most two seconds.
-    void releaseTextEngine();
+    /// The window quits: see Preparation::releaseTextEngine.
+    void releaseTextEngine() { m_preparation.releaseTextEngine(); }
 
 signals:
     void qualityChanged();
@@ -294,35 +293,20 @@ private:
 
     enum class NoticeAction { none, retryFailed };
     void say(const QString& text, NoticeAction action = NoticeAction::none);
+    void forwardSignals();
     void startIfNeeded();
-    /// `tick`: called by the progress clock.
-    void updateBatch(bool tick = false);
-    void refreshTitle();
-    QString titleText() const;
-    void setSummary(QString summary, QString title);
-    void pushLauncher();
-    void endBatch(const QString& sound);
-    void updateBadge();
     void jobChanged();
+    void jobFinished(Job* job);
     bool owns(const Job* job) const;
-    void prepareTextEngine();
-    void prepareLibraries();
-    void probeSound(Job* job);
 
     JobListModel* m_jobs;
-    AppSettings* m_settings;
-    Quality m_quality = Quality::balanced;
-    std::optional<std::filesystem::path> m_outputDirectory;
-    bool m_ffmpegMissing = false;
-    // The text converter's engines may run on our behalf.
-    bool m_usedTextEngine = false;
-    bool m_preparesConversions = false;
-    bool m_mediaPrepared = false;
-    bool m_imagesPrepared = false;
-    QElapsedTimer m_textEnginePrepared;
-
+    ConversionSettings* m_settings;
     QueueRunner* m_runner;
-    int m_badge = 0;
+    BatchStatus* m_status;
+    BulkTarget m_bulk;
+    Preparation m_preparation;
+    bool m_preparesConversions = false;
+
     QString m_notice;
     QString m_noticeAction;
     NoticeAction m_noticeDoes = NoticeAction::none;
@@ -330,27 +314,14 @@ private:
 
     // The batch under way, or the one that ended last.
     Quality m_batchQuality = Quality::balanced;
-    QElapsedTimer m_batchClock;
-    QString m_batchText;
-    double m_batchProgress = 0;
-    int m_batchFinished = 0;
-    int m_batchTotal = 0;
-    int m_activeRow = -1;
-    int m_launcherPercent = -1;
     bool m_toldFolderGone = false;
-    QString m_summary;
-    QString m_summaryTitle;
-    QString m_title = QStringLiteral("Lumatra");
 
     int m_batchDepth = 0;
     bool m_batchDirty = false;
     std::unique_ptr<Batch> m_delivery; // open while a round of outcomes reaches the jobs
 
     // Last published counts, so that countsChanged fires only on a real change.
-    int m_lastReady = -1;
-    int m_lastPending = -1;
-    bool m_lastFinished = false;
-    int m_lastFailed = 0;
+    std::optional<JobCounts> m_lastCounts;
     QVariantList m_lastBulk;
 };
 

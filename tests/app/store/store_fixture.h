@@ -1,17 +1,25 @@
 #pragma once
-// What the store tests share: a fresh store over cleared settings, and waiting on the
-// event loop.
+// The tests of the window's store (src/app/store), a file per part they test, most of
+// them through the Store as the window uses it; the queue's with real conversions.
+// What they share: a fresh store over cleared settings, waiting on the event loop, the
+// order of starts, and what a conversion may leave behind (programs, scratch files).
 
 #include "store/store.h"
 #include "support/fixtures.h"
+
+#include <unistd.h>
 
 #include <QSettings>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
+#include <set>
 
 namespace lumatra::test {
 
@@ -38,6 +46,73 @@ inline std::vector<std::string> fileNames(const Store& store) {
     for (const auto& job : store.jobs()->jobs())
         names.push_back(job->path().filename().string());
     return names;
+}
+
+using Names = std::set<std::string>;
+
+/// For every job that starts, the jobs running at that moment (itself included), in the
+/// order of the starts.
+struct StartLog {
+    std::vector<std::pair<std::string, Names>> starts;
+    std::set<const Job*> seen;
+
+    explicit StartLog(Store& store) {
+        QObject::connect(store.jobs(), &JobListModel::jobChanged, [this, &store](Job* job) {
+            if (job->status() != Job::Status::Running || !seen.insert(job).second) return;
+            Names running;
+            for (const auto& other : store.jobs()->jobs())
+                if (other->status() == Job::Status::Running)
+                    running.insert(other->path().filename().string());
+            starts.emplace_back(job->path().filename().string(), running);
+        });
+    }
+
+    std::size_t mostRunning() const {
+        std::size_t most = 0;
+        for (const auto& [name, running] : starts)
+            most = std::max(most, running.size());
+        return most;
+    }
+
+    std::vector<std::string> order() const {
+        std::vector<std::string> names;
+        for (const auto& [name, running] : starts)
+            names.push_back(name);
+        return names;
+    }
+};
+
+/// Whether a conversion's unfinished output lies anywhere under `folder`.
+inline bool hasScratchItems(const std::filesystem::path& folder) {
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+        if (entry.path().filename().string().starts_with(".lumatra-")) return true;
+    return false;
+}
+
+/// Programs this process started that are still there (zombies included), by name.
+inline std::multiset<std::string> childPrograms() {
+    std::multiset<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream stat(entry.path() / "stat");
+        std::string pid, name, state;
+        long parent = 0;
+        if (!(stat >> pid >> name >> state >> parent)) continue;
+        if (parent == ::getpid()) names.insert(name);
+    }
+    return names;
+}
+
+inline long encoders() {
+    return static_cast<long>(childPrograms().count("(ffmpeg)"));
+}
+
+/// A clip with sound that takes libx265 (target HEVC) seconds to encode, long enough
+/// to be stopped midway.
+inline void makeSlowClip(const std::filesystem::path& path, int seconds = 12) {
+    const std::string length = std::to_string(seconds);
+    makeMedia(path, {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=" + length, "-f",
+                     "lavfi", "-i", "sine=duration=" + length, "-c:v", "mpeg4", "-q:v", "5",
+                     "-shortest"});
 }
 
 } // namespace lumatra::test

@@ -2,7 +2,7 @@
 // conversion that only waits, so that the order of starts, the room taken and the
 // next start after an end can be watched exactly.
 
-#include "store/conversion_pool.h"
+#include "pool/conversion_pool.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "store/conversion_pool.h"
+#include "pool/conversion_pool.h"
 
 #include "converter/converter.h"
 #include "tools/tools.h"

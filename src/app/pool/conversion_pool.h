@@ -1,7 +1,8 @@
 #pragma once
+// The conversion pool, the scheduler both front ends share: the window's queue
+// (store/queue_runner.h) and the command line's batch (main/batch.cpp) run on it.
 // Worker threads that take conversion requests from a plan in its order, as many at
-// once as a budget of cores allows, and start the next one the moment one ends. No Qt:
-// the window's queue and a command line of many files can both run on it.
+// once as a budget of cores allows, and start the next one the moment one ends. No Qt.
 
 #include "formats/convert_error.h"
 #include "formats/format.h"
