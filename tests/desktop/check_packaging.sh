@@ -1,17 +1,13 @@
 #!/usr/bin/env bash
-# Shows, with apt's own simulation, that Lumatra's Debian package and the set-up script
-# install beside whatever LibreOffice a machine has, removing nothing:
-#   - a desktop with LibreOffice Writer, Calc and the GTK 3 interface;
-#   - a server with the nogui Writer;
-#   - a server with only the nogui Calc (whose engine conflicts with the desktop Writer),
-#     where the nogui Writer is named beside the package;
-#   - a machine with no LibreOffice at all, which gets the desktop Writer.
-# The machines are this one's package state with LibreOffice taken out and the named
-# packages put in, as apt's status file of a scratch folder; nothing here is changed.
+# Shows by apt's own simulation that Lumatra's Debian package and the set-up script
+# install beside whatever LibreOffice a machine has, removing nothing: a desktop with
+# Writer, Calc and the GTK interface; a server with the nogui Writer; one with only the
+# nogui Calc (the nogui Writer is named beside the package there); and a machine with
+# none, which gets the desktop Writer. The machines are this one's package state with
+# LibreOffice taken out and the named packages put in, as scratch apt status files.
 #   check_packaging.sh [PACKAGE.deb | BUILD_DIR]
-# Given a build folder (build/ by default), it checks a stand-in package with the
-# dependencies CPack gives the real one (the shared libraries aside), which is quick;
-# given a .deb made by cpack, that package. Exits 77 when apt knows no packages.
+# A build folder (build/ by default) gives a stand-in package with the dependencies CPack
+# gives the real one. Exits 77 when apt knows no packages.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 subject=${1:-$top/build}

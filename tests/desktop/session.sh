@@ -84,6 +84,21 @@ wait_for_outputs() {
     shopt -u nullglob
 }
 
+# wait_until TRIES PAUSE COMMAND…: runs the command until it succeeds, at most TRIES
+# times PAUSE seconds apart; fails as the command's last run does.
+wait_until() {
+    local tries=$1 pause=$2
+    shift 2
+    for _ in $(seq "$tries"); do "$@" && return; sleep "$pause"; done
+    "$@"
+}
+crop() { import -window root -crop "$1" "$2"; } # GEOMETRY FILE: a part of the screen
+changed() { # A B: how many pixels of two pictures differ (beyond 8 %)
+    local n
+    n=$(compare -metric AE -fuzz 8% "$1" "$2" null: 2>&1 || true)
+    echo "${n%% *}"
+}
+
 step=0
 shot() { # NAME [PAUSE]: a picture of the whole screen in $out
     step=$((step + 1))

@@ -1,19 +1,11 @@
 #!/usr/bin/env bash
-# Uses the window the way a new user would, on a virtual display, and leaves a
-# screenshot of every step for a person to look at:
-#   tests/desktop/try_as_user.sh [BUILD_DIR] [OUT_DIR]
-# It adds files with the file panel (keyboard only), hands more files to the running
-# window from a second launch, removes a row with the keyboard, converts with the
-# pointer resting on a row's cancel button (the row must neither move when the batch
-# starts nor go when two clicks land there after it finished), looks at the
-# smallest and a large window, opens a row's format menu, and quits during a conversion.
-# A second session then starts where the first window was left, converts 20 songs (one
-# of them broken) at 1000 × 680 with a click on «Конвертировать» (the rows stay put, the
-# title counts, the end is summed up, «Повторить неудавшиеся» converts the mended song).
-# (The view tests under tests/app/qml check the rest of the window's keyboard and
-# pointer use.) It fails when the quit leaves an unfinished output or an ffmpeg behind,
-# or a step does not happen.
-# Needs Xvfb, xdotool and ImageMagick's `import`.
+# Uses the window as a new user would, on a virtual display, leaving a screenshot of
+# every step in OUT_DIR:  tests/desktop/try_as_user.sh [BUILD_DIR] [OUT_DIR]
+# The file panel by keyboard, a second launch, a row's format menu, a batch under a
+# resting pointer (no row moves or goes), the smallest and a large size, a quit during a
+# conversion (nothing left behind); then a second session of 20 songs, one broken: the
+# title counts, the end is summed up, the retry converts the mended song. Needs Xvfb,
+# xdotool and ImageMagick. (tests/app/qml checks the rest of the keyboard and pointer.)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$top/build}" && pwd)
@@ -38,22 +30,20 @@ ff -f lavfi -i testsrc=size=640x480:rate=25:duration=40 -f lavfi -i sine=duratio
 
 start_display 1920x1200
 key() { xdotool key --delay 60 "$@"; }
+size() { xdotool windowsize --sync "$window" "$1" "$2"; }
 
 "$lumatra" 2>"$out/stderr.txt" &
 app_pid=$!
 window=$(main_window)
 xdotool windowfocus --sync "$window"
 shot empty-window 1.5
-
-# The smallest window, still empty.
-xdotool windowsize --sync "$window" 820 560
+size 820 560
 shot empty-smallest
 
 # Ctrl+O opens the panel in the home folder; Right enters "Файлы", Ctrl+A marks all.
 key ctrl+o
 shot file-panel
-key Right
-key ctrl+a
+key Right ctrl+a
 shot file-panel-all-marked
 key Return
 shot files-added-smallest
@@ -62,21 +52,19 @@ shot files-added-smallest
 timeout 10 "$lumatra" "$work/Ещё.wav" || fail "the second launch did not end well"
 shot second-launch-added
 
-# A large window; a click selects the first row, Down moves on, Delete removes it.
-xdotool windowsize --sync "$window" 1600 1000
+size 1600 1000
 xdotool windowfocus --sync "$window"
 shot large-window
-# The first row's format chip opens its menu (made on that first click); Escape
-# closes it again.
-# Rows are at most 1,100 wide, centred: the chip's centre is 1204 across.
-menu_crop() { import -window root -crop "300x130+960+345" "$1"; }
-menu_crop "$work/menu-closed.png"
+# The first row's format chip (rows are at most 1,100 wide, centred: the chip's centre
+# is 1204 across) opens its menu, made on that first click; Escape closes it again.
+crop 300x130+960+345 "$work/menu-closed.png"
 xdotool mousemove --window "$window" 1204 335 click 1
 shot format-menu 0.6
-menu_crop "$work/menu-open.png"
-opened=$(compare -metric AE -fuzz 8% "$work/menu-closed.png" "$work/menu-open.png" null: 2>&1 || true)
-[[ ${opened%% *} -gt 5000 ]] || fail "the format menu did not open ($opened pixels changed)"
+crop 300x130+960+345 "$work/menu-open.png"
+n=$(changed "$work/menu-closed.png" "$work/menu-open.png")
+[[ $n -gt 5000 ]] || fail "the format menu did not open ($n pixels changed)"
 key Escape
+# A click selects the first row, Down moves on, Delete removes it.
 xdotool mousemove --window "$window" 700 335 click 1
 key Down
 shot row-selected 0.4
@@ -85,33 +73,29 @@ shot row-removed
 # The pointer rests on the last row's «Отменить» place while the batch runs: the rows
 # stay where they are when it starts (the bulk bar keeps its room), and once the job
 # has finished under the pointer two clicks meant for cancel leave the row in place.
-last_row_y=704
-xdotool mousemove --window "$window" 1319 "$last_row_y"
-row_crop() { import -window root -crop "1100x60+250+$((last_row_y - 30))" "$1"; }
-row_crop "$work/row-before.png"
+# Only the status line and the buttons of a row change; a row that moved or left
+# changes the whole strip.
+row=1100x60+250+674
+xdotool mousemove --window "$window" 1319 704
+crop $row "$work/row-before.png"
 count_before=$(ls "$files" | wc -l)
 key ctrl+Return
 sleep 0.5
-row_crop "$work/row-started.png"
+crop $row "$work/row-started.png"
 shot batch-started-pointer-on-list
-for _ in $(seq 60); do
-    [[ $(ls "$files" | wc -l) -ge $((count_before + 5)) ]] && break
-    sleep 0.5
-done
+all_converted() { [[ $(ls "$files" | wc -l) -ge $((count_before + 5)) ]]; }
+wait_until 60 0.5 all_converted || true
 shot converted-large 2
-# Only the status line and the buttons of a row change; a row that moved or left
-# changes the whole strip.
-strip_change() { compare -metric AE -fuzz 8% "$1" "$2" null: 2>&1 || true; }
-moved=$(strip_change "$work/row-before.png" "$work/row-started.png")
-[[ ${moved%% *} -lt 20000 ]] || fail "the rows moved under the pointer when the batch started ($moved pixels)"
-row_crop "$work/row-done.png"
+n=$(changed "$work/row-before.png" "$work/row-started.png")
+[[ $n -lt 20000 ]] || fail "the rows moved under the pointer when the batch started ($n pixels)"
+crop $row "$work/row-done.png"
 xdotool click --repeat 2 --delay 400 1
 shot clicked-twice-where-cancel-was 1.2
-row_crop "$work/row-after.png"
-changed=$(strip_change "$work/row-done.png" "$work/row-after.png")
-[[ ${changed%% *} -lt 8000 ]] || fail "the finished row under the pointer went ($changed pixels changed)"
+crop $row "$work/row-after.png"
+n=$(changed "$work/row-done.png" "$work/row-after.png")
+[[ $n -lt 8000 ]] || fail "the finished row under the pointer went ($n pixels changed)"
 xdotool mousemove --window "$window" 1500 20
-xdotool windowsize --sync "$window" 820 560
+size 820 560
 shot converted-smallest
 
 # Quit during a long conversion: asked first; "Выйти" (Enter) stops it cleanly.
@@ -123,8 +107,8 @@ pgrep -P "$app_pid" ffmpeg >/dev/null || fail "no conversion running to quit fro
 key ctrl+q
 shot quit-question
 key Return
-for _ in $(seq 100); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$app_pid" 2>/dev/null && fail "the program did not end after Выйти"
+ended() { ! kill -0 "$app_pid" 2>/dev/null; }
+wait_until 100 0.1 ended || fail "the program did not end after Выйти"
 wait "$app_pid" || fail "the program ended with a failure status"
 app_pid=
 if pgrep -f "ffmpeg.*Длинное видео" >/dev/null; then fail "ffmpeg is still running"; fi
@@ -149,39 +133,37 @@ printf 'это не звук' >"$batch/Песня 07.wav"
 app_pid=$!
 window=$(main_window)
 title() { xdotool getwindowname "$window"; }
+title_is() { [[ $(title) == $1 ]]; } # a pattern
 # The window comes back at the size it was closed with.
-size=$(xdotool getwindowgeometry "$window" | sed -n 's/.*Geometry: //p')
-[[ $size == 820x560 ]] || fail "the window did not keep its size ($size)"
-xdotool windowsize --sync "$window" 1000 680
+geometry=$(xdotool getwindowgeometry "$window" | sed -n 's/.*Geometry: //p')
+[[ $geometry == 820x560 ]] || fail "the window did not keep its size ($geometry)"
+size 1000 680
 xdotool windowmove --sync "$window" 0 0
 xdotool windowfocus --sync "$window"
 shot batch-ready 1.5
-rows_crop() { import -window root -crop "560x200+60+$1" "$2"; }
 # The rows' names, clear of the status lines that change when the batch starts.
-rows_crop 170 "$work/rows-before.png"
+crop 560x200+60+170 "$work/rows-before.png"
 # A mouse click on «Конвертировать» at the footer's right end.
 xdotool mousemove --window "$window" 880 643 click 1
-for _ in $(seq 40); do [[ $(title) == *" из 20 — Lumatra" ]] && break; sleep 0.1; done
-[[ $(title) == *" из 20 — Lumatra" ]] || fail "the title does not count the batch ($(title))"
+wait_until 40 0.1 title_is "* из 20 — Lumatra" || fail "the title does not count the batch ($(title))"
 sleep 0.4
-rows_crop 170 "$work/rows-started.png"
+crop 560x200+60+170 "$work/rows-started.png"
 shot batch-running 0.2
-moved=$(compare -metric AE -fuzz 8% "$work/rows-before.png" "$work/rows-started.png" null: 2>&1 || true)
-[[ ${moved%% *} -lt 6000 ]] || fail "the rows moved when the batch started ($moved pixels)"
-for _ in $(seq 240); do [[ $(title) == Готово* ]] && break; sleep 0.5; done
+n=$(changed "$work/rows-before.png" "$work/rows-started.png")
+[[ $n -lt 6000 ]] || fail "the rows moved when the batch started ($n pixels)"
+wait_until 240 0.5 title_is "Готово*" || true
 shot batch-summary 1
-[[ $(title) == "Готово 19, 1 ошибка — Lumatra" ]] || fail "the end is not summed up ($(title))"
+title_is "Готово 19, 1 ошибка — Lumatra" || fail "the end is not summed up ($(title))"
 # The broken song is mended; «Повторить неудавшиеся», in the summary's strip, converts it.
 ff -f lavfi -i sine=duration=2 "$batch/Песня 07.wav"
 xdotool mousemove --window "$window" 840 584 click 1
-for _ in $(seq 60); do [[ $(title) == "Готово 1 — Lumatra" ]] && break; sleep 0.25; done
+wait_until 60 0.25 title_is "Готово 1 — Lumatra" || true
 shot retried 0.5
-[[ $(title) == "Готово 1 — Lumatra" ]] || fail "«Повторить неудавшиеся» did not convert the song ($(title))"
+title_is "Готово 1 — Lumatra" || fail "«Повторить неудавшиеся» did not convert the song ($(title))"
 [[ -s "$batch/Песня 07.mp3" ]] || fail "the retried song has no result"
-xdotool windowsize --sync "$window" 1600 1000
+size 1600 1000
 shot batch-large 1
-
-xdotool windowsize --sync "$window" 820 560
+size 820 560
 shot end-smallest 1
 kill "$app_pid"
 wait "$app_pid" 2>/dev/null || true

@@ -1,15 +1,11 @@
 #!/usr/bin/env bash
-# Converts from a real file manager's menu the way a user does, on a virtual display,
-# and keeps a screenshot of every step for a person to look at:
-#   tests/desktop/try_file_manager.sh [BUILD_DIR] [OUT_DIR]
-# Installs the program into a scratch prefix, opens Thunar on a folder of songs, selects
-# them all, opens the context menu with the pointer and picks «Отправить →
-# Конвертировать в MP3» with it. A notification service runs on a private session bus
-# (notification-daemon, which draws the bubbles) and the bus is watched: the run fails
-# when the results do not appear beside the songs, or the notifications do not say
-# «Конвертирую … → MP3» and «Готово 3 → MP3».
-# Needs Xvfb, xdotool, ImageMagick, Thunar and notification-daemon (not in the default
-# test suite: a file manager is a heavy install).
+# Converts from a real file manager's menu as a user does, on a virtual display, leaving
+# a screenshot of every step:  tests/desktop/try_file_manager.sh [BUILD_DIR] [OUT_DIR]
+# Thunar on a folder of songs, all selected, «Отправить → Конвертировать в MP3» picked
+# with the pointer, notification-daemon on a private bus that is watched. Fails when the
+# results are missing, the notifications do not tell of the progress and the end, or the
+# process outlives its closed notification. Needs Xvfb, xdotool, ImageMagick, Thunar and
+# notification-daemon (a heavy install: not in the test suite).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$top/build}" && pwd)
@@ -72,30 +68,21 @@ xdotool click 1
 shot converting 1
 
 # The results beside the songs, and the notifications that told of them.
-for _ in $(seq 150); do
-    grep -q 'Готово 3 → MP3' "$work/bus.log" && break
-    sleep 0.2
-done
+wait_until 150 0.2 grep -q 'Готово 3 → MP3' "$work/bus.log" || true
 shot done 0.3
 for name in "Утро" "День" "Вечер"; do
     [[ -s $music/$name.mp3 ]] || fail "no $name.mp3 beside the song"
 done
-grep -q 'string "Конвертирую [0-9] из 3 → MP3"' "$work/bus.log" ||
-    fail "no progress notification"
-grep -q 'string "Остановить"' "$work/bus.log" || fail "the progress notification cannot stop"
-grep -q 'string "Готово 3 → MP3"' "$work/bus.log" || fail "no end notification"
-grep -q 'string "Показать"' "$work/bus.log" || fail "the end notification shows nothing"
+for said in "Конвертирую [0-9] из 3 → MP3" "Остановить" "Готово 3 → MP3" "Показать"; do
+    grep -q "string \"$said\"" "$work/bus.log" || fail "no notification says «$said»"
+done
 # The list shows the results (Thunar notices new files by itself).
 xdotool key --window "$window" ctrl+a
 shot results
 # Closing the notification ends the conversion's process, which waited for an answer.
 xdotool mousemove 1249 35 click 1
-for _ in $(seq 50); do
-    pgrep -f -- "--convert-to mp3 -- $music/" >/dev/null || break
-    sleep 0.2
-done
+gone() { ! pgrep -f -- "--convert-to mp3 -- $music/" >/dev/null; }
+wait_until 50 0.2 gone || true
 shot closed 0.3
-if pgrep -f -- "--convert-to mp3 -- $music/" >/dev/null; then
-    fail "the conversion's process outlived its notification"
-fi
+gone || fail "the conversion's process outlived its notification"
 echo "screenshots in $out"

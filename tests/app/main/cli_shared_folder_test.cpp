@@ -1,6 +1,5 @@
 // Output folders others may write to, and runs that end badly: what another user can do
-// with names of the run's own pattern, what a killed run leaves running, and the names
-// a failure shows.
+// with names of the run's own pattern, and what a killed run leaves running.
 
 #include "app/main/cli_support.h"
 #include "core/pdf/pdf_samples.h"
@@ -191,47 +190,6 @@ TEST(CommandLine, AKilledRunTakesTheTextConverterAndItsEngineWithIt) {
     EXPECT_EQ(lumatra({"--cli", "letters/a.txt", "--to", "odt"}, dir.path()).status, 0);
     EXPECT_THAT(scratchIn(dir), ::testing::IsEmpty());
     test::runProgram({textutil.string(), "--quit-engine"});
-}
-
-// Makes laughs.docx in `folder`: a Word document whose text is an entity that expands a
-// billion times.
-void makeLaughingDocument(const std::filesystem::path& folder) {
-    std::string entities = "<!ENTITY l0 \"ha\">";
-    for (int i = 1; i <= 9; ++i) {
-        entities += "<!ENTITY l" + std::to_string(i) + " \"";
-        for (int j = 0; j < 10; ++j)
-            entities += "&l" + std::to_string(i - 1) + ";";
-        entities += "\">";
-    }
-    const std::string types =
-        R"(<?xml version="1.0" encoding="UTF-8"?><Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">)"
-        R"(<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>)"
-        R"(<Default Extension="xml" ContentType="application/xml"/>)"
-        R"(<Override PartName="/word/document.xml" ContentType="application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml"/></Types>)";
-    const std::string rels =
-        R"(<?xml version="1.0" encoding="UTF-8"?><Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
-        R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="word/document.xml"/></Relationships>)";
-    const std::string document =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?><!DOCTYPE w:document [" + entities +
-        R"(]><w:document xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/2006/main">)"
-        "<w:body><w:p><w:r><w:t>&l9;</w:t></w:r></w:p></w:body></w:document>";
-    const auto zipped = test::runProgram(
-        {"python3", "-c",
-         "import sys, zipfile\n"
-         "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
-         "    for name, text in zip(sys.argv[2::2], sys.argv[3::2]): z.writestr(name, text)",
-         (folder / "laughs.docx").string(), "[Content_Types].xml", types, "_rels/.rels", rels,
-         "word/document.xml", document});
-    ASSERT_EQ(zipped.status, 0) << zipped.err;
-}
-
-TEST(CommandLine, FailuresNameTheFilesTheUserKnows) {
-    test::ScratchDir dir;
-    makeLaughingDocument(dir.path());
-    const auto laughs = lumatra({"--cli", "laughs.docx", "--to", "odt"}, dir.path());
-    EXPECT_EQ(laughs.status, 1);
-    EXPECT_EQ(laughs.out, "Ошибка: Не удалось открыть «" + (dir / "laughs.docx").string() +
-                              "»: файл повреждён или это не документ DOCX\n");
 }
 
 } // namespace

@@ -27,8 +27,9 @@ bool privateBus() {
            QDBusConnection::sessionBus().isConnected();
 }
 
-// A notification service: remembers what it was asked to show, and sends the user's
-// actions and closings as a desktop's service does.
+// A notification service under its well-known name, on a connection of its own:
+// remembers what it was asked to show, and sends the user's actions and closings as a
+// desktop's service does.
 class FakeService : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
@@ -42,8 +43,16 @@ public:
         QVariantMap hints;
     };
     std::vector<Shown> shown;
+    bool registered = false;
 
-    explicit FakeService(QDBusConnection bus) : m_bus(bus) {}
+    FakeService() {
+        m_bus.registerObject(path(), this, QDBusConnection::ExportAllSlots);
+        registered = m_bus.registerService(name());
+    }
+    ~FakeService() override {
+        m_bus.unregisterService(name());
+        QDBusConnection::disconnectFromBus(QStringLiteral("service"));
+    }
 
     void invoke(uint id, const QString& key) { emitSignal("ActionInvoked", {id, key}); }
     void dismiss(uint id) { emitSignal("NotificationClosed", {id, 2u}); }
@@ -65,33 +74,18 @@ public slots:
     QStringList GetCapabilities() { return {QStringLiteral("actions"), QStringLiteral("body")}; }
 
 private:
-    void emitSignal(const char* name, const QVariantList& arguments) {
-        QDBusMessage signal = QDBusMessage::createSignal(
-            QStringLiteral("/org/freedesktop/Notifications"),
-            QStringLiteral("org.freedesktop.Notifications"), QString::fromLatin1(name));
+    static QString name() { return QStringLiteral("org.freedesktop.Notifications"); }
+    static QString path() { return QStringLiteral("/org/freedesktop/Notifications"); }
+    void emitSignal(const char* member, const QVariantList& arguments) {
+        QDBusMessage signal =
+            QDBusMessage::createSignal(path(), name(), QString::fromLatin1(member));
         signal.setArguments(arguments);
         m_bus.send(signal);
     }
 
-    QDBusConnection m_bus;
-    uint m_last = 0;
-};
-
-// The service under its well-known name, on a connection of its own.
-struct Service {
-    QDBusConnection bus =
+    QDBusConnection m_bus =
         QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("service"));
-    FakeService service{bus};
-    bool registered = false;
-    Service() {
-        bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &service,
-                           QDBusConnection::ExportAllSlots);
-        registered = bus.registerService(QStringLiteral("org.freedesktop.Notifications"));
-    }
-    ~Service() {
-        bus.unregisterService(QStringLiteral("org.freedesktop.Notifications"));
-        QDBusConnection::disconnectFromBus(QStringLiteral("service"));
-    }
+    uint m_last = 0;
 };
 
 // The tests against the service: only on the private bus of dbus-run-session.
@@ -99,10 +93,10 @@ class Notifications : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!privateBus()) GTEST_SKIP() << "needs the private bus of dbus-run-session";
-        fake.emplace();
-        ASSERT_TRUE(fake->registered);
+        service.emplace();
+        ASSERT_TRUE(service->registered);
     }
-    std::optional<Service> fake;
+    std::optional<FakeService> service;
 };
 
 // The environment of a run with saved settings and a runtime folder of its own in `home`.
@@ -171,17 +165,17 @@ TEST_F(Notifications, AMenuConversionTellsItsProgressAndItsEnd) {
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.summary);
-        fake->service.shown.clear();
+        service->shown.clear();
         QStringList arguments{QStringLiteral("mp3")};
         for (const auto& file : c.files)
             arguments << path(scratch / file);
         MenuRun run(scratch / "home", arguments);
-        ASSERT_TRUE(waitFor([&] { return fake->service.latest(c.summary) != nullptr; }));
-        const auto* end = fake->service.latest(c.summary);
+        ASSERT_TRUE(waitFor([&] { return service->latest(c.summary) != nullptr; }));
+        const auto* end = service->latest(c.summary);
         EXPECT_EQ(end->actions, c.actions);
         EXPECT_THAT(end->body.toStdString(), HasSubstr(c.body));
         // While it ran: "Конвертирую N из M → MP3" with a way to stop and a progress hint.
-        const auto* progress = fake->service.latest(QStringLiteral("Конвертирую 1 из "));
+        const auto* progress = service->latest(QStringLiteral("Конвертирую 1 из "));
         ASSERT_NE(progress, nullptr);
         EXPECT_EQ(progress->summary,
                   QStringLiteral("Конвертирую 1 из %1 → MP3").arg(c.files.size()));
@@ -193,7 +187,7 @@ TEST_F(Notifications, AMenuConversionTellsItsProgressAndItsEnd) {
         if (c.terminated)
             run.process.terminate();
         else
-            fake->service.dismiss(end->id);
+            service->dismiss(end->id);
         ASSERT_TRUE(run.ended(10000));
         EXPECT_EQ(run.process.exitCode(), c.status);
     }
@@ -207,18 +201,18 @@ TEST_F(Notifications, StopEndsTheBatchAndASecondMenuConversionJoinsIt) {
     makeTone(scratch / "late.wav", 0.3);
 
     MenuRun first(scratch / "home", {QStringLiteral("hevc"), path(scratch / "long.mp4")});
-    ASSERT_TRUE(waitFor([&] { return fake->service.latest("Конвертирую") != nullptr; }));
+    ASSERT_TRUE(waitFor([&] { return service->latest("Конвертирую") != nullptr; }));
     // A second conversion from the menu hands its file over and leaves at once.
     MenuRun second(scratch / "home", {QStringLiteral("mp3"), path(scratch / "late.wav")});
     ASSERT_TRUE(second.ended(10000));
     EXPECT_EQ(second.process.exitCode(), 0);
     ASSERT_TRUE(waitFor([&] {
-        const auto* now = fake->service.latest("Конвертирую");
+        const auto* now = service->latest("Конвертирую");
         return now && now->summary.contains(QStringLiteral(" из 2 → MP4 HEVC, MP3"));
     }));
 
-    fake->service.invoke(fake->service.shown.back().id, QStringLiteral("stop"));
-    ASSERT_TRUE(waitFor([&] { return fake->service.latest("Остановлено") != nullptr; }, 10000));
+    service->invoke(service->shown.back().id, QStringLiteral("stop"));
+    ASSERT_TRUE(waitFor([&] { return service->latest("Остановлено") != nullptr; }, 10000));
     EXPECT_TRUE(first.ended(10000)) << "nothing to wait for once stopped without results";
     EXPECT_EQ(first.process.exitCode(), 1);
     // The stopped conversion left nothing behind; the late file never started.
@@ -231,17 +225,17 @@ TEST_F(Notifications, ProgressDismissedByTheUserStaysAwayUntilTheEnd) {
     makeClip(scratch / "long.mp4", 600, false);
     MenuRun run(scratch / "home", {QStringLiteral("hevc"), path(scratch / "long.mp4")});
     // Once it has been updated: by then the program knows the notification's number.
-    ASSERT_TRUE(waitFor([&] { return fake->service.shown.size() >= 2; }));
-    fake->service.dismiss(fake->service.shown.back().id);
+    ASSERT_TRUE(waitFor([&] { return service->shown.size() >= 2; }));
+    service->dismiss(service->shown.back().id);
     // An update already on its way when the user dismissed it may still arrive.
     QTest::qWait(1000);
-    const auto count = fake->service.shown.size();
+    const auto count = service->shown.size();
     QTest::qWait(1500);
-    EXPECT_EQ(fake->service.shown.size(), count);
+    EXPECT_EQ(service->shown.size(), count);
     // A signal stops it like «Остановить», and the end is shown again.
     run.process.terminate();
     ASSERT_TRUE(run.ended(10000));
-    ASSERT_NE(fake->service.latest("Остановлено"), nullptr);
+    ASSERT_NE(service->latest("Остановлено"), nullptr);
     EXPECT_EQ(scratch.entries(), (std::vector<std::string>{"home", "long.mp4"}));
 }
 
@@ -250,8 +244,8 @@ TEST_F(Notifications, ProgressDismissedByTheUserStaysAwayUntilTheEnd) {
 TEST_F(Notifications, TheWindowsEndOfABatchReachesTheService) {
     showDesktopNotification(QStringLiteral("Lumatra: конвертирование закончено"),
                             QStringLiteral("Готово 19 · 1 ошибка"));
-    ASSERT_TRUE(waitFor([&] { return fake->service.latest("Lumatra") != nullptr; }, 5000));
-    EXPECT_EQ(fake->service.latest("Lumatra")->body, QStringLiteral("Готово 19 · 1 ошибка"));
+    ASSERT_TRUE(waitFor([&] { return service->latest("Lumatra") != nullptr; }, 5000));
+    EXPECT_EQ(service->latest("Lumatra")->body, QStringLiteral("Готово 19 · 1 ошибка"));
 }
 
 TEST(MenuConversion, GoesToTheRunningWindowWhichConvertsWithItsTarget) {

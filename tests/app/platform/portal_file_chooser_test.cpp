@@ -26,17 +26,32 @@ bool privateBus() {
 }
 
 // Answers OpenFile the way the portal does: the request's path at once, the user's
-// answer later as that request's Response signal.
-class FakeChooser : public QObject {
+// answer later as that request's Response signal. Lives on a connection and a thread of
+// its own (the chooser blocks on its first question), under the portal's name.
+class FakePortal : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.FileChooser")
     Q_PROPERTY(uint version READ version)
 
 public:
-    FakeChooser(QDBusConnection bus, uint response, QStringList uris)
-        : m_bus(bus), m_response(response), m_uris(std::move(uris)) {}
+    FakePortal(uint response, QStringList uris) : m_response(response), m_uris(std::move(uris)) {
+        m_thread.start();
+        moveToThread(&m_thread);
+        m_bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), this,
+                             QDBusConnection::ExportAllSlots |
+                                 QDBusConnection::ExportAllProperties);
+        registered = m_bus.registerService(QStringLiteral("org.freedesktop.portal.Desktop"));
+    }
+    ~FakePortal() override {
+        m_bus.unregisterService(QStringLiteral("org.freedesktop.portal.Desktop"));
+        m_bus.unregisterObject(QStringLiteral("/org/freedesktop/portal/desktop"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("fake"));
+        m_thread.quit();
+        m_thread.wait();
+    }
     uint version() const { return 3; }
 
+    bool registered = false;
     QVariantMap lastOptions;
     QString lastTitle;
 
@@ -60,34 +75,11 @@ public slots:
     }
 
 private:
-    QDBusConnection m_bus;
+    QThread m_thread;
+    QDBusConnection m_bus =
+        QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake"));
     uint m_response;
     QStringList m_uris;
-};
-
-// The fake portal on a connection and a thread of its own (the chooser blocks on its
-// first question), under the portal's name.
-struct FakePortal {
-    FakePortal(uint response, QStringList uris)
-        : bus(QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake"))),
-          chooser(bus, response, std::move(uris)) {
-        thread.start();
-        chooser.moveToThread(&thread);
-        bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), &chooser,
-                           QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties);
-        registered = bus.registerService(QStringLiteral("org.freedesktop.portal.Desktop"));
-    }
-    ~FakePortal() {
-        bus.unregisterService(QStringLiteral("org.freedesktop.portal.Desktop"));
-        bus.unregisterObject(QStringLiteral("/org/freedesktop/portal/desktop"));
-        QDBusConnection::disconnectFromBus(QStringLiteral("fake"));
-        thread.quit();
-        thread.wait();
-    }
-    QThread thread;
-    QDBusConnection bus;
-    FakeChooser chooser;
-    bool registered = false;
 };
 
 TEST(Portal, ChoosesThroughThePortalWhereOneRuns) {
@@ -125,10 +117,10 @@ TEST(Portal, ChoosesThroughThePortalWhereOneRuns) {
         EXPECT_EQ(chosen.count(), c.chosen);
         EXPECT_EQ(cancelled.count(), c.cancelled);
         EXPECT_EQ(failed.count(), c.failed);
-        EXPECT_EQ(portal.chooser.lastTitle, QStringLiteral("Добавить файлы"));
-        EXPECT_EQ(portal.chooser.lastOptions.value(QStringLiteral("multiple")).toBool(), !c.folder);
-        EXPECT_EQ(portal.chooser.lastOptions.value(QStringLiteral("directory")).toBool(), c.folder);
-        EXPECT_EQ(portal.chooser.lastOptions.value(QStringLiteral("accept_label")).toString(),
+        EXPECT_EQ(portal.lastTitle, QStringLiteral("Добавить файлы"));
+        EXPECT_EQ(portal.lastOptions.value(QStringLiteral("multiple")).toBool(), !c.folder);
+        EXPECT_EQ(portal.lastOptions.value(QStringLiteral("directory")).toBool(), c.folder);
+        EXPECT_EQ(portal.lastOptions.value(QStringLiteral("accept_label")).toString(),
                   QStringLiteral("Добавить"));
         if (c.chosen == 1) {
             // Only local files come through.

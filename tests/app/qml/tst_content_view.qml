@@ -82,8 +82,7 @@ Item {
             verify(bulkRow("video") === null)
 
             compare(chips("image").map(c => c.format), image.targets)
-            const selectedImage = chips("image").filter(c => c.selected).map(c => c.format)
-            compare(selectedImage, [image.target])
+            compare(chips("image").filter(c => c.selected).map(c => c.format), [image.target])
             compare(chips("audio").filter(c => c.selected).map(c => c.format), [a.target])
 
             a.target = "flac"
@@ -98,55 +97,15 @@ Item {
             compare(chips("audio").filter(c => c.selected).map(c => c.format), ["opus"])
         }
 
-        function test_the_rows_stay_under_the_pointer_when_a_batch_starts() {
-            const jobs = [stage.addJob("a.wav"), stage.addJob("b.wav"), stage.addJob("c.wav")]
-            const bar = part("bulkBar")
-            tryVerify(() => bar.visible && bar.height > 20)
-            const list = part("jobList")
-            waitForItemPolished(list)
-            const row = list.itemAtIndex(1)
-            // The rows have slid into place.
-            wait(1200)
-            let last = -1
-            tryVerify(() => {
-                const y = row.mapToItem(view, 0, 0).y
-                const still = y === last
-                last = y
-                return still
-            }, 3000, "the rows do not settle")
-            const before = row.mapToItem(view, 0, 0).y
-            // The pointer rests on the second row while the batch starts.
-            mouseMove(row, 200, 20)
-            for (const job of jobs) stage.queued(job)
-            compare(Store.readyCount, 0)
-            verify(view.pointerOverList)
-            wait(400)
-            compare(row.mapToItem(view, 0, 0).y, before)
-            // The band it keeps shows its last chips, inactive, not an empty strip.
-            verify(bulkRow("audio") !== null)
-            verify(chips("audio").length > 1)
-            verify(!bar.enabled)
-            verify(bar.opacity < 1)
-            // Once the pointer has left the list, the bar goes.
-            mouseMove(view, 500, 20)
-            tryVerify(() => !bar.visible)
-            tryVerify(() => row.mapToItem(view, 0, 0).y < before)
-            compare(bulkRow("audio"), null)
-        }
-
         function test_quality_selector_writes_the_store_and_moves_its_pill() {
             stage.addJob("a.wav")
             const selector = part("qualitySelector")
             const pill = findChild(selector, "pill")
             const best = findChild(selector, "segment0")
             tryVerify(() => part("footer").height > 60)
-            tryVerify(() => Math.abs(pill.x - findChild(selector, "segment1").x - 3) < 0.5)
-
             mouseClick(best)
             compare(Store.quality, "best")
             tryVerify(() => Math.abs(pill.x - best.x - 3) < 0.5)
-            compare(pill.width, best.width)
-
             // A selection outside the options shows no pill.
             selector.selection = "none"
             verify(!pill.visible)
@@ -173,52 +132,23 @@ Item {
         function test_output_folder_menu() {
             stage.addJob("a.wav")
             compare(outputMenu(), ["Рядом с файлом", "", ["besideItem"]])
-
             const folder = stage.makeFolder("Результаты", [])
             Store.outputDirectory = "file://" + folder
             compare(outputMenu(), ["Результаты", "Показать «Результаты» в файловом менеджере",
                                    ["folderItem"]])
             compare(findChild(part("outputMenu").menu, "folderItem").text, "В папку «Результаты»")
-
-            Store.outputDirectory = ""
-            compare(outputMenu(), ["Рядом с файлом", "", ["besideItem"]])
         }
 
-        function test_a_click_anywhere_on_the_drop_area_asks_for_files() {
-            openSpy.clear()
-            const hero = part("dropHero")
-            mouseClick(hero, 30, 30)
-            compare(openSpy.count, 1)
-            // The panel is modal: it goes before the window takes the next click.
-            tryVerify(() => part("openPanel").opened)
-            keyClick(Qt.Key_Escape)
-            tryVerify(() => !part("openPanel").visible)
-            mouseClick(hero, hero.width / 2, hero.height - 20)
-            compare(openSpy.count, 2)
-        }
-
-        function test_a_drag_over_the_empty_window_lights_up_the_drop_area() {
-            const hero = part("dropHero")
-            const symbol = findChild(hero, "badgeSymbol")
-            compare(findChild(hero, "heroTitle").text, "Перетащите файлы сюда")
-
+        function test_a_drag_lights_up_the_drop_area_or_the_list() {
+            const title = findChild(part("dropHero"), "heroTitle")
+            compare(title.text, "Перетащите файлы сюда")
             view.isTargeted = true
-            compare(findChild(hero, "heroTitle").text, "Отпускайте")
-            tryCompare(findChild(hero, "badge"), "scale", 1.08, 2000)
-            tryCompare(symbol, "rotation", 360, 2000)
+            compare(title.text, "Отпускайте")
             // The drop frame belongs to the list; the empty window shows the drop area.
             verify(!part("dropFrame").visible)
-
-            // Leaving does not turn the symbol back; the next drag turns it the other way.
             view.isTargeted = false
-            tryCompare(findChild(hero, "badge"), "scale", 1, 2000)
-            compare(symbol.rotation, 360)
-            view.isTargeted = true
-            tryCompare(symbol, "rotation", 0, 2000)
-            view.isTargeted = false
-        }
+            compare(title.text, "Перетащите файлы сюда")
 
-        function test_a_drag_over_the_list_shows_the_drop_frame() {
             stage.addJob("a.wav")
             view.isTargeted = true
             tryCompare(part("dropFrame"), "opacity", 1, 1000)

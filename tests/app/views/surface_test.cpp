@@ -61,14 +61,9 @@ TEST(Surface, AccentFillRunsFromGlowToDeep) {
     surface.setRadius(-1);
     surface.setAccentFill(true);
     const QImage image = surface.shapeImage(QSizeF(200, 40), 1);
-    // A capsule: the corners are empty.
+    // A capsule (the corners empty) lighter at the top left.
     EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0);
-    EXPECT_EQ(qAlpha(image.pixel(199, 39)), 0);
-    // Diagonal gradient in the shape's own box: lighter at the top left.
-    const QRgb start = image.pixel(22, 8);
-    const QRgb end = image.pixel(178, 32);
-    EXPECT_GT(qRed(start), qRed(end));
-    EXPECT_NEAR(qRed(end), 160, 25);
+    EXPECT_GT(qRed(image.pixel(22, 8)), qRed(image.pixel(178, 32)));
     // White text on it reads at 4.5:1 or better everywhere (WCAG AA).
     double lowest = 21;
     for (int y = 4; y < 36; y += 4)
@@ -157,22 +152,12 @@ TEST(Surface, AWideShadowMatchesOneBlurredWhole) {
 }
 
 TEST(Surface, APreparedLookOrWidthIsPaintedBeforeItIsShown) {
-    // The outline a row takes while it converts, named the way a view names it.
+    // The outline a row takes while it converts, named the way a view names it (a name
+    // that is no property is passed over).
     const QVariantMap outline{{"accentBorder", true},
                               {"borderWidth", 1.4},
                               {"borderTop", QColor(Qt::transparent)},
                               {"notAProperty", 3}};
-    SurfaceLook plain;
-    plain.radius = 14;
-    plain.borderWidth = 1;
-    plain.borderTop = Qt::white;
-    const SurfaceLook accent = plain.with(outline);
-    EXPECT_TRUE(accent.accentBorder);
-    EXPECT_DOUBLE_EQ(accent.borderWidth, 1.4);
-    EXPECT_EQ(accent.borderTop, QColor(Qt::transparent));
-    EXPECT_DOUBLE_EQ(accent.radius, 14); // what the change does not name stays
-    EXPECT_EQ(plain.with({}), plain);
-
     const QVariantMap row{{"radius", 14}, {"borderWidth", 1}, {"borderTop", QColor(Qt::white)}};
     const QVariantMap pill{{"radius", -1},
                            {"accentFill", true},
@@ -232,40 +217,34 @@ TEST(Surface, AHiddenSurfaceIsPaintedOnlyOnceItShows) {
     EXPECT_TRUE(frame.hasPictures(QSizeF(331, 79), 1));
 }
 
-/// Steps a value from 0 to 1 the way Qt's SpringAnimation does (16 ms steps) and returns
-/// the largest overshoot and the time it first stays within 1 % of the target.
+/// The largest overshoot of a value stepped from 0 to 1 the way Qt's SpringAnimation does
+/// (16 ms steps), and the time from which it stays within 1 % of the target.
 std::pair<double, double> springResponse(double spring, double damping) {
     double x = 0, v = 0, overshoot = 0, settled = -1;
     for (int step = 1; step <= 300; ++step) {
         v = v + spring * (1 - x) - damping * v;
         x += v * 0.016;
         overshoot = std::max(overshoot, x - 1);
-        if (std::abs(1 - x) > 0.01)
-            settled = -1;
-        else if (settled < 0)
-            settled = step * 0.016;
+        settled = std::abs(1 - x) > 0.01 ? -1 : settled < 0 ? step * 0.016 : settled;
     }
     return {overshoot, settled};
 }
 
-/// Overshoot of an underdamped spring's step response: e^(−πζ/√(1−ζ²)).
-double expectedOvershoot(double dampingFraction) {
-    return std::exp(-std::numbers::pi * dampingFraction /
-                    std::sqrt(1 - dampingFraction * dampingFraction));
-}
-
 TEST(Theme, SpringsKeepTheirResponseAndDamping) {
     Theme theme;
-    // Response 0.38 s, damping 0.86: about 0.5 % overshoot, at rest within a response.
+    // Response 0.38 s and damping 0.86 (about 0.5 % overshoot, at rest within a response);
+    // the pressed button's 0.25 s and 0.7 bounce visibly (about 4.6 %). An underdamped
+    // spring overshoots by e^(−πζ/√(1−ζ²)).
+    const auto overshootOf = [](double zeta) {
+        return std::exp(-std::numbers::pi * zeta / std::sqrt(1 - zeta * zeta));
+    };
     const auto [overshoot, settled] = springResponse(theme.spring(), theme.springDamping());
-    EXPECT_NEAR(overshoot, expectedOvershoot(0.86), 0.001);
+    EXPECT_NEAR(overshoot, overshootOf(0.86), 0.001);
     EXPECT_GT(settled, 0.2);
     EXPECT_LT(settled, 0.38);
-
-    // The pressed button's spring (0.25 s, 0.7) bounces visibly: about 4.6 %.
     const auto [pressOvershoot, pressSettled] =
         springResponse(theme.pressSpring(), theme.pressSpringDamping());
-    EXPECT_NEAR(pressOvershoot, expectedOvershoot(0.7), 0.002);
+    EXPECT_NEAR(pressOvershoot, overshootOf(0.7), 0.002);
     EXPECT_LT(pressSettled, 0.3);
 }
 
