@@ -177,27 +177,6 @@ TEST(Converter, ProgressFollowsFFmpegsReport) {
     EXPECT_THAT(seen, ElementsAre(0.5, 0.0, 0.99, 1.0));
 }
 
-// ffprobe's own answer for a file: its duration text and its stream types.
-std::pair<std::string, std::string> ffprobeAnswer(const std::filesystem::path& file) {
-    const auto out = test::runProgram({"ffprobe", "-v", "error", "-show_entries",
-                                       "format=duration:stream=codec_type", "-of",
-                                       "default=noprint_wrappers=1:nokey=1", file.string()})
-                         .out;
-    std::string duration = "0";
-    std::string types;
-    std::size_t start = 0;
-    while (start < out.size()) {
-        const auto end = out.find('\n', start);
-        const auto line = out.substr(start, end - start);
-        if (line == "audio" || line == "video")
-            types += line[0];
-        else if (!line.empty() && line != "N/A")
-            duration = line;
-        start = end == std::string::npos ? out.size() : end + 1;
-    }
-    return {duration, types};
-}
-
 TEST(Converter, ProbeGivesFFprobesAnswersInProcess) {
     test::ScratchDir dir;
     test::makeClip(dir / "silent.mp4", 1, false);
@@ -220,11 +199,12 @@ TEST(Converter, ProbeGivesFFprobesAnswersInProcess) {
     const Converter converter(Tools{}); // no ffprobe needed
     for (const char* name : {"silent.mp4", "loud.mkv", "tone.mp3", "anim.gif", "covered.mp3",
                              "stream.ts", "raw.aac", "tone.ogg", "clip.mpg"}) {
+        // ffprobe's own answers.
         const auto ours = converter.probe(dir / name);
-        const auto [duration, types] = ffprobeAnswer(dir / name);
+        const std::string duration = test::probeField(dir / name, "format", "duration");
         EXPECT_TRUE(ours.readable) << name;
-        EXPECT_NEAR(ours.duration, std::stod(duration), 1e-5) << name;
-        EXPECT_EQ(ours.hasAudio, types.find('a') != std::string::npos) << name;
+        EXPECT_NEAR(ours.duration, duration == "N/A" ? 0 : std::stod(duration), 1e-5) << name;
+        EXPECT_EQ(ours.hasAudio, !test::probeField(dir / name, "a", "codec_type").empty()) << name;
     }
     EXPECT_FALSE(converter.probe(dir / "silent.mp4").hasAudio);
     EXPECT_TRUE(converter.probe(dir / "loud.mkv").hasVideo);
@@ -294,17 +274,6 @@ TEST(Converter, ResultsKeepTheSourcesModificationTime) {
         }
     }
     EXPECT_NE(seconds(dir / "out"), "981173106\n");
-}
-
-TEST(Converter, SizeOfFilesAndFolders) {
-    test::ScratchDir dir;
-    EXPECT_EQ(Converter::size(dir / "missing"), 0);
-    std::filesystem::create_directories(dir / "pages" / "inner");
-    EXPECT_EQ(Converter::size(dir / "pages"), 0);
-    test::writeFile(dir / "pages" / "1.png", std::string(10, 'x'));
-    test::writeFile(dir / "pages" / "inner" / "2.png", std::string(5, 'x'));
-    EXPECT_EQ(Converter::size(dir / "pages"), 15);
-    EXPECT_EQ(Converter::size(dir / "pages" / "1.png"), 10);
 }
 
 } // namespace

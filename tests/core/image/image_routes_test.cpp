@@ -1,5 +1,5 @@
 // Every source format the libraries here can make, to every image target, read back by
-// programs other than ours.
+// programs other than ours: size, bands, and transparency kept or flattened onto white.
 #include "formats/convert_error.h"
 #include "image/image_converter.h"
 #include "support/fixtures.h"
@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 namespace lumatra {
@@ -212,6 +213,18 @@ TEST(ImageRoutes, EverySourceBecomesEveryTarget) {
                                   (source.name.ends_with(".pgm") || source.name.ends_with(".pbm"));
                 if (target != Format::gif || source.alpha) {
                     EXPECT_EQ(out.bands, grey ? 1 : keepsAlpha && source.alpha ? 4 : 3);
+                }
+                // The transparent right third is kept clear, or flattened onto white
+                // with the blue beside it still blue.
+                if (!source.alpha) break;
+                const auto clear = test::pixelAt(output, width * 15 / 16, height / 2);
+                const auto solid = test::pixelAt(output, width / 3, height / 2);
+                if (keepsAlpha) {
+                    EXPECT_LT(clear.back(), 10);
+                    EXPECT_GT(solid.back(), 245);
+                } else {
+                    EXPECT_GT(*std::min_element(clear.begin(), clear.end()), 240);
+                    EXPECT_LT(solid[0], 60);
                 }
             }
             }
