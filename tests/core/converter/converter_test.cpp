@@ -31,15 +31,11 @@ std::filesystem::path fakeFFmpeg(const test::ScratchDir& dir, const std::string&
     return path;
 }
 
-Tools realTools() {
-    return Tools::locate();
-}
-
 TEST(Converter, RefusesRoutesTheCatalogDoesNotOffer) {
     test::ScratchDir dir;
     test::writeFile(dir / "notes.xyz", "x");
     test::writeFile(dir / "song.mp3", "x");
-    const Converter converter(realTools());
+    const Converter converter(Tools::locate());
     const auto refusal = [&](const char* file, Format format) {
         try {
             converter.run(dir / file, format, {}, {});
@@ -58,7 +54,7 @@ TEST(Converter, RefusesRoutesTheCatalogDoesNotOffer) {
 TEST(Converter, NamesNeverReplaceExistingItems) {
     test::ScratchDir dir;
     test::makeTone(dir / "song.mp3", 0.2);
-    const Converter converter(realTools());
+    const Converter converter(Tools::locate());
     std::vector<double> progress;
     const auto first =
         converter.run(dir / "song.mp3", Format::mp3, {}, [&](double f) { progress.push_back(f); });
@@ -126,7 +122,7 @@ TEST(Converter, FailuresLeaveNothingBehind) {
     // probe has finished its output already or would run on for long: it is stopped at
     // once, and what it wrote is not kept.
     for (const char* extra : {"", "sleep 30\n"}) {
-        Tools tools = realTools();
+        Tools tools = Tools::locate();
         tools.ffmpeg = fakeFFmpeg(dir, "", extra);
         const auto started = std::chrono::steady_clock::now();
         try {
@@ -142,7 +138,8 @@ TEST(Converter, FailuresLeaveNothingBehind) {
 
     // ffmpeg itself failing.
     test::writeFile(dir / "broken.wav", "not a wave file");
-    EXPECT_THROW(Converter(realTools()).run(dir / "broken.wav", Format::mp3, {}, {}), ConvertError);
+    EXPECT_THROW(Converter(Tools::locate()).run(dir / "broken.wav", Format::mp3, {}, {}),
+                 ConvertError);
     std::filesystem::remove(dir / "broken.wav");
 
     // An output folder we may not write.
@@ -152,7 +149,7 @@ TEST(Converter, FailuresLeaveNothingBehind) {
                                                          std::filesystem::perms::owner_exec);
         Options options;
         options.outputDirectory = dir / "locked";
-        EXPECT_THROW(Converter(realTools()).run(dir / "tone.wav", Format::mp3, options, {}),
+        EXPECT_THROW(Converter(Tools::locate()).run(dir / "tone.wav", Format::mp3, options, {}),
                      SystemError);
         EXPECT_TRUE(std::filesystem::is_empty(dir / "locked"));
         std::filesystem::remove(dir / "locked");
@@ -163,7 +160,7 @@ TEST(Converter, FailuresLeaveNothingBehind) {
 TEST(Converter, ProgressFollowsFFmpegsReport) {
     test::ScratchDir dir;
     test::makeTone(dir / "ten.wav", 10);
-    Tools tools = realTools();
+    Tools tools = Tools::locate();
     tools.ffmpeg = fakeFFmpeg(dir, "frame=1\\nout_time_us=5000000\\nout_time_us=N/A\\n"
                                    "out_time_us=-1\\nout_time_us=99000000\\nprogress=end\\n");
     std::vector<double> seen;
@@ -227,7 +224,7 @@ TEST(Converter, ProbeGivesFFprobesAnswersInProcess) {
 TEST(Converter, CancellationStopsFFmpegAndRemovesTheScratchItem) {
     test::ScratchDir dir;
     test::makeTone(dir / "long.wav", 5);
-    Tools tools = realTools();
+    Tools tools = Tools::locate();
     tools.ffmpeg = fakeFFmpeg(dir, "out_time_us=1000\\n",
                               "for last; do :; done\nprintf part > \"$last\"\nexec sleep 30\n");
     std::stop_source stop;
@@ -260,7 +257,7 @@ TEST(Converter, ResultsKeepTheSourcesModificationTime) {
                                                     {"table.json", Format::csv},
                                                     {"pages.pdf", Format::png},
                                                     {"photo.png", Format::jpg}};
-    const Converter converter(realTools());
+    const Converter converter(Tools::locate());
     for (const auto& [name, format] : cases) {
         SCOPED_TRACE(name);
         ASSERT_EQ(::utimensat(AT_FDCWD, (dir / name).c_str(), then, 0), 0);
