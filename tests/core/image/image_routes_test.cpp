@@ -178,6 +178,10 @@ TEST(ImageRoutes, EverySourceBecomesEveryTarget) {
                     {Format::tiff, "tiffload"}, {Format::gif, "gifload"},
                     {Format::bmp, "magickload"}};
                 EXPECT_EQ(std::string(out.get_string("vips-loader")), loaders.at(target));
+                if (target == Format::heic || target == Format::avif) { // HEVC, AV1 inside
+                    EXPECT_EQ(std::string(out.get_string("heif-compression")),
+                              target == Format::heic ? "hevc" : "av1");
+                }
                 EXPECT_EQ(out.width(), width);
                 EXPECT_EQ(out.height(), height);
                 const bool keepsAlpha = target == Format::png || target == Format::heic ||
