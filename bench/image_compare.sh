@@ -97,6 +97,19 @@ for target in heic avif; do
             "$(megabytes "$(stat -c %s "$work/out/p12.$target")")"
     done
 done
+echo "HEIC against JPEG of the same quality (HEIC must be the smaller; each smaller from best"
+echo "to small):"
+for quality in best balanced small; do
+    rm -f "$work/out"/*
+    "$lumatra" --cli "$work/p12.png" --to heic --quality $quality --out "$work/out" >/dev/null
+    "$lumatra" --cli "$work/p12.png" --to jpg --quality $quality --out "$work/out" >/dev/null
+    heic=$(stat -c %s "$work/out/p12.heic") jpg=$(stat -c %s "$work/out/p12.jpg")
+    printf '  %s: heic %s MB, jpg %s MB%s%s\n' $quality "$(megabytes "$heic")" \
+        "$(megabytes "$jpg")" "$( ((heic < jpg)) || echo ' — HEIC NOT SMALLER')" \
+        "$( ((heic < ${lastHeic:-heic + 1} && jpg < ${lastJpg:-jpg + 1})) ||
+            echo ' — NOT SMALLER THAN THE QUALITY ABOVE')"
+    lastHeic=$heic lastJpg=$jpg
+done
 if [[ ${DEFAULTS:-1} == 1 ]]; then
     echo "libvips' own HEIF saver at its defaults, for reference:"
     for compression in hevc av1; do

@@ -90,25 +90,29 @@ std::string exifBlock(int orientation) {
     return std::string("Exif\0\0", 6) + tiff;
 }
 
-std::string iimStream(const std::string& title) {
-    std::string iim;
-    iim += '\x1C';
-    iim += '\x02';
-    iim += '\x05';
-    be16(iim, static_cast<unsigned>(title.size()));
-    return iim + title;
+std::string iimDataset(int record, int number, const std::string& value) {
+    std::string iim{'\x1C', static_cast<char>(record), static_cast<char>(number)};
+    be16(iim, static_cast<unsigned>(value.size()));
+    return iim + value;
 }
 
-std::string iptcBlock(const std::string& title) {
-    const std::string iim = iimStream(title);
-    std::string block("Photoshop 3.0\0", 14);
-    block += "8BIM";
-    be16(block, 0x0404);
-    block += std::string(2, '\0'); // empty name, padded
+std::string photoshopBlock(const std::string& iim) {
+    std::string block("Photoshop 3.0\0"
+                      "8BIM\x04\x04\0\0",
+                      22); // the resource, its empty name padded
     be32(block, {static_cast<unsigned>(iim.size())});
     block += iim;
     if (iim.size() % 2) block += '\0';
     return block;
+}
+
+std::string bytesOf(const vips::VImage& image, const char* suffix) {
+    void* data = nullptr;
+    std::size_t length = 0;
+    image.write_to_buffer(suffix, &data, &length);
+    std::string bytes(static_cast<char*>(data), length);
+    g_free(data);
+    return bytes;
 }
 
 std::string xcfFile(int width, int height, const std::vector<XcfLayer>& layers) {

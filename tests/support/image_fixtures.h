@@ -21,11 +21,14 @@ vips::VImage markedPicture(int width, int height, bool alpha);
 /// 55° 45' N.
 std::string exifBlock(int orientation);
 
-/// An IPTC block as libvips holds it (Photoshop resources) with the object name `title`.
-std::string iptcBlock(const std::string& title);
+/// One IIM dataset (IPTC): record, dataset number and value (2, 5 is the object name).
+std::string iimDataset(int record, int number, const std::string& value);
 
-/// The IIM stream of iptcBlock(title).
-std::string iimStream(const std::string& title);
+/// An IPTC block as libvips holds it (Photoshop resources) holding the IIM stream `iim`.
+std::string photoshopBlock(const std::string& iim);
+
+/// The file `image` makes when saved as `suffix` (".jpg", ".png").
+std::string bytesOf(const vips::VImage& image, const char* suffix);
 
 /// A minimal DNG (RGGB mosaic, 16 bits) of `width` × `height` with the given TIFF
 /// orientation, uncompressed or (`lossless`) compressed as lossless JPEG; the mosaic

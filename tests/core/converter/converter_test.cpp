@@ -31,15 +31,11 @@ std::filesystem::path fakeFFmpeg(const test::ScratchDir& dir, const std::string&
     return path;
 }
 
-Tools realTools() {
-    return Tools::locate();
-}
-
 TEST(Converter, RefusesRoutesTheCatalogDoesNotOffer) {
     test::ScratchDir dir;
     test::writeFile(dir / "notes.xyz", "x");
     test::writeFile(dir / "song.mp3", "x");
-    const Converter converter(realTools());
+    const Converter converter(Tools::locate());
     const auto refusal = [&](const char* file, Format format) {
         try {
             converter.run(dir / file, format, {}, {});
@@ -58,7 +54,7 @@ TEST(Converter, RefusesRoutesTheCatalogDoesNotOffer) {
 TEST(Converter, NamesNeverReplaceExistingItems) {
     test::ScratchDir dir;
     test::makeTone(dir / "song.mp3", 0.2);
-    const Converter converter(realTools());
+    const Converter converter(Tools::locate());
     std::vector<double> progress;
     const auto first =
         converter.run(dir / "song.mp3", Format::mp3, {}, [&](double f) { progress.push_back(f); });
@@ -126,7 +122,7 @@ TEST(Converter, FailuresLeaveNothingBehind) {
     // probe has finished its output already or would run on for long: it is stopped at
     // once, and what it wrote is not kept.
     for (const char* extra : {"", "sleep 30\n"}) {
-        Tools tools = realTools();
+        Tools tools = Tools::locate();
         tools.ffmpeg = fakeFFmpeg(dir, "", extra);
         const auto started = std::chrono::steady_clock::now();
         try {
@@ -142,7 +138,8 @@ TEST(Converter, FailuresLeaveNothingBehind) {
 
     // ffmpeg itself failing.
     test::writeFile(dir / "broken.wav", "not a wave file");
-    EXPECT_THROW(Converter(realTools()).run(dir / "broken.wav", Format::mp3, {}, {}), ConvertError);
+    EXPECT_THROW(Converter(Tools::locate()).run(dir / "broken.wav", Format::mp3, {}, {}),
+                 ConvertError);
     std::filesystem::remove(dir / "broken.wav");
 
     // An output folder we may not write.
@@ -152,7 +149,7 @@ TEST(Converter, FailuresLeaveNothingBehind) {
                                                          std::filesystem::perms::owner_exec);
         Options options;
         options.outputDirectory = dir / "locked";
-        EXPECT_THROW(Converter(realTools()).run(dir / "tone.wav", Format::mp3, options, {}),
+        EXPECT_THROW(Converter(Tools::locate()).run(dir / "tone.wav", Format::mp3, options, {}),
                      SystemError);
         EXPECT_TRUE(std::filesystem::is_empty(dir / "locked"));
         std::filesystem::remove(dir / "locked");
@@ -163,7 +160,7 @@ TEST(Converter, FailuresLeaveNothingBehind) {
 TEST(Converter, ProgressFollowsFFmpegsReport) {
     test::ScratchDir dir;
     test::makeTone(dir / "ten.wav", 10);
-    Tools tools = realTools();
+    Tools tools = Tools::locate();
     tools.ffmpeg = fakeFFmpeg(dir, "frame=1\\nout_time_us=5000000\\nout_time_us=N/A\\n"
                                    "out_time_us=-1\\nout_time_us=99000000\\nprogress=end\\n");
     std::vector<double> seen;
@@ -175,27 +172,6 @@ TEST(Converter, ProgressFollowsFFmpegsReport) {
     seen.clear();
     Converter(tools).run(dir / "ten.wav", Format::mp3, {}, [&](double f) { seen.push_back(f); });
     EXPECT_THAT(seen, ElementsAre(0.5, 0.0, 0.99, 1.0));
-}
-
-// ffprobe's own answer for a file: its duration text and its stream types.
-std::pair<std::string, std::string> ffprobeAnswer(const std::filesystem::path& file) {
-    const auto out = test::runProgram({"ffprobe", "-v", "error", "-show_entries",
-                                       "format=duration:stream=codec_type", "-of",
-                                       "default=noprint_wrappers=1:nokey=1", file.string()})
-                         .out;
-    std::string duration = "0";
-    std::string types;
-    std::size_t start = 0;
-    while (start < out.size()) {
-        const auto end = out.find('\n', start);
-        const auto line = out.substr(start, end - start);
-        if (line == "audio" || line == "video")
-            types += line[0];
-        else if (!line.empty() && line != "N/A")
-            duration = line;
-        start = end == std::string::npos ? out.size() : end + 1;
-    }
-    return {duration, types};
 }
 
 TEST(Converter, ProbeGivesFFprobesAnswersInProcess) {
@@ -220,11 +196,12 @@ TEST(Converter, ProbeGivesFFprobesAnswersInProcess) {
     const Converter converter(Tools{}); // no ffprobe needed
     for (const char* name : {"silent.mp4", "loud.mkv", "tone.mp3", "anim.gif", "covered.mp3",
                              "stream.ts", "raw.aac", "tone.ogg", "clip.mpg"}) {
+        // ffprobe's own answers.
         const auto ours = converter.probe(dir / name);
-        const auto [duration, types] = ffprobeAnswer(dir / name);
+        const std::string duration = test::probeField(dir / name, "format", "duration");
         EXPECT_TRUE(ours.readable) << name;
-        EXPECT_NEAR(ours.duration, std::stod(duration), 1e-5) << name;
-        EXPECT_EQ(ours.hasAudio, types.find('a') != std::string::npos) << name;
+        EXPECT_NEAR(ours.duration, duration == "N/A" ? 0 : std::stod(duration), 1e-5) << name;
+        EXPECT_EQ(ours.hasAudio, !test::probeField(dir / name, "a", "codec_type").empty()) << name;
     }
     EXPECT_FALSE(converter.probe(dir / "silent.mp4").hasAudio);
     EXPECT_TRUE(converter.probe(dir / "loud.mkv").hasVideo);
@@ -247,7 +224,7 @@ TEST(Converter, ProbeGivesFFprobesAnswersInProcess) {
 TEST(Converter, CancellationStopsFFmpegAndRemovesTheScratchItem) {
     test::ScratchDir dir;
     test::makeTone(dir / "long.wav", 5);
-    Tools tools = realTools();
+    Tools tools = Tools::locate();
     tools.ffmpeg = fakeFFmpeg(dir, "out_time_us=1000\\n",
                               "for last; do :; done\nprintf part > \"$last\"\nexec sleep 30\n");
     std::stop_source stop;
@@ -280,7 +257,7 @@ TEST(Converter, ResultsKeepTheSourcesModificationTime) {
                                                     {"table.json", Format::csv},
                                                     {"pages.pdf", Format::png},
                                                     {"photo.png", Format::jpg}};
-    const Converter converter(realTools());
+    const Converter converter(Tools::locate());
     for (const auto& [name, format] : cases) {
         SCOPED_TRACE(name);
         ASSERT_EQ(::utimensat(AT_FDCWD, (dir / name).c_str(), then, 0), 0);
@@ -294,17 +271,6 @@ TEST(Converter, ResultsKeepTheSourcesModificationTime) {
         }
     }
     EXPECT_NE(seconds(dir / "out"), "981173106\n");
-}
-
-TEST(Converter, SizeOfFilesAndFolders) {
-    test::ScratchDir dir;
-    EXPECT_EQ(Converter::size(dir / "missing"), 0);
-    std::filesystem::create_directories(dir / "pages" / "inner");
-    EXPECT_EQ(Converter::size(dir / "pages"), 0);
-    test::writeFile(dir / "pages" / "1.png", std::string(10, 'x'));
-    test::writeFile(dir / "pages" / "inner" / "2.png", std::string(5, 'x'));
-    EXPECT_EQ(Converter::size(dir / "pages"), 15);
-    EXPECT_EQ(Converter::size(dir / "pages" / "1.png"), 10);
 }
 
 } // namespace

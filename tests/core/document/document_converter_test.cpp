@@ -7,6 +7,7 @@
 #include "data/plist_bridge.h"
 #include "formats/convert_error.h"
 
+#include <glib.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -27,21 +28,11 @@ Tools documentTools() {
     return tools;
 }
 
-std::string toWindows1251(const std::string& cyrillic) {
-    // Only the letters the tests use: А–я and ё, plus ASCII.
-    std::string out;
-    for (std::size_t i = 0; i < cyrillic.size();) {
-        const unsigned char c = static_cast<unsigned char>(cyrillic[i]);
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-            ++i;
-            continue;
-        }
-        const unsigned code =
-            ((c & 0x1F) << 6) | (static_cast<unsigned char>(cyrillic[i + 1]) & 0x3F);
-        i += 2;
-        out += static_cast<char>(code == 0x451 ? 0xB8 : code == 0x401 ? 0xA8 : code - 0x410 + 0xC0);
-    }
+std::string toWindows1251(const std::string& text) {
+    gchar* converted = g_convert(text.data(), static_cast<gssize>(text.size()), "WINDOWS-1251",
+                                 "UTF-8", nullptr, nullptr, nullptr);
+    const std::string out = converted ? converted : "";
+    g_free(converted);
     return out;
 }
 
@@ -185,27 +176,6 @@ TEST_F(DocumentRoutes, ResultsNeverFollowTheirPrivateFolderSwappedForALink) {
         EXPECT_TRUE(std::filesystem::is_empty(theirs));
     }
     OutputSlot::setSeam({});
-}
-
-TEST(DocumentConverter, TextutilArgumentsAddTheEncodingOnlyForUtf8Text) {
-    test::ScratchDir dir;
-    test::writeFile(dir / "utf8.txt", "Привет");
-    test::writeFile(dir / "legacy.TXT", "\xCF\xF0\xE8\xE2\xE5\xF2");
-    test::writeFile(dir / "page.htm", "<p>ok</p>");
-    test::writeFile(dir / "doc.docx", "PK");
-    const std::vector<std::string> head = {"-convert", "docx", "-output", "/out/x.docx"};
-    const auto arguments = [&](const char* name) {
-        auto list = DocumentConverter::textutilArguments(dir / name, "docx", "/out/x.docx");
-        EXPECT_EQ(list.front(), (dir / name).string());
-        EXPECT_EQ(std::vector<std::string>(list.begin() + 1, list.begin() + 5), head);
-        return std::vector<std::string>(list.begin() + 5, list.end());
-    };
-    const std::vector<std::string> utf8 = {"-inputencoding", "UTF-8"};
-    EXPECT_EQ(arguments("utf8.txt"), utf8);
-    EXPECT_EQ(arguments("page.htm"), utf8);
-    EXPECT_TRUE(arguments("legacy.TXT").empty());
-    EXPECT_TRUE(arguments("doc.docx").empty());
-    EXPECT_TRUE(arguments("missing.txt").empty());
 }
 
 TEST(DocumentConverter, FailuresComeInOrderAndLeaveNoScratch) {

@@ -1,8 +1,7 @@
 // The text converter's own parts: its command line, text decoding, web pages' charset
-// declarations, damaged sources, engine settings and text normalisation.
+// declarations, damaged sources and engine settings.
 #include "file_fields.h"
 #include "office.h"
-#include "output_writer.h"
 #include "request.h"
 #include "source_preparer.h"
 #include "tool_error.h"
@@ -229,14 +228,6 @@ TEST(TextutilEngineSettings, AStartSkipsTheChecksOfAVersionsFirstStart) {
     const auto profile = dir / "cache" / "lumatra" / "office-profile" / "user";
     EXPECT_TRUE(std::filesystem::exists(profile / "registrymodifications.xcu"));
     EXPECT_FALSE(std::filesystem::exists(profile / "GraphicsRenderTests.log"));
-}
-
-TEST(TextutilOutput, TextIsUtf8WithoutMarkAndWithLineFeeds) {
-    EXPECT_EQ(normalizedText("\xEF\xBB\xBF"
-                             "a\r\nb\rc\n\r\nd"),
-              "a\nb\nc\n\nd");
-    EXPECT_EQ(normalizedText("plain\n"), "plain\n");
-    EXPECT_EQ(normalizedText(""), "");
 }
 
 } // namespace

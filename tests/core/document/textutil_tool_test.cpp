@@ -108,21 +108,6 @@ TEST(Textutil, NoPictureFromOutsideTheDocumentsFolderIsCarried) {
     }
 }
 
-TEST(Textutil, ConcurrentRunsNeverShareAProfile) {
-    test::PrivateTemp temp;
-    test::ScratchDir dir;
-    test::writeFile(dir / "a.txt", "Первый\n");
-    test::writeFile(dir / "b.txt", "Второй\n");
-    test::ProcessOutput first, second;
-    std::thread other([&] { first = test::convertText(dir / "a.txt", "odt", dir / "a.odt"); });
-    second = test::convertText(dir / "b.txt", "odt", dir / "b.odt");
-    other.join();
-    EXPECT_EQ(first.status, 0) << first.err;
-    EXPECT_EQ(second.status, 0) << second.err;
-    EXPECT_THAT(test::textOf(dir / "a.odt"), HasSubstr("Первый"));
-    EXPECT_THAT(test::textOf(dir / "b.odt"), HasSubstr("Второй"));
-}
-
 TEST(Textutil, TerminationEndsTheRunWithinASecondLeavingNothing) {
     test::PrivateTemp temp;
     test::ScratchDir dir;

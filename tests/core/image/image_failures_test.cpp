@@ -51,19 +51,9 @@ std::string pngClaiming(std::uint32_t width, std::uint32_t height) {
            crc(idat) + be32(0) + "IEND" + crc("IEND");
 }
 
-// The bytes of a test picture saved as `suffix` (".jpg", ".png").
-std::string pictureBytes(bool alpha, const char* suffix) {
-    size_t length = 0;
-    void* data = nullptr;
-    test::markedPicture(400, 300, alpha).write_to_buffer(suffix, &data, &length);
-    std::string bytes(static_cast<char*>(data), length);
-    g_free(data);
-    return bytes;
-}
-
 TEST(ImageFailures, UnreadableSourcesFailAndLeaveNothing) {
-    const std::string jpeg = pictureBytes(false, ".jpg");
-    const std::string png = pictureBytes(true, ".png");
+    const std::string jpeg = test::bytesOf(test::markedPicture(400, 300, false), ".jpg");
+    const std::string png = test::bytesOf(test::markedPicture(400, 300, true), ".png");
     std::string bmpBomb = "BM" + std::string(16, '\0');
     bmpBomb += std::string("\x40\x9C\0\0\x40\x9C\0\0", 8) + std::string(40, '\0'); // 40000²
     const std::string unreadable = "Не удалось открыть изображение";
@@ -192,24 +182,7 @@ TEST(ImageFailures, UnwritableOutputsAndForeignTargets) {
     }
 }
 
-TEST(ImageFailures, CameraRawIsTurnedByItsOrientation) {
-    ScratchDir dir;
-    writeFile(dir / "upright.dng", test::dngFile(64, 48, 1));
-    writeFile(dir / "sideways.nef.dng", test::dngFile(64, 48, 6));
-    ImageConverter::convert(dir / "upright.dng", Format::png, Quality::balanced, dir / "a.png");
-    ImageConverter::convert(dir / "sideways.nef.dng", Format::png, Quality::balanced,
-                            dir / "b.png");
-    const VImage upright = VImage::new_from_file((dir / "a.png").c_str());
-    const VImage sideways = VImage::new_from_file((dir / "b.png").c_str());
-    EXPECT_EQ(upright.bands(), 3);
-    EXPECT_EQ(sideways.width(), upright.height());
-    EXPECT_EQ(sideways.height(), upright.width());
-    // The mosaic brightens to the right: turned clockwise, it brightens downwards.
-    EXPECT_LT(upright.extract_area(0, 0, 8, 48).avg(), upright.extract_area(56, 0, 8, 48).avg());
-    EXPECT_LT(sideways.extract_area(0, 0, 48, 8).avg(), sideways.extract_area(0, 56, 48, 8).avg());
-}
-
-TEST(ImageFailures, CameraRawCutOffOrWithoutItsSensorDataIsNoPicture) {
+TEST(ImageFailures, CameraRawIsTurnedAndCutOffOrWithoutItsSensorDataIsNoPicture) {
     ScratchDir dir;
     const auto refused = [&dir](const std::string& bytes) {
         writeFile(dir / "cut.dng", bytes);
@@ -220,6 +193,7 @@ TEST(ImageFailures, CameraRawCutOffOrWithoutItsSensorDataIsNoPicture) {
     };
     // The mosaic fills the end of each file, raw or as lossless JPEG (which LibRaw
     // decodes to black when the data is missing).
+    std::pair<int, int> upright;
     for (const bool lossless : {false, true}) {
         const std::string whole = test::dngFile(64, 48, 1, lossless);
         const std::size_t pixels = lossless ? whole.find("\xFF\xD8") : whole.size() - 64 * 48 * 2;
@@ -229,15 +203,23 @@ TEST(ImageFailures, CameraRawCutOffOrWithoutItsSensorDataIsNoPicture) {
             SCOPED_TRACE(std::to_string(keep) + (lossless ? ", lossless" : ", raw"));
             refused(whole.substr(0, keep));
         }
-        // Whole, it is the mosaic: brighter to the right.
+        // Whole, it is the mosaic: brighter to the right, in colour.
         writeFile(dir / "whole.dng", whole);
         ASSERT_EQ(failureOf(dir / "whole.dng", Format::png, dir / "whole.png"), "no failure");
         const VImage picture = VImage::new_from_file((dir / "whole.png").c_str());
+        EXPECT_EQ(picture.bands(), 3);
+        upright = {picture.width(), picture.height()};
         EXPECT_LT(picture.extract_area(0, 0, 8, 48).avg() + 10,
                   picture.extract_area(56, 0, 8, 48).avg());
         std::filesystem::remove(dir / "whole.dng");
         std::filesystem::remove(dir / "whole.png");
     }
+    // Turned by its orientation: clockwise, the mosaic brightens downwards.
+    writeFile(dir / "sideways.nef.dng", test::dngFile(64, 48, 6));
+    ASSERT_EQ(failureOf(dir / "sideways.nef.dng", Format::png, dir / "b.png"), "no failure");
+    const VImage sideways = VImage::new_from_file((dir / "b.png").c_str());
+    EXPECT_EQ(std::pair(sideways.height(), sideways.width()), upright);
+    EXPECT_LT(sideways.extract_area(0, 0, 48, 8).avg(), sideways.extract_area(0, 56, 48, 8).avg());
     // As sample collections keep their files small: the picture cut out and its strip's
     // byte count set to what is left, or the data blanked out where it stood.
     const std::string whole = test::dngFile(64, 48, 1);

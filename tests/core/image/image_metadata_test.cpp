@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <sstream>
 
 namespace lumatra {
 namespace {
@@ -16,32 +17,16 @@ using test::runProgram;
 using test::ScratchDir;
 using vips::VImage;
 
-// One IIM dataset of record `record`.
-std::string dataset(int record, int number, const std::string& value) {
-    std::string out{'\x1C', static_cast<char>(record), static_cast<char>(number),
-                    static_cast<char>(value.size() >> 8), static_cast<char>(value.size() & 0xFF)};
-    return out + value;
-}
-
 std::string describedIim() {
-    return dataset(1, 90, "\x1B%G") + dataset(2, 5, "Закат") +
-           dataset(2, 120, "Солнце садится над Невой") + dataset(2, 25, "закат") +
-           dataset(2, 25, "река") + dataset(2, 80, "Анна Петрова") +
-           dataset(2, 116, "© 2024 Анна Петрова") + dataset(2, 90, "Санкт-Петербург") +
-           dataset(2, 95, "Ленинградская область") + dataset(2, 101, "Россия") +
-           dataset(2, 105, "Белые ночи") + dataset(2, 110, "Фотоагентство") +
-           dataset(2, 55, "20240621") + dataset(2, 60, "223000+0300");
-}
-
-std::string photoshopBlock(const std::string& iim) {
-    std::string block("Photoshop 3.0\0"
-                      "8BIM\x04\x04\0\0",
-                      22);
-    for (int shift = 24; shift >= 0; shift -= 8)
-        block += static_cast<char>(iim.size() >> shift & 0xFF);
-    block += iim;
-    if (iim.size() % 2) block += '\0';
-    return block;
+    const auto dataset = [](int number, const std::string& value) {
+        return test::iimDataset(2, number, value);
+    };
+    return test::iimDataset(1, 90, "\x1B%G") + dataset(5, "Закат") +
+           dataset(120, "Солнце садится над Невой") + dataset(25, "закат") + dataset(25, "река") +
+           dataset(80, "Анна Петрова") + dataset(116, "© 2024 Анна Петрова") +
+           dataset(90, "Санкт-Петербург") + dataset(95, "Ленинградская область") +
+           dataset(101, "Россия") + dataset(105, "Белые ночи") + dataset(110, "Фотоагентство") +
+           dataset(55, "20240621") + dataset(60, "223000+0300");
 }
 
 // An AFCP trailer (big-endian) holding `iim`, for a file of `fileSize` bytes so far.
@@ -61,44 +46,28 @@ std::string afcpTrailer(std::size_t fileSize, const std::string& iim) {
 // A JPEG with the given metadata blocks (either may be empty).
 std::string jpegWith(const std::string& iptc, const std::string& xmp) {
     VImage picture = test::markedPicture(96, 64, false).copy();
-    if (!iptc.empty())
-        vips_image_set_blob_copy(picture.get_image(), VIPS_META_IPTC_NAME, iptc.data(),
-                                 iptc.size());
-    if (!xmp.empty())
-        vips_image_set_blob_copy(picture.get_image(), VIPS_META_XMP_NAME, xmp.data(), xmp.size());
-    void* data = nullptr;
-    std::size_t length = 0;
-    picture.write_to_buffer(".jpg", &data, &length);
-    std::string bytes(static_cast<char*>(data), length);
-    g_free(data);
-    return bytes;
+    for (const auto& [name, block] :
+         {std::pair{VIPS_META_IPTC_NAME, &iptc}, {VIPS_META_XMP_NAME, &xmp}})
+        if (!block->empty())
+            vips_image_set_blob_copy(picture.get_image(), name, block->data(), block->size());
+    return test::bytesOf(picture, ".jpg");
 }
 
-// Tags exiftool reads from `file`, by their group-qualified names ("XMP-dc:Subject").
+// Tags exiftool reads from `file`, by their group-qualified names ("XMP-dc:Subject"), lists
+// joined with ", ".
 std::map<std::string, std::string> exiftoolTags(const std::filesystem::path& file,
                                                 const std::vector<std::string>& tags) {
-    std::vector<std::string> argv{"exiftool", "-s", "-s", "-G1", "-charset", "utf8"};
+    std::vector<std::string> argv{"exiftool", "-args", "-G1", "-charset", "utf8", "-sep", ", "};
     for (const std::string& tag : tags)
         argv.push_back("-" + tag);
     argv.push_back(file.string());
     const auto run = runProgram(argv);
     EXPECT_EQ(run.status, 0) << run.err;
-    std::map<std::string, std::string> found;
-    std::size_t at = 0;
-    while (at < run.out.size()) {
-        const std::size_t end = run.out.find('\n', at);
-        const std::string line = run.out.substr(at, end - at);
-        at = end == std::string::npos ? run.out.size() : end + 1;
-        const std::size_t colon = line.find(": ");
-        const std::size_t group = line.find(']');
-        if (colon == std::string::npos || group == std::string::npos) continue;
-        std::string name = line.substr(1, group - 1) + ":";
-        name += line.substr(line.find_first_not_of(' ', group + 1),
-                            colon - line.find_first_not_of(' ', group + 1));
-        while (!name.empty() && name.back() == ' ')
-            name.pop_back();
-        found[name] = line.substr(colon + 2);
-    }
+    std::map<std::string, std::string> found; // from lines "-XMP-dc:Title=Закат"
+    std::istringstream lines(run.out);
+    for (std::string line; std::getline(lines, line);)
+        if (const auto equals = line.find('='); line.starts_with("-") && equals != line.npos)
+            found[line.substr(1, equals - 1)] = line.substr(equals + 1);
     return found;
 }
 
@@ -143,18 +112,18 @@ TEST(ImageMetadata, IptcReachesHeicAndAvifAsXmpWhereverTheSourceKeepsIt) {
     merged["XMP-photoshop:City"] = "Петергоф";
     merged["XMP-xmp:Rating"] = "4";
     // Without a declared character set, text that is no UTF-8 is Latin-1.
-    const std::string latin = dataset(2, 90, "Z\xFCrich") + dataset(2, 25, "See");
+    const std::string latin = test::iimDataset(2, 90, "Z\xFCrich") + test::iimDataset(2, 25, "See");
 
     const std::string plain = jpegWith({}, {});
     struct Case {
         std::string name, jpeg;
         std::map<std::string, std::string> expected;
     } cases[] = {
-        {"app13", jpegWith(photoshopBlock(iim), {}), fromIptc},
-        {"app13 and xmp", jpegWith(photoshopBlock(iim), ownXmp), merged},
+        {"app13", jpegWith(test::photoshopBlock(iim), {}), fromIptc},
+        {"app13 and xmp", jpegWith(test::photoshopBlock(iim), ownXmp), merged},
         {"trailer", plain + afcpTrailer(plain.size(), iim), fromIptc},
         {"latin-1",
-         jpegWith(photoshopBlock(latin), {}),
+         jpegWith(test::photoshopBlock(latin), {}),
          {{"XMP-photoshop:City", "Zürich"}, {"XMP-dc:Subject", "See"}}},
     };
     for (const Case& c : cases) {

@@ -36,10 +36,24 @@ TEST(Tools, FindTakesTheFirstExecutableRegularFileAndLocateThePathFirst) {
     EXPECT_EQ(Tools::find("ffmpeg", folders), dir / "third" / "ffmpeg");
     EXPECT_FALSE(Tools::find("ffprobe", folders));
 
+    makeProgram(dir / "third" / "lumatra-textutil", true);
     const test::ScopedVariable path("PATH", (dir / "third").c_str());
     const auto tools = Tools::locate();
     EXPECT_EQ(tools.ffmpeg, dir / "third" / "ffmpeg");
-    EXPECT_FALSE(tools.textutil.empty());
+#ifdef LUMATRA_BINARY
+    // The build places the text converter beside the program, where the locator looks
+    // first.
+    EXPECT_EQ(std::filesystem::path(LUMATRA_TEXTUTIL).parent_path(),
+              std::filesystem::path(LUMATRA_BINARY).parent_path());
+#endif
+    if (std::filesystem::exists("/usr/bin/textutil")) GTEST_SKIP() << "a system textutil wins";
+    // These tests run from another folder: the copy on the search path is taken; with
+    // none, the name beside the program, so that running it fails.
+    EXPECT_EQ(tools.textutil, dir / "third" / "lumatra-textutil");
+    const test::ScopedVariable nowhere("PATH", "/nonexistent");
+    const auto fallback = Tools::locate().textutil;
+    EXPECT_EQ(fallback.filename(), "lumatra-textutil");
+    EXPECT_FALSE(std::filesystem::exists(fallback));
 }
 
 } // namespace
