@@ -345,6 +345,9 @@ void addExifToTiff(OutputFile& output, std::string_view exif) {
     const auto writeDirectory = [&](const std::vector<Entry>& entries, auto create) {
         std::uint64_t offset = 0;
         if (entries.empty()) return offset;
+        // This libtiff's create sets up an empty directory without freeing the one it
+        // replaces; the picture's directory is read again below.
+        TIFFFreeDirectory(tiff.get());
         create(tiff.get()); // it only sets up the tags known there
         int set = 0;
         for (const Entry& entry : entries) {
