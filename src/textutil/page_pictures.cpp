@@ -1,6 +1,7 @@
 #include "page_pictures.h"
 
 #include "data/plist_bridge.h"
+#include "document/markdown_pictures.h"
 #include "text/ascii.h"
 #include "tools/read_to_end.h"
 #include "tools/unique_fd.h"
@@ -76,11 +77,7 @@ std::optional<std::string> readPicture(int folderFd, const std::filesystem::path
 } // namespace
 
 std::optional<std::string> pictureType(std::string_view bytes) {
-    if (bytes.substr(0, 8) == "\x89PNG\r\n\x1A\n") return "image/png";
-    if (bytes.substr(0, 3) == "\xFF\xD8\xFF") return "image/jpeg";
-    if (bytes.substr(0, 6) == "GIF87a" || bytes.substr(0, 6) == "GIF89a") return "image/gif";
-    if (bytes.substr(0, 4) == "RIFF" && bytes.substr(8, 4) == "WEBP") return "image/webp";
-    if (bytes.substr(0, 2) == "BM") return "image/bmp";
+    if (auto type = MarkdownPictures::pictureType(bytes)) return type;
     std::string_view start = bytes.substr(0, 512);
     while (!start.empty() && isSpace(start.front()))
         start.remove_prefix(1);
