@@ -20,7 +20,7 @@ using test::SamplePage;
 
 // One A4 page with `markup` (pango's markup) set in DejaVu Sans 12 at the top-left, drawn
 // glyph by glyph by pango and cairo, fonts embedded: the way real documents are made.
-void drawPdf(const std::filesystem::path& file, const std::string& markup) {
+std::filesystem::path drawPdf(const std::filesystem::path& file, const std::string& markup) {
     cairo_surface_t* surface = cairo_pdf_surface_create(file.c_str(), 595.28, 841.89);
     cairo_t* cr = cairo_create(surface);
     PangoLayout* layout = pango_cairo_create_layout(cr);
@@ -35,8 +35,9 @@ void drawPdf(const std::filesystem::path& file, const std::string& markup) {
     g_object_unref(layout);
     cairo_destroy(cr);
     cairo_surface_finish(surface);
-    ASSERT_EQ(cairo_surface_status(surface), CAIRO_STATUS_SUCCESS);
+    EXPECT_EQ(cairo_surface_status(surface), CAIRO_STATUS_SUCCESS);
     cairo_surface_destroy(surface);
+    return file;
 }
 
 const std::string noText = "В PDF нет текста — похоже, это скан. Переведите его в PNG или JPG.";
@@ -101,13 +102,13 @@ TEST_F(PdfSourceTest, TextTargetsTakeTheTextOfEveryPage) {
 }
 
 TEST_F(PdfSourceTest, RichTextKeepsWhatTheFontsTell) {
-    drawPdf(m_dir / "styled.pdf",
-            "Обычный <b>жирный</b> текст\nи <i><span size=\"20pt\">курсив</span></i>");
-    EXPECT_FALSE(convert(m_dir / "styled.pdf", Format::rtf, m_dir / "styled.rtf"));
+    const auto styled = drawPdf(m_dir / "styled.pdf", "Обычный <b>жирный</b> текст\nи "
+                                                      "<i><span size=\"20pt\">курсив</span></i>");
+    EXPECT_FALSE(convert(styled, Format::rtf, m_dir / "styled.rtf"));
     EXPECT_EQ(test::rtfText(test::readFile(m_dir / "styled.rtf")),
               "Обычный жирный текст\nи курсив\n");
     // What the writer makes of the styles is the writer's test.
-    const AttributedText back = PdfDocument::open(m_dir / "styled.pdf").attributedText();
+    const AttributedText back = PdfDocument::open(styled).attributedText();
     const auto style = [&back](std::string_view word) {
         for (const auto& run : back.runs())
             if (back.text().substr(run.start, run.length).find(word) != std::string::npos)
@@ -315,10 +316,6 @@ std::string pdfHexText(const std::u16string& text) {
 TEST_F(PdfSourceTest, RightToLeftTextComesOutInReadingOrder) {
     // Drawn glyph by glyph, left to right as they show (pango and cairo): a line of
     // Arabic, set at the right, and Arabic inside a line of English.
-    const auto drawn = [this](const std::string& name, const std::string& line) {
-        drawPdf(m_dir / name, line);
-        return m_dir / name;
-    };
     // Words whose text the producer attached in reading order (actual text), the first
     // word at the right as it reads.
     SamplePage page;
@@ -338,8 +335,8 @@ TEST_F(PdfSourceTest, RightToLeftTextComesOutInReadingOrder) {
         std::string text;
     };
     std::vector<Case> all = {
-        {drawn("arabic.pdf", "حَبيبي"), "حَبيبي"},
-        {drawn("mixed.pdf", "Hello حَبيبي world"), "Hello حَبيبي world"},
+        {drawPdf(m_dir / "arabic.pdf", "حَبيبي"), "حَبيبي"},
+        {drawPdf(m_dir / "mixed.pdf", "Hello حَبيبي world"), "Hello حَبيبي world"},
         {attached, "حَبيبي مرحبا"},
         {pdf("fixed.pdf", {fixedPitch}), "حَبيبي السلام"},
         {pdf("mark.pdf", {narrowMark}), "حَبيبي"},
@@ -358,11 +355,8 @@ TEST_F(PdfSourceTest, RightToLeftTextComesOutInReadingOrder) {
              {std::pair{"mixed", "Hello حَبيبي world"}, std::pair{"arabic", "حَبيبي"},
               std::pair{"fixed", "حَبيبي السلام"}, std::pair{"mark", "حَبيبي"}}) {
             const auto turned = m_dir / (name + std::string(turn) + ".pdf");
-            ASSERT_EQ(
-                test::runProgram({"qpdf", std::string("--rotate=+") + turn,
-                                  (m_dir / (std::string(name) + ".pdf")).string(), turned.string()})
-                    .status,
-                0);
+            test::toolOutput({"qpdf", std::string("--rotate=+") + turn,
+                              (m_dir / (std::string(name) + ".pdf")).string(), turned.string()});
             all.push_back({turned, text});
         }
     }
