@@ -137,10 +137,9 @@ inline std::string rtfText(std::string_view rtf) {
             utf8::appendCodePoint(out, c);
         }
     };
-    const std::string_view hidden[] = {"fonttbl",     "colortbl",  "stylesheet",        "info",
-                                       "pict",        "listtable", "listoverridetable", "rsidtbl",
-                                       "fldinst",     "xmlnstbl",  "generator",         "themedata",
-                                       "latentstyles"};
+    const std::string_view hidden = " fonttbl colortbl stylesheet info pict listtable "
+                                    "listoverridetable rsidtbl fldinst xmlnstbl generator "
+                                    "themedata latentstyles ";
     for (std::size_t at = 0; at < rtf.size();) {
         const char c = rtf[at++];
         if (c == '{' || c == '}') {
@@ -171,7 +170,7 @@ inline std::string rtfText(std::string_view rtf) {
             const int value =
                 at > number ? std::stoi(std::string(rtf.substr(number, at - number))) : 0;
             if (at < rtf.size() && rtf[at] == ' ') ++at;
-            if (std::find(std::begin(hidden), std::end(hidden), word) != std::end(hidden))
+            if (hidden.find(" " + std::string(word) + " ") != std::string_view::npos)
                 groups.back().hidden = true;
             if (word == "par" || word == "line" || word == "row" || word == "page") put('\n');
             if (word == "tab" || word == "cell") put('\t');

@@ -270,9 +270,6 @@ TEST_F(PdfSourceTest, PictureSizeFollowsCropBoxTurnAndQuality) {
         EXPECT_NEAR(width, c.width * scale, 1.0) << c.page.text << " " << c.page.rotate;
         EXPECT_NEAR(height, c.height * scale, 1.0) << c.page.text << " " << c.page.rotate;
     }
-    EXPECT_EQ(PdfSource::dpi(Quality::best), 300);
-    EXPECT_EQ(PdfSource::dpi(Quality::balanced), 200);
-    EXPECT_EQ(PdfSource::dpi(Quality::small), 120);
 }
 
 TEST_F(PdfSourceTest, PagesTooLargeOrTooManyToDrawAreRefused) {
