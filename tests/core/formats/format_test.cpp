@@ -32,23 +32,16 @@ TEST(Catalog, TablesKeepTheirOrderAndRawValuesRoundTrip) {
     // The extension is the container's, not the format's name.
     EXPECT_EQ(ext(Format::hevc), "mp4");
     EXPECT_EQ(ext(Format::alac), "m4a");
-    std::string audioOnly;
-    for (Format format : allFormats)
-        if (isAudioOnly(format)) audioOnly += std::string(rawValue(format)) + ",";
-    EXPECT_EQ(audioOnly, "mp3,m4a,wav,flac,alac,opus,ogg,aiff,");
 }
 
-TEST(Catalog, ExtensionSetsAreDisjointAndComplete) {
+TEST(Catalog, ExtensionSetsAreDisjointAndNameTheirKind) {
     std::set<std::string_view> seen;
-    std::size_t total = 0;
     for (Kind kind : allKinds) {
         for (auto extension : kindExtensions(kind)) {
             EXPECT_TRUE(seen.insert(extension).second) << extension;
             EXPECT_EQ(kindOf("x." + std::string(extension)), kind) << extension;
-            ++total;
         }
     }
-    EXPECT_EQ(total, 20u + 19u + 25u + 13u + 4u);
 }
 
 TEST(Catalog, KindComesFromTheNameOnly) {

@@ -240,7 +240,6 @@ TEST_F(PdfSourceTest, PicturesOfManyPagesGoIntoAFolderNamedByPage) {
         EXPECT_EQ(names.back(), last);
     }
     EXPECT_EQ(PdfSource::pageFileName(7, 100, Format::png), "Страница 007.png");
-    EXPECT_EQ(PdfSource::pageFileName(12, 12, Format::jpg), "Страница 12.jpg");
 
     // One page is one picture in place of the folder.
     EXPECT_FALSE(convert(pdf("one.pdf", test::textPages(1)), Format::png, m_dir / "one.png"));
