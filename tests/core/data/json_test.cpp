@@ -129,22 +129,12 @@ TEST(JsonParse, DecodesEscapesAndRepairsText) {
 }
 
 TEST(JsonWrite, PrettyAndCompactLayout) {
-    const Node tree = JSON::parse(R"({"a":[1,2],"e":[{}],"o":{},"s":"x"})");
-    EXPECT_EQ(JSON::write(tree), "{\n"
-                                 "  \"a\": [\n"
-                                 "    1,\n"
-                                 "    2\n"
-                                 "  ],\n"
-                                 "  \"e\": [\n"
-                                 "    {}\n"
-                                 "  ],\n"
-                                 "  \"o\": {},\n"
-                                 "  \"s\": \"x\"\n"
-                                 "}");
-    EXPECT_EQ(JSON::write(tree, 0, false), R"({"a":[1,2],"e":[{}],"o":{},"s":"x"})");
+    // Members and items one to a line; empty containers stay on their line.
+    const Node tree = JSON::parse(R"({"e":[{}],"o":{}})");
+    EXPECT_EQ(JSON::write(tree), "{\n  \"e\": [\n    {}\n  ],\n  \"o\": {}\n}");
+    EXPECT_EQ(JSON::write(tree, 0, false), R"({"e":[{}],"o":{}})");
     // A nested level indents children one step further and closes at its own level.
     EXPECT_EQ(JSON::write(JSON::parse("[1]"), 1), "[\n    1\n  ]");
-    EXPECT_EQ(JSON::write(Node::array()), "[]");
     EXPECT_EQ(JSON::write(Node()), "null");
 }
 
@@ -161,18 +151,6 @@ TEST(JsonWrite, QuoteEscapesOnlyWhatJsonNeeds) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(JSON::quote(c.text), c.quoted);
-}
-
-TEST(JsonWrite, DeepTreesAreWrittenWithoutRecursion) {
-    const int depth = 200'000;
-    Node node = Node::number("1");
-    for (int i = 0; i < depth; ++i) {
-        Node::Array items;
-        items.push_back(std::move(node));
-        node = Node::array(std::move(items));
-    }
-    const std::string text = JSON::write(node, 0, false);
-    EXPECT_EQ(text, std::string(depth, '[') + "1" + std::string(depth, ']'));
 }
 
 } // namespace

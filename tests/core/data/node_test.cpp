@@ -1,5 +1,7 @@
 #include "data/node.h"
 
+#include "data/json.h"
+
 #include <gtest/gtest.h>
 
 namespace lumatra {
@@ -57,11 +59,12 @@ TEST(Node, CopiesAreIndependentAndFindTakesFirstKey) {
     EXPECT_EQ(self, copy);
 }
 
-TEST(Node, DeepTreesCopyCompareAndDieWithoutRecursion) {
+TEST(Node, DeepTreesCopyCompareWriteAndDieWithoutRecursion) {
     const int depth = 300'000; // far beyond what recursion on an 8 MB stack survives
     Node deep = nestedArrays(depth);
     Node copy = deep;
     EXPECT_TRUE(copy == deep);
+    EXPECT_EQ(JSON::write(deep, 0, false), std::string(depth, '[') + "1" + std::string(depth, ']'));
     copy = nestedArrays(depth - 1);
     EXPECT_FALSE(copy == deep);
     Node objects;

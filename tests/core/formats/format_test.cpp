@@ -16,7 +16,6 @@ std::string joined(const std::vector<Format>& formats) {
 }
 
 TEST(Catalog, TablesKeepTheirOrderAndRawValuesRoundTrip) {
-    EXPECT_EQ(allFormats.size(), 31u);
     EXPECT_EQ(joined({allFormats.begin(), allFormats.end()}),
               "mp3,m4a,wav,flac,alac,opus,ogg,aiff,mp4,hevc,mov,webm,mkv,gif,jpg,png,heic,avif,"
               "tiff,bmp,ico,icns,pdf,docx,rtf,txt,html,odt,json,csv,plist");
@@ -33,23 +32,16 @@ TEST(Catalog, TablesKeepTheirOrderAndRawValuesRoundTrip) {
     // The extension is the container's, not the format's name.
     EXPECT_EQ(ext(Format::hevc), "mp4");
     EXPECT_EQ(ext(Format::alac), "m4a");
-    std::string audioOnly;
-    for (Format format : allFormats)
-        if (isAudioOnly(format)) audioOnly += std::string(rawValue(format)) + ",";
-    EXPECT_EQ(audioOnly, "mp3,m4a,wav,flac,alac,opus,ogg,aiff,");
 }
 
-TEST(Catalog, ExtensionSetsAreDisjointAndComplete) {
+TEST(Catalog, ExtensionSetsAreDisjointAndNameTheirKind) {
     std::set<std::string_view> seen;
-    std::size_t total = 0;
     for (Kind kind : allKinds) {
         for (auto extension : kindExtensions(kind)) {
             EXPECT_TRUE(seen.insert(extension).second) << extension;
             EXPECT_EQ(kindOf("x." + std::string(extension)), kind) << extension;
-            ++total;
         }
     }
-    EXPECT_EQ(total, 20u + 19u + 25u + 13u + 4u);
 }
 
 TEST(Catalog, KindComesFromTheNameOnly) {
@@ -59,15 +51,12 @@ TEST(Catalog, KindComesFromTheNameOnly) {
     EXPECT_EQ(kindOf("main.cpp"), Kind::document);
     EXPECT_EQ(kindOf("build.log"), Kind::document);
     EXPECT_EQ(kindOf("clip.qt"), Kind::video);
-    // Pictures only of the types the decoder reads.
+    // Pictures only of the types the decoder reads; names nothing knows have no kind.
     for (const char* name : {"a.ppm", "a.pgm", "a.pbm", "a.pnm", "a.pcx", "a.xcf", "a.svg"})
         EXPECT_EQ(kindOf(name), Kind::image) << name;
-    for (const char* name : {"a.xpm", "a.eps", "a.wmf", "a.pef", "a.xwd"})
+    for (const char* name : {"a.xpm", "a.eps", "a.wmf", "a.pef", "a.xwd", "notes.xyzzy", "README",
+                             ".bashrc", "archive.zip"})
         EXPECT_FALSE(kindOf(name)) << name;
-    EXPECT_FALSE(kindOf("notes.xyzzy"));
-    EXPECT_FALSE(kindOf("README"));
-    EXPECT_FALSE(kindOf(".bashrc"));
-    EXPECT_FALSE(kindOf("archive.zip"));
 }
 
 TEST(Catalog, TargetsAndDefaults) {

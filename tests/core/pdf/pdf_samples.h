@@ -39,20 +39,24 @@ inline const std::string arabicCodes =
 
 /// A PDF with the given pages, in plain uncompressed PDF 1.4.
 inline std::string samplePdf(const std::vector<SamplePage>& pages) {
-    std::vector<std::string> objects;
-    const int pagesFirst = 4; // 1 catalog, 2 page tree, 3 font, then page and content pairs
-    // The Arabic fonts and their code map follow the pages.
-    const std::string arabic = std::to_string(pagesFirst + 2 * pages.size());
-    const std::string fonts = "/F1 3 0 R /F2 " + arabic + " 0 R /F3 " +
-                              std::to_string(pagesFirst + 2 * pages.size() + 1) + " 0 R";
-    const std::string codes = std::to_string(pagesFirst + 2 * pages.size() + 2) + " 0 R";
+    const auto stream = [](const std::string& content) {
+        return "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
+               "\nendstream";
+    };
+    // 1 catalog, 2 page tree, 3 to 5 the fonts, 6 the Arabic code map, then each page
+    // followed by its content.
+    const std::size_t pagesFirst = 7;
     std::string kids;
     for (std::size_t i = 0; i < pages.size(); ++i)
         kids += std::to_string(pagesFirst + 2 * i) + " 0 R ";
-    objects.push_back("<< /Type /Catalog /Pages 2 0 R >>");
-    objects.push_back("<< /Type /Pages /Kids [" + kids + "] /Count " +
-                      std::to_string(pages.size()) + " >>");
-    objects.push_back("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    std::vector<std::string> objects = {
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages.size()) + " >>",
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Courier /ToUnicode 6 0 R >>",
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /ToUnicode 6 0 R /FirstChar 65 "
+        "/LastChar 68 /Widths [700 150 450 600] >>",
+        stream(arabicCodes)};
     for (std::size_t i = 0; i < pages.size(); ++i) {
         const SamplePage& page = pages[i];
         std::string box = "/MediaBox [0 0 " + std::to_string(page.width) + " " +
@@ -61,21 +65,14 @@ inline std::string samplePdf(const std::vector<SamplePage>& pages) {
             box += " /CropBox [0 0 " + std::to_string(page.cropWidth) + " " +
                    std::to_string(page.cropHeight) + "]";
         objects.push_back("<< /Type /Page /Parent 2 0 R " + box + " /Rotate " +
-                          std::to_string(page.rotate) + " /Resources << /Font << " + fonts +
-                          " >> >> /Contents " + std::to_string(pagesFirst + 2 * i + 1) + " 0 R >>");
-        const std::string content = !page.content.empty() ? page.content
-                                    : page.text.empty()
-                                        ? "0.2 0.4 0.8 rg 10 10 50 50 re f"
-                                        : "BT /F1 12 Tf 20 40 Td (" + page.text + ") Tj ET";
-        objects.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" +
-                          content + "\nendstream");
+                          std::to_string(page.rotate) +
+                          " /Resources << /Font << /F1 3 0 R /F2 4 0 R /F3 5 0 R >> >> /Contents " +
+                          std::to_string(pagesFirst + 2 * i + 1) + " 0 R >>");
+        objects.push_back(stream(!page.content.empty() ? page.content
+                                 : page.text.empty()
+                                     ? "0.2 0.4 0.8 rg 10 10 50 50 re f"
+                                     : "BT /F1 12 Tf 20 40 Td (" + page.text + ") Tj ET"));
     }
-    objects.push_back("<< /Type /Font /Subtype /Type1 /BaseFont /Courier /ToUnicode " + codes +
-                      " >>");
-    objects.push_back("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /ToUnicode " + codes +
-                      " /FirstChar 65 /LastChar 68 /Widths [700 150 450 600] >>");
-    objects.push_back("<< /Length " + std::to_string(arabicCodes.size()) + " >>\nstream\n" +
-                      arabicCodes + "\nendstream");
     std::string pdf = "%PDF-1.4\n";
     std::vector<std::size_t> offsets;
     for (std::size_t i = 0; i < objects.size(); ++i) {
@@ -140,10 +137,9 @@ inline std::string rtfText(std::string_view rtf) {
             utf8::appendCodePoint(out, c);
         }
     };
-    const std::string_view hidden[] = {"fonttbl",     "colortbl",  "stylesheet",        "info",
-                                       "pict",        "listtable", "listoverridetable", "rsidtbl",
-                                       "fldinst",     "xmlnstbl",  "generator",         "themedata",
-                                       "latentstyles"};
+    const std::string_view hidden = " fonttbl colortbl stylesheet info pict listtable "
+                                    "listoverridetable rsidtbl fldinst xmlnstbl generator "
+                                    "themedata latentstyles ";
     for (std::size_t at = 0; at < rtf.size();) {
         const char c = rtf[at++];
         if (c == '{' || c == '}') {
@@ -174,7 +170,7 @@ inline std::string rtfText(std::string_view rtf) {
             const int value =
                 at > number ? std::stoi(std::string(rtf.substr(number, at - number))) : 0;
             if (at < rtf.size() && rtf[at] == ' ') ++at;
-            if (std::find(std::begin(hidden), std::end(hidden), word) != std::end(hidden))
+            if (hidden.find(" " + std::string(word) + " ") != std::string_view::npos)
                 groups.back().hidden = true;
             if (word == "par" || word == "line" || word == "row" || word == "page") put('\n');
             if (word == "tab" || word == "cell") put('\t');

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 
 namespace lumatra {
 namespace {
@@ -19,7 +20,7 @@ using test::SamplePage;
 
 // One A4 page with `markup` (pango's markup) set in DejaVu Sans 12 at the top-left, drawn
 // glyph by glyph by pango and cairo, fonts embedded: the way real documents are made.
-void drawPdf(const std::filesystem::path& file, const std::string& markup) {
+std::filesystem::path drawPdf(const std::filesystem::path& file, const std::string& markup) {
     cairo_surface_t* surface = cairo_pdf_surface_create(file.c_str(), 595.28, 841.89);
     cairo_t* cr = cairo_create(surface);
     PangoLayout* layout = pango_cairo_create_layout(cr);
@@ -34,8 +35,9 @@ void drawPdf(const std::filesystem::path& file, const std::string& markup) {
     g_object_unref(layout);
     cairo_destroy(cr);
     cairo_surface_finish(surface);
-    ASSERT_EQ(cairo_surface_status(surface), CAIRO_STATUS_SUCCESS);
+    EXPECT_EQ(cairo_surface_status(surface), CAIRO_STATUS_SUCCESS);
     cairo_surface_destroy(surface);
+    return file;
 }
 
 const std::string noText = "В PDF нет текста — похоже, это скан. Переведите его в PNG или JPG.";
@@ -66,11 +68,12 @@ protected:
             stop);
     }
 
-    std::string failure(const std::filesystem::path& source, Format target) {
+    std::string failure(const std::filesystem::path& source, Format target,
+                        Quality quality = Quality::balanced) {
         const auto output = m_dir / ("out." + std::string(ext(target)));
         std::filesystem::remove_all(output);
         try {
-            convert(source, target, output);
+            convert(source, target, output, quality);
         } catch (const ConvertError& error) {
             return error.errorDescription();
         }
@@ -99,13 +102,13 @@ TEST_F(PdfSourceTest, TextTargetsTakeTheTextOfEveryPage) {
 }
 
 TEST_F(PdfSourceTest, RichTextKeepsWhatTheFontsTell) {
-    drawPdf(m_dir / "styled.pdf",
-            "Обычный <b>жирный</b> текст\nи <i><span size=\"20pt\">курсив</span></i>");
-    EXPECT_FALSE(convert(m_dir / "styled.pdf", Format::rtf, m_dir / "styled.rtf"));
+    const auto styled = drawPdf(m_dir / "styled.pdf", "Обычный <b>жирный</b> текст\nи "
+                                                      "<i><span size=\"20pt\">курсив</span></i>");
+    EXPECT_FALSE(convert(styled, Format::rtf, m_dir / "styled.rtf"));
     EXPECT_EQ(test::rtfText(test::readFile(m_dir / "styled.rtf")),
               "Обычный жирный текст\nи курсив\n");
     // What the writer makes of the styles is the writer's test.
-    const AttributedText back = PdfDocument::open(m_dir / "styled.pdf").attributedText();
+    const AttributedText back = PdfDocument::open(styled).attributedText();
     const auto style = [&back](std::string_view word) {
         for (const auto& run : back.runs())
             if (back.text().substr(run.start, run.length).find(word) != std::string::npos)
@@ -181,9 +184,9 @@ std::string damagedPdf(int pages, int missing) {
     for (std::size_t at = pdf.find(" 00000 n", table); at != std::string::npos;
          at = pdf.find(" 00000 n", at + 1))
         pdf[at - 1] = static_cast<char>(pdf[at - 1] == '9' ? '0' : pdf[at - 1] + 1);
-    // Page objects are objects 4, 6, 8…: "obj" misspelt, they are no objects at all.
+    // Page objects are objects 7, 9, 11…: "obj" misspelt, they are no objects at all.
     for (int page = missing; page <= pages; ++page) {
-        const std::string header = std::to_string(2 + 2 * page) + " 0 obj\n<< /Type /Page ";
+        const std::string header = std::to_string(5 + 2 * page) + " 0 obj\n<< /Type /Page ";
         const std::size_t at = pdf.find(header);
         if (at != std::string::npos) pdf.replace(at + header.find("obj"), 3, "obx");
     }
@@ -218,35 +221,25 @@ TEST_F(PdfSourceTest, PagesThatCannotBeReadFailEveryTargetAndAreNoScan) {
 }
 
 TEST_F(PdfSourceTest, PicturesOfManyPagesGoIntoAFolderNamedByPage) {
-    struct Case {
-        int pages;
-        Format format;
+    // Numbers are padded to the width of the last one, so that names sort by page.
+    for (const auto& [pages, format, first, last] :
+         {std::tuple{3, Format::png, "Страница 1.png", "Страница 3.png"},
+          std::tuple{10, Format::jpg, "Страница 01.jpg", "Страница 10.jpg"}}) {
+        const auto source = pdf(std::to_string(pages) + ".pdf", test::textPages(pages));
+        const auto output = m_dir / (std::to_string(pages) + " pages");
+        EXPECT_TRUE(convert(source, format, output, Quality::small));
         std::vector<std::string> names;
-    } cases[] = {
-        {3, Format::png, {"Страница 1.png", "Страница 2.png", "Страница 3.png"}},
-        {10,
-         Format::jpg,
-         {"Страница 01.jpg", "Страница 02.jpg", "Страница 03.jpg", "Страница 04.jpg",
-          "Страница 05.jpg", "Страница 06.jpg", "Страница 07.jpg", "Страница 08.jpg",
-          "Страница 09.jpg", "Страница 10.jpg"}},
-    };
-    for (const Case& c : cases) {
-        const auto source = pdf(std::to_string(c.pages) + ".pdf", test::textPages(c.pages));
-        const auto output = m_dir / (std::to_string(c.pages) + " pages");
-        EXPECT_TRUE(convert(source, c.format, output, Quality::small));
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(output))
+        for (const auto& entry : std::filesystem::directory_iterator(output)) {
             names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        EXPECT_EQ(names, c.names) << c.pages;
-        for (const auto& name : names) {
-            const std::string bytes = test::readFile(output / name);
-            EXPECT_EQ(bytes.substr(0, c.format == Format::png ? 4 : 3),
-                      c.format == Format::png ? "\x89PNG" : "\xFF\xD8\xFF");
+            EXPECT_EQ(test::readFile(entry.path()).substr(0, format == Format::png ? 4 : 3),
+                      format == Format::png ? "\x89PNG" : "\xFF\xD8\xFF");
         }
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names.size(), static_cast<std::size_t>(pages));
+        EXPECT_EQ(names.front(), first);
+        EXPECT_EQ(names.back(), last);
     }
     EXPECT_EQ(PdfSource::pageFileName(7, 100, Format::png), "Страница 007.png");
-    EXPECT_EQ(PdfSource::pageFileName(12, 12, Format::jpg), "Страница 12.jpg");
 
     // One page is one picture in place of the folder.
     EXPECT_FALSE(convert(pdf("one.pdf", test::textPages(1)), Format::png, m_dir / "one.png"));
@@ -275,26 +268,15 @@ TEST_F(PdfSourceTest, PictureSizeFollowsCropBoxTurnAndQuality) {
         const auto [width, height] = test::pngSize(output);
         EXPECT_NEAR(width, c.width * scale, 1.0) << c.page.text << " " << c.page.rotate;
         EXPECT_NEAR(height, c.height * scale, 1.0) << c.page.text << " " << c.page.rotate;
-        const auto size = PdfDocument::open(source).pictureSize(0, PdfSource::dpi(c.quality));
-        EXPECT_DOUBLE_EQ(size.width, c.width * scale);
-        EXPECT_DOUBLE_EQ(size.height, c.height * scale);
     }
-    EXPECT_EQ(PdfSource::dpi(Quality::best), 300);
-    EXPECT_EQ(PdfSource::dpi(Quality::balanced), 200);
-    EXPECT_EQ(PdfSource::dpi(Quality::small), 120);
 }
 
 TEST_F(PdfSourceTest, PagesTooLargeOrTooManyToDrawAreRefused) {
     // 14400 points square is the largest page PDF allows: 3.6 gigapixels at 300 dpi.
     const auto source = pdf("huge.pdf", {{200, 300, 0, "small"}, {14400, 14400, 0, "huge"}});
-    try {
-        convert(source, Format::png, m_dir / "huge", Quality::best);
-        ADD_FAILURE() << "drew a huge page";
-    } catch (const ConvertError& error) {
-        EXPECT_EQ(error.errorDescription(), "Не удалось отрисовать страницу 2");
-    }
+    EXPECT_EQ(failure(source, Format::png, Quality::best), "Не удалось отрисовать страницу 2");
     // The page already written stays.
-    EXPECT_TRUE(std::filesystem::exists(m_dir / "huge" / "Страница 1.png"));
+    EXPECT_TRUE(std::filesystem::exists(m_dir / "out.png" / "Страница 1.png"));
     // Past a thousand pages nothing is drawn; the text targets still read them all.
     const auto thick = pdf("thick.pdf", test::textPages(PdfSource::maxPicturePages + 1));
     EXPECT_EQ(failure(thick, Format::jpg), "Страниц в PDF: 1001, а в картинки переводятся "
@@ -330,10 +312,6 @@ std::string pdfHexText(const std::u16string& text) {
 TEST_F(PdfSourceTest, RightToLeftTextComesOutInReadingOrder) {
     // Drawn glyph by glyph, left to right as they show (pango and cairo): a line of
     // Arabic, set at the right, and Arabic inside a line of English.
-    const auto drawn = [this](const std::string& name, const std::string& line) {
-        drawPdf(m_dir / name, line);
-        return m_dir / name;
-    };
     // Words whose text the producer attached in reading order (actual text), the first
     // word at the right as it reads.
     SamplePage page;
@@ -351,14 +329,14 @@ TEST_F(PdfSourceTest, RightToLeftTextComesOutInReadingOrder) {
     struct Case {
         std::filesystem::path source;
         std::string text;
-    } cases[] = {
-        {drawn("arabic.pdf", "حَبيبي"), "حَبيبي"},
-        {drawn("mixed.pdf", "Hello حَبيبي world"), "Hello حَبيبي world"},
+    };
+    std::vector<Case> all = {
+        {drawPdf(m_dir / "arabic.pdf", "حَبيبي"), "حَبيبي"},
+        {drawPdf(m_dir / "mixed.pdf", "Hello حَبيبي world"), "Hello حَبيبي world"},
         {attached, "حَبيبي مرحبا"},
         {pdf("fixed.pdf", {fixedPitch}), "حَبيبي السلام"},
         {pdf("mark.pdf", {narrowMark}), "حَبيبي"},
     };
-    std::vector<Case> all(std::begin(cases), std::end(cases));
     // Text set turned on an upright page: a quarter, half and three quarters.
     for (const auto& [name, matrix] :
          {std::pair{"set90", "0 1 -1 0 100 10"}, std::pair{"set180", "-1 0 0 -1 190 200"},
@@ -373,11 +351,8 @@ TEST_F(PdfSourceTest, RightToLeftTextComesOutInReadingOrder) {
              {std::pair{"mixed", "Hello حَبيبي world"}, std::pair{"arabic", "حَبيبي"},
               std::pair{"fixed", "حَبيبي السلام"}, std::pair{"mark", "حَبيبي"}}) {
             const auto turned = m_dir / (name + std::string(turn) + ".pdf");
-            ASSERT_EQ(
-                test::runProgram({"qpdf", std::string("--rotate=+") + turn,
-                                  (m_dir / (std::string(name) + ".pdf")).string(), turned.string()})
-                    .status,
-                0);
+            test::toolOutput({"qpdf", std::string("--rotate=+") + turn,
+                              (m_dir / (std::string(name) + ".pdf")).string(), turned.string()});
             all.push_back({turned, text});
         }
     }

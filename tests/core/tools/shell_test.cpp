@@ -44,6 +44,16 @@ Collected runScript(const std::string& script, std::stop_token stop = {}) {
     return result;
 }
 
+// Runs `script` with a stop requested after `delay`, expecting it to end cancelled.
+void expectCancelledAfter(const std::string& script, std::chrono::milliseconds delay) {
+    std::stop_source stop;
+    std::jthread canceller([&] {
+        std::this_thread::sleep_for(delay);
+        stop.request_stop();
+    });
+    EXPECT_THROW(runScript(script, stop.get_token()), CancelledError);
+}
+
 std::string failureText(const std::string& script) {
     try {
         runScript(script);
@@ -108,15 +118,9 @@ TEST(Shell, MissingProgramFailsToLaunchWithoutCallingBack) {
 TEST(Shell, CancellationTerminatesAndReapsTheProgram) {
     test::ScratchDir dir;
     const auto pidFile = dir / "pid";
-    std::stop_source stop;
-    std::jthread canceller([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        stop.request_stop();
-    });
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_THROW(runScript("echo $$ > '" + pidFile.string() + "'; echo started; exec sleep 30",
-                           stop.get_token()),
-                 CancelledError);
+    expectCancelledAfter("echo $$ > '" + pidFile.string() + "'; echo started; exec sleep 30",
+                         std::chrono::milliseconds(300));
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
     const pid_t pid = std::stoi(test::readFile(pidFile));
     EXPECT_EQ(::kill(pid, 0), -1) << "the program outlived its cancellation";
@@ -132,12 +136,7 @@ TEST(Shell, WhatTheProgramLeftRunningDoesNotHoldTheRunUp) {
     const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(runScript("sleep 30 & echo done").text, "done");
     // Cancelling reaches what the program started, too.
-    std::stop_source stop;
-    std::jthread canceller([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        stop.request_stop();
-    });
-    EXPECT_THROW(runScript("sleep 30; echo never", stop.get_token()), CancelledError);
+    expectCancelledAfter("sleep 30; echo never", std::chrono::milliseconds(200));
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
 }
 
