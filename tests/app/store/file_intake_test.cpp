@@ -48,7 +48,7 @@ TEST(FileIntake, RefusesFilesThatAreStillActiveOnly) {
     ScratchDir dir;
     writeFile(dir / "a.json", "{}");
     auto store = freshStore();
-    const QUrl url = QUrl::fromLocalFile(QString::fromStdString((dir / "a.json").string()));
+    const QUrl url = urlOf(dir / "a.json");
 
     EXPECT_EQ(store->add(QList<QUrl>{url, url}), 1);
     ASSERT_EQ(store->jobs()->count(), 1);
@@ -120,15 +120,14 @@ TEST(FileIntake, SaysHowManyFilesWereSkippedAndWhy) {
         writeFile(dir / name, "x");
     auto store = freshStore();
     QSignalSpy notices(store.get(), &Store::noticeChanged);
-    EXPECT_EQ(
-        store->add(std::vector<fs::path>{dir / "a.wav", dir / "notes.xyz", dir / "setup.exe"}), 2);
+    EXPECT_EQ(store->add(files(dir.path(), {"a.wav", "notes.xyz", "setup.exe"})), 2);
     EXPECT_EQ(store->jobs()->count(), 1);
     EXPECT_EQ(store->notice(), QStringLiteral("Пропущено: 2 файла — такие файлы Lumatra не "
                                               "конвертирует (notes.xyz, setup.exe)."));
     store->dismissNotice();
     EXPECT_EQ(store->notice(), QString());
     // A file already waiting in the list is named as such.
-    store->add(std::vector<fs::path>{dir / "a.wav", dir / "b.json"});
+    store->add(files(dir.path(), {"a.wav", "b.json"}));
     EXPECT_EQ(store->notice(), QStringLiteral("Пропущено: 1 файл уже в списке."));
     EXPECT_EQ(notices.count(), 3);
     // A file that is not there (a second launch naming it) is said too, not refused.
