@@ -44,25 +44,6 @@ TEST(FileIntake, ExpandsFoldersOneLevelAndTakesAPackageAsOneFile) {
     EXPECT_EQ(other->add(std::vector<fs::path>{folder / "x" / ".." / "Notes.rtfd"}), 1);
 }
 
-TEST(FileIntake, RefusesFilesThatAreStillActiveOnly) {
-    ScratchDir dir;
-    writeFile(dir / "a.json", "{}");
-    auto store = freshStore();
-    const QUrl url = urlOf(dir / "a.json");
-
-    EXPECT_EQ(store->add(QList<QUrl>{url, url}), 1);
-    ASSERT_EQ(store->jobs()->count(), 1);
-    Job* first = store->jobs()->at(0);
-    for (auto state : {+[](Job& j) { j.markQueued(); }, +[](Job& j) { j.markRunning(0.5); }}) {
-        state(*first);
-        EXPECT_EQ(store->add(QList<QUrl>{url}), 1);
-    }
-    first->markDone({dir / "a.csv", 3, 0.1});
-    EXPECT_EQ(store->add(QList<QUrl>{url}), 0);
-    EXPECT_EQ(store->jobs()->count(), 2);
-    EXPECT_NE(store->jobs()->at(1)->id(), first->id());
-}
-
 // Two drops, "a.png=avif / e.heic c.jpg": a file's "=format" is the user's pick in its
 // row's menu, and a "!" ends the first drop with its jobs queued (no longer ready).
 std::vector<Format> targetsAfter(const fs::path& dir, const QString& drops) {
@@ -133,6 +114,19 @@ TEST(FileIntake, SaysHowManyFilesWereSkippedAndWhy) {
     // A file that is not there (a second launch naming it) is said too, not refused.
     EXPECT_EQ(store->addPaths({QString::fromStdString((dir / "gone.wav").string())}), 0);
     EXPECT_EQ(store->notice(), QStringLiteral("Пропущено: 1 файл — не найден (gone.wav)."));
+
+    // Refused while queued or running too; once it has ended, taken again (once, though
+    // dropped twice) as a new job.
+    Job* first = store->jobs()->at(0);
+    const QUrl url = urlOf(dir / "a.wav");
+    for (auto state : {+[](Job& j) { j.markQueued(); }, +[](Job& j) { j.markRunning(0.5); }}) {
+        state(*first);
+        EXPECT_EQ(store->add(QList<QUrl>{url}), 1);
+    }
+    first->markDone({dir / "a.mp3", 3, 0.1});
+    EXPECT_EQ(store->add(QList<QUrl>{url, url}), 1);
+    ASSERT_EQ(store->jobs()->count(), 3);
+    EXPECT_NE(store->jobs()->at(2)->id(), first->id());
 }
 
 } // namespace
