@@ -2,8 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,10 +37,6 @@ ScratchDir::~ScratchDir() {
     std::filesystem::permissions(m_path, std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add, ignored);
     std::filesystem::remove_all(m_path, ignored);
-}
-
-std::vector<std::string> ScratchDir::entries() const {
-    return entriesOf(m_path);
 }
 
 std::vector<std::string> ScratchDir::entriesOf(const std::filesystem::path& folder) {
@@ -121,9 +117,8 @@ void makeClip(const std::filesystem::path& output, double seconds, bool withAudi
     const std::string d = std::to_string(seconds);
     std::vector<std::string> args = {"-f", "lavfi", "-i",
                                      "testsrc=size=160x120:rate=10:duration=" + d};
-    if (withAudio) {
+    if (withAudio)
         args.insert(args.end(), {"-f", "lavfi", "-i", "sine=frequency=440:duration=" + d});
-    }
     args.insert(args.end(), {"-pix_fmt", "yuv420p", "-shortest"});
     makeMedia(output, args);
 }
@@ -145,8 +140,7 @@ bool processRuns(pid_t pid) {
 std::string lastLine(std::string text) {
     while (!text.empty() && text.back() == '\n')
         text.pop_back();
-    const auto newline = text.rfind('\n');
-    return newline == std::string::npos ? text : text.substr(newline + 1);
+    return text.substr(text.rfind('\n') + 1); // the whole text when it has one line
 }
 
 std::string readFile(const std::filesystem::path& path) {
@@ -159,12 +153,9 @@ std::string readFile(const std::filesystem::path& path) {
 std::string probeField(const std::filesystem::path& file, const std::string& stream,
                        const std::string& field) {
     std::vector<std::string> argv = {"ffprobe", "-v", "error"};
-    if (stream == "format") {
-        argv.insert(argv.end(), {"-show_entries", "format=" + field});
-    } else {
-        argv.insert(argv.end(),
-                    {"-select_streams", stream + ":0", "-show_entries", "stream=" + field});
-    }
+    if (stream != "format") argv.insert(argv.end(), {"-select_streams", stream + ":0"});
+    argv.insert(argv.end(),
+                {"-show_entries", (stream == "format" ? "format=" : "stream=") + field});
     argv.insert(argv.end(), {"-of", "default=noprint_wrappers=1:nokey=1", file.string()});
     auto out = runProgram(argv).out;
     while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))

@@ -22,7 +22,7 @@ public:
     const std::filesystem::path& path() const { return m_path; }
     std::filesystem::path operator/(const std::string& name) const { return m_path / name; }
     /// Names of the entries of the folder (hidden ones included), sorted.
-    std::vector<std::string> entries() const;
+    std::vector<std::string> entries() const { return entriesOf(m_path); }
     /// The same for any folder.
     static std::vector<std::string> entriesOf(const std::filesystem::path& folder);
 

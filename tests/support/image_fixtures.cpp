@@ -44,12 +44,13 @@ void entry(std::string& out, unsigned tag, unsigned type, unsigned count, unsign
     }
 }
 
-} // namespace
-
+// Starts libvips for the tests' own use.
 void startTestVips() {
     static std::once_flag once;
     std::call_once(once, [] { vips_init("lumatra-tests"); });
 }
+
+} // namespace
 
 vips::VImage markedPicture(int width, int height, bool alpha) {
     startTestVips();

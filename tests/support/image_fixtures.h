@@ -10,9 +10,6 @@
 
 namespace lumatra::test {
 
-/// Starts libvips for the test's own use.
-void startTestVips();
-
 /// A picture of `width` × `height`: blue with a red square of a quarter of the shorter
 /// side in the top-left corner; with `alpha`, the right third is fully transparent.
 vips::VImage markedPicture(int width, int height, bool alpha);

@@ -104,7 +104,7 @@ TEST(BatchStatus, TheLastOutcomeOfABatchIsShownAtOnce) {
     ScratchDir dir;
     makeTone(dir / "short.wav", 0.2);
     auto store = freshStore();
-    store->add(std::vector<fs::path>{dir / "short.wav"});
+    store->add(files(dir.path(), {"short.wav"}));
     store->convertAll();
     ASSERT_TRUE(waitFor([&] { return fs::exists(dir / "short.mp3"); }));
     QElapsedTimer sinceOutput;

@@ -16,8 +16,7 @@ TEST(ConversionSettings, SurviveARestartOfTheStore) {
         EXPECT_EQ(store->outputDirectory(), std::nullopt);
         store->setQualityName(QStringLiteral("small"));
         store->setQualityName(QStringLiteral("tiny")); // ignored
-        store->setOutputDirectoryUrl(
-            QUrl::fromLocalFile(QString::fromStdString((dir / "out").string())));
+        store->setOutputDirectoryUrl(urlOf(dir / "out"));
         EXPECT_EQ(store->outputDirectoryName(), QStringLiteral("out"));
         store->setOutputDirectoryUrl(QUrl(QStringLiteral("https://example.org/out")));
         EXPECT_EQ(store->outputDirectory(), dir / "out");

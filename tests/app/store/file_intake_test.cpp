@@ -44,25 +44,6 @@ TEST(FileIntake, ExpandsFoldersOneLevelAndTakesAPackageAsOneFile) {
     EXPECT_EQ(other->add(std::vector<fs::path>{folder / "x" / ".." / "Notes.rtfd"}), 1);
 }
 
-TEST(FileIntake, RefusesFilesThatAreStillActiveOnly) {
-    ScratchDir dir;
-    writeFile(dir / "a.json", "{}");
-    auto store = freshStore();
-    const QUrl url = QUrl::fromLocalFile(QString::fromStdString((dir / "a.json").string()));
-
-    EXPECT_EQ(store->add(QList<QUrl>{url, url}), 1);
-    ASSERT_EQ(store->jobs()->count(), 1);
-    Job* first = store->jobs()->at(0);
-    for (auto state : {+[](Job& j) { j.markQueued(); }, +[](Job& j) { j.markRunning(0.5); }}) {
-        state(*first);
-        EXPECT_EQ(store->add(QList<QUrl>{url}), 1);
-    }
-    first->markDone({dir / "a.csv", 3, 0.1});
-    EXPECT_EQ(store->add(QList<QUrl>{url}), 0);
-    EXPECT_EQ(store->jobs()->count(), 2);
-    EXPECT_NE(store->jobs()->at(1)->id(), first->id());
-}
-
 // Two drops, "a.png=avif / e.heic c.jpg": a file's "=format" is the user's pick in its
 // row's menu, and a "!" ends the first drop with its jobs queued (no longer ready).
 std::vector<Format> targetsAfter(const fs::path& dir, const QString& drops) {
@@ -120,20 +101,32 @@ TEST(FileIntake, SaysHowManyFilesWereSkippedAndWhy) {
         writeFile(dir / name, "x");
     auto store = freshStore();
     QSignalSpy notices(store.get(), &Store::noticeChanged);
-    EXPECT_EQ(
-        store->add(std::vector<fs::path>{dir / "a.wav", dir / "notes.xyz", dir / "setup.exe"}), 2);
+    EXPECT_EQ(store->add(files(dir.path(), {"a.wav", "notes.xyz", "setup.exe"})), 2);
     EXPECT_EQ(store->jobs()->count(), 1);
     EXPECT_EQ(store->notice(), QStringLiteral("Пропущено: 2 файла — такие файлы Lumatra не "
                                               "конвертирует (notes.xyz, setup.exe)."));
     store->dismissNotice();
     EXPECT_EQ(store->notice(), QString());
     // A file already waiting in the list is named as such.
-    store->add(std::vector<fs::path>{dir / "a.wav", dir / "b.json"});
+    store->add(files(dir.path(), {"a.wav", "b.json"}));
     EXPECT_EQ(store->notice(), QStringLiteral("Пропущено: 1 файл уже в списке."));
     EXPECT_EQ(notices.count(), 3);
     // A file that is not there (a second launch naming it) is said too, not refused.
     EXPECT_EQ(store->addPaths({QString::fromStdString((dir / "gone.wav").string())}), 0);
     EXPECT_EQ(store->notice(), QStringLiteral("Пропущено: 1 файл — не найден (gone.wav)."));
+
+    // Refused while queued or running too; once it has ended, taken again (once, though
+    // dropped twice) as a new job.
+    Job* first = store->jobs()->at(0);
+    const QUrl url = urlOf(dir / "a.wav");
+    for (auto state : {+[](Job& j) { j.markQueued(); }, +[](Job& j) { j.markRunning(0.5); }}) {
+        state(*first);
+        EXPECT_EQ(store->add(QList<QUrl>{url}), 1);
+    }
+    first->markDone({dir / "a.mp3", 3, 0.1});
+    EXPECT_EQ(store->add(QList<QUrl>{url, url}), 1);
+    ASSERT_EQ(store->jobs()->count(), 3);
+    EXPECT_NE(store->jobs()->at(2)->id(), first->id());
 }
 
 } // namespace

@@ -21,10 +21,10 @@ TEST(Lifecycle, IdleItQuitsAtOnceDuringABatchOnlyOnceEverythingStopped) {
     makeTone(dir / "done.wav");
     auto store = freshStore();
     store->runner().setBudget(2);
-    store->add(std::vector<fs::path>{dir / "done.wav"});
+    store->add(files(dir.path(), {"done.wav"}));
     store->convertAll();
     ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }));
-    store->add(std::vector<fs::path>{dir / "a.wav", dir / "b.wav", dir / "c.wav"});
+    store->add(files(dir.path(), {"a.wav", "b.wav", "c.wav"}));
     {
         // Idle, it quits at once; quitting closes the window, which asks again: it may
         // close, and nothing is asked.

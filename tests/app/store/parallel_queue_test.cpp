@@ -16,27 +16,18 @@ namespace {
 using namespace lumatra::test;
 namespace fs = std::filesystem;
 
-std::vector<fs::path> files(const fs::path& dir, std::initializer_list<const char*> names) {
-    std::vector<fs::path> paths;
-    for (const char* name : names)
-        paths.push_back(dir / name);
-    return paths;
-}
-
 TEST(ParallelQueue, AudioJobsShareTheCoresAndAVideoJobTakesTheWholeBudget) {
     ScratchDir dir;
     for (const char* name : {"one.wav", "two.wav"})
         makeTone(dir / name, 30);
     auto store = freshStore();
     store->runner().setBudget(2);
-    QSignalSpy sounds(store.get(), &Store::batchFinished);
 
     // Two songs: two encoders alive at the same moment.
     store->add(files(dir.path(), {"one.wav", "two.wav"}));
     StartLog log(*store);
     long mostEncoders = 0;
     store->convertAll();
-    EXPECT_EQ(store->badge(), 2);
     ASSERT_TRUE(waitFor([&] {
         mostEncoders = std::max(mostEncoders, encoders());
         return !store->isBusy();
@@ -44,9 +35,6 @@ TEST(ParallelQueue, AudioJobsShareTheCoresAndAVideoJobTakesTheWholeBudget) {
     EXPECT_EQ(mostEncoders, 2);
     EXPECT_EQ(log.starts.at(1).second, (Names{"one.wav", "two.wav"}));
     EXPECT_EQ(statuses(*store), (std::vector<Job::Status>{Job::Status::Done, Job::Status::Done}));
-    EXPECT_EQ(store->badge(), 0);
-    ASSERT_EQ(sounds.count(), 1);
-    EXPECT_EQ(sounds.at(0).at(0).toString(), QStringLiteral("Glass"));
 
     // A video source or target asks for the whole budget, which the pool gives it alone;
     // every other conversion takes one core.

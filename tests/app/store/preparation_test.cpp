@@ -17,7 +17,7 @@ TEST(Preparation, AVideoWithoutSoundIsOfferedNoSoundOnlyTarget) {
     makeClip(dir / "silent.mp4", 1, false);
     makeClip(dir / "talk.mp4", 1, true);
     auto store = freshStore();
-    store->add(std::vector<fs::path>{dir / "silent.mp4", dir / "talk.mp4"});
+    store->add(files(dir.path(), {"silent.mp4", "talk.mp4"}));
     Job* silent = store->jobs()->at(0);
     Job* talk = store->jobs()->at(1);
     silent->choose(Format::mp3);
@@ -64,12 +64,12 @@ TEST(Preparation, MediaAddedToTheWindowHasItsLibrariesLoadedBeforeTheBatch) {
     ScratchDir dir;
     makeTone(dir / "song.wav", 1);
     auto plain = freshStore();
-    plain->add(std::vector<fs::path>{dir / "song.wav"});
+    plain->add(files(dir.path(), {"song.wav"}));
     QTest::qWait(300);
     ASSERT_FALSE(mapped()) << "an earlier step loaded the media libraries";
     auto store = freshStore();
     store->setPreparesConversions(true);
-    store->add(std::vector<fs::path>{dir / "song.wav"});
+    store->add(files(dir.path(), {"song.wav"}));
     EXPECT_TRUE(waitFor(mapped, 5000));
 }
 
@@ -81,16 +81,16 @@ TEST(Preparation, DocumentsAddedToTheWindowFindTheirEnginesLoaded) {
     writeFile(dir / "c.wav", "");
     // Only a store that prepares them starts engines, and only for documents it has.
     auto plain = freshStore();
-    plain->add(std::vector<fs::path>{dir / "a.txt"});
+    plain->add(files(dir.path(), {"a.txt"}));
     auto store = freshStore();
     store->setPreparesConversions(true);
-    store->add(std::vector<fs::path>{dir / "c.wav"});
+    store->add(files(dir.path(), {"c.wav"}));
     QTest::qWait(500);
     EXPECT_EQ(session.engine(0), -1);
 
     // Two documents: an engine each, as far as the machine has cores, before any
     // conversion starts.
-    store->add(std::vector<fs::path>{dir / "a.txt", dir / "b.md"});
+    store->add(files(dir.path(), {"a.txt", "b.md"}));
     const int wanted = std::min(2, QueueRunner::machineBudget());
     ASSERT_TRUE(waitFor(
         [&] {
@@ -105,12 +105,8 @@ TEST(Preparation, DocumentsAddedToTheWindowFindTheirEnginesLoaded) {
     // The conversions use them, and they end with the window.
     store->convertAll();
     ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }, 30000));
-    for (int row = 0; row < 3; ++row) {
-        if (store->jobs()->at(row)->kind() == Kind::document) {
-            EXPECT_EQ(store->jobs()->at(row)->status(), Job::Status::Done)
-                << store->jobs()->at(row)->message().toStdString();
-        }
-    }
+    for (const Job* document : {store->jobs()->at(1), store->jobs()->at(2)})
+        EXPECT_EQ(document->status(), Job::Status::Done) << document->message().toStdString();
     EXPECT_EQ(session.engine(0), first);
     store->releaseTextEngine();
     EXPECT_TRUE(waitFor([&] { return !test::processRuns(first); }, 2000));

@@ -48,6 +48,18 @@ inline std::vector<std::string> fileNames(const Store& store) {
     return names;
 }
 
+/// The files `names` in `dir`, and a file's address as the window gives it.
+inline std::vector<std::filesystem::path> files(const std::filesystem::path& dir,
+                                                std::initializer_list<const char*> names) {
+    std::vector<std::filesystem::path> paths;
+    for (const char* name : names)
+        paths.push_back(dir / name);
+    return paths;
+}
+inline QUrl urlOf(const std::filesystem::path& path) {
+    return QUrl::fromLocalFile(QString::fromStdString(path.string()));
+}
+
 using Names = std::set<std::string>;
 
 /// For every job that starts, the jobs running at that moment (itself included), in the
@@ -65,13 +77,6 @@ struct StartLog {
                     running.insert(other->path().filename().string());
             starts.emplace_back(job->path().filename().string(), running);
         });
-    }
-
-    std::size_t mostRunning() const {
-        std::size_t most = 0;
-        for (const auto& [name, running] : starts)
-            most = std::max(most, running.size());
-        return most;
     }
 
     std::vector<std::string> order() const {

@@ -20,8 +20,7 @@ TEST(StoreActions, RemovesUnstartedFindsFailuresAndSaysWhenAResultIsGone) {
     for (const char* name : {"a.json", "b.json", "c.json", "d.json", "e.json"})
         writeFile(dir / name, "{}");
     auto store = freshStore();
-    store->add(std::vector<fs::path>{dir / "a.json", dir / "b.json", dir / "c.json", dir / "d.json",
-                                     dir / "e.json"});
+    store->add(files(dir.path(), {"a.json", "b.json", "c.json", "d.json", "e.json"}));
     auto& jobs = *store->jobs();
     writeFile(dir / "a.csv", "x");
     jobs.at(0)->markDone({dir / "a.csv", 1, 0.1});
@@ -59,12 +58,11 @@ TEST(StoreActions, SaysSoWhenNoFileManagerAnswers) {
     EXPECT_FALSE(FileManager::canOpenFolders());
 
     auto store = freshStore();
-    const QUrl file = QUrl::fromLocalFile(QString::fromStdString((dir / "a.mp3").string()));
-    store->reveal(file);
+    store->reveal(urlOf(dir / "a.mp3"));
     EXPECT_TRUE(waitFor([&] { return !store->notice().isEmpty(); }, 5000));
     EXPECT_TRUE(store->notice().startsWith(QStringLiteral("Не удалось открыть файловый менеджер")));
     store->dismissNotice();
-    store->openFolder(QUrl::fromLocalFile(QString::fromStdString(dir.path().string())));
+    store->openFolder(urlOf(dir.path()));
     EXPECT_TRUE(store->notice().startsWith(QStringLiteral("Не удалось открыть файловый менеджер")));
 }
 
@@ -72,7 +70,7 @@ TEST(StoreActions, ARetryShowsTheSizeOfTheSourceAsItIsNow) {
     ScratchDir dir;
     writeFile(dir / "broken.json", "{");
     auto store = freshStore();
-    store->add(std::vector<fs::path>{dir / "broken.json"});
+    store->add(files(dir.path(), {"broken.json"}));
     Job* job = store->jobs()->at(0);
     EXPECT_EQ(job->bytes(), 1);
     job->markFailed(QStringLiteral("Не удалось прочитать JSON"));
@@ -108,12 +106,10 @@ TEST(StoreQml, TheViewsReachTheSharedStoreAndItsJobs) {
     std::unique_ptr<QObject> root(component.create());
     ASSERT_NE(root, nullptr) << component.errorString().toStdString();
 
-    const auto url = [&](const char* name) {
-        return QUrl::fromLocalFile(QString::fromStdString((dir / name).string()));
-    };
     QVariant refused;
     QMetaObject::invokeMethod(root.get(), "addBoth", Q_RETURN_ARG(QVariant, refused),
-                              Q_ARG(QVariant, url("a.json")), Q_ARG(QVariant, url("b.csv")));
+                              Q_ARG(QVariant, urlOf(dir / "a.json")),
+                              Q_ARG(QVariant, urlOf(dir / "b.csv")));
     EXPECT_EQ(refused.toInt(), 1);
     EXPECT_EQ(root->property("count").toInt(), 2);
     EXPECT_EQ(Store::shared()->jobs()->count(), 2); // QML's store is the shared one
