@@ -30,4 +30,9 @@ inline std::string binaryPlist(const std::vector<std::string>& objects, int refS
     return out + trailer;
 }
 
+/// A binary property list's ASCII string object of fewer than 15 characters.
+inline std::string ascii(const std::string& text) {
+    return static_cast<char>(0x50 | text.size()) + text;
+}
+
 } // namespace lumatra::test

@@ -116,21 +116,5 @@ TEST(CsvWrite, RecordsListsAndQuoting) {
         EXPECT_EQ(CSV::write(JSON::parse(c.json), ';'), c.table) << c.json;
 }
 
-TEST(CsvWrite, WrittenTablesReadBackCellForCell) {
-    const Rows rows = {{"plain", "with;delimiter", "with \"quotes\""},
-                       {"line\nfeed", "carriage\rreturn", "both\r\n"},
-                       {"", "", ""},
-                       {"\"", ";", "Кириллица"}};
-    Node::Array items;
-    for (const CSV::Row& row : rows) {
-        Node::Array cells;
-        for (const std::string& cell : row)
-            cells.push_back(Node::string(cell));
-        items.push_back(Node::array(std::move(cells)));
-    }
-    for (const char delimiter : {';', ',', '\t'})
-        EXPECT_EQ(CSV::parse(CSV::write(Node::array(items), delimiter), delimiter), rows);
-}
-
 } // namespace
 } // namespace lumatra

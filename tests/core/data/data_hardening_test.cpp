@@ -102,6 +102,11 @@ TEST(DataHostile, PropertyListsFailCleanlyWhateverTheirShape) {
         {"<plist><array>", unreadable},
         {"<plist><blob/></plist>", unreadable},
         {std::string("<plist>\0</plist>", 16), unreadable},
+        // Control characters XML forbids, raw or as references.
+        {"<plist><string>a\x01"
+         "b</string></plist>",
+         unreadable},
+        {"<plist><string>a&#1;b</string></plist>", unreadable},
         {arrays(100000), tooDeep},
         {binaryPlist(chain(1024), 3), "(converted)"},
         {binaryPlist(chain(1025), 3), tooDeep},
@@ -137,7 +142,6 @@ TEST(DataScale, XmlDictionaryOutOfOrderIsWrittenAgainFromTheStart) {
     DataConverter::convertFile(dir / "keys.plist", dir / "keys.json", Format::json, {});
     const std::string json = readFile(dir / "keys.json");
     EXPECT_EQ(json, DataConverter::write(DataConverter::read(xml, "plist"), Format::json));
-    EXPECT_TRUE(json.starts_with("{\n  \"a\": true,\n  \"b\": [\n    0,\n")) << json.substr(0, 50);
 }
 
 TEST(DataCancel, EveryRouteEndsSoonAfterAStopAndLeavesNothing) {
@@ -171,44 +175,14 @@ TEST(DataCancel, EveryRouteEndsSoonAfterAStopAndLeavesNothing) {
             requested = std::chrono::steady_clock::now();
             stop.request_stop();
         });
-        bool cancelled = false;
-        try {
-            Converter(Tools{}).run(dir / c.name, c.format, {}, {}, stop.get_token());
-        } catch (const CancelledError&) {
-            cancelled = true;
-        }
+        EXPECT_THROW(Converter(Tools{}).run(dir / c.name, c.format, {}, {}, stop.get_token()),
+                     CancelledError)
+            << c.name;
         const auto ended = std::chrono::steady_clock::now();
         stopper.join();
-        EXPECT_TRUE(cancelled) << c.name;
         EXPECT_LT(ended - requested, std::chrono::seconds(1)) << c.name;
         EXPECT_EQ(dir.entries(), std::vector<std::string>{c.name});
     }
-}
-
-TEST(DataText, DamagedTextIsRepairedAlikeInEveryOutput) {
-    // UTF-8 with one bad byte stays UTF-8; only that byte becomes U+FFFD.
-    const std::string nearlyUtf8 = "имя;город\nАня;Моск\xFF"
-                                   "ва\nБорис;Казань\n";
-    EXPECT_EQ(DataConverter::convert(nearlyUtf8, "csv", Format::json),
-              "[\n  {\n    \"имя\": \"Аня\",\n    \"город\": \"Моск\uFFFDва\"\n  },\n"
-              "  {\n    \"имя\": \"Борис\",\n    \"город\": \"Казань\"\n  }\n]\n");
-
-    // A binary list whose ASCII-marked strings hold a byte above 7F and a zero byte.
-    const std::string plist = binaryPlist(
-        {
-            "\xA1" + reference(1),
-            "\xD2" + reference(2) + reference(3) + reference(4) + reference(4),
-            std::string("\x53k\0y", 4),
-            "\x51v",
-            "\x53"
-            "a\xE9z",
-        },
-        3);
-    const std::string bad = "a\uFFFDz";
-    EXPECT_EQ(DataConverter::convert(plist, "plist", Format::csv),
-              std::string("\xEF\xBB\xBFk\0y;v\r\n", 10) + bad + ";" + bad + "\r\n");
-    EXPECT_EQ(DataConverter::convert(plist, "plist", Format::json),
-              "[\n  {\n    \"k\\u0000y\": \"" + bad + "\",\n    \"v\": \"" + bad + "\"\n  }\n]\n");
 }
 
 TEST(DataText, XmlWeWriteIsWellFormedAndReadsBackOrIsRefused) {
@@ -232,31 +206,6 @@ TEST(DataText, XmlWeWriteIsWellFormedAndReadsBackOrIsRefused) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(failure(c.json, "json", Format::plist), c.message) << c.json;
-}
-
-TEST(DataText, ControlCharactersAreRefusedWhereTheFormatForbidsThem) {
-    // Raw in a JSON string, in an XML list, or a zero byte anywhere in a table: refused.
-    struct Refused {
-        std::string bytes, ext, message;
-    } refused[] = {
-        {std::string("[\"a\0a\"]", 7), "json",
-         "Ошибка в JSON (символ 4): управляющий символ в строке"},
-        {"[\"\va\"\f]", "json", "Ошибка в JSON (символ 3): управляющий символ в строке"},
-        {std::string("a,b\n1,\0\n", 8), "csv", "Не удалось прочитать текст таблицы"},
-        {std::string("a\tb\n\0\t2\n", 8), "tsv", "Не удалось прочитать текст таблицы"},
-        {"<plist><string>a\x01"
-         "b</string></plist>",
-         "plist", "Не удалось прочитать список свойств"},
-        {"<plist><string>a&#1;b</string></plist>", "plist", "Не удалось прочитать список свойств"},
-    };
-    for (const Refused& c : refused)
-        EXPECT_EQ(failure(c.bytes, c.ext), c.message) << c.ext;
-
-    // Tabs and line breaks are a table's own; a vertical tab is a line break within a
-    // spreadsheet cell. They are kept, and escaped in JSON.
-    EXPECT_EQ(DataConverter::convert("a,b\n\"x\ty\",\"1\n2\"\nv\vw,3\n", "csv", Format::json),
-              "[\n  {\n    \"a\": \"x\\ty\",\n    \"b\": \"1\\n2\"\n  },\n"
-              "  {\n    \"a\": \"v\\u000bw\",\n    \"b\": 3\n  }\n]\n");
 }
 
 } // namespace
