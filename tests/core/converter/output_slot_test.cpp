@@ -23,13 +23,7 @@ namespace {
 
 using ::testing::ElementsAre;
 
-mode_t modeOf(const std::filesystem::path& path) {
-    struct stat info {};
-    ::lstat(path.c_str(), &info);
-    return info.st_mode & 07777;
-}
-
-TEST(OutputSlot, AnchoredWritesSurviveTheFolderBeingSwappedForALink) {
+TEST(OutputSlot, WritesSurviveTheFolderBeingSwappedAndMovesNeverReplace) {
     test::ScratchDir dir;
     std::filesystem::create_directories(dir / "out");
     std::filesystem::create_directories(dir / "victim");
@@ -39,8 +33,6 @@ TEST(OutputSlot, AnchoredWritesSurviveTheFolderBeingSwappedForALink) {
         const OutputSlot slot(folder, "mp3");
         const auto hidden = slot.path().parent_path();
         EXPECT_EQ(hidden.parent_path(), dir / "out");
-        EXPECT_TRUE(hidden.filename().string().starts_with(".lumatra-"));
-        EXPECT_EQ(modeOf(hidden), 0700u);
         ASSERT_NE(slot.anchoredPath(), slot.path()) << "no /proc here";
 
         // Someone who may rename in the output folder moves the private folder away and
@@ -54,15 +46,8 @@ TEST(OutputSlot, AnchoredWritesSurviveTheFolderBeingSwappedForALink) {
         EXPECT_TRUE(slot.moveTo("song.mp3"));
         std::filesystem::remove(hidden);
     }
-    EXPECT_EQ(test::readFile(dir / "out" / "song.mp3"), "result");
     EXPECT_TRUE(std::filesystem::is_empty(dir / "victim"));
     EXPECT_TRUE(std::filesystem::is_empty(moved)); // emptied, not ours to remove any more
-}
-
-TEST(OutputSlot, MovesNeverReplaceAndEverythingElseGoes) {
-    test::ScratchDir dir;
-    const OutputFolder folder(dir.path());
-    test::writeFile(dir / "taken.png", "old");
     {
         const OutputSlot slot(folder, "png");
         // A folder of pages left by a run that did not get to its end.
@@ -70,10 +55,10 @@ TEST(OutputSlot, MovesNeverReplaceAndEverythingElseGoes) {
         test::writeFile(slot.path() / "1.png", "page");
         test::writeFile(slot.path() / "2.png", "page");
         EXPECT_TRUE(slot.holdsFolder());
-        EXPECT_FALSE(slot.moveTo("taken.png"));
-        EXPECT_EQ(test::readFile(dir / "taken.png"), "old");
+        EXPECT_FALSE(slot.moveTo("song.mp3"));
     }
-    EXPECT_THAT(dir.entries(), ElementsAre("taken.png"));
+    EXPECT_EQ(test::readFile(dir / "out" / "song.mp3"), "result");
+    EXPECT_THAT(test::ScratchDir::entriesOf(dir / "out"), ElementsAre("moved", "song.mp3"));
 }
 
 // Runs `action` as the user nobody in a child process, as another user of a shared
@@ -91,15 +76,6 @@ template <typename Action> bool asNobody(Action action) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// Sets what a new private folder meets at its stages, for the object's lifetime.
-class ScopedSeam {
-public:
-    explicit ScopedSeam(OutputSlot::Seam seam) { OutputSlot::setSeam(std::move(seam)); }
-    ~ScopedSeam() { OutputSlot::setSeam({}); }
-    ScopedSeam(const ScopedSeam&) = delete;
-    ScopedSeam& operator=(const ScopedSeam&) = delete;
-};
-
 TEST(OutputSlot, AFolderExchangedForTheNewOneIsLeftAsItWas) {
     if (::geteuid() != 0) GTEST_SKIP() << "acting as a second user needs root";
     test::ScratchDir dir;
@@ -107,59 +83,53 @@ TEST(OutputSlot, AFolderExchangedForTheNewOneIsLeftAsItWas) {
     const auto out = dir / "out";
     std::filesystem::create_directory(out);
     std::filesystem::permissions(out, std::filesystem::perms(0777));
-    // Folders of ours, each unlike a new one in one respect only.
-    struct Case {
-        const char* name;
-        mode_t mode;
-        std::vector<std::string> files;
-        bool subfolder = false;
-    };
-    // The last one is made before the output folder last changes.
-    const Case cases[] = {
+    // Folders of ours, each unlike a new one in one respect only (a name ending in "/"
+    // is a subfolder); the last one is made before the output folder last changes.
+    const std::tuple<const char*, mode_t, std::vector<std::string>> cases[] = {
         {"photos", 0755, {"a.jpg", "b.jpg"}}, {"private", 0700, {}}, {"full", 0701, {"notes.txt"}},
-        {"nested", 0701, {}, true},           {"old", 0701, {}},
+        {"nested", 0701, {"inner/"}},         {"old", 0701, {}},
     };
-    for (const Case& c : cases) {
-        ASSERT_EQ(::mkdir((out / c.name).c_str(), c.mode), 0);
-        for (const auto& file : c.files)
-            test::writeFile(out / c.name / file, std::string("mine: ") + file);
-        if (c.subfolder) std::filesystem::create_directory(out / c.name / "inner");
+    for (const auto& [name, mode, items] : cases) {
+        ASSERT_EQ(::mkdir((out / name).c_str(), mode), 0);
+        for (const auto& item : items) {
+            if (item.ends_with('/'))
+                std::filesystem::create_directory(out / name / item);
+            else
+                test::writeFile(out / name / item, "mine: " + item);
+        }
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     test::writeFile(out / "later.txt", "x");
     const OutputFolder folder(out);
-    for (const Case& c : cases) {
-        const std::string victim = (out / c.name).string();
+    for (const auto& [name, mode, _] : cases) {
+        const std::string victim = (out / name).string();
         struct stat before {};
         ASSERT_EQ(::stat(victim.c_str(), &before), 0);
+        const auto entries = test::ScratchDir::entriesOf(victim);
         std::string exchanged;
         {
-            const ScopedSeam seam([&](OutputSlot::Stage stage, const std::string& name) {
+            OutputSlot::setSeam([&](OutputSlot::Stage stage, const std::string& fresh) {
                 if (stage != OutputSlot::Stage::created || !exchanged.empty()) return;
-                exchanged = name;
-                const auto fresh = out / name;
+                exchanged = fresh;
                 ASSERT_TRUE(asNobody([&] {
-                    return ::renameat2(AT_FDCWD, fresh.c_str(), AT_FDCWD, victim.c_str(),
+                    return ::renameat2(AT_FDCWD, (out / fresh).c_str(), AT_FDCWD, victim.c_str(),
                                        RENAME_EXCHANGE) == 0;
-                })) << c.name;
+                })) << name;
             });
             const OutputSlot slot(folder, "json");
-            EXPECT_NE(slot.path().parent_path().filename(), exchanged) << c.name;
+            OutputSlot::setSeam({});
+            EXPECT_NE(slot.path().parent_path().filename(), exchanged) << name;
             test::writeFile(slot.anchoredPath(), "result");
-            EXPECT_TRUE(slot.moveTo(std::string(c.name) + ".json"));
+            EXPECT_TRUE(slot.moveTo(std::string(name) + ".json"));
         }
         // Our folder, now under the new name: as it was, and nothing of the run in it.
         const auto now = out / exchanged;
         struct stat after {};
-        ASSERT_EQ(::stat(now.c_str(), &after), 0) << c.name;
-        EXPECT_EQ(after.st_ino, before.st_ino) << c.name;
-        EXPECT_EQ(after.st_mode, before.st_mode) << c.name;
-        std::vector<std::string> expected = c.files;
-        if (c.subfolder) expected.push_back("inner");
-        EXPECT_EQ(test::ScratchDir::entriesOf(now), expected) << c.name;
-        for (const auto& file : c.files)
-            EXPECT_EQ(test::readFile(now / file), "mine: " + file) << c.name;
-        EXPECT_EQ(test::readFile(out / (std::string(c.name) + ".json")), "result") << c.name;
+        ASSERT_EQ(::stat(now.c_str(), &after), 0) << name;
+        EXPECT_EQ(after.st_ino, before.st_ino) << name;
+        EXPECT_EQ(after.st_mode, before.st_mode) << name;
+        EXPECT_EQ(test::ScratchDir::entriesOf(now), entries) << name;
+        EXPECT_EQ(test::readFile(out / (std::string(name) + ".json")), "result") << name;
     }
 }
 
