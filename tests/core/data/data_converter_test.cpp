@@ -134,7 +134,9 @@ TEST(DataConverterConvert, StreamingGivesTheBytesOfReadThenWrite) {
     for (const auto& objects : lists)
         inputs.emplace_back(test::binaryPlist(objects), "plist");
     for (const std::string& body : bodies)
-        inputs.emplace_back("<plist>" + body + "</plist>", "plist");
+        inputs.emplace_back(R"(<?xml version="1.0" encoding="UTF-8"?><plist version="1.0">)" +
+                                body + "</plist>",
+                            "plist");
     EXPECT_EQ(DataConverter::convert(test::binaryPlist(lists[0]), "plist", Format::json),
               "{\n  \"a\": \"x\",\n  \"b\": [\n    1,\n    2\n  ],\n  \"b\": {\n"
               "    \"k\": [\n      true\n    ]\n  },\n  \"c\": []\n}\n");

@@ -126,6 +126,10 @@ TEST(Shell, CancellationEndsTheProgramAndWhatItStarted) {
 TEST(Shell, ProgramsStartCleanWhateverWeIgnoreBlockOrLeaveOpen) {
     // The command line ignores SIGPIPE and blocks the signals it waits for; a program
     // must see neither, or "ffmpeg | head" style pipelines and Ctrl-C break inside it.
+    // Nor any descriptor of ours beyond its three, though opened the way a library or
+    // another thread might: without close-on-exec.
+    const int stray = ::open("/dev/null", O_RDONLY);
+    ASSERT_GE(stray, 0);
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     struct sigaction previous {};
@@ -135,10 +139,6 @@ TEST(Shell, ProgramsStartCleanWhateverWeIgnoreBlockOrLeaveOpen) {
     sigaddset(&blocked, SIGQUIT);
     sigset_t before;
     ::pthread_sigmask(SIG_BLOCK, &blocked, &before);
-    // Nor any descriptor of ours beyond its three, though opened the way a library or
-    // another thread might: without close-on-exec.
-    const int stray = ::open("/dev/null", O_RDONLY);
-    ASSERT_GE(stray, 0);
     const auto text = runScript("grep -E '^Sig(Ign|Blk)' /proc/self/status; [ -e /proc/self/fd/" +
                                 std::to_string(stray) + " ] && echo open || echo closed")
                           .text;
