@@ -28,17 +28,12 @@ TestCase {
     function settle() { wait(700) } // springs and fades come to rest
     function focused() { return view.Window.activeFocusItem }
 
-    function list(children) {
-        const items = []
-        for (let i = 0; i < children.length; ++i) items.push(children[i])
-        return items
-    }
     /// Visible descendants whose object name starts with `prefix`. Rows and chips that a
     /// store change replaced may linger until deleted; they are hidden.
     function descendants(item, prefix) {
         const found = []
         const walk = node => {
-            for (const child of list(node.children ?? [])) {
+            for (const child of Array.from(node.children ?? [])) {
                 if (child.visible && child.objectName.startsWith(prefix)) found.push(child)
                 walk(child)
             }
@@ -56,5 +51,4 @@ TestCase {
         return a.x + 0.5 < b.x + b.w && b.x + 0.5 < a.x + a.w
             && a.y + 0.5 < b.y + b.h && b.y + 0.5 < a.y + a.h
     }
-    function rowY(index) { return part("jobList").itemAtIndex(index).mapToItem(view, 0, 0).y }
 }

@@ -38,7 +38,7 @@ Item {
         }
 
         function test_status_line(data) {
-            const job = stage.addJob("song.wav", 1000)
+            const job = stage.addJob("song.wav")
             data.stage(job)
             const row = rowFor(job)
             compare(findChild(row, "source").text, "WAV · 1 КБ")
@@ -51,7 +51,7 @@ Item {
         }
 
         function test_a_click_hides_a_buttons_tooltip_until_the_pointer_comes_back() {
-            const job = stage.addJob("song.wav", 1000)
+            const job = stage.addJob("song.wav")
             stage.cancelled(job)
             const row = rowFor(job)
             const retry = findChild(row, "retryButton")
@@ -73,31 +73,11 @@ Item {
             const line = findChild(row, "statusLine")
             const text = detail(row)
             tryVerify(() => text.truncated)
-            verify(text.x + text.width <= line.width + 0.5)
-            verify(text.width > 100)
+            verify(text.x + text.width <= line.width + 0.5 && text.width > 100)
             compare(line.help, job.statusText)
-
-            // Wider, the whole status shows again.
-            row.width = 1600
+            row.width = 1600 // wider, the whole status shows again
             tryVerify(() => !text.truncated)
             compare(line.help, "")
-        }
-
-        function test_progress_bar_follows_the_fraction_while_running() {
-            const job = stage.addJob("song.wav")
-            const row = rowFor(job)
-            const bar = findChild(row, "progressBar")
-            verify(!bar.visible)
-            verify(!row.highlighted)
-
-            stage.running(job, 0.42)
-            verify(bar.visible)
-            verify(row.highlighted)
-            tryVerify(() => Math.abs(bar.width - 0.42 * (row.width - 32)) < 0.5)
-
-            stage.done(job, 2)
-            verify(!bar.visible)
-            verify(!row.highlighted)
         }
 
         // The buttons a state shows, and what the row's context menu offers then.
@@ -158,33 +138,26 @@ Item {
             verify(!remove.contains(at), data.tag + ": «Убрать из списка» is under the pointer")
         }
 
-        function test_a_selected_row_looks_unlike_a_converting_one() {
+        // A converting row is outlined in the accent with its bar at the fraction; a
+        // selected one is tinted and outlined in a neutral colour, never like it.
+        function test_running_and_selected_rows_look_apart() {
             const job = stage.addJob("song.wav")
             const row = rowFor(job)
-            const ring = findChild(row, "selectionRing")
+            const bar = findChild(row, "progressBar")
+            const marks = [findChild(row, "selectionRing"), findChild(row, "selectionTint")]
             row.selected = true
-            verify(ring.visible)
-            verify(findChild(row, "selectionTint").visible)
-            verify(!row.highlighted)
-            // The selection's outline is neutral; the converting row's border is the red
-            // accent.
-            verify(ring.border.color.hsvSaturation < 0.2, "the selection is drawn in the accent")
+            verify(marks.every(mark => mark.visible) && !bar.visible && !row.highlighted)
+            verify(marks[0].border.color.hsvSaturation < 0.2, "the selection is drawn in the accent")
             row.selected = false
-            stage.running(job, 0.3)
-            verify(row.highlighted)
-            verify(!ring.visible)
-            verify(!findChild(row, "selectionTint").visible)
+            stage.running(job, 0.42)
+            verify(bar.visible && row.highlighted && !marks.some(mark => mark.visible))
+            tryVerify(() => Math.abs(bar.width - 0.42 * (row.width - 32)) < 0.5)
+            stage.done(job, 2)
+            verify(!bar.visible && !row.highlighted)
         }
 
         /// The item of `format` in a format chip's open menu.
-        function formatItem(chip, format) {
-            const groups = chip.menu.contentItem.children
-            for (let i = 0; i < groups.length; ++i)
-                for (let j = 0; j < (groups[i].children ?? []).length; ++j)
-                    if (groups[i].children[j].objectName === "format_" + format)
-                        return groups[i].children[j]
-            return null
-        }
+        function formatItem(chip, format) { return findChild(chip.menu.contentItem, "format_" + format) }
         function openFormats(chip) {
             chip.openMenu()
             tryVerify(() => chip.menu.opened)
