@@ -104,13 +104,6 @@ TEST(Job, MenuGroupsFollowTheTargetsAndTheKind) {
                                              {"Страницы картинками", {"png", "jpg"}}}));
     EXPECT_EQ(menuOf("/a/song.mp3").size(), 1u);
     EXPECT_EQ(menuOf("/a/song.mp3").front().first, QStringLiteral("Аудио"));
-
-    auto job = Job::make("/a/clip.mov");
-    job->setTarget(Format::hevc);
-    EXPECT_EQ(job->targetLabel(), QStringLiteral("HEVC"));
-    const auto video = job->menuGroups().front().toMap()[QStringLiteral("formats")].toList();
-    EXPECT_EQ(video[1].toMap()[QStringLiteral("text")].toString(),
-              QStringLiteral("MP4 HEVC — ") + job->targetDetail());
 }
 
 } // namespace

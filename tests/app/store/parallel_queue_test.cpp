@@ -1,6 +1,6 @@
 // The queue on more than one core, with the real engine: audio jobs converting side by
 // side (seen as two encoders alive at once), a video job asking for the whole budget,
-// cancelling one row or all of them. (Runs racing for one output name are the
+// cancelling one row. (Runs racing for one output name are the
 // converter's own test.)
 
 #include "store_fixture.h"
@@ -51,14 +51,12 @@ TEST(ParallelQueue, AudioJobsShareTheCoresAndAVideoJobTakesTheWholeBudget) {
     EXPECT_FALSE(hasScratchItems(dir.path()));
 }
 
-TEST(ParallelQueue, CancellingOneRowOrAllStopsOnlyWhatRuns) {
+TEST(ParallelQueue, CancellingOneRowStopsOnlyItsJob) {
     ScratchDir dir;
-    for (const char* name : {"long.wav", "l1.wav", "l2.wav"})
-        makeTone(dir / name, 60);
+    makeTone(dir / "long.wav", 60);
     // Long enough that the job queued behind it is still waiting when it is cancelled.
     makeTone(dir / "short.wav", 30);
-    for (const char* name : {"w1.wav", "w2.wav"})
-        makeTone(dir / name);
+    makeTone(dir / "w1.wav");
     auto store = freshStore();
     store->runner().setBudget(2);
     QSignalSpy sounds(store.get(), &Store::batchFinished);
@@ -86,33 +84,15 @@ TEST(ParallelQueue, CancellingOneRowOrAllStopsOnlyWhatRuns) {
     ASSERT_EQ(sounds.count(), 1);
     EXPECT_EQ(sounds.at(0).at(0).toString(), QStringLiteral("Glass"));
 
-    // A cancelled job can be sent again, and taken out of the queue again.
+    // A cancelled job can be sent again, and taken out of the queue again; the batch that
+    // lost its one job ends too. ("Остановить" for all is the quit test's.)
     store->convert(longJob);
     EXPECT_EQ(longJob->status(), Job::Status::Queued);
     store->cancel(longJob);
     EXPECT_EQ(longJob->status(), Job::Status::Ready);
     ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }));
-
-    // "Остановить": both running jobs stop, the queued ones go back to ready.
-    store->removeUnstarted();
-    store->clearFinished();
-    store->add(files(dir.path(), {"l1.wav", "l2.wav", "w1.wav", "w2.wav"}));
-    store->convertAll();
-    ASSERT_TRUE(waitFor([&] { return store->runner().runningCount() == 2; }));
-    store->cancelAll();
-    EXPECT_EQ(statuses(*store),
-              (std::vector<Job::Status>{Job::Status::Running, Job::Status::Running,
-                                        Job::Status::Ready, Job::Status::Ready}));
-    ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }));
-    EXPECT_EQ(statuses(*store),
-              (std::vector<Job::Status>{Job::Status::Cancelled, Job::Status::Cancelled,
-                                        Job::Status::Ready, Job::Status::Ready}));
+    EXPECT_EQ(sounds.count(), 2);
     EXPECT_EQ(store->badge(), 0);
-    EXPECT_EQ(sounds.count(), 3); // the batch that lost its one job ended too
-    EXPECT_TRUE(childPrograms().empty());
-    EXPECT_FALSE(hasScratchItems(dir.path()));
-    for (const char* name : {"l1.mp3", "l2.mp3", "w1.mp3", "w2.mp3"})
-        EXPECT_FALSE(fs::exists(dir / name)) << name;
 }
 
 } // namespace

@@ -78,13 +78,6 @@ struct StartLog {
             starts.emplace_back(job->path().filename().string(), running);
         });
     }
-
-    std::vector<std::string> order() const {
-        std::vector<std::string> names;
-        for (const auto& [name, running] : starts)
-            names.push_back(name);
-        return names;
-    }
 };
 
 /// Whether a conversion's unfinished output lies anywhere under `folder`.
