@@ -16,8 +16,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-
 namespace lumatra {
 namespace {
 
@@ -58,87 +56,57 @@ TEST(MainWindowPlace, ASavedPlaceIsUsedOnlyWhereItCanBeSeen) {
     }
 }
 
-class MainWindowTest : public testing::Test {
-protected:
-    void SetUp() override {
-        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
-        MainWindow::prepareApplication();
-        clearStore();
-        m_engine = std::make_unique<QQmlApplicationEngine>();
-        m_window = MainWindow::load(*m_engine);
-        ASSERT_NE(m_window, nullptr);
-        m_view = m_window->findChild<QQuickItem*>(QStringLiteral("contentView"));
-        ASSERT_NE(m_view, nullptr);
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window));
-    }
-    void TearDown() override {
-        m_engine.reset();
-        clearStore();
-    }
-
-    static void clearStore() {
-        Store& store = *Store::shared();
-        store.cancelAll();
-        store.jobs()->removeIf([](const Job&) { return true; });
-        store.setFfmpegMissing(false);
-    }
-
-    bool targeted() const { return m_view->property("isTargeted").toBool(); }
-
-    /// Drags `mime` into the window and reports whether the window took the drag.
-    bool dragIn(const QMimeData& mime) {
-        const QPoint at(500, 300);
-        QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(m_window, &enter);
-        QDragMoveEvent move(at + QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton,
-                            Qt::NoModifier);
-        QCoreApplication::sendEvent(m_window, &move);
-        return enter.isAccepted() && move.isAccepted();
-    }
-
-    void drop(const QMimeData& mime) {
-        QDropEvent event(QPointF(505, 305), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(m_window, &event);
-    }
-
-    std::unique_ptr<QQmlApplicationEngine> m_engine;
-    QQuickWindow* m_window = nullptr;
-    QQuickItem* m_view = nullptr;
-};
-
-QUrl fileUrl(const std::filesystem::path& path) {
-    return QUrl::fromLocalFile(QString::fromStdString(path.string()));
-}
-
-TEST_F(MainWindowTest, DroppedFilesAndFoldersEndInTheStore) {
+TEST(MainWindow, DroppedFilesAndFoldersEndInTheStore) {
     ScratchDir dir;
     writeFile(dir / "single.json", "{}");
     std::filesystem::create_directories(dir / "album" / "inner");
     for (const char* name : {"track10.wav", "track2.wav", "notes.xyz"})
         writeFile(dir / "album" / name, "x");
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    MainWindow::prepareApplication();
+    QQmlApplicationEngine engine;
+    QQuickWindow* window = MainWindow::load(engine);
+    ASSERT_NE(window, nullptr);
+    const QQuickItem* view = window->findChild<QQuickItem*>(QStringLiteral("contentView"));
+    ASSERT_TRUE(view && QTest::qWaitForWindowExposed(window));
+    const auto targeted = [&] { return view->property("isTargeted").toBool(); };
+    // Whether the window takes a drag of `mime` in and over it.
+    const auto dragIn = [&](const QMimeData& mime) {
+        QDragEnterEvent enter({500, 300}, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QDragMoveEvent move({505, 305}, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window, &enter);
+        QCoreApplication::sendEvent(window, &move);
+        return enter.isAccepted() && move.isAccepted();
+    };
+    const auto url = [&](const char* name) {
+        return QUrl::fromLocalFile(QString::fromStdString((dir / name).string()));
+    };
     QMimeData mime, remote, text;
-    mime.setUrls({fileUrl(dir / "single.json"), fileUrl(dir / "album"),
-                  QUrl(QStringLiteral("https://example.org/remote.mp3"))});
+    mime.setUrls(
+        {url("single.json"), url("album"), QUrl(QStringLiteral("https://example.org/remote.mp3"))});
     remote.setUrls({QUrl(QStringLiteral("https://example.org/a.mp3"))});
     text.setText(QStringLiteral("/tmp/a.mp3"));
     // A drag that leaves adds nothing; drags without local files are refused.
     QDragLeaveEvent leave;
     for (const QMimeData* data : {&mime, &remote, &text}) {
         EXPECT_EQ(dragIn(*data), data == &mime);
-        QCoreApplication::sendEvent(m_window, &leave);
+        QCoreApplication::sendEvent(window, &leave);
         EXPECT_FALSE(targeted());
     }
-    EXPECT_EQ(Store::shared()->jobs()->count(), 0);
+    Store& store = *Store::shared();
+    EXPECT_EQ(store.jobs()->count(), 0);
 
     ASSERT_TRUE(dragIn(mime));
     EXPECT_TRUE(targeted());
-    drop(mime);
+    QDropEvent drop(QPointF(505, 305), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window, &drop);
     EXPECT_FALSE(targeted());
     // The folder is opened one level, in the file browser's order; what is no job stays out.
     std::vector<std::string> names;
-    for (const auto& job : Store::shared()->jobs()->jobs())
+    for (const auto& job : store.jobs()->jobs())
         names.push_back(job->path().filename().string());
     EXPECT_EQ(names, (std::vector<std::string>{"single.json", "track2.wav", "track10.wav"}));
+    store.jobs()->removeIf([](const Job&) { return true; });
 }
 
 } // namespace
