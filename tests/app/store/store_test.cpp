@@ -1,5 +1,5 @@
-// The store's own actions: removing, finding failures, results that went, the file
-// manager and a retry's fresh size.
+// The store's own actions (removing, finding failures, results that went, the file
+// manager, a retry's fresh size) and its settings, saved for the next start.
 
 #include "store_fixture.h"
 
@@ -80,6 +80,35 @@ TEST(StoreActions, ARetryShowsTheSizeOfTheSourceAsItIsNow) {
     EXPECT_EQ(sizes.count(), 1);
     EXPECT_TRUE(job->sourceText().startsWith(QStringLiteral("JSON · 14")));
     ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }));
+}
+
+TEST(ConversionSettings, SurviveARestartOfTheStore) {
+    ScratchDir dir;
+    {
+        auto store = freshStore();
+        EXPECT_EQ(store->quality(), Quality::balanced);
+        EXPECT_EQ(store->outputDirectory(), std::nullopt);
+        store->setQualityName(QStringLiteral("small"));
+        store->setQualityName(QStringLiteral("tiny")); // ignored
+        store->setOutputDirectoryUrl(urlOf(dir / "out"));
+        EXPECT_EQ(store->outputDirectoryName(), QStringLiteral("out"));
+        store->setOutputDirectoryUrl(QUrl(QStringLiteral("https://example.org/out")));
+        EXPECT_EQ(store->outputDirectory(), dir / "out");
+    }
+    Store restarted;
+    EXPECT_EQ(restarted.quality(), Quality::small);
+    EXPECT_EQ(restarted.outputDirectory(), dir / "out"); // not checked for existence
+
+    restarted.setOutputDirectoryUrl(QUrl::fromLocalFile(QStringLiteral("/")));
+    EXPECT_EQ(restarted.outputDirectoryName(), QStringLiteral("/")); // the root has no name
+    restarted.setOutputDirectoryUrl(QUrl());
+    QSettings settings(QStringLiteral("Lumatra"), QStringLiteral("Lumatra"));
+    EXPECT_FALSE(settings.contains(QStringLiteral("outputDirectory")));
+    EXPECT_EQ(settings.value(QStringLiteral("quality")).toString(), QStringLiteral("small"));
+
+    settings.setValue(QStringLiteral("quality"), QStringLiteral("Best"));
+    settings.sync();
+    EXPECT_EQ(Store().quality(), Quality::balanced);
 }
 
 } // namespace
