@@ -25,31 +25,6 @@ Item {
                 .filter(name => findChild(row, name).visible)
         }
 
-        // The job's status (its texts are the job's tests'), shown or not; a failure's first
-        // line, the whole message in its tooltip.
-        function test_status_line_data() {
-            return [
-                { tag: "ready", stage: job => {}, shown: false },
-                { tag: "running", stage: job => stage.running(job, 0.379), shown: true },
-                { tag: "done", stage: job => stage.done(job, 0.4), shown: true },
-                { tag: "failed", stage: job => stage.failed(job, "Первая строка\nвторая\nтретья"), shown: true,
-                  text: "Первая строка", help: "Первая строка\nвторая\nтретья" }
-            ]
-        }
-
-        function test_status_line(data) {
-            const job = stage.addJob("song.wav")
-            data.stage(job)
-            const row = rowFor(job)
-            compare(findChild(row, "source").text, "WAV · 1 КБ")
-            compare(detail(row).visible, data.shown)
-            if (data.shown) compare(detail(row).text, data.text ?? job.statusText)
-            if (data.help) {
-                compare(findChild(row, "statusLine").help, data.help)
-                compare(Qt.colorEqual(detail(row).color, Theme.accentGlow), true)
-            }
-        }
-
         function test_a_click_hides_a_buttons_tooltip_until_the_pointer_comes_back() {
             const job = stage.addJob("song.wav")
             stage.cancelled(job)
@@ -80,22 +55,32 @@ Item {
             compare(line.help, "")
         }
 
-        // The buttons a state shows, and what the row's context menu offers then.
-        function test_actions_data() {
+        // Per state: the status line (its texts are the job's tests'; a failure shows its
+        // first line, the whole message in its tooltip), the buttons, and what the row's
+        // context menu offers.
+        function test_states_data() {
             return [
                 { tag: "ready", stage: job => {}, buttons: ["removeButton"] },
                 { tag: "queued", stage: job => stage.queued(job), buttons: ["stopButton"] },
-                { tag: "running", stage: job => stage.running(job, 0.5), buttons: ["stopButton"] },
-                { tag: "done", stage: job => stage.done(job, 1), buttons: ["revealButton", "removeButton"] },
-                { tag: "failed", stage: job => stage.failed(job, "Нет"), buttons: ["retryButton", "removeButton"] },
+                { tag: "running", stage: job => stage.running(job, 0.379), buttons: ["stopButton"] },
+                { tag: "done", stage: job => stage.done(job, 0.4), buttons: ["revealButton", "removeButton"] },
+                { tag: "failed", stage: job => stage.failed(job, "Первая строка\nвторая\nтретья"),
+                  buttons: ["retryButton", "removeButton"], text: "Первая строка" },
                 { tag: "cancelled", stage: job => stage.cancelled(job), buttons: ["retryButton", "removeButton"] }
             ]
         }
 
-        function test_actions(data) {
+        function test_states(data) {
             const job = stage.addJob("song.wav")
             data.stage(job)
             const row = rowFor(job)
+            compare(findChild(row, "source").text, "WAV · 1 КБ")
+            compare(detail(row).visible, data.tag !== "ready")
+            if (detail(row).visible) compare(detail(row).text, data.text ?? job.statusText)
+            if (data.text) {
+                compare(findChild(row, "statusLine").help, job.message)
+                verify(Qt.colorEqual(detail(row).color, Theme.accentGlow))
+            }
             compare(visibleButtons(row), data.buttons)
             const busy = job.status === Job.Running || job.status === Job.Queued
             compare(findChild(row, "formatMenu").enabled, !busy)
@@ -107,12 +92,6 @@ Item {
             compare(findChild(menu, "openResultItem").visible, result)
             compare(findChild(menu, "removeItem").enabled, job.status !== Job.Running)
             menu.close()
-        }
-
-        // The place of «Отменить» in the row.
-        function placeOf(row, name) {
-            const button = findChild(row, name)
-            return button.mapToItem(row, button.width / 2, button.height / 2)
         }
 
         function test_remove_never_comes_where_cancel_was_data() {
@@ -128,7 +107,8 @@ Item {
             const job = stage.addJob("song.wav")
             data.before(job)
             const row = rowFor(job)
-            const cancel = placeOf(row, "stopButton")
+            const stop = findChild(row, "stopButton")
+            const cancel = stop.mapToItem(row, stop.width / 2, stop.height / 2) // the middle of «Отменить»
             data.after(job)
             verify(!findChild(row, "stopButton").visible)
             // Whatever now lies under the pointer that aimed at «Отменить» is harmless.

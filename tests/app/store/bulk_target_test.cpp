@@ -5,7 +5,6 @@
 #include "store_fixture.h"
 
 #include <QSignalSpy>
-#include <QVariantMap>
 
 namespace lumatra {
 namespace {
@@ -15,7 +14,7 @@ namespace fs = std::filesystem;
 
 TEST(BulkTarget, CommonTargetsFollowTheFirstReadyJob) {
     ScratchDir dir;
-    for (const char* name : {"a.json", "b.csv", "c.wav"})
+    for (const char* name : {"a.json", "b.csv", "c.plist", "r.pdf", "n.md"})
         writeFile(dir / name, "x");
     // json offers (csv, plist), csv offers (json, plist): plist is common.
     auto store = freshStore();
@@ -36,22 +35,18 @@ TEST(BulkTarget, CommonTargetsFollowTheFirstReadyJob) {
 
     // json → (csv, plist), csv → (json, plist), plist → (json, csv): nothing in common,
     // and no row for the kind.
-    writeFile(dir / "c.plist", "x");
     store->add(files(dir.path(), {"c.plist"}));
     EXPECT_TRUE(store->commonTargets(Kind::data).empty());
     EXPECT_TRUE(store->bulkKinds().isEmpty());
 
     // Order follows the first ready job: a pdf (txt, docx, rtf, html, png, jpg) against a
     // markdown file (pdf, docx, rtf, txt, html, odt).
-    ScratchDir docs;
-    writeFile(docs / "r.pdf", "x");
-    writeFile(docs / "n.md", "x");
     auto pdfFirst = freshStore();
-    pdfFirst->add(files(docs.path(), {"r.pdf", "n.md"}));
+    pdfFirst->add(files(dir.path(), {"r.pdf", "n.md"}));
     EXPECT_EQ(pdfFirst->commonTargets(QStringLiteral("document")),
               (QStringList{"txt", "docx", "rtf", "html"}));
     auto mdFirst = freshStore();
-    mdFirst->add(files(docs.path(), {"n.md", "r.pdf"}));
+    mdFirst->add(files(dir.path(), {"n.md", "r.pdf"}));
     EXPECT_EQ(mdFirst->commonTargets(QStringLiteral("document")),
               (QStringList{"docx", "rtf", "txt", "html"}));
     mdFirst->jobs()->at(0)->markQueued(); // only ready jobs take part
@@ -69,10 +64,7 @@ TEST(BulkTarget, BulkRowsAndCountsNotifyOncePerChange) {
     EXPECT_EQ(counts.count(), 1);
     EXPECT_EQ(store->readyCount(), 3);
 
-    const auto rows = store->bulkKinds();
-    ASSERT_EQ(rows.size(), 2);
-    EXPECT_EQ(rows[0].toMap()[QStringLiteral("common")].toString(), QStringLiteral("mp3"));
-
+    // The rows themselves are the bulk bar's view test.
     bulk.clear();
     store->setTarget(Format::ogg, Kind::audio);
     EXPECT_EQ(bulk.count(), 1);
