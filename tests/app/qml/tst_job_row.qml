@@ -20,11 +20,6 @@ Item {
 
         function detail(row) { return findChild(row, "detail") }
 
-        function visibleButtons(row) {
-            return ["stopButton", "revealButton", "retryButton", "removeButton"]
-                .filter(name => findChild(row, name).visible)
-        }
-
         function test_a_click_hides_a_buttons_tooltip_until_the_pointer_comes_back() {
             const job = stage.addJob("song.wav")
             stage.cancelled(job)
@@ -81,7 +76,8 @@ Item {
                 compare(findChild(row, "statusLine").help, job.message)
                 verify(Qt.colorEqual(detail(row).color, Theme.accentGlow))
             }
-            compare(visibleButtons(row), data.buttons)
+            const buttons = ["stopButton", "revealButton", "retryButton", "removeButton"]
+            compare(buttons.filter(name => findChild(row, name).visible), data.buttons)
             const busy = job.status === Job.Running || job.status === Job.Queued
             compare(findChild(row, "formatMenu").enabled, !busy)
             mouseClick(row, 200, 20, Qt.RightButton)

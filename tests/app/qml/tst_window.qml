@@ -60,9 +60,7 @@ Item {
 
         function bulkRow(kind) { return descendants(view, "bulk_" + kind)[0] ?? null }
 
-        function chips(kind) {
-            return descendants(bulkRow(kind), "chip_").sort((a, b) => a.x - b.x)
-        }
+        function chips(kind) { return descendants(bulkRow(kind), "chip_").sort((a, b) => a.x - b.x) }
 
         /// Which of the parts that come and go with the list are shown.
         function shownParts() {
@@ -410,9 +408,8 @@ Item {
             keyClick(Qt.Key_Return)
             tryVerify(() => !panel.visible)
             // The folder is expanded one level by the store.
-            const names = []
-            for (let i = 0; i < Store.jobs.count; ++i) names.push(Store.jobs.jobAt(i).fileName)
-            compare(names, ["x.json", "y.json", "one.json", "two.json"])
+            compare(Array.from({ length: Store.jobs.count }, (_, i) => Store.jobs.jobAt(i).fileName),
+                    ["x.json", "y.json", "one.json", "two.json"])
         }
 
         function test_the_folder_panel_chooses_makes_and_refuses_folders() {
@@ -610,8 +607,7 @@ Item {
 
             // A row reached by Tab, the first one not wholly in view, is scrolled into it.
             let next = 0
-            while (list.itemAtIndex(next).mapToItem(list, 0, list.itemAtIndex(next).height).y
-                   <= list.height) ++next
+            while (within(rectOf(list.itemAtIndex(next)), rectOf(list))) ++next
             findChild(list.itemAtIndex(next - 1), "removeButton").forceActiveFocus(Qt.TabFocusReason)
             keyClick(Qt.Key_Tab)
             compare(view.selectedRow, next)

@@ -51,7 +51,6 @@ TEST(StoreQueue, ConvertsInListOrderOneAtATimeAndEndsWithGlass) {
                                                           Job::Status::Done, Job::Status::Done}));
     ASSERT_EQ(finished.count(), 1);
     EXPECT_EQ(finished.at(0).at(0).toString(), QStringLiteral("Glass"));
-    EXPECT_EQ(store->badge(), 0);
     EXPECT_EQ(badges.back(), 0);
     EXPECT_EQ(badges.front(), 1);
 
@@ -248,7 +247,6 @@ TEST(BatchStatus, ABatchIsCountedTitledSummedUpAndItsFailuresRetried) {
     ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }));
     ASSERT_EQ(sounds.count(), 3);
     EXPECT_EQ(sounds.at(2).at(0).toString(), QStringLiteral("Glass"));
-    EXPECT_EQ(store->badge(), 0);
 }
 
 TEST(BatchStatus, TheLastOutcomeOfABatchIsShownAtOnce) {
