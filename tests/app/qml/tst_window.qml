@@ -37,15 +37,8 @@ Item {
         /// Visible descendants whose object name starts with `prefix`. Rows and chips that a
         /// store change replaced may linger until deleted; they are hidden.
         function descendants(item, prefix) {
-            const found = []
-            const walk = node => {
-                for (const child of Array.from(node.children ?? [])) {
-                    if (child.visible && child.objectName.startsWith(prefix)) found.push(child)
-                    walk(child)
-                }
-            }
-            walk(item)
-            return found
+            return Array.from(item.children ?? []).reduce((found, child) => found.concat(
+                child.visible && child.objectName.startsWith(prefix) ? [child] : [], descendants(child, prefix)), [])
         }
 
         function rectOf(item) {
@@ -585,8 +578,7 @@ Item {
         }
 
         function test_done_rows_open_with_enter_or_a_double_click_and_tab_scrolls_rows_in() {
-            const jobs = []
-            for (let i = 0; i < 14; ++i) jobs.push(stage.addJob("f" + i + ".json"))
+            const jobs = Array.from({ length: 14 }, (_, i) => stage.addJob("f" + i + ".json"))
             stage.done(jobs[0], 1)
             stage.done(jobs[1], 1)
             settle()
