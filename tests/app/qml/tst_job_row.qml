@@ -73,7 +73,7 @@ Item {
             compare(detail(row).visible, data.tag !== "ready")
             if (detail(row).visible) compare(detail(row).text, data.text ?? job.statusText)
             if (data.text) {
-                compare(findChild(row, "statusLine").help, job.message)
+                compare(findChild(row, "statusLine").help, "Первая строка\nвторая\nтретья")
                 verify(Qt.colorEqual(detail(row).color, Theme.accentGlow))
             }
             const buttons = ["stopButton", "revealButton", "retryButton", "removeButton"]
