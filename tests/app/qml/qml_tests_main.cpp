@@ -22,24 +22,17 @@ class Stage : public QObject {
     Q_OBJECT
 
 public:
-    /// A file of `bytes` bytes in the run's scratch folder; returns its path.
-    Q_INVOKABLE QString makeFile(const QString& name, int bytes) {
-        const QString path = m_dir.filePath(name);
-        QFile file(path);
-        if (file.open(QIODevice::WriteOnly)) file.write(QByteArray(bytes, 'x'));
-        return path;
-    }
     /// A folder in the scratch folder holding the named files; returns its path.
     Q_INVOKABLE QString makeFolder(const QString& name, const QStringList& files) {
         QDir(m_dir.path()).mkpath(name);
         for (const QString& file : files)
-            makeFile(name + QLatin1Char('/') + file, 100);
+            makeFile(name + QLatin1Char('/') + file);
         return m_dir.filePath(name);
     }
     /// Adds a new file of that name to the shared store and returns its job.
-    Q_INVOKABLE lumatra::Job* addJob(const QString& name, int bytes = 1000) {
+    Q_INVOKABLE lumatra::Job* addJob(const QString& name) {
         Store& store = *Store::shared();
-        store.addPaths({makeFile(name, bytes)});
+        store.addPaths({makeFile(name)});
         return store.jobs()->count() > 0 ? store.jobs()->at(store.jobs()->count() - 1) : nullptr;
     }
     /// Empties the shared store's list, running jobs included.
@@ -59,6 +52,13 @@ public:
     Q_INVOKABLE void cancelled(lumatra::Job* job) { job->markCancelled(); }
 
 private:
+    /// A file of 1000 bytes in the run's scratch folder; returns its path.
+    QString makeFile(const QString& name) {
+        QFile file(m_dir.filePath(name));
+        if (file.open(QIODevice::WriteOnly)) file.write(QByteArray(1000, 'x'));
+        return file.fileName();
+    }
+
     QTemporaryDir m_dir;
 };
 

@@ -20,38 +20,8 @@ Item {
 
         function detail(row) { return findChild(row, "detail") }
 
-        function visibleButtons(row) {
-            return ["stopButton", "revealButton", "retryButton", "removeButton"]
-                .filter(name => findChild(row, name).visible)
-        }
-
-        // The job's status (its texts are the job's tests'), shown or not; a failure's first
-        // line, the whole message in its tooltip.
-        function test_status_line_data() {
-            return [
-                { tag: "ready", stage: job => {}, shown: false },
-                { tag: "running", stage: job => stage.running(job, 0.379), shown: true },
-                { tag: "done", stage: job => stage.done(job, 0.4), shown: true },
-                { tag: "failed", stage: job => stage.failed(job, "Первая строка\nвторая\nтретья"), shown: true,
-                  text: "Первая строка", help: "Первая строка\nвторая\nтретья" }
-            ]
-        }
-
-        function test_status_line(data) {
-            const job = stage.addJob("song.wav", 1000)
-            data.stage(job)
-            const row = rowFor(job)
-            compare(findChild(row, "source").text, "WAV · 1 КБ")
-            compare(detail(row).visible, data.shown)
-            if (data.shown) compare(detail(row).text, data.text ?? job.statusText)
-            if (data.help) {
-                compare(findChild(row, "statusLine").help, data.help)
-                compare(Qt.colorEqual(detail(row).color, Theme.accentGlow), true)
-            }
-        }
-
         function test_a_click_hides_a_buttons_tooltip_until_the_pointer_comes_back() {
-            const job = stage.addJob("song.wav", 1000)
+            const job = stage.addJob("song.wav")
             stage.cancelled(job)
             const row = rowFor(job)
             const retry = findChild(row, "retryButton")
@@ -73,50 +43,41 @@ Item {
             const line = findChild(row, "statusLine")
             const text = detail(row)
             tryVerify(() => text.truncated)
-            verify(text.x + text.width <= line.width + 0.5)
-            verify(text.width > 100)
+            verify(text.x + text.width <= line.width + 0.5 && text.width > 100)
             compare(line.help, job.statusText)
-
-            // Wider, the whole status shows again.
-            row.width = 1600
+            row.width = 1600 // wider, the whole status shows again
             tryVerify(() => !text.truncated)
             compare(line.help, "")
         }
 
-        function test_progress_bar_follows_the_fraction_while_running() {
-            const job = stage.addJob("song.wav")
-            const row = rowFor(job)
-            const bar = findChild(row, "progressBar")
-            verify(!bar.visible)
-            verify(!row.highlighted)
-
-            stage.running(job, 0.42)
-            verify(bar.visible)
-            verify(row.highlighted)
-            tryVerify(() => Math.abs(bar.width - 0.42 * (row.width - 32)) < 0.5)
-
-            stage.done(job, 2)
-            verify(!bar.visible)
-            verify(!row.highlighted)
-        }
-
-        // The buttons a state shows, and what the row's context menu offers then.
-        function test_actions_data() {
+        // Per state: the status line (its texts are the job's tests'; a failure shows its
+        // first line, the whole message in its tooltip), the buttons, and what the row's
+        // context menu offers.
+        function test_states_data() {
             return [
                 { tag: "ready", stage: job => {}, buttons: ["removeButton"] },
                 { tag: "queued", stage: job => stage.queued(job), buttons: ["stopButton"] },
-                { tag: "running", stage: job => stage.running(job, 0.5), buttons: ["stopButton"] },
-                { tag: "done", stage: job => stage.done(job, 1), buttons: ["revealButton", "removeButton"] },
-                { tag: "failed", stage: job => stage.failed(job, "Нет"), buttons: ["retryButton", "removeButton"] },
+                { tag: "running", stage: job => stage.running(job, 0.379), buttons: ["stopButton"] },
+                { tag: "done", stage: job => stage.done(job, 0.4), buttons: ["revealButton", "removeButton"] },
+                { tag: "failed", stage: job => stage.failed(job, "Первая строка\nвторая\nтретья"),
+                  buttons: ["retryButton", "removeButton"], text: "Первая строка" },
                 { tag: "cancelled", stage: job => stage.cancelled(job), buttons: ["retryButton", "removeButton"] }
             ]
         }
 
-        function test_actions(data) {
+        function test_states(data) {
             const job = stage.addJob("song.wav")
             data.stage(job)
             const row = rowFor(job)
-            compare(visibleButtons(row), data.buttons)
+            compare(findChild(row, "source").text, "WAV · 1 КБ")
+            compare(detail(row).visible, data.tag !== "ready")
+            if (detail(row).visible) compare(detail(row).text, data.text ?? job.statusText)
+            if (data.text) {
+                compare(findChild(row, "statusLine").help, "Первая строка\nвторая\nтретья")
+                verify(Qt.colorEqual(detail(row).color, Theme.accentGlow))
+            }
+            const buttons = ["stopButton", "revealButton", "retryButton", "removeButton"]
+            compare(buttons.filter(name => findChild(row, name).visible), data.buttons)
             const busy = job.status === Job.Running || job.status === Job.Queued
             compare(findChild(row, "formatMenu").enabled, !busy)
             mouseClick(row, 200, 20, Qt.RightButton)
@@ -127,12 +88,6 @@ Item {
             compare(findChild(menu, "openResultItem").visible, result)
             compare(findChild(menu, "removeItem").enabled, job.status !== Job.Running)
             menu.close()
-        }
-
-        // The place of «Отменить» in the row.
-        function placeOf(row, name) {
-            const button = findChild(row, name)
-            return button.mapToItem(row, button.width / 2, button.height / 2)
         }
 
         function test_remove_never_comes_where_cancel_was_data() {
@@ -148,7 +103,8 @@ Item {
             const job = stage.addJob("song.wav")
             data.before(job)
             const row = rowFor(job)
-            const cancel = placeOf(row, "stopButton")
+            const stop = findChild(row, "stopButton")
+            const cancel = stop.mapToItem(row, stop.width / 2, stop.height / 2) // the middle of «Отменить»
             data.after(job)
             verify(!findChild(row, "stopButton").visible)
             // Whatever now lies under the pointer that aimed at «Отменить» is harmless.
@@ -158,33 +114,26 @@ Item {
             verify(!remove.contains(at), data.tag + ": «Убрать из списка» is under the pointer")
         }
 
-        function test_a_selected_row_looks_unlike_a_converting_one() {
+        // A converting row is outlined in the accent with its bar at the fraction; a
+        // selected one is tinted and outlined in a neutral colour, never like it.
+        function test_running_and_selected_rows_look_apart() {
             const job = stage.addJob("song.wav")
             const row = rowFor(job)
-            const ring = findChild(row, "selectionRing")
+            const bar = findChild(row, "progressBar")
+            const marks = [findChild(row, "selectionRing"), findChild(row, "selectionTint")]
             row.selected = true
-            verify(ring.visible)
-            verify(findChild(row, "selectionTint").visible)
-            verify(!row.highlighted)
-            // The selection's outline is neutral; the converting row's border is the red
-            // accent.
-            verify(ring.border.color.hsvSaturation < 0.2, "the selection is drawn in the accent")
+            verify(marks.every(mark => mark.visible) && !bar.visible && !row.highlighted)
+            verify(marks[0].border.color.hsvSaturation < 0.2, "the selection is drawn in the accent")
             row.selected = false
-            stage.running(job, 0.3)
-            verify(row.highlighted)
-            verify(!ring.visible)
-            verify(!findChild(row, "selectionTint").visible)
+            stage.running(job, 0.42)
+            verify(bar.visible && row.highlighted && !marks.some(mark => mark.visible))
+            tryVerify(() => Math.abs(bar.width - 0.42 * (row.width - 32)) < 0.5)
+            stage.done(job, 2)
+            verify(!bar.visible && !row.highlighted)
         }
 
         /// The item of `format` in a format chip's open menu.
-        function formatItem(chip, format) {
-            const groups = chip.menu.contentItem.children
-            for (let i = 0; i < groups.length; ++i)
-                for (let j = 0; j < (groups[i].children ?? []).length; ++j)
-                    if (groups[i].children[j].objectName === "format_" + format)
-                        return groups[i].children[j]
-            return null
-        }
+        function formatItem(chip, format) { return findChild(chip.menu.contentItem, "format_" + format) }
         function openFormats(chip) {
             chip.openMenu()
             tryVerify(() => chip.menu.opened)

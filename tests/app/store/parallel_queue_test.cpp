@@ -1,8 +1,11 @@
 // The queue on more than one core, with the real engine: audio jobs converting side by
 // side (seen as two encoders alive at once), a video job asking for the whole budget,
-// cancelling one row or all of them. (Runs racing for one output name are the
+// cancelling one row, and quitting: an idle queue quits without a question; a running
+// one asks, and "Выйти" ends the program only once every conversion's program is gone
+// and its unfinished output removed. (Runs racing for one output name are the
 // converter's own test.)
 
+#include "store/lifecycle.h"
 #include "store_fixture.h"
 
 #include <QSignalSpy>
@@ -25,7 +28,6 @@ TEST(ParallelQueue, AudioJobsShareTheCoresAndAVideoJobTakesTheWholeBudget) {
 
     // Two songs: two encoders alive at the same moment.
     store->add(files(dir.path(), {"one.wav", "two.wav"}));
-    StartLog log(*store);
     long mostEncoders = 0;
     store->convertAll();
     ASSERT_TRUE(waitFor([&] {
@@ -33,7 +35,6 @@ TEST(ParallelQueue, AudioJobsShareTheCoresAndAVideoJobTakesTheWholeBudget) {
         return !store->isBusy();
     }));
     EXPECT_EQ(mostEncoders, 2);
-    EXPECT_EQ(log.starts.at(1).second, (Names{"one.wav", "two.wav"}));
     EXPECT_EQ(statuses(*store), (std::vector<Job::Status>{Job::Status::Done, Job::Status::Done}));
 
     // A video source or target asks for the whole budget, which the pool gives it alone;
@@ -51,14 +52,12 @@ TEST(ParallelQueue, AudioJobsShareTheCoresAndAVideoJobTakesTheWholeBudget) {
     EXPECT_FALSE(hasScratchItems(dir.path()));
 }
 
-TEST(ParallelQueue, CancellingOneRowOrAllStopsOnlyWhatRuns) {
+TEST(ParallelQueue, CancellingOneRowStopsOnlyItsJob) {
     ScratchDir dir;
-    for (const char* name : {"long.wav", "l1.wav", "l2.wav"})
-        makeTone(dir / name, 60);
+    makeTone(dir / "long.wav", 60);
     // Long enough that the job queued behind it is still waiting when it is cancelled.
     makeTone(dir / "short.wav", 30);
-    for (const char* name : {"w1.wav", "w2.wav"})
-        makeTone(dir / name);
+    makeTone(dir / "w1.wav");
     auto store = freshStore();
     store->runner().setBudget(2);
     QSignalSpy sounds(store.get(), &Store::batchFinished);
@@ -86,32 +85,79 @@ TEST(ParallelQueue, CancellingOneRowOrAllStopsOnlyWhatRuns) {
     ASSERT_EQ(sounds.count(), 1);
     EXPECT_EQ(sounds.at(0).at(0).toString(), QStringLiteral("Glass"));
 
-    // A cancelled job can be sent again, and taken out of the queue again.
+    // A cancelled job can be sent again, and taken out of the queue again; the batch that
+    // lost its one job ends too. ("Остановить" for all is the quit test's.)
     store->convert(longJob);
     EXPECT_EQ(longJob->status(), Job::Status::Queued);
     store->cancel(longJob);
     EXPECT_EQ(longJob->status(), Job::Status::Ready);
     ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }));
+    EXPECT_EQ(sounds.count(), 2);
+    EXPECT_EQ(store->badge(), 0);
+}
 
-    // "Остановить": both running jobs stop, the queued ones go back to ready.
-    store->removeUnstarted();
-    store->clearFinished();
-    store->add(files(dir.path(), {"l1.wav", "l2.wav", "w1.wav", "w2.wav"}));
+TEST(Lifecycle, IdleItQuitsAtOnceDuringABatchOnlyOnceEverythingStopped) {
+    ScratchDir dir;
+    for (const char* name : {"a.wav", "b.wav"})
+        makeTone(dir / name, 60);
+    makeTone(dir / "c.wav");
+    makeTone(dir / "done.wav");
+    auto store = freshStore();
+    store->runner().setBudget(2);
+    store->add(files(dir.path(), {"done.wav"}));
     store->convertAll();
-    ASSERT_TRUE(waitFor([&] { return store->runner().runningCount() == 2; }));
-    store->cancelAll();
+    ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }));
+    store->add(files(dir.path(), {"a.wav", "b.wav", "c.wav"}));
+    {
+        // Idle, it quits at once; quitting closes the window, which asks again: it may
+        // close, and nothing is asked.
+        Lifecycle idle(*store);
+        int quits = 0;
+        idle.setQuitAction([&] { ++quits; });
+        QSignalSpy asked(&idle, &Lifecycle::confirmationNeeded);
+        EXPECT_TRUE(idle.requestQuit());
+        EXPECT_TRUE(idle.requestQuit());
+        EXPECT_EQ(quits, 1);
+        EXPECT_EQ(asked.count(), 0);
+    }
+
+    Lifecycle lifecycle(*store);
+    std::multiset<std::string> childrenAtQuit{"none yet"};
+    bool scratchAtQuit = true;
+    int quits = 0;
+    lifecycle.setQuitAction([&] {
+        ++quits;
+        childrenAtQuit = childPrograms();
+        scratchAtQuit = hasScratchItems(dir.path());
+    });
+    QSignalSpy sounds(store.get(), &Store::batchFinished);
+    QSignalSpy asked(&lifecycle, &Lifecycle::confirmationNeeded);
+
+    store->convertAll();
+    ASSERT_TRUE(waitFor([&] { return encoders() == 2; }));
+    EXPECT_FALSE(lifecycle.requestQuit()); // asks; "Остаться" would change nothing
+    EXPECT_EQ(asked.count(), 1);
+    EXPECT_EQ(quits, 0);
+    lifecycle.quitAfterStopping(); // "Выйти", which stops as "Остановить" does
+    EXPECT_TRUE(lifecycle.isQuitting());
+    // The running jobs stay so until their conversions have stopped.
     EXPECT_EQ(statuses(*store),
-              (std::vector<Job::Status>{Job::Status::Running, Job::Status::Running,
-                                        Job::Status::Ready, Job::Status::Ready}));
+              (std::vector<Job::Status>{Job::Status::Done, Job::Status::Running,
+                                        Job::Status::Running, Job::Status::Ready}));
+    ASSERT_TRUE(waitFor([&] { return quits > 0; }, 10000));
+    EXPECT_EQ(quits, 1);
+    EXPECT_TRUE(childrenAtQuit.empty()) << *childrenAtQuit.begin();
+    EXPECT_FALSE(scratchAtQuit);
+
+    // The stopped batch ends quietly; the running jobs are recorded as cancelled, the
+    // waiting one is ready again.
     ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }));
     EXPECT_EQ(statuses(*store),
-              (std::vector<Job::Status>{Job::Status::Cancelled, Job::Status::Cancelled,
-                                        Job::Status::Ready, Job::Status::Ready}));
+              (std::vector<Job::Status>{Job::Status::Done, Job::Status::Cancelled,
+                                        Job::Status::Cancelled, Job::Status::Ready}));
+    EXPECT_EQ(sounds.count(), 0);
     EXPECT_EQ(store->badge(), 0);
-    EXPECT_EQ(sounds.count(), 3); // the batch that lost its one job ended too
-    EXPECT_TRUE(childPrograms().empty());
-    EXPECT_FALSE(hasScratchItems(dir.path()));
-    for (const char* name : {"l1.mp3", "l2.mp3", "w1.mp3", "w2.mp3"})
+    for (const char* name : {"a.mp3", "b.mp3", "c.mp3"})
         EXPECT_FALSE(fs::exists(dir / name)) << name;
 }
 

@@ -60,7 +60,16 @@ TEST(Preparation, MediaAddedToTheWindowHasItsLibrariesLoadedBeforeTheBatch) {
     const auto mapped = [] {
         return readFile("/proc/self/maps").find("liblumatra-media.so") != std::string::npos;
     };
-    if (mapped()) GTEST_SKIP() << "this build links the media libraries in from the start";
+    if (mapped() && testing::UnitTest::GetInstance()->test_to_run_count() == 1)
+        GTEST_SKIP() << "this build links the media libraries in from the start";
+    if (mapped()) {
+        // An earlier test of this process loaded them: the test runs alone in a fresh one.
+        const ProcessOutput alone = runProgram(
+            {fs::read_symlink("/proc/self/exe"), "--gtest_filter=Preparation.MediaAdded*"});
+        if (alone.out.find("[  SKIPPED ]") != std::string::npos) GTEST_SKIP() << alone.out;
+        EXPECT_EQ(alone.status, 0) << alone.out;
+        return;
+    }
     ScratchDir dir;
     makeTone(dir / "song.wav", 1);
     auto plain = freshStore();

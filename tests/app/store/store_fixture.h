@@ -1,8 +1,8 @@
 #pragma once
-// The tests of the window's store (src/app/store), a file per part they test, most of
-// them through the Store as the window uses it; the queue's with real conversions.
-// What they share: a fresh store over cleared settings, waiting on the event loop, the
-// order of starts, and what a conversion may leave behind (programs, scratch files).
+// The tests of the window's store (src/app/store), most of them through the Store as the
+// window uses it, the queue's with real conversions. What they share: a fresh store over
+// cleared settings, waiting on the event loop, the order of starts, and what a
+// conversion may leave behind (programs, scratch files).
 
 #include "store/store.h"
 #include "support/fixtures.h"
@@ -77,13 +77,6 @@ struct StartLog {
                     running.insert(other->path().filename().string());
             starts.emplace_back(job->path().filename().string(), running);
         });
-    }
-
-    std::vector<std::string> order() const {
-        std::vector<std::string> names;
-        for (const auto& [name, running] : starts)
-            names.push_back(name);
-        return names;
     }
 };
 

@@ -1,12 +1,10 @@
-// The store's own actions: removing, finding failures, results that went, the file
-// manager, a retry's fresh size, and the store as QML sees it.
+// The store's own actions (removing, finding failures, results that went, the file
+// manager, a retry's fresh size) and its settings, saved for the next start.
 
 #include "store_fixture.h"
 
 #include "platform/file_manager.h"
 
-#include <QQmlComponent>
-#include <QQmlEngine>
 #include <QSignalSpy>
 
 namespace lumatra {
@@ -84,41 +82,33 @@ TEST(StoreActions, ARetryShowsTheSizeOfTheSourceAsItIsNow) {
     ASSERT_TRUE(waitFor([&] { return !store->isBusy(); }));
 }
 
-TEST(StoreQml, TheViewsReachTheSharedStoreAndItsJobs) {
+TEST(ConversionSettings, SurviveARestartOfTheStore) {
     ScratchDir dir;
-    writeFile(dir / "a.json", "{}");
-    writeFile(dir / "b.csv", "a;b\n");
-    QQmlEngine engine;
-    QQmlComponent component(&engine);
-    component.setData(R"(
-        import QtQml
-        import Lumatra
-        QtObject {
-            property int count: Store.jobs.count
-            property var first: count > 0 ? Store.jobs.jobAt(0) : null
-            property string common: Store.bulkKinds.length > 0 ? Store.bulkKinds[0].common : ""
-            function addBoth(a, b) { return Store.add([a, b, a]) }
-            function choose(format) { Store.setTarget(format, "data") }
-            function drop() { Store.remove(first) }
-        }
-    )",
-                      QUrl());
-    std::unique_ptr<QObject> root(component.create());
-    ASSERT_NE(root, nullptr) << component.errorString().toStdString();
+    {
+        auto store = freshStore();
+        EXPECT_EQ(store->quality(), Quality::balanced);
+        EXPECT_EQ(store->outputDirectory(), std::nullopt);
+        store->setQualityName(QStringLiteral("small"));
+        store->setQualityName(QStringLiteral("tiny")); // ignored
+        store->setOutputDirectoryUrl(urlOf(dir / "out"));
+        EXPECT_EQ(store->outputDirectoryName(), QStringLiteral("out"));
+        store->setOutputDirectoryUrl(QUrl(QStringLiteral("https://example.org/out")));
+        EXPECT_EQ(store->outputDirectory(), dir / "out");
+    }
+    Store restarted;
+    EXPECT_EQ(restarted.quality(), Quality::small);
+    EXPECT_EQ(restarted.outputDirectory(), dir / "out"); // not checked for existence
 
-    QVariant refused;
-    QMetaObject::invokeMethod(root.get(), "addBoth", Q_RETURN_ARG(QVariant, refused),
-                              Q_ARG(QVariant, urlOf(dir / "a.json")),
-                              Q_ARG(QVariant, urlOf(dir / "b.csv")));
-    EXPECT_EQ(refused.toInt(), 1);
-    EXPECT_EQ(root->property("count").toInt(), 2);
-    EXPECT_EQ(Store::shared()->jobs()->count(), 2); // QML's store is the shared one
-    EXPECT_EQ(root->property("common").toString(), QString());
-    QMetaObject::invokeMethod(root.get(), "choose", Q_ARG(QVariant, QStringLiteral("plist")));
-    EXPECT_EQ(root->property("common").toString(), QStringLiteral("plist"));
-    QMetaObject::invokeMethod(root.get(), "drop");
-    QMetaObject::invokeMethod(root.get(), "drop");
-    EXPECT_EQ(Store::shared()->jobs()->count(), 0);
+    restarted.setOutputDirectoryUrl(QUrl::fromLocalFile(QStringLiteral("/")));
+    EXPECT_EQ(restarted.outputDirectoryName(), QStringLiteral("/")); // the root has no name
+    restarted.setOutputDirectoryUrl(QUrl());
+    QSettings settings(QStringLiteral("Lumatra"), QStringLiteral("Lumatra"));
+    EXPECT_FALSE(settings.contains(QStringLiteral("outputDirectory")));
+    EXPECT_EQ(settings.value(QStringLiteral("quality")).toString(), QStringLiteral("small"));
+
+    settings.setValue(QStringLiteral("quality"), QStringLiteral("Best"));
+    settings.sync();
+    EXPECT_EQ(Store().quality(), Quality::balanced);
 }
 
 } // namespace

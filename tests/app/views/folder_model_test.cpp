@@ -78,39 +78,32 @@ TEST(FolderModel, TypedNamesBecomeTheExistingItemsTheyName) {
     model.setFolder(qt(dir.path()));
     const auto url = [&](const char* name) { return QUrl::fromLocalFile(qt(dir / name)); };
 
-    struct Case {
-        const char* typed;
-        QList<QUrl> urls;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<std::pair<QString, QList<QUrl>>> cases = {
         {"a b.wav", {url("a b.wav")}},
         {"\"a b.wav\" \"c.json\" \"missing.wav\"", {url("a b.wav"), url("c.json")}},
         {"c.json\nsub", {url("c.json"), url("sub")}},
         {"  ", {}},
+        {qt(dir / "c.json"), {url("c.json")}}, // an absolute path
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.typed);
-        EXPECT_EQ(model.typedUrls(QString::fromUtf8(c.typed)), c.urls);
-    }
-    // An absolute path, and a folder to go to.
-    EXPECT_EQ(model.typedUrls(qt(dir / "c.json")), QList<QUrl>{url("c.json")});
+    for (const auto& [typed, urls] : cases)
+        EXPECT_EQ(model.typedUrls(typed), urls) << typed.toStdString();
+    // A folder to go to.
     EXPECT_EQ(model.folderAt(QStringLiteral("sub")), qt(dir / "sub"));
     EXPECT_EQ(model.folderAt(QStringLiteral("c.json")), QString());
     EXPECT_EQ(model.urlsOf({2, 0, 2, 7}), (QList<QUrl>{url("sub"), url("c.json")}));
 }
 
-TEST(FolderModel, NewFoldersTakeAFreeName) {
+TEST(FolderModel, ANewFolderTakesOnlyAPlainFreeName) {
     ScratchDir dir;
-    fs::create_directory(dir / "Новая папка 2");
+    fs::create_directory(dir / "in");
     FolderModel model;
-    model.setFolder(qt(dir.path()));
-    const int first = model.makeFolder();
-    const int second = model.makeFolder();
-    EXPECT_TRUE(fs::is_directory(dir / "Новая папка"));
-    EXPECT_TRUE(fs::is_directory(dir / "Новая папка 3"));
-    EXPECT_EQ(model.pathAt(first), qt(dir / "Новая папка"));
-    EXPECT_EQ(model.pathAt(second), qt(dir / "Новая папка 3"));
-    EXPECT_EQ(model.count(), 3);
+    model.setFolder(qt(dir / "in"));
+    EXPECT_EQ(model.pathAt(model.makeFolderNamed(QStringLiteral(" Итоги "))), qt(dir / "in/Итоги"));
+    // A taken name, or one that leads out of the folder, makes nothing.
+    for (const char* refused : {"Итоги", " ", ".", "..", "../up"})
+        EXPECT_EQ(model.makeFolderNamed(QString::fromUtf8(refused)), -1) << refused;
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"in"});
+    EXPECT_EQ(ScratchDir::entriesOf(dir / "in"), std::vector<std::string>{"Итоги"});
 }
 
 } // namespace

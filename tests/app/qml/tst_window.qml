@@ -2,39 +2,223 @@ import QtQuick
 import QtTest
 import Lumatra
 
-// The window as a user meets it: the smallest size without clipped or overlapping
-// controls, the keyboard, the file panels and their modality.
+// The window over a fresh ContentView of 1000 × 680 on an empty store: its parts as the
+// store changes, and as a user meets it: the smallest size without clipped or
+// overlapping controls, the keyboard, the file panels and their modality.
 Item {
     id: root
     width: 1000
     height: 680
 
-    ViewCase {
-        id: testCase
-        name: "WindowUse"
+    TestCase {
+        name: "Window"
+        when: windowShown
 
-        function inside(r) {
-            return r.x >= -0.5 && r.y >= -0.5 && r.x + r.w <= view.width + 0.5
-                && r.y + r.h <= view.height + 0.5
+        property var view
+
+        SignalSpy { id: openSpy; target: Store; signalName: "openPanelRequested" }
+        Component { id: viewComponent; ContentView { width: 1000; height: 680 } }
+
+        function init() {
+            stage.clear()
+            Store.quality = "balanced"
+            Store.outputDirectory = ""
+            openSpy.clear()
+            view = createTemporaryObject(viewComponent, parent)
+            // The pointer rests on the header unless a test moves it.
+            mouseMove(view, 990, 5)
         }
-        /// The named controls that are shown: each wholly inside the window, no two
-        /// overlapping.
+        function cleanup() { stage.clear() }
+
+        function part(name) { return findChild(view, name) }
+        function settle() { wait(700) } // springs and fades come to rest
+        function focused() { return view.Window.activeFocusItem }
+
+        /// Visible descendants whose object name starts with `prefix`. Rows and chips that a
+        /// store change replaced may linger until deleted; they are hidden.
+        function descendants(item, prefix) {
+            return Array.from(item.children ?? []).reduce((found, child) => found.concat(
+                child.visible && child.objectName.startsWith(prefix) ? [child] : [], descendants(child, prefix)), [])
+        }
+
+        function rectOf(item) {
+            const p = item.mapToItem(view, 0, 0)
+            return { x: p.x, y: p.y, w: item.width * item.scale, h: item.height * item.scale,
+                     name: item.objectName }
+        }
+        function overlap(a, b) {
+            return a.x + 0.5 < b.x + b.w && b.x + 0.5 < a.x + a.w
+                && a.y + 0.5 < b.y + b.h && b.y + 0.5 < a.y + a.h
+        }
+
+        function bulkRow(kind) { return descendants(view, "bulk_" + kind)[0] ?? null }
+
+        function chips(kind) { return descendants(bulkRow(kind), "chip_").sort((a, b) => a.x - b.x) }
+
+        /// Which of the parts that come and go with the list are shown.
+        function shownParts() {
+            return ["dropHero", "addButton", "bulkBar", "clearButton", "stopButton"].filter(name => part(name).visible)
+        }
+
+        function test_visible_parts_follow_the_store() {
+            compare(shownParts(), ["dropHero"])
+            tryCompare(part("footer"), "height", 0)
+
+            const first = stage.addJob("a.wav")
+            tryVerify(() => !part("dropHero").visible)
+            compare(shownParts(), ["addButton"])
+            // At the header's right end.
+            tryVerify(() => part("addButton").x + part("addButton").width > 900)
+            tryVerify(() => part("footer").height > 60)
+            compare(part("convertButton").text, "Конвертировать")
+            verify(part("convertButton").enabled)
+
+            const second = stage.addJob("b.wav")
+            compare(shownParts(), ["addButton", "bulkBar"])
+            compare(part("convertButton").text, "Конвертировать · 2")
+            // The width it takes without the count is known ahead, for its pictures.
+            const ahead = part("convertButton").background.preparedWidth
+            verify(ahead > 100)
+            tryVerify(() => part("convertButton").width > ahead)
+
+            stage.done(first, 1)
+            compare(shownParts(), ["addButton", "clearButton"])
+            compare(part("convertButton").text, "Конвертировать")
+            tryCompare(part("convertButton"), "width", ahead)
+
+            // Only a failed job left: the main button tries it again.
+            stage.failed(second, "Нет")
+            verify(part("convertButton").enabled)
+
+            mouseClick(part("clearButton"))
+            compare(Store.jobs.count, 0)
+            tryVerify(() => part("dropHero").visible)
+        }
+
+        function test_bulk_bar_rows_chips_and_selection() {
+            const a = stage.addJob("a.wav")
+            stage.addJob("b.wav")
+            const image = stage.addJob("c.png")
+
+            tryVerify(() => bulkRow("audio") !== null)
+            verify(bulkRow("image") !== null)
+            verify(bulkRow("video") === null)
+
+            compare(chips("image").map(c => c.format), image.targets)
+            compare(chips("image").filter(c => c.selected).map(c => c.format), [image.target])
+            compare(chips("audio").filter(c => c.selected).map(c => c.format), [a.target])
+
+            a.target = "flac"
+            compare(chips("audio").filter(c => c.selected).length, 0)
+
+            const opus = chips("audio").find(c => c.format === "opus")
+            // The rows were rebuilt: let the bar lay them out before clicking.
+            waitForItemPolished(bulkRow("audio").parent)
+            mouseClick(opus)
+            compare(a.target, "opus")
+            compare(Store.jobs.jobAt(1).target, "opus")
+            compare(chips("audio").filter(c => c.selected).map(c => c.format), ["opus"])
+        }
+
+        function test_quality_selector_writes_the_store_and_moves_its_pill() {
+            stage.addJob("a.wav")
+            const selector = part("qualitySelector")
+            const pill = findChild(selector, "pill")
+            const best = findChild(selector, "segment0")
+            tryVerify(() => part("footer").height > 60)
+            mouseClick(best)
+            compare(Store.quality, "best")
+            tryVerify(() => Math.abs(pill.x - best.x - 3) < 0.5)
+        }
+
+        /// The output menu as it opens: its label, the folder item's text (if shown) and
+        /// which items carry the check mark.
+        function outputMenu() {
+            const menu = part("outputMenu").menu
+            menu.open()
+            tryVerify(() => menu.opened)
+            const item = findChild(menu, "showFolderItem")
+            const checked = ["besideItem", "folderItem", "chooseItem"].filter(name => {
+                const item = findChild(menu, name)
+                return item.visible && findChild(item, "checkMark").visible
+            })
+            const shown = [findChild(part("outputMenu"), "outputLabel").text,
+                           item.visible ? item.text : "", checked]
+            menu.close()
+            tryVerify(() => !menu.visible)
+            return shown
+        }
+
+        function test_output_folder_menu() {
+            stage.addJob("a.wav")
+            compare(outputMenu(), ["Рядом с файлом", "", ["besideItem"]])
+            const folder = stage.makeFolder("Результаты", [])
+            Store.outputDirectory = "file://" + folder
+            compare(outputMenu(), ["Результаты", "Показать «Результаты» в файловом менеджере",
+                                   ["folderItem"]])
+            compare(findChild(part("outputMenu").menu, "folderItem").text, "В папку «Результаты»")
+        }
+
+        function test_a_drag_lights_up_the_drop_area_or_the_list() {
+            const title = findChild(part("dropHero"), "heroTitle")
+            compare(title.text, "Перетащите файлы сюда")
+            view.isTargeted = true
+            compare(title.text, "Отпускайте")
+            // The drop frame belongs to the list; the empty window shows the drop area.
+            verify(!part("dropFrame").visible)
+            view.isTargeted = false
+            compare(title.text, "Перетащите файлы сюда")
+
+            stage.addJob("a.wav")
+            view.isTargeted = true
+            tryCompare(part("dropFrame"), "opacity", 1, 1000)
+            view.isTargeted = false
+            tryVerify(() => !part("dropFrame").visible, 1000)
+        }
+
+        function test_a_removed_row_keeps_its_face_while_it_fades_out() {
+            const job = stage.addJob("leaving.wav")
+            stage.addJob("staying.wav")
+            tryVerify(() => descendants(view, "fileName").length === 2)
+            const name = descendants(view, "fileName").find(n => n.text === "leaving.wav")
+            let row = name
+            while (row.job === undefined) row = row.parent
+            wait(1000) // the rows have slid in
+
+            Store.remove(job)
+            // A loaded machine may deliver the first frames of the fade late.
+            tryVerify(() => row.opacity < 0.9 && row.scale < 1, 1000)
+            compare(name.text, "leaving.wav")
+            tryVerify(() => descendants(view, "fileName").length === 1, 3000)
+            compare(descendants(view, "fileName")[0].text, "staying.wav")
+        }
+
+        function test_ffmpeg_warning_follows_the_flag() {
+            verify(!part("ffmpegWarning").visible)
+            Store.ffmpegMissing = true
+            verify(part("ffmpegWarning").visible)
+            mouseClick(part("recheckButton"))
+            // ffmpeg is installed where the tests run.
+            verify(!Store.ffmpegMissing)
+            verify(!part("ffmpegWarning").visible)
+        }
+
+        /// Whether `r` lies wholly inside `outer` (the window when not given).
+        function within(r, outer = { x: 0, y: 0, w: view.width, h: view.height }) {
+            return r.x >= outer.x - 0.5 && r.y >= outer.y - 0.5 && r.x + r.w <= outer.x + outer.w + 0.5
+                && r.y + r.h <= outer.y + outer.h + 0.5
+        }
+        /// The named controls that are shown (rows have buttons of the same names as the
+        /// footer's): each wholly inside the window, no two overlapping.
         function checkLayout(names, label) {
-            const rects = []
-            const footerParts = ["qualitySelector", "outputMenu", "clearButton", "stopButton",
-                                 "convertButton"]
-            for (const name of names) {
-                // Rows have buttons of the same names as the footer's.
-                const item = findChild(footerParts.indexOf(name) >= 0 ? part("footer") : view, name)
-                if (!item || !item.visible || item.width === 0 || item.height === 0) continue
-                const r = rectOf(item)
-                verify(inside(r), label + ": " + name + " leaves the window " + JSON.stringify(r))
-                rects.push(r)
-            }
-            for (let i = 0; i < rects.length; ++i)
-                for (let j = i + 1; j < rects.length; ++j)
-                    verify(!overlap(rects[i], rects[j]),
-                           label + ": " + rects[i].name + " overlaps " + rects[j].name)
+            const footer = ["qualitySelector", "outputMenu", "clearButton", "stopButton", "convertButton"]
+            const rects = names.map(name => findChild(footer.includes(name) ? part("footer") : view, name))
+                .filter(item => item?.visible && item.width > 0 && item.height > 0).map(rectOf)
+            rects.forEach((r, i) => {
+                verify(within(r), label + ": " + r.name + " leaves the window " + JSON.stringify(r))
+                for (const other of rects.slice(i + 1))
+                    verify(!overlap(r, other), label + ": " + r.name + " overlaps " + other.name)
+            })
             return rects.length
         }
 
@@ -43,16 +227,12 @@ Item {
             view.height = 560
             settle()
             // The empty window: the drop area's content stays inside its dashed frame.
-            const zone = rectOf(part("dropZone"))
-            const hero = rectOf(part("heroContent"))
-            verify(hero.x >= zone.x && hero.y >= zone.y && hero.x + hero.w <= zone.x + zone.w
-                   && hero.y + hero.h <= zone.y + zone.h, "hero content outside its frame")
+            verify(within(rectOf(part("heroContent")), rectOf(part("dropZone"))), "hero outside its frame")
             compare(checkLayout(["menuBar", "header", "dropHero"], "empty"), 3)
 
             // Every kind ready (five chip rows), one job running, one finished.
-            const names = ["a.wav", "b.mp4", "c.png", "d.md", "e.json", "f.wav", "g.mp4",
-                           "h.png", "i.md", "j.json"]
-            const jobs = names.map(name => stage.addJob(name))
+            const jobs = ["a.wav", "b.mp4", "c.png", "d.md", "e.json", "f.wav", "g.mp4", "h.png", "i.md",
+                          "j.json"].map(name => stage.addJob(name))
             settle()
             const controls = ["menuBar", "header", "bulkBar", "jobList", "qualitySelector",
                               "outputMenu", "clearButton", "stopButton", "convertButton"]
@@ -78,44 +258,36 @@ Item {
             verify(checkLayout(controls, "large") >= 6)
         }
 
-        function test_a_long_chip_row_scrolls_with_the_wheel_and_shows_there_is_more() {
+        function test_a_chip_row_scrolls_is_one_tab_stop_worked_with_the_arrows_and_f6_goes_round() {
             view.width = 820
             view.height = 560
-            stage.addJob("a.mp4")
-            stage.addJob("b.mp4")
+            const a = stage.addJob("a.mp4")
+            const b = stage.addJob("b.mp4")
             settle()
+            // A row longer than the window scrolls with the wheel and shows there is more.
             const row = findChild(part("bulkBar"), "bulk_video")
             const scroller = findChild(row, "chipScroller")
-            verify(scroller.contentWidth > scroller.width)
-            verify(findChild(row, "moreHint").visible)
+            verify(scroller.contentWidth > scroller.width && findChild(row, "moreHint").visible)
             compare(scroller.contentX, 0)
             mouseWheel(scroller, 40, 10, 0, -240)
             tryVerify(() => scroller.contentX > 0)
             mouseWheel(scroller, 40, 10, 0, -2400)
             tryVerify(() => !findChild(row, "moreHint").visible)
-        }
 
-        function test_a_chip_row_is_one_tab_stop_worked_with_the_arrows_and_f6_goes_round() {
-            const a = stage.addJob("a.wav")
-            const b = stage.addJob("b.wav")
-            settle()
             part("addButton").forceActiveFocus(Qt.TabFocusReason)
             keyClick(Qt.Key_Tab)
-            const row = findChild(part("bulkBar"), "bulk_audio")
-            const scroller = findChild(row, "chipScroller")
             verify(scroller.activeFocus)
-            // The mark starts on the shared target (mp3) and moves with the arrows.
-            verify(findChild(row, "chip_mp3").keyMarked)
+            // The mark starts on the shared target and moves with the arrows.
+            verify(findChild(row, "chip_" + a.target).keyMarked)
+            const start = scroller.keyIndex
             keyClick(Qt.Key_Right)
             keyClick(Qt.Key_Right)
-            compare(scroller.keyIndex, 2)
-            const marked = Store.bulkKinds[0].targets[2].format
+            const marked = Store.bulkKinds[0].targets[start + 2].format
             verify(findChild(row, "chip_" + marked).keyMarked)
             keyClick(Qt.Key_Space)
-            compare(a.target, marked)
-            compare(b.target, marked)
+            compare([a.target, b.target], [marked, marked])
             // The row keeps the keyboard; the next Tab leaves it for the list.
-            tryVerify(() => view.Window.activeFocusItem?.objectName === "chipScroller")
+            tryVerify(() => focused()?.objectName === "chipScroller")
             keyClick(Qt.Key_Tab)
             verify(part("jobList").activeFocus)
             // F6 and Shift+F6 go round the bulk bar, the list and the footer.
@@ -174,16 +346,13 @@ Item {
             // window takes the next click.
             const hero = part("dropHero")
             const panel = part("openPanel")
-            mouseClick(hero, 30, 30)
-            compare(openSpy.count, 1)
-            tryVerify(() => panel.opened)
-            keyClick(Qt.Key_Escape)
-            tryVerify(() => !panel.visible)
-            mouseClick(hero, hero.width / 2, hero.height - 20)
+            for (const [x, y] of [[30, 30], [hero.width / 2, hero.height - 20]]) {
+                mouseClick(hero, x, y)
+                tryVerify(() => panel.opened)
+                keyClick(Qt.Key_Escape)
+                tryVerify(() => !panel.visible)
+            }
             compare(openSpy.count, 2)
-            tryVerify(() => panel.opened)
-            keyClick(Qt.Key_Escape)
-            tryVerify(() => !panel.visible)
 
             const job = stage.addJob("a.json")
             settle()
@@ -204,21 +373,21 @@ Item {
             verify(field.activeFocus)
             keyClick(Qt.Key_Escape)
             tryVerify(() => !panel.visible)
+            // Without the panel, Ctrl+Return converts the ready jobs.
+            keyClick(Qt.Key_Return, Qt.ControlModifier)
+            verify(job.status !== Job.Ready)
+            tryVerify(() => !Store.busy, 30000)
         }
 
         function test_the_file_panel_returns_several_files_and_a_folder() {
-            const folder = stage.makeFolder("pick", [])
-            stage.makeFile("pick/one.json", 10)
-            stage.makeFile("pick/two.json", 10)
-            stage.makeFile("pick/three.json", 10)
+            const folder = stage.makeFolder("pick", ["one.json", "two.json", "three.json"])
             stage.makeFolder("pick/sub", ["x.json", "y.json"])
             Store.openPanel()
             const panel = part("openPanel")
             tryVerify(() => panel.opened)
-            panel.model.folder = folder
-            // Folders first, then files by name: sub, one, three, two.
-            compare(panel.model.count, 4)
-            compare(panel.model.pathAt(0), folder + "/sub")
+            panel.model.folder = folder // sub, one, three, two
+            keyClick(Qt.Key_A, Qt.ControlModifier)
+            compare(panel.markedCount, 4)
             keyClick(Qt.Key_Home)
             keyClick(Qt.Key_Down, Qt.ShiftModifier)  // sub, one
             compare(panel.markedCount, 2)
@@ -228,21 +397,11 @@ Item {
             panel.markOnly(0)
             panel.toggle(1)
             panel.toggle(3)                          // sub, one, two
-            compare(panel.markedCount, 3)
             keyClick(Qt.Key_Return)
             tryVerify(() => !panel.visible)
             // The folder is expanded one level by the store.
-            const names = []
-            for (let i = 0; i < Store.jobs.count; ++i) names.push(Store.jobs.jobAt(i).fileName)
-            compare(names, ["x.json", "y.json", "one.json", "two.json"])
-
-            // Ctrl+A takes everything; typed names join in.
-            stage.clear()
-            Store.openPanel()
-            tryVerify(() => panel.opened)
-            panel.model.folder = folder
-            keyClick(Qt.Key_A, Qt.ControlModifier)
-            compare(panel.markedCount, 4)
+            compare(Array.from({ length: Store.jobs.count }, (_, i) => Store.jobs.jobAt(i).fileName),
+                    ["x.json", "y.json", "one.json", "two.json"])
         }
 
         function test_the_folder_panel_chooses_makes_and_refuses_folders() {
@@ -252,7 +411,6 @@ Item {
             const panel = part("folderPanel")
             tryVerify(() => panel.opened)
             panel.model.folder = empty
-            compare(panel.model.count, 0)
             keyClick(Qt.Key_Return)
             tryVerify(() => !panel.visible)
             compare(Store.outputDirectoryPath, empty)
@@ -268,7 +426,6 @@ Item {
             compare(name.selectedText, "Новая папка")
             name.text = "Итоги"
             keyClick(Qt.Key_Return)
-            compare(panel.model.count, 1)
             compare(panel.model.pathAt(0), empty + "/Итоги")
             verify(!name.visible)
             // A taken name is said, not reused.
@@ -290,8 +447,7 @@ Item {
             keyClick(Qt.Key_Return)
             verify(panel.visible)
             compare(Store.outputDirectoryPath, empty + "/Итоги")
-            compare(findChild(panel.contentItem, "problemText").text,
-                    "Папки «" + empty + "/нет/такой» нет.")
+            compare(findChild(panel.contentItem, "problemText").text, "Папки «" + empty + "/нет/такой» нет.")
             mouseClick(findChild(panel.contentItem, "createTypedButton"))
             tryVerify(() => !panel.visible)
             compare(Store.outputDirectoryPath, empty + "/нет/такой")
@@ -299,10 +455,7 @@ Item {
 
         function test_quitting_asks_only_while_converting() {
             const dialog = part("quitDialog")
-            verify(!dialog.visible)
-            stage.addJob("a.json")
-            // Idle: Lifecycle.requestQuit() would quit at once; it is not called here, as
-            // it would end the test run. A busy queue asks.
+            // What a busy queue's Lifecycle.requestQuit() asks (idle, it would end the run).
             Lifecycle.confirmationNeeded()
             tryVerify(() => dialog.opened)
             compare(findChild(dialog.contentItem, "quitTitle").text, "Идёт конвертация")
@@ -311,18 +464,9 @@ Item {
             verify(!Lifecycle.quitting)
         }
 
-        /// The rows are where they were (a moved row moves a whole bar's height).
-        function samePlaces(now, before) {
-            verify(now.every((y, i) => Math.abs(y - before[i]) < 1.5),
-                   "rows moved: " + now + " against " + before)
-        }
-        function ringShown(item) {
-            for (let i = 0; i < item.children.length; ++i) {
-                const child = item.children[i]
-                if (child.shown === true && child.visible) return true
-            }
-            return false
-        }
+        function ringShown(item) { return Array.from(item.children).some(child => child.shown === true && child.visible) }
+        /// Whether `item` lies below the list, not over a row.
+        function belowList(item) { return rectOf(item).y >= rectOf(part("jobList")).y + part("jobList").height - 0.5 }
 
         function test_a_batch_neither_moves_the_rows_nor_puts_tidying_where_stop_was() {
             // Three files that are no JSON: every one fails.
@@ -330,44 +474,42 @@ Item {
             settle()
             const bar = part("bulkBar")
             verify(bar.visible)
-            const before = [0, 1, 2].map(rowY)
+            // The rows stay where they were (a moved row moves a whole bar's height).
+            const places = () => [0, 1, 2].map(i => rectOf(part("jobList").itemAtIndex(i)).y)
+            const before = places()
+            const samePlaces = () => verify(places().every((y, i) => Math.abs(y - before[i]) < 1.5),
+                                            "rows moved: " + places() + " against " + before)
             // The pointer rests on a row as the batch starts.
             mouseMove(part("jobList").itemAtIndex(1), 200, 20)
             Store.convertAll()
-            verify(Store.busy)
-            verify(view.pointerOverList)
+            verify(Store.busy && view.pointerOverList)
             // The band it keeps shows its last chips, inactive, not an empty strip.
-            verify(descendants(bar, "chip_").length > 1)
-            verify(!bar.enabled)
+            verify(descendants(bar, "chip_").length > 1 && !bar.enabled)
             const stop = findChild(part("footer"), "stopButton") // rows have their own
-            verify(stop.visible)
-            verify(!part("clearButton").visible)
+            verify(stop.visible && !part("clearButton").visible)
             waitForItemPolished(stop.parent)
             const stopPlace = rectOf(stop)
             settle()
-            samePlaces([0, 1, 2].map(rowY), before)
+            samePlaces()
             tryVerify(() => !Store.busy, 30000)
             settle()
             // The band stays, dimmed, and the rows with it, wherever the pointer is.
-            samePlaces([0, 1, 2].map(rowY), before)
+            samePlaces()
             verify(bar.visible && bar.opacity < 1)
             mouseMove(part("jobList"), 300, 30)
             mouseMove(view, 500, 5)
             settle()
-            samePlaces([0, 1, 2].map(rowY), before)
+            samePlaces()
             // «Очистить готовые» has a place of its own: a late double click on Stop
             // removes nothing.
-            verify(part("clearButton").visible)
-            verify(!overlap(rectOf(part("clearButton")), stopPlace))
+            verify(part("clearButton").visible && !overlap(rectOf(part("clearButton")), stopPlace))
             mouseDoubleClickSequence(view, stopPlace.x + stopPlace.w / 2, stopPlace.y + stopPlace.h / 2)
             settle()
             compare(Store.jobs.count, 3)
 
             // The end is summed up under the list, with a way to the failures.
             compare(findChild(part("batchStrip"), "batchText").text, "Готово 0 · 3 ошибки")
-            compare(Store.windowTitle, "Готово 0, 3 ошибки — Lumatra")
-            const strip = rectOf(part("batchStrip"))
-            verify(strip.y >= rectOf(part("jobList")).y + part("jobList").height - 0.5)
+            verify(belowList(part("batchStrip")))
             mouseClick(part("nextFailedButton"))
             compare(view.selectedRow, 0)
             mouseClick(part("nextFailedButton"))
@@ -376,14 +518,10 @@ Item {
             verify(jobs.every(job => job.status !== Job.Failed))
             tryVerify(() => !Store.busy, 30000)
 
-            // A notice lies under the list too, not over a row.
+            // A notice lies under the list too.
             Store.addPaths(["/nonexistent/missing.wav"])
             settle()
-            const notice = part("notice")
-            verify(notice.visible)
-            compare(findChild(notice, "noticeText").text,
-                    "Пропущено: 1 файл — не найден (missing.wav).")
-            verify(rectOf(notice).y >= rectOf(part("jobList")).y + part("jobList").height - 0.5)
+            verify(part("notice").visible && belowList(part("notice")))
             Store.dismissNotice()
         }
 
@@ -440,8 +578,7 @@ Item {
         }
 
         function test_done_rows_open_with_enter_or_a_double_click_and_tab_scrolls_rows_in() {
-            const jobs = []
-            for (let i = 0; i < 14; ++i) jobs.push(stage.addJob("f" + i + ".json"))
+            const jobs = Array.from({ length: 14 }, (_, i) => stage.addJob("f" + i + ".json"))
             stage.done(jobs[0], 1)
             stage.done(jobs[1], 1)
             settle()
@@ -458,17 +595,13 @@ Item {
 
             // A row reached by Tab, the first one not wholly in view, is scrolled into it.
             let next = 0
-            while (list.itemAtIndex(next).mapToItem(list, 0, list.itemAtIndex(next).height).y
-                   <= list.height) ++next
+            while (within(rectOf(list.itemAtIndex(next)), rectOf(list))) ++next
             findChild(list.itemAtIndex(next - 1), "removeButton").forceActiveFocus(Qt.TabFocusReason)
             keyClick(Qt.Key_Tab)
             compare(view.selectedRow, next)
             const row = list.itemAtIndex(next)
             compare(focused(), findChild(row, "formatMenu"))
-            tryVerify(() => {
-                const y = row.mapToItem(list, 0, 0).y
-                return y >= -0.5 && y + row.height <= list.height + 0.5
-            }, 1000, "the row is not in view")
+            tryVerify(() => within(rectOf(row), rectOf(list)), 1000, "the row is not in view")
         }
     }
 }
