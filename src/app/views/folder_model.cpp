@@ -12,7 +12,6 @@
 #include <QVariantMap>
 
 #include <algorithm>
-#include <cerrno>
 #include <dirent.h>
 
 namespace lumatra {
@@ -197,21 +196,6 @@ QList<QUrl> FolderModel::typedUrls(const QString& text) const {
 QString FolderModel::folderAt(const QString& path) const {
     const QString full = QDir::cleanPath(absolute(path.trimmed()));
     return QFileInfo(full).isDir() ? full : QString();
-}
-
-int FolderModel::makeFolder() {
-    if (m_folder.isEmpty()) return -1;
-    const QString base = QStringLiteral("Новая папка");
-    QString name = base;
-    for (int number = 2; number < 10000; ++number) {
-        // mkdir fails on any existing name, so a taken name is never reused.
-        if (::mkdir(QFile::encodeName(m_folder + QLatin1Char('/') + name).constData(), 0777) == 0)
-            break;
-        if (errno != EEXIST) return -1;
-        name = base + QLatin1Char(' ') + QString::number(number);
-    }
-    refresh();
-    return rowNamed(name);
 }
 
 int FolderModel::makeFolderNamed(const QString& name) {

@@ -62,9 +62,6 @@ public:
     /// Whether `path` (absolute or relative to the shown folder) is a folder; its
     /// absolute path, or "" when it is not.
     Q_INVOKABLE QString folderAt(const QString& path) const;
-    /// Makes a new folder "Новая папка" (" 2", " 3"… when taken) in the shown folder and
-    /// returns its row, or -1 when it cannot be made.
-    Q_INVOKABLE int makeFolder();
     /// Makes the folder `name` in the shown folder and returns its row; -1 when the
     /// name is taken, is not one plain name, or the folder cannot be made.
     Q_INVOKABLE int makeFolderNamed(const QString& name);

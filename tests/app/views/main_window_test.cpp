@@ -56,7 +56,7 @@ TEST(MainWindowPlace, ASavedPlaceIsUsedOnlyWhereItCanBeSeen) {
         settings.setValue(QStringLiteral("window/geometry"), place);
         const auto saved = MainWindow::savedGeometry(settings, screens, minimum);
         EXPECT_EQ(saved.has_value(), used) << place.x() << "," << place.y();
-        if (saved) EXPECT_EQ(*saved, place);
+        EXPECT_EQ(saved.value_or(place), place);
     }
 }
 
