@@ -1,23 +1,21 @@
 #include "support/image_fixtures.h"
 
+#include "support/fixtures.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <initializer_list>
 #include <mutex>
+#include <stdexcept>
 
 namespace lumatra::test {
+
+namespace {
 
 void le16(std::string& out, unsigned value) {
     out += static_cast<char>(value & 0xFF);
     out += static_cast<char>(value >> 8 & 0xFF);
 }
-
-void le32(std::string& out, unsigned value) {
-    le16(out, value & 0xFFFF);
-    le16(out, value >> 16);
-}
-
-namespace {
 
 void be16(std::string& out, unsigned value) {
     out += static_cast<char>(value >> 8 & 0xFF);
@@ -52,6 +50,11 @@ void startTestVips() {
 
 } // namespace
 
+void le32(std::string& out, unsigned value) {
+    le16(out, value & 0xFFFF);
+    le16(out, value >> 16);
+}
+
 vips::VImage markedPicture(int width, int height, bool alpha) {
     startTestVips();
     using vips::VImage;
@@ -71,40 +74,12 @@ vips::VImage markedPicture(int width, int height, bool alpha) {
     return picture.copy_memory();
 }
 
-std::string exifBlock(int orientation) {
-    std::string tiff = "II*";
-    tiff += '\0';
-    le32(tiff, 8);
-    // IFD0: orientation and the GPS directory's place.
-    le16(tiff, 2);
-    entry(tiff, 0x0112, 3, 1, static_cast<unsigned>(orientation));
-    entry(tiff, 0x8825, 4, 1, 38);
-    le32(tiff, 0);
-    // GPS directory at 38: version, latitude reference, latitude (three rationals at 80).
-    le16(tiff, 3);
-    entry(tiff, 0x0000, 1, 4, 0x00000202);
-    entry(tiff, 0x0001, 2, 2, 'N');
-    entry(tiff, 0x0002, 5, 3, 80);
-    le32(tiff, 0);
-    for (unsigned value : {55u, 1u, 45u, 1u, 0u, 1u})
-        le32(tiff, value);
-    return std::string("Exif\0\0", 6) + tiff;
-}
-
-std::string iimDataset(int record, int number, const std::string& value) {
-    std::string iim{'\x1C', static_cast<char>(record), static_cast<char>(number)};
-    be16(iim, static_cast<unsigned>(value.size()));
-    return iim + value;
-}
-
-std::string photoshopBlock(const std::string& iim) {
-    std::string block("Photoshop 3.0\0"
-                      "8BIM\x04\x04\0\0",
-                      22); // the resource, its empty name padded
-    be32(block, {static_cast<unsigned>(iim.size())});
-    block += iim;
-    if (iim.size() % 2) block += '\0';
-    return block;
+void exiftoolWrite(const std::filesystem::path& file, const std::vector<std::string>& args) {
+    std::vector<std::string> argv{"exiftool", "-q", "-overwrite_original"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    argv.push_back(file.string());
+    if (const auto run = runProgram(argv); run.status != 0)
+        throw std::runtime_error("exiftool could not tag " + file.string() + ": " + run.err);
 }
 
 std::string bytesOf(const vips::VImage& image, const char* suffix) {
