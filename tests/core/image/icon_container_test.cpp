@@ -9,7 +9,6 @@
 namespace lumatra {
 namespace {
 
-using test::le16;
 using test::le32;
 
 // Just enough of a PNG for the readers: signature and header with the size.
@@ -25,32 +24,22 @@ std::string pngStub(unsigned width, unsigned height) {
 std::string dib(int width, int height, int bits, const std::string& palette,
                 const std::string& rows, const std::string& mask) {
     std::string out;
-    le32(out, 40);
-    le32(out, static_cast<unsigned>(width));
-    le32(out, static_cast<unsigned>(height * 2));
-    le16(out, 1);
-    le16(out, static_cast<unsigned>(bits));
-    le32(out, 0);
-    le32(out, 0);
-    le32(out, 0);
-    le32(out, 0);
-    le32(out, static_cast<unsigned>(palette.size() / 4));
-    le32(out, 0);
+    for (const unsigned value :
+         {40u, static_cast<unsigned>(width), 2u * height, 1u | static_cast<unsigned>(bits) << 16,
+          0u, 0u, 0u, 0u, static_cast<unsigned>(palette.size() / 4), 0u})
+        le32(out, value);
     return out + palette + rows + mask;
 }
 
 std::string ico(const std::vector<std::string>& entries) {
     std::string out;
-    le16(out, 0);
-    le16(out, 1);
-    le16(out, static_cast<unsigned>(entries.size()));
-    unsigned offset = 6 + 16 * static_cast<unsigned>(entries.size());
+    le32(out, 1u << 16);
+    out += {static_cast<char>(entries.size()), '\0'};
+    auto offset = 6 + 16 * static_cast<unsigned>(entries.size());
     for (const std::string& entry : entries) {
-        out += std::string(4, '\0');
-        le16(out, 1);
-        le16(out, 32);
-        le32(out, static_cast<unsigned>(entry.size()));
-        le32(out, offset);
+        for (const unsigned value :
+             {0u, 1u | 32u << 16, static_cast<unsigned>(entry.size()), offset})
+            le32(out, value);
         offset += static_cast<unsigned>(entry.size());
     }
     for (const std::string& entry : entries)

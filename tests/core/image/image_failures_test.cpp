@@ -6,6 +6,7 @@
 #include "support/image_fixtures.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <chrono>
 #include <thread>
@@ -36,19 +37,14 @@ std::string be32(std::uint32_t value) {
 
 // A PNG whose header claims `width` × `height` but that holds one row of data.
 std::string pngClaiming(std::uint32_t width, std::uint32_t height) {
-    std::string ihdr = "IHDR" + be32(width) + be32(height) + std::string("\x08\x02\0\0\0", 5);
-    const auto crc = [](const std::string& chunk) {
-        std::uint32_t value = 0xFFFFFFFF;
-        for (const char c : chunk) {
-            value ^= static_cast<std::uint8_t>(c);
-            for (int bit = 0; bit < 8; ++bit)
-                value = value & 1 ? 0xEDB88320 ^ (value >> 1) : value >> 1;
-        }
-        return be32(~value);
+    const auto chunk = [](const std::string& type, const std::string& data) {
+        const std::string body = type + data;
+        const auto* bytes = reinterpret_cast<const Bytef*>(body.data());
+        return be32(data.size()) + body + be32(crc32(0, bytes, body.size()));
     };
-    std::string idat = "IDAT" + std::string("\x78\x9C\x03\0\0\0\0\x01", 8);
-    return std::string("\x89PNG\r\n\x1A\n", 8) + be32(13) + ihdr + crc(ihdr) + be32(8) + idat +
-           crc(idat) + be32(0) + "IEND" + crc("IEND");
+    return std::string("\x89PNG\r\n\x1A\n", 8) +
+           chunk("IHDR", be32(width) + be32(height) + std::string("\x08\x02\0\0\0", 5)) +
+           chunk("IDAT", std::string("\x78\x9C\x03\0\0\0\0\x01", 8)) + chunk("IEND", "");
 }
 
 TEST(ImageFailures, UnreadableSourcesFailAndLeaveNothing) {
@@ -77,7 +73,6 @@ TEST(ImageFailures, UnreadableSourcesFailAndLeaveNothing) {
         {"junk.ico", std::string("\0\0\1\0\xFF\xFF", 6) + std::string(64, '\x7F'), unreadable},
         {"none.icns", "icns" + be32(16) + "TOC " + be32(8), unreadable},
         {"junk.cr2", std::string(4096, '\x5A'), unreadable},
-        {"cut.dng", test::dngFile(64, 48, 1).substr(0, 300), unreadable},
         {"psd.psd", "8BPS" + std::string(40, '\xFF'),
          tooLarge("4294967295 × 4294967295", "(18446744065120 Мп), можно не больше 125 Мп")},
     };
