@@ -131,70 +131,29 @@ std::string xcfFile(int width, int height, const std::vector<XcfLayer>& layers) 
     return out;
 }
 
-namespace {
-
-// Samples as lossless JPEG (ITU T.81 process 14, predictor 1, one component), the way
-// cameras compress DNG: every difference category gets a five-bit Huffman code.
-std::string losslessJpeg(const std::vector<unsigned>& samples, int width, int height) {
-    std::string out("\xFF\xD8", 2);
-    // Huffman table 0: seventeen codes of five bits for the categories 0 to 16.
-    out += std::string("\xFF\xC4\x00\x24\x00", 5);
-    for (int length = 1; length <= 16; ++length)
-        out += static_cast<char>(length == 5 ? 17 : 0);
-    for (int category = 0; category <= 16; ++category)
-        out += static_cast<char>(category);
-    out += std::string("\xFF\xC3\x00\x0B\x10", 5);
-    be16(out, static_cast<unsigned>(height));
-    be16(out, static_cast<unsigned>(width));
-    out += std::string("\x01\x01\x11\x00", 4);
-    out += std::string("\xFF\xDA\x00\x08\x01\x01\x00\x01\x00\x00", 10);
-    unsigned bits = 0;
-    int count = 0;
-    const auto put = [&](unsigned value, int length) {
-        for (int i = length - 1; i >= 0; --i) {
-            bits = bits << 1 | (value >> i & 1);
-            if (++count == 8) {
-                out += static_cast<char>(bits);
-                if (bits == 0xFF) out += '\0';
-                bits = 0;
-                count = 0;
-            }
-        }
-    };
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const auto at = static_cast<std::size_t>(y * width + x);
-            const int predicted = x > 0   ? static_cast<int>(samples[at - 1])
-                                  : y > 0 ? static_cast<int>(samples[at - width])
-                                          : 32768;
-            const int difference = static_cast<int>(samples[at]) - predicted;
-            int category = 0;
-            while (category < 16 && (std::abs(difference) >> category) != 0)
-                ++category;
-            put(static_cast<unsigned>(category), 5);
-            if (category > 0 && category < 16)
-                put(static_cast<unsigned>(difference >= 0 ? difference
-                                                          : difference + (1 << category) - 1),
-                    category);
-        }
-    if (count > 0) put(0x7F, 8 - count); // pad with ones
-    return out + std::string("\xFF\xD9", 2);
-}
-
-} // namespace
-
 std::string dngFile(int width, int height, int orientation, bool lossless) {
-    // A smooth mosaic: brighter to the right and down.
-    std::vector<unsigned> samples;
+    // A smooth mosaic, brighter to the right and down: each sample is 256 above the one
+    // before it in its row, or, first in a row, above the one over it.
+    std::string pixels;
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            samples.push_back(static_cast<unsigned>(8000 + 400 * x + 200 * y));
-    std::string pixels;
+            le16(pixels, static_cast<unsigned>(33024 + 256 * (x + y)));
     if (lossless) {
-        pixels = losslessJpeg(samples, width, height);
-    } else {
-        for (const unsigned sample : samples)
-            le16(pixels, sample);
+        // Lossless JPEG (predictor 1, one component): the first sample is predicted as
+        // 32768, so every difference is 256, the one category (9) of the Huffman table,
+        // coded "0" and followed by 256 in nine bits; the last byte is padded with ones.
+        std::string bits;
+        for (int i = 0; i < width * height; ++i)
+            bits += "0100000000";
+        bits.append((8 - bits.size() % 8) % 8, '1');
+        pixels = std::string("\xFF\xD8\xFF\xC4\x00\x14\x00\x01", 8) + std::string(15, '\0') +
+                 "\x09\xFF\xC3" + std::string("\x00\x0B\x10", 3);
+        be16(pixels, static_cast<unsigned>(height));
+        be16(pixels, static_cast<unsigned>(width));
+        pixels += std::string("\x01\x01\x11\x00\xFF\xDA\x00\x08\x01\x01\x00\x01\x00\x00", 14);
+        for (std::size_t i = 0; i < bits.size(); i += 8)
+            pixels += static_cast<char>(std::stoi(bits.substr(i, 8), nullptr, 2));
+        pixels += "\xFF\xD9";
     }
     const auto pixelBytes = static_cast<unsigned>(pixels.size());
     struct Tag {
@@ -209,18 +168,14 @@ std::string dngFile(int width, int height, int orientation, bool lossless) {
     std::string model = "Lumatra Test";
     model += '\0';
     std::vector<Tag> tags = {
-        {254, 4, 1, 0, {}},
         {256, 4, 1, static_cast<unsigned>(width), {}},
         {257, 4, 1, static_cast<unsigned>(height), {}},
         {258, 3, 1, 16, {}},
         {259, 3, 1, lossless ? 7u : 1u, {}},
         {262, 3, 1, 32803, {}},
         {271, 2, static_cast<unsigned>(model.size()), 0, model},
-        {272, 2, static_cast<unsigned>(model.size()), 0, model},
         {273, 4, 1, 0, {}}, // strip offset, filled in below
         {274, 3, 1, static_cast<unsigned>(orientation), {}},
-        {277, 3, 1, 1, {}},
-        {278, 4, 1, static_cast<unsigned>(height), {}},
         {279, 4, 1, pixelBytes, {}},
         {33421, 3, 2, 0x00020002, {}},
         {33422, 1, 4, 0x02010100, {}},
@@ -228,7 +183,6 @@ std::string dngFile(int width, int height, int orientation, bool lossless) {
         {50708, 2, static_cast<unsigned>(model.size()), 0, model},
         {50717, 4, 1, 65535, {}},
         {50721, 10, 9, 0, matrix},
-        {50778, 3, 1, 21, {}},
     };
     const unsigned ifdSize = 2 + 12 * static_cast<unsigned>(tags.size()) + 4;
     unsigned dataAt = 8 + ifdSize;
