@@ -82,15 +82,6 @@ void exiftoolWrite(const std::filesystem::path& file, const std::vector<std::str
         throw std::runtime_error("exiftool could not tag " + file.string() + ": " + run.err);
 }
 
-std::string bytesOf(const vips::VImage& image, const char* suffix) {
-    void* data = nullptr;
-    std::size_t length = 0;
-    image.write_to_buffer(suffix, &data, &length);
-    std::string bytes(static_cast<char*>(data), length);
-    g_free(data);
-    return bytes;
-}
-
 std::string xcfFile(int width, int height, const std::vector<XcfLayer>& layers) {
     const auto property = [](std::string& out, unsigned type, const std::string& payload) {
         be32(out, {type, static_cast<unsigned>(payload.size())});
@@ -210,13 +201,12 @@ std::vector<double> pixelAt(const std::filesystem::path& file, int x, int y) {
     return vips::VImage::new_from_file(file.c_str()).getpoint(x, y);
 }
 
-bool hasFieldContaining(const vips::VImage& image, const std::string& part) {
-    gchar** fields = vips_image_get_fields(image.get_image());
-    bool found = false;
-    for (gchar** field = fields; *field; ++field)
-        found = found || std::string(*field).find(part) != std::string::npos;
-    g_strfreev(fields);
-    return found;
+std::string pdfField(const std::filesystem::path& file, const std::string& name) {
+    const std::string out = runProgram({"pdfinfo", file.string()}).out;
+    const auto at = out.find("\n" + name + ":");
+    if (at == std::string::npos) return {};
+    const auto start = out.find_first_not_of(' ', at + name.size() + 2);
+    return out.substr(start, out.find('\n', start) - start);
 }
 
 } // namespace lumatra::test

@@ -19,9 +19,6 @@ vips::VImage markedPicture(int width, int height, bool alpha);
 /// throws when exiftool refuses.
 void exiftoolWrite(const std::filesystem::path& file, const std::vector<std::string>& args);
 
-/// The file `image` makes when saved as `suffix` (".jpg", ".png").
-std::string bytesOf(const vips::VImage& image, const char* suffix);
-
 /// A minimal DNG (RGGB mosaic, 16 bits) of `width` × `height` with the given TIFF
 /// orientation, uncompressed or (`lossless`) compressed as lossless JPEG; the mosaic
 /// fills the end of the file either way.
@@ -44,7 +41,7 @@ std::vector<double> pixelAt(const std::filesystem::path& file, int x, int y);
 /// Appends `value` as four little-endian bytes.
 void le32(std::string& out, unsigned value);
 
-/// Whether a libvips header field exists whose name contains `part`.
-bool hasFieldContaining(const vips::VImage& image, const std::string& part);
+/// One field of pdfinfo's report ("Page size"), without the padding.
+std::string pdfField(const std::filesystem::path& file, const std::string& name);
 
 } // namespace lumatra::test

@@ -19,11 +19,13 @@ using test::writeFile;
 using vips::VImage;
 
 std::string failureOf(const std::filesystem::path& source, Format target,
-                      const std::filesystem::path& output) {
+                      const std::filesystem::path& output, std::stop_token stop = {}) {
     try {
-        ImageConverter::convert(source, target, Quality::balanced, output);
+        ImageConverter::convert(source, target, Quality::balanced, output, stop);
     } catch (const ConvertError& error) {
         return error.errorDescription();
+    } catch (const CancelledError&) {
+        return "cancelled";
     }
     return "no failure";
 }
@@ -48,8 +50,11 @@ std::string pngClaiming(std::uint32_t width, std::uint32_t height) {
 }
 
 TEST(ImageFailures, UnreadableSourcesFailAndLeaveNothing) {
-    const std::string jpeg = test::bytesOf(test::markedPicture(400, 300, false), ".jpg");
-    const std::string png = test::bytesOf(test::markedPicture(400, 300, true), ".png");
+    ScratchDir made;
+    test::markedPicture(400, 300, false).jpegsave((made / "whole.jpg").c_str());
+    test::markedPicture(400, 300, true).pngsave((made / "whole.png").c_str());
+    const std::string jpeg = test::readFile(made / "whole.jpg");
+    const std::string png = test::readFile(made / "whole.png");
     std::string bmpBomb = "BM" + std::string(16, '\0');
     bmpBomb += std::string("\x40\x9C\0\0\x40\x9C\0\0", 8) + std::string(40, '\0'); // 40000²
     const std::string unreadable = "Не удалось открыть изображение";
@@ -166,15 +171,9 @@ TEST(ImageFailures, UnwritableOutputsAndForeignTargets) {
     EXPECT_EQ(failureOf(dir / "art.png", Format::png, dir / "link.png"), "Не удалось записать PNG");
     EXPECT_FALSE(std::filesystem::exists(dir / "target.png"));
 
-    for (const Format target : {Format::mp3, Format::docx, Format::json}) {
-        try {
-            ImageConverter::convert(dir / "art.png", target, Quality::balanced, dir / "x");
-            ADD_FAILURE() << title(target);
-        } catch (const ConvertError& error) {
-            EXPECT_EQ(error.errorCase(), ConvertError::Case::unsupported);
-            EXPECT_EQ(error.payload(), "фото → " + std::string(title(target)));
-        }
-    }
+    for (const Format target : {Format::mp3, Format::docx, Format::json})
+        EXPECT_EQ(failureOf(dir / "art.png", target, dir / "x"),
+                  "Так конвертировать нельзя: фото → " + std::string(title(target)));
 }
 
 TEST(ImageFailures, CameraRawIsTurnedAndCutOffOrWithoutItsSensorDataIsNoPicture) {
@@ -247,26 +246,16 @@ TEST(ImageFailures, CancelStopsWithinASecond) {
         SCOPED_TRACE(std::string(title(c.target)) + " after " + std::to_string(c.afterMs));
         const auto output = dir / ("out." + std::string(ext(c.target)));
         std::stop_source stop;
-        std::chrono::steady_clock::time_point ended;
-        std::string outcome;
-        std::thread worker([&] {
-            try {
-                ImageConverter::convert(dir / "big.jpg", c.target, Quality::balanced, output,
-                                        stop.get_token());
-                outcome = "finished";
-            } catch (const CancelledError&) {
-                outcome = "cancelled";
-            } catch (const std::exception& error) {
-                outcome = error.what();
-            }
-            ended = std::chrono::steady_clock::now();
+        std::chrono::steady_clock::time_point asked;
+        std::thread stopper([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(c.afterMs));
+            asked = std::chrono::steady_clock::now();
+            stop.request_stop();
         });
-        std::this_thread::sleep_for(std::chrono::milliseconds(c.afterMs));
-        const auto asked = std::chrono::steady_clock::now();
-        stop.request_stop();
-        worker.join();
-        EXPECT_EQ(outcome, "cancelled");
-        EXPECT_LT(std::chrono::duration<double>(ended - asked).count(), 1.0);
+        EXPECT_EQ(failureOf(dir / "big.jpg", c.target, output, stop.get_token()), "cancelled");
+        const auto ended = std::chrono::steady_clock::now();
+        stopper.join();
+        EXPECT_LT(ended - asked, std::chrono::seconds(1));
         EXPECT_FALSE(std::filesystem::exists(output));
     }
 }

@@ -13,6 +13,8 @@
 namespace lumatra {
 namespace {
 
+using test::pdfField;
+using test::pixelAt;
 using test::runProgram;
 using test::ScratchDir;
 using vips::VImage;
@@ -37,21 +39,6 @@ std::vector<std::pair<std::string, int>> icnsEntries(const std::string& file) {
     }
     return entries;
 }
-
-struct Source;
-
-} // namespace
-
-// One field of pdfinfo's report, without the padding.
-std::string pdfField(const std::filesystem::path& file, const std::string& name) {
-    const std::string out = runProgram({"pdfinfo", file.string()}).out;
-    const auto at = out.find("\n" + name + ":");
-    if (at == std::string::npos) return {};
-    const auto start = out.find_first_not_of(' ', at + name.size() + 2);
-    return out.substr(start, out.find('\n', start) - start);
-}
-
-namespace {
 
 struct Source {
     std::string name;
@@ -197,8 +184,8 @@ TEST(ImageRoutes, EverySourceBecomesEveryTarget) {
                 // The transparent right third is kept clear, or flattened onto white
                 // with the blue beside it still blue.
                 if (!source.alpha) break;
-                const auto clear = test::pixelAt(output, width * 15 / 16, height / 2);
-                const auto solid = test::pixelAt(output, width / 3, height / 2);
+                const auto clear = pixelAt(output, width * 15 / 16, height / 2);
+                const auto solid = pixelAt(output, width / 3, height / 2);
                 if (keepsAlpha) {
                     EXPECT_LT(clear.back(), 10);
                     EXPECT_GT(solid.back(), 245);
