@@ -17,29 +17,11 @@ void le16(std::string& out, unsigned value) {
     out += static_cast<char>(value >> 8 & 0xFF);
 }
 
-void be16(std::string& out, unsigned value) {
-    out += static_cast<char>(value >> 8 & 0xFF);
-    out += static_cast<char>(value & 0xFF);
-}
-
-void be32(std::string& out, std::initializer_list<unsigned> values) {
-    for (const unsigned value : values) {
-        be16(out, value >> 16);
-        be16(out, value & 0xFFFF);
-    }
-}
-
 // A little-endian TIFF directory entry whose value fits in four bytes or sits at `value`.
 void entry(std::string& out, unsigned tag, unsigned type, unsigned count, unsigned value) {
     le16(out, tag);
     le16(out, type);
-    le32(out, count);
-    if (type == 3 && count == 1) {
-        le16(out, value);
-        le16(out, 0);
-    } else {
-        le32(out, value);
-    }
+    out += le32({count, type == 3 && count == 1 ? value & 0xFFFF : value});
 }
 
 // Starts libvips for the tests' own use.
@@ -50,9 +32,20 @@ void startTestVips() {
 
 } // namespace
 
-void le32(std::string& out, unsigned value) {
-    le16(out, value & 0xFFFF);
-    le16(out, value >> 16);
+std::string be32(std::initializer_list<unsigned> values) {
+    std::string out;
+    for (const unsigned value : values)
+        for (int shift = 24; shift >= 0; shift -= 8)
+            out += static_cast<char>(value >> shift & 0xFF);
+    return out;
+}
+
+std::string le32(std::initializer_list<unsigned> values) {
+    std::string out;
+    for (const unsigned value : values)
+        for (int shift = 0; shift < 32; shift += 8)
+            out += static_cast<char>(value >> shift & 0xFF);
+    return out;
 }
 
 vips::VImage markedPicture(int width, int height, bool alpha) {
@@ -84,35 +77,29 @@ void exiftoolWrite(const std::filesystem::path& file, const std::vector<std::str
 
 std::string xcfFile(int width, int height, const std::vector<XcfLayer>& layers) {
     const auto property = [](std::string& out, unsigned type, const std::string& payload) {
-        be32(out, {type, static_cast<unsigned>(payload.size())});
-        out += payload;
+        out += be32({type, static_cast<unsigned>(payload.size())}) + payload;
     };
     std::string out("gimp xcf file\0", 14);
-    be32(out, {static_cast<unsigned>(width), static_cast<unsigned>(height), 0}); // RGB
+    out += be32({static_cast<unsigned>(width), static_cast<unsigned>(height), 0}); // RGB
     property(out, 17, std::string(1, '\1')); // run-length encoded tiles
     property(out, 0, "");
     const std::size_t pointers = out.size();
     out.append(4 * (layers.size() + 1) + 4, '\0'); // layer pointers, 0, no channels
     for (std::size_t i = 0; i < layers.size(); ++i) {
         const XcfLayer& layer = layers[i];
-        std::string pointer, offsets, on;
-        be32(pointer, {static_cast<unsigned>(out.size())});
-        out.replace(pointers + 4 * i, 4, pointer);
+        out.replace(pointers + 4 * i, 4, be32({static_cast<unsigned>(out.size())}));
         const auto w = static_cast<unsigned>(layer.width);
         const auto h = static_cast<unsigned>(layer.height);
-        be32(out, {w, h, 1, 2}); // RGBA, a name of two bytes
-        out += std::string("L\0", 2);
-        be32(offsets, {static_cast<unsigned>(layer.x), static_cast<unsigned>(layer.y)});
-        property(out, 15, offsets);
-        be32(on, {layer.visible ? 1u : 0u});
-        property(out, 8, on);
+        out += be32({w, h, 1, 2}) + std::string("L\0", 2); // RGBA, a name of two bytes
+        property(out, 15, be32({static_cast<unsigned>(layer.x), static_cast<unsigned>(layer.y)}));
+        property(out, 8, be32({layer.visible ? 1u : 0u}));
         property(out, 0, "");
         // No mask; the hierarchy (four bytes a pixel), then its one level, then the one
         // tile: each channel in runs of at most 127 pixels (a count byte of 127 would
         // announce a two-byte count).
         const auto hierarchy = static_cast<unsigned>(out.size() + 8);
-        be32(out, {hierarchy, 0, w, h, 4, hierarchy + 20, 0, w, h});
-        be32(out, {static_cast<unsigned>(out.size() + 8), 0});
+        out += be32({hierarchy, 0, w, h, 4, hierarchy + 20, 0, w, h});
+        out += be32({static_cast<unsigned>(out.size() + 8), 0});
         for (const unsigned char channel : layer.rgba)
             for (int left = layer.width * layer.height; left > 0; left -= 127) {
                 out += static_cast<char>(std::min(left, 127) - 1);
@@ -139,8 +126,7 @@ std::string dngFile(int width, int height, int orientation, bool lossless) {
         bits.append((8 - bits.size() % 8) % 8, '1');
         pixels = std::string("\xFF\xD8\xFF\xC4\x00\x14\x00\x01", 8) + std::string(15, '\0') +
                  "\x09\xFF\xC3" + std::string("\x00\x0B\x10", 3);
-        be16(pixels, static_cast<unsigned>(height));
-        be16(pixels, static_cast<unsigned>(width));
+        pixels += be32({static_cast<unsigned>(height << 16 | width)});
         pixels += std::string("\x01\x01\x11\x00\xFF\xDA\x00\x08\x01\x01\x00\x01\x00\x00", 14);
         for (std::size_t i = 0; i < bits.size(); i += 8)
             pixels += static_cast<char>(std::stoi(bits.substr(i, 8), nullptr, 2));
@@ -152,10 +138,8 @@ std::string dngFile(int width, int height, int orientation, bool lossless) {
         std::string data; // out-of-line data, when the value does not fit
     };
     std::string matrix;
-    for (int i = 0; i < 9; ++i) {
-        le32(matrix, i % 4 == 0 ? 1 : 0); // identity, as signed rationals
-        le32(matrix, 1);
-    }
+    for (int i = 0; i < 9; ++i)
+        matrix += le32({i % 4 == 0 ? 1u : 0u, 1u}); // identity, as signed rationals
     std::string model = "Lumatra Test";
     model += '\0';
     std::vector<Tag> tags = {
@@ -187,11 +171,11 @@ std::string dngFile(int width, int height, int orientation, bool lossless) {
     const unsigned pixelsAt = dataAt + static_cast<unsigned>(extra.size());
     std::string file = "II*";
     file += '\0';
-    le32(file, 8);
+    file += le32({8});
     le16(file, static_cast<unsigned>(tags.size()));
     for (const Tag& tag : tags)
         entry(file, tag.tag, tag.type, tag.count, tag.tag == 273 ? pixelsAt : tag.value);
-    le32(file, 0);
+    file += le32({0});
     file += extra;
     return file + pixels;
 }

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <filesystem>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -38,8 +39,9 @@ std::string xcfFile(int width, int height, const std::vector<XcfLayer>& layers);
 /// The pixel at x, y of an image file read by libvips (RGB or RGBA, 0–255 each).
 std::vector<double> pixelAt(const std::filesystem::path& file, int x, int y);
 
-/// Appends `value` as four little-endian bytes.
-void le32(std::string& out, unsigned value);
+/// `values` as big-endian or little-endian 32-bit words.
+std::string be32(std::initializer_list<unsigned> values);
+std::string le32(std::initializer_list<unsigned> values);
 
 /// One field of pdfinfo's report ("Page size"), without the padding.
 std::string pdfField(const std::filesystem::path& file, const std::string& name);

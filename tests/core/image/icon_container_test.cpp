@@ -23,23 +23,17 @@ std::string pngStub(unsigned width, unsigned height) {
 // A Windows bitmap entry: header, palette, colour rows (bottom first) and mask rows.
 std::string dib(int width, int height, int bits, const std::string& palette,
                 const std::string& rows, const std::string& mask) {
-    std::string out;
-    for (const unsigned value :
-         {40u, static_cast<unsigned>(width), 2u * height, 1u | static_cast<unsigned>(bits) << 16,
-          0u, 0u, 0u, 0u, static_cast<unsigned>(palette.size() / 4), 0u})
-        le32(out, value);
-    return out + palette + rows + mask;
+    return le32({40u, static_cast<unsigned>(width), 2u * height,
+                 1u | static_cast<unsigned>(bits) << 16, 0u, 0u, 0u, 0u,
+                 static_cast<unsigned>(palette.size() / 4), 0u}) +
+           palette + rows + mask;
 }
 
 std::string ico(const std::vector<std::string>& entries) {
-    std::string out;
-    le32(out, 1u << 16);
-    out += {static_cast<char>(entries.size()), '\0'};
+    std::string out = le32({1u << 16}) + static_cast<char>(entries.size()) + '\0';
     auto offset = 6 + 16 * static_cast<unsigned>(entries.size());
     for (const std::string& entry : entries) {
-        for (const unsigned value :
-             {0u, 1u | 32u << 16, static_cast<unsigned>(entry.size()), offset})
-            le32(out, value);
+        out += le32({0u, 1u | 32u << 16, static_cast<unsigned>(entry.size()), offset});
         offset += static_cast<unsigned>(entry.size());
     }
     for (const std::string& entry : entries)

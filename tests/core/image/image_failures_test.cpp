@@ -14,6 +14,7 @@
 namespace lumatra {
 namespace {
 
+using test::be32;
 using test::ScratchDir;
 using test::writeFile;
 using vips::VImage;
@@ -30,22 +31,16 @@ std::string failureOf(const std::filesystem::path& source, Format target,
     return "no failure";
 }
 
-std::string be32(std::uint32_t value) {
-    std::string out;
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out += static_cast<char>(value >> shift & 0xFF);
-    return out;
-}
-
 // A PNG whose header claims `width` × `height` but that holds one row of data.
 std::string pngClaiming(std::uint32_t width, std::uint32_t height) {
     const auto chunk = [](const std::string& type, const std::string& data) {
         const std::string body = type + data;
         const auto* bytes = reinterpret_cast<const Bytef*>(body.data());
-        return be32(data.size()) + body + be32(crc32(0, bytes, body.size()));
+        return be32({static_cast<unsigned>(data.size())}) + body +
+               be32({static_cast<unsigned>(crc32(0, bytes, body.size()))});
     };
     return std::string("\x89PNG\r\n\x1A\n", 8) +
-           chunk("IHDR", be32(width) + be32(height) + std::string("\x08\x02\0\0\0", 5)) +
+           chunk("IHDR", be32({width, height}) + std::string("\x08\x02\0\0\0", 5)) +
            chunk("IDAT", std::string("\x78\x9C\x03\0\0\0\0\x01", 8)) + chunk("IEND", "");
 }
 
@@ -82,7 +77,7 @@ TEST(ImageFailures, UnreadableAndTooLargeSourcesFailAndLeaveNothing) {
         {"bomb.tga", std::string("\0\0\x02\0\0\0\0\0\0\0\0\0\xFF\xFF\xFF\xFF\x20\0", 18),
          tooLarge("65535 × 65535", "(4295 Мп), можно не больше 125 Мп")},
         {"junk.ico", std::string("\0\0\1\0\xFF\xFF", 6) + std::string(64, '\x7F'), unreadable},
-        {"none.icns", "icns" + be32(16) + "TOC " + be32(8), unreadable},
+        {"none.icns", "icns" + be32({16}) + "TOC " + be32({8}), unreadable},
         {"junk.cr2", std::string(4096, '\x5A'), unreadable},
         {"psd.psd", "8BPS" + std::string(40, '\xFF'),
          tooLarge("4294967295 × 4294967295", "(18446744065120 Мп), можно не больше 125 Мп")},

@@ -19,16 +19,10 @@ using test::ScratchDir;
 
 // An AFCP trailer (big-endian) holding `iim`, for a file of `fileSize` bytes so far.
 std::string afcpTrailer(std::size_t fileSize, const std::string& iim) {
-    const auto be = [](std::uint32_t value, int bytes) {
-        std::string out;
-        for (int shift = 8 * (bytes - 1); shift >= 0; shift -= 8)
-            out += static_cast<char>(value >> shift & 0xFF);
-        return out;
-    };
-    const auto start = static_cast<std::uint32_t>(fileSize);
-    std::string trailer = "AXS!" + be(1, 2) + be(1, 2) + be(0, 4);
-    trailer += "IPTC" + be(static_cast<std::uint32_t>(iim.size()), 4) + be(start + 24, 4);
-    return trailer + iim + "AXS!" + be(start, 4) + be(0, 4);
+    const auto start = static_cast<unsigned>(fileSize);
+    return "AXS!" + test::be32({0x00010001, 0}) + "IPTC" +
+           test::be32({static_cast<unsigned>(iim.size()), start + 24}) + iim + "AXS!" +
+           test::be32({start, 0});
 }
 
 // Tags exiftool reads from `file` ("XMP:all", "IFD0:Make"), by their group-qualified
