@@ -17,13 +17,6 @@ void le16(std::string& out, unsigned value) {
     out += static_cast<char>(value >> 8 & 0xFF);
 }
 
-// A little-endian TIFF directory entry whose value fits in four bytes or sits at `value`.
-void entry(std::string& out, unsigned tag, unsigned type, unsigned count, unsigned value) {
-    le16(out, tag);
-    le16(out, type);
-    out += le32({count, type == 3 && count == 1 ? value & 0xFFFF : value});
-}
-
 // Starts libvips for the tests' own use.
 void startTestVips() {
     static std::once_flag once;
@@ -140,8 +133,7 @@ std::string dngFile(int width, int height, int orientation, bool lossless) {
     std::string matrix;
     for (int i = 0; i < 9; ++i)
         matrix += le32({i % 4 == 0 ? 1u : 0u, 1u}); // identity, as signed rationals
-    std::string model = "Lumatra Test";
-    model += '\0';
+    const std::string model("Lumatra Test", 13);
     std::vector<Tag> tags = {
         {256, 4, 1, static_cast<unsigned>(width), {}},
         {257, 4, 1, static_cast<unsigned>(height), {}},
@@ -169,15 +161,12 @@ std::string dngFile(int width, int height, int orientation, bool lossless) {
         if (extra.size() % 2) extra += '\0';
     }
     const unsigned pixelsAt = dataAt + static_cast<unsigned>(extra.size());
-    std::string file = "II*";
-    file += '\0';
-    file += le32({8});
+    // Little-endian: a value of up to four bytes stands in its entry, in its first bytes.
+    std::string file = std::string("II*\0", 4) + le32({8});
     le16(file, static_cast<unsigned>(tags.size()));
     for (const Tag& tag : tags)
-        entry(file, tag.tag, tag.type, tag.count, tag.tag == 273 ? pixelsAt : tag.value);
-    file += le32({0});
-    file += extra;
-    return file + pixels;
+        file += le32({tag.tag | tag.type << 16, tag.count, tag.tag == 273 ? pixelsAt : tag.value});
+    return file + le32({0}) + extra + pixels;
 }
 
 std::vector<double> pixelAt(const std::filesystem::path& file, int x, int y) {
