@@ -1,47 +1,20 @@
 #include "support/image_fixtures.h"
 
+#include "support/fixtures.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <initializer_list>
 #include <mutex>
+#include <stdexcept>
 
 namespace lumatra::test {
+
+namespace {
 
 void le16(std::string& out, unsigned value) {
     out += static_cast<char>(value & 0xFF);
     out += static_cast<char>(value >> 8 & 0xFF);
-}
-
-void le32(std::string& out, unsigned value) {
-    le16(out, value & 0xFFFF);
-    le16(out, value >> 16);
-}
-
-namespace {
-
-void be16(std::string& out, unsigned value) {
-    out += static_cast<char>(value >> 8 & 0xFF);
-    out += static_cast<char>(value & 0xFF);
-}
-
-void be32(std::string& out, std::initializer_list<unsigned> values) {
-    for (const unsigned value : values) {
-        be16(out, value >> 16);
-        be16(out, value & 0xFFFF);
-    }
-}
-
-// A little-endian TIFF directory entry whose value fits in four bytes or sits at `value`.
-void entry(std::string& out, unsigned tag, unsigned type, unsigned count, unsigned value) {
-    le16(out, tag);
-    le16(out, type);
-    le32(out, count);
-    if (type == 3 && count == 1) {
-        le16(out, value);
-        le16(out, 0);
-    } else {
-        le32(out, value);
-    }
 }
 
 // Starts libvips for the tests' own use.
@@ -51,6 +24,22 @@ void startTestVips() {
 }
 
 } // namespace
+
+std::string be32(std::initializer_list<unsigned> values) {
+    std::string out;
+    for (const unsigned value : values)
+        for (int shift = 24; shift >= 0; shift -= 8)
+            out += static_cast<char>(value >> shift & 0xFF);
+    return out;
+}
+
+std::string le32(std::initializer_list<unsigned> values) {
+    std::string out;
+    for (const unsigned value : values)
+        for (int shift = 0; shift < 32; shift += 8)
+            out += static_cast<char>(value >> shift & 0xFF);
+    return out;
+}
 
 vips::VImage markedPicture(int width, int height, bool alpha) {
     startTestVips();
@@ -71,82 +60,39 @@ vips::VImage markedPicture(int width, int height, bool alpha) {
     return picture.copy_memory();
 }
 
-std::string exifBlock(int orientation) {
-    std::string tiff = "II*";
-    tiff += '\0';
-    le32(tiff, 8);
-    // IFD0: orientation and the GPS directory's place.
-    le16(tiff, 2);
-    entry(tiff, 0x0112, 3, 1, static_cast<unsigned>(orientation));
-    entry(tiff, 0x8825, 4, 1, 38);
-    le32(tiff, 0);
-    // GPS directory at 38: version, latitude reference, latitude (three rationals at 80).
-    le16(tiff, 3);
-    entry(tiff, 0x0000, 1, 4, 0x00000202);
-    entry(tiff, 0x0001, 2, 2, 'N');
-    entry(tiff, 0x0002, 5, 3, 80);
-    le32(tiff, 0);
-    for (unsigned value : {55u, 1u, 45u, 1u, 0u, 1u})
-        le32(tiff, value);
-    return std::string("Exif\0\0", 6) + tiff;
-}
-
-std::string iimDataset(int record, int number, const std::string& value) {
-    std::string iim{'\x1C', static_cast<char>(record), static_cast<char>(number)};
-    be16(iim, static_cast<unsigned>(value.size()));
-    return iim + value;
-}
-
-std::string photoshopBlock(const std::string& iim) {
-    std::string block("Photoshop 3.0\0"
-                      "8BIM\x04\x04\0\0",
-                      22); // the resource, its empty name padded
-    be32(block, {static_cast<unsigned>(iim.size())});
-    block += iim;
-    if (iim.size() % 2) block += '\0';
-    return block;
-}
-
-std::string bytesOf(const vips::VImage& image, const char* suffix) {
-    void* data = nullptr;
-    std::size_t length = 0;
-    image.write_to_buffer(suffix, &data, &length);
-    std::string bytes(static_cast<char*>(data), length);
-    g_free(data);
-    return bytes;
+void exiftoolWrite(const std::filesystem::path& file, const std::vector<std::string>& args) {
+    std::vector<std::string> argv{"exiftool", "-q", "-overwrite_original"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    argv.push_back(file.string());
+    if (const auto run = runProgram(argv); run.status != 0)
+        throw std::runtime_error("exiftool could not tag " + file.string() + ": " + run.err);
 }
 
 std::string xcfFile(int width, int height, const std::vector<XcfLayer>& layers) {
     const auto property = [](std::string& out, unsigned type, const std::string& payload) {
-        be32(out, {type, static_cast<unsigned>(payload.size())});
-        out += payload;
+        out += be32({type, static_cast<unsigned>(payload.size())}) + payload;
     };
     std::string out("gimp xcf file\0", 14);
-    be32(out, {static_cast<unsigned>(width), static_cast<unsigned>(height), 0}); // RGB
+    out += be32({static_cast<unsigned>(width), static_cast<unsigned>(height), 0}); // RGB
     property(out, 17, std::string(1, '\1')); // run-length encoded tiles
     property(out, 0, "");
     const std::size_t pointers = out.size();
     out.append(4 * (layers.size() + 1) + 4, '\0'); // layer pointers, 0, no channels
     for (std::size_t i = 0; i < layers.size(); ++i) {
         const XcfLayer& layer = layers[i];
-        std::string pointer, offsets, on;
-        be32(pointer, {static_cast<unsigned>(out.size())});
-        out.replace(pointers + 4 * i, 4, pointer);
+        out.replace(pointers + 4 * i, 4, be32({static_cast<unsigned>(out.size())}));
         const auto w = static_cast<unsigned>(layer.width);
         const auto h = static_cast<unsigned>(layer.height);
-        be32(out, {w, h, 1, 2}); // RGBA, a name of two bytes
-        out += std::string("L\0", 2);
-        be32(offsets, {static_cast<unsigned>(layer.x), static_cast<unsigned>(layer.y)});
-        property(out, 15, offsets);
-        be32(on, {layer.visible ? 1u : 0u});
-        property(out, 8, on);
+        out += be32({w, h, 1, 2}) + std::string("L\0", 2); // RGBA, a name of two bytes
+        property(out, 15, be32({static_cast<unsigned>(layer.x), static_cast<unsigned>(layer.y)}));
+        property(out, 8, be32({layer.visible ? 1u : 0u}));
         property(out, 0, "");
         // No mask; the hierarchy (four bytes a pixel), then its one level, then the one
         // tile: each channel in runs of at most 127 pixels (a count byte of 127 would
         // announce a two-byte count).
         const auto hierarchy = static_cast<unsigned>(out.size() + 8);
-        be32(out, {hierarchy, 0, w, h, 4, hierarchy + 20, 0, w, h});
-        be32(out, {static_cast<unsigned>(out.size() + 8), 0});
+        out += be32({hierarchy, 0, w, h, 4, hierarchy + 20, 0, w, h});
+        out += be32({static_cast<unsigned>(out.size() + 8), 0});
         for (const unsigned char channel : layer.rgba)
             for (int left = layer.width * layer.height; left > 0; left -= 127) {
                 out += static_cast<char>(std::min(left, 127) - 1);
@@ -156,70 +102,28 @@ std::string xcfFile(int width, int height, const std::vector<XcfLayer>& layers) 
     return out;
 }
 
-namespace {
-
-// Samples as lossless JPEG (ITU T.81 process 14, predictor 1, one component), the way
-// cameras compress DNG: every difference category gets a five-bit Huffman code.
-std::string losslessJpeg(const std::vector<unsigned>& samples, int width, int height) {
-    std::string out("\xFF\xD8", 2);
-    // Huffman table 0: seventeen codes of five bits for the categories 0 to 16.
-    out += std::string("\xFF\xC4\x00\x24\x00", 5);
-    for (int length = 1; length <= 16; ++length)
-        out += static_cast<char>(length == 5 ? 17 : 0);
-    for (int category = 0; category <= 16; ++category)
-        out += static_cast<char>(category);
-    out += std::string("\xFF\xC3\x00\x0B\x10", 5);
-    be16(out, static_cast<unsigned>(height));
-    be16(out, static_cast<unsigned>(width));
-    out += std::string("\x01\x01\x11\x00", 4);
-    out += std::string("\xFF\xDA\x00\x08\x01\x01\x00\x01\x00\x00", 10);
-    unsigned bits = 0;
-    int count = 0;
-    const auto put = [&](unsigned value, int length) {
-        for (int i = length - 1; i >= 0; --i) {
-            bits = bits << 1 | (value >> i & 1);
-            if (++count == 8) {
-                out += static_cast<char>(bits);
-                if (bits == 0xFF) out += '\0';
-                bits = 0;
-                count = 0;
-            }
-        }
-    };
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const auto at = static_cast<std::size_t>(y * width + x);
-            const int predicted = x > 0   ? static_cast<int>(samples[at - 1])
-                                  : y > 0 ? static_cast<int>(samples[at - width])
-                                          : 32768;
-            const int difference = static_cast<int>(samples[at]) - predicted;
-            int category = 0;
-            while (category < 16 && (std::abs(difference) >> category) != 0)
-                ++category;
-            put(static_cast<unsigned>(category), 5);
-            if (category > 0 && category < 16)
-                put(static_cast<unsigned>(difference >= 0 ? difference
-                                                          : difference + (1 << category) - 1),
-                    category);
-        }
-    if (count > 0) put(0x7F, 8 - count); // pad with ones
-    return out + std::string("\xFF\xD9", 2);
-}
-
-} // namespace
-
 std::string dngFile(int width, int height, int orientation, bool lossless) {
-    // A smooth mosaic: brighter to the right and down.
-    std::vector<unsigned> samples;
+    // A smooth mosaic, brighter to the right and down: each sample is 256 above the one
+    // before it in its row, or, first in a row, above the one over it.
+    std::string pixels;
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            samples.push_back(static_cast<unsigned>(8000 + 400 * x + 200 * y));
-    std::string pixels;
+            le16(pixels, static_cast<unsigned>(33024 + 256 * (x + y)));
     if (lossless) {
-        pixels = losslessJpeg(samples, width, height);
-    } else {
-        for (const unsigned sample : samples)
-            le16(pixels, sample);
+        // Lossless JPEG (predictor 1, one component): the first sample is predicted as
+        // 32768, so every difference is 256, the one category (9) of the Huffman table,
+        // coded "0" and followed by 256 in nine bits; the last byte is padded with ones.
+        std::string bits;
+        for (int i = 0; i < width * height; ++i)
+            bits += "0100000000";
+        bits.append((8 - bits.size() % 8) % 8, '1');
+        pixels = std::string("\xFF\xD8\xFF\xC4\x00\x14\x00\x01", 8) + std::string(15, '\0') +
+                 "\x09\xFF\xC3" + std::string("\x00\x0B\x10", 3);
+        pixels += be32({static_cast<unsigned>(height << 16 | width)});
+        pixels += std::string("\x01\x01\x11\x00\xFF\xDA\x00\x08\x01\x01\x00\x01\x00\x00", 14);
+        for (std::size_t i = 0; i < bits.size(); i += 8)
+            pixels += static_cast<char>(std::stoi(bits.substr(i, 8), nullptr, 2));
+        pixels += "\xFF\xD9";
     }
     const auto pixelBytes = static_cast<unsigned>(pixels.size());
     struct Tag {
@@ -227,25 +131,18 @@ std::string dngFile(int width, int height, int orientation, bool lossless) {
         std::string data; // out-of-line data, when the value does not fit
     };
     std::string matrix;
-    for (int i = 0; i < 9; ++i) {
-        le32(matrix, i % 4 == 0 ? 1 : 0); // identity, as signed rationals
-        le32(matrix, 1);
-    }
-    std::string model = "Lumatra Test";
-    model += '\0';
+    for (int i = 0; i < 9; ++i)
+        matrix += le32({i % 4 == 0 ? 1u : 0u, 1u}); // identity, as signed rationals
+    const std::string model("Lumatra Test", 13);
     std::vector<Tag> tags = {
-        {254, 4, 1, 0, {}},
         {256, 4, 1, static_cast<unsigned>(width), {}},
         {257, 4, 1, static_cast<unsigned>(height), {}},
         {258, 3, 1, 16, {}},
         {259, 3, 1, lossless ? 7u : 1u, {}},
         {262, 3, 1, 32803, {}},
         {271, 2, static_cast<unsigned>(model.size()), 0, model},
-        {272, 2, static_cast<unsigned>(model.size()), 0, model},
         {273, 4, 1, 0, {}}, // strip offset, filled in below
         {274, 3, 1, static_cast<unsigned>(orientation), {}},
-        {277, 3, 1, 1, {}},
-        {278, 4, 1, static_cast<unsigned>(height), {}},
         {279, 4, 1, pixelBytes, {}},
         {33421, 3, 2, 0x00020002, {}},
         {33422, 1, 4, 0x02010100, {}},
@@ -253,7 +150,6 @@ std::string dngFile(int width, int height, int orientation, bool lossless) {
         {50708, 2, static_cast<unsigned>(model.size()), 0, model},
         {50717, 4, 1, 65535, {}},
         {50721, 10, 9, 0, matrix},
-        {50778, 3, 1, 21, {}},
     };
     const unsigned ifdSize = 2 + 12 * static_cast<unsigned>(tags.size()) + 4;
     unsigned dataAt = 8 + ifdSize;
@@ -265,15 +161,12 @@ std::string dngFile(int width, int height, int orientation, bool lossless) {
         if (extra.size() % 2) extra += '\0';
     }
     const unsigned pixelsAt = dataAt + static_cast<unsigned>(extra.size());
-    std::string file = "II*";
-    file += '\0';
-    le32(file, 8);
+    // Little-endian: a value of up to four bytes stands in its entry, in its first bytes.
+    std::string file = std::string("II*\0", 4) + le32({8});
     le16(file, static_cast<unsigned>(tags.size()));
     for (const Tag& tag : tags)
-        entry(file, tag.tag, tag.type, tag.count, tag.tag == 273 ? pixelsAt : tag.value);
-    le32(file, 0);
-    file += extra;
-    return file + pixels;
+        file += le32({tag.tag | tag.type << 16, tag.count, tag.tag == 273 ? pixelsAt : tag.value});
+    return file + le32({0}) + extra + pixels;
 }
 
 std::vector<double> pixelAt(const std::filesystem::path& file, int x, int y) {
@@ -281,13 +174,12 @@ std::vector<double> pixelAt(const std::filesystem::path& file, int x, int y) {
     return vips::VImage::new_from_file(file.c_str()).getpoint(x, y);
 }
 
-bool hasFieldContaining(const vips::VImage& image, const std::string& part) {
-    gchar** fields = vips_image_get_fields(image.get_image());
-    bool found = false;
-    for (gchar** field = fields; *field; ++field)
-        found = found || std::string(*field).find(part) != std::string::npos;
-    g_strfreev(fields);
-    return found;
+std::string pdfField(const std::filesystem::path& file, const std::string& name) {
+    const std::string out = runProgram({"pdfinfo", file.string()}).out;
+    const auto at = out.find("\n" + name + ":");
+    if (at == std::string::npos) return {};
+    const auto start = out.find_first_not_of(' ', at + name.size() + 2);
+    return out.substr(start, out.find('\n', start) - start);
 }
 
 } // namespace lumatra::test

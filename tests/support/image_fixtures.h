@@ -1,10 +1,12 @@
 #pragma once
-// Pictures the image tests make for themselves, with libvips and small hand-built files.
+// Pictures the image tests make for themselves, with libvips, exiftool and small hand-built
+// files.
 
 #include <vips/vips8>
 
 #include <array>
 #include <filesystem>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -14,18 +16,9 @@ namespace lumatra::test {
 /// side in the top-left corner; with `alpha`, the right third is fully transparent.
 vips::VImage markedPicture(int width, int height, bool alpha);
 
-/// An EXIF block as libvips holds it, with the given orientation and a GPS latitude of
-/// 55° 45' N.
-std::string exifBlock(int orientation);
-
-/// One IIM dataset (IPTC): record, dataset number and value (2, 5 is the object name).
-std::string iimDataset(int record, int number, const std::string& value);
-
-/// An IPTC block as libvips holds it (Photoshop resources) holding the IIM stream `iim`.
-std::string photoshopBlock(const std::string& iim);
-
-/// The file `image` makes when saved as `suffix` (".jpg", ".png").
-std::string bytesOf(const vips::VImage& image, const char* suffix);
+/// Writes tags into `file` in place with exiftool (arguments such as "-IPTC:City=Москва");
+/// throws when exiftool refuses.
+void exiftoolWrite(const std::filesystem::path& file, const std::vector<std::string>& args);
 
 /// A minimal DNG (RGGB mosaic, 16 bits) of `width` × `height` with the given TIFF
 /// orientation, uncompressed or (`lossless`) compressed as lossless JPEG; the mosaic
@@ -46,11 +39,11 @@ std::string xcfFile(int width, int height, const std::vector<XcfLayer>& layers);
 /// The pixel at x, y of an image file read by libvips (RGB or RGBA, 0–255 each).
 std::vector<double> pixelAt(const std::filesystem::path& file, int x, int y);
 
-/// Appends `value` as two or four little-endian bytes.
-void le16(std::string& out, unsigned value);
-void le32(std::string& out, unsigned value);
+/// `values` as big-endian or little-endian 32-bit words.
+std::string be32(std::initializer_list<unsigned> values);
+std::string le32(std::initializer_list<unsigned> values);
 
-/// Whether a libvips header field exists whose name contains `part`.
-bool hasFieldContaining(const vips::VImage& image, const std::string& part);
+/// One field of pdfinfo's report ("Page size"), without the padding.
+std::string pdfField(const std::filesystem::path& file, const std::string& name);
 
 } // namespace lumatra::test

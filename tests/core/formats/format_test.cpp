@@ -15,10 +15,7 @@ std::string joined(const std::vector<Format>& formats) {
     return text;
 }
 
-TEST(Catalog, TablesKeepTheirOrderAndRawValuesRoundTrip) {
-    EXPECT_EQ(joined({allFormats.begin(), allFormats.end()}),
-              "mp3,m4a,wav,flac,alac,opus,ogg,aiff,mp4,hevc,mov,webm,mkv,gif,jpg,png,heic,avif,"
-              "tiff,bmp,ico,icns,pdf,docx,rtf,txt,html,odt,json,csv,plist");
+TEST(Catalog, RawValuesRoundTrip) {
     for (Format format : allFormats)
         EXPECT_EQ(formatFromRaw(rawValue(format)), format);
     for (Kind kind : allKinds)

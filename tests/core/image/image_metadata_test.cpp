@@ -1,6 +1,6 @@
 // A photograph's description (IPTC), wherever the source keeps it, reaches HEIC and AVIF
 // as the XMP that photo software reads, and its camera data (EXIF) reaches TIFF as it
-// reaches JPEG; read back here by exiftool.
+// reaches JPEG; written and read back here by exiftool.
 #include "image/image_converter.h"
 #include "support/fixtures.h"
 #include "support/image_fixtures.h"
@@ -9,59 +9,31 @@
 
 #include <map>
 #include <sstream>
+#include <tuple>
 
 namespace lumatra {
 namespace {
 
-using test::runProgram;
+using test::exiftoolWrite;
 using test::ScratchDir;
-using vips::VImage;
-
-std::string describedIim() {
-    const auto dataset = [](int number, const std::string& value) {
-        return test::iimDataset(2, number, value);
-    };
-    return test::iimDataset(1, 90, "\x1B%G") + dataset(5, "Закат") +
-           dataset(120, "Солнце садится над Невой") + dataset(25, "закат") + dataset(25, "река") +
-           dataset(80, "Анна Петрова") + dataset(116, "© 2024 Анна Петрова") +
-           dataset(90, "Санкт-Петербург") + dataset(95, "Ленинградская область") +
-           dataset(101, "Россия") + dataset(105, "Белые ночи") + dataset(110, "Фотоагентство") +
-           dataset(55, "20240621") + dataset(60, "223000+0300");
-}
 
 // An AFCP trailer (big-endian) holding `iim`, for a file of `fileSize` bytes so far.
 std::string afcpTrailer(std::size_t fileSize, const std::string& iim) {
-    const auto be = [](std::uint32_t value, int bytes) {
-        std::string out;
-        for (int shift = 8 * (bytes - 1); shift >= 0; shift -= 8)
-            out += static_cast<char>(value >> shift & 0xFF);
-        return out;
-    };
-    const auto start = static_cast<std::uint32_t>(fileSize);
-    std::string trailer = "AXS!" + be(1, 2) + be(1, 2) + be(0, 4);
-    trailer += "IPTC" + be(static_cast<std::uint32_t>(iim.size()), 4) + be(start + 24, 4);
-    return trailer + iim + "AXS!" + be(start, 4) + be(0, 4);
+    const auto start = static_cast<unsigned>(fileSize);
+    return "AXS!" + test::be32({0x00010001, 0}) + "IPTC" +
+           test::be32({static_cast<unsigned>(iim.size()), start + 24}) + iim + "AXS!" +
+           test::be32({start, 0});
 }
 
-// A JPEG with the given metadata blocks (either may be empty).
-std::string jpegWith(const std::string& iptc, const std::string& xmp) {
-    VImage picture = test::markedPicture(96, 64, false).copy();
-    for (const auto& [name, block] :
-         {std::pair{VIPS_META_IPTC_NAME, &iptc}, {VIPS_META_XMP_NAME, &xmp}})
-        if (!block->empty())
-            vips_image_set_blob_copy(picture.get_image(), name, block->data(), block->size());
-    return test::bytesOf(picture, ".jpg");
-}
-
-// Tags exiftool reads from `file`, by their group-qualified names ("XMP-dc:Subject"), lists
-// joined with ", ".
+// Tags exiftool reads from `file` ("XMP:all", "IFD0:Make"), by their group-qualified
+// names ("XMP-dc:Subject"), lists joined with ", ".
 std::map<std::string, std::string> exiftoolTags(const std::filesystem::path& file,
                                                 const std::vector<std::string>& tags) {
     std::vector<std::string> argv{"exiftool", "-args", "-G1", "-charset", "utf8", "-sep", ", "};
     for (const std::string& tag : tags)
         argv.push_back("-" + tag);
     argv.push_back(file.string());
-    const auto run = runProgram(argv);
+    const auto run = test::runProgram(argv);
     EXPECT_EQ(run.status, 0) << run.err;
     std::map<std::string, std::string> found; // from lines "-XMP-dc:Title=Закат"
     std::istringstream lines(run.out);
@@ -71,116 +43,106 @@ std::map<std::string, std::string> exiftoolTags(const std::filesystem::path& fil
     return found;
 }
 
-const std::vector<std::string> xmpTags{"XMP-dc:Title",
-                                       "XMP-dc:Description",
-                                       "XMP-dc:Subject",
-                                       "XMP-dc:Creator",
-                                       "XMP-dc:Rights",
-                                       "XMP-photoshop:City",
-                                       "XMP-photoshop:State",
-                                       "XMP-photoshop:Country",
-                                       "XMP-photoshop:Headline",
-                                       "XMP-photoshop:Credit",
-                                       "XMP-photoshop:DateCreated",
-                                       "XMP-xmp:Rating"};
-
 TEST(ImageMetadata, IptcReachesHeicAndAvifAsXmpWhereverTheSourceKeepsIt) {
     ScratchDir dir;
-    const std::string iim = describedIim();
-    const std::map<std::string, std::string> fromIptc{
-        {"XMP-dc:Title", "Закат"},
-        {"XMP-dc:Description", "Солнце садится над Невой"},
-        {"XMP-dc:Subject", "закат, река"},
-        {"XMP-dc:Creator", "Анна Петрова"},
-        {"XMP-dc:Rights", "© 2024 Анна Петрова"},
-        {"XMP-photoshop:City", "Санкт-Петербург"},
-        {"XMP-photoshop:State", "Ленинградская область"},
-        {"XMP-photoshop:Country", "Россия"},
-        {"XMP-photoshop:Headline", "Белые ночи"},
-        {"XMP-photoshop:Credit", "Фотоагентство"},
-        {"XMP-photoshop:DateCreated", "2024:06:21 22:30:00+03:00"},
+    // Each IPTC dataset, the XMP tag it becomes, and its text.
+    const std::tuple<std::string, std::string, std::string> fields[] = {
+        {"ObjectName", "XMP-dc:Title", "Закат"},
+        {"Caption-Abstract", "XMP-dc:Description", "Солнце садится над Невой"},
+        {"By-line", "XMP-dc:Creator", "Анна Петрова"},
+        {"CopyrightNotice", "XMP-dc:Rights", "© 2024 Анна Петрова"},
+        {"City", "XMP-photoshop:City", "Санкт-Петербург"},
+        {"Province-State", "XMP-photoshop:State", "Ленобласть"},
+        {"Country-PrimaryLocationName", "XMP-photoshop:Country", "Россия"},
+        {"Headline", "XMP-photoshop:Headline", "Белые ночи"},
+        {"Credit", "XMP-photoshop:Credit", "Фотоагентство"},
     };
+    std::vector<std::string> iptc{"-IPTC:CodedCharacterSet=UTF8", "-IPTC:Keywords=закат",
+                                  "-IPTC:Keywords=река", "-IPTC:DateCreated=2024:06:21",
+                                  "-IPTC:TimeCreated=22:30:00+03:00"};
+    std::map<std::string, std::string> fromIptc{
+        {"XMP-dc:Subject", "закат, река"},
+        {"XMP-photoshop:DateCreated", "2024:06:21 22:30:00+03:00"}};
+    for (const auto& [dataset, xmp, text] : fields) {
+        iptc.push_back("-IPTC:" + dataset + "=" + text);
+        fromIptc[xmp] = text;
+    }
     // XMP of its own: what it says stays, IPTC adds what it lacks.
-    const std::string ownXmp =
-        "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>"
-        "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF "
-        "xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\"><rdf:Description "
-        "rdf:about=\"\" xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" "
-        "xmlns:photoshop=\"http://ns.adobe.com/photoshop/1.0/\" xmp:Rating=\"4\" "
-        "photoshop:City=\"Петергоф\"/></rdf:RDF></x:xmpmeta><?xpacket end=\"w\"?>";
+    std::vector<std::string> withXmp = iptc;
+    withXmp.insert(withXmp.end(),
+                   {"-XMP-xmp:Rating=4", "-XMP-photoshop:City=Петергоф", "-XMP-x:XMPToolkit="});
     std::map<std::string, std::string> merged = fromIptc;
     merged["XMP-photoshop:City"] = "Петергоф";
     merged["XMP-xmp:Rating"] = "4";
-    // Without a declared character set, text that is no UTF-8 is Latin-1.
-    const std::string latin = test::iimDataset(2, 90, "Z\xFCrich") + test::iimDataset(2, 25, "See");
 
-    const std::string plain = jpegWith({}, {});
-    struct Case {
-        std::string name, jpeg;
-        std::map<std::string, std::string> expected;
-    } cases[] = {
-        {"app13", jpegWith(test::photoshopBlock(iim), {}), fromIptc},
-        {"app13 and xmp", jpegWith(test::photoshopBlock(iim), ownXmp), merged},
-        {"trailer", plain + afcpTrailer(plain.size(), iim), fromIptc},
-        {"latin-1",
-         jpegWith(test::photoshopBlock(latin), {}),
-         {{"XMP-photoshop:City", "Zürich"}, {"XMP-dc:Subject", "See"}}},
+    const auto plain = dir / "plain.jpg";
+    test::markedPicture(96, 64, false).jpegsave(plain.c_str());
+    const auto tagged = [&](const std::string& name, const std::vector<std::string>& args) {
+        std::filesystem::copy_file(plain, dir / name);
+        exiftoolWrite(dir / name, args);
     };
-    for (const Case& c : cases) {
-        const auto source = dir / (c.name + ".jpg");
-        test::writeFile(source, c.jpeg);
+    tagged("app13.jpg", iptc);
+    tagged("app13 and xmp.jpg", withXmp);
+    // Without a declared character set, text that is no UTF-8 is Latin-1.
+    tagged("latin-1.jpg", {"-charset", "iptc=Latin", "-IPTC:City=Zürich", "-IPTC:Keywords=See"});
+    const std::string iim =
+        test::runProgram({"exiftool", "-b", "-IPTC", (dir / "app13.jpg").string()}).out;
+    const std::string bytes = test::readFile(plain);
+    test::writeFile(dir / "trailer.jpg", bytes + afcpTrailer(bytes.size(), iim));
+
+    const std::pair<std::string, std::map<std::string, std::string>> cases[] = {
+        {"app13", fromIptc},
+        {"app13 and xmp", merged},
+        {"trailer", fromIptc},
+        {"latin-1", {{"XMP-photoshop:City", "Zürich"}, {"XMP-dc:Subject", "See"}}},
+    };
+    for (const auto& [name, expected] : cases) {
         for (const Format target : {Format::heic, Format::avif}) {
-            SCOPED_TRACE(c.name + " → " + std::string(title(target)));
-            const auto output = dir / (c.name + "." + std::string(ext(target)));
-            ImageConverter::convert(source, target, Quality::balanced, output);
-            EXPECT_EQ(exiftoolTags(output, xmpTags), c.expected);
+            SCOPED_TRACE(name + " → " + std::string(title(target)));
+            const auto output = dir / (name + "." + std::string(ext(target)));
+            ImageConverter::convert(dir / (name + ".jpg"), target, Quality::balanced, output);
+            EXPECT_EQ(exiftoolTags(output, {"XMP:all"}), expected);
         }
     }
     // The trailer's IPTC is the JPEG's own from then on.
     ImageConverter::convert(dir / "trailer.jpg", Format::jpg, Quality::balanced,
                             dir / "from trailer.jpg");
-    const auto iptc =
+    const auto kept =
         exiftoolTags(dir / "from trailer.jpg", {"IPTC:City", "IPTC:Keywords", "IPTC:By-line"});
-    EXPECT_EQ(iptc, (std::map<std::string, std::string>{{"IPTC:City", "Санкт-Петербург"},
+    EXPECT_EQ(kept, (std::map<std::string, std::string>{{"IPTC:City", "Санкт-Петербург"},
                                                         {"IPTC:Keywords", "закат, река"},
                                                         {"IPTC:By-line", "Анна Петрова"}}));
 }
 
 TEST(ImageMetadata, TiffKeepsTheCameraDataJpegKeeps) {
     ScratchDir dir;
-    const std::vector<std::string> tags{"IFD0:Make",           "IFD0:Model",
-                                        "IFD0:Orientation",    "IFD0:Artist",
-                                        "IFD0:ModifyDate",     "ExifIFD:ExposureTime",
-                                        "ExifIFD:FNumber",     "ExifIFD:ISO",
-                                        "ExifIFD:FocalLength", "ExifIFD:DateTimeOriginal",
-                                        "ExifIFD:UserComment", "ExifIFD:ExifVersion",
-                                        "GPS:GPSLatitudeRef",  "GPS:GPSLatitude"};
-    // Cameras write either byte order; the picture is stored turned.
+    // A tag of every type and directory; the picture is stored turned.
+    const std::vector<std::string> written{"IFD0:Make=Canon",
+                                           "IFD0:Model=EOS 5D",
+                                           "IFD0:Orientation#=6",
+                                           "IFD0:Artist=Анна",
+                                           "IFD0:ModifyDate=2021:06:22 08:00:00",
+                                           "ExifIFD:ExposureTime=1/200",
+                                           "ExifIFD:FNumber=2.8",
+                                           "ExifIFD:ISO=400",
+                                           "ExifIFD:FocalLength=50",
+                                           "ExifIFD:DateTimeOriginal=2021:06:21 22:30:00",
+                                           "ExifIFD:UserComment=Белые ночи",
+                                           "ExifIFD:ExifVersion=0230",
+                                           "GPS:GPSLatitudeRef=N",
+                                           "GPS:GPSLatitude=55.75"};
+    std::vector<std::string> tags;
+    for (const std::string& tag : written)
+        tags.push_back(tag.substr(0, tag.find_first_of("#=")));
+    // Cameras write either byte order.
     for (const std::string order : {"II", "MM"}) {
         SCOPED_TRACE(order);
         const auto source = dir / (order + ".jpg");
         test::markedPicture(60, 40, false).jpegsave(source.c_str());
-        const auto tagged = runProgram({"exiftool",
-                                        "-q",
-                                        "-overwrite_original",
-                                        "-exif:all=",
-                                        "-ExifByteOrder=" + order,
-                                        "-Orientation#=6",
-                                        "-Make=Canon",
-                                        "-Model=EOS 5D",
-                                        "-Artist=Анна",
-                                        "-ModifyDate=2021:06:22 08:00:00",
-                                        "-DateTimeOriginal=2021:06:21 22:30:00",
-                                        "-ExposureTime=1/200",
-                                        "-FNumber=2.8",
-                                        "-ISO=400",
-                                        "-FocalLength=50",
-                                        "-UserComment=Белые ночи",
-                                        "-ExifVersion=0230",
-                                        "-GPSLatitude=55.75",
-                                        "-GPSLatitudeRef=N",
-                                        source.string()});
-        ASSERT_EQ(tagged.status, 0) << tagged.err;
+        std::vector<std::string> args{"-exif:all=", "-ExifByteOrder=" + order};
+        for (const std::string& tag : written)
+            args.push_back("-" + tag);
+        exiftoolWrite(source, args);
         const auto jpeg = dir / (order + " out.jpg");
         const auto tiff = dir / (order + " out.tiff");
         ImageConverter::convert(source, Format::jpg, Quality::best, jpeg);
@@ -189,7 +151,7 @@ TEST(ImageMetadata, TiffKeepsTheCameraDataJpegKeeps) {
         EXPECT_EQ(kept.size(), tags.size());
         EXPECT_EQ(kept.at("IFD0:Orientation"), "Horizontal (normal)");
         EXPECT_EQ(exiftoolTags(tiff, tags), kept);
-        const VImage upright = VImage::new_from_file(tiff.c_str());
+        const vips::VImage upright = vips::VImage::new_from_file(tiff.c_str());
         EXPECT_EQ(upright.width(), 40);
         EXPECT_EQ(upright.height(), 60);
     }

@@ -13,6 +13,8 @@
 namespace lumatra {
 namespace {
 
+using test::pdfField;
+using test::pixelAt;
 using test::runProgram;
 using test::ScratchDir;
 using vips::VImage;
@@ -38,98 +40,49 @@ std::vector<std::pair<std::string, int>> icnsEntries(const std::string& file) {
     return entries;
 }
 
-struct Source;
-
-} // namespace
-
-// One field of pdfinfo's report, without the padding.
-std::string pdfField(const std::filesystem::path& file, const std::string& name) {
-    const std::string out = runProgram({"pdfinfo", file.string()}).out;
-    const auto at = out.find("\n" + name + ":");
-    if (at == std::string::npos) return {};
-    const auto start = out.find_first_not_of(' ', at + name.size() + 2);
-    return out.substr(start, out.find('\n', start) - start);
-}
-
-namespace {
-
+// A source: saved by libvips by its name, made by ImageMagick's convert (with `options`)
+// from the picture as PNG, or written as `bytes`.
 struct Source {
     std::string name;
-    bool alpha; // whether the saved source keeps transparency
-    std::function<void(const VImage&, const std::filesystem::path&)> save;
+    bool alpha; // whether the source keeps the picture's transparency
+    bool convert = false;
+    std::vector<std::string> options = {};
+    std::string bytes = {};
 };
 
-void magick(const VImage& image, const std::filesystem::path& path, const char* format) {
-    image.magicksave(path.c_str(), VImage::option()->set("format", format));
-}
-
-// Saves the picture without its alpha as PNG and lets ImageMagick's convert make the
-// file, its type told by the name, with `options`.
-std::function<void(const VImage&, const std::filesystem::path&)>
-converted(std::vector<std::string> options) {
-    return [options](const VImage& image, const std::filesystem::path& path) {
-        const auto png = path.parent_path() / "convert-source.png";
-        image.extract_band(0, VImage::option()->set("n", 3)).write_to_file(png.c_str());
-        std::vector<std::string> command{"convert", png.string()};
-        command.insert(command.end(), options.begin(), options.end());
-        command.push_back(path.string());
-        runProgram(command);
-    };
-}
-
 std::vector<Source> sources() {
-    const auto plain = [](const VImage& image, const std::filesystem::path& path) {
-        image.write_to_file(path.c_str());
-    };
-    const auto flat = [](const VImage& image) {
-        return image.extract_band(0, VImage::option()->set("n", 3));
-    };
+    const std::string svg =
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"64\" height=\"48\"><rect width=\"42\" "
+        "height=\"48\" fill=\"blue\"/><rect width=\"12\" height=\"12\" fill=\"red\"/></svg>";
+    const std::string xcf =
+        test::xcfFile(64, 48, {{12, 12, 0, 0, {255, 0, 0, 255}}, {42, 48, 0, 0, {0, 0, 255, 255}}});
     return {
-        {"photo.jpg", false,
-         [flat](const VImage& i, const auto& p) { flat(i).jpegsave(p.c_str()); }},
-        {"art.png", true, plain},
-        {"art.heic", true, plain},
-        {"art.avif", true, plain},
-        {"art.webp", true, plain},
-        {"art.tif", true, plain},
-        {"art.gif", true, plain},
-        {"art.jp2", true, plain},
-        {"art.bmp", false, [flat](const VImage& i, const auto& p) { magick(flat(i), p, "bmp"); }},
-        {"art.psd", true, [](const VImage& i, const auto& p) { magick(i, p, "psd"); }},
-        {"art.tga", true, [](const VImage& i, const auto& p) { magick(i, p, "tga"); }},
-        {"art.exr", true, [](const VImage& i, const auto& p) { magick(i, p, "exr"); }},
-        {"art.ico", true,
-         [](const VImage& i, const auto& p) {
-             // ImageMagick's own ICO: Windows bitmap entries of three sizes.
-             const auto png = p.parent_path() / "ico-source.png";
-             i.write_to_file(png.c_str());
-             runProgram(
-                 {"convert", png.string(), "-define", "icon:auto-resize=48,32,16", p.string()});
-         }},
-        {"raw.dng", false,
-         [](const VImage&, const auto& p) { test::writeFile(p, test::dngFile(64, 48, 1)); }},
+        {"photo.jpg", false, true},
+        {"art.png", true},
+        {"art.heic", true},
+        {"art.avif", true},
+        {"art.webp", true},
+        {"art.tif", true},
+        {"art.gif", true},
+        {"art.jp2", true},
+        {"art.bmp", false, true},
+        {"art.psd", true, true},
+        {"art.tga", true, true},
+        {"art.exr", true, true},
+        // ImageMagick's own ICO: Windows bitmap entries of three sizes.
+        {"art.ico", true, true, {"-define", "icon:auto-resize=48,32,16"}},
+        {"raw.dng", false, false, {}, test::dngFile(64, 48, 1)},
         // Types the registry names: every portable anymap, plain and raw, PCX, SVG and a
         // GIMP image of two layers.
-        {"raw.ppm", false, converted({})},
-        {"plain.ppm", false, converted({"-compress", "none"})},
-        {"raw.pgm", false, converted({})},
-        {"plain.pgm", false, converted({"-compress", "none"})},
-        {"raw.pbm", false, converted({})},
-        {"plain.pbm", false, converted({"-compress", "none"})},
-        {"art.pcx", false, converted({})},
-        {"art.svg", true,
-         [](const VImage&, const auto& p) {
-             test::writeFile(
-                 p, "<?xml version=\"1.0\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" "
-                    "width=\"64\" height=\"48\"><rect width=\"42\" height=\"48\" "
-                    "fill=\"blue\"/><rect width=\"12\" height=\"12\" fill=\"red\"/></svg>");
-         }},
-        {"art.xcf", true,
-         [](const VImage&, const auto& p) {
-             test::writeFile(p, test::xcfFile(64, 48,
-                                              {{12, 12, 0, 0, {255, 0, 0, 255}},
-                                               {42, 48, 0, 0, {0, 0, 255, 255}}}));
-         }},
+        {"raw.ppm", false, true},
+        {"plain.ppm", false, true, {"-compress", "none"}},
+        {"raw.pgm", false, true},
+        {"plain.pgm", false, true, {"-compress", "none"}},
+        {"raw.pbm", false, true},
+        {"plain.pbm", false, true, {"-compress", "none"}},
+        {"art.pcx", false, true},
+        {"art.svg", true, false, {}, svg},
+        {"art.xcf", true, false, {}, xcf},
     };
 }
 
@@ -140,7 +93,19 @@ TEST(ImageRoutes, EverySourceBecomesEveryTarget) {
     for (const Source& source : sources()) {
         ScratchDir dir;
         const auto input = dir / source.name;
-        source.save(picture, input);
+        if (!source.bytes.empty()) {
+            test::writeFile(input, source.bytes);
+        } else if (!source.convert) {
+            picture.write_to_file(input.c_str());
+        } else {
+            const auto png = dir / "convert-source.png";
+            const auto flat = picture.extract_band(0, VImage::option()->set("n", 3));
+            (source.alpha ? picture : flat).write_to_file(png.c_str());
+            std::vector<std::string> command{"convert", png.string()};
+            command.insert(command.end(), source.options.begin(), source.options.end());
+            command.push_back(input.string());
+            runProgram(command);
+        }
         ASSERT_TRUE(std::filesystem::exists(input)) << source.name;
         // Icons come in at the size of their largest entry, RAW at LibRaw's demosaiced size.
         const VImage in = VImage::new_from_file(input.c_str());
@@ -197,8 +162,8 @@ TEST(ImageRoutes, EverySourceBecomesEveryTarget) {
                 // The transparent right third is kept clear, or flattened onto white
                 // with the blue beside it still blue.
                 if (!source.alpha) break;
-                const auto clear = test::pixelAt(output, width * 15 / 16, height / 2);
-                const auto solid = test::pixelAt(output, width / 3, height / 2);
+                const auto clear = pixelAt(output, width * 15 / 16, height / 2);
+                const auto solid = pixelAt(output, width / 3, height / 2);
                 if (keepsAlpha) {
                     EXPECT_LT(clear.back(), 10);
                     EXPECT_GT(solid.back(), 245);
