@@ -9,7 +9,6 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QProcess>
-#include <QTemporaryDir>
 
 #include <gmock/gmock.h>
 
@@ -111,22 +110,19 @@ QProcessEnvironment environmentIn(const fs::path& home) {
     return env;
 }
 
-// `lumatra --convert-to` as the menu starts it: saved settings of its own, no window
-// socket of the user's.
-class MenuRun {
-public:
-    MenuRun(const fs::path& home, const QStringList& arguments)
-        : MenuRun(environmentIn(home), arguments) {}
-    MenuRun(const QProcessEnvironment& env, const QStringList& arguments) {
+// `lumatra --convert-to TARGET FILE…` as the menu starts it: saved settings of its own,
+// no window socket of the user's. (QProcess kills it, if still running, at the end.)
+struct MenuRun {
+    MenuRun(const fs::path& home, const char* target, const std::vector<fs::path>& files)
+        : MenuRun(environmentIn(home), target, files) {}
+    MenuRun(const QProcessEnvironment& env, const char* target,
+            const std::vector<fs::path>& files) {
+        QStringList arguments{QStringLiteral("--convert-to"), QString::fromUtf8(target)};
+        for (const auto& file : files)
+            arguments << QString::fromStdString(file.string());
         process.setProcessEnvironment(env);
-        process.start(QStringLiteral(LUMATRA_BINARY),
-                      QStringList{QStringLiteral("--convert-to")} + arguments);
+        process.start(QStringLiteral(LUMATRA_BINARY), arguments);
         process.waitForStarted(5000);
-    }
-    ~MenuRun() {
-        if (process.state() == QProcess::NotRunning) return;
-        process.kill();
-        process.waitForFinished(5000);
     }
     bool ended(int ms = 60000) {
         return waitFor([&] { return process.state() == QProcess::NotRunning; }, ms);
@@ -135,11 +131,14 @@ public:
     QProcess process;
 };
 
-QString path(const fs::path& file) {
-    return QString::fromStdString(file.string());
-}
+TEST_F(Notifications, MenuConversionsTellTheirProgressAndEndAndTheWindowItsEnd) {
+    // The window's one-off line at a batch's end: a call the service would refuse (a
+    // wrong argument type) is dropped without a word, so it is checked against a service.
+    showDesktopNotification(QStringLiteral("Lumatra: конвертирование закончено"),
+                            QStringLiteral("Готово 19 · 1 ошибка"));
+    ASSERT_TRUE(waitFor([&] { return service->latest("Lumatra") != nullptr; }, 5000));
+    EXPECT_EQ(service->latest("Lumatra")->body, QStringLiteral("Готово 19 · 1 ошибка"));
 
-TEST_F(Notifications, AMenuConversionTellsItsProgressAndItsEnd) {
     ScratchDir scratch;
     makeTone(scratch / "a.wav", 0.3);
     makeTone(scratch / "b c.wav", 0.3);
@@ -152,24 +151,24 @@ TEST_F(Notifications, AMenuConversionTellsItsProgressAndItsEnd) {
         QStringList actions;
         const char* body; // a part of the end's body
         int status;
-        bool terminated; // ended by SIGTERM rather than by dismissing the notification
     };
     const QStringList show{"show", "Показать"};
     // clang-format off
     const Case cases[] = {
-        {{"a.wav", "b c.wav"}, "Готово 2 → MP3", show, "В папке «", 0, false},
+        {{"a.wav", "b c.wav"}, "Готово 2 → MP3", show, "В папке «", 0},
         // The service has no markup: the name arrives as it is.
-        {{"r&b.wav"}, "Готово 1 → MP3", show + QStringList{"open", "Открыть"}, "r&b.mp3", 0, false},
-        {{"a.wav", "broken.wav"}, "Готово 1, ошибок 1", show, "broken.wav: ", 1, true},
+        {{"r&b.wav"}, "Готово 1 → MP3", show + QStringList{"open", "Открыть"}, "r&b.mp3", 0},
+        // A signal ends its wait for the user's answer.
+        {{"a.wav", "broken.wav"}, "Готово 1, ошибок 1", show, "broken.wav: ", 1},
     };
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.summary);
         service->shown.clear();
-        QStringList arguments{QStringLiteral("mp3")};
+        std::vector<fs::path> files;
         for (const auto& file : c.files)
-            arguments << path(scratch / file);
-        MenuRun run(scratch / "home", arguments);
+            files.push_back(scratch / file);
+        MenuRun run(scratch / "home", "mp3", files);
         ASSERT_TRUE(waitFor([&] { return service->latest(c.summary) != nullptr; }));
         const auto* end = service->latest(c.summary);
         EXPECT_EQ(end->actions, c.actions);
@@ -184,7 +183,7 @@ TEST_F(Notifications, AMenuConversionTellsItsProgressAndItsEnd) {
         EXPECT_EQ(progress->id, end->id) << "one notification, updated";
         // It waits for the user's answer, and ends with the notification (or a signal).
         EXPECT_FALSE(run.ended(300));
-        if (c.terminated)
+        if (c.status != 0)
             run.process.terminate();
         else
             service->dismiss(end->id);
@@ -197,13 +196,14 @@ TEST_F(Notifications, AMenuConversionTellsItsProgressAndItsEnd) {
 
 TEST_F(Notifications, StopEndsTheBatchAndASecondMenuConversionJoinsIt) {
     ScratchDir scratch;
-    makeClip(scratch / "long.mp4", 60, false);
+    // Long enough to be still converting when the test ends it, on a fast machine too.
+    makeClip(scratch / "long.mp4", 600, false);
     makeTone(scratch / "late.wav", 0.3);
 
-    MenuRun first(scratch / "home", {QStringLiteral("hevc"), path(scratch / "long.mp4")});
+    MenuRun first(scratch / "home", "hevc", {scratch / "long.mp4"});
     ASSERT_TRUE(waitFor([&] { return service->latest("Конвертирую") != nullptr; }));
     // A second conversion from the menu hands its file over and leaves at once.
-    MenuRun second(scratch / "home", {QStringLiteral("mp3"), path(scratch / "late.wav")});
+    MenuRun second(scratch / "home", "mp3", {scratch / "late.wav"});
     ASSERT_TRUE(second.ended(10000));
     EXPECT_EQ(second.process.exitCode(), 0);
     ASSERT_TRUE(waitFor([&] {
@@ -217,13 +217,10 @@ TEST_F(Notifications, StopEndsTheBatchAndASecondMenuConversionJoinsIt) {
     EXPECT_EQ(first.process.exitCode(), 1);
     // The stopped conversion left nothing behind; the late file never started.
     EXPECT_EQ(scratch.entries(), (std::vector<std::string>{"home", "late.wav", "long.mp4"}));
-}
 
-TEST_F(Notifications, ProgressDismissedByTheUserStaysAwayUntilTheEnd) {
-    ScratchDir scratch;
-    // Long enough to be still converting when the test ends it, on a fast machine too.
-    makeClip(scratch / "long.mp4", 600, false);
-    MenuRun run(scratch / "home", {QStringLiteral("hevc"), path(scratch / "long.mp4")});
+    // Progress the user dismissed stays away until the end.
+    service->shown.clear();
+    MenuRun run(scratch / "home", "hevc", {scratch / "long.mp4"});
     // Once it has been updated: by then the program knows the notification's number.
     ASSERT_TRUE(waitFor([&] { return service->shown.size() >= 2; }));
     service->dismiss(service->shown.back().id);
@@ -236,16 +233,7 @@ TEST_F(Notifications, ProgressDismissedByTheUserStaysAwayUntilTheEnd) {
     run.process.terminate();
     ASSERT_TRUE(run.ended(10000));
     ASSERT_NE(service->latest("Остановлено"), nullptr);
-    EXPECT_EQ(scratch.entries(), (std::vector<std::string>{"home", "long.mp4"}));
-}
-
-// The window's one-off line at a batch's end: a call the service would refuse (a wrong
-// argument type) is dropped without a word, so it is checked against a service.
-TEST_F(Notifications, TheWindowsEndOfABatchReachesTheService) {
-    showDesktopNotification(QStringLiteral("Lumatra: конвертирование закончено"),
-                            QStringLiteral("Готово 19 · 1 ошибка"));
-    ASSERT_TRUE(waitFor([&] { return service->latest("Lumatra") != nullptr; }, 5000));
-    EXPECT_EQ(service->latest("Lumatra")->body, QStringLiteral("Готово 19 · 1 ошибка"));
+    EXPECT_EQ(scratch.entries(), (std::vector<std::string>{"home", "late.wav", "long.mp4"}));
 }
 
 TEST(MenuConversion, GoesToTheRunningWindowWhichConvertsWithItsTarget) {
@@ -261,7 +249,7 @@ TEST(MenuConversion, GoesToTheRunningWindowWhichConvertsWithItsTarget) {
     ASSERT_TRUE(waitFor([&] { return fs::exists(home / "runtime/lumatra.socket"); }, 30000));
 
     // FLAC: not what the window proposes for a WAV file.
-    MenuRun run(env, {QStringLiteral("FLAC"), path(scratch / "a.wav")});
+    MenuRun run(env, "FLAC", {scratch / "a.wav"});
     ASSERT_TRUE(run.ended(10000));
     EXPECT_EQ(run.process.exitCode(), 0);
     EXPECT_EQ(run.process.readAllStandardError(), QByteArray()) << "it converted nothing itself";
