@@ -1,5 +1,5 @@
-// The command line under hostile sources, dying processes, full disks and missing
-// displays: the built executable, its exact lines, and what it leaves behind.
+// The command line at the edges: the tiniest pictures, a full disk, a closed output,
+// private sources: the built executable, its exact lines, and what it leaves behind.
 
 #include "app/main/cli_support.h"
 #include "support/fixtures.h"
@@ -7,10 +7,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <signal.h>
-
-#include <chrono>
-#include <thread>
 #include <tuple>
 
 namespace lumatra {
@@ -75,24 +71,6 @@ TEST(CommandLine, AFullDiskIsSaidSoAndLeavesNothing) {
             EXPECT_THAT(line, Not(HasSubstr(".lumatra-")));
         }
     }
-}
-
-TEST(CommandLine, ProgramsDieWithUsAndTheNextRunClearsWhatWasLeft) {
-    test::ScratchDir dir;
-    test::makeLongVideo(dir / "long.mkv");
-    test::makeTone(dir / "tone.wav", 0.2);
-    const std::string video = (dir / "long.mkv").string();
-    std::jthread killer([&] { test::signalOnceRunning("-i " + video, SIGKILL, video); });
-    const auto killed = lumatra({"--cli", video, "--to", "webm"}, dir.path());
-    killer.join();
-    EXPECT_EQ(killed.status, 128 + SIGKILL);
-    for (int i = 0; i < 40 && test::countRunning("-i " + video) > 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(test::countRunning("-i " + video), 0) << "ffmpeg outlived us";
-    // Its private folder is still there; the next run in the folder removes it.
-    EXPECT_EQ(dir.entries().size(), 3u);
-    EXPECT_EQ(lumatra({"--cli", "tone.wav", "--to", "mp3"}, dir.path()).status, 0);
-    EXPECT_THAT(dir.entries(), ElementsAre("long.mkv", "tone.mp3", "tone.wav"));
 }
 
 TEST(CommandLine, AClosedOutputNeverStopsTheConversion) {
