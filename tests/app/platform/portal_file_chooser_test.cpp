@@ -3,9 +3,7 @@
 
 #include "platform/portal_file_chooser.h"
 
-#include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QSignalSpy>
@@ -102,19 +100,13 @@ TEST(Portal, ChoosesThroughThePortalWhereOneRuns) {
         QDBusConnection::disconnectFromBus(QStringLiteral("bare"));
     }
     struct Case {
-        const char* name;
-        uint response;
+        uint response; // 0 chosen, 1 cancelled by the user, 2 the portal gave up
         bool folder;
         int chosen, cancelled, failed;
     };
-    const std::vector<Case> cases = {
-        {"several files", 0, false, 1, 0, 0},
-        {"a folder", 0, true, 1, 0, 0},
-        {"the user cancels", 1, false, 0, 1, 0},
-        {"the portal gives up", 2, false, 0, 0, 1},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const Case& c :
+         {Case{0, false, 1, 0, 0}, {0, true, 1, 0, 0}, {1, false, 0, 1, 0}, {2, false, 0, 0, 1}}) {
+        SCOPED_TRACE(std::to_string(c.response) + (c.folder ? " folder" : ""));
         FakePortal portal(c.response, {QStringLiteral("file:///tmp/a.wav"),
                                        QStringLiteral("file:///tmp/b%20c.wav"),
                                        QStringLiteral("https://example.org/x")});

@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
-#include <set>
 #include <thread>
 
 namespace lumatra {
@@ -27,7 +26,6 @@ struct Log {
     std::mutex lock;
     std::condition_variable changed;
     std::vector<std::string> events;
-    std::set<std::uint64_t> running;
     std::vector<std::pair<std::uint64_t, Outcome::Kind>> outcomes;
     // Outcomes after which nothing ran or waited.
     std::vector<std::uint64_t> idleAfter;
@@ -37,13 +35,11 @@ struct Log {
         events.started = [this](std::uint64_t ticket) {
             std::lock_guard guard(lock);
             this->events.push_back("+" + std::to_string(ticket));
-            running.insert(ticket);
             changed.notify_all();
         };
         events.finished = [this](std::uint64_t ticket, const Outcome& outcome) {
             std::lock_guard guard(lock);
             this->events.push_back("-" + std::to_string(ticket));
-            running.erase(ticket);
             outcomes.emplace_back(ticket, outcome.kind);
             if (outcome.poolIdle) idleAfter.push_back(ticket);
             changed.notify_all();
@@ -57,7 +53,9 @@ struct Log {
     }
     bool waitForStart(std::uint64_t ticket) {
         std::unique_lock guard(lock);
-        return changed.wait_for(guard, 10s, [&] { return running.count(ticket) > 0; });
+        return changed.wait_for(guard, 10s, [&] {
+            return std::ranges::count(events, "+" + std::to_string(ticket)) > 0;
+        });
     }
 };
 
