@@ -33,10 +33,12 @@ TEST(CommandLine, TheTiniestPicturesConvertToEveryVideoTarget) {
     EXPECT_EQ(test::ScratchDir::entriesOf(dir / "out").size(), 12u);
 }
 
-// Each family meets a full disk, a document as it moves into the private folder too:
-// the line says so, names none of the program's own places, and nothing is left.
-TEST(CommandLine, AFullDiskIsSaidSoAndLeavesNothing) {
-    if (!test::namespacesAllowed()) GTEST_SKIP() << "no mount namespaces here";
+// Each family meets a full disk, a document as it moves into the private folder too; a
+// run meets a read-only disk, and ffmpeg missing: the line says so, names none of the
+// program's own places, and nothing is left.
+TEST(CommandLine, AFullOrReadOnlyDiskAndAMissingFFmpegAreSaidSoAndLeaveNothing) {
+    if (test::runProgram({"unshare", "--mount", "--map-root-user", "true"}).status != 0)
+        GTEST_SKIP() << "no mount namespaces here";
     test::ScratchDir dir;
     test::makeTone(dir / "tone.wav", 3);
     std::string table = "name;value\n";
@@ -51,21 +53,36 @@ TEST(CommandLine, AFullDiskIsSaidSoAndLeavesNothing) {
                     {"-f", "lavfi", "-i",
                      "nullsrc=size=320x320,geq=lum=random(1)*255:cb=128:cr=128,format=rgb24",
                      "-frames:v", "1"});
-    for (const char* run : {"tone.wav --to wav", "table.csv --to json", "noise.png --to png",
-                            "noise.png --to pdf", "notes.md --to rtf"}) {
+    const std::string full = "Ошибка: На диске не хватило места";
+    // Every place ffmpeg is looked for shows nothing executable.
+    const std::string noFFmpeg =
+        "for f in /usr/bin /usr/local/bin /opt/homebrew/bin /opt/local/bin; "
+        "do [ ! -e $f/ffmpeg ] || mount --bind /dev/null $f/ffmpeg; done";
+    // more set-up, the run's arguments, its line
+    const std::tuple<std::string, const char*, std::string> runs[] = {
+        {"true", "tone.wav --to wav", full},
+        {"true", "table.csv --to json", full},
+        {"true", "noise.png --to png", full},
+        {"true", "noise.png --to pdf", full},
+        {"true", "notes.md --to rtf", full},
+        {"mount -o remount,ro small", "tone.wav --to mp3",
+         "Ошибка: Не удалось записать в папку «" + (dir / "small").string() +
+             "»: диск только для чтения"},
+        {noFFmpeg, "tone.wav --to mp3",
+         "Ошибка: Для аудио и видео нужен ffmpeg: sudo apt install ffmpeg"},
+    };
+    for (const auto& [setup, run, said] : runs) {
         // A 64 KiB disk of its own; what is on it afterwards is listed after the status.
-        const auto result =
-            test::runProgram({"unshare", "--mount", "--map-root-user", "sh", "-c",
-                              "mkdir -p small && mount -t tmpfs -o size=64k tmpfs small && "
-                              "\"$0\" --cli $1 --out small; echo \"status $?\"; ls -A small",
-                              LUMATRA_BINARY, run},
-                             dir.path());
+        const auto result = test::runProgram(
+            {"unshare", "--mount", "--map-root-user", "sh", "-c",
+             "mkdir -p small && mount -t tmpfs -o size=64k tmpfs small && " + setup +
+                 " && \"$0\" --cli $1 --out small; echo \"status $?\"; ls -A small",
+             LUMATRA_BINARY, run},
+            dir.path());
         const auto out = lines(result.out);
         ASSERT_GE(out.size(), 2u) << result.out;
         // Progress may come first; nothing is left on the disk.
-        EXPECT_THAT(std::vector(out.end() - 2, out.end()),
-                    ElementsAre("Ошибка: На диске не хватило места", "status 1"))
-            << run;
+        EXPECT_THAT(std::vector(out.end() - 2, out.end()), ElementsAre(said, "status 1")) << run;
         for (const std::string& line : out) {
             EXPECT_THAT(line, Not(HasSubstr("/proc/")));
             EXPECT_THAT(line, Not(HasSubstr(".lumatra-")));

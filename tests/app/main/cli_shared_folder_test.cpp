@@ -89,22 +89,20 @@ TEST(CommandLine, WhatOthersRenameOrPlantInASharedFolderSurvivesEveryFamily) {
 }
 
 // Without a session runtime folder (cron, ssh), too: the engines then live in a private
-// folder the program makes in the temporary folder, and a batch shares them.
+// folder the program makes in the temporary folder, and runs share them.
 TEST(CommandLine, AKilledRunTakesTheTextConverterAndItsEngineWithIt) {
     test::ScratchDir dir;
     std::string text;
     for (int i = 0; i < 60000; ++i)
         text += "Строка номер " + std::to_string(i) + " длинного документа.\n";
     test::writeFile(dir / "long.txt", text);
-    std::filesystem::create_directory(dir / "letters");
-    for (const char* name : {"a.txt", "b.txt", "c.txt"})
-        test::writeFile(dir / "letters" / name, "Коротко.\n");
+    test::writeFile(dir / "letter.txt", "Коротко.\n");
     const auto runtime = dir / ("lumatra-" + std::to_string(::geteuid()));
     const test::ScopedVariable temp("TMPDIR", dir.path().c_str());
     const test::ScopedVariable session("XDG_RUNTIME_DIR", nullptr);
     // A warm engine is running before the long document reaches it.
-    const auto batch = lumatra({"--cli", "letters", "--to", "docx"}, dir.path());
-    ASSERT_EQ(batch.status, 0) << batch.out;
+    const auto warm = lumatra({"--cli", "letter.txt", "--to", "docx"}, dir.path());
+    ASSERT_EQ(warm.status, 0) << warm.out;
     const pid_t engine = std::atoi(test::readFile(runtime / "lumatra/textutil-0.lock").c_str());
     ASSERT_TRUE(test::processRuns(engine));
     // Killed once the program and the text converter run.
@@ -132,7 +130,7 @@ TEST(CommandLine, AKilledRunTakesTheTextConverterAndItsEngineWithIt) {
     const auto left = scratch();
     ASSERT_EQ(left.size(), 1u);
     EXPECT_TRUE(isUuid(std::string_view(left[0]).substr(8))) << left[0];
-    EXPECT_EQ(lumatra({"--cli", "letters/a.txt", "--to", "odt"}, dir.path()).status, 0);
+    EXPECT_EQ(lumatra({"--cli", "letter.txt", "--to", "odt"}, dir.path()).status, 0);
     EXPECT_THAT(scratch(), ::testing::IsEmpty());
     test::runProgram(
         {(std::filesystem::path(LUMATRA_BINARY).parent_path() / "lumatra-textutil").string(),

@@ -25,21 +25,6 @@ inline std::vector<std::string> lines(const std::string& text) {
     return out;
 }
 
-inline bool namespacesAllowed() {
-    return runProgram({"unshare", "--mount", "--map-root-user", "true"}).status == 0;
-}
-
-/// Runs the executable in a private mount namespace where `setup` (shell commands) has
-/// changed what the file system shows; check `namespacesAllowed()` first.
-inline ProcessOutput lumatraIsolated(const std::string& setup, std::vector<std::string> args,
-                                     const std::filesystem::path& dir) {
-    std::vector<std::string> argv = {"unshare",     "--mount", "--map-root-user",
-                                     "sh",          "-c",      setup + " && exec \"$0\" \"$@\"",
-                                     LUMATRA_BINARY};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return runProgram(argv, dir);
-}
-
 /// How many processes run whose command line holds `mark`.
 inline int countRunning(const std::string& mark) {
     const std::string out = runProgram({"pgrep", "-f", "--", mark}).out;

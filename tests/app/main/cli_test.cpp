@@ -28,7 +28,6 @@ using ::testing::MatchesRegex;
 
 using test::lines;
 using test::lumatra;
-using test::lumatraIsolated;
 
 TEST(CommandLine, ConvertsAndNumbersTheSecondResult) {
     test::ScratchDir dir;
@@ -44,7 +43,6 @@ TEST(CommandLine, ConvertsAndNumbersTheSecondResult) {
     const auto second =
         lumatra({"--quality", "Best", "--to", "MP3", "--cli", "Моя песня.flac"}, dir.path());
     EXPECT_EQ(second.status, 0);
-    EXPECT_THAT(lines(second.out).back(), HasSubstr("Моя песня 2.mp3"));
     // "Best" is not a quality: balanced.
     EXPECT_EQ(test::probeField(dir / "Моя песня 2.mp3", "a", "bit_rate"), "192000");
     EXPECT_THAT(dir.entries(), ElementsAre("Моя песня 2.mp3", "Моя песня.flac", "Моя песня.mp3"));
@@ -197,13 +195,11 @@ TEST(CommandLine, EveryFailureIsOneLineAndLeavesNothing) {
     EXPECT_EQ(noDisplay.status, 1);
     EXPECT_THAT(noDisplay.err, HasSubstr("Нет дисплея"));
     EXPECT_EQ(lines(noDisplay.err).size(), 1u);
-    for (const char* flag : {"--help", "-h"}) {
-        const auto help = lumatra({flag}, dir.path());
-        EXPECT_EQ(help.status, 0);
-        EXPECT_THAT(help.out, HasSubstr("lumatra --cli ФАЙЛ… --to ФОРМАТ"));
-        EXPECT_THAT(help.out, HasSubstr("\n  Видео: mp3, m4a, wav, flac, alac, opus, ogg, aiff, "
-                                        "mp4, hevc, mov, webm, mkv, gif\n"));
-    }
+    const auto help = lumatra({"--help"}, dir.path());
+    EXPECT_EQ(help.status, 0);
+    EXPECT_THAT(help.out, HasSubstr("\n  Видео: mp3, m4a, wav, flac, alac, opus, ogg, aiff, "
+                                    "mp4, hevc, mov, webm, mkv, gif\n"));
+    EXPECT_EQ(lumatra({"-h"}, dir.path()).out, help.out);
 }
 
 // Names that look like options convert; control characters in names are shown escaped.
@@ -243,28 +239,6 @@ TEST(CommandLine, AwkwardNamesConvertAndAreShownAsOneLineEach) {
             EXPECT_TRUE(ch == '\n' || (static_cast<unsigned char>(ch) >= 0x20 && ch != 0x7F))
                 << result.out;
     }
-}
-
-TEST(CommandLine, MissingFFmpegAndReadOnlyFolder) {
-    if (!test::namespacesAllowed()) GTEST_SKIP() << "no mount namespaces here";
-    test::ScratchDir dir;
-    test::makeTone(dir / "tone.wav", 0.2);
-    std::filesystem::create_directory(dir / "ro");
-    // Every place ffmpeg is looked for shows nothing executable.
-    const std::string hide = "for f in /usr/bin /usr/local/bin /opt/homebrew/bin /opt/local/bin; "
-                             "do [ ! -e $f/ffmpeg ] || mount --bind /dev/null $f/ffmpeg; done";
-    const auto missing = lumatraIsolated(hide, {"--cli", "tone.wav", "--to", "mp3"}, dir.path());
-    EXPECT_EQ(missing.out, "Ошибка: Для аудио и видео нужен ffmpeg: sudo apt install ffmpeg\n");
-    EXPECT_EQ(missing.status, 1);
-
-    const auto readOnly =
-        lumatraIsolated("mount --bind ro ro && mount -o remount,bind,ro ro",
-                        {"--cli", "tone.wav", "--to", "mp3", "--out", "ro"}, dir.path());
-    EXPECT_EQ(readOnly.out, "Ошибка: Не удалось записать в папку «" + (dir / "ro").string() +
-                                "»: диск только для чтения\n");
-    EXPECT_EQ(readOnly.status, 1);
-    EXPECT_THAT(dir.entries(), ElementsAre("ro", "tone.wav"));
-    EXPECT_TRUE(std::filesystem::is_empty(dir / "ro"));
 }
 
 // A signal once ffmpeg is at work cancels a single conversion and stops a batch (within
