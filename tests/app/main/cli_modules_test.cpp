@@ -8,6 +8,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <set>
 
 namespace lumatra {
@@ -27,13 +28,9 @@ std::set<std::string> modulesLoaded(const std::vector<std::string>& args,
     const auto result = test::runProgram(argv, dir);
     EXPECT_EQ(result.status, 0) << result.out;
     std::set<std::string> names;
-    for (const auto& line : test::lines(result.err)) {
-        if (line.find("dynamically loaded by") == std::string::npos) continue;
-        const auto at = line.find("liblumatra-");
-        if (at == std::string::npos) continue;
-        const auto start = at + std::string("liblumatra-").size();
-        names.insert(line.substr(start, line.find(".so", start) - start));
-    }
+    const std::regex loaded(R"(file=\S*liblumatra-(\w+)\.so .*dynamically loaded by)");
+    for (const auto& line : test::lines(result.err))
+        if (std::smatch match; std::regex_search(line, match, loaded)) names.insert(match[1]);
     return names;
 }
 
