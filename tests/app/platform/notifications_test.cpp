@@ -103,10 +103,8 @@ QProcessEnvironment environmentIn(const fs::path& home) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     fs::create_directories(home / "runtime");
     fs::permissions(home / "runtime", fs::perms::owner_all);
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"),
-               QString::fromStdString((home / "config").string()));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"),
-               QString::fromStdString((home / "runtime").string()));
+    env.insert("XDG_CONFIG_HOME", QString::fromStdString((home / "config").string()));
+    env.insert("XDG_RUNTIME_DIR", QString::fromStdString((home / "runtime").string()));
     return env;
 }
 
