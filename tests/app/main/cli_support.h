@@ -31,12 +31,6 @@ inline int countRunning(const std::string& mark) {
     return static_cast<int>(std::count(out.begin(), out.end(), '\n'));
 }
 
-/// Twenty seconds of video that takes ffmpeg a while to convert.
-inline void makeLongVideo(const std::filesystem::path& path) {
-    makeMedia(path, {"-f", "lavfi", "-i", "testsrc=size=640x480:rate=25:duration=20", "-c:v",
-                     "libx264", "-preset", "ultrafast"});
-}
-
 /// Once `count` processes hold `mark` (or ten seconds have passed) and `after` more,
 /// sends `signal` to this test's own run, the one started as `lumatra --cli first…`
 /// (other tests may run the program at the same time). Returns when it was sent.

@@ -108,16 +108,17 @@ QProcessEnvironment environmentIn(const fs::path& home) {
     return env;
 }
 
-// `lumatra --convert-to TARGET FILE…` as the menu starts it: saved settings of its own,
-// no window socket of the user's. (QProcess kills it, if still running, at the end.)
+// `lumatra --convert-to TARGET FILE…` as the menu starts it, with saved settings of its
+// own and no window socket of the user's; killed, if still running, at the end.
 struct MenuRun {
-    MenuRun(const fs::path& home, const char* target, const std::vector<fs::path>& files)
-        : MenuRun(environmentIn(home), target, files) {}
-    MenuRun(const QProcessEnvironment& env, const char* target,
-            const std::vector<fs::path>& files) {
+    MenuRun(const fs::path& home, const char* target, const fs::path& folder,
+            const std::vector<std::string>& files)
+        : MenuRun(environmentIn(home), target, folder, files) {}
+    MenuRun(const QProcessEnvironment& env, const char* target, const fs::path& folder,
+            const std::vector<std::string>& files) {
         QStringList arguments{QStringLiteral("--convert-to"), QString::fromUtf8(target)};
         for (const auto& file : files)
-            arguments << QString::fromStdString(file.string());
+            arguments << QString::fromStdString((folder / file).string());
         process.setProcessEnvironment(env);
         process.start(QStringLiteral(LUMATRA_BINARY), arguments);
         process.waitForStarted(5000);
@@ -163,10 +164,7 @@ TEST_F(Notifications, MenuConversionsTellTheirProgressAndEndAndTheWindowItsEnd) 
     for (const Case& c : cases) {
         SCOPED_TRACE(c.summary);
         service->shown.clear();
-        std::vector<fs::path> files;
-        for (const auto& file : c.files)
-            files.push_back(scratch / file);
-        MenuRun run(scratch / "home", "mp3", files);
+        MenuRun run(scratch / "home", "mp3", scratch.path(), c.files);
         ASSERT_TRUE(waitFor([&] { return service->latest(c.summary) != nullptr; }));
         const auto* end = service->latest(c.summary);
         EXPECT_EQ(end->actions, c.actions);
@@ -198,10 +196,10 @@ TEST_F(Notifications, StopEndsTheBatchAndASecondMenuConversionJoinsIt) {
     makeClip(scratch / "long.mp4", 600, false);
     makeTone(scratch / "late.wav", 0.3);
 
-    MenuRun first(scratch / "home", "hevc", {scratch / "long.mp4"});
+    MenuRun first(scratch / "home", "hevc", scratch.path(), {"long.mp4"});
     ASSERT_TRUE(waitFor([&] { return service->latest("Конвертирую") != nullptr; }));
     // A second conversion from the menu hands its file over and leaves at once.
-    MenuRun second(scratch / "home", "mp3", {scratch / "late.wav"});
+    MenuRun second(scratch / "home", "mp3", scratch.path(), {"late.wav"});
     ASSERT_TRUE(second.ended(10000));
     EXPECT_EQ(second.process.exitCode(), 0);
     ASSERT_TRUE(waitFor([&] {
@@ -218,7 +216,7 @@ TEST_F(Notifications, StopEndsTheBatchAndASecondMenuConversionJoinsIt) {
 
     // Progress the user dismissed stays away until the end.
     service->shown.clear();
-    MenuRun run(scratch / "home", "hevc", {scratch / "long.mp4"});
+    MenuRun run(scratch / "home", "hevc", scratch.path(), {"long.mp4"});
     // Once it has been updated: by then the program knows the notification's number.
     ASSERT_TRUE(waitFor([&] { return service->shown.size() >= 2; }));
     service->dismiss(service->shown.back().id);
@@ -247,7 +245,7 @@ TEST(MenuConversion, GoesToTheRunningWindowWhichConvertsWithItsTarget) {
     ASSERT_TRUE(waitFor([&] { return fs::exists(home / "runtime/lumatra.socket"); }, 30000));
 
     // FLAC: not what the window proposes for a WAV file.
-    MenuRun run(env, "FLAC", {scratch / "a.wav"});
+    MenuRun run(env, "FLAC", scratch.path(), {"a.wav"});
     ASSERT_TRUE(run.ended(10000));
     EXPECT_EQ(run.process.exitCode(), 0);
     EXPECT_EQ(run.process.readAllStandardError(), QByteArray()) << "it converted nothing itself";
