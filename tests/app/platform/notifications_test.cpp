@@ -21,11 +21,6 @@ using namespace lumatra::test;
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 
-bool privateBus() {
-    return qEnvironmentVariableIsSet("LUMATRA_TEST_PRIVATE_BUS") &&
-           QDBusConnection::sessionBus().isConnected();
-}
-
 // A notification service under its well-known name, on a connection of its own:
 // remembers what it was asked to show, and sends the user's actions and closings as a
 // desktop's service does.
@@ -36,8 +31,7 @@ class FakeService : public QObject {
 public:
     struct Shown {
         uint id;
-        QString summary;
-        QString body;
+        QString summary, body;
         QStringList actions;
         QVariantMap hints;
     };
@@ -91,7 +85,9 @@ private:
 class Notifications : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!privateBus()) GTEST_SKIP() << "needs the private bus of dbus-run-session";
+        if (!qEnvironmentVariableIsSet("LUMATRA_TEST_PRIVATE_BUS") ||
+            !QDBusConnection::sessionBus().isConnected())
+            GTEST_SKIP() << "needs the private bus of dbus-run-session";
         service.emplace();
         ASSERT_TRUE(service->registered);
     }
