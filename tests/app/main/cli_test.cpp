@@ -99,6 +99,7 @@ TEST(CommandLine, EveryFailureIsOneLineAndLeavesNothing) {
          "Ошибка: Так конвертировать нельзя: неизвестный тип .xyzzy"},
         {"--cli silent.mp4 --to mp3", 1, "Ошибка: В файле нет звуковой дорожки"},
         {"--cli missing.wav --to mp3", 1, missing + at("missing.wav")},
+        {"--cli missing --to mp3", 1, missing + at("missing")},
         {"--cli dangling.wav --to mp3", 1, missing + at("dangling.wav")},
         {"--cli folder.mp3 --to wav", 1, "Ошибка: Это папка, а не файл: " + at("folder.mp3")},
         {"--cli silent.mp4 --to png", 1, "Ошибка: Так конвертировать нельзя: MP4 → PNG"},
