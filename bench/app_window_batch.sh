@@ -19,6 +19,7 @@ textutil=$build/lumatra-textutil
 [[ -x $lumatra && -x $textutil ]] || { echo "build lumatra first" >&2; exit 1; }
 
 . "$top/tests/desktop/session.sh"
+. "$top/bench/window_session.sh"
 at_exit='"$textutil" --quit-engine >/dev/null 2>&1 || true'
 scratch_user
 export PATH=$build:$PATH

@@ -23,6 +23,7 @@ textutil=$build/lumatra-textutil
 command -v soffice >/dev/null || { echo "needs LibreOffice's soffice" >&2; exit 1; }
 
 . "$top/tests/desktop/session.sh"
+. "$top/bench/window_session.sh"
 at_exit='"$textutil" --quit-engine >/dev/null 2>&1 || true'
 scratch_user
 

@@ -26,7 +26,6 @@ try:
 except (ValueError, ImportError):
     Nautilus = None
 
-build = Path(sys.argv[1])
 scratch = Path(tempfile.mkdtemp(prefix="lumatra-menus-"))
 prefix = scratch / "prefix"
 share = prefix / "share"
@@ -39,17 +38,16 @@ def check(condition, message):
         print("FAIL:", message, file=sys.stderr)
 
 
-subprocess.run(["cmake", "--install", str(build), "--prefix", str(prefix)],
+subprocess.run(["cmake", "--install", sys.argv[1], "--prefix", str(prefix)],
                check=True, stdout=subprocess.DEVNULL)
 
 # The program as the file manager starts it: found on PATH, the saved settings of a
 # fresh user (results next to each file), no window running, no notification service.
-runtime = scratch / "runtime"
-runtime.mkdir(mode=0o700)
+(scratch / "runtime").mkdir(mode=0o700)
 os.environ.update({
     "PATH": f"{prefix / 'bin'}:{os.environ['PATH']}",
     "XDG_CONFIG_HOME": str(scratch / "config"),
-    "XDG_RUNTIME_DIR": str(runtime),
+    "XDG_RUNTIME_DIR": str(scratch / "runtime"),
     "DBUS_SESSION_BUS_ADDRESS": f"unix:path={scratch / 'no-bus'}",
 })
 os.environ.pop("DISPLAY", None)
@@ -59,29 +57,23 @@ files = scratch / "files"
 files.mkdir()
 
 
-def tone(path, source="sine=d=0.2"):
+def media(path, source="sine=d=0.2"):
     subprocess.run(["ffmpeg", "-loglevel", "error", "-f", "lavfi", "-i", source, "-frames:v", "1",
                     os.fsencode(path)], check=True)
 
 
-def picture(path):
-    tone(path, "color=c=red:s=8x8")
-
-
 # Names a file manager hands over as they are: spaces, a line break, bytes not UTF-8.
-songs = [files / "song one.wav", files / "line\nbreak.wav", Path(os.fsdecode(b"caf\xe9.wav"))]
-songs[2] = files / songs[2]
-for song in songs:
-    tone(song)
-picture(files / "photo.png")
-picture(files / "pic.gif")
-tone(files / "clip.mp4")
+songs = [files / "song one.wav", files / "line\nbreak.wav", files / os.fsdecode(b"caf\xe9.wav")]
+for song in songs + [files / "clip.mp4"]:
+    media(song)
+media(files / "photo.png", "color=c=red:s=8x8")
+media(files / "pic.gif", "color=c=red:s=8x8")
 (files / "data.json").write_text('[{"a": 1}]')
 (files / "notes.txt").write_text("notes")
 
 
-def entries(folder, group, exec_group=None):
-    """{label: (types, exec)} of the menu files in `folder`."""
+def entries(folder, group, section=None):
+    """{label: (types, exec, path, excluded types)} of the menu files in `folder`."""
     found = {}
     for path in sorted((share / folder).iterdir()):
         keys = GLib.KeyFile()
@@ -91,24 +83,19 @@ def entries(folder, group, exec_group=None):
             excluded = keys.get_string(group, "ExcludeServiceTypes").split(",")
         except GLib.Error:
             excluded = []
-        section = exec_group or group
-        label = keys.get_string(section, "Name")
-        found[label] = ([t for t in types.split(";") if t], keys.get_string(section, "Exec"), path,
-                        excluded)
+        found[keys.get_string(section or group, "Name")] = (
+            [t for t in types.split(";") if t], keys.get_string(section or group, "Exec"), path,
+            excluded)
     return found
-
-
-def type_of(path):
-    return Gio.content_type_guess(os.fsdecode(path.name) if isinstance(path, Path) else path,
-                                  None)[0]
 
 
 def offered(menu, selection):
     """The labels a file manager shows: an entry one of whose types (or a type above it)
     every selected file has, and none of its excluded types."""
+    kinds = [Gio.content_type_guess(os.fsdecode(f.name), None)[0] for f in selection]
     return [label for label, (types, _, _, excluded) in menu.items()
-            if all(any(Gio.content_type_is_a(type_of(f), t) for t in types)
-                   and type_of(f) not in excluded for f in selection)]
+            if all(any(Gio.content_type_is_a(k, t) for t in types) and k not in excluded
+                   for k in kinds)]
 
 
 def expand(exec_line, paths, quote=False):
@@ -134,33 +121,32 @@ def made(*paths):
 # Dolphin: one submenu gathers the entries whose types every selected file has.
 dolphin = entries("kio/servicemenus", "Desktop Entry", "Desktop Action convert")
 audio = ["MP3", "M4A", "WAV", "FLAC", "ALAC", "OPUS", "OGG", "AIFF"]
+pictures = ["JPG", "PNG", "HEIC", "AVIF", "TIFF", "GIF", "BMP", "ICO", "ICNS", "PDF"]
 for selection, wanted in [
-    (songs, audio + ["Другой формат…"]),
-    ([songs[0], files / "clip.mp4"], audio + ["Другой формат…"]),
-    ([files / "photo.png", files / "pic.gif"],
-     ["JPG", "PNG", "HEIC", "AVIF", "TIFF", "GIF", "BMP", "ICO", "ICNS", "PDF", "Другой формат…"]),
-    ([files / "data.json"], ["CSV", "PLIST", "Другой формат…"]),
-    ([files / "notes.txt"], ["PDF", "DOCX", "RTF", "HTML", "ODT", "Другой формат…"]),
+    (songs, audio),
+    ([songs[0], files / "clip.mp4"], audio),
+    ([files / "photo.png", files / "pic.gif"], pictures),
+    ([files / "data.json"], ["CSV", "PLIST"]),
+    ([files / "notes.txt"], ["PDF", "DOCX", "RTF", "HTML", "ODT"]),
 ]:
     got = offered(dolphin, selection)
-    check(got == wanted, f"Dolphin offers {got} for {[p.name for p in selection]}")
+    check(got == wanted + ["Другой формат…"], f"Dolphin offers {got} for {selection}")
 # (No notification service answers: the end is told on standard error, and nothing waits.)
 started = time.monotonic()
 answer = run(expand(dolphin["MP3"][1], songs))
-check(answer.returncode == 0 and "Готово 3 → MP3" in answer.stderr.decode(errors="replace"),
-      f"Dolphin's MP3 failed: {answer.stderr.decode(errors='replace')}")
+errors = answer.stderr.decode(errors="replace")
+check(answer.returncode == 0 and "Готово 3 → MP3" in errors, f"Dolphin's MP3 failed: {errors}")
 check(time.monotonic() - started < 20, "a conversion without notifications waited")
 check(made(*(s.with_suffix(".mp3") for s in songs)), "Dolphin's MP3 made no results")
 
-# Thunar: its «Отправить» entries, started through GIO as Thunar starts them.
+# Thunar: its «Отправить» entries (sorted by name), started through GIO as Thunar does.
 thunar = entries("Thunar/sendto", "Desktop Entry")
-# (Thunar sorts them by name.)
 got = offered(thunar, [files / "photo.png", files / "pic.gif"])
 check("Конвертировать в JPG" in got and "Конвертировать в MP4" not in got,
       f"Thunar offers {got} for pictures")
-info = Gio.DesktopAppInfo.new_from_filename(str(thunar["Конвертировать в JPG"][2]))
 pids = []
-info.launch_uris_as_manager(
+jpg = Gio.DesktopAppInfo.new_from_filename(str(thunar["Конвертировать в JPG"][2]))
+jpg.launch_uris_as_manager(
     [Gio.File.new_for_path(str(files / n)).get_uri() for n in ("photo.png", "pic.gif")], None,
     GLib.SpawnFlags.SEARCH_PATH | GLib.SpawnFlags.DO_NOT_REAP_CHILD, None, None,
     lambda _info, pid, _data: pids.append(pid), None)
@@ -182,14 +168,13 @@ many.mkdir()
 for number in range(1000):
     (many / f"{number:04} table.json").write_text(f'[{{"n": {number}}}]')
 selection = sorted(many.iterdir())
-answer = run(expand(dolphin["CSV"][1], selection))
-check(answer.returncode == 0, "a thousand files failed")
+check(run(expand(dolphin["CSV"][1], selection)).returncode == 0, "a thousand files failed")
 check(len(list(many.glob("*.csv"))) == 1000, "a thousand files gave fewer results")
 answer = run(["lumatra", "--targets", "--", *selection])
 check(answer.stdout.decode().startswith("csv\tCSV\n"), "targets of a thousand files")
 
 # A URI as some file managers hand them over: escaped bytes and spaces.
-uri = Gio.File.new_for_path(os.fsdecode(files / "song one.wav")).get_uri()
+uri = Gio.File.new_for_path(str(songs[0])).get_uri()
 answer = run(["lumatra", "--convert-to", "flac", "--", uri])
 check(answer.returncode == 0 and made(files / "song one.flac"), "a file URI was not converted")
 
@@ -198,11 +183,10 @@ check(answer.returncode == 0 and made(files / "song one.flac"), "a file URI was 
 if run(["unshare", "-rm", "true"]).returncode != 0:
     print("no mount namespace here: the read-only medium is skipped")
 else:
-    medium = scratch / "medium"
-    medium.mkdir()
+    (scratch / "medium").mkdir()
     answer = run(["unshare", "-rm", "sh", "-c",
                   'mount -t tmpfs tmpfs "$1" && cp "$2" "$1/" && mount -o remount,ro "$1" && '
-                  'lumatra --convert-to mp3 -- "$1/song one.wav"', "sh", str(medium),
+                  'lumatra --convert-to mp3 -- "$1/song one.wav"', "sh", str(scratch / "medium"),
                   str(songs[0])])
     errors = answer.stderr.decode()
     check(answer.returncode == 1 and "только для чтения" in errors and "Выбрать папку" in errors,
@@ -224,7 +208,11 @@ else:
         "lumatra_convert", share / "nautilus-python/extensions/lumatra-convert.py")
     extension = importlib.util.module_from_spec(module)
     module.loader.exec_module(extension)
-    provider = extension.LumatraConvertMenu()
+
+    def menu(selection):
+        [item] = extension.LumatraConvertMenu().get_file_items([FileInfo(p) for p in selection])
+        check(item.props.label == "Конвертировать в", "GNOME Files has no «Конвертировать в»")
+        return item.props.menu
 
     def labels(menu):
         return [(item.props.label, labels(item.props.menu) if item.props.menu else None)
@@ -232,28 +220,22 @@ else:
 
     album = files / "album"
     album.mkdir()
-    tone(album / "01.wav")
-    tone(album / "02.wav")
+    results = [album / "01.mp3", album / "02.mp3"]
+    for result in results:
+        media(result.with_suffix(".wav"))
+    plain = lambda names: [(t, None) for t in names]  # noqa: E731
     for selection, wanted in [
-        ([album], [(t, None) for t in audio] + [("Другой формат…", None)]),
+        ([album], plain(audio + ["Другой формат…"])),
         ([songs[0], files / "photo.png"],
-         [("Аудио", [(t, None) for t in audio]),
-          ("Фото", [(t, None) for t in ["JPG", "PNG", "HEIC", "AVIF", "TIFF", "GIF", "BMP",
-                                        "ICO", "ICNS", "PDF"]]),
-          ("Другой формат…", None)]),
+         [("Аудио", plain(audio)), ("Фото", plain(pictures)), ("Другой формат…", None)]),
     ]:
-        items = provider.get_file_items([FileInfo(p) for p in selection])
-        check(len(items) == 1 and items[0].props.label == "Конвертировать в",
-              "GNOME Files has no «Конвертировать в»")
-        got = labels(items[0].props.menu)
+        got = labels(menu(selection))
         check(got == wanted, f"GNOME Files offers {got}")
-    items = provider.get_file_items([FileInfo(album)])
-    mp3 = items[0].props.menu.get_items()[0]
-    mp3.activate()
+    menu([album]).get_items()[0].activate()
     deadline = time.monotonic() + 60
-    while time.monotonic() < deadline and not made(album / "01.mp3", album / "02.mp3"):
+    while time.monotonic() < deadline and not made(*results):
         time.sleep(0.2)
-    check(made(album / "01.mp3", album / "02.mp3"), "GNOME Files' MP3 made no results")
+    check(made(*results), "GNOME Files' MP3 made no results")
 
 shutil.rmtree(scratch, ignore_errors=True)
 if failures:

@@ -1,13 +1,11 @@
 #!/usr/bin/env bash
 # Shows by apt's own simulation that Lumatra's Debian package and the set-up script
-# install beside whatever LibreOffice a machine has, removing nothing: a desktop with
-# Writer, Calc and the GTK interface; a server with the nogui Writer; one with only the
-# nogui Calc (the nogui Writer is named beside the package there); and a machine with
-# none, which gets the desktop Writer. The machines are this one's package state with
-# LibreOffice taken out and the named packages put in, as scratch apt status files.
-#   check_packaging.sh [PACKAGE.deb | BUILD_DIR]
-# A build folder (build/ by default) gives a stand-in package with the dependencies CPack
-# gives the real one. Exits 77 when apt knows no packages.
+# install beside whatever LibreOffice a machine has, removing nothing: a desktop (Writer,
+# Calc, GTK), a server with the nogui Writer, one with only the nogui Calc (the nogui
+# Writer is named beside the package there), and one with none (it gets the desktop
+# Writer): this machine's package state with LibreOffice taken out and those put in.
+#   check_packaging.sh [PACKAGE.deb | BUILD_DIR]   (exits 77 when apt knows no packages)
+# A build folder (build/ by default) gives a stand-in with the dependencies CPack gives.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 subject=${1:-$top/build}
@@ -77,11 +75,10 @@ machine() {
 
 # No LibreOffice: this machine without every package that needs LibreOffice's own.
 mkdir -p "$work/none"
-cp "$host_status" "$work/none/status.host"
-use_state none
 cp "$host_status" "$work/none/status"
+use_state none
 office=$(LC_ALL=C apt-get remove -s libreoffice-common 2>&1 | sed -n 's/^Remv \([^ ]*\) .*/\1/p')
-without "$work/none/status.host" "$office" >"$work/none/status"
+without "$host_status" "$office" >"$work/none/status"
 
 machine none desktop libreoffice-writer libreoffice-calc libreoffice-gtk3
 machine none server libreoffice-writer-nogui

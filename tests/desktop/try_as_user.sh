@@ -1,11 +1,9 @@
 #!/usr/bin/env bash
-# Uses the window as a new user would, on a virtual display, leaving a screenshot of
-# every step in OUT_DIR:  tests/desktop/try_as_user.sh [BUILD_DIR] [OUT_DIR]
-# The file panel by keyboard, a second launch, a row's format menu, a batch under a
-# resting pointer (no row moves or goes), the smallest and a large size, a quit during a
-# conversion (nothing left behind); then a second session of 20 songs, one broken: the
-# title counts, the end is summed up, the retry converts the mended song. Needs Xvfb,
-# xdotool and ImageMagick. (tests/app/qml checks the rest of the keyboard and pointer.)
+# Uses the window as a new user would on a virtual display, a screenshot of every step in
+# OUT_DIR (needs Xvfb, xdotool, ImageMagick):  tests/desktop/try_as_user.sh [BUILD] [OUT]
+# The file panel by keyboard, a second launch, a format menu, a batch under a resting
+# pointer, the smallest and a large size, a quit during a conversion; then 20 songs, one
+# broken: the title counts, the end is summed up, the retry converts the mended song.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$top/build}" && pwd)
@@ -48,15 +46,14 @@ shot file-panel-all-marked
 key Return
 shot files-added-smallest
 
-# A second launch hands its file to this window and ends at once.
 timeout 10 "$lumatra" "$work/Ещё.wav" || fail "the second launch did not end well"
 shot second-launch-added
 
 size 1600 1000
 xdotool windowfocus --sync "$window"
 shot large-window
-# The first row's format chip (rows are at most 1,100 wide, centred: the chip's centre
-# is 1204 across) opens its menu, made on that first click; Escape closes it again.
+# The first row's format chip (rows are at most 1,100 wide, centred) opens its menu on
+# that first click; Escape closes it again.
 crop 300x130+960+345 "$work/menu-closed.png"
 xdotool mousemove --window "$window" 1204 335 click 1
 shot format-menu 0.6
@@ -70,11 +67,9 @@ key Down
 shot row-selected 0.4
 key Delete
 shot row-removed
-# The pointer rests on the last row's «Отменить» place while the batch runs: the rows
-# stay where they are when it starts (the bulk bar keeps its room), and once the job
-# has finished under the pointer two clicks meant for cancel leave the row in place.
-# Only the status line and the buttons of a row change; a row that moved or left
-# changes the whole strip.
+# The pointer rests on the last row's «Отменить» while the batch runs: the rows stay
+# put when it starts, and two late clicks meant for cancel leave the finished row (a row
+# that moved or left changes the whole strip, not just its status and buttons).
 row=1100x60+250+674
 xdotool mousemove --window "$window" 1319 704
 crop $row "$work/row-before.png"
@@ -112,7 +107,7 @@ wait_until 100 0.1 ended || fail "the program did not end after Выйти"
 wait "$app_pid" || fail "the program ended with a failure status"
 app_pid=
 if pgrep -f "ffmpeg.*Длинное видео" >/dev/null; then fail "ffmpeg is still running"; fi
-# The note added first had the text converter load an engine; the window's quit ends it.
+# The note added first loaded a text engine; the window's quit ends it.
 engines=("$XDG_RUNTIME_DIR"/lumatra/textutil-*.lock)
 [[ -e ${engines[0]} ]] || fail "adding a document loaded no text engine"
 sleep 2
@@ -122,7 +117,7 @@ for lock in "${engines[@]}"; do
 done
 if ls -A "$work" | grep -q '^\.lumatra-'; then fail "an unfinished output was left"; fi
 
-# ---- A second session: a batch of 20 songs, followed from the screen and the title.
+# ---- A second session: 20 songs, followed from the screen and the title.
 batch=$work/Песни
 mkdir -p "$batch"
 for i in $(seq -w 1 20); do
@@ -134,16 +129,14 @@ app_pid=$!
 window=$(main_window)
 title() { xdotool getwindowname "$window"; }
 title_is() { [[ $(title) == $1 ]]; } # a pattern
-# The window comes back at the size it was closed with.
 geometry=$(xdotool getwindowgeometry "$window" | sed -n 's/.*Geometry: //p')
-[[ $geometry == 820x560 ]] || fail "the window did not keep its size ($geometry)"
+[[ $geometry == 820x560 ]] || fail "the window did not come back at its closing size ($geometry)"
 size 1000 680
 xdotool windowmove --sync "$window" 0 0
 xdotool windowfocus --sync "$window"
 shot batch-ready 1.5
-# The rows' names, clear of the status lines that change when the batch starts.
-crop 560x200+60+170 "$work/rows-before.png"
-# A mouse click on «Конвертировать» at the footer's right end.
+crop 560x200+60+170 "$work/rows-before.png" # the names, clear of the status lines
+# A click on «Конвертировать» at the footer's right end.
 xdotool mousemove --window "$window" 880 643 click 1
 wait_until 40 0.1 title_is "* из 20 — Lumatra" || fail "the title does not count the batch ($(title))"
 sleep 0.4

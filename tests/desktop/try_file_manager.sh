@@ -1,11 +1,10 @@
 #!/usr/bin/env bash
 # Converts from a real file manager's menu as a user does, on a virtual display, leaving
 # a screenshot of every step:  tests/desktop/try_file_manager.sh [BUILD_DIR] [OUT_DIR]
-# Thunar on a folder of songs, all selected, «Отправить → Конвертировать в MP3» picked
-# with the pointer, notification-daemon on a private bus that is watched. Fails when the
-# results are missing, the notifications do not tell of the progress and the end, or the
-# process outlives its closed notification. Needs Xvfb, xdotool, ImageMagick, Thunar and
-# notification-daemon (a heavy install: not in the test suite).
+# Thunar on a folder of songs, «Отправить → Конвертировать в MP3» picked with the pointer,
+# notification-daemon on a watched private bus: the results, the notifications of the
+# progress and the end, and the process ending with its closed notification. Needs Xvfb,
+# xdotool, ImageMagick, Thunar and notification-daemon (heavy: not in the test suite).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$top/build}" && pwd)
@@ -45,9 +44,7 @@ window=$(xdotool search --sync --onlyvisible --class Thunar | head -1)
 xdotool windowsize "$window" 900 600 windowmove "$window" 40 40
 sleep 1
 xdotool windowfocus --sync "$window"
-# The detailed list: one row per song, at known heights.
-xdotool key --window "$window" ctrl+2
-sleep 0.5
+xdotool key --window "$window" ctrl+2 # the detailed list: a row per song, at known heights
 shot folder
 
 # Every song selected, then the context menu on the second row.
@@ -76,8 +73,7 @@ done
 for said in "Конвертирую [0-9] из 3 → MP3" "Остановить" "Готово 3 → MP3" "Показать"; do
     grep -q "string \"$said\"" "$work/bus.log" || fail "no notification says «$said»"
 done
-# The list shows the results (Thunar notices new files by itself).
-xdotool key --window "$window" ctrl+a
+xdotool key --window "$window" ctrl+a # the results, which Thunar notices by itself
 shot results
 # Closing the notification ends the conversion's process, which waited for an answer.
 xdotool mousemove 1249 35 click 1

@@ -49,45 +49,29 @@ std::vector<std::string> resultLines(const std::string& out) {
     return MatchesRegex("Готово: " + escaped + doneLine);
 }
 
-TEST(CommandLineBatch, ConvertsSeveralKindsAndSkipsWhatTheTargetDoesNotServe) {
+// What the target does not serve is skipped; a failure leaves the others done.
+TEST(CommandLineBatch, ConvertsSeveralKindsSkipsWhatTheTargetDoesNotServeAndGoesOnAfterFailures) {
     test::ScratchDir dir;
     test::makeMedia(dir / "picture.png",
                     {"-f", "lavfi", "-i", "testsrc=size=64x48", "-frames:v", "1"});
     test::makeClip(dir / "clip.mp4", 0.5, false);
     test::makeTone(dir / "song.wav", 0.3);
-    const auto result =
-        lumatra({"--cli", "picture.png", "clip.mp4", "song.wav", "--to", "GIF", "--out", "out"},
-                dir.path());
-    EXPECT_EQ(result.status, 0) << result.out;
+    test::writeFile(dir / "broken.mp4", "not a recording");
+    const auto result = lumatra({"--cli", "picture.png", "broken.mp4", "missing.png", "clip.mp4",
+                                 "song.wav", "--to", "GIF", "--out", "out"},
+                                dir.path());
+    EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, "");
     const auto out = resultLines(result.out);
-    ASSERT_EQ(out.size(), 4u) << result.out;
+    ASSERT_EQ(out.size(), 6u) << result.out;
     EXPECT_EQ(out[0], "Пропущен: song.wav: не конвертируется в GIF");
-    const std::vector<std::string> finished(out.begin() + 1, out.end() - 1);
-    EXPECT_THAT(finished, UnorderedElementsAre(doneAt(dir / "out/picture.gif"),
-                                               doneAt(dir / "out/clip.gif")));
-    EXPECT_THAT(out.back(), MatchesRegex("Готово 2 из 2" + summary));
-    EXPECT_THAT(test::ScratchDir::entriesOf(dir / "out"), ElementsAre("clip.gif", "picture.gif"));
-}
-
-TEST(CommandLineBatch, AFailureLeavesTheOthersDone) {
-    test::ScratchDir dir;
-    test::makeTone(dir / "one.wav", 0.3);
-    test::makeTone(dir / "two.wav", 0.3);
-    test::writeFile(dir / "broken.wav", "not a recording");
-    const auto result = lumatra(
-        {"--cli", "one.wav", "broken.wav", "missing.wav", "two.wav", "--to", "mp3"}, dir.path());
-    EXPECT_EQ(result.status, 1);
-    const auto out = resultLines(result.out);
-    ASSERT_EQ(out.size(), 5u) << result.out;
-    EXPECT_THAT(std::vector<std::string>(out.begin(), out.end() - 1),
-                UnorderedElementsAre(doneAt(dir / "one.mp3"), doneAt(dir / "two.mp3"),
-                                     MatchesRegex("Ошибка: broken\\.wav: .+"),
-                                     "Ошибка: missing.wav: Файл не найден: " +
-                                         (dir / "missing.wav").string()));
+    EXPECT_THAT(std::vector<std::string>(out.begin() + 1, out.end() - 1),
+                UnorderedElementsAre(doneAt(dir / "out/picture.gif"), doneAt(dir / "out/clip.gif"),
+                                     MatchesRegex("Ошибка: broken\\.mp4: .+"),
+                                     "Ошибка: missing.png: Файл не найден: " +
+                                         (dir / "missing.png").string()));
     EXPECT_THAT(out.back(), MatchesRegex("Готово 2 из 4" + summary));
-    EXPECT_THAT(dir.entries(),
-                ElementsAre("broken.wav", "one.mp3", "one.wav", "two.mp3", "two.wav"));
+    EXPECT_THAT(test::ScratchDir::entriesOf(dir / "out"), ElementsAre("clip.gif", "picture.gif"));
 }
 
 TEST(CommandLineBatch, AFolderGivesItsVisibleEntriesInTheOrderOfAFileManager) {
@@ -109,22 +93,6 @@ TEST(CommandLineBatch, AFolderGivesItsVisibleEntriesInTheOrderOfAFileManager) {
                             "Пропущен: in/sub: папка внутри папки", done("a.opus"), done("B2.opus"),
                             done("b10.opus"), MatchesRegex("Готово 3 из 3" + summary)))
         << result.out;
-}
-
-TEST(CommandLineBatch, OutputsThatWouldCollideAreAllKept) {
-    test::ScratchDir dir;
-    for (const char* name : {"a.wav", "a.flac", "a.ogg", "a.aiff"})
-        test::makeTone(dir / name, 0.3);
-    std::filesystem::create_directory(dir / "out");
-    test::writeFile(dir / "out/a.mp3", "already there");
-    const auto result = lumatra({"--cli", "a.wav", "a.flac", "a.ogg", "a.aiff", "a.wav", "--to",
-                                 "mp3", "--out", "out", "--jobs", "3"},
-                                dir.path());
-    EXPECT_EQ(result.status, 0) << result.out;
-    EXPECT_THAT(resultLines(result.out).back(), MatchesRegex("Готово 5 из 5" + summary));
-    EXPECT_THAT(test::ScratchDir::entriesOf(dir / "out"),
-                ElementsAre("a 2.mp3", "a 3.mp3", "a 4.mp3", "a 5.mp3", "a 6.mp3", "a.mp3"));
-    EXPECT_TRUE(test::readFile(dir / "out/a.mp3") == "already there");
 }
 
 TEST(CommandLineBatch, OnATerminalProgressIsOneLineRewrittenInPlace) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,41 +19,16 @@ inline ProcessOutput lumatra(std::vector<std::string> args, const std::filesyste
 
 inline std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const auto end = text.find('\n', start);
-        out.push_back(text.substr(start, end - start));
-        if (end == std::string::npos) break;
-        start = end + 1;
-    }
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        out.push_back(line);
     return out;
-}
-
-inline bool namespacesAllowed() {
-    return runProgram({"unshare", "--mount", "--map-root-user", "true"}).status == 0;
-}
-
-/// Runs the executable in a private mount namespace where `setup` (shell commands) has
-/// changed what the file system shows; check `namespacesAllowed()` first.
-inline ProcessOutput lumatraIsolated(const std::string& setup, std::vector<std::string> args,
-                                     const std::filesystem::path& dir) {
-    std::vector<std::string> argv = {"unshare",     "--mount", "--map-root-user",
-                                     "sh",          "-c",      setup + " && exec \"$0\" \"$@\"",
-                                     LUMATRA_BINARY};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return runProgram(argv, dir);
 }
 
 /// How many processes run whose command line holds `mark`.
 inline int countRunning(const std::string& mark) {
     const std::string out = runProgram({"pgrep", "-f", "--", mark}).out;
     return static_cast<int>(std::count(out.begin(), out.end(), '\n'));
-}
-
-/// Twenty seconds of video that takes ffmpeg a while to convert.
-inline void makeLongVideo(const std::filesystem::path& path) {
-    makeMedia(path, {"-f", "lavfi", "-i", "testsrc=size=640x480:rate=25:duration=20", "-c:v",
-                     "libx264", "-preset", "ultrafast"});
 }
 
 /// Once `count` processes hold `mark` (or ten seconds have passed) and `after` more,

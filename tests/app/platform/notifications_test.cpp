@@ -9,7 +9,6 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QProcess>
-#include <QTemporaryDir>
 
 #include <gmock/gmock.h>
 
@@ -22,11 +21,6 @@ using namespace lumatra::test;
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 
-bool privateBus() {
-    return qEnvironmentVariableIsSet("LUMATRA_TEST_PRIVATE_BUS") &&
-           QDBusConnection::sessionBus().isConnected();
-}
-
 // A notification service under its well-known name, on a connection of its own:
 // remembers what it was asked to show, and sends the user's actions and closings as a
 // desktop's service does.
@@ -37,8 +31,7 @@ class FakeService : public QObject {
 public:
     struct Shown {
         uint id;
-        QString summary;
-        QString body;
+        QString summary, body;
         QStringList actions;
         QVariantMap hints;
     };
@@ -92,7 +85,9 @@ private:
 class Notifications : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!privateBus()) GTEST_SKIP() << "needs the private bus of dbus-run-session";
+        if (!qEnvironmentVariableIsSet("LUMATRA_TEST_PRIVATE_BUS") ||
+            !QDBusConnection::sessionBus().isConnected())
+            GTEST_SKIP() << "needs the private bus of dbus-run-session";
         service.emplace();
         ASSERT_TRUE(service->registered);
     }
@@ -104,29 +99,25 @@ QProcessEnvironment environmentIn(const fs::path& home) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     fs::create_directories(home / "runtime");
     fs::permissions(home / "runtime", fs::perms::owner_all);
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"),
-               QString::fromStdString((home / "config").string()));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"),
-               QString::fromStdString((home / "runtime").string()));
+    env.insert("XDG_CONFIG_HOME", QString::fromStdString((home / "config").string()));
+    env.insert("XDG_RUNTIME_DIR", QString::fromStdString((home / "runtime").string()));
     return env;
 }
 
-// `lumatra --convert-to` as the menu starts it: saved settings of its own, no window
-// socket of the user's.
-class MenuRun {
-public:
-    MenuRun(const fs::path& home, const QStringList& arguments)
-        : MenuRun(environmentIn(home), arguments) {}
-    MenuRun(const QProcessEnvironment& env, const QStringList& arguments) {
+// `lumatra --convert-to TARGET FILE…` as the menu starts it, with saved settings of its
+// own and no window socket of the user's; killed, if still running, at the end.
+struct MenuRun {
+    MenuRun(const fs::path& home, const char* target, const fs::path& folder,
+            const std::vector<std::string>& files)
+        : MenuRun(environmentIn(home), target, folder, files) {}
+    MenuRun(const QProcessEnvironment& env, const char* target, const fs::path& folder,
+            const std::vector<std::string>& files) {
+        QStringList arguments{QStringLiteral("--convert-to"), QString::fromUtf8(target)};
+        for (const auto& file : files)
+            arguments << QString::fromStdString((folder / file).string());
         process.setProcessEnvironment(env);
-        process.start(QStringLiteral(LUMATRA_BINARY),
-                      QStringList{QStringLiteral("--convert-to")} + arguments);
+        process.start(QStringLiteral(LUMATRA_BINARY), arguments);
         process.waitForStarted(5000);
-    }
-    ~MenuRun() {
-        if (process.state() == QProcess::NotRunning) return;
-        process.kill();
-        process.waitForFinished(5000);
     }
     bool ended(int ms = 60000) {
         return waitFor([&] { return process.state() == QProcess::NotRunning; }, ms);
@@ -135,11 +126,14 @@ public:
     QProcess process;
 };
 
-QString path(const fs::path& file) {
-    return QString::fromStdString(file.string());
-}
+TEST_F(Notifications, MenuConversionsTellTheirProgressAndEndAndTheWindowItsEnd) {
+    // The window's one-off line at a batch's end: a call the service would refuse (a
+    // wrong argument type) is dropped without a word, so it is checked against a service.
+    showDesktopNotification(QStringLiteral("Lumatra: конвертирование закончено"),
+                            QStringLiteral("Готово 19 · 1 ошибка"));
+    ASSERT_TRUE(waitFor([&] { return service->latest("Lumatra") != nullptr; }, 5000));
+    EXPECT_EQ(service->latest("Lumatra")->body, QStringLiteral("Готово 19 · 1 ошибка"));
 
-TEST_F(Notifications, AMenuConversionTellsItsProgressAndItsEnd) {
     ScratchDir scratch;
     makeTone(scratch / "a.wav", 0.3);
     makeTone(scratch / "b c.wav", 0.3);
@@ -152,24 +146,21 @@ TEST_F(Notifications, AMenuConversionTellsItsProgressAndItsEnd) {
         QStringList actions;
         const char* body; // a part of the end's body
         int status;
-        bool terminated; // ended by SIGTERM rather than by dismissing the notification
     };
     const QStringList show{"show", "Показать"};
     // clang-format off
     const Case cases[] = {
-        {{"a.wav", "b c.wav"}, "Готово 2 → MP3", show, "В папке «", 0, false},
+        {{"a.wav", "b c.wav"}, "Готово 2 → MP3", show, "В папке «", 0},
         // The service has no markup: the name arrives as it is.
-        {{"r&b.wav"}, "Готово 1 → MP3", show + QStringList{"open", "Открыть"}, "r&b.mp3", 0, false},
-        {{"a.wav", "broken.wav"}, "Готово 1, ошибок 1", show, "broken.wav: ", 1, true},
+        {{"r&b.wav"}, "Готово 1 → MP3", show + QStringList{"open", "Открыть"}, "r&b.mp3", 0},
+        // A signal ends its wait for the user's answer.
+        {{"a.wav", "broken.wav"}, "Готово 1, ошибок 1", show, "broken.wav: ", 1},
     };
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.summary);
         service->shown.clear();
-        QStringList arguments{QStringLiteral("mp3")};
-        for (const auto& file : c.files)
-            arguments << path(scratch / file);
-        MenuRun run(scratch / "home", arguments);
+        MenuRun run(scratch / "home", "mp3", scratch.path(), c.files);
         ASSERT_TRUE(waitFor([&] { return service->latest(c.summary) != nullptr; }));
         const auto* end = service->latest(c.summary);
         EXPECT_EQ(end->actions, c.actions);
@@ -184,7 +175,7 @@ TEST_F(Notifications, AMenuConversionTellsItsProgressAndItsEnd) {
         EXPECT_EQ(progress->id, end->id) << "one notification, updated";
         // It waits for the user's answer, and ends with the notification (or a signal).
         EXPECT_FALSE(run.ended(300));
-        if (c.terminated)
+        if (c.status != 0)
             run.process.terminate();
         else
             service->dismiss(end->id);
@@ -197,13 +188,14 @@ TEST_F(Notifications, AMenuConversionTellsItsProgressAndItsEnd) {
 
 TEST_F(Notifications, StopEndsTheBatchAndASecondMenuConversionJoinsIt) {
     ScratchDir scratch;
-    makeClip(scratch / "long.mp4", 60, false);
+    // Long enough to be still converting when the test ends it, on a fast machine too.
+    makeClip(scratch / "long.mp4", 600, false);
     makeTone(scratch / "late.wav", 0.3);
 
-    MenuRun first(scratch / "home", {QStringLiteral("hevc"), path(scratch / "long.mp4")});
+    MenuRun first(scratch / "home", "hevc", scratch.path(), {"long.mp4"});
     ASSERT_TRUE(waitFor([&] { return service->latest("Конвертирую") != nullptr; }));
     // A second conversion from the menu hands its file over and leaves at once.
-    MenuRun second(scratch / "home", {QStringLiteral("mp3"), path(scratch / "late.wav")});
+    MenuRun second(scratch / "home", "mp3", scratch.path(), {"late.wav"});
     ASSERT_TRUE(second.ended(10000));
     EXPECT_EQ(second.process.exitCode(), 0);
     ASSERT_TRUE(waitFor([&] {
@@ -217,13 +209,10 @@ TEST_F(Notifications, StopEndsTheBatchAndASecondMenuConversionJoinsIt) {
     EXPECT_EQ(first.process.exitCode(), 1);
     // The stopped conversion left nothing behind; the late file never started.
     EXPECT_EQ(scratch.entries(), (std::vector<std::string>{"home", "late.wav", "long.mp4"}));
-}
 
-TEST_F(Notifications, ProgressDismissedByTheUserStaysAwayUntilTheEnd) {
-    ScratchDir scratch;
-    // Long enough to be still converting when the test ends it, on a fast machine too.
-    makeClip(scratch / "long.mp4", 600, false);
-    MenuRun run(scratch / "home", {QStringLiteral("hevc"), path(scratch / "long.mp4")});
+    // Progress the user dismissed stays away until the end.
+    service->shown.clear();
+    MenuRun run(scratch / "home", "hevc", scratch.path(), {"long.mp4"});
     // Once it has been updated: by then the program knows the notification's number.
     ASSERT_TRUE(waitFor([&] { return service->shown.size() >= 2; }));
     service->dismiss(service->shown.back().id);
@@ -236,16 +225,7 @@ TEST_F(Notifications, ProgressDismissedByTheUserStaysAwayUntilTheEnd) {
     run.process.terminate();
     ASSERT_TRUE(run.ended(10000));
     ASSERT_NE(service->latest("Остановлено"), nullptr);
-    EXPECT_EQ(scratch.entries(), (std::vector<std::string>{"home", "long.mp4"}));
-}
-
-// The window's one-off line at a batch's end: a call the service would refuse (a wrong
-// argument type) is dropped without a word, so it is checked against a service.
-TEST_F(Notifications, TheWindowsEndOfABatchReachesTheService) {
-    showDesktopNotification(QStringLiteral("Lumatra: конвертирование закончено"),
-                            QStringLiteral("Готово 19 · 1 ошибка"));
-    ASSERT_TRUE(waitFor([&] { return service->latest("Lumatra") != nullptr; }, 5000));
-    EXPECT_EQ(service->latest("Lumatra")->body, QStringLiteral("Готово 19 · 1 ошибка"));
+    EXPECT_EQ(scratch.entries(), (std::vector<std::string>{"home", "late.wav", "long.mp4"}));
 }
 
 TEST(MenuConversion, GoesToTheRunningWindowWhichConvertsWithItsTarget) {
@@ -261,7 +241,7 @@ TEST(MenuConversion, GoesToTheRunningWindowWhichConvertsWithItsTarget) {
     ASSERT_TRUE(waitFor([&] { return fs::exists(home / "runtime/lumatra.socket"); }, 30000));
 
     // FLAC: not what the window proposes for a WAV file.
-    MenuRun run(env, {QStringLiteral("FLAC"), path(scratch / "a.wav")});
+    MenuRun run(env, "FLAC", scratch.path(), {"a.wav"});
     ASSERT_TRUE(run.ended(10000));
     EXPECT_EQ(run.process.exitCode(), 0);
     EXPECT_EQ(run.process.readAllStandardError(), QByteArray()) << "it converted nothing itself";

@@ -3,9 +3,7 @@
 
 #include "platform/portal_file_chooser.h"
 
-#include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QSignalSpy>
@@ -17,13 +15,6 @@
 
 namespace lumatra {
 namespace {
-
-// Only on the private bus of dbus-run-session (see tests/CMakeLists.txt), never on the
-// user's own, whose real portal must not be disturbed.
-bool privateBus() {
-    return qEnvironmentVariableIsSet("LUMATRA_TEST_PRIVATE_BUS") &&
-           QDBusConnection::sessionBus().isConnected();
-}
 
 // Answers OpenFile the way the portal does: the request's path at once, the user's
 // answer later as that request's Response signal. Lives on a connection and a thread of
@@ -83,25 +74,36 @@ private:
 };
 
 TEST(Portal, ChoosesThroughThePortalWhereOneRuns) {
-    if (!privateBus()) GTEST_SKIP() << "needs a private session bus";
+    // Only on the private bus of dbus-run-session (see tests/CMakeLists.txt), never on the
+    // user's own, whose real portal must not be disturbed.
+    if (!qEnvironmentVariableIsSet("LUMATRA_TEST_PRIVATE_BUS") ||
+        !QDBusConnection::sessionBus().isConnected())
+        GTEST_SKIP() << "needs a private session bus";
     {
         PortalFileChooser nothing;
         EXPECT_FALSE(nothing.isAvailable());
+        // A name on the bus without a file chooser behind it: asked anyway, the question
+        // fails at once (so that the window's own panel shows) rather than waiting for ever.
+        QDBusConnection bus =
+            QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("bare"));
+        ASSERT_TRUE(bus.registerService(QStringLiteral("org.freedesktop.portal.Desktop")));
+        PortalFileChooser chooser;
+        EXPECT_FALSE(chooser.isAvailable());
+        QSignalSpy failed(&chooser, &PortalFileChooser::failed);
+        chooser.choose(QStringLiteral("x"), QStringLiteral("y"), false);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return failed.count() == 1; }, 5000));
+        EXPECT_FALSE(chooser.isBusy());
+        bus.unregisterService(QStringLiteral("org.freedesktop.portal.Desktop"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("bare"));
     }
     struct Case {
-        const char* name;
-        uint response;
+        uint response; // 0 chosen, 1 cancelled by the user, 2 the portal gave up
         bool folder;
         int chosen, cancelled, failed;
     };
-    const std::vector<Case> cases = {
-        {"several files", 0, false, 1, 0, 0},
-        {"a folder", 0, true, 1, 0, 0},
-        {"the user cancels", 1, false, 0, 1, 0},
-        {"the portal gives up", 2, false, 0, 0, 1},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const Case& c :
+         {Case{0, false, 1, 0, 0}, {0, true, 1, 0, 0}, {1, false, 0, 1, 0}, {2, false, 0, 0, 1}}) {
+        SCOPED_TRACE(std::to_string(c.response) + (c.folder ? " folder" : ""));
         FakePortal portal(c.response, {QStringLiteral("file:///tmp/a.wav"),
                                        QStringLiteral("file:///tmp/b%20c.wav"),
                                        QStringLiteral("https://example.org/x")});
@@ -129,23 +131,6 @@ TEST(Portal, ChoosesThroughThePortalWhereOneRuns) {
                                          QUrl::fromLocalFile(QStringLiteral("/tmp/b c.wav"))}));
         }
     }
-}
-
-TEST(Portal, ARefusedRequestFailsSoThatTheWindowsOwnPanelShows) {
-    if (!privateBus()) GTEST_SKIP() << "needs a private session bus";
-    // A name on the bus without a file chooser behind it: the question fails.
-    QDBusConnection bus =
-        QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("bare"));
-    ASSERT_TRUE(bus.registerService(QStringLiteral("org.freedesktop.portal.Desktop")));
-    PortalFileChooser chooser;
-    EXPECT_FALSE(chooser.isAvailable());
-    // Asked anyway, it fails at once rather than waiting for ever.
-    QSignalSpy failed(&chooser, &PortalFileChooser::failed);
-    chooser.choose(QStringLiteral("x"), QStringLiteral("y"), false);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return failed.count() == 1; }, 5000));
-    EXPECT_FALSE(chooser.isBusy());
-    bus.unregisterService(QStringLiteral("org.freedesktop.portal.Desktop"));
-    QDBusConnection::disconnectFromBus(QStringLiteral("bare"));
 }
 
 } // namespace

@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
-#include <set>
 #include <thread>
 
 namespace lumatra {
@@ -27,7 +26,6 @@ struct Log {
     std::mutex lock;
     std::condition_variable changed;
     std::vector<std::string> events;
-    std::set<std::uint64_t> running;
     std::vector<std::pair<std::uint64_t, Outcome::Kind>> outcomes;
     // Outcomes after which nothing ran or waited.
     std::vector<std::uint64_t> idleAfter;
@@ -37,13 +35,11 @@ struct Log {
         events.started = [this](std::uint64_t ticket) {
             std::lock_guard guard(lock);
             this->events.push_back("+" + std::to_string(ticket));
-            running.insert(ticket);
             changed.notify_all();
         };
         events.finished = [this](std::uint64_t ticket, const Outcome& outcome) {
             std::lock_guard guard(lock);
             this->events.push_back("-" + std::to_string(ticket));
-            running.erase(ticket);
             outcomes.emplace_back(ticket, outcome.kind);
             if (outcome.poolIdle) idleAfter.push_back(ticket);
             changed.notify_all();
@@ -57,7 +53,9 @@ struct Log {
     }
     bool waitForStart(std::uint64_t ticket) {
         std::unique_lock guard(lock);
-        return changed.wait_for(guard, 10s, [&] { return running.count(ticket) > 0; });
+        return changed.wait_for(guard, 10s, [&] {
+            return std::ranges::count(events, "+" + std::to_string(ticket)) > 0;
+        });
     }
 };
 
@@ -110,9 +108,11 @@ int convertThreads() {
     return count;
 }
 
-TEST(ConversionPool, APreparedPoolHasItsWorkersWaitingAndStartsNoMore) {
+// Its workers wait once prepared; ending it stops what runs and starts nothing more.
+TEST(ConversionPool, APreparedPoolHasItsWorkersWaitingAndEndingItStopsThem) {
     Log log;
     const int before = convertThreads();
+    std::chrono::steady_clock::time_point ending;
     {
         ConversionPool pool(log.events_(), 2, wait);
         pool.prepare();
@@ -123,7 +123,14 @@ TEST(ConversionPool, APreparedPoolHasItsWorkersWaitingAndStartsNoMore) {
         pool.plan({request(1, "30"), request(2, "30"), request(3, "10")});
         ASSERT_TRUE(log.waitForEnds(3));
         EXPECT_EQ(convertThreads(), before + 2);
+        pool.plan({request(4, "10000"), request(5, "10000"), request(6, "10")});
+        ASSERT_TRUE(log.waitForStart(4) && log.waitForStart(5));
+        ending = std::chrono::steady_clock::now();
     }
+    EXPECT_LT(std::chrono::steady_clock::now() - ending, 5s);
+    ASSERT_EQ(log.outcomes.size(), 5u);
+    EXPECT_EQ(log.outcomes[3].second, Outcome::Kind::cancelled);
+    EXPECT_EQ(log.outcomes[4].second, Outcome::Kind::cancelled);
     EXPECT_EQ(convertThreads(), before);
 }
 
@@ -147,20 +154,6 @@ TEST(ConversionPool, AWithdrawnRequestNeverStartsAndATakenOneNeverStartsTwice) {
     EXPECT_EQ(log.outcomes[2],
               (std::pair<std::uint64_t, Outcome::Kind>{7, Outcome::Kind::cancelled}));
     EXPECT_EQ(log.outcomes[3].first, 8u);
-}
-
-TEST(ConversionPool, EndingThePoolStopsWhatRunsAndStartsNothingMore) {
-    Log log;
-    const auto begin = std::chrono::steady_clock::now();
-    {
-        ConversionPool pool(log.events_(), 2, wait);
-        pool.plan({request(1, "10000"), request(2, "10000"), request(3, "10")});
-        ASSERT_TRUE(log.waitForStart(2));
-    }
-    EXPECT_LT(std::chrono::steady_clock::now() - begin, 5s);
-    EXPECT_EQ(log.outcomes.size(), 2u);
-    for (const auto& [ticket, kind] : log.outcomes)
-        EXPECT_EQ(kind, Outcome::Kind::cancelled) << ticket;
 }
 
 } // namespace
