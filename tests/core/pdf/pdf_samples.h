@@ -98,19 +98,6 @@ inline std::vector<SamplePage> textPages(int count) {
     return pages;
 }
 
-/// Width and height of a PNG file from its header.
-inline std::pair<int, int> pngSize(const std::filesystem::path& file) {
-    const std::string bytes = readFile(file);
-    if (bytes.size() < 24 || bytes.compare(1, 3, "PNG") != 0) return {0, 0};
-    const auto number = [&bytes](std::size_t at) {
-        int value = 0;
-        for (std::size_t i = 0; i < 4; ++i)
-            value = value * 256 + static_cast<unsigned char>(bytes[at + i]);
-        return value;
-    };
-    return {number(16), number(20)};
-}
-
 /// Runs a packaged tool and returns its standard output; fails the test on an error.
 inline std::string toolOutput(const std::vector<std::string>& argv) {
     const ProcessOutput result = runProgram(argv);
