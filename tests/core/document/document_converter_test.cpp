@@ -24,7 +24,7 @@ using ::testing::StartsWith;
 
 Tools documentTools() {
     Tools tools = Tools::locate();
-    tools.textutil = test::textutilPath();
+    tools.textutil = LUMATRA_TEXTUTIL;
     return tools;
 }
 

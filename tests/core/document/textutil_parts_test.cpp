@@ -6,7 +6,6 @@
 #include "source_preparer.h"
 #include "tool_error.h"
 
-#include "core/document/document_support.h"
 #include "support/fixtures.h"
 
 #include <gmock/gmock.h>
@@ -214,20 +213,6 @@ TEST(TextutilEngineSettings, MacrosLocksAndNetworkAreOffInEveryProfile) {
     EXPECT_EQ(merged.find("</oor:items>"), merged.size() - 13);
     for (const auto& item : wanted)
         EXPECT_NE(merged.find(item), std::string::npos) << item;
-}
-
-TEST(TextutilEngineSettings, AStartSkipsTheChecksOfAVersionsFirstStart) {
-    // Those checks spend seconds drawing and leave their log in the profile, which a cold
-    // run keeps as the template of later starts.
-    const test::PrivateTemp temp;
-    test::ScratchDir dir;
-    const test::ScopedVariable cache("XDG_CACHE_HOME", (dir / "cache").c_str());
-    test::writeFile(dir / "note.txt", "заметка\n");
-    const auto run = test::convertText(dir / "note.txt", "odt", dir / "note.odt");
-    ASSERT_EQ(run.status, 0) << run.err;
-    const auto profile = dir / "cache" / "lumatra" / "office-profile" / "user";
-    EXPECT_TRUE(std::filesystem::exists(profile / "registrymodifications.xcu"));
-    EXPECT_FALSE(std::filesystem::exists(profile / "GraphicsRenderTests.log"));
 }
 
 } // namespace
