@@ -79,8 +79,6 @@ TEST_F(DocumentRoutes, PlainTextInAnyEncodingAndUnderAnyName) {
                     "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
                     "charset=windows-1251\"></head><body><p>" +
                         toWindows1251("Старая страница") + "</p></body></html>");
-    ASSERT_EQ(kindOf(dir / "server.log"), Kind::document);
-    ASSERT_EQ(kindOf(dir / "build.cpp"), Kind::document);
     expectRoutes(dir, {
                           {"utf8.txt", Format::odt, "Строка два"},
                           {"legacy.log", Format::txt, "Ёжик в тумане\nвторая строка"},
@@ -91,10 +89,7 @@ TEST_F(DocumentRoutes, PlainTextInAnyEncodingAndUnderAnyName) {
                           {"old.htm", Format::rtf, "Старая страница"},
                       });
     // Text targets are UTF-8 without a byte-order mark, lines ended by LF.
-    const std::string text = test::readFile(dir / "out" / "legacy.txt");
-    ASSERT_FALSE(text.empty());
-    EXPECT_EQ(text.substr(0, 4), "Ёж");
-    EXPECT_EQ(text.find('\r'), std::string::npos);
+    EXPECT_EQ(test::readFile(dir / "out" / "legacy.txt"), "Ёжик в тумане\nвторая строка\n");
 }
 
 TEST_F(DocumentRoutes, OfficeDocumentsArchivesAndPackages) {

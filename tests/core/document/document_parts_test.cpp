@@ -61,15 +61,6 @@ TEST(FlatDocument, CommentsAndTheirRangesGoTheTextStays) {
         EXPECT_EQ(textutil::withoutAnnotations(c.xml), c.wanted) << c.xml;
 }
 
-TEST(FlatDocument, MetadataGoesSoThatNoPdfNamesTheAuthor) {
-    EXPECT_EQ(textutil::withoutMetadata("<office:document><office:meta><dc:title>T</dc:title>"
-                                        "<meta:initial-creator>Иван</meta:initial-creator>"
-                                        "</office:meta><office:body/></office:document>"),
-              "<office:document><office:meta></office:meta><office:body/></office:document>");
-    EXPECT_EQ(textutil::withoutMetadata("<office:meta><dc:title>cut"),
-              "<office:meta><dc:title>cut");
-}
-
 TEST(FlatDocument, SymbolFontBulletsBecomeUnicodeInTheTextsFont) {
     const auto level = [](const std::string& bullet, const std::string& font) {
         return "<text:list-level-style-bullet text:level=\"1\" text:bullet-char=\"" + bullet +

@@ -34,7 +34,8 @@ public:
     }
     ~PrivateTemp() {
         for (const auto& name : m_dir.entries())
-            if (name != m_fallback) ADD_FAILURE() << "left behind in the temporary folder: " << name;
+            if (name != m_fallback)
+                ADD_FAILURE() << "left behind in the temporary folder: " << name;
     }
     const std::filesystem::path& path() const { return m_dir.path(); }
 
@@ -109,6 +110,15 @@ inline bool waitUntilGone(pid_t pid, std::chrono::milliseconds limit) {
     while (processRuns(pid) && std::chrono::steady_clock::now() < end)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     return !processRuns(pid);
+}
+
+/// Whether no process whose command line names `mark` runs within `wait`.
+inline bool noneRunningWithin(const std::string& mark, std::chrono::milliseconds wait) {
+    const auto until = std::chrono::steady_clock::now() + wait;
+    const auto running = [&] { return !runProgram({"pgrep", "-f", "--", mark}).out.empty(); };
+    while (running() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return !running();
 }
 
 /// A session runtime folder of the test's own, so that its runs share warm engines, and
