@@ -1,9 +1,11 @@
 // The text converter's own parts: its command line, text decoding, what web pages lose
-// before the engine sees them, their charset declarations and pictures, damaged sources
-// and engine settings.
+// before the engine sees them, their charset declarations and pictures, damaged sources,
+// engine settings, and the edits of the flat ODF and the rich text it writes.
 #include "active_content.h"
 #include "file_fields.h"
+#include "flat_document.h"
 #include "office.h"
+#include "output_writer.h"
 #include "page_pictures.h"
 #include "request.h"
 #include "source_preparer.h"
@@ -148,6 +150,93 @@ TEST(ActiveContent, PagesLoseWhatMakesThemActAndKeepTheirText) {
     };
     for (const auto& [page, expected] : cases)
         EXPECT_EQ(withoutActiveContent(page), expected) << page;
+}
+
+TEST(FlatDocument, EveryPageLayoutBecomesUprightA4WithOurMargins) {
+    const std::string xml =
+        "<office:automatic-styles><style:page-layout style:name=\"pm1\">"
+        "<style:page-layout-properties fo:page-width=\"8.5in\" fo:page-height=\"11in\" "
+        "style:print-orientation=\"landscape\" fo:margin-top=\"1in\" fo:margin=\"2cm\" "
+        "style:writing-mode=\"lr-tb\">"
+        "<style:columns fo:column-count=\"1\"/></style:page-layout-properties>"
+        "</style:page-layout><style:page-layout style:name=\"pm2\">"
+        "<style:page-layout-properties/></style:page-layout>"
+        "<style:page-layout-propertiesX a=\"1\"/></office:automatic-styles>";
+    const std::string geometry =
+        "fo:page-width=\"595.28pt\" fo:page-height=\"841.89pt\" "
+        "style:print-orientation=\"portrait\" "
+        "fo:margin-top=\"56pt\" fo:margin-bottom=\"56pt\" fo:margin-left=\"56pt\" "
+        "fo:margin-right=\"56pt\"";
+    EXPECT_EQ(withA4Pages(xml),
+              "<office:automatic-styles><style:page-layout style:name=\"pm1\">"
+              "<style:page-layout-properties style:writing-mode=\"lr-tb\" " +
+                  geometry +
+                  ">"
+                  "<style:columns fo:column-count=\"1\"/></style:page-layout-properties>"
+                  "</style:page-layout><style:page-layout style:name=\"pm2\">"
+                  "<style:page-layout-properties " +
+                  geometry +
+                  "/></style:page-layout>"
+                  "<style:page-layout-propertiesX a=\"1\"/></office:automatic-styles>");
+}
+
+TEST(FlatDocument, CommentsAndTheirRangesGoTheTextStays) {
+    struct Case {
+        std::string xml;
+        std::string wanted;
+    } cases[] = {
+        {"<text:p>a<office:annotation office:name=\"x\"><dc:creator>I</dc:creator><text:p>note"
+         "</text:p></office:annotation>b<office:annotation-end office:name=\"x\"/>c</text:p>",
+         "<text:p>abc</text:p>"},
+        {"<text:p>a<office:annotation/>b</text:p>", "<text:p>ab</text:p>"},
+        {"<text:p>no comments</text:p>", "<text:p>no comments</text:p>"},
+        {"<text:p>cut<office:annotation><text:p>", "<text:p>cut"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(withoutAnnotations(c.xml), c.wanted) << c.xml;
+}
+
+TEST(FlatDocument, SymbolFontBulletsBecomeUnicodeInTheTextsFont) {
+    const auto level = [](const std::string& bullet, const std::string& font) {
+        return "<text:list-level-style-bullet text:level=\"1\" text:bullet-char=\"" + bullet +
+               "\"><style:list-level-properties/><style:text-properties" + font +
+               "/></text:list-level-style-bullet>";
+    };
+    struct Case {
+        std::string bullet;
+        std::string font;
+        std::string wanted; // the character left, and the font
+    } cases[] = {
+        {"\xEF\x82\xB7", " style:font-name=\"Symbol\"", "\u2022"},
+        {"&#xF0B7;", " style:font-name=\"Symbol\"", "\u2022"},
+        {"\xEF\x82\xA7", " style:font-name=\"Wingdings\"", "\u25AA"},
+        {"\xEF\x83\x98", " style:font-name=\"Wingdings\" fo:font-family=\"Wingdings\"", "\u27A2"},
+        {"\xEF\x80\xAA", " style:font-name=\"Odd\"", "\u2022"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(withUnicodeBullets("<a>" + level(c.bullet, c.font) + "</a>"),
+                  "<a>" + level(c.wanted, "") + "</a>")
+            << c.bullet;
+    // Bullets that are Unicode already, and their fonts, stay.
+    const std::string plain = level("\u2022", " style:font-name=\"OpenSymbol\"") +
+                              level("o", " style:font-name=\"Courier New\"");
+    EXPECT_EQ(withUnicodeBullets(plain), plain);
+}
+
+TEST(RichTextOutput, PicturesStayAsTheirOwnBytesWithoutFallbacks) {
+    struct Case {
+        std::string rtf;
+        std::string wanted;
+    } cases[] = {
+        {"{\\rtf1 a{\\*\\shppict{\\pict\\pngblip 89504e}}{\\nonshppict{\\pict\\wmetafile8 "
+         "0100{\\*\\x}}}b}",
+         "{\\rtf1 a{\\*\\shppict{\\pict\\pngblip 89504e}}b}"},
+        {"{\\rtf1 {\\nonshppictx keep}\\}{\\nonshppict \\{ \\} }z}",
+         "{\\rtf1 {\\nonshppictx keep}\\}z}"},
+        {"{\\rtf1 {\\nonshppict{\\pict unbalanced", "{\\rtf1 {\\nonshppict{\\pict unbalanced"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(withoutPictureFallbacks(c.rtf), c.wanted) << c.rtf;
 }
 
 TEST(TextutilSources, DamagedDocumentsAreNamedWithWhatIsWrong) {

@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <memory>
 #include <thread>
 #include <vector>
 
@@ -34,28 +33,25 @@ int engineCount() {
                       Session::maxEngines);
 }
 
-// Holds a slot as a run at work would, so that the converter's runs go elsewhere.
-class BusySlot {
+// Holds the first `count` slots as runs at work would, so that the converter's runs go
+// elsewhere.
+class HeldSlots {
 public:
-    BusySlot(const Session& session, int slot)
-        : m_fd(
-              ::open(session.slotFile(slot, ".busy").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
-        EXPECT_EQ(::flock(m_fd, LOCK_EX | LOCK_NB), 0) << "slot " << slot;
+    HeldSlots(const Session& session, int count) {
+        for (int slot = 0; slot < count; ++slot) {
+            const auto file = session.slotFile(slot, ".busy");
+            m_fds.push_back(::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+            EXPECT_EQ(::flock(m_fds.back(), LOCK_EX | LOCK_NB), 0) << "slot " << slot;
+        }
     }
-    ~BusySlot() { ::close(m_fd); }
-    BusySlot(const BusySlot&) = delete;
-    BusySlot& operator=(const BusySlot&) = delete;
+    ~HeldSlots() {
+        for (const int fd : m_fds)
+            ::close(fd);
+    }
 
 private:
-    int m_fd;
+    std::vector<int> m_fds;
 };
-
-std::vector<std::unique_ptr<BusySlot>> holdEverySlot(const Session& session) {
-    std::vector<std::unique_ptr<BusySlot>> held;
-    for (int slot = 0; slot < engineCount(); ++slot)
-        held.push_back(std::make_unique<BusySlot>(session, slot));
-    return held;
-}
 
 // Whether a run holds the slot (looked up in the kernel's list of locks: trying the lock
 // would hold it for a moment, and send a run elsewhere).
@@ -154,7 +150,7 @@ TEST(WarmEngine, RunsSideBySideGetAnEngineEachAndLeaveEachOthersFolders) {
     test::writeFile(session.folder() / "engine-1" / "stale", "");
     test::writeFile(dir / "c.txt", "третий\n");
     {
-        const BusySlot held(session, 0);
+        const HeldSlots held(session, 1);
         EXPECT_EQ(test::convertText(dir / "c.txt", "docx", dir / "c.docx").status, 0);
     }
     const pid_t restarted = session.enginePid(1);
@@ -168,7 +164,7 @@ TEST(WarmEngine, RunsSideBySideGetAnEngineEachAndLeaveEachOthersFolders) {
     // limit: past it, the run converts once a slot comes free.
     pid_t waiting = -1;
     {
-        const auto held = holdEverySlot(session);
+        const HeldSlots held(session, engineCount());
         waiting =
             test::startTextutil(dir / "c.txt", "odt", dir / "c.odt", -1, {"-timelimit", "1.2"});
         ASSERT_GT(waiting, 0);
@@ -179,7 +175,7 @@ TEST(WarmEngine, RunsSideBySideGetAnEngineEachAndLeaveEachOthersFolders) {
     EXPECT_EQ(test::finish(waiting), 0);
     // A longer wait ends in a cold conversion, never in a time-out.
     {
-        const auto held = holdEverySlot(session);
+        const HeldSlots held(session, engineCount());
         const auto run =
             test::runProgram({"timeout", "60", LUMATRA_TEXTUTIL, (dir / "c.txt").string(),
                               "-convert", "rtf", "-output", (dir / "c.rtf").string()});

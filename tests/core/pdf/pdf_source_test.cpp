@@ -262,7 +262,7 @@ TEST_F(PdfSourceTest, PictureSizeFollowsCropBoxTurnAndQuality) {
     }
 }
 
-TEST_F(PdfSourceTest, PagesTooLargeOrTooManyToDrawAreRefused) {
+TEST_F(PdfSourceTest, PagesTooLargeOrTooManyToDrawOrACancelAreRefused) {
     // 14400 points square is the largest page PDF allows: 3.6 gigapixels at 300 dpi.
     const auto source = pdf("huge.pdf", {{200, 300, 0, "small"}, {14400, 14400, 0, "huge"}});
     EXPECT_EQ(failure(source, Format::png, Quality::best), "Не удалось отрисовать страницу 2");
@@ -274,12 +274,9 @@ TEST_F(PdfSourceTest, PagesTooLargeOrTooManyToDrawAreRefused) {
                                            "документы до 1000 страниц. Разделите его на части.");
     EXPECT_FALSE(std::filesystem::exists(m_dir / "out.jpg"));
     EXPECT_EQ(failure(thick, Format::txt), "no failure");
-}
-
-TEST_F(PdfSourceTest, CancellationStopsBeforeTheNextPage) {
+    // Cancelled, nothing more is drawn or read.
     std::stop_source stop;
     stop.request_stop();
-    const auto source = pdf("three.pdf", test::textPages(3));
     EXPECT_THROW(
         convert(source, Format::png, m_dir / "cancelled", Quality::small, stop.get_token()),
         CancelledError);
