@@ -12,9 +12,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <map>
 #include <regex>
 #include <set>
+#include <sstream>
 
 namespace lumatra {
 namespace {
@@ -94,19 +96,10 @@ std::vector<std::string> wordsOf(const std::string& text) {
                              "\u2066", "\u2067", "\u2068", "\u2069"})
         for (std::size_t at; (at = folded.find(mark)) != std::string::npos;)
             folded.replace(at, 3, " ");
-    std::vector<std::string> words;
-    std::string word;
-    for (const char c : folded) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u >= 0x80 || std::isalnum(u)) {
-            word += c;
-        } else if (!word.empty()) {
-            words.push_back(word);
-            word.clear();
-        }
-    }
-    if (!word.empty()) words.push_back(word);
-    return words;
+    for (char& c : folded)
+        if (const auto u = static_cast<unsigned char>(c); u < 0x80 && !std::isalnum(u)) c = ' ';
+    std::istringstream in(folded);
+    return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
 }
 
 // The share of `wanted` found in `text` in order (each after the one before).
@@ -127,19 +120,7 @@ double recall(const std::vector<std::string>& wanted, const std::string& text) {
 }
 
 std::string withoutTags(const std::string& xml) {
-    std::string text;
-    bool inTag = false;
-    for (const char c : xml) {
-        if (c == '<') {
-            inTag = true;
-            text += ' ';
-        } else if (c == '>') {
-            inTag = false;
-        } else if (!inTag) {
-            text += c;
-        }
-    }
-    return text;
+    return std::regex_replace(xml, std::regex("<[^>]*>"), " ");
 }
 
 std::string member(const std::filesystem::path& package, const std::string& name) {
@@ -248,13 +229,9 @@ void expectPages(const std::filesystem::path& pdf, bool paged) {
 
 TEST_F(DocumentFidelity, EveryShapeReachesEveryTarget) {
     for (const char* source : {"docx", "odt", "rtf", "html"}) {
-        for (const auto& [target, extension] :
-             std::vector<std::pair<Format, std::string>>{{Format::txt, "txt"},
-                                                         {Format::html, "html"},
-                                                         {Format::rtf, "rtf"},
-                                                         {Format::docx, "docx"},
-                                                         {Format::odt, "odt"},
-                                                         {Format::pdf, "pdf"}}) {
+        for (const Format target :
+             {Format::txt, Format::html, Format::rtf, Format::docx, Format::odt, Format::pdf}) {
+            const std::string extension(ext(target));
             SCOPED_TRACE(std::string(source) + " → " + extension);
             const auto output = dir() / (std::string("from-") + source + "." + extension);
             ASSERT_NO_THROW(convert(dir() / (std::string("shapes.") + source), target, output));
@@ -343,12 +320,9 @@ TEST_F(DocumentFidelity, RelativeLinksKeepTheirTargetsInEveryFormat) {
     const std::set<std::string> package = {"../docs/guide.html", "../../other/x.md",
                                            "https://example.org/a"};
     for (const char* source : {"links.md", "links.html"}) {
-        for (const auto& [target, extension] :
-             std::vector<std::pair<Format, std::string>>{{Format::pdf, "pdf"},
-                                                         {Format::docx, "docx"},
-                                                         {Format::odt, "odt"},
-                                                         {Format::rtf, "rtf"},
-                                                         {Format::html, "html"}}) {
+        for (const Format target :
+             {Format::pdf, Format::docx, Format::odt, Format::rtf, Format::html}) {
+            const std::string extension(ext(target));
             SCOPED_TRACE(std::string(source) + " to " + extension);
             const auto output = folder / ("out." + extension);
             ASSERT_NO_THROW(convert(folder / source, target, output));

@@ -65,9 +65,8 @@ inline ProcessOutput convertText(const std::filesystem::path& source, const std:
 inline pid_t startTextutil(const std::filesystem::path& source, const std::string& format,
                            const std::filesystem::path& output, int errorFd = -1,
                            std::vector<std::string> more = {}) {
-    const std::string tool = LUMATRA_TEXTUTIL;
-    std::vector<std::string> words = {tool,   source.string(), "-convert",
-                                      format, "-output",       output.string()};
+    std::vector<std::string> words = {LUMATRA_TEXTUTIL, source.string(), "-convert",
+                                      format,           "-output",       output.string()};
     words.insert(words.end(), more.begin(), more.end());
     std::vector<char*> argv;
     for (std::string& word : words)
@@ -77,7 +76,7 @@ inline pid_t startTextutil(const std::filesystem::path& source, const std::strin
     posix_spawn_file_actions_init(&actions);
     if (errorFd >= 0) posix_spawn_file_actions_adddup2(&actions, errorFd, 2);
     pid_t pid = -1;
-    if (posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     return pid;
 }

@@ -37,7 +37,6 @@ TEST(Textutil, FailuresEndWithOneRussianLineAndNoOutput) {
         std::string line;
     } cases[] = {
         {{}, "Использование: lumatra-textutil ФАЙЛ"},
-        {{(dir / "a.txt").string(), "-convert", "doc", "-output", out}, "Неизвестный формат: doc."},
         {{(dir / "missing.txt").string(), "-convert", "docx", "-output", out},
          "Не удалось открыть «" + (dir / "missing.txt").string() + "»: нет такого файла или папки"},
         {{(dir / "pipe.txt").string(), "-convert", "docx", "-output", out},
@@ -172,12 +171,6 @@ TEST(Textutil, RunsWithoutNetwork) {
 TEST(Textutil, HostilePagesEndWithinTheirTimeLimitLeavingNothingRunning) {
     test::PrivateTemp temp;
     test::ScratchDir dir;
-    const std::string refresh =
-        R"(<html><head><meta http-equiv="refresh" content="0;url=http://127.0.0.1:8765/r">)"
-        "</head><body><p>Перенаправление</p></body></html>";
-    std::string huge = "<p>Картинка</p><img src=\"data:image/png;base64,";
-    huge.append(4u << 20, 'A');
-    huge += "\">";
     std::string deep;
     for (int i = 0; i < 3000; ++i)
         deep += "<div><ul><li>";
@@ -187,13 +180,16 @@ TEST(Textutil, HostilePagesEndWithinTheirTimeLimitLeavingNothingRunning) {
         tables += "<table><tr><td>";
     tables += "ячейка";
     const std::pair<const char*, std::string> pages[] = {
-        {"refresh.html", refresh},
+        {"refresh.html",
+         R"(<html><head><meta http-equiv="refresh" content="0;url=http://127.0.0.1:8765/r">)"
+         "</head><body><p>Перенаправление</p></body></html>"},
         {"script.html", "<script>while(true){location.reload()}</script><p>Скрипт</p>"
                         "<body onload=\"location='http://127.0.0.1:8765/'\">"},
         {"a.html",
          R"(<frameset cols="50%,50%"><frame src="b.html"><frame src="a.html"></frameset>)"},
         {"b.html", R"(<iframe src="a.html"></iframe><iframe src="b.html"></iframe><p>Кадры</p>)"},
-        {"huge.html", huge},
+        {"huge.html",
+         "<p>Картинка</p><img src=\"data:image/png;base64," + std::string(4u << 20, 'A') + "\">"},
         {"deep.html", deep},
         {"tables.html", tables},
     };
@@ -201,7 +197,6 @@ TEST(Textutil, HostilePagesEndWithinTheirTimeLimitLeavingNothingRunning) {
         test::writeFile(dir / name, page);
     // Larger ones of each kind only take the engine longer, up to the limit. The refresh
     // page also goes the way of a PDF (through a package).
-    const auto limit = std::chrono::seconds(20);
     for (const auto& [name, page] : pages) {
         for (const std::string format : {"docx", "rtfd"}) {
             if (format == "rtfd" && std::string_view(name) != "refresh.html") continue;
@@ -209,8 +204,7 @@ TEST(Textutil, HostilePagesEndWithinTheirTimeLimitLeavingNothingRunning) {
             const auto started = std::chrono::steady_clock::now();
             const auto run = test::textutil({(dir / name).string(), "-convert", format, "-output",
                                              output.string(), "-timelimit", "20"});
-            EXPECT_LT(std::chrono::steady_clock::now() - started, limit + std::chrono::seconds(5))
-                << name;
+            EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(25)) << name;
             if (run.status == 0) {
                 EXPECT_TRUE(std::filesystem::exists(output)) << name;
                 std::filesystem::remove_all(output);

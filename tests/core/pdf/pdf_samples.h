@@ -21,7 +21,7 @@ struct SamplePage {
     double width = 200;
     double height = 300;
     int rotate = 0;
-    std::string text;     // ASCII drawn in Helvetica; empty draws a blue square only
+    std::string text = {}; // ASCII drawn in Helvetica; empty draws a blue square only
     double cropWidth = 0; // a crop box from the origin when set
     double cropHeight = 0;
     std::string content = {}; // the page's content stream as it stands, when set

@@ -10,7 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <sstream>
 #include <tuple>
 
@@ -287,40 +286,36 @@ TEST_F(PdfSourceTest, PagesTooLargeOrTooManyToDrawOrACancelAreRefused) {
 }
 
 TEST_F(PdfSourceTest, RightToLeftTextComesOutInReadingOrder) {
-    // Drawn glyph by glyph, left to right as they show (pango and cairo): a line of
-    // Arabic, set at the right, and Arabic inside a line of English.
-    // Words whose text the producer attached in reading order (actual text: مرحبا and
-    // حَبيبي in UTF-16), the first word at the right as it reads.
-    SamplePage page;
-    page.content = "BT /F1 24 Tf 20 100 Td /Span << /ActualText <FEFF06450631062D06280627> >> "
-                   "BDC (ghijk) Tj EMC ( ) Tj /Span << /ActualText <FEFF062D064E0628064A0628064A> "
-                   ">> BDC (abcdef) Tj EMC ET";
-    const auto attached = pdf("attached.pdf", {page});
-    // Drawn in one string as it shows, in a font of fixed pitch: the letters and the vowel
-    // mark as wide as each other (the ligature لا halved); and with a narrow mark drawn
-    // just before its letter, as LibreOffice draws one.
-    SamplePage fixedPitch;
-    fixedPitch.content = "BT /F2 24 Tf 10 100 Td (HIGEF DCDCAB) Tj ET";
-    SamplePage narrowMark;
-    narrowMark.content = "BT /F3 24 Tf 20 100 Td (DCDCBA) Tj ET";
     struct Case {
         std::filesystem::path source;
         std::string text;
     };
     std::vector<Case> all = {
+        // Drawn glyph by glyph, left to right as they show (pango and cairo): a line of
+        // Arabic, set at the right, and Arabic inside a line of English.
         {drawPdf(m_dir / "arabic.pdf", "حَبيبي"), "حَبيبي"},
         {drawPdf(m_dir / "mixed.pdf", "Hello حَبيبي world"), "Hello حَبيبي world"},
-        {attached, "حَبيبي مرحبا"},
-        {pdf("fixed.pdf", {fixedPitch}), "حَبيبي السلام"},
-        {pdf("mark.pdf", {narrowMark}), "حَبيبي"},
+        // Words whose text the producer attached in reading order (actual text: مرحبا and
+        // حَبيبي in UTF-16), the first word at the right as it reads.
+        {pdf("attached.pdf",
+             {{.content = "BT /F1 24 Tf 20 100 Td /Span << /ActualText <FEFF06450631062D06280627> "
+                          ">> BDC (ghijk) Tj EMC ( ) Tj /Span << /ActualText "
+                          "<FEFF062D064E0628064A0628064A> >> BDC (abcdef) Tj EMC ET"}}),
+         "حَبيبي مرحبا"},
+        // Drawn in one string as it shows, in a font of fixed pitch: the letters and the
+        // vowel mark as wide as each other (the ligature لا halved); and with a narrow mark
+        // drawn just before its letter, as LibreOffice draws one.
+        {pdf("fixed.pdf", {{.content = "BT /F2 24 Tf 10 100 Td (HIGEF DCDCAB) Tj ET"}}),
+         "حَبيبي السلام"},
+        {pdf("mark.pdf", {{.content = "BT /F3 24 Tf 20 100 Td (DCDCBA) Tj ET"}}), "حَبيبي"},
     };
     // Text set turned on an upright page: a quarter, half and three quarters.
     for (const auto& [name, matrix] :
          {std::pair{"set90", "0 1 -1 0 100 10"}, std::pair{"set180", "-1 0 0 -1 190 200"},
           std::pair{"set270", "0 -1 1 0 100 290"}}) {
-        SamplePage turnedText;
-        turnedText.content = std::string("BT /F2 24 Tf ") + matrix + " Tm (HIGEF DCDCAB) Tj ET";
-        all.push_back({pdf(std::string(name) + ".pdf", {turnedText}), "حَبيبي السلام"});
+        const std::string content =
+            std::string("BT /F2 24 Tf ") + matrix + " Tm (HIGEF DCDCAB) Tj ET";
+        all.push_back({pdf(std::string(name) + ".pdf", {{.content = content}}), "حَبيبي السلام"});
     }
     // Pages turned by a quarter, half and three quarters read the same.
     for (const char* turn : {"90", "180", "270"}) {
@@ -343,14 +338,14 @@ TEST_F(PdfSourceTest, RightToLeftTextComesOutInReadingOrder) {
 }
 
 TEST_F(PdfSourceTest, LinesOfOneParagraphAreJoinedAndHyphensMended) {
-    SamplePage page;
-    page.width = 600;
-    page.height = 400;
-    page.content =
-        "BT /F1 12 Tf 14 TL 20 350 Td (Lorem ipsum dolor sit amet, consetetur sadipscing elitr, "
-        "sed diam nonumy taki-) Tj T* (mata sanctus est lorem ipsum dolor sit amet, consetetur "
-        "sadipscing elitr, sed diam) Tj T* (voluptua. At vero eos.) Tj T* (Short line) Tj "
-        "0 -40 Td (Second paragraph, well-known.) Tj ET";
+    const SamplePage page{
+        .width = 600,
+        .height = 400,
+        .content =
+            "BT /F1 12 Tf 14 TL 20 350 Td (Lorem ipsum dolor sit amet, consetetur sadipscing "
+            "elitr, sed diam nonumy taki-) Tj T* (mata sanctus est lorem ipsum dolor sit amet, "
+            "consetetur sadipscing elitr, sed diam) Tj T* (voluptua. At vero eos.) Tj T* "
+            "(Short line) Tj 0 -40 Td (Second paragraph, well-known.) Tj ET"};
     const auto source = pdf("paragraphs.pdf", {page});
     ASSERT_FALSE(convert(source, Format::rtf, m_dir / "paragraphs.rtf"));
     EXPECT_EQ(test::rtfText(test::readFile(m_dir / "paragraphs.rtf")),
