@@ -396,6 +396,7 @@ std::string pageBody(const std::string& page) {
 TEST(MarkdownCommonMark, TheExamplesInThePagesUsersGet) {
     const auto examples = readExamples(test::runProgram({"zcat", LUMATRA_COMMONMARK_EXAMPLES}).out);
     ASSERT_EQ(examples.size(), 655U) << "examples read from " << LUMATRA_COMMONMARK_EXAMPLES;
+    std::map<std::string, std::pair<int, int>> bySection; // passed, total
     int passed = 0;
     std::ostringstream failures;
     test::ScratchDir dir;
@@ -409,12 +410,17 @@ TEST(MarkdownCommonMark, TheExamplesInThePagesUsersGet) {
         const std::string got = normalizedHtml(pageBody(test::readFile(output)));
         const std::string expected = normalizedHtml(example.html);
         passed += got == expected;
+        bySection[example.section].first += got == expected;
+        ++bySection[example.section].second;
         if (got != expected)
             failures << "example " << example.number << " (" << example.section << ")\n"
                      << example.markdown + "--- expected\n" + expected + "\n--- got\n" + got
                      << "\n\n";
     }
     const auto total = static_cast<int>(examples.size());
+    for (const auto& [name, counts] : bySection)
+        std::printf("%-42s %3d of %3d\n", name.c_str(), counts.first, counts.second);
+    std::printf("%-42s %3d of %3d\n", "all", passed, total);
     if (std::getenv("LUMATRA_COMMONMARK_FAILURES")) std::printf("%s", failures.str().c_str());
     // What the page may not hold stays out of it (21 examples, all raw HTML: scripts,
     // styles, text areas, CDATA, and tags and attributes outside the kept set).
