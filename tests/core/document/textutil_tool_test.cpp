@@ -69,15 +69,16 @@ TEST(Textutil, NoPictureFromOutsideTheDocumentsFolderIsCarriedAndAStartDrawsNoth
     test::ScratchDir dir;
     const test::ScopedVariable cache("XDG_CACHE_HOME", (dir / "cache").c_str());
     test::ScratchDir outside;
-    test::runProgram({"convert", "-size", "1x1", "xc:red", (outside / "secret.png").string()});
+    const auto secret = outside / "secret.png";
+    ASSERT_EQ(test::runProgram({"convert", "-size", "1x1", "xc:red", secret.string()}).status, 0);
     std::filesystem::create_directories(dir / "page");
-    ::symlink((outside / "secret.png").c_str(), (dir / "page" / "link.png").c_str());
+    ::symlink(secret.c_str(), (dir / "page" / "link.png").c_str());
     ::symlink(outside.path().c_str(), (dir / "page" / "img").c_str());
     test::writeFile(dir / "page" / "page.html",
                     "<p>Страница</p><img src=\"link.png\"><img src=\"img/secret.png\">");
     test::writeFile(dir / "fields.rtf",
-                    "{\\rtf1\\ansi Text {\\field{\\*\\fldinst INCLUDEPICTURE \"" +
-                        (outside / "secret.png").string() + "\" \\\\d}{\\fldrslt }} end.\\par}");
+                    "{\\rtf1\\ansi Text {\\field{\\*\\fldinst INCLUDEPICTURE \"" + secret.string() +
+                        "\" \\\\d}{\\fldrslt }} end.\\par}");
     for (const auto& source : {dir / "page" / "page.html", dir / "fields.rtf"}) {
         const auto output = dir / (source.stem().string() + ".docx");
         const auto run = test::convertText(source, "docx", output);
