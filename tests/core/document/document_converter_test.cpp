@@ -24,7 +24,7 @@ using ::testing::StartsWith;
 
 Tools documentTools() {
     Tools tools = Tools::locate();
-    tools.textutil = test::textutilPath();
+    tools.textutil = LUMATRA_TEXTUTIL;
     return tools;
 }
 
@@ -79,8 +79,6 @@ TEST_F(DocumentRoutes, PlainTextInAnyEncodingAndUnderAnyName) {
                     "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
                     "charset=windows-1251\"></head><body><p>" +
                         toWindows1251("Старая страница") + "</p></body></html>");
-    ASSERT_EQ(kindOf(dir / "server.log"), Kind::document);
-    ASSERT_EQ(kindOf(dir / "build.cpp"), Kind::document);
     expectRoutes(dir, {
                           {"utf8.txt", Format::odt, "Строка два"},
                           {"legacy.log", Format::txt, "Ёжик в тумане\nвторая строка"},
@@ -91,10 +89,7 @@ TEST_F(DocumentRoutes, PlainTextInAnyEncodingAndUnderAnyName) {
                           {"old.htm", Format::rtf, "Старая страница"},
                       });
     // Text targets are UTF-8 without a byte-order mark, lines ended by LF.
-    const std::string text = test::readFile(dir / "out" / "legacy.txt");
-    ASSERT_FALSE(text.empty());
-    EXPECT_EQ(text.substr(0, 4), "Ёж");
-    EXPECT_EQ(text.find('\r'), std::string::npos);
+    EXPECT_EQ(test::readFile(dir / "out" / "legacy.txt"), "Ёжик в тумане\nвторая строка\n");
 }
 
 TEST_F(DocumentRoutes, OfficeDocumentsArchivesAndPackages) {
@@ -147,7 +142,6 @@ TEST_F(DocumentRoutes, ResultsNeverFollowTheirPrivateFolderSwappedForALink) {
         std::filesystem::permissions(folder, std::filesystem::perms(0777));
     }
     test::writeFile(dir / "notes.md", "# SECRET42\n\nText.\n");
-    test::writeFile(dir / "notes.txt", "SECRET42\n");
     test::writeFile(dir / "pages.pdf", test::samplePdf(test::textPages(2)));
     // Once the run's private folder is ready, it is moved away and a link to their
     // folder takes its name.
@@ -157,11 +151,12 @@ TEST_F(DocumentRoutes, ResultsNeverFollowTheirPrivateFolderSwappedForALink) {
         std::filesystem::create_directory_symlink(theirs, shared / name);
     });
     const Converter converter(documentTools());
+    // Each way a document result reaches the output: through the text converter, the
+    // renderer's page, the PDF export, and the PDF routes' own writers.
     const std::pair<const char*, Format> routes[] = {
-        {"notes.md", Format::docx}, {"notes.md", Format::rtf},   {"notes.md", Format::txt},
-        {"notes.md", Format::html}, {"notes.md", Format::odt},   {"notes.md", Format::pdf},
-        {"notes.txt", Format::rtf}, {"pages.pdf", Format::txt},  {"pages.pdf", Format::docx},
-        {"pages.pdf", Format::rtf}, {"pages.pdf", Format::html}, {"pages.pdf", Format::png},
+        {"notes.md", Format::docx}, {"notes.md", Format::html}, {"notes.md", Format::pdf},
+        {"pages.pdf", Format::txt}, {"pages.pdf", Format::rtf}, {"pages.pdf", Format::docx},
+        {"pages.pdf", Format::png},
     };
     for (const auto& [source, target] : routes) {
         SCOPED_TRACE(std::string(source) + " → " + std::string(rawValue(target)));
@@ -223,18 +218,17 @@ TEST(DocumentConverter, StoppingEndsTheToolAndLeavesNothing) {
     test::ScratchDir dir;
     test::writeLongText(dir / "long.md", 60000);
     std::stop_source stop;
-    std::thread stopper([&] {
+    std::chrono::steady_clock::time_point stopped;
+    std::jthread stopper([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        stopped = std::chrono::steady_clock::now();
         stop.request_stop();
     });
-    const auto started = std::chrono::steady_clock::now();
     EXPECT_THROW(DocumentConverter(documentTools())
                      .convert(dir / "long.md", Format::docx, Quality::balanced, dir / "long.docx",
                               {}, stop.get_token()),
                  CancelledError);
-    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
-    stopper.join();
-    EXPECT_LT(took.count(), 1.3);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(1));
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"long.md"});
 }
 

@@ -9,6 +9,7 @@
 
 #include <signal.h>
 #include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -21,16 +22,6 @@
 
 namespace lumatra::test {
 
-inline std::filesystem::path textutilPath() {
-    return LUMATRA_TEXTUTIL;
-}
-
-/// The name of the runtime folder the program makes in the temporary folder when the
-/// session has none.
-inline std::string runtimeFallbackName() {
-    return "lumatra-" + std::to_string(::geteuid());
-}
-
 /// Points TMPDIR at a folder of its own for the test's lifetime; at the end no
 /// "lumatra-" scratch folder may be left in it. Runs convert cold: there is no session
 /// runtime folder, and the one the program would make in the temporary folder is taken
@@ -38,17 +29,19 @@ inline std::string runtimeFallbackName() {
 class PrivateTemp {
 public:
     PrivateTemp() {
-        std::filesystem::create_directory(m_dir / runtimeFallbackName());
-        std::filesystem::permissions(m_dir / runtimeFallbackName(), std::filesystem::perms(0755));
+        std::filesystem::create_directory(m_dir / m_fallback);
+        std::filesystem::permissions(m_dir / m_fallback, std::filesystem::perms(0755));
     }
     ~PrivateTemp() {
         for (const auto& name : m_dir.entries())
-            if (name != runtimeFallbackName())
+            if (name != m_fallback)
                 ADD_FAILURE() << "left behind in the temporary folder: " << name;
     }
     const std::filesystem::path& path() const { return m_dir.path(); }
 
 private:
+    // The runtime folder the program makes in the temporary folder when the session has none.
+    const std::string m_fallback = "lumatra-" + std::to_string(::geteuid());
     ScratchDir m_dir;
     ScopedVariable m_temp{"TMPDIR", m_dir.path().c_str()};
     ScopedVariable m_runtime{"XDG_RUNTIME_DIR", nullptr};
@@ -56,7 +49,7 @@ private:
 
 /// Runs the built text converter with `arguments`.
 inline ProcessOutput textutil(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), textutilPath().string());
+    arguments.insert(arguments.begin(), LUMATRA_TEXTUTIL);
     return runProgram(arguments);
 }
 
@@ -66,13 +59,15 @@ inline ProcessOutput convertText(const std::filesystem::path& source, const std:
     return textutil({source.string(), "-convert", format, "-output", output.string()});
 }
 
-/// Starts the built text converter on `source` without waiting for it, its error output
-/// on `errorFd` when one is given; the process id, or -1 when it could not start.
+/// Starts the built text converter on `source` without waiting for it, with `more`
+/// arguments and its error output on `errorFd` when one is given; the process id, or -1
+/// when it could not start.
 inline pid_t startTextutil(const std::filesystem::path& source, const std::string& format,
-                           const std::filesystem::path& output, int errorFd = -1) {
-    const std::string tool = textutilPath().string();
-    std::vector<std::string> words = {tool,   source.string(), "-convert",
-                                      format, "-output",       output.string()};
+                           const std::filesystem::path& output, int errorFd = -1,
+                           std::vector<std::string> more = {}) {
+    std::vector<std::string> words = {LUMATRA_TEXTUTIL, source.string(), "-convert",
+                                      format,           "-output",       output.string()};
+    words.insert(words.end(), more.begin(), more.end());
     std::vector<char*> argv;
     for (std::string& word : words)
         argv.push_back(word.data());
@@ -81,9 +76,22 @@ inline pid_t startTextutil(const std::filesystem::path& source, const std::strin
     posix_spawn_file_actions_init(&actions);
     if (errorFd >= 0) posix_spawn_file_actions_adddup2(&actions, errorFd, 2);
     pid_t pid = -1;
-    if (posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     return pid;
+}
+
+/// How a started process ended: its exit status, or 128 + the signal; -1 when it was
+/// not ours to wait for.
+inline int finish(pid_t pid) {
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+/// The processes `pid` started, as the kernel lists them: empty for none.
+inline std::string childrenOf(pid_t pid) {
+    return readFile("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
 }
 
 /// A plain text of `lines` numbered Cyrillic lines: long enough that LibreOffice is still
@@ -101,6 +109,15 @@ inline bool waitUntilGone(pid_t pid, std::chrono::milliseconds limit) {
     while (processRuns(pid) && std::chrono::steady_clock::now() < end)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     return !processRuns(pid);
+}
+
+/// Whether no process whose command line names `mark` runs within `wait`.
+inline bool noneRunningWithin(const std::string& mark, std::chrono::milliseconds wait) {
+    const auto until = std::chrono::steady_clock::now() + wait;
+    const auto running = [&] { return !runProgram({"pgrep", "-f", "--", mark}).out.empty(); };
+    while (running() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return !running();
 }
 
 /// A session runtime folder of the test's own, so that its runs share warm engines, and
@@ -150,15 +167,6 @@ inline std::string samplePage() {
            "<body><h1>Квартальный отчёт</h1><p>Съешь же ещё этих мягких французских булок, "
            "да выпей чаю.</p><img src=\"http://192.0.2.1/logo.png\">"
            "<table><tr><td>Ячейка</td><td>42</td></tr></table></body></html>";
-}
-
-/// A valid one-pixel PNG picture.
-inline std::string onePixelPng() {
-    return std::string("\x89\x50\x4E\x47\x0D\x0A\x1A\x0A\x00\x00\x00\x0D\x49\x48\x44\x52\x00\x00"
-                       "\x00\x01\x00\x00\x00\x01\x08\x06\x00\x00\x00\x1F\x15\xC4\x89\x00\x00\x00"
-                       "\x0D\x49\x44\x41\x54\x78\xDA\x63\xFC\xCF\xC0\x50\x0F\x00\x04\x85\x01\x80"
-                       "\x84\xA9\x8C\x21\x00\x00\x00\x00\x49\x45\x4E\x44\xAE\x42\x60\x82",
-                       70);
 }
 
 /// Whether a Word document carries a picture of its own (the ZIP container names its

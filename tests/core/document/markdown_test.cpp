@@ -1,12 +1,30 @@
+// The Markdown renderer against CommonMark's own examples and where they do not reach,
+// and the pictures a Markdown document may carry.
+#include "converter/converter.h"
 #include "document/markdown.h"
+#include "document/markdown_pictures.h"
+#include "document/markdown_text.h"
+#include "support/fixtures.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
 namespace lumatra {
 namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 void expectBodies(const std::vector<std::pair<std::string, std::string>>& cases) {
     for (const auto& [input, expected] : cases)
@@ -146,6 +164,267 @@ TEST(Markdown, AdversarialInputsStayLinearAndShallow) {
         }
         EXPECT_LT(body.size(), 40 * c.input.size()) << c.input.substr(0, 40);
     }
+}
+
+TEST(MarkdownPictures, HeadersTellThePixelCount) {
+    const std::string jpeg = std::string("\xFF\xD8\xFF\xE0\0\x04"
+                                         "ab"
+                                         "\xFF\xC0\0\x11\x08\0\x30\0\x40",
+                                         17);
+    const std::string gif = std::string("GIF89a\x05\0\x07\0", 10);
+    const std::string bmp =
+        std::string("BM", 2) + std::string(16, '\0') + std::string("\x04\0\0\0\xFD\xFF\xFF\xFF", 8);
+    const std::string webp = std::string("RIFF\0\0\0\0WEBPVP8X", 16) + std::string(8, '\0') +
+                             std::string("\x09\0\0\x13\0\0", 6);
+    EXPECT_EQ(MarkdownPictures::pictureArea(jpeg), 0x30u * 0x40u);
+    EXPECT_EQ(MarkdownPictures::pictureArea(gif), 35u);
+    EXPECT_EQ(MarkdownPictures::pictureArea(bmp), 12u);
+    EXPECT_EQ(MarkdownPictures::pictureArea(webp), 200u);
+    EXPECT_EQ(MarkdownPictures::pictureArea(jpeg.substr(0, 8)), std::nullopt);
+    EXPECT_EQ(MarkdownPictures::pictureArea("plain text"), std::nullopt);
+}
+
+TEST(MarkdownPictures, OnlyPicturesInsideTheDocumentsFolderAreRead) {
+    test::ScratchDir outside;
+    test::ScratchDir dir;
+    // A PNG header claiming 2 × 3 pixels.
+    const std::string png = std::string("\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR\0\0\0\x02\0\0\0\x03", 24);
+    const std::string bomb =
+        std::string("\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR\0\0\x7F\xFF\0\0\x7F\xFF", 24);
+    test::writeFile(dir / "bomb.png", bomb);
+    std::filesystem::create_directories(dir / "img" / "deep");
+    test::writeFile(dir / "a.png", png);
+    test::writeFile(dir / "img" / "deep" / "b c.png", png);
+    test::writeFile(dir / "notes.txt", "not a picture");
+    test::writeFile(outside / "secret.png", png);
+    ::symlink((outside / "secret.png").c_str(), (dir / "link.png").c_str());
+    ::symlink(outside.path().c_str(), (dir / "linked").c_str());
+    test::writeFile(dir / "big.png", png + std::string(MarkdownPictures::maxPictureBytes, 'x'));
+    const std::string up = "../" + outside.path().filename().string() + "/secret.png";
+    struct Case {
+        std::string address;
+        bool read;
+    } cases[] = {
+        {"a.png", true},
+        {"./img/deep/b%20c.png", true},
+        {"img/../a.png", true},
+        {"a.png?size=2#top", true},
+        {up, false},
+        {"img/../../x.png", false},
+        {(outside / "secret.png").string(), false},
+        {"link.png", false},
+        {"linked/secret.png", false},
+        {"notes.txt", false},
+        {"missing.png", false},
+        {"big.png", false},
+        {"bomb.png", false},
+        {"http://192.0.2.1/a.png", false},
+        {"file:a.png", false},
+        {"img", false},
+        {"", false},
+    };
+    for (const auto& c : cases) {
+        const auto bytes = MarkdownPictures::readPicture(c.address, dir.path());
+        EXPECT_EQ(bytes.has_value(), c.read) << c.address;
+        if (bytes) {
+            EXPECT_EQ(*bytes, png) << c.address;
+        }
+    }
+    const std::string page = MarkdownPictures::embed(
+        "<p><img alt=\"Logo\" src=\"a.png\"> and <img alt=\"Far &amp; away\" src=\"" + up +
+            "\"><img src='http://192.0.2.1/x.png'></p>",
+        dir.path());
+    EXPECT_THAT(
+        page,
+        HasSubstr(
+            "<img alt=\"Logo\" src=\"data:image/png;base64,iVBORw0KGgoAAAANSUhEUgAAAAIAAAAD\">"));
+    EXPECT_THAT(page, HasSubstr("> and Far &amp; away</p>"));
+    EXPECT_THAT(page, Not(HasSubstr("192.0.2.1")));
+    // A web page keeps the local address of a picture it does not carry, written so that a
+    // browser reads it as it was checked; never an address that names a host or a scheme.
+    for (const auto& [address, kept] : std::vector<std::pair<std::string, std::string>>{
+             {up, up},
+             {"/abs/x.png", "/abs/x.png"},
+             {"&#47&#47h/x.png", "&amp;#47&amp;#47h/x.png"},
+             {"&#47;&#47;h/x.png", ""},
+             {"/\\h/x.png", ""},
+             {"\\\\h\\x.png", ""},
+             {"http://h/x.png", ""},
+             {" java\tscript:x", ""},
+             {"", ""}}) {
+        EXPECT_EQ(MarkdownPictures::embed("<img alt=\"d\" src=\"" + address + "\">", dir.path(),
+                                          MarkdownPictures::Unembedded::localAddressKept),
+                  kept.empty() ? "d" : "<img alt=\"d\" src=\"" + kept + "\">")
+            << address;
+    }
+}
+
+// Markdown to HTML against CommonMark's own examples (version 0.31.2, in tests/data), every
+// section. Each example is converted as a user converts a file, and the page that lands in
+// the output folder is compared by meaning, as CommonMark's own harness compares: tags and
+// attributes in one form, entities resolved, white space next to block tags ignored.
+struct Example {
+    int number = 0;
+    std::string section, markdown, html;
+};
+
+std::vector<Example> readExamples(const std::string& text) {
+    const std::string fence(32, '`');
+    std::vector<Example> examples;
+    std::istringstream lines(text);
+    std::string line;
+    std::string section;
+    Example* current = nullptr;
+    bool inHtml = false;
+    while (std::getline(lines, line)) {
+        if (!current) {
+            if (line.starts_with(fence + " example")) {
+                examples.push_back({static_cast<int>(examples.size()) + 1, section, "", ""});
+                current = &examples.back();
+                inHtml = false;
+            } else if (line.starts_with("#") && line.find(' ') != std::string::npos) {
+                section = line.substr(line.find(' ') + 1);
+            }
+        } else if (line == fence) {
+            current = nullptr;
+        } else if (!inHtml && line == ".") {
+            inHtml = true;
+        } else {
+            for (std::size_t at; (at = line.find("\u2192")) != std::string::npos;)
+                line.replace(at, 3, "\t"); // the examples write tabs as "→"
+            (inHtml ? current->html : current->markdown) += line + "\n";
+        }
+    }
+    return examples;
+}
+
+bool isBlockTag(const std::string& name) {
+    static const std::string tags =
+        " article header aside hgroup blockquote hr iframe body li map button object canvas ol "
+        "caption output col p colgroup pre dd progress div section dl table td dt tbody embed "
+        "textarea fieldset tfoot figcaption th figure thead footer tr form ul h1 h2 h3 h4 h5 "
+        "h6 video script style br ";
+    return tags.find(" " + name + " ") != std::string::npos;
+}
+
+// An address with its %XX escapes decoded: two addresses mean the same when these agree.
+std::string decodedAddress(const std::string& address) {
+    std::string out;
+    for (std::size_t at = 0; at < address.size(); ++at) {
+        if (address[at] == '%' && at + 2 < address.size() && std::isxdigit(address[at + 1]) &&
+            std::isxdigit(address[at + 2])) {
+            out += static_cast<char>(std::stoi(address.substr(at + 1, 2), nullptr, 16));
+            at += 2;
+        } else {
+            out += address[at];
+        }
+    }
+    return out;
+}
+
+// `html` in one form: text with its references resolved and its white space collapsed
+// (outside <pre>) and dropped beside block tags, tags in lower case with their
+// attributes sorted.
+std::string normalizedHtml(std::string_view html) {
+    std::string out;
+    bool inPre = false;
+    bool afterBlock = true;
+    const auto appendText = [&](std::string_view raw) {
+        std::string text;
+        for (const char c : Markdown::resolvedReferences(raw)) {
+            if (inPre || !Markdown::isAsciiWhitespace(c))
+                text += c;
+            else if (text.empty() ? !afterBlock : text.back() != ' ')
+                text += ' ';
+        }
+        if (!text.empty()) afterBlock = false;
+        Markdown::appendEscaped(out, text);
+    };
+    const auto lowered = [](std::string_view text) {
+        std::string low(text);
+        std::transform(low.begin(), low.end(), low.begin(),
+                       [](unsigned char c) { return std::tolower(c); });
+        return low;
+    };
+    static const std::regex tagPattern(R"(<(/?)([A-Za-z0-9]+)((?:[^>"']|"[^"]*"|'[^']*')*)>)");
+    static const std::regex attributePattern(
+        R"re(([^\s=/]+)(?:=("([^"]*)|'([^']*)|[^\s"']*)["']?)?)re");
+    std::cmatch tag;
+    const char* at = html.data();
+    const char* const end = html.data() + html.size();
+    while (std::regex_search(at, end, tag, tagPattern)) {
+        appendText(std::string_view(at, static_cast<std::size_t>(tag[0].first - at)));
+        at = tag[0].second;
+        const std::string name = lowered(tag.str(2));
+        std::map<std::string, std::string> attributes;
+        const std::string inside = tag.str(3);
+        for (std::sregex_iterator a(inside.begin(), inside.end(), attributePattern), none;
+             a != none; ++a) {
+            const auto& m = *a;
+            std::string value = m[3].matched   ? Markdown::resolvedReferences(m.str(3))
+                                : m[4].matched ? Markdown::resolvedReferences(m.str(4))
+                                               : m.str(2);
+            const std::string key = lowered(m.str(1));
+            attributes[key] = key == "href" || key == "src" ? decodedAddress(value) : value;
+        }
+        if (isBlockTag(name)) {
+            while (!out.empty() && out.back() == ' ' && !inPre)
+                out.pop_back();
+            afterBlock = true;
+        }
+        out += (tag[1].length() ? "</" : "<") + name;
+        for (const auto& [key, value] : attributes) {
+            out += " " + key + "=\"";
+            Markdown::appendEscaped(out, value);
+            out += "\"";
+        }
+        out += ">";
+        if (name == "pre") inPre = !tag[1].length();
+    }
+    appendText(std::string_view(at, static_cast<std::size_t>(end - at)));
+    while (!out.empty() && out.back() == ' ')
+        out.pop_back();
+    return out;
+}
+
+// The body of a converted page, as the renderer wrote it.
+std::string pageBody(const std::string& page) {
+    const std::size_t start = page.find(">\n", page.find("<body")) + 2;
+    return page.substr(start, page.rfind("\n</body>") - start);
+}
+
+TEST(MarkdownCommonMark, TheExamplesInThePagesUsersGet) {
+    const auto examples = readExamples(test::runProgram({"zcat", LUMATRA_COMMONMARK_EXAMPLES}).out);
+    ASSERT_EQ(examples.size(), 655U) << "examples read from " << LUMATRA_COMMONMARK_EXAMPLES;
+    std::map<std::string, std::pair<int, int>> bySection; // passed, total
+    int passed = 0;
+    std::ostringstream failures;
+    test::ScratchDir dir;
+    const Converter converter(Tools::locate());
+    Options options;
+    options.outputDirectory = dir / "out";
+    for (const auto& example : examples) {
+        const auto source = dir / ("example " + std::to_string(example.number) + ".md");
+        test::writeFile(source, example.markdown);
+        const auto output = converter.run(source, Format::html, options, {}).output;
+        const std::string got = normalizedHtml(pageBody(test::readFile(output)));
+        const std::string expected = normalizedHtml(example.html);
+        passed += got == expected;
+        bySection[example.section].first += got == expected;
+        ++bySection[example.section].second;
+        if (got != expected)
+            failures << "example " << example.number << " (" << example.section << ")\n"
+                     << example.markdown + "--- expected\n" + expected + "\n--- got\n" + got
+                     << "\n\n";
+    }
+    const auto total = static_cast<int>(examples.size());
+    for (const auto& [name, counts] : bySection)
+        std::printf("%-42s %3d of %3d\n", name.c_str(), counts.first, counts.second);
+    std::printf("%-42s %3d of %3d\n", "all", passed, total);
+    if (std::getenv("LUMATRA_COMMONMARK_FAILURES")) std::printf("%s", failures.str().c_str());
+    // What the page may not hold stays out of it (21 examples, all raw HTML: scripts,
+    // styles, text areas, CDATA, and tags and attributes outside the kept set).
+    EXPECT_GE(passed * 100, total * 95) << passed << " of " << total << " examples pass";
 }
 
 } // namespace

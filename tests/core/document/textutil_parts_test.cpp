@@ -1,29 +1,37 @@
-// The text converter's own parts: its command line, text decoding, web pages' charset
-// declarations, damaged sources and engine settings.
+// The text converter's own parts: its command line, text decoding, what web pages lose
+// before the engine sees them, their charset declarations and pictures, damaged sources,
+// engine settings, and the edits of the flat ODF and the rich text it writes.
+#include "active_content.h"
 #include "file_fields.h"
+#include "flat_document.h"
 #include "office.h"
+#include "output_writer.h"
+#include "page_pictures.h"
 #include "request.h"
 #include "source_preparer.h"
 #include "tool_error.h"
 
-#include "core/document/document_support.h"
+#include "data/plist_bridge.h"
 #include "support/fixtures.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace lumatra::textutil {
 namespace {
 
 using ::testing::HasSubstr;
 
-std::string failureOf(const std::vector<std::string>& arguments) {
+// The tool's error line `call` ends with; empty when it ends well.
+std::string errorOf(const std::function<void()>& call) {
     try {
-        parseArguments(arguments);
+        call();
     } catch (const ToolError& error) {
         return error.what();
     }
-    return "(parsed)";
+    return {};
 }
 
 TEST(TextutilArguments, AcceptExactlyTheConverterCommandLine) {
@@ -54,8 +62,10 @@ TEST(TextutilArguments, AcceptExactlyTheConverterCommandLine) {
              {"s", "-convert", "txt", "-output", "o", "-timelimit", "-1"},
              {"s", "-convert", "txt", "-output", "o", "-timelimit", "5s"},
          })
-        EXPECT_EQ(failureOf(bad), usage);
-    EXPECT_EQ(failureOf({"s", "-convert", "png", "-output", "o"}),
+        EXPECT_EQ(errorOf([&] { parseArguments(bad); }), usage);
+    EXPECT_EQ(errorOf([] {
+                  parseArguments({"s", "-convert", "png", "-output", "o"});
+              }),
               "Неизвестный формат: png. " + usage);
 }
 
@@ -82,19 +92,12 @@ TEST(TextutilDecoding, FindsTheEncodingOrTakesTheGivenOne) {
     for (const auto& c : cases)
         EXPECT_EQ(decodeText(c.bytes, c.given, c.declared), c.expected) << c.bytes;
 
-    const auto failure = [](const std::string& bytes, const std::string& encoding) {
-        try {
-            decodeText(bytes, encoding);
-        } catch (const ToolError& error) {
-            return std::string(error.what());
-        }
-        return std::string("(decoded)");
-    };
-    EXPECT_EQ(failure("x", "no-such-charset"), "Неизвестная кодировка: no-such-charset");
-    EXPECT_EQ(failure(privet1251, "UTF-8"), "Текст не в кодировке UTF-8");
+    EXPECT_EQ(errorOf([] { decodeText("x", "no-such-charset"); }),
+              "Неизвестная кодировка: no-such-charset");
+    EXPECT_EQ(errorOf([&] { decodeText(privet1251, "UTF-8"); }), "Текст не в кодировке UTF-8");
 }
 
-TEST(TextutilPages, CharsetDeclarationsAreFoundAndReplaced) {
+TEST(TextutilPages, CharsetDeclarationsAreFoundAndReplacedAndEmptyDatesDropped) {
     const std::string page =
         "<HTML><HEAD><META http-equiv=\"Content-Type\" content=\"text/html; "
         "CHARSET=windows-1251\"><meta charset='koi8-r'><title>charset=x</title></HEAD>";
@@ -105,9 +108,7 @@ TEST(TextutilPages, CharsetDeclarationsAreFoundAndReplaced) {
     EXPECT_EQ(declaredCharset("<p>charset=cp1251</p>"), std::nullopt);
     EXPECT_EQ(declaredCharset("<meta charset"), std::nullopt);
     EXPECT_EQ(declareUtf8("<meta name=x>"), "<meta name=x>");
-}
-
-TEST(TextutilPages, LibreOfficesEmptyDatesAreDropped) {
+    // LibreOffice's empty dates are dropped.
     EXPECT_EQ(withoutEmptyDates("<head>\n\t<meta name=\"created\" content=\"00:00:00\"/>\n\t"
                                 "<meta name=\"changed\" content=\"00:00:00\"/>\n</head>"),
               "<head>\n</head>");
@@ -118,6 +119,112 @@ TEST(TextutilPages, LibreOfficesEmptyDatesAreDropped) {
               "<meta charset=\"utf-8\">");
     const std::string dated = "<meta name=\"created\" content=\"2024-01-01T10:00:00\"/>";
     EXPECT_EQ(withoutEmptyDates(dated), dated);
+}
+
+TEST(ActiveContent, PagesLoseWhatMakesThemActAndKeepTheirText) {
+    const std::pair<std::string, std::string> cases[] = {
+        {R"(<meta http-equiv="refresh" content="0;url=http://127.0.0.1:8765/r"><p>Текст</p>)",
+         "<p>Текст</p>"},
+        {"<META HTTP-EQUIV=Refresh CONTENT='5'><title>t</title>", "<title>t</title>"},
+        {R"(<meta content="0; url=x" http-equiv="REFRESH" />a)", "a"},
+        {R"(<meta charset="utf-8"><b>x</b>)", R"(<meta charset="utf-8"><b>x</b>)"},
+        {"<script>location='http://x/'; if (a<b) {}</script>после", "после"},
+        {"<SCRIPT src=x.js></SCRIPT >a</script>b", "ab"},
+        {"<script>for(;;){}", ""},
+        {R"(<frameset><frame src="b.html"><noframes>Запасной</noframes></frameset>)",
+         "<noframes>Запасной</noframes>"},
+        {R"(<iframe src="a.html">вместо</iframe><object data=x><embed src=y></object>)", "вместо"},
+        {R"(<base href="http://x/"><a href="p">ссылка</a>)", R"(<a href="p">ссылка</a>)"},
+        // Quoted values may hold '>' and the names of the tags dropped.
+        {R"(<p title="a > b <script>">x</p>)", R"(<p title="a > b <script>">x</p>)"},
+        {"<!DOCTYPE html><!-- <meta http-equiv=refresh> -->текст",
+         "<!DOCTYPE html><!-- &lt;meta http-equiv=refresh> -->текст"},
+        // Text that only looks like markup stays text, and removals never make a tag.
+        {"a < b, it's 1<2", "a &lt; b, it's 1&lt;2"},
+        {"<<iframe>meta http-equiv=refresh content=0>", "&lt;meta http-equiv=refresh content=0>"},
+        {R"(<p class="x>y)", "&lt;p class=\"x>y"},
+        {R"(x<img src="a.png" alt="<meta http-equiv=refresh content=0>)",
+         "x&lt;img src=\"a.png\" alt=\"&lt;meta http-equiv=refresh content=0>"},
+    };
+    for (const auto& [page, expected] : cases)
+        EXPECT_EQ(withoutActiveContent(page), expected) << page;
+}
+
+TEST(FlatDocument, EveryPageLayoutBecomesUprightA4WithOurMargins) {
+    const std::string a4 =
+        "fo:page-width=\"595.28pt\" fo:page-height=\"841.89pt\" "
+        "style:print-orientation=\"portrait\" fo:margin-top=\"56pt\" "
+        "fo:margin-bottom=\"56pt\" fo:margin-left=\"56pt\" fo:margin-right=\"56pt\"";
+    const std::pair<std::string, std::string> cases[] = {
+        {"<a><style:page-layout-properties fo:page-width=\"8.5in\" fo:page-height=\"11in\" "
+         "style:print-orientation=\"landscape\" fo:margin-top=\"1in\" fo:margin=\"2cm\" "
+         "style:writing-mode=\"lr-tb\"><style:columns/></style:page-layout-properties>",
+         "<a><style:page-layout-properties style:writing-mode=\"lr-tb\" " + a4 +
+             "><style:columns/></style:page-layout-properties>"},
+        {"<style:page-layout-properties/><b/>", "<style:page-layout-properties " + a4 + "/><b/>"},
+        {"<style:page-layout-propertiesX a=\"1\"/>", "<style:page-layout-propertiesX a=\"1\"/>"},
+    };
+    for (const auto& [xml, wanted] : cases)
+        EXPECT_EQ(withA4Pages(xml), wanted) << xml;
+}
+
+TEST(FlatDocument, CommentsAndTheirRangesGoTheTextStays) {
+    struct Case {
+        std::string xml;
+        std::string wanted;
+    } cases[] = {
+        {"<text:p>a<office:annotation office:name=\"x\"><dc:creator>I</dc:creator><text:p>note"
+         "</text:p></office:annotation>b<office:annotation-end office:name=\"x\"/>c</text:p>",
+         "<text:p>abc</text:p>"},
+        {"<text:p>a<office:annotation/>b</text:p>", "<text:p>ab</text:p>"},
+        {"<text:p>no comments</text:p>", "<text:p>no comments</text:p>"},
+        {"<text:p>cut<office:annotation><text:p>", "<text:p>cut"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(withoutAnnotations(c.xml), c.wanted) << c.xml;
+}
+
+TEST(FlatDocument, SymbolFontBulletsBecomeUnicodeInTheTextsFont) {
+    const auto level = [](const std::string& bullet, const std::string& font) {
+        return "<text:list-level-style-bullet text:level=\"1\" text:bullet-char=\"" + bullet +
+               "\"><style:list-level-properties/><style:text-properties" + font +
+               "/></text:list-level-style-bullet>";
+    };
+    struct Case {
+        std::string bullet;
+        std::string font;
+        std::string wanted; // the character left, and the font
+    } cases[] = {
+        {"\xEF\x82\xB7", " style:font-name=\"Symbol\"", "\u2022"},
+        {"&#xF0B7;", " style:font-name=\"Symbol\"", "\u2022"},
+        {"\xEF\x82\xA7", " style:font-name=\"Wingdings\"", "\u25AA"},
+        {"\xEF\x83\x98", " style:font-name=\"Wingdings\" fo:font-family=\"Wingdings\"", "\u27A2"},
+        {"\xEF\x80\xAA", " style:font-name=\"Odd\"", "\u2022"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(withUnicodeBullets("<a>" + level(c.bullet, c.font) + "</a>"),
+                  "<a>" + level(c.wanted, "") + "</a>")
+            << c.bullet;
+    // Bullets that are Unicode already, and their fonts, stay.
+    const std::string plain = level("\u2022", " style:font-name=\"OpenSymbol\"") +
+                              level("o", " style:font-name=\"Courier New\"");
+    EXPECT_EQ(withUnicodeBullets(plain), plain);
+}
+
+TEST(RichTextOutput, PicturesStayAsTheirOwnBytesWithoutFallbacks) {
+    struct Case {
+        std::string rtf;
+        std::string wanted;
+    } cases[] = {
+        {"{\\rtf1 a{\\*\\shppict{\\pict\\pngblip 89504e}}{\\nonshppict{\\pict\\wmetafile8 "
+         "0100{\\*\\x}}}b}",
+         "{\\rtf1 a{\\*\\shppict{\\pict\\pngblip 89504e}}b}"},
+        {"{\\rtf1 {\\nonshppictx keep}\\}{\\nonshppict \\{ \\} }z}",
+         "{\\rtf1 {\\nonshppictx keep}\\}z}"},
+        {"{\\rtf1 {\\nonshppict{\\pict unbalanced", "{\\rtf1 {\\nonshppict{\\pict unbalanced"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(withoutPictureFallbacks(c.rtf), c.wanted) << c.rtf;
 }
 
 TEST(TextutilSources, DamagedDocumentsAreNamedWithWhatIsWrong) {
@@ -148,16 +255,10 @@ TEST(TextutilSources, DamagedDocumentsAreNamedWithWhatIsWrong) {
         {"<?xml version=\"1.0\"?><office:document>", "fodt", ""},
         {"plain", "fodt", " повреждён или не является документом FODT"},
     };
-    for (const auto& c : cases) {
-        std::string problem;
-        try {
-            checkOfficeSignature(c.bytes, c.extension, "/x." + c.extension);
-        } catch (const ToolError& error) {
-            problem = error.what();
-        }
-        EXPECT_EQ(problem, c.problem.empty() ? "" : "Файл «/x." + c.extension + "»" + c.problem)
+    for (const auto& c : cases)
+        EXPECT_EQ(errorOf([&] { checkOfficeSignature(c.bytes, c.extension, "/x." + c.extension); }),
+                  c.problem.empty() ? "" : "Файл «/x." + c.extension + "»" + c.problem)
             << c.extension << ": " << c.bytes;
-    }
 }
 
 TEST(TextutilSources, RichTextFieldsThatNameAnotherFileLoseTheirInstruction) {
@@ -210,24 +311,99 @@ TEST(TextutilEngineSettings, MacrosLocksAndNetworkAreOffInEveryProfile) {
     Office::writeSettings(dir / "profile");
     const std::string merged = test::readFile(file);
     EXPECT_LT(merged.find("\"Own\""), merged.find("DisableMacrosExecution"));
-    EXPECT_EQ(merged.substr(merged.size() - 13), "</oor:items>\n");
     EXPECT_EQ(merged.find("</oor:items>"), merged.size() - 13);
     for (const auto& item : wanted)
         EXPECT_NE(merged.find(item), std::string::npos) << item;
 }
 
-TEST(TextutilEngineSettings, AStartSkipsTheChecksOfAVersionsFirstStart) {
-    // Those checks spend seconds drawing and leave their log in the profile, which a cold
-    // run keeps as the template of later starts.
-    const test::PrivateTemp temp;
+const std::string png("\x89PNG\r\n\x1A\nrest", 12);
+
+TEST(PagePictures, ImgSourcesTheSourceKnowsBecomeDataAddresses) {
+    const PictureSource source = [](std::string_view address) -> std::optional<std::string> {
+        if (address == "a.png" || address == "b c.png") return png;
+        if (address == "text.png") return std::string("not a picture");
+        return std::nullopt;
+    };
+    const std::string data = "data:image/png;base64," + Plist::base64(png);
+    struct Case {
+        std::string html;
+        std::string expected;
+    } cases[] = {
+        {"<img src=\"a.png\">", "<img src=\"" + data + "\">"},
+        {"<IMG alt='x' SRC = 'a.png' width=2>", "<IMG alt='x' SRC = '" + data + "' width=2>"},
+        {"<img src=a.png>", "<img src=" + data + ">"},
+        {"<img alt=\"src=a.png\" src=\"b c.png\">", "<img alt=\"src=a.png\" src=\"" + data + "\">"},
+        {"<img src=\"text.png\"><img src=\"http://x/a.png\">",
+         "<img src=\"text.png\"><img src=\"http://x/a.png\">"},
+        {"<imgx src=\"a.png\"><p>src=\"a.png\"</p>", "<imgx src=\"a.png\"><p>src=\"a.png\"</p>"},
+        {"<img src=\"a.png\"", "<img src=\"a.png\""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(inlinePictures(c.html, source), c.expected) << c.html;
+}
+
+TEST(PagePictures, OnlyPicturesInsideThePagesFolder) {
     test::ScratchDir dir;
-    const test::ScopedVariable cache("XDG_CACHE_HOME", (dir / "cache").c_str());
-    test::writeFile(dir / "note.txt", "заметка\n");
-    const auto run = test::convertText(dir / "note.txt", "odt", dir / "note.odt");
-    ASSERT_EQ(run.status, 0) << run.err;
-    const auto profile = dir / "cache" / "lumatra" / "office-profile" / "user";
-    EXPECT_TRUE(std::filesystem::exists(profile / "registrymodifications.xcu"));
-    EXPECT_FALSE(std::filesystem::exists(profile / "GraphicsRenderTests.log"));
+    std::filesystem::create_directories(dir / "page" / "img");
+    test::writeFile(dir / "page" / "img" / "a b.png", png);
+    test::writeFile(dir / "page" / "notes.txt", "secret");
+    test::writeFile(dir / "outside.png", png);
+    const auto source = folderPictures(dir / "page");
+    EXPECT_EQ(source("img/a%20b.png"), png);
+    EXPECT_EQ(source("img/a b.png?v=2"), png);
+    for (const std::string& refused : std::vector<std::string>{
+             "notes.txt", "../outside.png", "img/../../outside.png", (dir / "outside.png").string(),
+             "file://" + (dir / "outside.png").string(), "missing.png", "img", ""})
+        EXPECT_EQ(source(refused), std::nullopt) << refused;
+}
+
+TEST(PagePictures, PictureKindsAndAddresses) {
+    EXPECT_EQ(pictureType(png), "image/png");
+    EXPECT_EQ(pictureType("\xFF\xD8\xFF\xE0"), "image/jpeg");
+    EXPECT_EQ(pictureType("GIF89a..."), "image/gif");
+    EXPECT_EQ(pictureType("RIFF....WEBPVP8 "), "image/webp");
+    EXPECT_EQ(pictureType("  <svg xmlns='http://www.w3.org/2000/svg'/>"), "image/svg+xml");
+    EXPECT_EQ(pictureType("<html>"), std::nullopt);
+
+    const std::string page = "https://x.org/docs/p.html?q=1";
+    EXPECT_EQ(resolveAddress(page, "img/a.png"), "https://x.org/docs/img/a.png");
+    EXPECT_EQ(resolveAddress(page, "/a.png"), "https://x.org/a.png");
+    EXPECT_EQ(resolveAddress(page, "//cdn.org/a.png"), "https://cdn.org/a.png");
+    EXPECT_EQ(resolveAddress(page, "http://y.org/a.png"), "http://y.org/a.png");
+    EXPECT_EQ(resolveAddress("https://x.org", "a.png"), "https://x.org/a.png");
+    EXPECT_EQ(resolveAddress("", "a.png"), "a.png");
+}
+
+TEST(PagePictures, WebArchivesGiveTheirPageInUtf8AndTheirPictures) {
+    const auto archive = [](const std::string& main, const std::string& rest = {}) {
+        return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"
+               "<key>WebMainResource</key><dict>" +
+               main + "</dict>" + rest + "</dict></plist>";
+    };
+    const auto read = readWebArchive(
+        archive("<key>WebResourceData</key><data>" + Plist::base64("<img src=\"pic.png\">") +
+                    "</data><key>WebResourceURL</key><string>https://x.org/a/</string>",
+                "<key>WebSubresources</key><array><dict><key>WebResourceURL</key>"
+                "<string>https://x.org/a/pic.png</string><key>WebResourceData</key><data>" +
+                    Plist::base64(png) +
+                    "</data></dict><dict><key>WebResourceURL</key><string>broken</string>"
+                    "</dict></array>"));
+    EXPECT_EQ(read.page, "<img src=\"pic.png\">");
+    EXPECT_EQ(read.address, "https://x.org/a/");
+    ASSERT_EQ(read.pictures.size(), 1u);
+    EXPECT_EQ(read.pictures[0].first, "https://x.org/a/pic.png");
+    EXPECT_EQ(read.pictures[0].second, png);
+    // The page in its declared encoding ("<p>Привет</p>" in Windows-1251) becomes UTF-8.
+    EXPECT_EQ(readWebArchive(archive("<key>WebResourceData</key><data>PHA+z/Do4uXyPC9wPg==</data>"
+                                     "<key>WebResourceTextEncodingName</key>"
+                                     "<string>windows-1251</string>"))
+                  .page,
+              "<p>Привет</p>");
+    for (const std::string& broken : {std::string("not a property list"), archive(""),
+                                      archive("<key>WebResourceData</key><string>x</string>"),
+                                      std::string("<plist><array/></plist>")})
+        EXPECT_EQ(errorOf([&] { readWebArchive(broken); }), "в веб-архиве нет главной страницы")
+            << broken;
 }
 
 } // namespace

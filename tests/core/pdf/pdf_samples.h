@@ -21,7 +21,7 @@ struct SamplePage {
     double width = 200;
     double height = 300;
     int rotate = 0;
-    std::string text;     // ASCII drawn in Helvetica; empty draws a blue square only
+    std::string text = {}; // ASCII drawn in Helvetica; empty draws a blue square only
     double cropWidth = 0; // a crop box from the origin when set
     double cropHeight = 0;
     std::string content = {}; // the page's content stream as it stands, when set
@@ -96,19 +96,6 @@ inline std::vector<SamplePage> textPages(int count) {
     for (int i = 1; i <= count; ++i)
         pages.push_back({200, 300, 0, "Page " + std::to_string(i)});
     return pages;
-}
-
-/// Width and height of a PNG file from its header.
-inline std::pair<int, int> pngSize(const std::filesystem::path& file) {
-    const std::string bytes = readFile(file);
-    if (bytes.size() < 24 || bytes.compare(1, 3, "PNG") != 0) return {0, 0};
-    const auto number = [&bytes](std::size_t at) {
-        int value = 0;
-        for (std::size_t i = 0; i < 4; ++i)
-            value = value * 256 + static_cast<unsigned char>(bytes[at + i]);
-        return value;
-    };
-    return {number(16), number(20)};
 }
 
 /// Runs a packaged tool and returns its standard output; fails the test on an error.
