@@ -180,6 +180,17 @@ TEST(DocumentConverter, FailuresComeInOrderAndLeaveNoScratch) {
     test::writeFile(dir / "bad.md", "# \xFF\xFE broken");
     test::writeFile(dir / "ok.md", "# fine");
     ::mkfifo((dir / "pipe.txt").c_str(), 0600);
+    // A Word document whose text is an entity that expands a billion times.
+    ASSERT_EQ(test::runProgram({"python3", "-c", R"(import sys, zipfile
+x, o = '<?xml version="1.0"?>', 'http://schemas.openxmlformats.org/'
+e = '<!ENTITY l0 "ha">' + ''.join(f'<!ENTITY l{i} "{f"&l{i - 1};" * 10}">' for i in range(1, 10))
+with zipfile.ZipFile(sys.argv[1], 'w') as z:
+    z.writestr('[Content_Types].xml', f'{x}<Types xmlns="{o}package/2006/content-types"><Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/><Default Extension="xml" ContentType="application/xml"/><Override PartName="/word/document.xml" ContentType="application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml"/></Types>')
+    z.writestr('_rels/.rels', f'{x}<Relationships xmlns="{o}package/2006/relationships"><Relationship Id="rId1" Type="{o}officeDocument/2006/relationships/officeDocument" Target="word/document.xml"/></Relationships>')
+    z.writestr('word/document.xml', f'{x}<!DOCTYPE w:document [{e}]><w:document xmlns:w="{o}wordprocessingml/2006/main"><w:body><w:p><w:r><w:t>&l9;</w:t></w:r></w:p></w:body></w:document>'))",
+                                (dir / "laughs.docx").string()})
+                  .status,
+              0);
     const DocumentConverter converter(documentTools());
     const auto failure = [&](const char* name, Format target) -> std::string {
         try {
@@ -204,6 +215,9 @@ TEST(DocumentConverter, FailuresComeInOrderAndLeaveNoScratch) {
     const std::string damaged = failure("a.docx", Format::odt);
     EXPECT_THAT(damaged, StartsWith("ConvertError: Файл «" + (dir / "a.docx").string() + "»"));
     EXPECT_THAT(damaged, ::testing::Not(HasSubstr("lumatra-textutil")));
+    EXPECT_EQ(failure("laughs.docx", Format::pdf),
+              "ConvertError: Не удалось открыть «" + (dir / "laughs.docx").string() +
+                  "»: файл повреждён или это не документ DOCX");
     EXPECT_FALSE(std::filesystem::exists(dir / "out.bin"));
 
     Tools missing = documentTools();
